@@ -1,0 +1,31 @@
+# Shared by run.sh and test.sh: the Debian packages the build needs, and the build itself.
+
+KESTRUN_PACKAGES=(
+  build-essential cmake ninja-build ccache pkg-config
+  libasound2-dev zlib1g-dev libglib2.0-dev libbluetooth-dev libconcurrentqueue-dev
+  libeigen3-dev nlohmann-json3-dev libfreetype-dev libpng-dev fonts-dejavu-core
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  dbus-daemon python3 python3-dbus
+)
+
+# Installs the missing packages: one apt-get update, then one install; nothing when all are present.
+install_packages() {
+  local missing=()
+  for p in "${KESTRUN_PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    apt-get update
+    DEBIAN_FRONTEND=noninteractive apt-get install -y "${missing[@]}"
+  fi
+}
+
+# configure_and_build DIR [cmake options...]
+configure_and_build() {
+  local dir=$1; shift
+  local launcher=()
+  command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+  cmake -S . -B "$dir" -G Ninja "${launcher[@]}" "$@"
+  cmake --build "$dir"
+}

@@ -1,0 +1,150 @@
+#include "params/Storage.h"
+
+#include "params/Storable.h"
+#include "porting/Log.h"
+#include "porting/Nvs.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+
+std::vector<Storable*> Storage::items;
+size_t Storage::it = 0;
+int Storage::delay = 0;
+int Storage::handle = 0;
+bool Storage::initialized = false;
+
+namespace {
+// Texts are read through a buffer sized for the longest value any node holds, so that a long text
+// (a network password, a link path) survives a restart.
+constexpr size_t kMaxText = 4096;
+} // namespace
+
+void Storage::open()
+{
+    if (initialized) return;
+    LOG_I("Storage", "Initializing storage\n");
+    int err = nvs_flash_init();
+    if (err == 0) err = nvs_open("storage", NVS_READWRITE, &handle);
+    if (err != 0) {
+        LOG_E("Storage", "Failed to nvs_flash_init err = %d\n", err);
+        return;
+    }
+    initialized = true;
+}
+
+void Storage::initliaze()
+{
+    open();
+}
+
+bool Storage::addItem(Storable* item)
+{
+    if (!item) return false;
+    item->createId();
+    bool loaded = item->loadStorage();
+    if (std::find(items.begin(), items.end(), item) == items.end()) {
+        bool atEnd = it >= items.size(); // the end position stays the end position
+        items.push_back(item);
+        if (atEnd) it = items.size();
+    }
+    return loaded;
+}
+
+void Storage::tasks()
+{
+    if (delay < kWriteSpacing) ++delay;
+    if (it >= items.size()) {
+        it = 0;
+        return;
+    }
+    Storable* item = items[it];
+    switch (item->getStorageStatus()) {
+    case Storable::kInSync:
+        item->loadStorage();
+        break;
+    case Storable::kChanged:
+        if (delay == kWriteSpacing) {
+            item->storeStorage();
+            delay = 0;
+        }
+        break;
+    default:
+        break;
+    }
+    ++it;
+}
+
+std::string Storable::getStorageText()
+{
+    int size = 0;
+    auto* text = static_cast<std::string*>(getStorageData(&size));
+    return text && size < 0 ? *text : std::string();
+}
+
+void Storable::setStorageText(const std::string& value)
+{
+    int size = 0;
+    auto* text = static_cast<std::string*>(getStorageData(&size));
+    if (text && size < 0) *text = value;
+}
+
+bool Storable::loadStorage()
+{
+    Storage::open();
+    int size = 0;
+    void* data = getStorageData(&size);
+    if (!data || size == 0) return false;
+
+    bool read;
+    bool differs = false;
+    std::string text;
+    std::unique_ptr<uint8_t[]> bytes;
+    if (size < 0) {
+        auto buffer = std::make_unique<char[]>(kMaxText);
+        size_t capacity = kMaxText;
+        read = nvs_get_str(Storage::handle, storageId, buffer.get(), &capacity) == 0;
+        if (read) {
+            text = buffer.get();
+            differs = text != getStorageText();
+        }
+    } else {
+        bytes = std::make_unique<uint8_t[]>(size_t(size));
+        size_t capacity = size_t(size);
+        read = nvs_get_blob(Storage::handle, storageId, bytes.get(), &capacity) == 0;
+        if (read) differs = std::memcmp(bytes.get(), data, size_t(size)) != 0;
+    }
+
+    if (!read) {
+        storeStorage();
+        // A value that could not be written either is left for the cycle to retry.
+        if (storageStatus.load() == kNeverLoaded) storageStatus.store(kChanged);
+        return false;
+    }
+    if (storageStatus.load() == kNeverLoaded) {
+        if (size < 0) setStorageText(text);
+        else std::memcpy(data, bytes.get(), size_t(size));
+        storageStatus.store(kInSync);
+        onLoad();
+        return true;
+    }
+    if (differs) storageStatus.store(kChanged);
+    return false;
+}
+
+void Storable::storeStorage()
+{
+    Storage::open();
+    int size = 0;
+    void* data = getStorageData(&size);
+    if (!data || size == 0) return;
+    int err;
+    if (size < 0) {
+        std::string text = getStorageText();
+        err = nvs_set_str(Storage::handle, storageId, text.c_str());
+    } else {
+        err = nvs_set_blob(Storage::handle, storageId, data, size_t(size));
+    }
+    if (err == 0) storageStatus.store(kInSync);
+    else LOG_E("Storage", "Storage error %d\n", err);
+}

@@ -1,0 +1,14 @@
+#pragma once
+#include <string>
+
+// Where the unit's absolute paths (/home/storage, /home/app_run, /dev/ttyGS0, /etc/..., /proc/...)
+// live. The device build uses them as they stand. The host build places them below a root folder,
+// $KESTRUN_ROOT or ~/.local/state/kestrun, so that nothing outside it is ever written; the root and
+// the parent folders of a mapped path are created on demand, as they exist on the unit.
+class Paths {
+public:
+    // The root folder ("" on the device).
+    static const std::string& root();
+    // The real location of one of the unit's absolute paths.
+    static std::string map(const std::string& unitPath);
+};

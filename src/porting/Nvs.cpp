@@ -1,0 +1,150 @@
+#include "porting/Nvs.h"
+
+#include "platform/Paths.h"
+#include "porting/Log.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+char storeDirectory[256];
+uint8_t opened = 0;
+
+std::string keyPath(const char* key)
+{
+    char path[256];
+    std::snprintf(path, sizeof path, "%s/%s", storeDirectory, key);
+    return path;
+}
+
+// Reads a whole key file into `buffer` of `capacity` bytes. -1 on any error (printed with `tag`,
+// except a missing file), else the number of bytes read.
+long readKey(const char* tag, const char* key, void* buffer, size_t capacity, bool sizeInMessage)
+{
+    std::string path = keyPath(key);
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        LOG_E(tag, "fstat error %s\n", path.c_str());
+        ::close(fd);
+        return -1;
+    }
+    if (size_t(st.st_size) > capacity) {
+        if (sizeInMessage)
+            LOG_E(tag, "st_size error %s %lx %lx\n", path.c_str(), (unsigned long)st.st_size, (unsigned long)capacity);
+        else
+            LOG_E(tag, "st_size error %s\n", path.c_str());
+        ::close(fd);
+        return -1;
+    }
+    size_t done = 0;
+    while (done < capacity) {
+        ssize_t n = ::read(fd, static_cast<char*>(buffer) + done, capacity - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += size_t(n);
+    }
+    ::close(fd);
+    if (done != size_t(st.st_size)) {
+        LOG_E(tag, "bytes_read error %s\n", path.c_str());
+        return -1;
+    }
+    return long(done);
+}
+
+// Writes the value to "<key>.tmp", flushes it to the medium and renames it over the key file.
+int writeKey(const char* tag, const char* key, const void* bytes, size_t length, bool errorTextOnOpen)
+{
+    std::string path = keyPath(key);
+    std::string temp = path + ".tmp";
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        LOG_E(tag, "open error %s\n", errorTextOnOpen ? std::strerror(errno) : path.c_str());
+        return -1;
+    }
+    size_t done = 0;
+    while (done < length) {
+        ssize_t n = ::write(fd, static_cast<const char*>(bytes) + done, length - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += size_t(n);
+    }
+    bool synced = ::fsync(fd) == 0;
+    if (::close(fd) != 0 || !synced) {
+        LOG_E(tag, "close error %s\n", path.c_str());
+        ::unlink(temp.c_str());
+        return -1;
+    }
+    if (done != length) {
+        LOG_E(tag, "written error %s\n", path.c_str());
+        ::unlink(temp.c_str());
+        return -1;
+    }
+    if (::rename(temp.c_str(), path.c_str()) != 0) {
+        LOG_E(tag, "written error %s\n", path.c_str());
+        ::unlink(temp.c_str());
+        return -1;
+    }
+    return 0;
+}
+
+} // namespace
+
+int nvs_flash_init()
+{
+    return 0;
+}
+
+int nvs_open(const char* name, nvs_open_mode_t, nvs_handle_t*)
+{
+    std::string directory = Paths::map(std::string("/home/") + (name ? name : ""));
+    std::snprintf(storeDirectory, sizeof storeDirectory, "%s", directory.c_str());
+    struct stat st;
+    if (::stat(storeDirectory, &st) != 0 && ::mkdir(storeDirectory, 0755) != 0) {
+        opened = 0;
+        return 1;
+    }
+    opened = 1;
+    return 0;
+}
+
+int nvs_get_blob(nvs_handle_t, const char* key, void* buffer, size_t* size)
+{
+    if (!buffer || !opened || !key || !size) return 1;
+    long n = readKey("nvs_get_blob", key, buffer, *size, true);
+    if (n < 0) return -1;
+    std::memset(static_cast<char*>(buffer) + n, 0, *size - size_t(n));
+    return 0;
+}
+
+int nvs_get_str(nvs_handle_t, const char* key, char* buffer, size_t* size)
+{
+    if (!buffer || !opened || !key || !size || *size == 0) return 1;
+    long n = readKey("nvs_get_str", key, buffer, *size, false);
+    if (n < 0) return -1;
+    // A text file ends with its NUL; one that does not was torn and must not load as garbage.
+    if (n == 0 || buffer[n - 1] != '\0') {
+        LOG_E("nvs_get_str", "torn text %s\n", keyPath(key).c_str());
+        return -1;
+    }
+    return 0;
+}
+
+int nvs_set_blob(nvs_handle_t, const char* key, const void* bytes, size_t length)
+{
+    if (!bytes || !opened || !key || ssize_t(length) < 0) return 1;
+    return writeKey("nvs_set_blob", key, bytes, length, false);
+}
+
+int nvs_set_str(nvs_handle_t, const char* key, const char* text)
+{
+    if (!text || !opened || !key) return 1;
+    return writeKey("nvs_set_str", key, text, std::strlen(text) + 1, true);
+}

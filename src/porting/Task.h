@@ -1,0 +1,35 @@
+#pragma once
+#include <cstdint>
+#include <pthread.h>
+
+// Threads under the microcontroller SDK's names. Every thread of the program is created here:
+// detached, named, pinned to one CPU, and scheduled by its priority:
+//   priority above 20: SCHED_FIFO at that priority (the audio and amp-model threads);
+//   1 to 20: normal scheduling at nice -priority;
+//   0 or below: inherited scheduling and nice value.
+// Core 1 runs on CPU 3, core 2 on CPU 2, core 3 on CPU 1, every other core on CPU 0. A machine that
+// lacks the CPU (pinned to the CPU modulo the online count) or refuses the real-time priority (normal
+// scheduling) still gets its thread, with a warning.
+
+using TaskHandle_t = pthread_t;
+using TaskFunction_t = void* (*)(void*);
+
+int xTaskCreatePinnedToCore(TaskFunction_t function, const char* name, uint32_t stackSize, void* argument,
+                            int priority, TaskHandle_t* handle, unsigned core);
+
+// Stops the thread where it stands until vTaskResume; both may be called from any thread, in any
+// order and as often as wanted: the last call wins.
+int vTaskSuspend(TaskHandle_t handle);
+int vTaskResume(TaskHandle_t handle);
+TaskHandle_t xTaskGetCurrentTaskHandle();
+
+// Sleeps a number of MICROSECONDS (not ticks): 10000 is 10 ms.
+void vTaskDelay(uint32_t microseconds);
+
+// Installs the suspend and resume signal handlers (thread creation does it too).
+void init_task_management();
+
+// The CPU that a core argument pins to on the unit.
+int task_core_to_cpu(unsigned core);
+
+extern uint8_t managment_initialized;

@@ -1,0 +1,24 @@
+// Test main: gives the process a fresh root folder before any test (and any static of the code under
+// test) looks at it, and removes it afterwards unless KESTRUN_KEEP_ROOT is set.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <unistd.h>
+
+int main(int argc, char** argv)
+{
+    std::string base = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp";
+    std::string root = base + "/kestrun-test.XXXXXX";
+    if (!mkdtemp(root.data())) return 2;
+    setenv("KESTRUN_ROOT", root.c_str(), 1);
+    setvbuf(stdout, nullptr, _IOLBF, 0);
+
+    testing::InitGoogleTest(&argc, argv);
+    int result = RUN_ALL_TESTS();
+    if (!std::getenv("KESTRUN_KEEP_ROOT")) {
+        std::string command = "rm -rf '" + root + "'";
+        if (std::system(command.c_str()) != 0) return result ? result : 3;
+    }
+    return result;
+}
