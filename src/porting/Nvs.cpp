@@ -13,14 +13,12 @@
 
 namespace {
 
-char storeDirectory[256];
+std::string storeDirectory;
 uint8_t opened = 0;
 
 std::string keyPath(const char* key)
 {
-    char path[256];
-    std::snprintf(path, sizeof path, "%s/%s", storeDirectory, key);
-    return path;
+    return storeDirectory + "/" + key;
 }
 
 // Reads a whole key file into `buffer` of `capacity` bytes. -1 on any error (printed with `tag`,
@@ -104,10 +102,9 @@ int nvs_flash_init()
 
 int nvs_open(const char* name, nvs_open_mode_t, nvs_handle_t*)
 {
-    std::string directory = Paths::map(std::string("/home/") + (name ? name : ""));
-    std::snprintf(storeDirectory, sizeof storeDirectory, "%s", directory.c_str());
+    storeDirectory = Paths::map(std::string("/home/") + (name ? name : ""));
     struct stat st;
-    if (::stat(storeDirectory, &st) != 0 && ::mkdir(storeDirectory, 0755) != 0) {
+    if (::stat(storeDirectory.c_str(), &st) != 0 && ::mkdir(storeDirectory.c_str(), 0755) != 0) {
         opened = 0;
         return 1;
     }

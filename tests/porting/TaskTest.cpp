@@ -1,0 +1,168 @@
+#include "porting/Task.h"
+
+#include "support/TempRoot.h"
+
+#include <atomic>
+#include <chrono>
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+struct Observed {
+    std::atomic<bool> go{false}; // set once creation returned: the name is given after the thread starts
+    std::atomic<bool> done{false};
+    int policy = -1;
+    int priority = -1;
+    int nice = 99;
+    int cpu = -1;
+    int cpuCount = 0;
+    char name[16] = {};
+};
+
+void* observe(void* arg)
+{
+    auto* o = static_cast<Observed*>(arg);
+    while (!o->go) sched_yield();
+    sched_param param{};
+    pthread_getschedparam(pthread_self(), &o->policy, &param);
+    o->priority = param.sched_priority;
+    o->nice = getpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid)));
+    cpu_set_t set;
+    CPU_ZERO(&set);
+    pthread_getaffinity_np(pthread_self(), sizeof set, &set);
+    o->cpuCount = CPU_COUNT(&set);
+    for (int i = 0; i < CPU_SETSIZE; ++i)
+        if (CPU_ISSET(i, &set)) o->cpu = i;
+    pthread_getname_np(pthread_self(), o->name, sizeof o->name);
+    o->done = true;
+    return nullptr;
+}
+
+void waitFor(const std::atomic<bool>& flag)
+{
+    for (int i = 0; i < 5000 && !flag; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(flag.load());
+}
+
+int expectedCpu(int unitCpu)
+{
+    long online = sysconf(_SC_NPROCESSORS_ONLN);
+    return unitCpu < online ? unitCpu : int(unitCpu % online);
+}
+
+bool realtimeAllowed()
+{
+    sched_param param{};
+    param.sched_priority = 1;
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setschedpolicy(&attr, SCHED_FIFO);
+    pthread_attr_setschedparam(&attr, &param);
+    pthread_attr_setinheritsched(&attr, PTHREAD_EXPLICIT_SCHED);
+    pthread_t t;
+    int rc = pthread_create(&t, &attr, [](void*) -> void* { return nullptr; }, nullptr);
+    pthread_attr_destroy(&attr);
+    if (rc == 0) pthread_join(t, nullptr);
+    return rc == 0;
+}
+
+} // namespace
+
+TEST(Task, PriorityMapsToNiceOrFifoAsSeenFromInsideTheThread)
+{
+    int callerNice = getpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid)));
+    struct Case {
+        int priority;
+        int policy;
+        int schedPriority;
+        int nice;
+    };
+    const bool rt = realtimeAllowed();
+    const Case cases[] = {
+        {20, SCHED_OTHER, 0, -20},
+        {3, SCHED_OTHER, 0, -3},
+        {0, SCHED_OTHER, 0, callerNice},
+        {-4, SCHED_OTHER, 0, callerNice},
+        {21, rt ? SCHED_FIFO : SCHED_OTHER, rt ? 21 : 0, callerNice},
+        {59, rt ? SCHED_FIFO : SCHED_OTHER, rt ? 59 : 0, callerNice},
+    };
+    for (const Case& c : cases) {
+        Observed o;
+        TaskHandle_t handle{};
+        ASSERT_EQ(xTaskCreatePinnedToCore(observe, "probe", 4096, &o, c.priority, &handle, 0), 0);
+        o.go = true;
+        waitFor(o.done);
+        EXPECT_EQ(o.policy, c.policy) << "priority " << c.priority;
+        EXPECT_EQ(o.priority, c.schedPriority) << "priority " << c.priority;
+        EXPECT_EQ(o.nice, c.nice) << "priority " << c.priority;
+        EXPECT_STREQ(o.name, "probe");
+    }
+    EXPECT_EQ(getpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid))), callerNice) << "the caller's nice value is restored";
+}
+
+TEST(Task, CoreMapsToOneCpuOrItsFallback)
+{
+    const std::pair<unsigned, int> cases[] = {{1, 3}, {2, 2}, {3, 1}, {0, 0}, {4, 0}, {100, 0}, {unsigned(-1), 0}};
+    for (auto [core, unitCpu] : cases) {
+        EXPECT_EQ(task_core_to_cpu(core), unitCpu);
+        Observed o;
+        ASSERT_EQ(xTaskCreatePinnedToCore(observe, "pin", 0, &o, 0, nullptr, core), 0) << "a null handle is accepted";
+        o.go = true;
+        waitFor(o.done);
+        EXPECT_EQ(o.cpuCount, 1) << "core " << core;
+        EXPECT_EQ(o.cpu, expectedCpu(unitCpu)) << "core " << core;
+    }
+}
+
+TEST(Task, LongNamesAreRefusedByTheKernelButTheThreadRuns)
+{
+    Observed o;
+    StdoutCapture capture;
+    ASSERT_EQ(xTaskCreatePinnedToCore(observe, "wifiConnectionsHandler", 4096, &o, 0, nullptr, 0), 0);
+    o.go = true;
+    waitFor(o.done);
+    EXPECT_NE(capture.text().find("I (Thread): wifiConnectionsHandler create success\n"), std::string::npos);
+}
+
+namespace {
+std::atomic<uint64_t> spins{0};
+std::atomic<bool> stopSpinner{false};
+void* spinner(void*)
+{
+    while (!stopSpinner) spins.fetch_add(1, std::memory_order_relaxed);
+    return nullptr;
+}
+} // namespace
+
+TEST(Task, SuspendStopsAndResumeContinuesEvenWhenResumeOvertakesSuspend)
+{
+    TaskHandle_t handle{};
+    ASSERT_EQ(xTaskCreatePinnedToCore(spinner, "spinner", 0, nullptr, 0, &handle, 0), 0);
+    while (spins.load() == 0) std::this_thread::yield();
+
+    vTaskSuspend(handle);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    uint64_t frozen = spins.load();
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(spins.load(), frozen) << "a suspended thread runs no code";
+
+    vTaskResume(handle);
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_GT(spins.load(), frozen);
+
+    // Rapid pairs, as the audio and UI threads issue them: the resume may reach the thread before
+    // its suspend handler waits. The thread must never stay stuck.
+    for (int i = 0; i < 1000; ++i) {
+        vTaskSuspend(handle);
+        vTaskResume(handle);
+    }
+    uint64_t before = spins.load();
+    for (int i = 0; i < 1000 && spins.load() == before; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_GT(spins.load(), before);
+    stopSpinner = true;
+}
