@@ -3,6 +3,7 @@
 
 #include "base/Debug.h"
 #include "base/Runtime.h"
+#include "porting/Log.h"
 #include "porting/Task.h"
 
 #include <cstdio>
@@ -12,7 +13,7 @@ int main()
     // Log lines must reach a pipe or file as they are written.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
 
-    lock_memory();
+    if (lock_memory() < 0) LOG_E("MemLock", "Continuing without memory locking...\n\n");
     install_crash_handler();
 
     xTaskCreatePinnedToCore(info_tasks, "infoTasks", 4096, nullptr, 0, nullptr, 0);
