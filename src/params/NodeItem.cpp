@@ -1,0 +1,65 @@
+#include "params/NodeItem.h"
+
+NodeItem::NodeItem(Node* parent, const char* name, const char* displayName, std::string text,
+                   const char* itemType)
+    : Node(parent, name, displayName), itemType(itemType ? itemType : ""), value(text), defaultValue(text)
+{
+}
+
+void* NodeItem::getStorageData(int* size)
+{
+    // A text item; storage reaches the text through getStorageText/setStorageText.
+    *size = -1;
+    return this;
+}
+
+std::string NodeItem::getStorageText()
+{
+    return getText();
+}
+
+void NodeItem::setStorageText(const std::string& text)
+{
+    value.set(text);
+}
+
+void NodeItem::edit(bool) {}
+
+std::string NodeItem::getValue()
+{
+    return getText();
+}
+
+std::string NodeItem::toString()
+{
+    return getText();
+}
+
+bool NodeItem::setValue(std::string text)
+{
+    if (text == *value.snapshot()) return false;
+    value.set(std::move(text));
+    notifyUpdate();
+    return true;
+}
+
+bool NodeItem::fromString(std::string text)
+{
+    if (text.size() < 2 || text.front() != '"' || text.back() != '"') return false;
+    return setValue(text.substr(1, text.size() - 2));
+}
+
+void NodeItem::reset()
+{
+    setValue(defaultValue);
+}
+
+std::string NodeItem::getValueJSON()
+{
+    return "\"value\":\"" + getValue() + "\"";
+}
+
+std::string NodeItem::getDescription()
+{
+    return std::string(",\"item_type\":\"") + itemType + "\",\"def\":\"" + defaultValue + "\"";
+}
