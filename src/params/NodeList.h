@@ -1,0 +1,137 @@
+#pragma once
+#include "params/Node.h"
+#include "params/NodeListElement.h"
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+// A node ("list") that owns a fixed number of stored elements of one fixed size: the presets, the
+// impulse responses, the amp models. Screens and the remote side address elements by position;
+// the index array maps each position to an element number, so reordering (swap, move) rewrites
+// only the index array, the list's own stored value (count x 4 bytes, little-endian int32), and
+// never an element. Each element is its own file, written by the operation that changes it.
+//
+// The list also carries the remote transfer of elements in hexadecimal chunks (dread, dwrite,
+// dswap, dmove): chunk k covers data bytes (k-1) x chunk .. k x chunk - 1; lists made with gzip
+// move their data gzip-compressed both ways. Transfers run on "comTasks" only, one request at a
+// time; the write state (write chunk, write index) is one per list.
+//
+// No lock: the screens ("systemTasks"), the remote side ("comTasks") and the model players change
+// lists, and rely on not touching the same element at the same moment. The data-change callback
+// runs on the thread that made the change.
+class NodeList : public Node {
+public:
+    using DataCallback = void (*)(Node*, int);
+
+    NodeList(Node* parent, const char* name, const char* displayName, const char* itemType, int elementSize,
+             int count, int chunk, bool gzip);
+    // Chunk 128, no gzip.
+    NodeList(Node* parent, const char* name, const char* displayName, const char* itemType, int elementSize,
+             int count);
+
+    // The index array (written by swap and move only).
+    void* getStorageData(int* size) override;
+
+    void edit(bool up) override;
+    // A list cannot be set from a value text.
+    bool fromString(std::string text) override;
+    std::string toString() override;
+    const char* getType() override { return NodeType::LIST; }
+    std::string getDescription() override;
+    // The names in position order; "" for an empty element.
+    std::string getValueJSON() override;
+    void reset() override;
+
+    // A negative group becomes 0.
+    void setGroup(int group);
+    int getGroup() const { return group; }
+    // Null is ignored, so a callback once set stays.
+    void setOnDataChange(DataCallback callback);
+
+    int getElementCount() const { return elementCount; }
+    int getElementSize() const { return elementSize; }
+    const char* getItemType() const { return itemType; }
+    int getChunk() const { return chunk; }
+    bool isGzip() const { return gzip; }
+
+    // Queries by position; an invalid position answers false, null, "" or -1.
+    bool emptyAt(int position);
+    uint8_t* dataAt(int position);
+    std::string nameAt(int position);
+    // First position holding a present element of that exact name; -1 for none and for "".
+    int indexOf(const std::string& name);
+    int firstEmpty();
+    std::string firstValid();
+    int getLastIndex();
+    // Neighbours for knob stepping, without wrap-around.
+    std::string before(const std::string& name);
+    std::string next(const std::string& name);
+    // The element number shown at a position (-1 when invalid).
+    int elementAt(int position) const;
+
+    // Changes by position; an invalid position changes nothing.
+    void setElementAt(int position, const std::string& name, const void* data);
+    void setNameAt(int position, const std::string& name);
+    void deleteAt(int position);
+    // Empties every element, 10 ms apart.
+    void clear();
+    bool swap(int a, int b);
+    bool move(int from, int to);
+    void notifyDataUpdate(int position);
+
+    // Element names inside JSON strings: double quotes and backslashes escaped, and back.
+    static std::string escapeName(const std::string& name);
+    static std::string unescapeName(const std::string& text);
+
+    // Remote transfer (argument = the request text after the verb and its blank).
+    // The "dread" reply, or "" when refused.
+    std::string parseReadJSON(std::string argument);
+    // False when refused (state unchanged); true otherwise.
+    bool parseWriteJSON(std::string argument);
+    // path:{"index":<write index>,"chunk":<write chunk>}
+    std::string writeStatusJSON();
+    bool parseSwapJSON(std::string argument);
+    bool parseMoveJSON(std::string argument);
+
+    int getWriteChunk() const { return writeChunk; }
+    int getWriteIndex() const { return writeIndex; }
+
+protected:
+    // Gives duplicate and out-of-range entries of the index array the free element numbers.
+    void checkIndexes();
+
+private:
+    const char* itemType;
+    int elementSize;
+    int elementCount;
+    std::unique_ptr<NodeListElement[]> elements;
+    std::vector<int32_t> indexes;
+    std::vector<uint8_t> transferRecord;
+    int writeChunk = -1;
+    int writeIndex = -1;
+    int chunk;
+    bool gzip;
+    std::vector<uint8_t> compressed;
+    int compressedSize = 0;
+    // The position whose element the compressed image was made from; -1 when there is none. Any
+    // change to the list drops the image, so a later chunk never mixes two elements.
+    int compressedPosition = -1;
+    int group = 0;
+    DataCallback onDataChange = nullptr;
+
+    // Lists built without elements have no valid position.
+    bool valid(int position) const;
+    NodeListElement* elementShownAt(int position);
+    int lastChunk() const;
+    void dropReadImage();
+    void storeIndexes();
+    // Checks the path of a transfer request: it must name this list (and, for changes, not a
+    // node whose key begins with "_").
+    bool pathIsList(const std::string& path, bool forChange);
+    // The name of the transfer record's name block (up to its first NUL, at most 128 characters).
+    std::string nameBlock() const;
+    // Stores the assembled element (a gzip image of imageLength bytes is inflated first).
+    void finishWrite(int position, size_t imageLength);
+};
