@@ -1,0 +1,290 @@
+// WaveNet models. The one translation unit (with Lstm.cpp) that compiles Eigen products: keep it so.
+//
+// A block of samples goes through one layer at a time, so each layer's weights are loaded once per
+// block rather than once per sample. Each layer keeps its past inputs in a ring of
+// dilation*(kernel-1) + kMaxBlock columns: just enough that writing the current block never
+// overwrites a column one of its taps still needs.
+#include "Activation.h"
+#include "Models.h"
+
+#include <Eigen/Core>
+
+#include <algorithm>
+#include <cstring>
+
+namespace NeuralAudio::detail {
+namespace {
+
+using Eigen::Dynamic;
+template <int R, int C>
+using ConstMap = Eigen::Map<const Eigen::Matrix<float, R, C>>;
+template <int R, int C>
+using MutMap = Eigen::Map<Eigen::Matrix<float, R, C>>;
+
+class LayerArrayBase {
+public:
+    virtual ~LayerArrayBase() = default;
+    // x: the raw input samples (n); v: this array's input (inputSize x n, column per sample);
+    // accIn: the previous array's head output (channels x n), or null for zeros. With `settle`, n is
+    // 1 and every layer's whole history is first set to that layer's input, which gives the steady
+    // state of a constant input.
+    virtual void process(const float* x, const float* v, const float* accIn, int n, bool settle) noexcept = 0;
+    const float* residual() const { return residual_; }
+    const float* head() const { return head_; }
+
+protected:
+    float* residual_ = nullptr;
+    float* head_ = nullptr;
+};
+
+struct Layer {
+    int dilation = 0;
+    int history = 0; // dilation * (kernel - 1) past samples needed
+    int ringSize = 0;
+    int pos = 0;     // ring column of the next sample
+    const float* w = nullptr;     // kernel matrices of cz x c, oldest tap first
+    const float* bias = nullptr;  // cz
+    const float* mixin = nullptr; // cz
+    const float* proj = nullptr;  // c x c
+    const float* projBias = nullptr; // c
+    float* ring = nullptr;        // c x ringSize
+};
+
+// C and CZ fixed at compile time for the trainer's shapes (CZ = C: not gated), Dynamic otherwise.
+template <int C, int CZ>
+class LayerArray final : public LayerArrayBase {
+public:
+    explicit LayerArray(const LayerArraySpec& spec, WeightReader& reader)
+        : c_(spec.channels), cz_(spec.gated ? 2 * spec.channels : spec.channels), cin_(spec.inputSize),
+          h_(spec.headSize), k_(spec.kernelSize), gated_(spec.gated), headBias_(spec.headBias),
+          activation_(spec.activation)
+    {
+        static_assert(C == Dynamic || C == CZ, "fixed sizes are for non-gated layers");
+        size_t weightCount = size_t(c_) * cin_ + size_t(h_) * c_ + h_;
+        size_t stateCount = size_t(kMaxBlock) * (2 * c_ + cz_ + h_);
+        for (int d : spec.dilations) {
+            weightCount += size_t(cz_) * c_ * k_ + 2 * size_t(cz_) + size_t(c_) * c_ + c_;
+            stateCount += size_t(c_) * (size_t(d) * (k_ - 1) + kMaxBlock);
+        }
+        weights_.assign(weightCount, 0.0f);
+        state_.assign(stateCount, 0.0f);
+
+        float* wp = weights_.data();
+        float* sp = state_.data();
+        auto take = [](float*& p, size_t count) { float* at = p; p += count; return at; };
+
+        float* rechannel = take(wp, size_t(c_) * cin_);
+        reader.matrix(rechannel, c_, cin_);
+        rechannel_ = rechannel;
+        for (int d : spec.dilations) {
+            Layer layer;
+            layer.dilation = d;
+            layer.history = d * (k_ - 1);
+            layer.ringSize = layer.history + kMaxBlock;
+            float* w = take(wp, size_t(cz_) * c_ * k_);
+            // File order is [out][in][tap]; keep one cz x c matrix per tap.
+            for (int o = 0; o < cz_; ++o)
+                for (int i = 0; i < c_; ++i)
+                    for (int k = 0; k < k_; ++k) w[size_t(k) * cz_ * c_ + size_t(i) * cz_ + o] = reader.next();
+            layer.w = w;
+            float* bias = take(wp, cz_);
+            reader.vector(bias, cz_);
+            layer.bias = bias;
+            float* mixin = take(wp, cz_);
+            reader.matrix(mixin, cz_, 1);
+            layer.mixin = mixin;
+            float* proj = take(wp, size_t(c_) * c_);
+            reader.matrix(proj, c_, c_);
+            layer.proj = proj;
+            float* projBias = take(wp, c_);
+            reader.vector(projBias, c_);
+            layer.projBias = projBias;
+            layer.ring = take(sp, size_t(c_) * layer.ringSize);
+            layers_.push_back(layer);
+        }
+        float* headW = take(wp, size_t(h_) * c_);
+        reader.matrix(headW, h_, c_);
+        headWeights_ = headW;
+        float* headB = take(wp, h_);
+        if (headBias_) reader.vector(headB, h_);
+        headBias_ptr_ = headB;
+
+        residual_ = take(sp, size_t(c_) * kMaxBlock);
+        z_ = take(sp, size_t(cz_) * kMaxBlock);
+        acc_ = take(sp, size_t(c_) * kMaxBlock);
+        head_ = take(sp, size_t(h_) * kMaxBlock);
+    }
+
+    void process(const float* x, const float* v, const float* accIn, int n, bool settle) noexcept override
+    {
+        MutMap<C, Dynamic> r(residual_, c_, n);
+        MutMap<C, Dynamic> acc(acc_, c_, n);
+        MutMap<CZ, Dynamic> z(z_, cz_, n);
+        r.noalias() = ConstMap<C, Dynamic>(rechannel_, c_, cin_) * ConstMap<Dynamic, Dynamic>(v, cin_, n);
+        if (accIn)
+            acc = ConstMap<C, Dynamic>(accIn, c_, n);
+        else
+            acc.setZero();
+
+        for (Layer& layer : layers_) {
+            ConstMap<CZ, 1> bias(layer.bias, cz_, 1);
+            ConstMap<CZ, 1> mixin(layer.mixin, cz_, 1);
+            for (int t = 0; t < n; ++t) z.col(t) = bias + mixin * x[t];
+
+            if (layer.history > 0) storeHistory(layer, r, n, settle);
+            for (int k = 0; k < k_; ++k) {
+                ConstMap<CZ, C> w(layer.w + size_t(k) * cz_ * c_, cz_, c_);
+                int lag = layer.dilation * (k_ - 1 - k);
+                if (lag == 0) {
+                    z.noalias() += w * r;
+                    continue;
+                }
+                int start = layer.pos - lag;
+                if (start < 0) start += layer.ringSize;
+                int first = std::min(n, layer.ringSize - start);
+                z.leftCols(first).noalias() += w * ConstMap<C, Dynamic>(layer.ring + size_t(start) * c_, c_, first);
+                if (first < n)
+                    z.rightCols(n - first).noalias() += w * ConstMap<C, Dynamic>(layer.ring, c_, n - first);
+            }
+            layer.pos += n;
+            if (layer.pos >= layer.ringSize) layer.pos -= layer.ringSize;
+
+            // The activated part overwrites the top c rows of z.
+            activate(n);
+            auto u = z.topRows(c_);
+            acc += u;
+            r.noalias() += ConstMap<C, C>(layer.proj, c_, c_) * u;
+            r.colwise() += ConstMap<C, 1>(layer.projBias, c_, 1);
+        }
+
+        MutMap<Dynamic, Dynamic> head(head_, h_, n);
+        head.noalias() = ConstMap<Dynamic, C>(headWeights_, h_, c_) * acc;
+        if (headBias_) head.colwise() += ConstMap<Dynamic, 1>(headBias_ptr_, h_, 1);
+    }
+
+private:
+    void storeHistory(Layer& layer, const MutMap<C, Dynamic>& r, int n, bool settle) noexcept
+    {
+        MutMap<C, Dynamic> ring(layer.ring, c_, layer.ringSize);
+        if (settle) {
+            ring.colwise() = r.col(0);
+            return;
+        }
+        int first = std::min(n, layer.ringSize - layer.pos);
+        ring.middleCols(layer.pos, first) = r.leftCols(first);
+        if (first < n) ring.leftCols(n - first) = r.rightCols(n - first);
+    }
+
+    template <class F>
+    void activateWith(int n, F f) noexcept
+    {
+        for (int t = 0; t < n; ++t) {
+            float* col = z_ + size_t(t) * cz_;
+            if (gated_) {
+                for (int i = 0; i < c_; ++i) col[i] = f(col[i]) * exactSigmoid(col[c_ + i]);
+            } else {
+                for (int i = 0; i < (C == Dynamic ? c_ : C); ++i) col[i] = f(col[i]);
+            }
+        }
+    }
+
+    void activate(int n) noexcept
+    {
+        switch (activation_) {
+        case Activation::Tanh: activateWith(n, [](float v) { return fastTanh(v); }); break;
+        case Activation::Hardtanh: activateWith(n, [](float v) { return hardTanh(v); }); break;
+        case Activation::ReLU: activateWith(n, [](float v) { return relu(v); }); break;
+        case Activation::LeakyReLU: activateWith(n, [](float v) { return leakyRelu(v); }); break;
+        case Activation::Sigmoid: activateWith(n, [](float v) { return exactSigmoid(v); }); break;
+        }
+    }
+
+    int c_, cz_, cin_, h_, k_;
+    bool gated_, headBias_;
+    Activation activation_;
+    std::vector<float> weights_;
+    std::vector<float> state_;
+    std::vector<Layer> layers_;
+    const float* rechannel_ = nullptr;
+    const float* headWeights_ = nullptr;
+    const float* headBias_ptr_ = nullptr;
+    float* z_ = nullptr;
+    float* acc_ = nullptr;
+};
+
+std::unique_ptr<LayerArrayBase> makeLayerArray(const LayerArraySpec& spec, WeightReader& reader)
+{
+    if (!spec.gated) {
+        switch (spec.channels) {
+        case 2: return std::make_unique<LayerArray<2, 2>>(spec, reader);
+        case 4: return std::make_unique<LayerArray<4, 4>>(spec, reader);
+        case 6: return std::make_unique<LayerArray<6, 6>>(spec, reader);
+        case 8: return std::make_unique<LayerArray<8, 8>>(spec, reader);
+        case 12: return std::make_unique<LayerArray<12, 12>>(spec, reader);
+        case 16: return std::make_unique<LayerArray<16, 16>>(spec, reader);
+        default: break;
+        }
+    }
+    return std::make_unique<LayerArray<Dynamic, Dynamic>>(spec, reader);
+}
+
+class WaveNetModel final : public NeuralModel {
+public:
+    explicit WaveNetModel(const ModelSpec& spec)
+    {
+        inputLevelDbu_ = spec.inputLevelDbu;
+        loudnessDb_ = spec.loudnessDb;
+        WeightReader reader(spec.weights);
+        for (const LayerArraySpec& a : spec.layerArrays) arrays_.push_back(makeLayerArray(a, reader));
+        // The factor applied to the output is the last weight, whatever the config's head_scale says.
+        headScale_ = reader.next();
+        reader.expectEnd();
+    }
+
+    void Prewarm() noexcept override
+    {
+        input_[0] = 0.0f;
+        run(1, true);
+    }
+
+    void Process(float* input, float* output, size_t numSamples) noexcept override
+    {
+        while (numSamples > 0) {
+            int n = int(std::min<size_t>(numSamples, kMaxBlock));
+            std::memcpy(input_, input, sizeof(float) * n); // input and output may be one buffer
+            run(n, false);
+            const float* head = arrays_.back()->head();
+            for (int t = 0; t < n; ++t) output[t] = headScale_ * head[t];
+            input += n;
+            output += n;
+            numSamples -= size_t(n);
+        }
+    }
+
+private:
+    void run(int n, bool settle) noexcept
+    {
+        const float* v = input_;
+        const float* acc = nullptr;
+        for (auto& array : arrays_) {
+            array->process(input_, v, acc, n, settle);
+            v = array->residual();
+            acc = array->head();
+        }
+    }
+
+    std::vector<std::unique_ptr<LayerArrayBase>> arrays_;
+    float input_[kMaxBlock] = {};
+    float headScale_ = 0.0f;
+};
+
+} // namespace
+
+std::unique_ptr<NeuralModel> makeWaveNet(const ModelSpec& spec)
+{
+    auto model = std::make_unique<WaveNetModel>(spec);
+    model->Prewarm();
+    return model;
+}
+
+} // namespace NeuralAudio::detail
