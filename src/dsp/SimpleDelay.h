@@ -1,0 +1,84 @@
+#pragma once
+#include <atomic>
+
+#include "dsp/AlignedArray.h"
+
+// Power-of-two delay line with two taps cross-faded, so that the delay can change without a click,
+// and an optional triangle sweep of the read position with linear interpolation (reverb lines).
+// setDelay and setModulation run on the compile thread, exec on the audio thread. A tap's delay is
+// only ever changed while that tap is silent (weight below 0.05); the cross-fade takes about 60
+// blocks of 16 samples (20 ms).
+class SimpleDelay {
+public:
+    // length in samples; the ring is the smallest power of two that holds it (1 below 2).
+    explicit SimpleDelay(int length);
+
+    // samples, limited to size - 1. During a cross-fade nothing changes: the compile pass calls
+    // again every 10 ms and the value is taken once the fade has settled.
+    void setDelay(int samples);
+    int getDelay() const { return delayA.load(std::memory_order_relaxed); }
+    // rate: triangle phase step per sample; depth: sweep in samples (0 = no modulation).
+    void setModulation(float rate, float depth) {
+        modRate.store(rate, std::memory_order_relaxed);
+        modDepth.store(depth, std::memory_order_relaxed);
+    }
+
+    // in and out may be the same array.
+    inline void exec(const float* in, float* out, int n) {
+        const int dA = delayA.load(std::memory_order_relaxed);
+        const int dB = delayB.load(std::memory_order_relaxed);
+        const float target = xfadeTarget.load(std::memory_order_relaxed);
+        const float xf = 0.95f * xfade.load(std::memory_order_relaxed) + 0.050000012f * target;
+        xfade.store(xf, std::memory_order_relaxed);
+        const float dry = 1.0f - xf;
+        const float rate = modRate.load(std::memory_order_relaxed);
+        const float depth = modDepth.load(std::memory_order_relaxed);
+        float* buf = buffer.data();
+        int w = writeIndex;
+        if (depth == 0.0f) {
+            for (int k = 0; k < n; ++k) {
+                buf[w] = in[k];
+                float a = buf[(w - dA) & mask];
+                float b = buf[(w - dB) & mask];
+                w = (w + 1) & mask;
+                out[k] = dry * a + xf * b;
+            }
+        } else {
+            // The triangle turns only at block boundaries.
+            if (modPhase < n * rate)
+                modDir = 1.0f;
+            if (modPhase >= 1.0f)
+                modDir = -1.0f;
+            const float step = modDir * rate;
+            for (int k = 0; k < n; ++k) {
+                modPhase += step;
+                float m = depth * modPhase;
+                int i = static_cast<int>(m);
+                float f = m - static_cast<float>(i);
+                buf[w] = in[k];
+                int ra = w - dA - i, rb = w - dB - i;
+                float a = (1.0f - f) * buf[ra & mask] + f * buf[(ra - 1) & mask];
+                float b = (1.0f - f) * buf[rb & mask] + f * buf[(rb - 1) & mask];
+                w = (w + 1) & mask;
+                out[k] = dry * a + xf * b;
+            }
+        }
+        writeIndex = w;
+    }
+
+    int getSize() const { return size; }
+
+private:
+    const int size;
+    const int mask;
+    AlignedArray<float> buffer;
+    // Coefficients, written by the compile thread.
+    std::atomic<int> delayA{0}, delayB{0};
+    std::atomic<float> xfadeTarget{0.0f};
+    std::atomic<float> modRate{0.0f}, modDepth{0.0f};
+    // State, written by the audio thread (xfade is read by setDelay to know which tap is heard).
+    std::atomic<float> xfade{0.0f};
+    int writeIndex = 0;
+    float modPhase = 0.5f;
+    float modDir = 1.0f;
+};
