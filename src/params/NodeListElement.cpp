@@ -1,0 +1,96 @@
+#include "params/NodeListElement.h"
+
+#include "params/StorageId.h"
+
+#include <cstring>
+
+namespace {
+// A present name ends within this many bytes.
+constexpr int kNameLimit = NodeListElement::kMaxName + 1;
+} // namespace
+
+void NodeListElement::createId()
+{
+    make_storage_id(elmId, storageId);
+}
+
+void* NodeListElement::getStorageData(int* size)
+{
+    *size = record ? kNameArea + dataSize : 0;
+    return record.get();
+}
+
+void NodeListElement::setDataSize(int size)
+{
+    if (record || dataSize != 0 || elmId.empty() || size < 1) return;
+    record = std::make_unique<uint8_t[]>(size_t(kNameArea) + size_t(size));
+    dataSize = size;
+}
+
+void NodeListElement::load()
+{
+    if (!record || elmId.empty()) return;
+    createId();
+    loadStorage();
+}
+
+bool NodeListElement::isEmpty() const
+{
+    if (!record || record[0] == 0) return true;
+    return std::memchr(record.get(), 0, kNameLimit) == nullptr;
+}
+
+std::string NodeListElement::getName() const
+{
+    if (isEmpty()) return std::string();
+    return std::string(reinterpret_cast<const char*>(record.get()));
+}
+
+uint8_t* NodeListElement::getData()
+{
+    return isEmpty() ? nullptr : record.get() + kNameArea;
+}
+
+void NodeListElement::setName(const std::string& name)
+{
+    if (!record || !nameFits(name) || name == getName()) return;
+    // Only the name and its NUL: the tail of a longer older name stays, as the files always held.
+    std::memcpy(record.get(), name.c_str(), name.size() + 1);
+    storeStorage();
+}
+
+void NodeListElement::setData(const std::string& name, const void* data)
+{
+    if (!record || !nameFits(name)) return;
+    uint8_t* area = record.get() + kNameArea;
+    if (!data) {
+        // Never clear the data of the element that already bears the name.
+        if (name == getName()) return;
+        std::memcpy(record.get(), name.c_str(), name.size() + 1);
+        std::memset(area, 0, size_t(dataSize));
+        return;
+    }
+    if (name == getName() && std::memcmp(area, data, size_t(dataSize)) == 0) return;
+    std::memcpy(record.get(), name.c_str(), name.size() + 1);
+    std::memmove(area, data, size_t(dataSize));
+    storeStorage();
+}
+
+void NodeListElement::clear()
+{
+    if (!record) return;
+    record[0] = 0;
+    storeStorage();
+}
+
+void NodeListElement::swap(NodeListElement* other)
+{
+    if (!other || other == this || !record || !other->record || dataSize != other->dataSize) return;
+    size_t length = size_t(kNameArea) + size_t(dataSize);
+    auto copy = std::make_unique<uint8_t[]>(length);
+    std::memcpy(copy.get(), record.get(), length);
+    std::memcpy(record.get(), other->record.get(), length);
+    std::memcpy(other->record.get(), copy.get(), length);
+    storeStorage();
+    other->storeStorage();
+}

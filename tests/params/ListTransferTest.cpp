@@ -1,0 +1,441 @@
+#include "params/ListTransfer.h"
+#include "params/NodeList.h"
+#include "params/StorageId.h"
+#include "support/TempRoot.h"
+
+#include <cstring>
+#include <gtest/gtest.h>
+#include <random>
+#include <vector>
+#include <zlib.h>
+
+using namespace list_transfer;
+
+namespace {
+
+struct Folder : Node {
+    Folder(Node* parent, const char* name) : Node(parent, name, name) {}
+    void* getStorageData(int* size) override { return *size = 0, nullptr; }
+    void edit(bool) override {}
+    bool fromString(std::string) override { return false; }
+    std::string toString() override { return ""; }
+    const char* getType() override { return NodeType::ITEM; }
+    std::string getDescription() override { return ""; }
+    std::string getValueJSON() override { return "\"value\":\"\""; }
+    void reset() override {}
+};
+
+std::string nameBlock(const std::string& name)
+{
+    uint8_t block[128] = {};
+    std::memcpy(block, name.data(), std::min<size_t>(name.size(), 128));
+    return to_hex(block, 128);
+}
+
+std::string readArg(NodeList& list, int index, int chunk)
+{
+    return list.getPath() + ":{\"index\":" + std::to_string(index) + ",\"chunk\":" + std::to_string(chunk) + "}";
+}
+
+std::string writeArg(NodeList& list, int index, int chunk, const std::string& hex)
+{
+    return list.getPath() + ":{\"index\":" + std::to_string(index) + ",\"chunk\":" + std::to_string(chunk) +
+           ",\"value\":\"" + hex + "\"}";
+}
+
+std::string status(NodeList& list, int index, int chunk)
+{
+    return list.getPath() + ":{\"index\":" + std::to_string(index) + ",\"chunk\":" + std::to_string(chunk) + "}";
+}
+
+// The hex value of a "dread" reply.
+std::string replyHex(const std::string& reply)
+{
+    size_t from = reply.find(",\"value\":\"");
+    size_t to = reply.rfind("\"}");
+    if (from == std::string::npos || to == std::string::npos) return "";
+    return reply.substr(from + 10, to - from - 10);
+}
+
+std::vector<uint8_t> fromHex(const std::string& hex)
+{
+    std::vector<uint8_t> bytes(hex.size() / 2);
+    from_hex(hex.data(), hex.size(), bytes.data(), false, nullptr);
+    return bytes;
+}
+
+std::vector<uint8_t> randomBytes(size_t size, unsigned seed)
+{
+    std::mt19937 generator(seed);
+    std::vector<uint8_t> bytes(size);
+    for (uint8_t& b : bytes) b = uint8_t(generator());
+    return bytes;
+}
+
+// Sends a gzip image as a client does: chunk 0, then chunks of C bytes, the last one ending with
+// "gz" and padded to 2 x C digits.
+void sendImage(NodeList& list, int index, const std::string& name, const std::vector<uint8_t>& image)
+{
+    const size_t c = size_t(list.getChunk());
+    ASSERT_TRUE(list.parseWriteJSON(writeArg(list, index, 0, nameBlock(name))));
+    size_t at = 0;
+    int k = 1;
+    for (;;) {
+        size_t take = std::min(c, image.size() - at);
+        std::string hex = to_hex(image.data() + at, take);
+        at += take;
+        if (take < c) {
+            hex += "gz";
+            hex.resize(2 * c, '0');
+        }
+        ASSERT_TRUE(list.parseWriteJSON(writeArg(list, index, k, hex)));
+        if (take < c || k == list.getElementSize() / int(c)) break;
+        ++k;
+    }
+}
+
+// Reads an element of a gzip list as a client does: chunk 1 gives the size, then the chunks that
+// hold the rest of the image.
+std::vector<uint8_t> receiveImage(NodeList& list, int index)
+{
+    std::string first = list.parseReadJSON(readArg(list, index, 1));
+    size_t sizeAt = first.find(",\"size\":");
+    if (sizeAt == std::string::npos) return {};
+    int size = std::atoi(first.c_str() + sizeAt + 8);
+    std::vector<uint8_t> image = fromHex(replyHex(first));
+    for (int k = 2; int(image.size()) < size; ++k) {
+        std::vector<uint8_t> more = fromHex(replyHex(list.parseReadJSON(readArg(list, index, k))));
+        if (more.empty()) return {};
+        image.insert(image.end(), more.begin(), more.end());
+    }
+    image.resize(size_t(size));
+    return image;
+}
+
+std::vector<uint8_t> inflateAll(const std::vector<uint8_t>& image)
+{
+    std::vector<uint8_t> out(1 << 22);
+    size_t n = gzip_decompress(image.data(), image.size(), out.data(), out.size());
+    out.resize(std::min(n, out.size()));
+    return out;
+}
+
+} // namespace
+
+TEST(ListTransfer, NumbersAndArgumentsParseWithoutExceptions)
+{
+    struct Case {
+        const char* text;
+        bool ok;
+        int value;
+    } cases[] = {
+        {"12", true, 12},          {"  -3}", true, -3},   {"+7,", true, 7},    {"0x10", true, 0},
+        {"", false, 0},            {"x1", false, 0},      {"-", false, 0},     {"2147483647", true, 2147483647},
+        {"-2147483648", true, INT32_MIN}, {"2147483648", false, 0}, {"99999999999999999999999", false, 0},
+    };
+    for (const Case& c : cases) {
+        int value = 0;
+        EXPECT_EQ(parse_int(c.text, 0, &value), c.ok) << c.text;
+        if (c.ok) {
+            EXPECT_EQ(value, c.value) << c.text;
+        }
+    }
+
+    Request request;
+    ASSERT_TRUE(parse_request("root\\l:{\"index\":3,\"chunk\":-1,\"value\":\"ab\"}", Kind::Write, request));
+    EXPECT_EQ(request.path, "root\\l");
+    EXPECT_EQ(request.index, 3);
+    EXPECT_EQ(request.second, -1);
+    EXPECT_EQ(request.hex, "ab");
+    ASSERT_TRUE(parse_request("root\\l:{\"index\":1,\"index2\":2}", Kind::Pair, request));
+    EXPECT_EQ(request.second, 2);
+    for (const char* bad : {"root\\l{\"index\":1,\"chunk\":2}", "root\\l:{\"index\":1}", "root\\l:{\"index\":,\"chunk\":2}",
+                            "root\\l:{\"index\":1,\"chunk\":99999999999}", "root\\l:{\"index\":1,\"chunk\":2,\"value\":\"ab"})
+        EXPECT_FALSE(parse_request(bad, Kind::Write, request)) << bad;
+}
+
+TEST(ListTransfer, HexPairsDecodeOnTheirOwnAndGzEndsAnImage)
+{
+    struct Case {
+        const char* text;
+        bool stop;
+        std::vector<uint8_t> bytes;
+        bool marked;
+    } cases[] = {
+        {"00ff7F", false, {0x00, 0xff, 0x7f}, false},
+        {"a?zz1", false, {0x0a, 0x00}, false},
+        {"0102gz0304", true, {0x01, 0x02}, true},
+        {"0gz1", true, {0x00, 0x00}, false}, // "gz" only counts at an even offset
+        {"0102gz03", false, {0x01, 0x02, 0x00, 0x03}, false},
+    };
+    for (const Case& c : cases) {
+        uint8_t out[8] = {};
+        bool marked = false;
+        size_t n = from_hex(c.text, std::strlen(c.text), out, c.stop, &marked);
+        EXPECT_EQ(std::vector<uint8_t>(out, out + n), c.bytes) << c.text;
+        EXPECT_EQ(marked, c.marked) << c.text;
+    }
+    uint8_t bytes[] = {0x00, 0x0f, 0xa5, 0xff};
+    EXPECT_EQ(to_hex(bytes, 4), "000fa5ff");
+}
+
+TEST(ListTransfer, PresetElementTravelsByChunksAndReadsBackIdentical)
+{
+    Folder root(nullptr, "root");
+    NodeList presets(&root, "presets", "Presets", "pst_pst", 16384, 60);
+    std::vector<uint8_t> data = randomBytes(16384, 1);
+
+    EXPECT_TRUE(presets.parseWriteJSON(writeArg(presets, 7, 0, nameBlock("Lead"))));
+    EXPECT_EQ(presets.writeStatusJSON(), status(presets, 7, 1));
+    for (int k = 1; k <= 128; ++k) {
+        ASSERT_TRUE(presets.parseWriteJSON(writeArg(presets, 7, k, to_hex(data.data() + (k - 1) * 128, 128))));
+        if (k < 128) {
+            EXPECT_TRUE(presets.emptyAt(7)) << "stored only at the finish";
+        }
+    }
+    EXPECT_EQ(presets.writeStatusJSON(), "root\\presets:{\"index\":7,\"chunk\":-1}");
+    EXPECT_EQ(presets.nameAt(7), "Lead");
+    ASSERT_EQ(std::memcmp(presets.dataAt(7), data.data(), 16384), 0);
+    EXPECT_EQ(read_file(test_root() + "/home/storage/" + make_storage_id("root\\presets:7")).substr(128),
+              std::string(data.begin(), data.end()));
+
+    std::string back;
+    for (int k = 1; k <= 128; ++k) {
+        std::string reply = presets.parseReadJSON(readArg(presets, 7, k));
+        ASSERT_EQ(reply.rfind("dread root\\presets:{\"index\":7,\"chunk\":" + std::to_string(k) + ",\"value\":\"", 0),
+                  0u);
+        ASSERT_EQ(replyHex(reply).size(), 256u);
+        back += replyHex(reply);
+    }
+    EXPECT_EQ(fromHex(back), data);
+
+    for (int k : {0, 129, -1}) EXPECT_EQ(presets.parseReadJSON(readArg(presets, 7, k)), "") << k;
+    EXPECT_EQ(presets.parseReadJSON(readArg(presets, 8, 1)), "") << "empty element";
+    EXPECT_EQ(presets.parseReadJSON(readArg(presets, 60, 1)), "");
+    EXPECT_EQ(presets.parseReadJSON("root\\other:{\"index\":7,\"chunk\":1}"), "");
+}
+
+TEST(ListTransfer, OutOfOrderChunksAbandonAndMalformedRequestsChangeNothing)
+{
+    Folder root(nullptr, "root");
+    NodeList list(&root, "l", "L", "x", 64, 3, 16, false);
+    uint8_t old[64];
+    std::memset(old, 0x5a, 64);
+    list.setElementAt(0, "Old", old);
+    const std::string chunk = std::string(32, 'e');
+
+    // 0, 1, 3: abandoned at 3, the element unchanged.
+    EXPECT_TRUE(list.parseWriteJSON(writeArg(list, 0, 0, nameBlock("New"))));
+    EXPECT_TRUE(list.parseWriteJSON(writeArg(list, 0, 1, chunk)));
+    EXPECT_EQ(list.writeStatusJSON(), status(list, 0, 2));
+    EXPECT_TRUE(list.parseWriteJSON(writeArg(list, 0, 3, chunk)));
+    EXPECT_EQ(list.writeStatusJSON(), status(list, -1, -1));
+    EXPECT_EQ(list.nameAt(0), "Old");
+
+    // Resending an accepted chunk abandons too; so does another index.
+    list.parseWriteJSON(writeArg(list, 0, 0, nameBlock("New")));
+    list.parseWriteJSON(writeArg(list, 0, 1, chunk));
+    EXPECT_TRUE(list.parseWriteJSON(writeArg(list, 0, 1, chunk)));
+    EXPECT_EQ(list.writeStatusJSON(), status(list, -1, -1));
+    list.parseWriteJSON(writeArg(list, 0, 0, nameBlock("New")));
+    EXPECT_TRUE(list.parseWriteJSON(writeArg(list, 1, 1, chunk)));
+    EXPECT_EQ(list.writeStatusJSON(), status(list, -1, -1));
+
+    // Malformed: refused with the status unchanged, so the client may resend.
+    list.parseWriteJSON(writeArg(list, 0, 0, nameBlock("New")));
+    const std::string expecting = status(list, 0, 1);
+    const std::string bad[] = {
+        writeArg(list, 0, 1, chunk + "0"),         writeArg(list, 0, 0, nameBlock("X") + "00"),
+        writeArg(list, 3, 1, chunk),               writeArg(list, 0, 5, chunk),
+        writeArg(list, 0, -2, nameBlock("X")),     "root\\l:{\"index\":zero,\"chunk\":1,\"value\":\"" + chunk + "\"}",
+        "root\\l:{\"index\":0,\"chunk\":4294967297,\"value\":\"" + chunk + "\"}",
+        "root\\m:{\"index\":0,\"chunk\":1,\"value\":\"" + chunk + "\"}",
+        "root\\l:{\"index\":0,\"chunk\":1}",
+    };
+    for (const std::string& request : bad) {
+        EXPECT_FALSE(list.parseWriteJSON(request)) << request;
+        EXPECT_EQ(list.writeStatusJSON(), expecting) << request;
+    }
+    for (int k = 1; k <= 4; ++k) EXPECT_TRUE(list.parseWriteJSON(writeArg(list, 0, k, chunk)));
+    EXPECT_EQ(list.nameAt(0), "New");
+    EXPECT_EQ(list.dataAt(0)[63], 0xee);
+}
+
+TEST(ListTransfer, RenameAndNameBlocks)
+{
+    Folder root(nullptr, "root");
+    NodeList list(&root, "l", "L", "x", 32, 3, 16, false);
+    uint8_t data[32] = {1, 2, 3};
+    list.setElementAt(0, "A", data);
+    list.setElementAt(1, "B", data);
+
+    EXPECT_TRUE(list.parseWriteJSON(writeArg(list, 1, -1, nameBlock("A"))));
+    EXPECT_EQ(list.writeStatusJSON(), status(list, 1, -1));
+    EXPECT_EQ(list.nameAt(1), "B") << "A is held by position 0";
+    EXPECT_TRUE(list.parseWriteJSON(writeArg(list, 1, -1, nameBlock("Bee"))));
+    EXPECT_EQ(list.nameAt(1), "Bee");
+    EXPECT_EQ(list.dataAt(1)[2], 3);
+
+    // A name block without a NUL, or a name too long to be present, stores nothing.
+    for (const std::string& name : {std::string(128, 'n'), std::string(40, 'n')}) {
+        list.parseWriteJSON(writeArg(list, 2, 0, nameBlock(name)));
+        list.parseWriteJSON(writeArg(list, 2, 1, std::string(32, '1')));
+        EXPECT_TRUE(list.parseWriteJSON(writeArg(list, 2, 2, std::string(32, '1'))));
+        EXPECT_TRUE(list.emptyAt(2));
+        list.parseWriteJSON(writeArg(list, 1, -1, nameBlock(name)));
+        EXPECT_EQ(list.nameAt(1), "Bee");
+    }
+}
+
+TEST(ListTransfer, SwapAndMoveRequests)
+{
+    Folder root(nullptr, "root");
+    NodeList list(&root, "l", "L", "x", 8, 4);
+    Folder hidden(&root, "_h");
+    NodeList locked(&hidden, "_locked", "L", "x", 8, 2);
+    EXPECT_TRUE(list.parseMoveJSON("root\\l:{\"index\":2,\"index2\":0}"));
+    EXPECT_EQ(list.elementAt(0), 2);
+    EXPECT_TRUE(list.parseSwapJSON("root\\l:{\"index\":0,\"index2\":3}"));
+    EXPECT_EQ(list.elementAt(0), 3);
+    EXPECT_TRUE(list.parseSwapJSON("root\\l:{\"index\":1,\"index2\":1}"));
+    for (const char* bad : {"root\\l:{\"index\":0,\"index2\":4}", "root\\l:{\"index\":0}", "root\\x:{\"index\":0,\"index2\":1}",
+                            "root\\l:{\"index\":a,\"index2\":1}", "root\\l:{\"index\":0,\"index2\":99999999999}"}) {
+        EXPECT_FALSE(list.parseSwapJSON(bad)) << bad;
+        EXPECT_FALSE(list.parseMoveJSON(bad)) << bad;
+    }
+    EXPECT_FALSE(locked.parseSwapJSON("root\\_h\\_locked:{\"index\":0,\"index2\":1}"));
+    EXPECT_FALSE(locked.parseWriteJSON(writeArg(locked, 0, 0, nameBlock("A"))));
+}
+
+TEST(ListTransfer, GzipModelElementTravelsCompressedAndReadsBackIdentical)
+{
+    Folder root(nullptr, "root");
+    NodeList models(&root, "nam_amp", "NAM list", "nam", 524288, 2, 1024, true);
+    // Model files are text: compressible, not trivially so.
+    std::string text;
+    std::mt19937 generator(5);
+    while (text.size() < 300000) text += std::to_string(generator() % 100000) + ",-0.0" + std::to_string(generator() % 997) + ",";
+    std::vector<uint8_t> content(524288, 0);
+    std::memcpy(content.data(), text.data(), text.size());
+    std::vector<uint8_t> image;
+    ASSERT_TRUE(gzip_compress(content.data(), content.size(), image));
+    ASSERT_GT(image.size(), 1024u);
+    ASSERT_NE(image.size() % 1024, 0u);
+
+    sendImage(models, 1, "Plexi", image);
+    EXPECT_EQ(models.writeStatusJSON(), status(models, 1, -1));
+    EXPECT_EQ(models.nameAt(1), "Plexi");
+    ASSERT_EQ(std::memcmp(models.dataAt(1), content.data(), content.size()), 0);
+
+    std::string first = models.parseReadJSON(readArg(models, 1, 1));
+    EXPECT_EQ(first.find("dread root\\nam_amp:{\"index\":1,\"size\":"), 0u);
+    std::vector<uint8_t> back = receiveImage(models, 1);
+    EXPECT_EQ(inflateAll(back), content);
+    // Past the image the chunks hold zeros.
+    int last = int(back.size() / 1024) + 1;
+    std::string tail = replyHex(models.parseReadJSON(readArg(models, 1, last + 1)));
+    EXPECT_EQ(tail, std::string(2048, '0'));
+}
+
+TEST(ListTransfer, LaterChunksComeOnlyFromTheImageOfTheirElement)
+{
+    Folder root(nullptr, "root");
+    NodeList models(&root, "nam", "NAM list", "nam", 8192, 3, 1024, true);
+    std::vector<uint8_t> a(8192, 'a'), b(8192, 0);
+    for (int i = 0; i < 8192; ++i) b[size_t(i)] = uint8_t(i % 251 < 100 ? i % 7 : 'b');
+    models.setElementAt(0, "A", a.data());
+    models.setElementAt(1, "B", b.data());
+
+    EXPECT_EQ(models.parseReadJSON(readArg(models, 1, 2)), "") << "no image made yet";
+    ASSERT_NE(models.parseReadJSON(readArg(models, 1, 1)), "");
+    EXPECT_NE(models.parseReadJSON(readArg(models, 1, 2)), "");
+    EXPECT_EQ(models.parseReadJSON(readArg(models, 0, 2)), "") << "the image is B's";
+    // Any change to the list drops the image.
+    models.swap(0, 1);
+    EXPECT_EQ(models.parseReadJSON(readArg(models, 0, 2)), "");
+    EXPECT_EQ(models.parseReadJSON(readArg(models, 1, 2)), "");
+    ASSERT_NE(models.parseReadJSON(readArg(models, 0, 1)), "");
+    models.setElementAt(2, "C", a.data());
+    EXPECT_EQ(models.parseReadJSON(readArg(models, 0, 2)), "");
+    EXPECT_EQ(inflateAll(receiveImage(models, 0)), b);
+}
+
+TEST(ListTransfer, HostileGzipImagesAreHandledWithinBounds)
+{
+    Folder root(nullptr, "root");
+    NodeList models(&root, "nam", "NAM list", "nam", 4096, 3, 1024, true);
+    std::vector<uint8_t> old(4096, 0x33);
+    models.setElementAt(0, "Old", old.data());
+
+    // An empty image: the first chunk begins with the end mark; the write finishes at once.
+    ASSERT_TRUE(models.parseWriteJSON(writeArg(models, 0, 0, nameBlock("Empty"))));
+    std::string hex = "gz" + std::string(2046, '0');
+    ASSERT_TRUE(models.parseWriteJSON(writeArg(models, 0, 1, hex)));
+    EXPECT_EQ(models.writeStatusJSON(), status(models, 0, -1));
+    EXPECT_EQ(models.nameAt(0), "Empty");
+    EXPECT_EQ(std::vector<uint8_t>(models.dataAt(0), models.dataAt(0) + 4096), std::vector<uint8_t>(4096, 0));
+
+    // A bomb: 32 MB of zeros in a 32 kB image. Stored as an all-zero element; decompression stops
+    // just past the element size.
+    NodeList big(&root, "big", "NAM list", "nam", 65536, 1, 1024, true);
+    std::vector<uint8_t> zeros(32u << 20, 0), bomb;
+    ASSERT_TRUE(gzip_compress(zeros.data(), zeros.size(), bomb));
+    zeros = {};
+    ASSERT_LT(bomb.size(), 65536u);
+    std::vector<uint8_t> before(65536, 0x44);
+    big.setElementAt(0, "Before", before.data());
+    sendImage(big, 0, "Bomb", bomb);
+    EXPECT_EQ(big.nameAt(0), "Bomb");
+    EXPECT_EQ(std::vector<uint8_t>(big.dataAt(0), big.dataAt(0) + 65536), std::vector<uint8_t>(65536, 0));
+    std::vector<uint8_t> out(4096);
+    EXPECT_EQ(gzip_decompress(bomb.data(), bomb.size(), out.data(), out.size()), 4097u);
+
+    // A corrupt image keeps what came out before the damage, zero-padded.
+    std::vector<uint8_t> content(4096, 0), image;
+    for (int i = 0; i < 2000; ++i) content[size_t(i)] = uint8_t('a' + i % 26);
+    ASSERT_TRUE(gzip_compress(content.data(), content.size(), image));
+    image.resize(image.size() / 2);
+    sendImage(models, 2, "Cut", image);
+    EXPECT_EQ(models.nameAt(2), "Cut");
+    const uint8_t* stored = models.dataAt(2);
+    size_t good = 0;
+    while (good < 4096 && stored[good] == content[good] && stored[good] != 0) ++good;
+    EXPECT_GT(good, 0u);
+    for (size_t i = good; i < 4096; ++i) ASSERT_EQ(stored[i], 0) << i;
+
+    // An incompressible element's image does not fit the buffer: its read is refused.
+    std::vector<uint8_t> noise = randomBytes(4096, 9);
+    models.setElementAt(2, "Noise", noise.data());
+    EXPECT_EQ(models.parseReadJSON(readArg(models, 2, 1)), "");
+    EXPECT_EQ(models.parseReadJSON(readArg(models, 2, 2)), "");
+    EXPECT_NE(models.parseReadJSON(readArg(models, 0, 1)), "");
+}
+
+TEST(ListTransfer, CompressedImageIsAStandardGzipStream)
+{
+    std::vector<uint8_t> content(20000);
+    for (size_t i = 0; i < content.size(); ++i) content[i] = uint8_t("model weights "[i % 14]);
+    std::vector<uint8_t> image;
+    ASSERT_TRUE(gzip_compress(content.data(), content.size(), image));
+    ASSERT_GE(image.size(), 18u);
+    EXPECT_EQ(image[0], 0x1f);
+    EXPECT_EQ(image[1], 0x8b);
+    // zlib's own reader agrees.
+    std::vector<uint8_t> back(content.size());
+    z_stream stream{};
+    ASSERT_EQ(inflateInit2(&stream, 31), Z_OK);
+    stream.next_in = image.data();
+    stream.avail_in = uInt(image.size());
+    stream.next_out = back.data();
+    stream.avail_out = uInt(back.size());
+    EXPECT_EQ(inflate(&stream, Z_FINISH), Z_STREAM_END);
+    inflateEnd(&stream);
+    EXPECT_EQ(back, content);
+    // A zlib-wrapped image is accepted too.
+    std::vector<uint8_t> wrapped(compressBound(uLong(content.size())));
+    uLongf length = uLongf(wrapped.size());
+    ASSERT_EQ(compress(wrapped.data(), &length, content.data(), uLong(content.size())), Z_OK);
+    std::vector<uint8_t> out(content.size());
+    EXPECT_EQ(gzip_decompress(wrapped.data(), length, out.data(), out.size()), content.size());
+    EXPECT_EQ(out, content);
+}
