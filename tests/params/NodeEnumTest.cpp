@@ -4,6 +4,8 @@
 #include "porting/Nvs.h"
 #include "support/TempRoot.h"
 
+#include "KeepNode.h"
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -16,7 +18,7 @@ void count(Node*)
 
 NodeEnum* make(std::vector<const char*> options, const char* def)
 {
-    auto* node = new NodeEnum(nullptr, "e", "E", std::move(options), def);
+    auto* node = keep(new NodeEnum(nullptr, "e", "E", std::move(options), def));
     node->setOnChange(count);
     return node;
 }
@@ -25,7 +27,7 @@ NodeEnum* make(std::vector<const char*> options, const char* def)
 
 TEST(NodeEnum, OnOffFormsAndIndex)
 {
-    auto* node = new NodeOnOff(nullptr, "Enable", "OFF");
+    auto* node = keep(new NodeOnOff(nullptr, "Enable", "OFF"));
     EXPECT_STREQ(node->getName(), "on_off");
     EXPECT_EQ(node->getIndex(), 1);
     EXPECT_EQ(node->getValueJSON(), "\"value\":\"OFF\"");
@@ -122,7 +124,7 @@ TEST(NodeEnum, SetValueWarnsOnUnknownText)
 
 TEST(NodeEnum, StoredTextLoadsOnlyWhenItIsAnOption)
 {
-    auto* root = new NodeOnOff(nullptr, "root", "", "OFF");
+    auto* root = keep(new NodeOnOff(nullptr, "root", "", "OFF"));
     auto* good = new NodeOnOff(root, "good", "", "OFF");
     auto* bad = new NodeOnOff(root, "bad", "", "OFF");
     Storage::open();

@@ -5,6 +5,8 @@
 
 #include <cmath>
 #include <cstring>
+#include "KeepNode.h"
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -18,7 +20,7 @@ void count(Node*)
 NodeFloat* make(float min, float max, float def, float shape, bool inverted = false, const char* unit = "",
                 int decimals = -1)
 {
-    auto* node = new NodeFloat(nullptr, "f", "F", min, max, def, unit, shape, inverted, decimals);
+    auto* node = keep(new NodeFloat(nullptr, "f", "F", min, max, def, unit, shape, inverted, decimals));
     node->setOnChange(count);
     return node;
 }
@@ -155,7 +157,7 @@ TEST(NodeFloat, DisplayAndJsonNumbers)
 
 TEST(NodeFloat, StoredImageIsFourBytesAndCorruptFilesAreRepaired)
 {
-    auto* root = new NodeFloat(nullptr, "root", "", 0, 1, 0, "", 0.5f, false);
+    auto* root = keep(new NodeFloat(nullptr, "root", "", 0, 1, 0, "", 0.5f, false));
     auto* plain = new NodeFloat(root, "plain", "", 0, 100, 10, "", 0.5f, false);
     int size = 0;
     void* data = plain->getStorageData(&size);

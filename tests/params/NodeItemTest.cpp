@@ -5,6 +5,8 @@
 #include "params/Storage.h"
 #include "support/TempRoot.h"
 
+#include "KeepNode.h"
+
 #include <gtest/gtest.h>
 #include <thread>
 
@@ -18,7 +20,7 @@ void count(Node*)
 
 TEST(NodeItem, QuotedTextSetsAnyValueOnce)
 {
-    auto* node = new NodeItem(nullptr, "alias", "Alias", "x", ItemType::STRING);
+    auto* node = keep(new NodeItem(nullptr, "alias", "Alias", "x", ItemType::STRING));
     node->setOnChange(count);
     struct Case {
         const char* text;
@@ -42,7 +44,7 @@ TEST(NodeItem, QuotedTextSetsAnyValueOnce)
 
 TEST(NodeItem, PasswordNeverLeavesInJson)
 {
-    auto* root = new NodeItem(nullptr, "root", "", "", ItemType::SYSTEM);
+    auto* root = keep(new NodeItem(nullptr, "root", "", "", ItemType::SYSTEM));
     auto* pwd = new NodePassword(root, "pwd", "Password", "", ItemType::STRING);
     EXPECT_TRUE(pwd->fromString("\"secret\""));
     EXPECT_EQ(pwd->getValueJSON(), "\"value\":\"\"");
@@ -58,7 +60,7 @@ TEST(NodeItem, PasswordNeverLeavesInJson)
 
 TEST(NodeItem, ReadersNeverSeeATornText)
 {
-    auto* node = new NodeItem(nullptr, "n", "N", "", ItemType::STRING);
+    auto* node = keep(new NodeItem(nullptr, "n", "N", "", ItemType::STRING));
     const std::string a(200, 'a'), b(300, 'b');
     std::atomic<bool> stop{false};
     std::thread writer([&] {
@@ -76,7 +78,7 @@ TEST(NodeItem, ReadersNeverSeeATornText)
 
 TEST(NodeColor, HueAndKnob)
 {
-    auto* color = new NodeColor(nullptr, "c", "Colour", "ff0000");
+    auto* color = keep(new NodeColor(nullptr, "c", "Colour", "ff0000"));
     color->setOnChange(count);
     EXPECT_EQ(color->getHue(), 0.0f);
     EXPECT_EQ(color->getR(), 255);
@@ -109,10 +111,10 @@ TEST(NodeColor, HueAndKnob)
 
 TEST(NodeColor, GreyAndMalformedValues)
 {
-    auto* grey = new NodeColor(nullptr, "c", "Colour", "808080");
+    auto* grey = keep(new NodeColor(nullptr, "c", "Colour", "808080"));
     StdoutCapture out;
     EXPECT_EQ(grey->getHue(), 0.0f);
-    auto* bad = new NodeColor(nullptr, "d", "Colour", "zz0000");
+    auto* bad = keep(new NodeColor(nullptr, "d", "Colour", "zz0000"));
     EXPECT_EQ(bad->getHue(), 0.0f);
     EXPECT_EQ(bad->getR(), 0);
     EXPECT_EQ(bad->getG(), 0);

@@ -4,6 +4,8 @@
 #include "params/NodeOnOff.h"
 #include "porting/Clock.h"
 
+#include "KeepNode.h"
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -15,7 +17,7 @@ void waitPast(int64_t time)
 }
 
 struct Tree {
-    NodeItem* root = new NodeItem(nullptr, "root", "", "", ItemType::SYSTEM);
+    NodeItem* root = keep(new NodeItem(nullptr, "root", "", "", ItemType::SYSTEM));
     NodeItem* app = new NodeItem(root, "app", "Application", "", ItemType::SYSTEM);
     NodeItem* output = new NodeItem(app, "output", "Output", "", ItemType::HFOLDER);
     NodeItem* pst = new NodeItem(output, "pst", "Preset", "", ItemType::VFOLDER);

@@ -2,6 +2,8 @@
 #include "params/NodeItem.h"
 #include "porting/Clock.h"
 
+#include "KeepNode.h"
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -15,7 +17,7 @@ void waitPast(int64_t time)
 
 NodeItem* folder(Node* parent, const char* name)
 {
-    return new NodeItem(parent, name, name, "", ItemType::VFOLDER);
+    return keep(new NodeItem(parent, name, name, "", ItemType::VFOLDER));
 }
 
 } // namespace

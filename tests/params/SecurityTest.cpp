@@ -5,6 +5,8 @@
 
 #include <cctype>
 #include <cstdlib>
+#include "KeepNode.h"
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -26,7 +28,7 @@ std::string lower(std::string text)
 
 NodeItem* systemNode()
 {
-    auto* root = new NodeItem(nullptr, "root", "", "", "system");
+    auto* root = keep(new NodeItem(nullptr, "root", "", "", "system"));
     return new NodeItem(root, "sys", "System", "", "system");
 }
 
