@@ -12,36 +12,38 @@ public:
     // size in samples, rounded up to a power of two.
     explicit SchroederAllPass(int size);
 
-    // gain: feedback/feedforward gain; delay in samples, kept within n..size by exec.
+    // g: feedback and feedforward gain; d: delay in samples.
     void compile(float g, unsigned int d) {
         gain.store(g, std::memory_order_relaxed);
         delay.store(d, std::memory_order_relaxed);
     }
 
-    // n at most 16. The input array is overwritten with the allpass's inner signal v. A delay shorter
-    // than the block would read samples of this very block before they are written, so it is
-    // lengthened to n.
+    // Processes n samples in blocks of at most 16. The input array is overwritten with the
+    // allpass's inner signal v. A delay shorter than the block would read samples of this very block
+    // before they are written, so it is lengthened to the block; one longer than the ring is cut to it.
     inline void exec(float* in, float* out, int n) {
-        if (n > kMaxBlock)
-            n = kMaxBlock;
         const float g = gain.load(std::memory_order_relaxed);
-        int d = static_cast<int>(delay.load(std::memory_order_relaxed) > static_cast<unsigned>(size)
-                                     ? static_cast<unsigned>(size)
-                                     : delay.load(std::memory_order_relaxed));
-        if (d < n)
-            d = n;
+        const unsigned dl = delay.load(std::memory_order_relaxed);
+        const int dRing = dl > static_cast<unsigned>(size) ? size : static_cast<int>(dl);
         float* r = ring.data();
         float* s = scratch.data();
-        const int read = (writeIndex - d) & mask;
-        for (int k = 0; k < n; ++k)
-            s[k] = r[(read + k) & mask];
-        for (int k = 0; k < n; ++k)
-            in[k] = in[k] + g * s[k];
-        for (int k = 0; k < n; ++k)
-            r[(writeIndex + k) & mask] = in[k];
-        for (int k = 0; k < n; ++k)
-            out[k] = s[k] - g * in[k];
-        writeIndex = (writeIndex + n) & mask;
+        while (n > 0) {
+            const int m = n < kMaxBlock ? n : kMaxBlock;
+            const int d = dRing < m ? m : dRing;
+            const int read = (writeIndex - d) & mask;
+            for (int k = 0; k < m; ++k)
+                s[k] = r[(read + k) & mask];
+            for (int k = 0; k < m; ++k)
+                in[k] = in[k] + g * s[k];
+            for (int k = 0; k < m; ++k)
+                r[(writeIndex + k) & mask] = in[k];
+            for (int k = 0; k < m; ++k)
+                out[k] = s[k] - g * in[k];
+            writeIndex = (writeIndex + m) & mask;
+            in += m;
+            out += m;
+            n -= m;
+        }
     }
 
     int getSize() const { return size; }

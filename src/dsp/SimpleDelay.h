@@ -28,9 +28,12 @@ public:
         const int dA = delayA.load(std::memory_order_relaxed);
         const int dB = delayB.load(std::memory_order_relaxed);
         const float target = xfadeTarget.load(std::memory_order_relaxed);
-        const float xf = 0.95f * xfade.load(std::memory_order_relaxed) + 0.050000012f * target;
-        xfade.store(xf, std::memory_order_relaxed);
-        const float dry = 1.0f - xf;
+        // One cross-fade step per call, as a ramp across the block: a jump of the weight at the
+        // block boundary would step the output by 5 % of the difference between the taps.
+        const float xfFrom = xfade.load(std::memory_order_relaxed);
+        const float xfTo = 0.95f * xfFrom + 0.050000012f * target;
+        xfade.store(xfTo, std::memory_order_relaxed);
+        const float xfStep = n > 0 ? (xfTo - xfFrom) / static_cast<float>(n) : 0.0f;
         const float rate = modRate.load(std::memory_order_relaxed);
         const float depth = modDepth.load(std::memory_order_relaxed);
         float* buf = buffer.data();
@@ -41,7 +44,8 @@ public:
                 float a = buf[(w - dA) & mask];
                 float b = buf[(w - dB) & mask];
                 w = (w + 1) & mask;
-                out[k] = dry * a + xf * b;
+                float xf = k == n - 1 ? xfTo : xfFrom + xfStep * static_cast<float>(k + 1);
+                out[k] = (1.0f - xf) * a + xf * b;
             }
         } else {
             // The triangle turns only at block boundaries.
@@ -60,7 +64,8 @@ public:
                 float a = (1.0f - f) * buf[ra & mask] + f * buf[(ra - 1) & mask];
                 float b = (1.0f - f) * buf[rb & mask] + f * buf[(rb - 1) & mask];
                 w = (w + 1) & mask;
-                out[k] = dry * a + xf * b;
+                float xf = k == n - 1 ? xfTo : xfFrom + xfStep * static_cast<float>(k + 1);
+                out[k] = (1.0f - xf) * a + xf * b;
             }
         }
         writeIndex = w;

@@ -65,15 +65,17 @@ inline double amplitudeAt(const std::vector<float>& x, std::size_t from, double 
 
 inline double db(double lin) { return 20 * std::log10(lin); }
 
-// Direct DFT in double of a complex interleaved array.
+// Direct DFT in double.
 inline std::vector<std::complex<double>> dft(const std::vector<std::complex<double>>& x, bool inverse) {
     const std::size_t n = x.size();
-    std::vector<std::complex<double>> out(n);
+    std::vector<std::complex<double>> e(n), out(n);
     const double sign = inverse ? 1.0 : -1.0;
+    for (std::size_t m = 0; m < n; ++m)
+        e[m] = std::polar(1.0, sign * 2 * kPi * static_cast<double>(m) / static_cast<double>(n));
     for (std::size_t k = 0; k < n; ++k) {
         std::complex<double> acc = 0;
         for (std::size_t m = 0; m < n; ++m)
-            acc += x[m] * std::polar(1.0, sign * 2 * kPi * static_cast<double>((k * m) % n) / static_cast<double>(n));
+            acc += x[m] * e[(k * m) % n];
         out[k] = inverse ? acc / static_cast<double>(n) : acc;
     }
     return out;
