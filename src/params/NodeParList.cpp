@@ -1,0 +1,93 @@
+#include "params/NodeParList.h"
+
+NodeParList::NodeParList(Node* parent, const char* name, const char* displayName, std::string defaultValue,
+                         NodeList* list)
+    : Node(parent, name, displayName), value(std::move(defaultValue)), list(list)
+{
+}
+
+void* NodeParList::getStorageData(int* size)
+{
+    // A text item; storage reaches the text through getStorageText/setStorageText.
+    *size = -1;
+    return this;
+}
+
+std::string NodeParList::getStorageText()
+{
+    return getValue();
+}
+
+void NodeParList::setStorageText(const std::string& text)
+{
+    storeValue(text);
+}
+
+void NodeParList::edit(bool up)
+{
+    if (!list) return;
+    std::string current = getValue();
+    setValue(up ? list->next(current) : list->before(current));
+}
+
+bool NodeParList::fromString(std::string text)
+{
+    if (text.size() < 2 || text.front() != '"' || text.back() != '"') return false;
+    setValue(NodeList::unescapeName(text.substr(1, text.size() - 2)));
+    return true;
+}
+
+std::string NodeParList::getDescription()
+{
+    std::string text = ",\"ref\":\"";
+    if (list) text += NodeList::escapeName(list->getPath());
+    text += '"';
+    return text;
+}
+
+std::string NodeParList::getValueJSON()
+{
+    std::string text = "\"value\":\"";
+    text += NodeList::escapeName(getValue());
+    text += '"';
+    return text;
+}
+
+void NodeParList::reset() {}
+
+bool NodeParList::setValue(std::string name)
+{
+    if (!list || list->indexOf(name) == -1) return false;
+    if (name == getValue()) return false;
+    storeValue(std::move(name));
+    notifyUpdate();
+    return true;
+}
+
+int NodeParList::getIndex()
+{
+    return list ? list->indexOf(getValue()) : -1;
+}
+
+uint8_t* NodeParList::getData()
+{
+    return list ? list->dataAt(getIndex()) : nullptr;
+}
+
+int NodeParList::getElementCount()
+{
+    return list ? list->getElementCount() : 0;
+}
+
+std::string NodeParList::getValueAt(int position)
+{
+    return list ? list->nameAt(position) : std::string();
+}
+
+bool NodeParList::canEdit(bool up)
+{
+    if (!list) return false;
+    std::string current = getValue();
+    std::string step = up ? list->next(current) : list->before(current);
+    return !step.empty() && step != current;
+}

@@ -1,0 +1,59 @@
+#pragma once
+#include "params/Node.h"
+#include "params/NodeList.h"
+#include "params/SharedSnapshot.h"
+
+#include <cstdint>
+#include <string>
+
+// A parameter ("plist") whose value is the name of one element of a stored list: the impulse
+// responses of the cabinet, the model of an amp-model player, the selected preset. Since the value
+// is a name and not a position, a selection follows its element when the list is reordered, and
+// presets store selections by name. "" selects nothing.
+//
+// The value is read by the screens, the compile thread and the remote side and written by the
+// screen, remote and control threads: it is published whole (SharedSnapshot), so a reader never
+// sees a torn name. Its stored form is the name as a text file.
+class NodeParList : public Node {
+public:
+    NodeParList(Node* parent, const char* name, const char* displayName, std::string defaultValue, NodeList* list);
+
+    void* getStorageData(int* size) override;
+    std::string getStorageText() override;
+    void setStorageText(const std::string& text) override;
+
+    // Steps to the nearest present element after (up) or before the selected one; no wrap-around.
+    void edit(bool up) override;
+    // A quoted name (JSON string): selects it when present. True for any quoted text.
+    bool fromString(std::string text) override;
+    std::string toString() override { return getValue(); }
+    const char* getType() override { return NodeType::PLIST; }
+    // ,"ref":"<the list's path as a JSON string>"
+    std::string getDescription() override;
+    std::string getValueJSON() override;
+    // A selection has no default to return to.
+    void reset() override;
+
+    // Whether the list screen may name, save, rename and delete elements through this node.
+    virtual bool isEditable() { return false; }
+    // Selects a present element by name; false when the name is absent, "" or already selected.
+    virtual bool setValue(std::string name);
+
+    std::string getValue() const { return value.get(); }
+    NodeList* getReferenceList() const { return list; }
+    // Position of the selected element; -1 when nothing present is selected.
+    int getIndex();
+    // The selected element's data; null when nothing valid is selected.
+    uint8_t* getData();
+    int getElementCount();
+    std::string getValueAt(int position);
+    // Would a knob step in that direction change the selection?
+    bool canEdit(bool up);
+
+protected:
+    SharedSnapshot<std::string> value;
+    NodeList* list;
+
+    // Stores the value without notifying.
+    void storeValue(std::string name) { value.set(std::move(name)); }
+};

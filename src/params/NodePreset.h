@@ -1,0 +1,58 @@
+#pragma once
+#include "params/NodeParList.h"
+
+#include <set>
+#include <string>
+#include <vector>
+
+// What follows a name in the value that asks for a save rather than a load. It is exactly what a
+// remote write of {"value":"<name>","save":"save"} hands to fromString once the outer quotes are
+// removed, and the screens append it to a name themselves.
+inline constexpr const char* PRESET_SAVE_SUFFIX = "\",\"save\":\"save";
+
+// The preset selector (the application's "preset"): a parameter-list node over the preset list
+// whose value is the selected preset's name. Setting a name loads that preset into every covered
+// node; setting a name followed by PRESET_SAVE_SUFFIX saves the current parameters under it.
+//
+// A preset is the text of the covered nodes, one level-0 fragment per line joined by "\r\n", in
+// breadth-first order from the preset node's parent: every node met after the preset node itself
+// whose parameter flag is set, never entering a node of the ignore set. Loads and saves run on the
+// caller's thread (screens, remote side, MIDI program changes, start-up) without a lock; the
+// compile pass picks up the new values.
+class NodePreset : public NodeParList {
+public:
+    NodePreset(Node* parent, const char* name, const char* displayName, std::string defaultValue, NodeList* presets);
+
+    // Loads the stored selection again at start-up.
+    void onLoad() override;
+    bool isEditable() override { return true; }
+    // Save when the text holds the marker (false), else load (true when a preset was loaded).
+    bool setValue(std::string text) override;
+
+    // Stores the current parameters at a list position under a name ("" keeps the element's name,
+    // or gives "new preset" to an empty one).
+    void saveAs(int position, std::string name);
+    std::string presetToString();
+    // True when a covered node changed after the preset node last did.
+    bool isEdited();
+    // Loads the preset at a position; false when the position holds none.
+    bool setByIndex(int position);
+
+    void addIgnoreNode(Node* node);
+    void removeIgnoreNode(Node* node);
+    void setIgnoreNode(Node* node, bool ignore);
+
+    // Stores a given preset text (cut to fit the element) under a name.
+    void setPresetAt(int position, std::string name, char* text);
+
+private:
+    std::vector<Node*> ignoreNodes;
+
+    bool isIgnored(Node* node) const;
+    // The covered nodes in walk order.
+    std::vector<Node*> coveredNodes();
+    bool load(const std::string& name);
+    bool save(const std::string& text, size_t marker);
+    // Stores text under a name at a position, cut to what the element holds.
+    void storeText(int position, const std::string& name, const std::string& text);
+};
