@@ -50,8 +50,8 @@ struct Layer {
     float* ring = nullptr;        // c x ringSize
 };
 
-// C and CZ fixed at compile time for the trainer's shapes (CZ = C: not gated), Dynamic otherwise.
-template <int C, int CZ>
+// C fixed at compile time for the trainer's shapes (not gated), Dynamic for any other shape.
+template <int C>
 class LayerArray final : public LayerArrayBase {
 public:
     explicit LayerArray(const LayerArraySpec& spec, WeightReader& reader)
@@ -59,7 +59,6 @@ public:
           h_(spec.headSize), k_(spec.kernelSize), gated_(spec.gated), headBias_(spec.headBias),
           activation_(spec.activation)
     {
-        static_assert(C == Dynamic || C == CZ, "fixed sizes are for non-gated layers");
         size_t weightCount = size_t(c_) * cin_ + size_t(h_) * c_ + h_;
         size_t stateCount = size_t(kMaxBlock) * (2 * c_ + cz_ + h_);
         for (int d : spec.dilations) {
@@ -119,7 +118,6 @@ public:
     {
         MutMap<C, Dynamic> r(residual_, c_, n);
         MutMap<C, Dynamic> acc(acc_, c_, n);
-        MutMap<CZ, Dynamic> z(z_, cz_, n);
         r.noalias() = ConstMap<C, Dynamic>(rechannel_, c_, cin_) * ConstMap<Dynamic, Dynamic>(v, cin_, n);
         if (accIn)
             acc = ConstMap<C, Dynamic>(accIn, c_, n);
@@ -127,34 +125,16 @@ public:
             acc.setZero();
 
         for (Layer& layer : layers_) {
-            ConstMap<CZ, 1> bias(layer.bias, cz_, 1);
-            ConstMap<CZ, 1> mixin(layer.mixin, cz_, 1);
-            for (int t = 0; t < n; ++t) z.col(t) = bias + mixin * x[t];
-
-            if (layer.history > 0) storeHistory(layer, r, n, settle);
-            for (int k = 0; k < k_; ++k) {
-                ConstMap<CZ, C> w(layer.w + size_t(k) * cz_ * c_, cz_, c_);
-                int lag = layer.dilation * (k_ - 1 - k);
-                if (lag == 0) {
-                    z.noalias() += w * r;
-                    continue;
-                }
-                int start = layer.pos - lag;
-                if (start < 0) start += layer.ringSize;
-                int first = std::min(n, layer.ringSize - start);
-                z.leftCols(first).noalias() += w * ConstMap<C, Dynamic>(layer.ring + size_t(start) * c_, c_, first);
-                if (first < n)
-                    z.rightCols(n - first).noalias() += w * ConstMap<C, Dynamic>(layer.ring, c_, n - first);
+            storeHistory(layer, r, n, settle);
+            if constexpr (C == Dynamic) {
+                generalLayer(layer, x, n);
+            } else {
+                int t = 0;
+                for (; t + kColumns <= n; t += kColumns) fixedColumns<kColumns>(layer, x, t);
+                for (; t < n; ++t) fixedColumns<1>(layer, x, t);
             }
             layer.pos += n;
             if (layer.pos >= layer.ringSize) layer.pos -= layer.ringSize;
-
-            // The activated part overwrites the top c rows of z.
-            activate(n);
-            auto u = z.topRows(c_);
-            acc += u;
-            r.noalias() += ConstMap<C, C>(layer.proj, c_, c_) * u;
-            r.colwise() += ConstMap<C, 1>(layer.projBias, c_, 1);
         }
 
         MutMap<Dynamic, Dynamic> head(head_, h_, n);
@@ -163,6 +143,94 @@ public:
     }
 
 private:
+    using Vec = Eigen::Matrix<float, C, 1>;
+    using Arr = Eigen::Array<float, C, 1>;
+    // Columns computed together in the fixed path: enough independent sums to hide the add latency,
+    // few enough that they stay in registers.
+    static constexpr int kColumns = C >= 12 ? 2 : 4;
+
+    // Ring column of sample t of the current block, `lag` samples back. The ring holds
+    // history + kMaxBlock columns, so one correction in either direction is enough.
+    static int ringColumn(const Layer& layer, int t, int lag) noexcept
+    {
+        int col = layer.pos + t - lag;
+        if (col < 0) col += layer.ringSize;
+        else if (col >= layer.ringSize) col -= layer.ringSize;
+        return col;
+    }
+
+    // The trainer's shapes: N samples through one layer with every partial sum in registers.
+    template <int N>
+    void fixedColumns(Layer& layer, const float* x, int t) noexcept
+    {
+        Vec sum[N];
+        for (int i = 0; i < N; ++i) sum[i] = ConstMap<C, 1>(layer.bias) + ConstMap<C, 1>(layer.mixin) * x[t + i];
+        for (int k = 0; k < k_; ++k) {
+            const float* w = layer.w + size_t(k) * C * C;
+            const int lag = layer.dilation * (k_ - 1 - k);
+            const float* src[N];
+            for (int i = 0; i < N; ++i) src[i] = layer.ring + size_t(ringColumn(layer, t + i, lag)) * C;
+            for (int j = 0; j < C; ++j) {
+                ConstMap<C, 1> column(w + j * C);
+                for (int i = 0; i < N; ++i) sum[i].noalias() += column * src[i][j];
+            }
+        }
+        ConstMap<C, C> proj(layer.proj);
+        for (int i = 0; i < N; ++i) {
+            Vec u = activateVector(sum[i]);
+            MutMap<C, 1>(acc_ + size_t(t + i) * C) += u;
+            Vec mixed = proj.col(0) * u[0];
+            for (int j = 1; j < C; ++j) mixed.noalias() += proj.col(j) * u[j];
+            MutMap<C, 1>(residual_ + size_t(t + i) * C) += mixed + ConstMap<C, 1>(layer.projBias);
+        }
+    }
+
+    Vec activateVector(const Vec& z) const noexcept
+    {
+        switch (activation_) {
+        case Activation::Tanh: {
+            // fastTanh, written on whole vectors so that it vectorises; same operations, same order.
+            constexpr float alpha = 2.45550750702956f, beta = 0.893229853513558f, gamma = 0.821226666969744f;
+            constexpr float delta = 2.44506634652299f, epsilon = 0.814642734961073f;
+            const Arr v = z.array();
+            const Arr a = v.abs();
+            const Arr s = v * v;
+            const Arr num = v * (alpha + alpha * a + (beta + gamma * a) * s);
+            const Arr den = delta + (delta + s) * (v + (epsilon * v) * a).abs();
+            return (num / den).matrix();
+        }
+        case Activation::ReLU: return z.cwiseMax(0.0f);
+        case Activation::Hardtanh: return z.cwiseMax(-1.0f).cwiseMin(1.0f);
+        case Activation::LeakyReLU: return z.unaryExpr([](float v) { return leakyRelu(v); });
+        case Activation::Sigmoid: return z.unaryExpr([](float v) { return exactSigmoid(v); });
+        }
+        return z;
+    }
+
+    // Any shape, gated or not: whole-block products, then the activation over the block.
+    void generalLayer(Layer& layer, const float* x, int n) noexcept
+    {
+        MutMap<Dynamic, Dynamic> r(residual_, c_, n);
+        MutMap<Dynamic, Dynamic> acc(acc_, c_, n);
+        MutMap<Dynamic, Dynamic> z(z_, cz_, n);
+        ConstMap<Dynamic, 1> bias(layer.bias, cz_, 1);
+        ConstMap<Dynamic, 1> mixin(layer.mixin, cz_, 1);
+        for (int t = 0; t < n; ++t) z.col(t) = bias + mixin * x[t];
+        for (int k = 0; k < k_; ++k) {
+            ConstMap<Dynamic, Dynamic> w(layer.w + size_t(k) * cz_ * c_, cz_, c_);
+            int start = ringColumn(layer, 0, layer.dilation * (k_ - 1 - k));
+            int first = std::min(n, layer.ringSize - start);
+            z.leftCols(first).noalias() += w * ConstMap<Dynamic, Dynamic>(layer.ring + size_t(start) * c_, c_, first);
+            if (first < n) z.rightCols(n - first).noalias() += w * ConstMap<Dynamic, Dynamic>(layer.ring, c_, n - first);
+        }
+        // The activated part overwrites the top c rows of z.
+        activate(n);
+        auto u = z.topRows(c_);
+        acc += u;
+        r.noalias() += ConstMap<Dynamic, Dynamic>(layer.proj, c_, c_) * u;
+        r.colwise() += ConstMap<Dynamic, 1>(layer.projBias, c_, 1);
+    }
+
     void storeHistory(Layer& layer, const MutMap<C, Dynamic>& r, int n, bool settle) noexcept
     {
         MutMap<C, Dynamic> ring(layer.ring, c_, layer.ringSize);
@@ -183,7 +251,7 @@ private:
             if (gated_) {
                 for (int i = 0; i < c_; ++i) col[i] = f(col[i]) * exactSigmoid(col[c_ + i]);
             } else {
-                for (int i = 0; i < (C == Dynamic ? c_ : C); ++i) col[i] = f(col[i]);
+                for (int i = 0; i < c_; ++i) col[i] = f(col[i]);
             }
         }
     }
@@ -216,16 +284,16 @@ std::unique_ptr<LayerArrayBase> makeLayerArray(const LayerArraySpec& spec, Weigh
 {
     if (!spec.gated) {
         switch (spec.channels) {
-        case 2: return std::make_unique<LayerArray<2, 2>>(spec, reader);
-        case 4: return std::make_unique<LayerArray<4, 4>>(spec, reader);
-        case 6: return std::make_unique<LayerArray<6, 6>>(spec, reader);
-        case 8: return std::make_unique<LayerArray<8, 8>>(spec, reader);
-        case 12: return std::make_unique<LayerArray<12, 12>>(spec, reader);
-        case 16: return std::make_unique<LayerArray<16, 16>>(spec, reader);
+        case 2: return std::make_unique<LayerArray<2>>(spec, reader);
+        case 4: return std::make_unique<LayerArray<4>>(spec, reader);
+        case 6: return std::make_unique<LayerArray<6>>(spec, reader);
+        case 8: return std::make_unique<LayerArray<8>>(spec, reader);
+        case 12: return std::make_unique<LayerArray<12>>(spec, reader);
+        case 16: return std::make_unique<LayerArray<16>>(spec, reader);
         default: break;
         }
     }
-    return std::make_unique<LayerArray<Dynamic, Dynamic>>(spec, reader);
+    return std::make_unique<LayerArray<Dynamic>>(spec, reader);
 }
 
 class WaveNetModel final : public NeuralModel {
