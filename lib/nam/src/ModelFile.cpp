@@ -26,14 +26,24 @@ const json& require(const json& object, const char* key)
     return *it;
 }
 
+// The JSON reader keeps non-negative literals unsigned and negative ones signed; both are checked
+// against the same bounds before narrowing.
+bool integerInRange(const json& value, int low, int high)
+{
+    if (value.is_number_unsigned()) {
+        uint64_t v = value.get<uint64_t>();
+        return v <= uint64_t(high) && int64_t(v) >= low;
+    }
+    int64_t v = value.get<int64_t>();
+    return v >= low && v <= high;
+}
+
 // Integers only: a fractional or boolean size is a broken file, not something to round.
 int requireInt(const json& object, const char* key, int low, int high)
 {
     const json& value = require(object, key);
     if (!value.is_number_integer()) fail(std::string("\"") + key + "\" is not an integer");
-    if (value.is_number_unsigned() ? value.get<uint64_t>() > uint64_t(high)
-                                   : (value.get<int64_t>() < low || value.get<int64_t>() > high))
-        fail(std::string("\"") + key + "\" out of range");
+    if (!integerInRange(value, low, high)) fail(std::string("\"") + key + "\" out of range");
     return int(value.get<int64_t>());
 }
 
@@ -98,9 +108,7 @@ std::vector<LayerArraySpec> parseWaveNet(const json& config)
         if (dilations.size() > size_t(kMaxLayersPerArray)) fail("too many layers");
         for (const json& d : dilations) {
             if (!d.is_number_integer()) fail("a dilation is not an integer");
-            if (d.is_number_unsigned() ? d.get<uint64_t>() > uint64_t(kMaxReceptiveField)
-                                       : (d.get<int64_t>() < 1 || d.get<int64_t>() > kMaxReceptiveField))
-                fail("dilation out of range");
+            if (!integerInRange(d, 1, kMaxReceptiveField)) fail("dilation out of range");
             a.dilations.push_back(int(d.get<int64_t>()));
             receptiveField += long(a.dilations.back()) * (a.kernelSize - 1);
             if (receptiveField > kMaxReceptiveField) fail("receptive field too long");
