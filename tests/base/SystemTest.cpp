@@ -4,6 +4,7 @@
 #include "params/NodeItem.h"
 #include "params/Security.h"
 #include "params/Storage.h"
+#include "platform/Paths.h"
 #include "platform/host/ShellScript.h"
 #include "support/TempRoot.h"
 
@@ -73,6 +74,16 @@ TEST(System, UpdateModeAddsTheUpdateItem)
     EXPECT_EQ(System::upd->getJSON(DESCRIPTION_FULL),
               "root\\sys\\_upd:{\"desc\":\"Update\",\"value\":\"upd\",\"type\":\"item\",\"item_type\":\"system\","
               "\"def\":\"upd\"}");
+}
+
+TEST(System, UpdateModeAfterTheInstalledApplicationEnded)
+{
+    ShellScript::add("gpioget 0 40", 0, "1\n");
+    System::initialize("ap0003");
+    EXPECT_NE(ShellScript::log().find(Paths::map("/home/app_run")), std::string::npos);
+    EXPECT_STREQ(std::getenv("APP_CALLED"), "1");
+    EXPECT_EQ(childNames(System::systemNode()), "_name alias _arch _upd _author _ver _logo pwd ");
+    EXPECT_EQ(System::upd->getText(), "upd");
 }
 
 // First run: writes the alias the way the remote side does and lets the storage cycle persist it, then
