@@ -312,10 +312,9 @@ void NodeList::storeIndexes()
 
 void NodeList::dropReadImage()
 {
-    if (compressedPosition < 0) return;
-    compressedPosition = -1;
-    compressedSize = 0;
-    std::memset(compressed.data(), 0, compressed.size());
+    // Only the mark: the buffer itself is written by chunk-1 reads alone (on "comTasks"), so a
+    // change made on another thread never races with a read copying from it.
+    compressedPosition.store(-1, std::memory_order_release);
 }
 
 // ---- remote transfer
@@ -356,9 +355,10 @@ std::string NodeList::parseReadJSON(std::string argument)
         if (!list_transfer::gzip_compress(data, size_t(elementSize), image) || image.size() > compressed.size())
             return std::string();
         std::memcpy(compressed.data(), image.data(), image.size());
+        std::memset(compressed.data() + image.size(), 0, compressed.size() - image.size());
         compressedSize = int(image.size());
-        compressedPosition = position;
-    } else if (compressedPosition != position) {
+        compressedPosition.store(position, std::memory_order_release);
+    } else if (compressedPosition.load(std::memory_order_acquire) != position) {
         // Later chunks only come from the image of the element they name.
         return std::string();
     }

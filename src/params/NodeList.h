@@ -2,6 +2,7 @@
 #include "params/Node.h"
 #include "params/NodeListElement.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -117,7 +118,7 @@ private:
     int compressedSize = 0;
     // The position whose element the compressed image was made from; -1 when there is none. Any
     // change to the list drops the image, so a later chunk never mixes two elements.
-    int compressedPosition = -1;
+    std::atomic<int> compressedPosition{-1};
     int group = 0;
     DataCallback onDataChange = nullptr;
 

@@ -439,3 +439,40 @@ TEST(ListTransfer, CompressedImageIsAStandardGzipStream)
     EXPECT_EQ(gzip_decompress(wrapped.data(), length, out.data(), out.size()), content.size());
     EXPECT_EQ(out, content);
 }
+
+TEST(ListTransfer, TheUnitsListShapesHaveTheirChunkRanges)
+{
+    struct Shape {
+        const char* name;
+        int size, count, chunk;
+        bool gzip;
+        int lastChunk;
+    } shapes[] = {
+        {"presets", 16384, 60, 128, false, 128},
+        {"ir_list", 8192, 50, 128, false, 64},
+        {"nam_drive", 524288, 2, 1024, true, 512}, // two of the fifty elements: the rest only costs time
+    };
+    Folder root(nullptr, "root");
+    for (const Shape& s : shapes) {
+        NodeList list(&root, s.name, s.name, "x", s.size, s.count, s.chunk, s.gzip);
+        std::vector<uint8_t> data = randomBytes(size_t(s.size), 3);
+        // Text-like content, so that the gzip image fits its buffer.
+        if (s.gzip)
+            for (uint8_t& b : data) b = uint8_t('0' + b % 10);
+        list.setElementAt(1, "E", data.data());
+        if (s.gzip) {
+            ASSERT_NE(list.parseReadJSON(readArg(list, 1, 1)), "");
+        }
+        std::string last = list.parseReadJSON(readArg(list, 1, s.lastChunk));
+        ASSERT_NE(last, "") << s.name;
+        EXPECT_EQ(replyHex(last).size(), size_t(2 * s.chunk)) << s.name;
+        if (!s.gzip) {
+            EXPECT_EQ(fromHex(replyHex(last)),
+                      std::vector<uint8_t>(data.end() - s.chunk, data.end())) << s.name;
+        } else {
+            EXPECT_EQ(replyHex(last), std::string(size_t(2 * s.chunk), '0')) << "past the image";
+        }
+        EXPECT_EQ(list.parseReadJSON(readArg(list, 1, s.lastChunk + 1)), "") << s.name;
+        EXPECT_FALSE(list.parseWriteJSON(writeArg(list, 1, s.lastChunk + 1, std::string(size_t(2 * s.chunk), '0'))));
+    }
+}
