@@ -1,0 +1,325 @@
+#include "audio/AudioProcessor.h"
+
+#include "audio/AudioUSB.h"
+#include "base/Debug.h"
+#include "base/System.h"
+#include "driver/Codec.h"
+#include "params/NodeFloat.h"
+#include "params/NodeItem.h"
+#include "porting/Clock.h"
+#include "porting/Log.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#if defined(__x86_64__) || defined(__i386__)
+#include <xmmintrin.h>
+#endif
+
+namespace {
+
+constexpr const char* kTag = "AudioProcessor";
+
+// The fade, in single precision: 44 frames down (about 14.7 ms) to about 0.0097, held there until
+// one compile pass has run, then 43 frames up to about 0.90 and a step to exactly 1.0.
+constexpr float kFadeOutStep = 0.9f;
+constexpr float kFadeOutEnd = 0.011111111f;
+constexpr float kFadeInStep = 1.1111112f;
+constexpr float kFadeInEnd = 0.80999994f;
+
+enum FadeState : int {
+    FADE_IDLE = 0,
+    FADE_OUT = 1,
+    FADE_COMPILE = 2,
+    FADE_IN = 3,
+    // A debounce won the fade and is stopping the compile thread; the audio thread waits for FADE_OUT,
+    // so the resume can never overtake the suspend.
+    FADE_STARTING = 4,
+};
+
+// Frames count as flowing when the last one ran within this time. Without frames no fade is started
+// (nothing would resume the compile thread), and a fade that frames stopped is finished by
+// "controlLoop".
+constexpr uint64_t kFlowWindowNs = 50000000;
+
+constexpr float kMeterDecay = 0.995f;
+constexpr float kClipLevel = 0.95f;
+
+void flushDenormals()
+{
+#if defined(__x86_64__) || defined(__i386__)
+    _mm_setcsr(_mm_getcsr() | 0x8040); // FTZ and DAZ
+#elif defined(__aarch64__)
+    uint64_t fpcr;
+    asm volatile("mrs %0, fpcr" : "=r"(fpcr));
+    asm volatile("msr fpcr, %0" : : "r"(fpcr | (1ull << 24))); // FZ
+#endif
+}
+
+float toDb(float peak)
+{
+    return std::clamp(20.0f * std::log10(peak + 1e-7f), -110.0f, 0.0f);
+}
+
+void meterChannel(std::atomic<float>& peak, std::atomic<int32_t>& hold, const float* samples)
+{
+    // One sample per channel per frame is enough for a level display.
+    float level = peak.load(std::memory_order_relaxed) * kMeterDecay;
+    const float x = std::fabs(samples[0]);
+    if (x > level) level = x;
+    peak.store(level, std::memory_order_relaxed);
+    int32_t count = hold.load(std::memory_order_relaxed);
+    if (x >= kClipLevel) count = AudioProcessor::kSaturationHold;
+    else if (count > 0) --count;
+    hold.store(count, std::memory_order_relaxed);
+}
+
+} // namespace
+
+AudioBlock* AudioProcessor::blocks[kSlots];
+BlockExec AudioProcessor::blocks_dsp[kSlots];
+uint32_t AudioProcessor::blocks_start = 0;
+uint32_t AudioProcessor::blocks_end = 0;
+bool AudioProcessor::initialized = false;
+float AudioProcessor::input[FRAME_CHANNELS][FRAME_SAMPLES];
+std::atomic<float> AudioProcessor::in_meter[FRAME_CHANNELS];
+std::atomic<float> AudioProcessor::out_meter[FRAME_CHANNELS];
+std::atomic<int32_t> AudioProcessor::in_saturation[FRAME_CHANNELS];
+std::atomic<int32_t> AudioProcessor::out_saturation[FRAME_CHANNELS];
+NodeFloat* AudioProcessor::lin_meter = nullptr;
+NodeFloat* AudioProcessor::rin_meter = nullptr;
+NodeFloat* AudioProcessor::lout_meter = nullptr;
+NodeFloat* AudioProcessor::rout_meter = nullptr;
+std::atomic<float> AudioProcessor::debounceVolume{1.0f};
+std::atomic<int> AudioProcessor::compiler_status{FADE_IDLE};
+std::atomic<TaskHandle_t> AudioProcessor::compiler_handler{0};
+std::atomic<uint32_t> AudioProcessor::compilePasses{0};
+std::atomic<uint32_t> AudioProcessor::frameCount{0};
+std::atomic<uint64_t> AudioProcessor::lastFrameNs{0};
+std::atomic<void (*)()> AudioProcessor::controlTasks{nullptr};
+
+void AudioProcessor::addBlock(AudioBlock* block, BlockExec exec, int position)
+{
+    if (!initialized) {
+        blocks_start = blocks_end = 0;
+        initialized = true;
+    }
+    if (!block) return;
+    if (position == BLOCK_PREPEND) {
+        const uint32_t start = (blocks_start - 1) & (kSlots - 1);
+        if (start == (blocks_end & (kSlots - 1))) return; // full: one slot always stays free
+        blocks[start] = block;
+        blocks_dsp[start] = exec;
+        blocks_start = start;
+    } else if (position == BLOCK_APPEND) {
+        const uint32_t end = (blocks_end + 1) & (kSlots - 1);
+        if (end == (blocks_start & (kSlots - 1))) return;
+        blocks[blocks_end & (kSlots - 1)] = block;
+        blocks_dsp[blocks_end & (kSlots - 1)] = exec;
+        blocks_end = end;
+    }
+}
+
+bool AudioProcessor::hasBlock(AudioBlock* block)
+{
+    if (!block) return false;
+    for (uint32_t i = blocks_start & (kSlots - 1); i != (blocks_end & (kSlots - 1)); i = (i + 1) & (kSlots - 1))
+        if (blocks[i] == block) return true;
+    return false;
+}
+
+void AudioProcessor::displayInfo()
+{
+    int position = 1;
+    for (uint32_t i = blocks_start & (kSlots - 1); i != (blocks_end & (kSlots - 1)); i = (i + 1) & (kSlots - 1))
+        LOG_I(kTag, "Chain item %d: %s (%p)\n", position++, blocks[i]->getName(), static_cast<void*>(blocks[i]));
+}
+
+void AudioProcessor::audioInitialize(bool meters)
+{
+    if (!initialized) {
+        LOG_W(kTag, "No audio block loaded\n");
+        return;
+    }
+    if (compiler_handler.load() != 0) return; // the threads run once
+
+    auto* folder = new NodeItem(System::systemNode(), meters ? "_meters" : "_disabled_meters", "VU Meters", "",
+                                ItemType::VFOLDER);
+    lin_meter = new NodeFloat(folder, "_in0", "In 1 Peak", -110.0f, 0.0f, 0.0f, "dB", 0.5f, false);
+    rin_meter = new NodeFloat(folder, "_in1", "In 2 Peak", -110.0f, 0.0f, 0.0f, "dB", 0.5f, false);
+    lout_meter = new NodeFloat(folder, "_out0", "Out 1 Peak", -110.0f, 0.0f, 0.0f, "dB", 0.5f, false);
+    rout_meter = new NodeFloat(folder, "_out1", "Out 2 Peak", -110.0f, 0.0f, 0.0f, "dB", 0.5f, false);
+
+    displayInfo();
+
+    xTaskCreatePinnedToCore(audioLoop, "audioLoop", 4096, nullptr, 59, nullptr, 1);
+    xTaskCreatePinnedToCore(controlLoop, "controlLoop", 4096, nullptr, 3, nullptr, 0);
+    TaskHandle_t handle = 0;
+    if (xTaskCreatePinnedToCore(compileLoop, "compileLoop", 4096, nullptr, 2, &handle, 0) == 0)
+        compiler_handler.store(handle, std::memory_order_release);
+}
+
+float (*AudioProcessor::getInput())[FRAME_SAMPLES]
+{
+    return input;
+}
+
+float AudioProcessor::meter(int channel, int io)
+{
+    if (channel < 0 || channel >= FRAME_CHANNELS) return 0.0f;
+    if (io == 1) return toDb(in_meter[channel].load(std::memory_order_relaxed));
+    if (io == 0) return toDb(out_meter[channel].load(std::memory_order_relaxed));
+    return 0.0f;
+}
+
+bool AudioProcessor::channelSaturation(int channel, int io)
+{
+    if (channel < 0 || channel >= FRAME_CHANNELS) return false;
+    if (io == 1) return in_saturation[channel].load(std::memory_order_relaxed) > 0;
+    if (io == 0) return out_saturation[channel].load(std::memory_order_relaxed) > 0;
+    return false;
+}
+
+bool AudioProcessor::saturation()
+{
+    for (int c = 0; c < FRAME_CHANNELS; ++c)
+        if (channelSaturation(c, 0) || channelSaturation(c, 1)) return true;
+    return false;
+}
+
+void AudioProcessor::compileBlocks()
+{
+    if (lin_meter) {
+        lin_meter->setValue(meter(0, 1));
+        rin_meter->setValue(meter(1, 1));
+        lout_meter->setValue(meter(0, 0));
+        rout_meter->setValue(meter(1, 0));
+    }
+    AudioUSB::compile();
+    for (uint32_t i = blocks_start & (kSlots - 1); i != (blocks_end & (kSlots - 1)); i = (i + 1) & (kSlots - 1))
+        if (blocks[i]->compile()) break;
+}
+
+void AudioProcessor::setControlTasks(void (*tasks)())
+{
+    controlTasks.store(tasks);
+}
+
+bool AudioProcessor::framesFlowing()
+{
+    if (frameCount.load(std::memory_order_acquire) == 0) return false;
+    return xthal_get_ccount() - lastFrameNs.load(std::memory_order_acquire) < kFlowWindowNs;
+}
+
+void AudioProcessor::debounce(Node*)
+{
+    const TaskHandle_t compiler = compiler_handler.load(std::memory_order_acquire);
+    // Before the engine runs, and from inside a compile pass, the next pass hands the change over.
+    if (compiler == 0 || pthread_equal(compiler, pthread_self())) return;
+    // Without frames nothing would end the fade: the normal compile pass applies the change.
+    if (!framesFlowing()) return;
+    int expected = FADE_IDLE;
+    if (!compiler_status.compare_exchange_strong(expected, FADE_STARTING)) return; // a fade is under way
+    vTaskSuspend(compiler);
+    compiler_status.store(FADE_OUT, std::memory_order_release);
+}
+
+void AudioProcessor::resumeStalledFade()
+{
+    if (compiler_status.load(std::memory_order_acquire) != FADE_OUT || framesFlowing()) return;
+    int expected = FADE_OUT;
+    if (compiler_status.compare_exchange_strong(expected, FADE_COMPILE)) vTaskResume(compiler_handler.load());
+}
+
+void AudioProcessor::fadeStep()
+{
+    switch (compiler_status.load(std::memory_order_acquire)) {
+    case FADE_OUT: {
+        const float old = debounceVolume.load(std::memory_order_relaxed);
+        debounceVolume.store(old * kFadeOutStep, std::memory_order_relaxed);
+        if (old < kFadeOutEnd) {
+            int expected = FADE_OUT;
+            if (compiler_status.compare_exchange_strong(expected, FADE_COMPILE)) vTaskResume(compiler_handler.load());
+        }
+        break;
+    }
+    case FADE_COMPILE: break; // held low until the compile pass is done
+    case FADE_IN: {
+        const float old = debounceVolume.load(std::memory_order_relaxed);
+        debounceVolume.store(old * kFadeInStep, std::memory_order_relaxed);
+        if (old > kFadeInEnd) compiler_status.store(FADE_IDLE, std::memory_order_release);
+        break;
+    }
+    default: debounceVolume.store(1.0f, std::memory_order_relaxed); break;
+    }
+}
+
+void AudioProcessor::processFrame()
+{
+    Debug::cycle_start();
+    AudioFrame frame = Codec::getAudio();
+    std::memcpy(input, frame, sizeof input);
+    AudioUSB::read(frame);
+    meterChannel(in_meter[0], in_saturation[0], frame[0]);
+    meterChannel(in_meter[1], in_saturation[1], frame[1]);
+
+    for (uint32_t i = blocks_start & (kSlots - 1); i != (blocks_end & (kSlots - 1));) {
+        const bool stop = blocks_dsp[i](blocks[i], frame);
+        i = (i + 1) & (kSlots - 1);
+        if (stop) break;
+    }
+
+    fadeStep();
+    AudioUSB::write(frame);
+    meterChannel(out_meter[0], out_saturation[0], frame[0]);
+    meterChannel(out_meter[1], out_saturation[1], frame[1]);
+    Debug::cycle_measure();
+    Codec::audioWrite(1.0f);
+    lastFrameNs.store(xthal_get_ccount(), std::memory_order_release);
+    frameCount.fetch_add(1, std::memory_order_release);
+}
+
+void AudioProcessor::processBlock()
+{
+    if (Codec::audioRead(1.0f)) processFrame();
+}
+
+void* AudioProcessor::audioLoop(void*)
+{
+    for (int c = 0; c < FRAME_CHANNELS; ++c) {
+        in_meter[c].store(0.0f);
+        out_meter[c].store(0.0f);
+        in_saturation[c].store(0);
+        out_saturation[c].store(0);
+    }
+    while (!Codec::getActiveCodec()) vTaskDelay(10000);
+    flushDenormals();
+    if (Codec::getActiveCodec()->start(processBlock)) return nullptr; // the codec drives the engine
+    // The codec gives the processor away while its FIFO is not ready: this loop never sleeps.
+    for (;;) processBlock();
+}
+
+void* AudioProcessor::controlLoop(void*)
+{
+    for (;;) {
+        if (void (*tasks)() = controlTasks.load()) tasks();
+        resumeStalledFade();
+        vTaskDelay(10000);
+    }
+}
+
+void* AudioProcessor::compileLoop(void*)
+{
+    for (;;) {
+        if (compiler_status.load(std::memory_order_acquire) == FADE_COMPILE) {
+            compileBlocks();
+            int expected = FADE_COMPILE;
+            compiler_status.compare_exchange_strong(expected, FADE_IN);
+        } else {
+            compileBlocks();
+        }
+        compilePasses.fetch_add(1, std::memory_order_release);
+        vTaskDelay(10000);
+    }
+}

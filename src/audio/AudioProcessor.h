@@ -1,0 +1,89 @@
+#pragma once
+#include "audio/AudioBlock.h"
+#include "porting/Task.h"
+
+#include <atomic>
+#include <cstdint>
+
+class Node;
+class NodeFloat;
+
+// The engine: the chain of effect blocks (a ring of 32 slots, at most 31 blocks, filled during
+// start-up by the blocks' constructors), its three threads and the fade that hides structural changes.
+//
+// Threads, created by audioInitialize:
+//   "audioLoop" (SCHED_FIFO 59, CPU 3): one pass of the frame road per codec frame: dry copy, input
+//       meters, the chain in place, one fade step, the USB exchange, output meters, the codec;
+//   "compileLoop" (nice -2): every 10 ms the meter nodes, AudioUSB::compile and each block's compile;
+//   "controlLoop" (nice -3): every 10 ms the control sources.
+//
+// The fade: debounce (the change callback of structural nodes, any thread) stops the compile thread
+// and starts the fade-out; the audio thread multiplies the fade gain by 0.9 per frame and, once it is
+// below 0.011111111, resumes the compile thread, which recompiles every block once; the gain then
+// grows by 1.1111112 per frame back to 1.0. Each block multiplies its output by getDebounceVolume().
+class AudioProcessor {
+public:
+    static constexpr int kSlots = 32;
+    // Peak hold of a clip, in frames (about 133 ms).
+    static constexpr int kSaturationHold = 400;
+
+    static void addBlock(AudioBlock* block, BlockExec exec, int position);
+    // Once, after every block exists: meter nodes (under root\sys "_meters", or "_disabled_meters"
+    // when `meters` is false), the chain log and the three threads.
+    static void audioInitialize(bool meters);
+    static void compileBlocks();
+    static void* audioLoop(void*);
+    static void* controlLoop(void*);
+    static void* compileLoop(void*);
+    // For a codec that drives the engine by callback: one frame when the codec has one.
+    static void processBlock();
+
+    // The dry copy of the current input frame.
+    static float (*getInput())[FRAME_SAMPLES];
+    static float getDebounceVolume() { return debounceVolume.load(std::memory_order_relaxed); }
+    // Peak in dB (-110..0) of channel 0/1, io 1 = input, 0 = output; 0 for another channel or io.
+    static float meter(int channel, int io);
+    static bool channelSaturation(int channel, int io);
+    static bool saturation();
+    static bool isInitialized() { return initialized; }
+    static bool hasBlock(AudioBlock* block);
+    static void displayInfo();
+
+    // The change callback of structural nodes (the node is not looked at).
+    static void debounce(Node* node);
+    static int getCompilerStatus() { return compiler_status.load(std::memory_order_acquire); }
+    // Completed compile passes, and frames run, since the start.
+    static uint32_t getCompilePasses() { return compilePasses.load(std::memory_order_acquire); }
+    static uint32_t getFrameCount() { return frameCount.load(std::memory_order_acquire); }
+
+    // What "controlLoop" runs every 10 ms (the control sources' tasks).
+    static void setControlTasks(void (*tasks)());
+
+private:
+    static void processFrame();
+    static void fadeStep();
+    static bool framesFlowing();
+    static void resumeStalledFade();
+
+    static AudioBlock* blocks[kSlots];
+    static BlockExec blocks_dsp[kSlots];
+    static uint32_t blocks_start;
+    static uint32_t blocks_end;
+    static bool initialized;
+    static float input[FRAME_CHANNELS][FRAME_SAMPLES];
+    static std::atomic<float> in_meter[FRAME_CHANNELS];
+    static std::atomic<float> out_meter[FRAME_CHANNELS];
+    static std::atomic<int32_t> in_saturation[FRAME_CHANNELS];
+    static std::atomic<int32_t> out_saturation[FRAME_CHANNELS];
+    static NodeFloat* lin_meter;
+    static NodeFloat* rin_meter;
+    static NodeFloat* lout_meter;
+    static NodeFloat* rout_meter;
+    static std::atomic<float> debounceVolume;
+    static std::atomic<int> compiler_status;
+    static std::atomic<TaskHandle_t> compiler_handler;
+    static std::atomic<uint32_t> compilePasses;
+    static std::atomic<uint32_t> frameCount;
+    static std::atomic<uint64_t> lastFrameNs;
+    static std::atomic<void (*)()> controlTasks;
+};

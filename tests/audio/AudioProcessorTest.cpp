@@ -1,0 +1,328 @@
+#include "EngineSupport.h"
+#include "audio/AudioProcessor.h"
+#include "params/NodeFloat.h"
+#include "support/TempRoot.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cmath>
+#include <thread>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// Starts the engine's threads with a codec that the test moves frame by frame.
+ManualCodec* startEngine()
+{
+    makeSystemTree();
+    auto* codec = new ManualCodec;
+    Codec::search();
+    AudioProcessor::audioInitialize(true);
+    auto until = Clock::now() + std::chrono::seconds(5);
+    while (!codec->started && Clock::now() < until) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return codec;
+}
+
+// Runs frames (each followed by a short pause, as frames come every 1/3 ms) until the fade state
+// leaves `state`; returns the gain after each frame.
+std::vector<float> framesWhile(int state, int limit)
+{
+    std::vector<float> gains;
+    while (AudioProcessor::getCompilerStatus() == state && int(gains.size()) < limit) {
+        AudioProcessor::processBlock();
+        gains.push_back(AudioProcessor::getDebounceVolume());
+    }
+    return gains;
+}
+
+bool waitFor(const std::function<bool()>& done, int ms, bool runFrames)
+{
+    auto until = Clock::now() + std::chrono::milliseconds(ms);
+    while (!done()) {
+        if (Clock::now() > until) return false;
+        if (runFrames) AudioProcessor::processBlock();
+        std::this_thread::sleep_for(std::chrono::microseconds(300));
+    }
+    return true;
+}
+
+} // namespace
+
+TEST(AudioProcessor, ChainIsPrependedInReverseThenAppendedInOrder)
+{
+    TraceBlock a("A", BLOCK_APPEND), b("B", BLOCK_PREPEND), c("C", BLOCK_APPEND), d("D", BLOCK_PREPEND);
+    TraceBlock outside("E", 7);
+    ManualCodec codec;
+    Codec::search();
+    AudioProcessor::processBlock();
+    EXPECT_EQ(TraceBlock::trace(), (std::vector<std::string>{"x:D", "x:B", "x:A", "x:C"}));
+    EXPECT_FALSE(AudioProcessor::hasBlock(&outside));
+    EXPECT_TRUE(AudioProcessor::hasBlock(&b));
+    TraceBlock::trace().clear();
+    AudioProcessor::compileBlocks();
+    EXPECT_EQ(TraceBlock::trace(), (std::vector<std::string>{"c:D", "c:B", "c:A", "c:C"}));
+
+    StdoutCapture out;
+    AudioProcessor::displayInfo();
+    char expected[256];
+    std::snprintf(expected, sizeof expected, "I (AudioProcessor): Chain item 1: D (%p)\n", static_cast<void*>(&d));
+    std::string text = out.text();
+    EXPECT_EQ(text.rfind(expected, 0), 0u) << text;
+    std::snprintf(expected, sizeof expected, "I (AudioProcessor): Chain item 4: C (%p)\n", static_cast<void*>(&c));
+    EXPECT_NE(text.find(expected), std::string::npos);
+}
+
+TEST(AudioProcessor, RingDropsThe32ndBlockAppendedOrPrepended)
+{
+    std::vector<std::unique_ptr<TraceBlock>> blocks;
+    for (int i = 0; i < 31; ++i) blocks.push_back(std::make_unique<TraceBlock>("B", i % 2 ? BLOCK_PREPEND : BLOCK_APPEND));
+    TraceBlock late("late", BLOCK_APPEND), early("early", BLOCK_PREPEND);
+    EXPECT_FALSE(AudioProcessor::hasBlock(&late));
+    EXPECT_FALSE(AudioProcessor::hasBlock(&early));
+    for (auto& block : blocks) EXPECT_TRUE(AudioProcessor::hasBlock(block.get()));
+    ManualCodec codec;
+    Codec::search();
+    AudioProcessor::processBlock();
+    AudioProcessor::compileBlocks();
+    EXPECT_EQ(TraceBlock::trace().size(), 62u);
+    EXPECT_EQ(late.processed + early.processed, 0);
+    EXPECT_EQ(late.compiles + early.compiles, 0);
+}
+
+TEST(AudioProcessor, BlockThatStopsTheChainStillLetsTheFrameOut)
+{
+    TraceBlock a("A", BLOCK_APPEND, 0.5f), stop("S", BLOCK_APPEND), c("C", BLOCK_APPEND, 0.0f);
+    stop.stopChain = true;
+    stop.stopCompile = true;
+    ManualCodec codec;
+    Codec::search();
+    codec.fill(0.8f, -0.4f);
+    AudioProcessor::processBlock();
+    EXPECT_EQ(c.processed, 0);
+    EXPECT_EQ(codec.written, 1);
+    EXPECT_FLOAT_EQ(codec.out[0][3], 0.4f); // A's halving stays, C's muting never came
+    EXPECT_FLOAT_EQ(codec.out[1][15], -0.2f);
+    EXPECT_FLOAT_EQ(AudioProcessor::getInput()[0][0], 0.8f); // the dry copy
+    AudioProcessor::compileBlocks();
+    EXPECT_EQ(a.compiles, 1);
+    EXPECT_EQ(stop.compiles, 1);
+    EXPECT_EQ(c.compiles, 0);
+}
+
+TEST(AudioProcessor, MetersHoldClipsFor400FramesAndDecayTo110Db)
+{
+    TraceBlock doubler("x2", BLOCK_APPEND, 2.0f);
+    doubler.recordOrder = false;
+    ManualCodec codec;
+    Codec::search();
+
+    // Only sample 0 of a channel is looked at.
+    codec.fill(0.0f, 0.0f);
+    codec.in[0][5] = 1.0f;
+    AudioProcessor::processBlock();
+    EXPECT_FALSE(AudioProcessor::saturation());
+
+    codec.fill(0.5f, 0.95f); // input channel 1 clips; output channel 0 (doubled to 1.0) clips
+    AudioProcessor::processBlock();
+    EXPECT_FALSE(AudioProcessor::channelSaturation(0, 1));
+    EXPECT_TRUE(AudioProcessor::channelSaturation(1, 1));
+    EXPECT_TRUE(AudioProcessor::channelSaturation(0, 0));
+    EXPECT_TRUE(AudioProcessor::channelSaturation(1, 0));
+    EXPECT_NEAR(AudioProcessor::meter(0, 1), 20.0f * std::log10(0.5f), 0.01f);
+    EXPECT_EQ(AudioProcessor::meter(0, 0), 0.0f); // above full scale reads 0 dB
+
+    codec.fill(0.0f, 0.0f);
+    for (int frame = 1; frame < 400; ++frame) AudioProcessor::processBlock();
+    EXPECT_TRUE(AudioProcessor::channelSaturation(1, 1));
+    AudioProcessor::processBlock(); // the 400th frame after the clip
+    EXPECT_FALSE(AudioProcessor::saturation());
+
+    EXPECT_GT(AudioProcessor::meter(1, 1), -110.0f);
+    for (int frame = 0; frame < 3000; ++frame) AudioProcessor::processBlock();
+    for (int channel : {0, 1})
+        for (int io : {0, 1}) EXPECT_EQ(AudioProcessor::meter(channel, io), -110.0f);
+    // Bad arguments.
+    EXPECT_EQ(AudioProcessor::meter(2, 1), 0.0f);
+    EXPECT_EQ(AudioProcessor::meter(0, 2), 0.0f);
+    EXPECT_FALSE(AudioProcessor::channelSaturation(-1, 0));
+    EXPECT_FALSE(AudioProcessor::channelSaturation(0, 3));
+}
+
+TEST(AudioProcessor, WithoutBlocksNothingStarts)
+{
+    makeSystemTree();
+    StdoutCapture out;
+    AudioProcessor::audioInitialize(true);
+    EXPECT_EQ(out.text(), "W (AudioProcessor): No audio block loaded\n");
+    EXPECT_FALSE(AudioProcessor::isInitialized());
+    EXPECT_EQ(System::systemNode()->childrenCount(), 0);
+}
+
+TEST(AudioProcessor, InitializeBuildsMeterNodesAndStartsTheThreads)
+{
+    TraceBlock& a = *new TraceBlock("A", BLOCK_APPEND); // lives as long as the engine's threads
+    a.recordOrder = false;
+    StdoutCapture out;
+    ManualCodec* codec = startEngine();
+    std::string text = out.text();
+    Node* meters = System::root->pathToNode("root\\sys\\_meters");
+    ASSERT_NE(meters, nullptr);
+    EXPECT_STREQ(meters->getDisplayName(), "VU Meters");
+    const char* keys[] = {"_in0", "_in1", "_out0", "_out1"};
+    const char* labels[] = {"In 1 Peak", "In 2 Peak", "Out 1 Peak", "Out 2 Peak"};
+    for (int i = 0; i < 4; ++i) {
+        auto* node = dynamic_cast<NodeFloat*>(meters->childrenAt(i));
+        ASSERT_NE(node, nullptr);
+        EXPECT_STREQ(node->getName(), keys[i]);
+        EXPECT_STREQ(node->getDisplayName(), labels[i]);
+        EXPECT_EQ(node->getMin(), -110.0f);
+        EXPECT_EQ(node->getMax(), 0.0f);
+        EXPECT_STREQ(node->getUnit(), "dB");
+    }
+    size_t audio = text.find("I (Thread): audioLoop create success");
+    size_t control = text.find("I (Thread): controlLoop create success");
+    size_t compile = text.find("I (Thread): compileLoop create success");
+    EXPECT_LT(text.find("Chain item 1: A"), audio);
+    EXPECT_LT(audio, control);
+    EXPECT_LT(control, compile);
+    EXPECT_NE(compile, std::string::npos);
+
+    // The compile thread hands the meters to their nodes.
+    codec->fill(0.5f, 0.25f);
+    ASSERT_TRUE(waitFor(
+        [&] {
+            return std::fabs(static_cast<NodeFloat*>(meters->childrenAt(1))->getValue() - 20.0f * std::log10(0.25f)) <
+                   0.1f;
+        },
+        2000, true));
+    EXPECT_GT(a.compiles.load(), 0);
+}
+
+TEST(AudioProcessor, DisabledMetersGoUnderTheirOwnKey)
+{
+    makeSystemTree();
+    new TraceBlock("A", BLOCK_APPEND); // lives as long as the engine's threads
+    new ManualCodec;
+    Codec::search();
+    AudioProcessor::audioInitialize(false);
+    EXPECT_NE(System::root->pathToNode("root\\sys\\_disabled_meters\\_out1"), nullptr);
+    EXPECT_EQ(System::root->pathToNode("root\\sys\\_meters"), nullptr);
+}
+
+TEST(AudioProcessor, FadeTakes44FramesDownHoldsForACompilePassAnd43Up)
+{
+    TraceBlock& block = *new TraceBlock("A", BLOCK_APPEND); // lives as long as the engine's threads
+    block.recordOrder = false;
+    AudioProcessor::debounce(nullptr); // before the engine runs: no fade
+    EXPECT_EQ(AudioProcessor::getCompilerStatus(), 0);
+    ManualCodec* codec = startEngine();
+    codec->fill(1.0f, -1.0f);
+    for (int i = 0; i < 5; ++i) AudioProcessor::processBlock();
+
+    AudioProcessor::debounce(nullptr);
+    ASSERT_EQ(AudioProcessor::getCompilerStatus(), 1);
+    const int compilesBefore = block.compiles.load();
+    std::vector<float> down = framesWhile(1, 1000);
+    ASSERT_EQ(down.size(), 44u);
+    for (size_t i = 1; i < down.size(); ++i) EXPECT_LT(down[i], down[i - 1]);
+    EXPECT_NEAR(down.back(), 0.0097f, 0.0001f);
+    // The block follows the fade gain (of the frame before: the step comes after the chain).
+    EXPECT_EQ(codec->out[0][0], down[down.size() - 2]);
+    EXPECT_EQ(codec->out[1][7], -down[down.size() - 2]);
+
+    // Held until the compile thread has run one pass.
+    std::vector<float> held;
+    ASSERT_TRUE(waitFor(
+        [&] {
+            held.push_back(AudioProcessor::getDebounceVolume());
+            return AudioProcessor::getCompilerStatus() != 2;
+        },
+        2000, true));
+    for (float gain : held) EXPECT_EQ(gain, down.back());
+    EXPECT_GT(block.compiles.load(), compilesBefore);
+    ASSERT_EQ(AudioProcessor::getCompilerStatus(), 3);
+
+    std::vector<float> up = framesWhile(3, 1000);
+    ASSERT_EQ(up.size(), 43u);
+    EXPECT_NEAR(up.back(), 0.90f, 0.01f);
+    for (size_t i = 1; i < up.size(); ++i) EXPECT_GT(up[i], up[i - 1]);
+    for (float gain : up) EXPECT_LE(gain, 1.0f);
+    AudioProcessor::processBlock();
+    EXPECT_EQ(AudioProcessor::getDebounceVolume(), 1.0f);
+    AudioProcessor::processBlock();
+    EXPECT_EQ(codec->out[0][0], 1.0f);
+}
+
+TEST(AudioProcessor, ChangeFromInsideACompileOrWithoutFramesStartsNoFade)
+{
+    static std::atomic<int> calls{0};
+    TraceBlock& block = *new TraceBlock("A", BLOCK_APPEND); // lives as long as the engine's threads
+    block.recordOrder = false;
+    block.onCompile = [] {
+        AudioProcessor::debounce(nullptr);
+        calls.fetch_add(1);
+    };
+    startEngine();
+    // No frames yet: nothing to fade.
+    AudioProcessor::debounce(nullptr);
+    EXPECT_EQ(AudioProcessor::getCompilerStatus(), 0);
+    ASSERT_TRUE(waitFor([&] { return calls.load() >= 5; }, 2000, true));
+    EXPECT_EQ(AudioProcessor::getCompilerStatus(), 0);
+}
+
+TEST(AudioProcessor, FadeThatFramesStoppedIsFinishedAndCompilingGoesOn)
+{
+    TraceBlock& block = *new TraceBlock("A", BLOCK_APPEND); // lives as long as the engine's threads
+    block.recordOrder = false;
+    startEngine();
+    for (int i = 0; i < 5; ++i) AudioProcessor::processBlock();
+    AudioProcessor::debounce(nullptr);
+    ASSERT_EQ(AudioProcessor::getCompilerStatus(), 1);
+    // No more frames: "controlLoop" resumes the compile thread, which makes its pass.
+    ASSERT_TRUE(waitFor([] { return AudioProcessor::getCompilerStatus() == 3; }, 2000, false));
+    const uint32_t passes = AudioProcessor::getCompilePasses();
+    ASSERT_TRUE(waitFor([&] { return AudioProcessor::getCompilePasses() > passes + 2; }, 2000, false));
+    // Frames again: the fade comes back up.
+    ASSERT_TRUE(waitFor([] { return AudioProcessor::getCompilerStatus() == 0; }, 2000, true));
+    AudioProcessor::processBlock();
+    EXPECT_EQ(AudioProcessor::getDebounceVolume(), 1.0f);
+}
+
+TEST(AudioProcessor, TenThousandConcurrentChangesNeverLeaveTheCompileThreadStopped)
+{
+    TraceBlock& block = *new TraceBlock("A", BLOCK_APPEND); // lives as long as the engine's threads
+    block.recordOrder = false;
+    startEngine();
+    std::atomic<bool> stop{false};
+    std::atomic<float> lowest{1.0f}, highest{0.0f};
+    std::thread audio([&] {
+        while (!stop.load()) {
+            AudioProcessor::processBlock();
+            float gain = AudioProcessor::getDebounceVolume();
+            if (gain < lowest.load()) lowest.store(gain);
+            if (gain > highest.load()) highest.store(gain);
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
+        }
+    });
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::vector<std::thread> changers;
+    for (int t = 0; t < 4; ++t)
+        changers.emplace_back([] {
+            for (int i = 0; i < 2500; ++i) {
+                AudioProcessor::debounce(nullptr);
+                if (i % 100 == 0) std::this_thread::sleep_for(std::chrono::microseconds(200));
+            }
+        });
+    for (auto& t : changers) t.join();
+    bool settled = waitFor([] { return AudioProcessor::getCompilerStatus() == 0; }, 3000, false);
+    const uint32_t passes = AudioProcessor::getCompilePasses();
+    bool compiling = waitFor([&] { return AudioProcessor::getCompilePasses() >= passes + 3; }, 3000, false);
+    stop = true;
+    audio.join();
+    EXPECT_TRUE(settled);
+    EXPECT_TRUE(compiling);
+    EXPECT_GT(lowest.load(), 0.0f);
+    EXPECT_LE(highest.load(), 1.0f);
+}
