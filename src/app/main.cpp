@@ -7,6 +7,7 @@
 #include "com/Com.h"
 #include "com/Serial.h"
 #include "com/Wifi.h"
+#include "params/NodeItem.h"
 #include "porting/Log.h"
 #include "porting/Task.h"
 

@@ -35,11 +35,12 @@ void Com::tasksOnce()
     for (size_t i = 0; i < ifaces.size(); ++i) ifaces[i]->tasks();
 }
 
-void Com::com_tasks(void*)
+void* Com::com_tasks(void*)
 {
     if (!initialized) initialize();
     for (;;) {
         tasksOnce();
         vTaskDelay(20000);
     }
+    return nullptr;
 }

@@ -19,7 +19,7 @@ public:
     // initialize() of every transport, once. Returns true.
     static bool initialize();
     // Body of "comTasks" (argument unused). Never returns.
-    static void com_tasks(void* arg);
+    static void* com_tasks(void* arg);
     // One polling pass over every transport (what com_tasks does every 20 ms).
     static void tasksOnce();
 };

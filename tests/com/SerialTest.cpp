@@ -1,0 +1,182 @@
+#include "TestTree.h"
+#include "com/Serial.h"
+#include "platform/SerialPort.h"
+#include "support/TempRoot.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+#include <poll.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+const char* kTty = "/dev/ttyGS0";
+
+// Drives the transport as "comTasks" would and plays the computer at the other end of the port.
+struct Bench {
+    TestTree tree;
+    Serial serial {tree.root, kTty, 0, 0};
+    int computer = -1;
+
+    Bench()
+    {
+        computer = SerialPort::plug(kTty);
+        serial.initialize();
+    }
+    ~Bench() { SerialPort::unplug(computer, kTty); }
+
+    void pass(int count = 1)
+    {
+        for (int i = 0; i < count; ++i) {
+            serial.tasks();
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
+    }
+    // The port opens on the first attempt 2 s after the first pass.
+    void waitOpen()
+    {
+        auto end = Clock::now() + std::chrono::seconds(4);
+        StdoutCapture capture;
+        while (Clock::now() < end) {
+            pass();
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            if (probeOpen()) break;
+        }
+    }
+    bool probeOpen() { return access((test_root() + kTty).c_str(), F_OK) == 0 && opened(); }
+    bool opened()
+    {
+        // A request answered proves the port is open.
+        send(withNul("browse root\\none"));
+        pass(3);
+        return collect(200) == withNul("\r\n");
+    }
+    void send(const std::string& bytes) { ASSERT_EQ(write(computer, bytes.data(), bytes.size()), (ssize_t)bytes.size()); }
+    // Everything that arrives within `ms` milliseconds of quiet, running passes meanwhile.
+    std::string collect(int ms)
+    {
+        std::string got;
+        auto quietUntil = Clock::now() + std::chrono::milliseconds(ms);
+        while (Clock::now() < quietUntil) {
+            pass();
+            char chunk[65536];
+            ssize_t n = read(computer, chunk, sizeof chunk);
+            if (n > 0) {
+                got.append(chunk, static_cast<size_t>(n));
+                quietUntil = Clock::now() + std::chrono::milliseconds(ms);
+            }
+        }
+        return got;
+    }
+};
+
+const std::string kNameFragment = "root\\sys\\_name:{\"value\":\"Quelm Device\"}";
+
+} // namespace
+
+TEST(Serial, FramesRequestsByNul)
+{
+    Bench bench;
+    bench.waitOpen();
+    ASSERT_TRUE(bench.opened());
+
+    // Split over three writes: one reply, once the NUL is there.
+    bench.send("read root\\s");
+    bench.pass(2);
+    bench.send("ys\\_na");
+    EXPECT_EQ(bench.collect(60), "");
+    bench.send(withNul("me"));
+    EXPECT_EQ(bench.collect(100), withNul(kNameFragment));
+
+    // Two requests in one write: one reply, to the first.
+    bench.send(withNul("read root\\sys\\_name") + withNul("browse root\\sys"));
+    EXPECT_EQ(bench.collect(100), withNul(kNameFragment));
+}
+
+TEST(Serial, OverlongRequestIsDroppedThroughItsNul)
+{
+    Bench bench;
+    bench.waitOpen();
+    ASSERT_TRUE(bench.opened());
+
+    // 12000 bytes before the NUL: more than the buffer holds. Its tail is a valid write that must not
+    // run as a request of its own.
+    std::string tail = "write root\\sys\\alias:{\"value\":\"tail\"}";
+    std::string junk(12000 - tail.size(), 'x');
+    for (size_t at = 0; at < junk.size(); at += 1000) {
+        bench.send(junk.substr(at, 1000));
+        bench.pass(2);
+    }
+    bench.send(withNul(tail));
+    EXPECT_EQ(bench.collect(100), "");
+    EXPECT_EQ(bench.tree.alias->getValue(), "");
+
+    bench.send(withNul("read root\\sys\\_name"));
+    EXPECT_EQ(bench.collect(100), withNul(kNameFragment));
+}
+
+TEST(Serial, LongReplyGoesOutOverPassesAndSurvivesUnplug)
+{
+    Bench bench;
+    Node* big = bench.tree.addBulk(3000, 100);
+    bench.waitOpen();
+    ASSERT_TRUE(bench.opened());
+    const std::string expected = withNul(big->getJSON(DESCRIPTION_FULL, true));
+    ASSERT_GT(expected.size(), 300000u);
+
+    // Whole, NUL last, although the port takes only part of it per pass.
+    bench.send(withNul("browse root\\app\\big"));
+    EXPECT_EQ(bench.collect(200), expected);
+
+    // The computer goes away with the reply half read.
+    bench.send(withNul("browse root\\app\\big"));
+    bench.pass(2);
+    char chunk[1000];
+    ASSERT_GT(read(bench.computer, chunk, sizeof chunk), 0);
+    StdoutCapture capture;
+    SerialPort::unplug(bench.computer, kTty);
+    bench.pass(5);
+    EXPECT_NE(capture.text().find("I (Serial): Disconnected\n"), std::string::npos);
+
+    // Plugged in again: reopened after 2 s, and the rest of the pending reply arrives, NUL last.
+    bench.computer = SerialPort::plug(kTty);
+    auto end = Clock::now() + std::chrono::seconds(4);
+    std::string rest;
+    while (Clock::now() < end && (rest.empty() || rest.back() != '\0')) rest += bench.collect(50);
+    ASSERT_FALSE(rest.empty());
+    EXPECT_EQ(rest.back(), '\0');
+    EXPECT_LT(rest.size(), expected.size());
+    EXPECT_EQ(expected.compare(expected.size() - rest.size(), rest.size(), rest), 0);
+
+    // And the port serves the next request.
+    bench.send(withNul("read root\\sys\\_name"));
+    EXPECT_EQ(bench.collect(100), withNul(kNameFragment));
+}
+
+TEST(Serial, ClosedPortIsRetriedEveryTwoSeconds)
+{
+    TestTree tree;
+    Serial serial(tree.root, kTty, 0, 0);
+    // Nothing happens before initialize().
+    StdoutCapture idle;
+    serial.tasks();
+    EXPECT_EQ(idle.text(), "");
+
+    serial.initialize();
+    StdoutCapture capture;
+    auto end = Clock::now() + std::chrono::milliseconds(4500);
+    while (Clock::now() < end) {
+        serial.tasks();
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    std::string log = capture.text();
+    size_t failures = 0;
+    for (size_t at = log.find("ERROR (Serial): /dev/ttyGS0 - error\n"); at != std::string::npos;
+         at = log.find("ERROR (Serial): /dev/ttyGS0 - error\n", at + 1))
+        ++failures;
+    EXPECT_EQ(failures, 2u) << log;
+}

@@ -1,0 +1,205 @@
+#include "Unit.h"
+
+#include "platform/SerialPort.h"
+#include "support/TempRoot.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+using Clock = std::chrono::steady_clock;
+const char* kTty = "/dev/ttyGS0";
+
+int msLeft(Clock::time_point end)
+{
+    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+} // namespace
+
+int free_port()
+{
+    int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+    ::close(s);
+    return ntohs(a.sin_port);
+}
+
+Unit::Unit() : tcpPort(free_port()) {}
+
+Unit::~Unit()
+{
+    kill();
+}
+
+void Unit::start()
+{
+    std::string logPath = test_root() + "/kestrun." + std::to_string(++starts) + ".log";
+    std::string port = std::to_string(tcpPort);
+    pid = fork();
+    if (pid == 0) {
+        int fd = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        dup2(fd, STDOUT_FILENO);
+        dup2(fd, STDERR_FILENO);
+        setenv("KESTRUN_TCP_PORT", port.c_str(), 1);
+        // KESTRUN_ROOT is the test's own fresh root already.
+        execl(KESTRUN_PROGRAM, KESTRUN_PROGRAM, static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(waitLog("I (Wifi): Listen socket created", 10000)) << log();
+}
+
+void Unit::kill()
+{
+    if (pid <= 0) return;
+    ::kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    pid = -1;
+}
+
+bool Unit::running()
+{
+    if (pid <= 0) return false;
+    return waitpid(pid, nullptr, WNOHANG) == 0;
+}
+
+std::string Unit::log() const
+{
+    return read_file(test_root() + "/kestrun." + std::to_string(starts) + ".log");
+}
+
+bool Unit::waitLog(const std::string& text, int ms) const
+{
+    auto end = Clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+        if (log().find(text) != std::string::npos) return true;
+        if (Clock::now() >= end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+Client::Client(int port)
+{
+    sockaddr_in a {};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    auto end = Clock::now() + std::chrono::seconds(3);
+    do {
+        if (socket >= 0) ::close(socket);
+        socket = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (::connect(socket, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    } while (Clock::now() < end);
+    ADD_FAILURE() << "cannot connect to port " << port;
+}
+
+Client::~Client()
+{
+    if (socket >= 0) ::close(socket);
+}
+
+void Client::send(const std::string& bytes)
+{
+    ASSERT_EQ(::send(socket, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
+}
+
+std::string Client::reply(int ms)
+{
+    std::string got;
+    auto end = Clock::now() + std::chrono::milliseconds(ms);
+    while (got.empty() || got.back() != '\0') {
+        pollfd p {socket, POLLIN, 0};
+        if (::poll(&p, 1, msLeft(end)) <= 0) break;
+        char chunk[65536];
+        ssize_t n = ::recv(socket, chunk, sizeof chunk, 0);
+        if (n <= 0) break;
+        got.append(chunk, static_cast<size_t>(n));
+    }
+    return got;
+}
+
+void Client::closeHard()
+{
+    linger hard {1, 0};
+    setsockopt(socket, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
+    ::close(socket);
+    socket = -1;
+}
+
+Computer::Computer()
+{
+    plug();
+}
+
+Computer::~Computer()
+{
+    unplug();
+}
+
+void Computer::plug()
+{
+    end = SerialPort::plug(kTty);
+    ASSERT_GE(end, 0);
+}
+
+void Computer::unplug()
+{
+    if (end < 0) return;
+    SerialPort::unplug(end, kTty);
+    end = -1;
+}
+
+void Computer::send(const std::string& bytes)
+{
+    ASSERT_EQ(::write(end, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+}
+
+std::string Computer::receive(int ms, bool untilNul, int quietMs)
+{
+    std::string got;
+    auto end_ = Clock::now() + std::chrono::milliseconds(ms);
+    for (;;) {
+        if (untilNul && !got.empty() && got.back() == '\0') break;
+        int wait = msLeft(end_);
+        if (quietMs > 0 && wait > quietMs) wait = quietMs;
+        pollfd p {end, POLLIN, 0};
+        if (wait == 0 || ::poll(&p, 1, wait) <= 0) break;
+        char chunk[65536];
+        ssize_t n = ::read(end, chunk, sizeof chunk);
+        if (n <= 0) break;
+        got.append(chunk, static_cast<size_t>(n));
+    }
+    return got;
+}
+
+bool Computer::waitOpen(int ms)
+{
+    auto stop = Clock::now() + std::chrono::milliseconds(ms);
+    while (Clock::now() < stop) {
+        // Bytes sent while the port is closed wait in the line; the first request taken answers.
+        if (ask("browse root\\nothing", 300) == Client::withNul("\r\n")) {
+            // Drain answers to any earlier probe that was still queued.
+            receive(100, false, 100);
+            return true;
+        }
+    }
+    return false;
+}

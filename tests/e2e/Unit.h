@@ -1,0 +1,73 @@
+#pragma once
+// The program under test, as a user meets it: started in the test's fresh root, reached over TCP on
+// loopback (a port of its own) and over the serial pseudo-terminal, its log and shell log read from
+// its root folder.
+#include <string>
+#include <sys/types.h>
+
+class Unit {
+public:
+    Unit();
+    ~Unit();
+    void start();
+    // As a power cut: no orderly shutdown exists.
+    void kill();
+    bool running();
+    int port() const { return tcpPort; }
+    // What the program printed so far.
+    std::string log() const;
+    // Waits until the log holds `text` (false after `ms` milliseconds).
+    bool waitLog(const std::string& text, int ms) const;
+
+private:
+    pid_t pid = -1;
+    int tcpPort;
+    int starts = 0;
+};
+
+// A TCP client of the unit.
+class Client {
+public:
+    explicit Client(int port);
+    ~Client();
+    int fd() const { return socket; }
+    void send(const std::string& bytes);
+    // One reply, its NUL included; what arrived when `ms` milliseconds ran out otherwise.
+    std::string reply(int ms = 3000);
+    std::string ask(const std::string& request) { return send(withNul(request)), reply(); }
+    void closeHard();
+    static std::string withNul(std::string text)
+    {
+        text.push_back('\0');
+        return text;
+    }
+
+private:
+    int socket = -1;
+};
+
+// The computer at the other end of the USB serial port.
+class Computer {
+public:
+    Computer();
+    ~Computer();
+    void plug();
+    void unplug();
+    int fd() const { return end; }
+    void send(const std::string& bytes);
+    // Everything that arrives until `quietMs` milliseconds pass without a byte, or one reply when
+    // `untilNul` (its NUL included), within `ms` milliseconds at most.
+    std::string receive(int ms, bool untilNul = true, int quietMs = 0);
+    std::string ask(const std::string& request, int ms = 4000)
+    {
+        send(Client::withNul(request));
+        return receive(ms);
+    }
+    // Asks until the program has opened the port (it tries every 2 s).
+    bool waitOpen(int ms);
+
+private:
+    int end = -1;
+};
+
+int free_port();
