@@ -17,7 +17,8 @@
 #include <stdexcept>
 #include <string>
 #include <sys/prctl.h>
-#include <sys/stat.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -48,9 +49,9 @@ public:
                    "</busconfig>\n");
         daemon_ = spawn({"dbus-daemon", "--config-file=" + root + "/bus.conf", "--nofork", "--nopidfile"}, -1, -1,
                         root + "/dbus.log");
-        struct stat info;
+        // The socket file appears before the daemon listens: wait until a connection is taken.
         auto deadline = clock::now() + std::chrono::seconds(5);
-        while (::stat(socket.c_str(), &info) != 0) {
+        while (!accepts(socket)) {
             if (clock::now() > deadline) throw std::runtime_error("dbus-daemon did not start: " + logs());
             std::this_thread::sleep_for(std::chrono::milliseconds(5));
         }
@@ -141,6 +142,17 @@ public:
 
 private:
     using clock = std::chrono::steady_clock;
+
+    static bool accepts(const std::string& socketPath)
+    {
+        int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        socketPath.copy(address.sun_path, sizeof address.sun_path - 1);
+        bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+        ::close(fd);
+        return ok;
+    }
 
     static std::string scriptPath()
     {
