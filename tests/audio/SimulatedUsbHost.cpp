@@ -46,10 +46,11 @@ void SimulatedUsbHost::advanceFrames(int frames)
 {
     std::lock_guard lock(mutex);
     for (int f = 0; f < frames; ++f) {
-        hostUs += 1e6 * 16.0 / 48000.0 * (1.0 + ppm * 1e-6);
-        while (hostUs >= nextPacketUs) {
+        // A packet every millisecond of the host's clock: every 48 of its samples.
+        hostSamples += 16.0 * (1.0 + ppm * 1e-6);
+        while (hostSamples >= 48.0) {
             hostPacket();
-            nextPacketUs += 1000.0;
+            hostSamples -= 48.0;
         }
     }
 }
@@ -160,6 +161,15 @@ int SimulatedUsbHost::openMixers()
 {
     std::lock_guard lock(mutex);
     return mixers;
+}
+
+std::vector<int32_t> SimulatedUsbHost::queued(AlsaStream stream)
+{
+    std::lock_guard lock(mutex);
+    std::vector<int32_t> words;
+    if (Pcm* pcm = current(stream))
+        for (size_t i = 0; i < pcm->ring.size(); i += 2) words.push_back(pcm->ring[i]);
+    return words;
 }
 
 std::vector<int32_t> SimulatedUsbHost::lastReceived()

@@ -44,6 +44,8 @@ public:
     int openMixers();
     // The last packet of frames the host received (channel 0 of each frame).
     std::vector<int32_t> lastReceived();
+    // What waits in a stream's ring (channel 0 of each frame, oldest first).
+    std::vector<int32_t> queued(AlsaStream stream);
 
     // Faults and settings a test may set before the calls.
     AlsaHwStep failingStep = AlsaHwStep(-1);
@@ -90,8 +92,7 @@ private:
 
     std::recursive_mutex mutex;
     double ppm;
-    double hostUs = 0.0;
-    double nextPacketUs = 1000.0;
+    double hostSamples = 0.0; // the host's clock, in samples at its 48 kHz
     double captureCarry = 0.0, playbackCarry = 0.0;
     int32_t hostCounter = 0;
     bool plugged = true;
