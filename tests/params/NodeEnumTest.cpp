@@ -7,6 +7,7 @@
 #include "KeepNode.h"
 
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace {
 
@@ -142,4 +143,21 @@ TEST(NodeEnum, StoredTextLoadsOnlyWhenItIsAnOption)
     size_t size = sizeof buffer;
     ASSERT_EQ(nvs_get_str(Storage::handle, good->getStorageId(), buffer, &size), 0);
     EXPECT_STREQ(buffer, "OFF");
+}
+
+TEST(NodeEnum, ReadersOnOtherThreadsSeeWholeOptions)
+{
+    auto* node = make({"first option", "second"}, "second");
+    std::atomic<bool> stop{false};
+    std::thread writer([&] {
+        for (int i = 0; i < 20000; ++i) node->setByIndex(i % 2);
+        stop = true;
+    });
+    int bad = 0;
+    while (!stop) {
+        std::string seen = node->toString();
+        if (seen != "first option" && seen != "second") ++bad;
+    }
+    writer.join();
+    EXPECT_EQ(bad, 0);
 }

@@ -5,6 +5,7 @@
 #include "KeepNode.h"
 
 #include <gtest/gtest.h>
+#include <thread>
 
 namespace {
 
@@ -178,4 +179,16 @@ TEST(Node, ChangeTestComparesStrictlyAndSkipsUpToAfter)
     EXPECT_FALSE(root->older(since, true, a));
     EXPECT_TRUE(root->older(since, true, a, true));
     EXPECT_TRUE(b->older(since, false, nullptr, true));
+}
+
+TEST(Node, StyleWritersOnTwoThreadsLoseNothing)
+{
+    auto* node = folder(nullptr, "n");
+    std::thread modes([&] {
+        for (int i = 0; i < 5000; ++i) node->setStyleMode(std::to_string(i));
+    });
+    for (int i = 0; i < 5000; ++i) node->setStyleImg(std::to_string(i));
+    modes.join();
+    EXPECT_EQ(node->getStyleMode(), "4999");
+    EXPECT_EQ(node->getStyleImg(), "4999");
 }
