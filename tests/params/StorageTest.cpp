@@ -63,7 +63,8 @@ TEST(StorageId, MatchesTheIdsOfStoredFiles)
     // Below 10,000,000 the id keeps its x.
     bool sawShort = false;
     for (int i = 0; i < 20000 && !sawShort; ++i) {
-        std::string key = "k" + std::to_string(i);
+        std::string key = std::to_string(i);
+        key.insert(key.begin(), 'k');
         uint32_t low = uint32_t(murmur_hash_64(key.data(), key.size()));
         std::string id = make_storage_id(key);
         if (low < 10000000u) {
