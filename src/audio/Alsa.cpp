@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -79,7 +80,8 @@ bool closeRetired()
 
 bool cardPresent()
 {
-    FILE* cards = std::fopen(Paths::map("/proc/asound/cards").c_str(), "r");
+    static const std::string path = Paths::map("/proc/asound/cards"); // mapped once: every 10 ms
+    FILE* cards = std::fopen(path.c_str(), "r");
     if (!cards) return false;
     char line[256];
     bool found = false;

@@ -13,6 +13,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -58,8 +59,9 @@ void AudioUSB::initialize()
 
 void AudioUSB::pollController()
 {
+    static const std::string path = Paths::map("/sys/class/udc/fe980000.usb/state");
     bool configured = false;
-    if (FILE* state = std::fopen(Paths::map("/sys/class/udc/fe980000.usb/state").c_str(), "r")) {
+    if (FILE* state = std::fopen(path.c_str(), "r")) {
         char line[16] = {};
         if (std::fgets(line, sizeof line, state)) configured = std::strncmp(line, "configured", 10) == 0;
         std::fclose(state);
