@@ -60,6 +60,7 @@ void lv_display_delete(lv_display_t * disp)
     if(disp == nullptr) return;
     std::vector<lv_obj_t *> screens = disp->screens;
     for(lv_obj_t * scr : screens) lv_obj_delete(scr);
+    if(disp->driver_delete_cb) disp->driver_delete_cb(disp);
     auto & list = displays();
     list.erase(std::remove(list.begin(), list.end(), disp), list.end());
     if(default_display == disp) default_display = list.empty() ? nullptr : list.front();

@@ -22,6 +22,8 @@ struct _lv_display_t {
     lv_display_flush_cb_t flush_cb = nullptr;
     void * driver_data = nullptr;
     void * user_data = nullptr;
+    /* Releases what the back end keeps for the display (run when the display is deleted). */
+    void (*driver_delete_cb)(lv_display_t * disp) = nullptr;
 };
 
 void lv_display_mark_dirty(lv_display_t * disp);

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "lvgl.h"
+#include "src/display/lv_display_private.h"
 
 namespace {
 
@@ -59,6 +60,16 @@ void flush(lv_display_t * disp, const lv_area_t * area, uint8_t * px_map)
     lv_display_flush_ready(disp);
 }
 
+void release(lv_display_t * disp)
+{
+    auto * fb = static_cast<DeviceFbdev *>(lv_display_get_driver_data(disp));
+    if(fb == nullptr) return;
+    if(fb->mem) munmap(fb->mem, fb->size);
+    if(fb->fd >= 0) close(fb->fd);
+    delete fb;
+    lv_display_set_driver_data(disp, nullptr);
+}
+
 } // namespace
 
 lv_display_t * lv_linux_fbdev_create(void)
@@ -66,6 +77,7 @@ lv_display_t * lv_linux_fbdev_create(void)
     lv_display_t * disp = lv_display_create(800, 480);
     lv_display_set_driver_data(disp, new DeviceFbdev());
     lv_display_set_flush_cb(disp, flush);
+    disp->driver_delete_cb = release;
     return disp;
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "lvgl.h"
+#include "src/display/lv_display_private.h"
 #include "src/others/test/lv_test.h"
 
 namespace {
@@ -28,6 +29,12 @@ void flush(lv_display_t * disp, const lv_area_t * area, uint8_t * px_map)
     lv_display_flush_ready(disp);
 }
 
+void release(lv_display_t * disp)
+{
+    delete static_cast<HostFbdev *>(lv_display_get_driver_data(disp));
+    lv_display_set_driver_data(disp, nullptr);
+}
+
 } // namespace
 
 lv_display_t * lv_linux_fbdev_create(void)
@@ -35,6 +42,7 @@ lv_display_t * lv_linux_fbdev_create(void)
     lv_display_t * disp = lv_display_create(800, 480);
     lv_display_set_driver_data(disp, new HostFbdev());
     lv_display_set_flush_cb(disp, flush);
+    disp->driver_delete_cb = release;
     return disp;
 }
 
