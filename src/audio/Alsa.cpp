@@ -80,7 +80,8 @@ bool closeRetired()
 
 bool cardPresent()
 {
-    static const std::string path = Paths::map("/proc/asound/cards"); // mapped once: every 10 ms
+    // Mapped once (this runs every 10 ms); never destroyed, as the compile thread outlives exit.
+    static const std::string& path = *new std::string(Paths::map("/proc/asound/cards"));
     FILE* cards = std::fopen(path.c_str(), "r");
     if (!cards) return false;
     char line[256];

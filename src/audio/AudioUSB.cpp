@@ -59,7 +59,8 @@ void AudioUSB::initialize()
 
 void AudioUSB::pollController()
 {
-    static const std::string path = Paths::map("/sys/class/udc/fe980000.usb/state");
+    // Never destroyed: the polling thread outlives exit.
+    static const std::string& path = *new std::string(Paths::map("/sys/class/udc/fe980000.usb/state"));
     bool configured = false;
     if (FILE* state = std::fopen(path.c_str(), "r")) {
         char line[16] = {};

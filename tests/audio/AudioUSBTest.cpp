@@ -63,7 +63,9 @@ TEST(AudioUSB, InitializeBuildsItsNodesUnderAnExistingUsbFolderOnce)
     EXPECT_STREQ(mode->getName(), "mode");
     EXPECT_STREQ(mode->getDisplayName(), "Audio Mode");
     EXPECT_STREQ(mode->getValueText(), "MONITOR");
-    EXPECT_EQ(mode->getOptions(), (std::vector<const char*>{"STANDARD", "MONITOR"}));
+    ASSERT_EQ(mode->getItemCount(), 2);
+    EXPECT_STREQ(mode->getOptions()[0], "STANDARD");
+    EXPECT_STREQ(mode->getOptions()[1], "MONITOR");
     EXPECT_STREQ(status->getName(), "_status");
     EXPECT_STREQ(status->getValueText(), "OFF");
     EXPECT_EQ(status->getItemCount(), 3);

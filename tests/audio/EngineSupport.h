@@ -68,7 +68,7 @@ public:
     {
         compiles.fetch_add(1);
         if (onCompile) onCompile();
-        trace().push_back(std::string("c:") + name);
+        if (recordOrder) trace().push_back(std::string("c:") + name);
         return stopCompile;
     }
     static bool exec(AudioBlock* block, AudioFrame frame)
@@ -83,8 +83,8 @@ public:
     }
     static std::vector<std::string>& trace()
     {
-        static std::vector<std::string> log;
-        return log;
+        static auto* log = new std::vector<std::string>; // the engine's threads outlive exit
+        return *log;
     }
 
     float gain;

@@ -282,8 +282,8 @@ TEST(HostCodec, RealTimePaceSleepsBetweenFrames)
     timespec cpuEnd {};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpuEnd);
     double cpu = double(cpuEnd.tv_sec - cpuStart.tv_sec) + double(cpuEnd.tv_nsec - cpuStart.tv_nsec) * 1e-9;
-    EXPECT_GE(wall, 0.099);
-    EXPECT_LT(wall, 0.5);
+    EXPECT_GE(wall, 0.095); // 299 frame times after start()
+    EXPECT_LT(wall, 2.0);
     EXPECT_LT(cpu, wall / 2); // sleeping, not spinning
 }
 
