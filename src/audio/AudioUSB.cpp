@@ -22,6 +22,14 @@ constexpr float kToWord = 2147483648.0f;
 constexpr float kFromWord = 1.0f / 2147483648.0f;
 constexpr float kWordLimit = 2147482624.0f;
 
+// The device controller's state file, mapped once before the polling thread starts; never destroyed,
+// as that thread outlives exit.
+const std::string& statePath()
+{
+    static const std::string& path = *new std::string(Paths::map("/sys/class/udc/fe980000.usb/state"));
+    return path;
+}
+
 } // namespace
 
 std::atomic<bool> AudioUSB::initialized{false};
@@ -40,6 +48,7 @@ void AudioUSB::initialize()
         return;
     }
     std::memset(rawUsbData, 0, sizeof rawUsbData);
+    statePath();
     xTaskCreatePinnedToCore(device_task, "AudioUSB", 4096, nullptr, 0, nullptr, 0);
 
     NodeItem* root = System::rootNode();
@@ -59,10 +68,8 @@ void AudioUSB::initialize()
 
 void AudioUSB::pollController()
 {
-    // Never destroyed: the polling thread outlives exit.
-    static const std::string& path = *new std::string(Paths::map("/sys/class/udc/fe980000.usb/state"));
     bool configured = false;
-    if (FILE* state = std::fopen(path.c_str(), "r")) {
+    if (FILE* state = std::fopen(statePath().c_str(), "r")) {
         char line[16] = {};
         if (std::fgets(line, sizeof line, state)) configured = std::strncmp(line, "configured", 10) == 0;
         std::fclose(state);

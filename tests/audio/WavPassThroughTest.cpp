@@ -71,6 +71,10 @@ void startEngine(const std::string& in, const std::string& out, const char* pace
     AudioUSB::initialize();
     AudioProcessor::audioInitialize(true);
     Codec::initialize();
+    // Let the compile thread make its first pass (it maps its paths then, in the test's root).
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (AudioProcessor::getCompilePasses() == 0 && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 } // namespace
