@@ -16,8 +16,8 @@ public:
 };
 
 struct Case {
-    const char* request;
-    const char* reply;
+    std::string request;
+    std::string reply;
 };
 
 } // namespace
@@ -32,10 +32,10 @@ TEST(Protocol, RepliesWithoutPassword)
         {"", "\r\n"},
         {"\r\n", "\r\n"},
         {"browse root\\nothing", "\r\n"},
-        {"browse root\\sys\\alias", aliasBrowse.c_str()},
-        {"browse root\\sys\\alias\r\n", aliasBrowse.c_str()},
+        {"browse root\\sys\\alias", aliasBrowse},
+        {"browse root\\sys\\alias\r\n", aliasBrowse},
         // Pieces are joined with nothing between them.
-        {"browse root\\sys\\alias\r\nbrowse root\\sys\\alias", (aliasBrowse + aliasBrowse).c_str()},
+        {"browse root\\sys\\alias\r\nbrowse root\\sys\\alias", aliasBrowse + aliasBrowse},
         // A verb without its blank, an unknown verb and a late token line match nothing.
         {"browseroot\\sys", "\r\n"},
         {"readroot", "\r\n"},

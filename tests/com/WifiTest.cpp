@@ -237,12 +237,13 @@ TEST(WifiServer, LargeRepliesAndBadClients)
 
 TEST(WifiJoin, NodesServiceFileAndStateMirror)
 {
-    TestTree tree;
+    static TestTree& tree = *new TestTree; // reachable to the end, as the join thread uses it
     ShellScript::reset();
     // A device name the shell would expand if the here-document were not quoted.
     tree.name->setValue("My $HOME `id`");
     setenv("KESTRUN_TCP_PORT", "18080", 1);
-    Wifi wifi(tree.root, tree.name, 8080);
+    // Lives on, as in the program: its join thread never stops.
+    Wifi& wifi = *new Wifi(tree.root, tree.name, 8080);
     ASSERT_TRUE(tree.root->pathToNode("root\\sys\\wifi\\ssid"));
     EXPECT_EQ(std::string(tree.root->pathToNode("root\\sys\\wifi")->getDescription()),
               ",\"item_type\":\"vfolder\",\"def\":\"\"");

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <thread>
@@ -233,7 +234,9 @@ TEST(Remote, SerialPort)
     for (int i = 0; i < 700; ++i) request += "browse root\r\n";
     computer.send(nul(request));
     // The computer reads only a little, so the port fills and the reply stays pending.
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    pollfd ready {computer.fd(), POLLIN, 0};
+    ASSERT_EQ(poll(&ready, 1, 5000), 1);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
     char head[1000];
     ASSERT_GT(read(computer.fd(), head, sizeof head), 0);
     computer.unplug();
