@@ -1,10 +1,13 @@
 #include "TestTree.h"
 #include "com/ComInterface.h"
+#include "params/NodeList.h"
 #include "porting/Clock.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -208,4 +211,43 @@ TEST(Protocol, TokenLineIsOrdinaryWithoutPassword)
     EXPECT_EQ(a.processRequest("token 1234\r\nwrite root\\sys\\alias:{\"value\":\"y\"}"),
               "root\\sys\\alias:{\"value\":\"y\"}\r\n");
     EXPECT_EQ(tree.alias->getValue(), "y");
+}
+
+TEST(Protocol, ListVerbsReachTheList)
+{
+    setenv("KESTRUN_BT_ADDR", "12:34:56:78:9A:BC", 1);
+    TestTree tree;
+    Endpoint iface(tree.root);
+    auto* list = new NodeList(tree.app, "lst", "List", "preset", 256, 4);
+    std::vector<uint8_t> data(256);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i);
+    list->setElementAt(0, "first", data.data());
+    list->setElementAt(1, "second", data.data());
+
+    const std::string swap = "dswap root\\app\\lst:{\"index\":0,\"index2\":1}";
+    EXPECT_EQ(iface.processRequest(swap), swap);
+    EXPECT_EQ(list->nameAt(0), "second");
+    // A refused move adds nothing; a good one echoes its line with no line end.
+    EXPECT_EQ(iface.processRequest("dmove root\\app\\lst:{\"index\":0,\"index2\":9}"), "\r\n");
+    const std::string move = "dmove root\\app\\lst:{\"index\":1,\"index2\":0}";
+    EXPECT_EQ(iface.processRequest(move + "\r\n" + move), move + move);
+    EXPECT_EQ(list->nameAt(0), "second");
+
+    const std::string readArgument = "root\\app\\lst:{\"index\":0,\"chunk\":2}";
+    std::string chunk = iface.processRequest("dread " + readArgument);
+    EXPECT_EQ(chunk.rfind("dread root\\app\\lst:{\"index\":0", 0), 0u) << chunk;
+    EXPECT_NE(chunk.find("808182838485"), std::string::npos) << chunk;
+
+    // A write chunk is answered with the list's transfer status, taken or not.
+    std::string status = iface.processRequest("dwrite root\\app\\lst:{\"index\":3,\"chunk\":99,\"value\":\"00\"}");
+    EXPECT_EQ(status, "dwrite " + list->writeStatusJSON());
+
+    // Behind a password, the list verbs are skipped without a right token.
+    static_cast<NodeItem*>(tree.sys->pathToNode("root\\sys\\pwd"))->setValue("pw");
+    std::string reply = iface.processRequest(swap + "\r\ndread " + readArgument);
+    EXPECT_EQ(reply, "token " + tokenOf(reply) + " n\r\n");
+    EXPECT_EQ(list->nameAt(0), "second");
+    reply = iface.processRequest("token " + tokenResponse("pw", tokenOf(reply)) + "\r\n" + swap);
+    EXPECT_EQ(reply, "token " + tokenOf(reply) + " y\r\n" + swap);
+    EXPECT_EQ(list->nameAt(0), "first");
 }
