@@ -78,25 +78,6 @@ const std::string kNameFragment = "root\\sys\\_name:{\"value\":\"Quelm Device\"}
 
 } // namespace
 
-TEST(Serial, FramesRequestsByNul)
-{
-    Bench bench;
-    bench.waitOpen();
-    ASSERT_TRUE(bench.opened());
-
-    // Split over three writes: one reply, once the NUL is there.
-    bench.send("read root\\s");
-    bench.pass(2);
-    bench.send("ys\\_na");
-    EXPECT_EQ(bench.collect(60), "");
-    bench.send(withNul("me"));
-    EXPECT_EQ(bench.collect(100), withNul(kNameFragment));
-
-    // Two requests in one write: one reply, to the first.
-    bench.send(withNul("read root\\sys\\_name") + withNul("browse root\\sys"));
-    EXPECT_EQ(bench.collect(100), withNul(kNameFragment));
-}
-
 TEST(Serial, OverlongRequestIsDroppedThroughItsNul)
 {
     Bench bench;
@@ -115,44 +96,6 @@ TEST(Serial, OverlongRequestIsDroppedThroughItsNul)
     EXPECT_EQ(bench.collect(100), "");
     EXPECT_EQ(bench.tree.alias->getValue(), "");
 
-    bench.send(withNul("read root\\sys\\_name"));
-    EXPECT_EQ(bench.collect(100), withNul(kNameFragment));
-}
-
-TEST(Serial, LongReplyGoesOutOverPassesAndSurvivesUnplug)
-{
-    Bench bench;
-    Node* big = bench.tree.addBulk(3000, 100);
-    bench.waitOpen();
-    ASSERT_TRUE(bench.opened());
-    const std::string expected = withNul(big->getJSON(DESCRIPTION_FULL, true));
-    ASSERT_GT(expected.size(), 300000u);
-
-    // Whole, NUL last, although the port takes only part of it per pass.
-    bench.send(withNul("browse root\\app\\big"));
-    EXPECT_EQ(bench.collect(200), expected);
-
-    // The computer goes away with the reply half read.
-    bench.send(withNul("browse root\\app\\big"));
-    bench.pass(2);
-    char chunk[1000];
-    ASSERT_GT(read(bench.computer, chunk, sizeof chunk), 0);
-    StdoutCapture capture;
-    SerialPort::unplug(bench.computer, kTty);
-    bench.pass(5);
-    EXPECT_NE(capture.text().find("I (Serial): Disconnected\n"), std::string::npos);
-
-    // Plugged in again: reopened after 2 s, and the rest of the pending reply arrives, NUL last.
-    bench.computer = SerialPort::plug(kTty);
-    auto end = Clock::now() + std::chrono::seconds(4);
-    std::string rest;
-    while (Clock::now() < end && (rest.empty() || rest.back() != '\0')) rest += bench.collect(50);
-    ASSERT_FALSE(rest.empty());
-    EXPECT_EQ(rest.back(), '\0');
-    EXPECT_LT(rest.size(), expected.size());
-    EXPECT_EQ(expected.compare(expected.size() - rest.size(), rest.size(), rest), 0);
-
-    // And the port serves the next request.
     bench.send(withNul("read root\\sys\\_name"));
     EXPECT_EQ(bench.collect(100), withNul(kNameFragment));
 }

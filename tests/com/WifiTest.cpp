@@ -156,28 +156,6 @@ TEST(WifiServer, LoginTokenBelongsToTheClient)
     close(b);
 }
 
-TEST(WifiServer, ThreeClientsAtATime)
-{
-    Server server;
-    int c[3];
-    for (int& fd : c) {
-        fd = server.connectClient();
-        EXPECT_EQ(ask(fd, "read root\\sys\\_name"), withNul(kNameFragment));
-    }
-    int fourth = server.connectClient(); // waits in the backlog
-    sendText(fourth, withNul("read root\\sys\\_name"));
-    EXPECT_EQ(receiveReply(fourth, 300), "");
-    // Kept busy, the three stay; the fourth is served once an idle one is dropped after 5 s.
-    close(c[0]);
-    auto start = Clock::now();
-    for (int i = 1; i < 3; ++i) EXPECT_EQ(ask(c[i], "read root\\sys\\_name"), withNul(kNameFragment));
-    EXPECT_EQ(receiveReply(fourth, 7000), withNul(kNameFragment));
-    EXPECT_GT(Clock::now() - start, std::chrono::milliseconds(4000));
-    close(c[1]);
-    close(c[2]);
-    close(fourth);
-}
-
 TEST(WifiServer, IdleClientIsDropped)
 {
     Server server;
@@ -193,24 +171,11 @@ TEST(WifiServer, IdleClientIsDropped)
     close(fd);
 }
 
-TEST(WifiServer, LargeRepliesAndBadClients)
+TEST(WifiServer, BadClientsDoNotHoldTheServer)
 {
     Server server;
-    Node* big = server.tree.addBulk(3000, 100);
-    const std::string expected = withNul(big->getJSON(DESCRIPTION_FULL, true));
-    ASSERT_GT(expected.size(), 300000u);
-
+    server.tree.addBulk(3000, 100);
     int a = server.connectClient();
-    EXPECT_EQ(ask(a, "browse root\\app\\big"), expected);
-
-    // A client that goes away mid-reply (reset) is dropped; the program goes on.
-    int b = server.connectClient();
-    sendText(b, withNul("browse root\\app\\big"));
-    char chunk[100];
-    ASSERT_GT(recv(b, chunk, sizeof chunk, 0), 0);
-    linger hard {1, 0};
-    setsockopt(b, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
-    close(b);
 
     // A client that stops reading holds the server for at most 5 s.
     int c = server.connectClient();
