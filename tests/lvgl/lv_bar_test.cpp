@@ -75,8 +75,11 @@ TEST_F(BarTest, RangeModeAndVerticalBarsFillFromTheBottom)
     EXPECT_EQ(indic.x2, 312);
 
     lv_bar_set_value(bar, 3, LV_ANIM_OFF);
-    EXPECT_EQ(lv_bar_get_start_value(bar), 3) << "the start never passes the value";
+    EXPECT_EQ(lv_bar_get_value(bar), 5) << "the value never falls below the start";
+    lv_bar_set_start_value(bar, 8, LV_ANIM_OFF);
+    EXPECT_EQ(lv_bar_get_start_value(bar), 5) << "the start never passes the value";
     lv_bar_set_start_value(bar, 0, LV_ANIM_OFF);
+    lv_bar_set_value(bar, 3, LV_ANIM_OFF);
     lv_bar_get_indicator_area(bar, &indic);
     EXPECT_EQ(indic.y2, 163);
     EXPECT_NEAR(indic.y1, 163 - 37, 1);

@@ -135,6 +135,7 @@ TEST_F(ParamSliderTest, BoxesByTypeWithTheirGeometryAndLook)
     EXPECT_EQ(lv_area_get_height(&a), 16);
     EXPECT_EQ(lv_label_get_long_mode(title), LV_LABEL_LONG_DOT);
     EXPECT_EQ(lv_obj_get_style_text_align(title, LV_PART_MAIN), LV_TEXT_ALIGN_CENTER);
+    EXPECT_EQ(lv_obj_get_style_text_font(title, LV_PART_MAIN), &lv_font_montserrat_14);
 
     /* an enum: its value under a line, its block's switch-off dims the given colour */
     ASSERT_EQ(enumBox.size(), 3u);
@@ -203,6 +204,14 @@ TEST_F(ParamSliderTest, FrameWithBoxesOnTheFrame)
     }
     EXPECT_EQ(rgb(lv_obj_get_style_bg_grad_color(frame, LV_PART_MAIN)), 0x000000u);
     EXPECT_EQ(lv_obj_get_style_bg_main_stop(frame, LV_PART_MAIN), 50);
+    lv_area_t frameArea = area(frame);
+    EXPECT_EQ(frameArea.x1, 0);
+    EXPECT_EQ(frameArea.y1, 0);
+    EXPECT_EQ(frameArea.x2, 319);
+    EXPECT_EQ(frameArea.y2, 169);
+    EXPECT_EQ(lv_obj_get_style_border_width(frame, LV_PART_MAIN), 7);
+    EXPECT_EQ(lv_obj_get_style_pad_left(frame, LV_PART_MAIN), 0);
+    EXPECT_EQ(lv_obj_get_style_radius(frame, LV_PART_MAIN), 0);
 
     /* a half-way float fills half its bar in the dimmed colour (the border covers the edges) */
     int filled = 0;

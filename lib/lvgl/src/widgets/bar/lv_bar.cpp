@@ -96,8 +96,10 @@ void lv_bar_set_value(lv_obj_t * obj, int32_t value, lv_anim_enable_t anim)
 {
     LV_UNUSED(anim);
     lv_bar_t * bar = as_bar(obj);
-    bar->cur_value = LV_CLAMP(bar->min_value, value, bar->max_value);
-    if(bar->mode == LV_BAR_MODE_RANGE && bar->cur_value < bar->start_value) bar->start_value = bar->cur_value;
+    value = LV_CLAMP(bar->min_value, value, bar->max_value);
+    /* In range mode the value cannot fall below the start value: set the value first. */
+    if(bar->mode == LV_BAR_MODE_RANGE && value < bar->start_value) value = bar->start_value;
+    bar->cur_value = value;
     lv_obj_mark_dirty(obj);
 }
 

@@ -22,6 +22,8 @@ typedef enum {
 extern const lv_obj_class_t lv_bar_class;
 
 lv_obj_t * lv_bar_create(lv_obj_t * parent);
+/* Values are clamped to the range; in range mode the value stays at or above the start value and
+ * the start value at or below the value, so set the value before the start value. */
 void lv_bar_set_value(lv_obj_t * obj, int32_t value, lv_anim_enable_t anim);
 void lv_bar_set_start_value(lv_obj_t * obj, int32_t start_value, lv_anim_enable_t anim);
 void lv_bar_set_range(lv_obj_t * obj, int32_t min, int32_t max);
