@@ -41,7 +41,7 @@ NodeList* findList(Node* root, const std::string& argument)
     if (colon == std::string::npos) return nullptr;
     Node* node = root->pathToNode(argument.substr(0, colon));
     if (!node || std::strcmp(node->getType(), NodeType::LIST) != 0) return nullptr;
-    return static_cast<NodeList*>(node);
+    return dynamic_cast<NodeList*>(node);
 }
 
 } // namespace
