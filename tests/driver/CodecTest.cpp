@@ -25,13 +25,6 @@ public:
     float lastGain = 0.0f;
 };
 
-class SilentCodec : public CodecInterface {
-public:
-    SilentCodec() : CodecInterface("Silent") {}
-    bool initialize() override { return true; }
-    void setInputGain(int, int) override {}
-};
-
 } // namespace
 
 TEST(Codec, SearchTakesTheFirstThatAnswersAndStops)
@@ -49,16 +42,6 @@ TEST(Codec, SearchTakesTheFirstThatAnswersAndStops)
     EXPECT_EQ(later.probes, 0);
     EXPECT_TRUE(Codec::audioRead(0.25f));
     EXPECT_EQ(present.lastGain, 0.25f);
-}
-
-TEST(Codec, DefaultOperationsOfAnInterfaceReportNothing)
-{
-    SilentCodec codec;
-    Codec::search();
-    ASSERT_EQ(Codec::getActiveCodec(), &codec);
-    EXPECT_FALSE(Codec::audioRead(1.0f));
-    EXPECT_FALSE(Codec::audioWrite(1.0f));
-    EXPECT_FALSE(codec.start(nullptr));
 }
 
 TEST(Codec, EmptyRegistryReportsNoCodec)

@@ -217,8 +217,7 @@ bool HostCodec::audioRead(float gain)
     }
     waitForFrameTime();
     if (!fillInput()) {
-        ended.store(true, std::memory_order_release);
-        LOG_I(kTag, "input ended after %llu frames\n", (unsigned long long)readCount.load());
+        ended.store(true, std::memory_order_release); // nothing printed: this is the audio thread
         return false;
     }
     if (gain != 1.0f) {
