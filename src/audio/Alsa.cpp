@@ -91,7 +91,9 @@ bool cardPresent()
     return found;
 }
 
-void print_supported(AlsaPcm* pcm, const char* stream)
+} // namespace
+
+void print_supported_configurations(AlsaPcm* pcm, const char* stream)
 {
     AlsaRanges ranges;
     if (backend->pcmRanges(pcm, ranges) < 0) return;
@@ -100,6 +102,8 @@ void print_supported(AlsaPcm* pcm, const char* stream)
     LOG_I(kTag, "Channels: %u - %u\n", ranges.channelsMin, ranges.channelsMax);
     LOG_I(kTag, "Buffer size: %lu - %lu frames\n", ranges.bufferMin, ranges.bufferMax);
 }
+
+namespace {
 
 // Opens and sets up one stream; publishes it for the audio thread only once it is ready.
 int init_stream(AlsaStream stream, std::atomic<AlsaPcm*>& slot)
@@ -112,7 +116,7 @@ int init_stream(AlsaStream stream, std::atomic<AlsaPcm*>& slot)
         LOG_E(kTag, "unable to open pcm device for %s: %s\n\n", which, backend->strerror(rc));
         return rc;
     }
-    print_supported(pcm, which);
+    print_supported_configurations(pcm, which);
     static const struct {
         AlsaHwStep step;
         const char* failure;

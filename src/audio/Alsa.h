@@ -2,6 +2,7 @@
 #include <cstdint>
 
 class AlsaBackend;
+struct AlsaPcm;
 
 // The ALSA layer of the USB audio gadget (the sound card listed as "UAC2Gadget"): its capture
 // stream (audio from the host) and playback stream (audio to the host), 16-frame blocks of
@@ -16,6 +17,8 @@ class AlsaBackend;
 
 int init_alsa_capture();
 int init_alsa_playback();
+// Logs the rates, channel counts and buffer sizes a stream supports.
+void print_supported_configurations(AlsaPcm* handle, const char* stream);
 // 0: a whole block read; 1: nothing usable (the buffer is then zero or left as given).
 int alsa_read(int* buffer, int frames);
 int alsa_write(int* buffer, int frames);
