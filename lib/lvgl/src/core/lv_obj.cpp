@@ -12,41 +12,10 @@ constexpr uint32_t kDefaultFlags = LV_OBJ_FLAG_CLICKABLE | LV_OBJ_FLAG_CLICK_FOC
                                    LV_OBJ_FLAG_SCROLL_ON_FOCUS | LV_OBJ_FLAG_SNAPPABLE | LV_OBJ_FLAG_PRESS_LOCK |
                                    LV_OBJ_FLAG_GESTURE_BUBBLE;
 
-lv_obj_t * create_instance()
-{
-    return new _lv_obj_t();
-}
-
-void delete_children(lv_obj_t * obj)
-{
-    for(lv_obj_t * child : obj->children) {
-        delete_children(child);
-        delete child;
-    }
-    obj->children.clear();
-}
-
-bool contains(const lv_obj_t * root, const lv_obj_t * obj)
-{
-    if(root == obj) return true;
-    for(const lv_obj_t * child : root->children) {
-        if(contains(child, obj)) return true;
-    }
-    return false;
-}
-
-lv_obj_tree_walk_res_t walk(lv_obj_t * obj, lv_obj_tree_walk_cb_t cb, void * user_data)
-{
-    lv_obj_tree_walk_res_t res = cb(obj, user_data);
-    if(res == LV_OBJ_TREE_WALK_END) return res;
-    if(res == LV_OBJ_TREE_WALK_SKIP_CHILDREN) return LV_OBJ_TREE_WALK_NEXT;
-    /* A copy: the callback may not change the tree, but a copy keeps the walk safe anyway. */
-    std::vector<lv_obj_t *> children = obj->children;
-    for(lv_obj_t * child : children) {
-        if(walk(child, cb, user_data) == LV_OBJ_TREE_WALK_END) return LV_OBJ_TREE_WALK_END;
-    }
-    return LV_OBJ_TREE_WALK_NEXT;
-}
+lv_obj_t * create_instance();
+void delete_children(lv_obj_t * obj);
+bool contains(const lv_obj_t * root, const lv_obj_t * obj);
+lv_obj_tree_walk_res_t walk(lv_obj_t * obj, lv_obj_tree_walk_cb_t cb, void * user_data);
 
 } // namespace
 
@@ -272,3 +241,43 @@ void lv_obj_mark_dirty(const lv_obj_t * obj)
 {
     if(obj && obj->disp) lv_display_mark_dirty(obj->disp);
 }
+
+namespace {
+
+lv_obj_t * create_instance()
+{
+    return new _lv_obj_t();
+}
+
+void delete_children(lv_obj_t * obj)
+{
+    for(lv_obj_t * child : obj->children) {
+        delete_children(child);
+        delete child;
+    }
+    obj->children.clear();
+}
+
+bool contains(const lv_obj_t * root, const lv_obj_t * obj)
+{
+    if(root == obj) return true;
+    for(const lv_obj_t * child : root->children) {
+        if(contains(child, obj)) return true;
+    }
+    return false;
+}
+
+lv_obj_tree_walk_res_t walk(lv_obj_t * obj, lv_obj_tree_walk_cb_t cb, void * user_data)
+{
+    lv_obj_tree_walk_res_t res = cb(obj, user_data);
+    if(res == LV_OBJ_TREE_WALK_END) return res;
+    if(res == LV_OBJ_TREE_WALK_SKIP_CHILDREN) return LV_OBJ_TREE_WALK_NEXT;
+    /* A copy: the callback may not change the tree, but a copy keeps the walk safe anyway. */
+    std::vector<lv_obj_t *> children = obj->children;
+    for(lv_obj_t * child : children) {
+        if(walk(child, cb, user_data) == LV_OBJ_TREE_WALK_END) return LV_OBJ_TREE_WALK_END;
+    }
+    return LV_OBJ_TREE_WALK_NEXT;
+}
+
+} // namespace

@@ -4,141 +4,14 @@
 
 namespace {
 
-int32_t resolve(int32_t v, int32_t parent_content)
-{
-    if(LV_COORD_IS_PCT(v)) return parent_content * LV_COORD_GET_PCT(v) / 100;
-    if(LV_COORD_IS_SPEC(v)) return 0;
-    return v;
-}
-
-bool counts_for_content(const lv_obj_t * child)
-{
-    return !(child->flags & (LV_OBJ_FLAG_HIDDEN | LV_OBJ_FLAG_FLOATING | LV_OBJ_FLAG_IGNORE_LAYOUT));
-}
-
+int32_t resolve(int32_t v, int32_t parent_content);
+bool counts_for_content(const lv_obj_t * child);
+int32_t natural_width(const lv_obj_t * obj);
+int32_t natural_height(const lv_obj_t * obj);
 int32_t content_width(const lv_obj_t * obj);
 int32_t content_height(const lv_obj_t * obj, int32_t width);
-
-/* Width a child asks for without knowing its parent's size (percentages count as 0). */
-int32_t natural_width(const lv_obj_t * obj)
-{
-    int32_t w = lv_obj_get_style_width(obj, LV_PART_MAIN);
-    if(w == LV_SIZE_CONTENT) return content_width(obj);
-    return resolve(w, 0);
-}
-
-int32_t natural_height(const lv_obj_t * obj)
-{
-    int32_t h = lv_obj_get_style_height(obj, LV_PART_MAIN);
-    if(h == LV_SIZE_CONTENT) return content_height(obj, natural_width(obj));
-    return resolve(h, 0);
-}
-
-int32_t content_width(const lv_obj_t * obj)
-{
-    int32_t self = 0;
-    if(auto cb = lv_obj_class_find_cb(obj->class_p, &lv_obj_class_t::self_size_cb)) {
-        lv_point_t p = {0, 0};
-        cb(const_cast<lv_obj_t *>(obj), -1, &p);
-        self = p.x;
-    }
-    int32_t ext = 0;
-    for(const lv_obj_t * child : obj->children) {
-        if(!counts_for_content(child)) continue;
-        int32_t x = resolve(lv_obj_get_style_x(child, LV_PART_MAIN), 0);
-        ext = LV_MAX(ext, x + natural_width(child));
-    }
-    return LV_MAX(self, ext) + lv_obj_get_style_space_left(obj, LV_PART_MAIN) +
-           lv_obj_get_style_space_right(obj, LV_PART_MAIN);
-}
-
-int32_t content_height(const lv_obj_t * obj, int32_t width)
-{
-    int32_t inner_w = width - lv_obj_get_style_space_left(obj, LV_PART_MAIN) -
-                      lv_obj_get_style_space_right(obj, LV_PART_MAIN);
-    int32_t self = 0;
-    if(auto cb = lv_obj_class_find_cb(obj->class_p, &lv_obj_class_t::self_size_cb)) {
-        lv_point_t p = {0, 0};
-        bool fixed_w = lv_obj_get_style_width(obj, LV_PART_MAIN) != LV_SIZE_CONTENT;
-        cb(const_cast<lv_obj_t *>(obj), fixed_w ? inner_w : -1, &p);
-        self = p.y;
-    }
-    int32_t ext = 0;
-    for(const lv_obj_t * child : obj->children) {
-        if(!counts_for_content(child)) continue;
-        int32_t y = resolve(lv_obj_get_style_y(child, LV_PART_MAIN), 0);
-        ext = LV_MAX(ext, y + natural_height(child));
-    }
-    return LV_MAX(self, ext) + lv_obj_get_style_space_top(obj, LV_PART_MAIN) +
-           lv_obj_get_style_space_bottom(obj, LV_PART_MAIN);
-}
-
-void layout_children(lv_obj_t * obj)
-{
-    if(auto cb = lv_obj_class_find_cb(obj->class_p, &lv_obj_class_t::layout_cb)) cb(obj);
-    int32_t left = lv_obj_get_style_space_left(obj, LV_PART_MAIN);
-    int32_t top = lv_obj_get_style_space_top(obj, LV_PART_MAIN);
-    int32_t pw = lv_area_get_width(&obj->coords) - left - lv_obj_get_style_space_right(obj, LV_PART_MAIN);
-    int32_t ph = lv_area_get_height(&obj->coords) - top - lv_obj_get_style_space_bottom(obj, LV_PART_MAIN);
-    for(lv_obj_t * child : obj->children) {
-        if(child->placed_by_parent) continue;
-        int32_t sw = lv_obj_get_style_width(child, LV_PART_MAIN);
-        int32_t sh = lv_obj_get_style_height(child, LV_PART_MAIN);
-        int32_t w = sw == LV_SIZE_CONTENT ? content_width(child) : resolve(sw, pw);
-        int32_t h = sh == LV_SIZE_CONTENT ? content_height(child, w) : resolve(sh, ph);
-        int32_t x = resolve(lv_obj_get_style_x(child, LV_PART_MAIN), pw);
-        int32_t y = resolve(lv_obj_get_style_y(child, LV_PART_MAIN), ph);
-        switch(lv_obj_get_style_align(child, LV_PART_MAIN)) {
-            case LV_ALIGN_TOP_MID:
-                x += pw / 2 - w / 2;
-                break;
-            case LV_ALIGN_TOP_RIGHT:
-                x += pw - w;
-                break;
-            case LV_ALIGN_BOTTOM_LEFT:
-                y += ph - h;
-                break;
-            case LV_ALIGN_BOTTOM_MID:
-                x += pw / 2 - w / 2;
-                y += ph - h;
-                break;
-            case LV_ALIGN_BOTTOM_RIGHT:
-                x += pw - w;
-                y += ph - h;
-                break;
-            case LV_ALIGN_LEFT_MID:
-                y += ph / 2 - h / 2;
-                break;
-            case LV_ALIGN_RIGHT_MID:
-                x += pw - w;
-                y += ph / 2 - h / 2;
-                break;
-            case LV_ALIGN_CENTER:
-                x += pw / 2 - w / 2;
-                y += ph / 2 - h / 2;
-                break;
-            default:
-                break;
-        }
-        child->x_rel = x;
-        child->y_rel = y;
-        int32_t ax = obj->coords.x1 + left - obj->scroll_x + x;
-        int32_t ay = obj->coords.y1 + top - obj->scroll_y + y;
-        if(child->flags & LV_OBJ_FLAG_FLOATING) {
-            ax = obj->coords.x1 + left + x;
-            ay = obj->coords.y1 + top + y;
-        }
-        lv_area_set(&child->coords, ax, ay, ax + w - 1, ay + h - 1);
-        layout_children(child);
-    }
-}
-
-void set_local(lv_obj_t * obj, lv_style_prop_t prop, int32_t value)
-{
-    lv_style_value_t v = {};
-    v.num = value;
-    lv_obj_set_local_style_prop(obj, prop, v, LV_PART_MAIN);
-}
+void layout_children(lv_obj_t * obj);
+void set_local(lv_obj_t * obj, lv_style_prop_t prop, int32_t value);
 
 } // namespace
 
@@ -285,3 +158,140 @@ int32_t lv_obj_get_content_height(const lv_obj_t * obj)
     lv_obj_get_content_coords(obj, &a);
     return lv_area_get_height(&a);
 }
+
+namespace {
+
+int32_t resolve(int32_t v, int32_t parent_content)
+{
+    if(LV_COORD_IS_PCT(v)) return parent_content * LV_COORD_GET_PCT(v) / 100;
+    if(LV_COORD_IS_SPEC(v)) return 0;
+    return v;
+}
+
+bool counts_for_content(const lv_obj_t * child)
+{
+    return !(child->flags & (LV_OBJ_FLAG_HIDDEN | LV_OBJ_FLAG_FLOATING | LV_OBJ_FLAG_IGNORE_LAYOUT));
+}
+
+/* Width a child asks for without knowing its parent's size (percentages count as 0). */
+int32_t natural_width(const lv_obj_t * obj)
+{
+    int32_t w = lv_obj_get_style_width(obj, LV_PART_MAIN);
+    if(w == LV_SIZE_CONTENT) return content_width(obj);
+    return resolve(w, 0);
+}
+
+int32_t natural_height(const lv_obj_t * obj)
+{
+    int32_t h = lv_obj_get_style_height(obj, LV_PART_MAIN);
+    if(h == LV_SIZE_CONTENT) return content_height(obj, natural_width(obj));
+    return resolve(h, 0);
+}
+
+int32_t content_width(const lv_obj_t * obj)
+{
+    int32_t self = 0;
+    if(auto cb = lv_obj_class_find_cb(obj->class_p, &lv_obj_class_t::self_size_cb)) {
+        lv_point_t p = {0, 0};
+        cb(const_cast<lv_obj_t *>(obj), -1, &p);
+        self = p.x;
+    }
+    int32_t ext = 0;
+    for(const lv_obj_t * child : obj->children) {
+        if(!counts_for_content(child)) continue;
+        int32_t x = resolve(lv_obj_get_style_x(child, LV_PART_MAIN), 0);
+        ext = LV_MAX(ext, x + natural_width(child));
+    }
+    return LV_MAX(self, ext) + lv_obj_get_style_space_left(obj, LV_PART_MAIN) +
+           lv_obj_get_style_space_right(obj, LV_PART_MAIN);
+}
+
+int32_t content_height(const lv_obj_t * obj, int32_t width)
+{
+    int32_t inner_w = width - lv_obj_get_style_space_left(obj, LV_PART_MAIN) -
+                      lv_obj_get_style_space_right(obj, LV_PART_MAIN);
+    int32_t self = 0;
+    if(auto cb = lv_obj_class_find_cb(obj->class_p, &lv_obj_class_t::self_size_cb)) {
+        lv_point_t p = {0, 0};
+        bool fixed_w = lv_obj_get_style_width(obj, LV_PART_MAIN) != LV_SIZE_CONTENT;
+        cb(const_cast<lv_obj_t *>(obj), fixed_w ? inner_w : -1, &p);
+        self = p.y;
+    }
+    int32_t ext = 0;
+    for(const lv_obj_t * child : obj->children) {
+        if(!counts_for_content(child)) continue;
+        int32_t y = resolve(lv_obj_get_style_y(child, LV_PART_MAIN), 0);
+        ext = LV_MAX(ext, y + natural_height(child));
+    }
+    return LV_MAX(self, ext) + lv_obj_get_style_space_top(obj, LV_PART_MAIN) +
+           lv_obj_get_style_space_bottom(obj, LV_PART_MAIN);
+}
+
+void layout_children(lv_obj_t * obj)
+{
+    if(auto cb = lv_obj_class_find_cb(obj->class_p, &lv_obj_class_t::layout_cb)) cb(obj);
+    int32_t left = lv_obj_get_style_space_left(obj, LV_PART_MAIN);
+    int32_t top = lv_obj_get_style_space_top(obj, LV_PART_MAIN);
+    int32_t pw = lv_area_get_width(&obj->coords) - left - lv_obj_get_style_space_right(obj, LV_PART_MAIN);
+    int32_t ph = lv_area_get_height(&obj->coords) - top - lv_obj_get_style_space_bottom(obj, LV_PART_MAIN);
+    for(lv_obj_t * child : obj->children) {
+        if(child->placed_by_parent) continue;
+        int32_t sw = lv_obj_get_style_width(child, LV_PART_MAIN);
+        int32_t sh = lv_obj_get_style_height(child, LV_PART_MAIN);
+        int32_t w = sw == LV_SIZE_CONTENT ? content_width(child) : resolve(sw, pw);
+        int32_t h = sh == LV_SIZE_CONTENT ? content_height(child, w) : resolve(sh, ph);
+        int32_t x = resolve(lv_obj_get_style_x(child, LV_PART_MAIN), pw);
+        int32_t y = resolve(lv_obj_get_style_y(child, LV_PART_MAIN), ph);
+        switch(lv_obj_get_style_align(child, LV_PART_MAIN)) {
+            case LV_ALIGN_TOP_MID:
+                x += pw / 2 - w / 2;
+                break;
+            case LV_ALIGN_TOP_RIGHT:
+                x += pw - w;
+                break;
+            case LV_ALIGN_BOTTOM_LEFT:
+                y += ph - h;
+                break;
+            case LV_ALIGN_BOTTOM_MID:
+                x += pw / 2 - w / 2;
+                y += ph - h;
+                break;
+            case LV_ALIGN_BOTTOM_RIGHT:
+                x += pw - w;
+                y += ph - h;
+                break;
+            case LV_ALIGN_LEFT_MID:
+                y += ph / 2 - h / 2;
+                break;
+            case LV_ALIGN_RIGHT_MID:
+                x += pw - w;
+                y += ph / 2 - h / 2;
+                break;
+            case LV_ALIGN_CENTER:
+                x += pw / 2 - w / 2;
+                y += ph / 2 - h / 2;
+                break;
+            default:
+                break;
+        }
+        child->x_rel = x;
+        child->y_rel = y;
+        int32_t ax = obj->coords.x1 + left - obj->scroll_x + x;
+        int32_t ay = obj->coords.y1 + top - obj->scroll_y + y;
+        if(child->flags & LV_OBJ_FLAG_FLOATING) {
+            ax = obj->coords.x1 + left + x;
+            ay = obj->coords.y1 + top + y;
+        }
+        lv_area_set(&child->coords, ax, ay, ax + w - 1, ay + h - 1);
+        layout_children(child);
+    }
+}
+
+void set_local(lv_obj_t * obj, lv_style_prop_t prop, int32_t value)
+{
+    lv_style_value_t v = {};
+    v.num = value;
+    lv_obj_set_local_style_prop(obj, prop, v, LV_PART_MAIN);
+}
+
+} // namespace

@@ -6,42 +6,9 @@
 
 namespace {
 
-/* Finds the value for a part in the object's own styles; the entry for the most specific
- * state that the object is in wins, the first in the list among equals. */
-bool find_own(const lv_obj_t * obj, lv_part_t part, lv_style_prop_t prop, lv_style_value_t * out)
-{
-    int32_t best = -1;
-    for(const auto & entry : obj->styles) {
-        lv_part_t part_act = lv_obj_style_get_selector_part(entry.selector);
-        lv_state_t state_act = lv_obj_style_get_selector_state(entry.selector);
-        if(part_act != part) continue;
-        if(state_act & ~obj->state) continue;
-        if(static_cast<int32_t>(state_act) <= best) continue;
-        lv_style_value_t v;
-        if(lv_style_get_prop(entry.style, prop, &v) == LV_STYLE_RES_FOUND) {
-            *out = v;
-            best = static_cast<int32_t>(state_act);
-        }
-    }
-    return best >= 0;
-}
-
-bool selector_matches(lv_style_selector_t entry, lv_style_selector_t wanted)
-{
-    lv_part_t part = lv_obj_style_get_selector_part(wanted);
-    lv_state_t state = lv_obj_style_get_selector_state(wanted);
-    bool part_ok = part == LV_PART_ANY || part == lv_obj_style_get_selector_part(entry);
-    bool state_ok = state == LV_STATE_ANY || state == lv_obj_style_get_selector_state(entry);
-    return part_ok && state_ok;
-}
-
-void free_local(lv_obj_style_entry_t & entry)
-{
-    if(!entry.is_local) return;
-    lv_style_t * style = const_cast<lv_style_t *>(entry.style);
-    lv_style_reset(style);
-    delete style;
-}
+bool find_own(const lv_obj_t * obj, lv_part_t part, lv_style_prop_t prop, lv_style_value_t * out);
+bool selector_matches(lv_style_selector_t entry, lv_style_selector_t wanted);
+void free_local(lv_obj_style_entry_t & entry);
 
 } // namespace
 
@@ -182,3 +149,44 @@ int32_t lv_obj_get_style_space_bottom(const lv_obj_t * obj, lv_part_t part)
 {
     return space(obj, part, lv_obj_get_style_pad_bottom(obj, part), LV_BORDER_SIDE_BOTTOM);
 }
+
+namespace {
+
+/* Finds the value for a part in the object's own styles; the entry for the most specific
+ * state that the object is in wins, the first in the list among equals. */
+bool find_own(const lv_obj_t * obj, lv_part_t part, lv_style_prop_t prop, lv_style_value_t * out)
+{
+    int32_t best = -1;
+    for(const auto & entry : obj->styles) {
+        lv_part_t part_act = lv_obj_style_get_selector_part(entry.selector);
+        lv_state_t state_act = lv_obj_style_get_selector_state(entry.selector);
+        if(part_act != part) continue;
+        if(state_act & ~obj->state) continue;
+        if(static_cast<int32_t>(state_act) <= best) continue;
+        lv_style_value_t v;
+        if(lv_style_get_prop(entry.style, prop, &v) == LV_STYLE_RES_FOUND) {
+            *out = v;
+            best = static_cast<int32_t>(state_act);
+        }
+    }
+    return best >= 0;
+}
+
+bool selector_matches(lv_style_selector_t entry, lv_style_selector_t wanted)
+{
+    lv_part_t part = lv_obj_style_get_selector_part(wanted);
+    lv_state_t state = lv_obj_style_get_selector_state(wanted);
+    bool part_ok = part == LV_PART_ANY || part == lv_obj_style_get_selector_part(entry);
+    bool state_ok = state == LV_STATE_ANY || state == lv_obj_style_get_selector_state(entry);
+    return part_ok && state_ok;
+}
+
+void free_local(lv_obj_style_entry_t & entry)
+{
+    if(!entry.is_local) return;
+    lv_style_t * style = const_cast<lv_style_t *>(entry.style);
+    lv_style_reset(style);
+    delete style;
+}
+
+} // namespace

@@ -7,27 +7,11 @@
 
 namespace {
 
-std::vector<lv_display_t *> & displays()
-{
-    static std::vector<lv_display_t *> list;
-    return list;
-}
-
 lv_display_t * default_display = nullptr;
 
-void resize_frames(lv_display_t * disp)
-{
-    size_t n = static_cast<size_t>(LV_MAX(disp->hor_res, 0)) * static_cast<size_t>(LV_MAX(disp->ver_res, 0));
-    disp->work.assign(n, 0);
-    disp->frame.assign(n, 0);
-    disp->frame_valid = false;
-}
-
-uint16_t to_rgb565(uint32_t px)
-{
-    uint32_t r = (px >> 16) & 0xFF, g = (px >> 8) & 0xFF, b = px & 0xFF;
-    return static_cast<uint16_t>(((r & 0xF8) << 8) | ((g & 0xFC) << 3) | (b >> 3));
-}
+std::vector<lv_display_t *> & displays();
+void resize_frames(lv_display_t * disp);
+uint16_t to_rgb565(uint32_t px);
 
 } // namespace
 
@@ -272,3 +256,27 @@ void lv_refr_now(lv_display_t * disp)
     }
     for(lv_display_t * d = lv_display_get_next(nullptr); d; d = lv_display_get_next(d)) lv_display_refresh(d);
 }
+
+namespace {
+
+std::vector<lv_display_t *> & displays()
+{
+    static std::vector<lv_display_t *> list;
+    return list;
+}
+
+void resize_frames(lv_display_t * disp)
+{
+    size_t n = static_cast<size_t>(LV_MAX(disp->hor_res, 0)) * static_cast<size_t>(LV_MAX(disp->ver_res, 0));
+    disp->work.assign(n, 0);
+    disp->frame.assign(n, 0);
+    disp->frame_valid = false;
+}
+
+uint16_t to_rgb565(uint32_t px)
+{
+    uint32_t r = (px >> 16) & 0xFF, g = (px >> 8) & 0xFF, b = px & 0xFF;
+    return static_cast<uint16_t>(((r & 0xF8) << 8) | ((g & 0xFC) << 3) | (b >> 3));
+}
+
+} // namespace

@@ -9,163 +9,17 @@
 
 namespace {
 
-inline void blend(lv_layer_t * layer, int32_t x, int32_t y, lv_color_t c, uint32_t a)
-{
-    if(a == 0) return;
-    uint32_t & d = layer->buf[y * layer->w + x];
-    if(a >= 255) {
-        d = (static_cast<uint32_t>(c.red) << 16) | (static_cast<uint32_t>(c.green) << 8) | c.blue;
-        return;
-    }
-    uint32_t inv = 255 - a;
-    uint32_t r = (c.red * a + ((d >> 16) & 0xFF) * inv + 127) / 255;
-    uint32_t g = (c.green * a + ((d >> 8) & 0xFF) * inv + 127) / 255;
-    uint32_t b = (c.blue * a + (d & 0xFF) * inv + 127) / 255;
-    d = (r << 16) | (g << 8) | b;
-}
-
-int32_t clamp_radius(int32_t radius, const lv_area_t & a)
-{
-    int32_t short_side = LV_MIN(lv_area_get_width(&a), lv_area_get_height(&a));
-    return LV_MAX(0, LV_MIN(radius, short_side / 2));
-}
-
-/* Signed distance of a pixel centre to a rounded rectangle (negative inside). */
-float rrect_distance(int32_t x, int32_t y, const lv_area_t & a, float r)
-{
-    float px = x + 0.5f, py = y + 0.5f;
-    float cx = (a.x1 + a.x2 + 1) * 0.5f, cy = (a.y1 + a.y2 + 1) * 0.5f;
-    float hw = (a.x2 - a.x1 + 1) * 0.5f, hh = (a.y2 - a.y1 + 1) * 0.5f;
-    float qx = std::fabs(px - cx) - (hw - r);
-    float qy = std::fabs(py - cy) - (hh - r);
-    float outside = std::hypot(std::fmax(qx, 0.0f), std::fmax(qy, 0.0f));
-    float inside = std::fmin(std::fmax(qx, qy), 0.0f);
-    return outside + inside - r;
-}
-
-float coverage(int32_t x, int32_t y, const lv_area_t & a, int32_t r)
-{
-    if(a.x2 < a.x1 || a.y2 < a.y1) return 0.0f;
-    if(r == 0) return (x >= a.x1 && x <= a.x2 && y >= a.y1 && y <= a.y2) ? 1.0f : 0.0f;
-    float d = rrect_distance(x, y, a, static_cast<float>(r));
-    return std::fmin(std::fmax(0.5f - d, 0.0f), 1.0f);
-}
-
-float mask_coverage(const lv_draw_rect_dsc_t * dsc, int32_t x, int32_t y)
-{
-    if(!dsc->has_mask) return 1.0f;
-    return coverage(x, y, dsc->mask_area, clamp_radius(dsc->mask_radius, dsc->mask_area));
-}
-
-lv_color_t gradient_color(const lv_draw_rect_dsc_t * dsc, const lv_area_t & a, int32_t x, int32_t y)
-{
-    if(dsc->bg_grad_dir == LV_GRAD_DIR_NONE) return dsc->bg_color;
-    int32_t pos, len;
-    if(dsc->bg_grad_dir == LV_GRAD_DIR_VER) {
-        pos = y - a.y1;
-        len = lv_area_get_height(&a);
-    }
-    else {
-        pos = x - a.x1;
-        len = lv_area_get_width(&a);
-    }
-    int32_t t = len > 1 ? pos * 255 / (len - 1) : 0;
-    int32_t main_stop = LV_CLAMP(0, dsc->bg_main_stop, 255);
-    int32_t grad_stop = LV_CLAMP(0, dsc->bg_grad_stop, 255);
-    if(t <= main_stop) return dsc->bg_color;
-    if(t >= grad_stop || grad_stop <= main_stop) return dsc->bg_grad_color;
-    int32_t mix = 255 - (t - main_stop) * 255 / (grad_stop - main_stop);
-    return lv_color_mix(dsc->bg_color, dsc->bg_grad_color, static_cast<uint8_t>(mix));
-}
-
-bool image_pixel(const lv_image_dsc_t * img, int32_t ix, int32_t iy, lv_color_t * c, uint32_t * a)
-{
-    const lv_image_header_t & h = img->header;
-    uint32_t bpp;
-    switch(h.cf) {
-        case LV_COLOR_FORMAT_RGB565:
-            bpp = 2;
-            break;
-        case LV_COLOR_FORMAT_RGB888:
-            bpp = 3;
-            break;
-        case LV_COLOR_FORMAT_XRGB8888:
-        case LV_COLOR_FORMAT_ARGB8888:
-            bpp = 4;
-            break;
-        default:
-            return false;
-    }
-    uint32_t stride = h.stride ? h.stride : h.w * bpp;
-    size_t at = static_cast<size_t>(iy) * stride + static_cast<size_t>(ix) * bpp;
-    if(img->data == nullptr || at + bpp > img->data_size) return false;
-    const uint8_t * p = img->data + at;
-    *a = 255;
-    if(bpp == 2) {
-        uint16_t v = static_cast<uint16_t>(p[0] | (p[1] << 8));
-        uint8_t r = (v >> 11) & 0x1F, g = (v >> 5) & 0x3F, b = v & 0x1F;
-        *c = lv_color_make((r << 3) | (r >> 2), (g << 2) | (g >> 4), (b << 3) | (b >> 2));
-    }
-    else {
-        *c = lv_color_make(p[2], p[1], p[0]);
-        if(h.cf == LV_COLOR_FORMAT_ARGB8888) *a = p[3];
-    }
-    return true;
-}
-
-void draw_shadow(lv_layer_t * layer, const lv_draw_rect_dsc_t * dsc, const lv_area_t & coords, int32_t radius)
-{
-    if(dsc->shadow_opa <= LV_OPA_MIN || (dsc->shadow_width <= 0 && dsc->shadow_spread <= 0)) return;
-    lv_area_t core = {coords.x1 + dsc->shadow_offset_x - dsc->shadow_spread,
-                      coords.y1 + dsc->shadow_offset_y - dsc->shadow_spread,
-                      coords.x2 + dsc->shadow_offset_x + dsc->shadow_spread,
-                      coords.y2 + dsc->shadow_offset_y + dsc->shadow_spread};
-    float r = static_cast<float>(clamp_radius(radius + dsc->shadow_spread, core));
-    float sw = static_cast<float>(LV_MAX(dsc->shadow_width, 1));
-    int32_t ext = dsc->shadow_width / 2 + 1;
-    lv_area_t box = {core.x1 - ext, core.y1 - ext, core.x2 + ext, core.y2 + ext};
-    lv_area_t area;
-    if(!lv_area_intersect(&area, &box, &layer->clip)) return;
-    for(int32_t y = area.y1; y <= area.y2; y++) {
-        for(int32_t x = area.x1; x <= area.x2; x++) {
-            float d = rrect_distance(x, y, core, r);
-            float cov = std::fmin(std::fmax((sw * 0.5f - d) / sw, 0.0f), 1.0f);
-            blend(layer, x, y, dsc->shadow_color, static_cast<uint32_t>(cov * dsc->shadow_opa + 0.5f));
-        }
-    }
-}
-
+inline void blend(lv_layer_t * layer, int32_t x, int32_t y, lv_color_t c, uint32_t a);
+int32_t clamp_radius(int32_t radius, const lv_area_t & a);
+float rrect_distance(int32_t x, int32_t y, const lv_area_t & a, float r);
+float coverage(int32_t x, int32_t y, const lv_area_t & a, int32_t r);
+float mask_coverage(const lv_draw_rect_dsc_t * dsc, int32_t x, int32_t y);
+lv_color_t gradient_color(const lv_draw_rect_dsc_t * dsc, const lv_area_t & a, int32_t x, int32_t y);
+bool image_pixel(const lv_image_dsc_t * img, int32_t ix, int32_t iy, lv_color_t * c, uint32_t * a);
+void draw_shadow(lv_layer_t * layer, const lv_draw_rect_dsc_t * dsc, const lv_area_t & coords, int32_t radius);
 void draw_glyph(lv_layer_t * layer, const lv_draw_label_dsc_t * dsc, int32_t x, int32_t baseline, uint32_t letter,
-                uint32_t next, int32_t * advance)
-{
-    lv_font_glyph_dsc_t g;
-    *advance = 0;
-    if(!lv_font_get_glyph_dsc(dsc->font, &g, letter, next)) return;
-    *advance = g.adv_w;
-    const uint8_t * bitmap = static_cast<const uint8_t *>(lv_font_get_glyph_bitmap(&g, nullptr));
-    if(bitmap == nullptr || g.box_w == 0 || g.box_h == 0) return;
-    int32_t gx = x + g.ofs_x;
-    int32_t gy = baseline - g.ofs_y - g.box_h;
-    lv_area_t box = {gx, gy, gx + g.box_w - 1, gy + g.box_h - 1};
-    lv_area_t area;
-    if(!lv_area_intersect(&area, &box, &layer->clip)) return;
-    for(int32_t y = area.y1; y <= area.y2; y++) {
-        const uint8_t * row = bitmap + (y - gy) * g.box_w;
-        for(int32_t px = area.x1; px <= area.x2; px++) {
-            uint32_t a = row[px - gx];
-            if(a) blend(layer, px, y, dsc->color, a * dsc->opa / 255);
-        }
-    }
-}
-
-void fill_area(lv_layer_t * layer, const lv_area_t & a, lv_color_t color, lv_opa_t opa)
-{
-    lv_area_t area;
-    if(!lv_area_intersect(&area, &a, &layer->clip)) return;
-    for(int32_t y = area.y1; y <= area.y2; y++) {
-        for(int32_t x = area.x1; x <= area.x2; x++) blend(layer, x, y, color, opa);
-    }
-}
+                uint32_t next, int32_t * advance);
+void fill_area(lv_layer_t * layer, const lv_area_t & a, lv_color_t color, lv_opa_t opa);
 
 } // namespace
 
@@ -407,3 +261,165 @@ void lv_obj_init_draw_line_dsc(lv_obj_t * obj, lv_part_t part, lv_draw_line_dsc_
     dsc->opa = static_cast<lv_opa_t>(lv_obj_get_style_line_opa(obj, part) * lv_obj_get_style_opa(obj, part) / 255);
     dsc->round = lv_obj_get_style_line_rounded(obj, part);
 }
+
+namespace {
+
+inline void blend(lv_layer_t * layer, int32_t x, int32_t y, lv_color_t c, uint32_t a)
+{
+    if(a == 0) return;
+    uint32_t & d = layer->buf[y * layer->w + x];
+    if(a >= 255) {
+        d = (static_cast<uint32_t>(c.red) << 16) | (static_cast<uint32_t>(c.green) << 8) | c.blue;
+        return;
+    }
+    uint32_t inv = 255 - a;
+    uint32_t r = (c.red * a + ((d >> 16) & 0xFF) * inv + 127) / 255;
+    uint32_t g = (c.green * a + ((d >> 8) & 0xFF) * inv + 127) / 255;
+    uint32_t b = (c.blue * a + (d & 0xFF) * inv + 127) / 255;
+    d = (r << 16) | (g << 8) | b;
+}
+
+int32_t clamp_radius(int32_t radius, const lv_area_t & a)
+{
+    int32_t short_side = LV_MIN(lv_area_get_width(&a), lv_area_get_height(&a));
+    return LV_MAX(0, LV_MIN(radius, short_side / 2));
+}
+
+/* Signed distance of a pixel centre to a rounded rectangle (negative inside). */
+float rrect_distance(int32_t x, int32_t y, const lv_area_t & a, float r)
+{
+    float px = x + 0.5f, py = y + 0.5f;
+    float cx = (a.x1 + a.x2 + 1) * 0.5f, cy = (a.y1 + a.y2 + 1) * 0.5f;
+    float hw = (a.x2 - a.x1 + 1) * 0.5f, hh = (a.y2 - a.y1 + 1) * 0.5f;
+    float qx = std::fabs(px - cx) - (hw - r);
+    float qy = std::fabs(py - cy) - (hh - r);
+    float outside = std::hypot(std::fmax(qx, 0.0f), std::fmax(qy, 0.0f));
+    float inside = std::fmin(std::fmax(qx, qy), 0.0f);
+    return outside + inside - r;
+}
+
+float coverage(int32_t x, int32_t y, const lv_area_t & a, int32_t r)
+{
+    if(a.x2 < a.x1 || a.y2 < a.y1) return 0.0f;
+    if(r == 0) return (x >= a.x1 && x <= a.x2 && y >= a.y1 && y <= a.y2) ? 1.0f : 0.0f;
+    float d = rrect_distance(x, y, a, static_cast<float>(r));
+    return std::fmin(std::fmax(0.5f - d, 0.0f), 1.0f);
+}
+
+float mask_coverage(const lv_draw_rect_dsc_t * dsc, int32_t x, int32_t y)
+{
+    if(!dsc->has_mask) return 1.0f;
+    return coverage(x, y, dsc->mask_area, clamp_radius(dsc->mask_radius, dsc->mask_area));
+}
+
+lv_color_t gradient_color(const lv_draw_rect_dsc_t * dsc, const lv_area_t & a, int32_t x, int32_t y)
+{
+    if(dsc->bg_grad_dir == LV_GRAD_DIR_NONE) return dsc->bg_color;
+    int32_t pos, len;
+    if(dsc->bg_grad_dir == LV_GRAD_DIR_VER) {
+        pos = y - a.y1;
+        len = lv_area_get_height(&a);
+    }
+    else {
+        pos = x - a.x1;
+        len = lv_area_get_width(&a);
+    }
+    int32_t t = len > 1 ? pos * 255 / (len - 1) : 0;
+    int32_t main_stop = LV_CLAMP(0, dsc->bg_main_stop, 255);
+    int32_t grad_stop = LV_CLAMP(0, dsc->bg_grad_stop, 255);
+    if(t <= main_stop) return dsc->bg_color;
+    if(t >= grad_stop || grad_stop <= main_stop) return dsc->bg_grad_color;
+    int32_t mix = 255 - (t - main_stop) * 255 / (grad_stop - main_stop);
+    return lv_color_mix(dsc->bg_color, dsc->bg_grad_color, static_cast<uint8_t>(mix));
+}
+
+bool image_pixel(const lv_image_dsc_t * img, int32_t ix, int32_t iy, lv_color_t * c, uint32_t * a)
+{
+    const lv_image_header_t & h = img->header;
+    uint32_t bpp;
+    switch(h.cf) {
+        case LV_COLOR_FORMAT_RGB565:
+            bpp = 2;
+            break;
+        case LV_COLOR_FORMAT_RGB888:
+            bpp = 3;
+            break;
+        case LV_COLOR_FORMAT_XRGB8888:
+        case LV_COLOR_FORMAT_ARGB8888:
+            bpp = 4;
+            break;
+        default:
+            return false;
+    }
+    uint32_t stride = h.stride ? h.stride : h.w * bpp;
+    size_t at = static_cast<size_t>(iy) * stride + static_cast<size_t>(ix) * bpp;
+    if(img->data == nullptr || at + bpp > img->data_size) return false;
+    const uint8_t * p = img->data + at;
+    *a = 255;
+    if(bpp == 2) {
+        uint16_t v = static_cast<uint16_t>(p[0] | (p[1] << 8));
+        uint8_t r = (v >> 11) & 0x1F, g = (v >> 5) & 0x3F, b = v & 0x1F;
+        *c = lv_color_make((r << 3) | (r >> 2), (g << 2) | (g >> 4), (b << 3) | (b >> 2));
+    }
+    else {
+        *c = lv_color_make(p[2], p[1], p[0]);
+        if(h.cf == LV_COLOR_FORMAT_ARGB8888) *a = p[3];
+    }
+    return true;
+}
+
+void draw_shadow(lv_layer_t * layer, const lv_draw_rect_dsc_t * dsc, const lv_area_t & coords, int32_t radius)
+{
+    if(dsc->shadow_opa <= LV_OPA_MIN || (dsc->shadow_width <= 0 && dsc->shadow_spread <= 0)) return;
+    lv_area_t core = {coords.x1 + dsc->shadow_offset_x - dsc->shadow_spread,
+                      coords.y1 + dsc->shadow_offset_y - dsc->shadow_spread,
+                      coords.x2 + dsc->shadow_offset_x + dsc->shadow_spread,
+                      coords.y2 + dsc->shadow_offset_y + dsc->shadow_spread};
+    float r = static_cast<float>(clamp_radius(radius + dsc->shadow_spread, core));
+    float sw = static_cast<float>(LV_MAX(dsc->shadow_width, 1));
+    int32_t ext = dsc->shadow_width / 2 + 1;
+    lv_area_t box = {core.x1 - ext, core.y1 - ext, core.x2 + ext, core.y2 + ext};
+    lv_area_t area;
+    if(!lv_area_intersect(&area, &box, &layer->clip)) return;
+    for(int32_t y = area.y1; y <= area.y2; y++) {
+        for(int32_t x = area.x1; x <= area.x2; x++) {
+            float d = rrect_distance(x, y, core, r);
+            float cov = std::fmin(std::fmax((sw * 0.5f - d) / sw, 0.0f), 1.0f);
+            blend(layer, x, y, dsc->shadow_color, static_cast<uint32_t>(cov * dsc->shadow_opa + 0.5f));
+        }
+    }
+}
+
+void draw_glyph(lv_layer_t * layer, const lv_draw_label_dsc_t * dsc, int32_t x, int32_t baseline, uint32_t letter,
+                uint32_t next, int32_t * advance)
+{
+    lv_font_glyph_dsc_t g;
+    *advance = 0;
+    if(!lv_font_get_glyph_dsc(dsc->font, &g, letter, next)) return;
+    *advance = g.adv_w;
+    const uint8_t * bitmap = static_cast<const uint8_t *>(lv_font_get_glyph_bitmap(&g, nullptr));
+    if(bitmap == nullptr || g.box_w == 0 || g.box_h == 0) return;
+    int32_t gx = x + g.ofs_x;
+    int32_t gy = baseline - g.ofs_y - g.box_h;
+    lv_area_t box = {gx, gy, gx + g.box_w - 1, gy + g.box_h - 1};
+    lv_area_t area;
+    if(!lv_area_intersect(&area, &box, &layer->clip)) return;
+    for(int32_t y = area.y1; y <= area.y2; y++) {
+        const uint8_t * row = bitmap + (y - gy) * g.box_w;
+        for(int32_t px = area.x1; px <= area.x2; px++) {
+            uint32_t a = row[px - gx];
+            if(a) blend(layer, px, y, dsc->color, a * dsc->opa / 255);
+        }
+    }
+}
+
+void fill_area(lv_layer_t * layer, const lv_area_t & a, lv_color_t color, lv_opa_t opa)
+{
+    lv_area_t area;
+    if(!lv_area_intersect(&area, &a, &layer->clip)) return;
+    for(int32_t y = area.y1; y <= area.y2; y++) {
+        for(int32_t x = area.x1; x <= area.x2; x++) blend(layer, x, y, color, opa);
+    }
+}
+
+} // namespace

@@ -44,6 +44,49 @@ const Symbol kSymbols[] = {
     {0xF8FF, 0x0020},
 };
 
+std::string & folder();
+FT_Library library();
+FT_Face face_for(const char * file);
+uint32_t look_alike(uint32_t letter);
+Glyph render(const lv_font_ttf_dsc_t * dsc, uint32_t letter);
+const Glyph & glyph_for(const lv_font_t * font, uint32_t letter);
+
+} // namespace
+
+void lv_font_ttf_set_folder(const char * path)
+{
+    if(path) folder() = path;
+}
+
+bool lv_font_ttf_get_glyph_dsc(const lv_font_t * font, lv_font_glyph_dsc_t * dsc, uint32_t letter, uint32_t letter_next)
+{
+    LV_UNUSED(letter_next);
+    if(font == nullptr || font->dsc == nullptr) return false;
+    if(letter == '\t') letter = ' ';
+    const Glyph & g = glyph_for(font, letter);
+    if(!g.found) return false;
+    dsc->resolved_font = font;
+    dsc->adv_w = g.adv_w;
+    dsc->box_w = g.box_w;
+    dsc->box_h = g.box_h;
+    dsc->ofs_x = g.ofs_x;
+    dsc->ofs_y = g.ofs_y;
+    dsc->format = LV_FONT_GLYPH_FORMAT_A8;
+    dsc->is_placeholder = 0;
+    dsc->gid = letter;
+    return true;
+}
+
+const void * lv_font_ttf_get_glyph_bitmap(lv_font_glyph_dsc_t * dsc, lv_draw_buf_t * draw_buf)
+{
+    LV_UNUSED(draw_buf);
+    if(dsc == nullptr || dsc->resolved_font == nullptr) return nullptr;
+    const Glyph & g = glyph_for(dsc->resolved_font, dsc->gid);
+    return g.bitmap.empty() ? nullptr : g.bitmap.data();
+}
+
+namespace {
+
 std::string & folder()
 {
     static std::string path = "/usr/share/fonts/truetype/dejavu";
@@ -126,35 +169,3 @@ const Glyph & glyph_for(const lv_font_t * font, uint32_t letter)
 }
 
 } // namespace
-
-void lv_font_ttf_set_folder(const char * path)
-{
-    if(path) folder() = path;
-}
-
-bool lv_font_ttf_get_glyph_dsc(const lv_font_t * font, lv_font_glyph_dsc_t * dsc, uint32_t letter, uint32_t letter_next)
-{
-    LV_UNUSED(letter_next);
-    if(font == nullptr || font->dsc == nullptr) return false;
-    if(letter == '\t') letter = ' ';
-    const Glyph & g = glyph_for(font, letter);
-    if(!g.found) return false;
-    dsc->resolved_font = font;
-    dsc->adv_w = g.adv_w;
-    dsc->box_w = g.box_w;
-    dsc->box_h = g.box_h;
-    dsc->ofs_x = g.ofs_x;
-    dsc->ofs_y = g.ofs_y;
-    dsc->format = LV_FONT_GLYPH_FORMAT_A8;
-    dsc->is_placeholder = 0;
-    dsc->gid = letter;
-    return true;
-}
-
-const void * lv_font_ttf_get_glyph_bitmap(lv_font_glyph_dsc_t * dsc, lv_draw_buf_t * draw_buf)
-{
-    LV_UNUSED(draw_buf);
-    if(dsc == nullptr || dsc->resolved_font == nullptr) return nullptr;
-    const Glyph & g = glyph_for(dsc->resolved_font, dsc->gid);
-    return g.bitmap.empty() ? nullptr : g.bitmap.data();
-}

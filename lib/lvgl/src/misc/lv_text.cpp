@@ -6,21 +6,9 @@ namespace {
 
 constexpr int kDotCount = 3;
 
-bool is_break_char(uint32_t letter)
-{
-    return letter == ' ' || letter == ',' || letter == '.' || letter == ';' || letter == ':' || letter == '-' ||
-           letter == '_' || letter == ')' || letter == ']' || letter == '}';
-}
-
-int32_t letter_width(const lv_font_t * font, uint32_t letter, uint32_t next, int32_t letter_space)
-{
-    return lv_font_get_glyph_width(font, letter, next) + letter_space;
-}
-
-uint32_t peek(const char * txt, uint32_t i)
-{
-    return txt[i] ? lv_text_utf8_next(txt, &i) : 0;
-}
+bool is_break_char(uint32_t letter);
+int32_t letter_width(const lv_font_t * font, uint32_t letter, uint32_t next, int32_t letter_space);
+uint32_t peek(const char * txt, uint32_t i);
 
 } // namespace
 
@@ -157,3 +145,23 @@ std::string lv_text_with_dots(const char * text, const lv_font_t * font, int32_t
     }
     return full.substr(0, cut) + std::string(kDotCount, '.');
 }
+
+namespace {
+
+bool is_break_char(uint32_t letter)
+{
+    return letter == ' ' || letter == ',' || letter == '.' || letter == ';' || letter == ':' || letter == '-' ||
+           letter == '_' || letter == ')' || letter == ']' || letter == '}';
+}
+
+int32_t letter_width(const lv_font_t * font, uint32_t letter, uint32_t next, int32_t letter_space)
+{
+    return lv_font_get_glyph_width(font, letter, next) + letter_space;
+}
+
+uint32_t peek(const char * txt, uint32_t i)
+{
+    return txt[i] ? lv_text_utf8_next(txt, &i) : 0;
+}
+
+} // namespace

@@ -25,50 +25,8 @@ struct DeviceFbdev {
     bool force_refresh = false;
 };
 
-void flush(lv_display_t * disp, const lv_area_t * area, uint8_t * px_map)
-{
-    auto * fb = static_cast<DeviceFbdev *>(lv_display_get_driver_data(disp));
-    if(fb == nullptr || fb->mem == nullptr) {
-        lv_display_flush_ready(disp);
-        return;
-    }
-    const uint16_t * src = reinterpret_cast<const uint16_t *>(px_map);
-    int32_t w = lv_area_get_width(area);
-    int32_t ox = lv_display_get_offset_x(disp) + static_cast<int32_t>(fb->vinfo.xoffset);
-    int32_t oy = lv_display_get_offset_y(disp) + static_cast<int32_t>(fb->vinfo.yoffset);
-    uint32_t bytes = fb->vinfo.bits_per_pixel / 8;
-    for(int32_t y = area->y1; y <= area->y2; y++) {
-        int32_t fy = y + oy;
-        if(fy < 0 || static_cast<uint32_t>(fy) >= fb->vinfo.yres_virtual) continue;
-        for(int32_t x = area->x1; x <= area->x2; x++) {
-            int32_t fx = x + ox;
-            if(fx < 0 || static_cast<uint32_t>(fx) >= fb->vinfo.xres_virtual) continue;
-            size_t at = static_cast<size_t>(fy) * fb->finfo.line_length + static_cast<size_t>(fx) * bytes;
-            if(at + bytes > fb->size) continue;
-            uint16_t px = src[(y - area->y1) * w + (x - area->x1)];
-            if(bytes == 2) {
-                std::memcpy(fb->mem + at, &px, 2);
-            }
-            else if(bytes == 4) {
-                uint32_t r = (px >> 11) & 0x1F, g = (px >> 5) & 0x3F, b = px & 0x1F;
-                uint32_t v = 0xFF000000u | (((r << 3) | (r >> 2)) << 16) | (((g << 2) | (g >> 4)) << 8) |
-                             ((b << 3) | (b >> 2));
-                std::memcpy(fb->mem + at, &v, 4);
-            }
-        }
-    }
-    lv_display_flush_ready(disp);
-}
-
-void release(lv_display_t * disp)
-{
-    auto * fb = static_cast<DeviceFbdev *>(lv_display_get_driver_data(disp));
-    if(fb == nullptr) return;
-    if(fb->mem) munmap(fb->mem, fb->size);
-    if(fb->fd >= 0) close(fb->fd);
-    delete fb;
-    lv_display_set_driver_data(disp, nullptr);
-}
+void flush(lv_display_t * disp, const lv_area_t * area, uint8_t * px_map);
+void release(lv_display_t * disp);
 
 } // namespace
 
@@ -125,3 +83,52 @@ void lv_linux_fbdev_set_force_refresh(lv_display_t * disp, bool enabled)
     auto * fb = static_cast<DeviceFbdev *>(lv_display_get_driver_data(disp));
     if(fb) fb->force_refresh = enabled;
 }
+
+namespace {
+
+void flush(lv_display_t * disp, const lv_area_t * area, uint8_t * px_map)
+{
+    auto * fb = static_cast<DeviceFbdev *>(lv_display_get_driver_data(disp));
+    if(fb == nullptr || fb->mem == nullptr) {
+        lv_display_flush_ready(disp);
+        return;
+    }
+    const uint16_t * src = reinterpret_cast<const uint16_t *>(px_map);
+    int32_t w = lv_area_get_width(area);
+    int32_t ox = lv_display_get_offset_x(disp) + static_cast<int32_t>(fb->vinfo.xoffset);
+    int32_t oy = lv_display_get_offset_y(disp) + static_cast<int32_t>(fb->vinfo.yoffset);
+    uint32_t bytes = fb->vinfo.bits_per_pixel / 8;
+    for(int32_t y = area->y1; y <= area->y2; y++) {
+        int32_t fy = y + oy;
+        if(fy < 0 || static_cast<uint32_t>(fy) >= fb->vinfo.yres_virtual) continue;
+        for(int32_t x = area->x1; x <= area->x2; x++) {
+            int32_t fx = x + ox;
+            if(fx < 0 || static_cast<uint32_t>(fx) >= fb->vinfo.xres_virtual) continue;
+            size_t at = static_cast<size_t>(fy) * fb->finfo.line_length + static_cast<size_t>(fx) * bytes;
+            if(at + bytes > fb->size) continue;
+            uint16_t px = src[(y - area->y1) * w + (x - area->x1)];
+            if(bytes == 2) {
+                std::memcpy(fb->mem + at, &px, 2);
+            }
+            else if(bytes == 4) {
+                uint32_t r = (px >> 11) & 0x1F, g = (px >> 5) & 0x3F, b = px & 0x1F;
+                uint32_t v = 0xFF000000u | (((r << 3) | (r >> 2)) << 16) | (((g << 2) | (g >> 4)) << 8) |
+                             ((b << 3) | (b >> 2));
+                std::memcpy(fb->mem + at, &v, 4);
+            }
+        }
+    }
+    lv_display_flush_ready(disp);
+}
+
+void release(lv_display_t * disp)
+{
+    auto * fb = static_cast<DeviceFbdev *>(lv_display_get_driver_data(disp));
+    if(fb == nullptr) return;
+    if(fb->mem) munmap(fb->mem, fb->size);
+    if(fb->fd >= 0) close(fb->fd);
+    delete fb;
+    lv_display_set_driver_data(disp, nullptr);
+}
+
+} // namespace

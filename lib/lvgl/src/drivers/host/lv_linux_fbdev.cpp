@@ -16,24 +16,8 @@ struct HostFbdev {
     bool force_refresh = false;
 };
 
-void flush(lv_display_t * disp, const lv_area_t * area, uint8_t * px_map)
-{
-    const char * path = std::getenv("KESTRUN_SCREEN_PNG");
-    if(path && *path) {
-        std::string tmp = std::string(path) + ".tmp";
-        const uint16_t * frame = reinterpret_cast<const uint16_t *>(px_map);
-        if(lv_test_write_png_rgb565(frame, lv_area_get_width(area), lv_area_get_height(area), tmp.c_str())) {
-            std::rename(tmp.c_str(), path);
-        }
-    }
-    lv_display_flush_ready(disp);
-}
-
-void release(lv_display_t * disp)
-{
-    delete static_cast<HostFbdev *>(lv_display_get_driver_data(disp));
-    lv_display_set_driver_data(disp, nullptr);
-}
+void flush(lv_display_t * disp, const lv_area_t * area, uint8_t * px_map);
+void release(lv_display_t * disp);
 
 } // namespace
 
@@ -57,3 +41,26 @@ void lv_linux_fbdev_set_force_refresh(lv_display_t * disp, bool enabled)
     auto * fb = static_cast<HostFbdev *>(lv_display_get_driver_data(disp));
     if(fb) fb->force_refresh = enabled;
 }
+
+namespace {
+
+void flush(lv_display_t * disp, const lv_area_t * area, uint8_t * px_map)
+{
+    const char * path = std::getenv("KESTRUN_SCREEN_PNG");
+    if(path && *path) {
+        std::string tmp = std::string(path) + ".tmp";
+        const uint16_t * frame = reinterpret_cast<const uint16_t *>(px_map);
+        if(lv_test_write_png_rgb565(frame, lv_area_get_width(area), lv_area_get_height(area), tmp.c_str())) {
+            std::rename(tmp.c_str(), path);
+        }
+    }
+    lv_display_flush_ready(disp);
+}
+
+void release(lv_display_t * disp)
+{
+    delete static_cast<HostFbdev *>(lv_display_get_driver_data(disp));
+    lv_display_set_driver_data(disp, nullptr);
+}
+
+} // namespace

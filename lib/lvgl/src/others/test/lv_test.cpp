@@ -10,16 +10,7 @@
 
 namespace {
 
-void dump(lv_obj_t * obj, FILE * out, int depth)
-{
-    lv_area_t a = obj->coords;
-    std::fprintf(out, "%*s%s (%d,%d)-(%d,%d)", depth * 2, "", obj->class_p->name, static_cast<int>(a.x1),
-                 static_cast<int>(a.y1), static_cast<int>(a.x2), static_cast<int>(a.y2));
-    if(lv_obj_check_type(obj, &lv_label_class)) std::fprintf(out, " \"%s\"", lv_label_get_text(obj));
-    if(lv_obj_has_flag(obj, LV_OBJ_FLAG_HIDDEN)) std::fprintf(out, " hidden");
-    std::fprintf(out, "\n");
-    for(lv_obj_t * child : obj->children) dump(child, out, depth + 1);
-}
+void dump(lv_obj_t * obj, FILE * out, int depth);
 
 } // namespace
 
@@ -91,3 +82,18 @@ void lv_test_obj_dump(lv_obj_t * obj, FILE * out)
     lv_obj_update_layout(obj);
     dump(obj, out, 0);
 }
+
+namespace {
+
+void dump(lv_obj_t * obj, FILE * out, int depth)
+{
+    lv_area_t a = obj->coords;
+    std::fprintf(out, "%*s%s (%d,%d)-(%d,%d)", depth * 2, "", obj->class_p->name, static_cast<int>(a.x1),
+                 static_cast<int>(a.y1), static_cast<int>(a.x2), static_cast<int>(a.y2));
+    if(lv_obj_check_type(obj, &lv_label_class)) std::fprintf(out, " \"%s\"", lv_label_get_text(obj));
+    if(lv_obj_has_flag(obj, LV_OBJ_FLAG_HIDDEN)) std::fprintf(out, " hidden");
+    std::fprintf(out, "\n");
+    for(lv_obj_t * child : obj->children) dump(child, out, depth + 1);
+}
+
+} // namespace

@@ -41,9 +41,73 @@ DefaultTheme theme;
 
 /* Paddings and radii for a display of at most 320 px width. */
 const int32_t kPadDef = LV_DPX(12);
+
 const int32_t kPadSmall = LV_DPX(10);
+
 const int32_t kPadTiny = LV_DPX(6);
+
 const int32_t kRadiusDefault = LV_DPX(8);
+
+void style_reset(lv_style_t * style);
+void style_init(DefaultTheme & t);
+void apply(lv_theme_t * th, lv_obj_t * obj);
+
+} // namespace
+
+lv_theme_t * lv_theme_default_init(lv_display_t * disp, lv_color_t color_primary, lv_color_t color_secondary, bool dark,
+                                   const lv_font_t * font)
+{
+    theme.base.apply_cb = apply;
+    theme.base.parent = nullptr;
+    theme.base.disp = disp;
+    theme.base.color_primary = color_primary;
+    theme.base.color_secondary = color_secondary;
+    theme.base.font_small = font;
+    theme.base.font_normal = font;
+    theme.base.font_large = font;
+    theme.base.flags = dark ? kModeDark : 0;
+    if(dark) {
+        theme.color_scr = lv_color_hex(0x15171A);
+        theme.color_card = lv_color_hex(0x282B30);
+        theme.color_text = lv_palette_lighten(LV_PALETTE_GREY, 5);
+        theme.color_grey = lv_color_hex(0x2F3237);
+    }
+    else {
+        theme.color_scr = lv_palette_lighten(LV_PALETTE_GREY, 4);
+        theme.color_card = lv_color_white();
+        theme.color_text = lv_palette_darken(LV_PALETTE_GREY, 4);
+        theme.color_grey = lv_palette_lighten(LV_PALETTE_GREY, 2);
+    }
+    style_init(theme);
+    theme.inited = true;
+    lv_obj_report_style_change(nullptr);
+    return &theme.base;
+}
+
+lv_theme_t * lv_theme_default_get(void)
+{
+    return theme.inited ? &theme.base : nullptr;
+}
+
+bool lv_theme_default_is_inited(void)
+{
+    return theme.inited;
+}
+
+void lv_theme_default_deinit(void)
+{
+    if(!theme.inited) return;
+    ThemeStyles & s = theme.styles;
+    for(lv_style_t * style : {&s.scr, &s.card, &s.btn, &s.pad_zero, &s.pad_small, &s.pad_gap, &s.circle,
+                              &s.bg_color_primary, &s.bg_color_primary_muted, &s.bg_color_grey, &s.knob, &s.line,
+                              &s.scale, &s.scale_ticks, &s.keyboard_button_bg, &s.msgbox_footer, &s.msgbox_section,
+                              &s.msgbox_button}) {
+        lv_style_reset(style);
+    }
+    theme.inited = false;
+}
+
+namespace {
 
 void style_reset(lv_style_t * style)
 {
@@ -226,56 +290,3 @@ void apply(lv_theme_t * th, lv_obj_t * obj)
 }
 
 } // namespace
-
-lv_theme_t * lv_theme_default_init(lv_display_t * disp, lv_color_t color_primary, lv_color_t color_secondary, bool dark,
-                                   const lv_font_t * font)
-{
-    theme.base.apply_cb = apply;
-    theme.base.parent = nullptr;
-    theme.base.disp = disp;
-    theme.base.color_primary = color_primary;
-    theme.base.color_secondary = color_secondary;
-    theme.base.font_small = font;
-    theme.base.font_normal = font;
-    theme.base.font_large = font;
-    theme.base.flags = dark ? kModeDark : 0;
-    if(dark) {
-        theme.color_scr = lv_color_hex(0x15171A);
-        theme.color_card = lv_color_hex(0x282B30);
-        theme.color_text = lv_palette_lighten(LV_PALETTE_GREY, 5);
-        theme.color_grey = lv_color_hex(0x2F3237);
-    }
-    else {
-        theme.color_scr = lv_palette_lighten(LV_PALETTE_GREY, 4);
-        theme.color_card = lv_color_white();
-        theme.color_text = lv_palette_darken(LV_PALETTE_GREY, 4);
-        theme.color_grey = lv_palette_lighten(LV_PALETTE_GREY, 2);
-    }
-    style_init(theme);
-    theme.inited = true;
-    lv_obj_report_style_change(nullptr);
-    return &theme.base;
-}
-
-lv_theme_t * lv_theme_default_get(void)
-{
-    return theme.inited ? &theme.base : nullptr;
-}
-
-bool lv_theme_default_is_inited(void)
-{
-    return theme.inited;
-}
-
-void lv_theme_default_deinit(void)
-{
-    if(!theme.inited) return;
-    ThemeStyles & s = theme.styles;
-    for(lv_style_t * style : {&s.scr, &s.card, &s.btn, &s.pad_zero, &s.pad_small, &s.pad_gap, &s.circle,
-                              &s.bg_color_primary, &s.bg_color_primary_muted, &s.bg_color_grey, &s.knob, &s.line,
-                              &s.scale, &s.scale_ticks, &s.keyboard_button_bg, &s.msgbox_footer, &s.msgbox_section,
-                              &s.msgbox_button}) {
-        lv_style_reset(style);
-    }
-    theme.inited = false;
-}

@@ -5,26 +5,10 @@
 
 namespace {
 
-lv_bar_t * as_bar(const lv_obj_t * obj)
-{
-    return static_cast<lv_bar_t *>(const_cast<lv_obj_t *>(obj));
-}
-
-lv_obj_t * create_instance()
-{
-    return new lv_bar_t();
-}
-
-void constructor(lv_obj_t * obj)
-{
-    lv_obj_remove_flag(obj, LV_OBJ_FLAG_CHECKABLE);
-    lv_obj_remove_flag(obj, LV_OBJ_FLAG_SCROLLABLE);
-}
-
-void draw_main(lv_obj_t * obj, lv_layer_t * layer)
-{
-    lv_bar_draw_indicator(obj, layer);
-}
+lv_bar_t * as_bar(const lv_obj_t * obj);
+lv_obj_t * create_instance();
+void constructor(lv_obj_t * obj);
+void draw_main(lv_obj_t * obj, lv_layer_t * layer);
 
 } // namespace
 
@@ -185,3 +169,28 @@ void lv_bar_get_indicator_area(lv_obj_t * obj, lv_area_t * area)
     int32_t end;
     if(!lv_bar_calc_indicator(obj, area, &end)) lv_area_set(area, 0, 0, -1, -1);
 }
+
+namespace {
+
+lv_bar_t * as_bar(const lv_obj_t * obj)
+{
+    return static_cast<lv_bar_t *>(const_cast<lv_obj_t *>(obj));
+}
+
+lv_obj_t * create_instance()
+{
+    return new lv_bar_t();
+}
+
+void constructor(lv_obj_t * obj)
+{
+    lv_obj_remove_flag(obj, LV_OBJ_FLAG_CHECKABLE);
+    lv_obj_remove_flag(obj, LV_OBJ_FLAG_SCROLLABLE);
+}
+
+void draw_main(lv_obj_t * obj, lv_layer_t * layer)
+{
+    lv_bar_draw_indicator(obj, layer);
+}
+
+} // namespace

@@ -4,11 +4,7 @@
 
 namespace {
 
-void constructor(lv_obj_t * obj)
-{
-    lv_obj_remove_flag(obj, LV_OBJ_FLAG_SCROLLABLE);
-    lv_obj_add_flag(obj, LV_OBJ_FLAG_SCROLL_ON_FOCUS);
-}
+void constructor(lv_obj_t * obj);
 
 } // namespace
 
@@ -20,3 +16,13 @@ lv_obj_t * lv_button_create(lv_obj_t * parent)
 {
     return lv_obj_class_create_obj(&lv_button_class, parent);
 }
+
+namespace {
+
+void constructor(lv_obj_t * obj)
+{
+    lv_obj_remove_flag(obj, LV_OBJ_FLAG_SCROLLABLE);
+    lv_obj_add_flag(obj, LV_OBJ_FLAG_SCROLL_ON_FOCUS);
+}
+
+} // namespace

@@ -12,14 +12,17 @@ const char * const kLowerMap[] = {"1#", "q", "w", "e", "r", "t", "y", "u", "i", 
                                   "ABC", "a", "s", "d", "f", "g", "h", "j", "k", "l", LV_SYMBOL_NEW_LINE, "\n",
                                   "_", "-", "z", "x", "c", "v", "b", "n", "m", ".", ",", ":", "\n",
                                   LV_SYMBOL_CLOSE, LV_SYMBOL_LEFT, " ", LV_SYMBOL_RIGHT, LV_SYMBOL_OK, ""};
+
 const char * const kUpperMap[] = {"1#", "Q", "W", "E", "R", "T", "Y", "U", "I", "O", "P", LV_SYMBOL_BACKSPACE, "\n",
                                   "abc", "A", "S", "D", "F", "G", "H", "J", "K", "L", LV_SYMBOL_NEW_LINE, "\n",
                                   "_", "-", "Z", "X", "C", "V", "B", "N", "M", ".", ",", ":", "\n",
                                   LV_SYMBOL_CLOSE, LV_SYMBOL_LEFT, " ", LV_SYMBOL_RIGHT, LV_SYMBOL_OK, ""};
+
 const char * const kSpecialMap[] = {"1", "2", "3", "4", "5", "6", "7", "8", "9", "0", LV_SYMBOL_BACKSPACE, "\n",
                                     "abc", "+", "&", "/", "*", "=", "%", "!", "?", "#", "<", ">", "\n",
                                     "\\", "@", "$", "(", ")", "{", "}", "[", "]", ";", "\"", "'", "\n",
                                     LV_SYMBOL_CLOSE, LV_SYMBOL_LEFT, " ", LV_SYMBOL_RIGHT, LV_SYMBOL_OK, ""};
+
 const char * const kNumberMap[] = {"1", "2", "3", LV_SYMBOL_CLOSE, "\n", "4", "5", "6", LV_SYMBOL_OK, "\n",
                                    "7", "8", "9", LV_SYMBOL_BACKSPACE, "\n", "+/-", "0", ".", LV_SYMBOL_LEFT,
                                    LV_SYMBOL_RIGHT, ""};
@@ -32,29 +35,10 @@ struct lv_keyboard_t : lv_buttonmatrix_t {
     const lv_buttonmatrix_ctrl_t * ctrls[kModeCount] = {};
 };
 
-lv_keyboard_t * as_keyboard(const lv_obj_t * obj)
-{
-    return static_cast<lv_keyboard_t *>(const_cast<lv_obj_t *>(obj));
-}
-
-lv_obj_t * create_instance()
-{
-    return new lv_keyboard_t();
-}
-
-void show_mode(lv_obj_t * obj)
-{
-    lv_keyboard_t * kb = as_keyboard(obj);
-    lv_buttonmatrix_set_map(obj, kb->maps[kb->mode]);
-    lv_buttonmatrix_set_ctrl_map(obj, kb->ctrls[kb->mode]);
-}
-
-void constructor(lv_obj_t * obj)
-{
-    lv_obj_remove_flag(obj, LV_OBJ_FLAG_CLICK_FOCUSABLE);
-    lv_obj_align(obj, LV_ALIGN_BOTTOM_MID, 0, 0);
-    show_mode(obj);
-}
+lv_keyboard_t * as_keyboard(const lv_obj_t * obj);
+lv_obj_t * create_instance();
+void show_mode(lv_obj_t * obj);
+void constructor(lv_obj_t * obj);
 
 } // namespace
 
@@ -119,3 +103,31 @@ const char * lv_keyboard_get_button_text(const lv_obj_t * kb, uint32_t btn_id)
 {
     return lv_buttonmatrix_get_button_text(kb, btn_id);
 }
+
+namespace {
+
+lv_keyboard_t * as_keyboard(const lv_obj_t * obj)
+{
+    return static_cast<lv_keyboard_t *>(const_cast<lv_obj_t *>(obj));
+}
+
+lv_obj_t * create_instance()
+{
+    return new lv_keyboard_t();
+}
+
+void show_mode(lv_obj_t * obj)
+{
+    lv_keyboard_t * kb = as_keyboard(obj);
+    lv_buttonmatrix_set_map(obj, kb->maps[kb->mode]);
+    lv_buttonmatrix_set_ctrl_map(obj, kb->ctrls[kb->mode]);
+}
+
+void constructor(lv_obj_t * obj)
+{
+    lv_obj_remove_flag(obj, LV_OBJ_FLAG_CLICK_FOCUSABLE);
+    lv_obj_align(obj, LV_ALIGN_BOTTOM_MID, 0, 0);
+    show_mode(obj);
+}
+
+} // namespace

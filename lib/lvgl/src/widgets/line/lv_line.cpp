@@ -13,6 +13,61 @@ struct lv_line_t : _lv_obj_t {
     bool y_inv = false;
 };
 
+lv_line_t * as_line(const lv_obj_t * obj);
+lv_obj_t * create_instance();
+void constructor(lv_obj_t * obj);
+void self_size(lv_obj_t * obj, int32_t content_w, lv_point_t * size);
+void draw_main(lv_obj_t * obj, lv_layer_t * layer);
+
+} // namespace
+
+const lv_obj_class_t lv_line_class = {
+    &lv_obj_class, "lv_line", LV_SIZE_CONTENT, LV_SIZE_CONTENT, create_instance, constructor, draw_main, self_size,
+    nullptr,
+};
+
+lv_obj_t * lv_line_create(lv_obj_t * parent)
+{
+    return lv_obj_class_create_obj(&lv_line_class, parent);
+}
+
+void lv_line_set_points(lv_obj_t * obj, const lv_point_precise_t points[], uint32_t point_num)
+{
+    lv_line_t * line = as_line(obj);
+    if(points == nullptr) point_num = 0;
+    line->points.assign(points, points + point_num);
+    lv_obj_mark_dirty(obj);
+}
+
+void lv_line_set_points_mutable(lv_obj_t * obj, lv_point_precise_t points[], uint32_t point_num)
+{
+    lv_line_set_points(obj, points, point_num);
+}
+
+const lv_point_precise_t * lv_line_get_points(lv_obj_t * obj)
+{
+    lv_line_t * line = as_line(obj);
+    return line->points.empty() ? nullptr : line->points.data();
+}
+
+uint32_t lv_line_get_point_count(lv_obj_t * obj)
+{
+    return static_cast<uint32_t>(as_line(obj)->points.size());
+}
+
+void lv_line_set_y_invert(lv_obj_t * obj, bool en)
+{
+    as_line(obj)->y_inv = en;
+    lv_obj_mark_dirty(obj);
+}
+
+bool lv_line_get_y_invert(const lv_obj_t * obj)
+{
+    return as_line(obj)->y_inv;
+}
+
+namespace {
+
 lv_line_t * as_line(const lv_obj_t * obj)
 {
     return static_cast<lv_line_t *>(const_cast<lv_obj_t *>(obj));
@@ -63,48 +118,3 @@ void draw_main(lv_obj_t * obj, lv_layer_t * layer)
 }
 
 } // namespace
-
-const lv_obj_class_t lv_line_class = {
-    &lv_obj_class, "lv_line", LV_SIZE_CONTENT, LV_SIZE_CONTENT, create_instance, constructor, draw_main, self_size,
-    nullptr,
-};
-
-lv_obj_t * lv_line_create(lv_obj_t * parent)
-{
-    return lv_obj_class_create_obj(&lv_line_class, parent);
-}
-
-void lv_line_set_points(lv_obj_t * obj, const lv_point_precise_t points[], uint32_t point_num)
-{
-    lv_line_t * line = as_line(obj);
-    if(points == nullptr) point_num = 0;
-    line->points.assign(points, points + point_num);
-    lv_obj_mark_dirty(obj);
-}
-
-void lv_line_set_points_mutable(lv_obj_t * obj, lv_point_precise_t points[], uint32_t point_num)
-{
-    lv_line_set_points(obj, points, point_num);
-}
-
-const lv_point_precise_t * lv_line_get_points(lv_obj_t * obj)
-{
-    lv_line_t * line = as_line(obj);
-    return line->points.empty() ? nullptr : line->points.data();
-}
-
-uint32_t lv_line_get_point_count(lv_obj_t * obj)
-{
-    return static_cast<uint32_t>(as_line(obj)->points.size());
-}
-
-void lv_line_set_y_invert(lv_obj_t * obj, bool en)
-{
-    as_line(obj)->y_inv = en;
-    lv_obj_mark_dirty(obj);
-}
-
-bool lv_line_get_y_invert(const lv_obj_t * obj)
-{
-    return as_line(obj)->y_inv;
-}

@@ -16,6 +16,107 @@ struct lv_msgbox_t : _lv_obj_t {
     lv_obj_t * footer = nullptr;
 };
 
+lv_msgbox_t * as_msgbox(const lv_obj_t * obj);
+lv_obj_t * create_instance();
+int32_t child_height(const lv_obj_t * child, int32_t width);
+void stack_layout(lv_obj_t * obj);
+void footer_layout(lv_obj_t * obj);
+int32_t footer_height(const lv_obj_t * footer, int32_t width);
+void msgbox_layout(lv_obj_t * obj);
+void section_constructor(lv_obj_t * obj);
+lv_obj_t * add_label(lv_obj_t * parent, const char * text);
+
+} // namespace
+
+const lv_obj_class_t lv_msgbox_class = {
+    &lv_obj_class, "lv_msgbox", LV_DPI_DEF * 2, LV_SIZE_CONTENT, create_instance, nullptr, nullptr, nullptr,
+    msgbox_layout,
+};
+
+const lv_obj_class_t lv_msgbox_header_class = {
+    &lv_obj_class, "lv_msgbox_header", LV_PCT(100), LV_SIZE_CONTENT, nullptr, section_constructor, nullptr, nullptr,
+    stack_layout,
+};
+
+const lv_obj_class_t lv_msgbox_content_class = {
+    &lv_obj_class, "lv_msgbox_content", LV_PCT(100), LV_SIZE_CONTENT, nullptr, section_constructor, nullptr, nullptr,
+    stack_layout,
+};
+
+const lv_obj_class_t lv_msgbox_footer_class = {
+    &lv_obj_class, "lv_msgbox_footer", LV_PCT(100), LV_SIZE_CONTENT, nullptr, section_constructor, nullptr, nullptr,
+    footer_layout,
+};
+
+lv_obj_t * lv_msgbox_create(lv_obj_t * parent)
+{
+    if(parent == nullptr) parent = lv_screen_active();
+    lv_obj_t * obj = lv_obj_class_create_obj(&lv_msgbox_class, parent);
+    lv_obj_remove_flag(obj, LV_OBJ_FLAG_SCROLLABLE);
+    as_msgbox(obj)->content = lv_obj_class_create_obj(&lv_msgbox_content_class, obj);
+    lv_obj_center(obj);
+    return obj;
+}
+
+lv_obj_t * lv_msgbox_add_title(lv_obj_t * obj, const char * title)
+{
+    lv_msgbox_t * m = as_msgbox(obj);
+    if(m->header == nullptr) {
+        m->header = lv_obj_class_create_obj(&lv_msgbox_header_class, obj);
+        /* The header comes first in the tree as on screen. */
+        auto & kids = obj->children;
+        kids.pop_back();
+        kids.insert(kids.begin(), m->header);
+    }
+    if(m->title == nullptr) m->title = add_label(m->header, title);
+    else lv_label_set_text(m->title, title);
+    return m->title;
+}
+
+lv_obj_t * lv_msgbox_add_text(lv_obj_t * obj, const char * text)
+{
+    return add_label(as_msgbox(obj)->content, text);
+}
+
+lv_obj_t * lv_msgbox_add_footer_button(lv_obj_t * obj, const char * text)
+{
+    lv_msgbox_t * m = as_msgbox(obj);
+    if(m->footer == nullptr) m->footer = lv_obj_class_create_obj(&lv_msgbox_footer_class, obj);
+    lv_obj_t * button = lv_button_create(m->footer);
+    button->placed_by_parent = true;
+    lv_obj_t * label = lv_label_create(button);
+    lv_label_set_text(label, text);
+    lv_obj_center(label);
+    return button;
+}
+
+lv_obj_t * lv_msgbox_get_header(lv_obj_t * obj)
+{
+    return as_msgbox(obj)->header;
+}
+
+lv_obj_t * lv_msgbox_get_footer(lv_obj_t * obj)
+{
+    return as_msgbox(obj)->footer;
+}
+
+lv_obj_t * lv_msgbox_get_content(lv_obj_t * obj)
+{
+    return as_msgbox(obj)->content;
+}
+
+lv_obj_t * lv_msgbox_get_title(lv_obj_t * obj)
+{
+    return as_msgbox(obj)->title;
+}
+
+void lv_msgbox_close(lv_obj_t * mbox)
+{
+    lv_obj_delete(mbox);
+}
+
+namespace {
+
 lv_msgbox_t * as_msgbox(const lv_obj_t * obj)
 {
     return static_cast<lv_msgbox_t *>(const_cast<lv_obj_t *>(obj));
@@ -107,90 +208,3 @@ lv_obj_t * add_label(lv_obj_t * parent, const char * text)
 }
 
 } // namespace
-
-const lv_obj_class_t lv_msgbox_class = {
-    &lv_obj_class, "lv_msgbox", LV_DPI_DEF * 2, LV_SIZE_CONTENT, create_instance, nullptr, nullptr, nullptr,
-    msgbox_layout,
-};
-
-const lv_obj_class_t lv_msgbox_header_class = {
-    &lv_obj_class, "lv_msgbox_header", LV_PCT(100), LV_SIZE_CONTENT, nullptr, section_constructor, nullptr, nullptr,
-    stack_layout,
-};
-
-const lv_obj_class_t lv_msgbox_content_class = {
-    &lv_obj_class, "lv_msgbox_content", LV_PCT(100), LV_SIZE_CONTENT, nullptr, section_constructor, nullptr, nullptr,
-    stack_layout,
-};
-
-const lv_obj_class_t lv_msgbox_footer_class = {
-    &lv_obj_class, "lv_msgbox_footer", LV_PCT(100), LV_SIZE_CONTENT, nullptr, section_constructor, nullptr, nullptr,
-    footer_layout,
-};
-
-lv_obj_t * lv_msgbox_create(lv_obj_t * parent)
-{
-    if(parent == nullptr) parent = lv_screen_active();
-    lv_obj_t * obj = lv_obj_class_create_obj(&lv_msgbox_class, parent);
-    lv_obj_remove_flag(obj, LV_OBJ_FLAG_SCROLLABLE);
-    as_msgbox(obj)->content = lv_obj_class_create_obj(&lv_msgbox_content_class, obj);
-    lv_obj_center(obj);
-    return obj;
-}
-
-lv_obj_t * lv_msgbox_add_title(lv_obj_t * obj, const char * title)
-{
-    lv_msgbox_t * m = as_msgbox(obj);
-    if(m->header == nullptr) {
-        m->header = lv_obj_class_create_obj(&lv_msgbox_header_class, obj);
-        /* The header comes first in the tree as on screen. */
-        auto & kids = obj->children;
-        kids.pop_back();
-        kids.insert(kids.begin(), m->header);
-    }
-    if(m->title == nullptr) m->title = add_label(m->header, title);
-    else lv_label_set_text(m->title, title);
-    return m->title;
-}
-
-lv_obj_t * lv_msgbox_add_text(lv_obj_t * obj, const char * text)
-{
-    return add_label(as_msgbox(obj)->content, text);
-}
-
-lv_obj_t * lv_msgbox_add_footer_button(lv_obj_t * obj, const char * text)
-{
-    lv_msgbox_t * m = as_msgbox(obj);
-    if(m->footer == nullptr) m->footer = lv_obj_class_create_obj(&lv_msgbox_footer_class, obj);
-    lv_obj_t * button = lv_button_create(m->footer);
-    button->placed_by_parent = true;
-    lv_obj_t * label = lv_label_create(button);
-    lv_label_set_text(label, text);
-    lv_obj_center(label);
-    return button;
-}
-
-lv_obj_t * lv_msgbox_get_header(lv_obj_t * obj)
-{
-    return as_msgbox(obj)->header;
-}
-
-lv_obj_t * lv_msgbox_get_footer(lv_obj_t * obj)
-{
-    return as_msgbox(obj)->footer;
-}
-
-lv_obj_t * lv_msgbox_get_content(lv_obj_t * obj)
-{
-    return as_msgbox(obj)->content;
-}
-
-lv_obj_t * lv_msgbox_get_title(lv_obj_t * obj)
-{
-    return as_msgbox(obj)->title;
-}
-
-void lv_msgbox_close(lv_obj_t * mbox)
-{
-    lv_obj_delete(mbox);
-}

@@ -20,6 +20,93 @@ struct lv_scale_t : _lv_obj_t {
     const char ** txt_src = nullptr;
 };
 
+lv_scale_t * as_scale(const lv_obj_t * obj);
+lv_obj_t * create_instance();
+void constructor(lv_obj_t * obj);
+const char * label_text(lv_scale_t * scale, int32_t tick, int32_t major_index, char * buf, size_t size);
+void draw_main(lv_obj_t * obj, lv_layer_t * layer);
+
+} // namespace
+
+const lv_obj_class_t lv_scale_class = {
+    &lv_obj_class, "lv_scale", LV_DPI_DEF * 2, LV_DPI_DEF / 2, create_instance, constructor, draw_main, nullptr,
+    nullptr,
+};
+
+lv_obj_t * lv_scale_create(lv_obj_t * parent)
+{
+    return lv_obj_class_create_obj(&lv_scale_class, parent);
+}
+
+void lv_scale_set_mode(lv_obj_t * obj, lv_scale_mode_t mode)
+{
+    as_scale(obj)->mode = mode;
+    lv_obj_mark_dirty(obj);
+}
+
+void lv_scale_set_total_tick_count(lv_obj_t * obj, uint32_t total_tick_count)
+{
+    as_scale(obj)->total_tick_count = static_cast<int32_t>(total_tick_count);
+    lv_obj_mark_dirty(obj);
+}
+
+void lv_scale_set_major_tick_every(lv_obj_t * obj, uint32_t major_tick_every)
+{
+    as_scale(obj)->major_tick_every = static_cast<int32_t>(major_tick_every);
+    lv_obj_mark_dirty(obj);
+}
+
+void lv_scale_set_label_show(lv_obj_t * obj, bool show_label)
+{
+    as_scale(obj)->label_enabled = show_label;
+    lv_obj_mark_dirty(obj);
+}
+
+void lv_scale_set_range(lv_obj_t * obj, int32_t min, int32_t max)
+{
+    as_scale(obj)->range_min = min;
+    as_scale(obj)->range_max = max;
+    lv_obj_mark_dirty(obj);
+}
+
+void lv_scale_set_text_src(lv_obj_t * obj, const char * txt_src[])
+{
+    as_scale(obj)->txt_src = txt_src;
+    lv_obj_mark_dirty(obj);
+}
+
+lv_scale_mode_t lv_scale_get_mode(lv_obj_t * obj)
+{
+    return as_scale(obj)->mode;
+}
+
+int32_t lv_scale_get_total_tick_count(lv_obj_t * obj)
+{
+    return as_scale(obj)->total_tick_count;
+}
+
+int32_t lv_scale_get_major_tick_every(lv_obj_t * obj)
+{
+    return as_scale(obj)->major_tick_every;
+}
+
+bool lv_scale_get_label_show(lv_obj_t * obj)
+{
+    return as_scale(obj)->label_enabled;
+}
+
+int32_t lv_scale_get_range_min_value(lv_obj_t * obj)
+{
+    return as_scale(obj)->range_min;
+}
+
+int32_t lv_scale_get_range_max_value(lv_obj_t * obj)
+{
+    return as_scale(obj)->range_max;
+}
+
+namespace {
+
 lv_scale_t * as_scale(const lv_obj_t * obj)
 {
     return static_cast<lv_scale_t *>(const_cast<lv_obj_t *>(obj));
@@ -130,80 +217,3 @@ void draw_main(lv_obj_t * obj, lv_layer_t * layer)
 }
 
 } // namespace
-
-const lv_obj_class_t lv_scale_class = {
-    &lv_obj_class, "lv_scale", LV_DPI_DEF * 2, LV_DPI_DEF / 2, create_instance, constructor, draw_main, nullptr,
-    nullptr,
-};
-
-lv_obj_t * lv_scale_create(lv_obj_t * parent)
-{
-    return lv_obj_class_create_obj(&lv_scale_class, parent);
-}
-
-void lv_scale_set_mode(lv_obj_t * obj, lv_scale_mode_t mode)
-{
-    as_scale(obj)->mode = mode;
-    lv_obj_mark_dirty(obj);
-}
-
-void lv_scale_set_total_tick_count(lv_obj_t * obj, uint32_t total_tick_count)
-{
-    as_scale(obj)->total_tick_count = static_cast<int32_t>(total_tick_count);
-    lv_obj_mark_dirty(obj);
-}
-
-void lv_scale_set_major_tick_every(lv_obj_t * obj, uint32_t major_tick_every)
-{
-    as_scale(obj)->major_tick_every = static_cast<int32_t>(major_tick_every);
-    lv_obj_mark_dirty(obj);
-}
-
-void lv_scale_set_label_show(lv_obj_t * obj, bool show_label)
-{
-    as_scale(obj)->label_enabled = show_label;
-    lv_obj_mark_dirty(obj);
-}
-
-void lv_scale_set_range(lv_obj_t * obj, int32_t min, int32_t max)
-{
-    as_scale(obj)->range_min = min;
-    as_scale(obj)->range_max = max;
-    lv_obj_mark_dirty(obj);
-}
-
-void lv_scale_set_text_src(lv_obj_t * obj, const char * txt_src[])
-{
-    as_scale(obj)->txt_src = txt_src;
-    lv_obj_mark_dirty(obj);
-}
-
-lv_scale_mode_t lv_scale_get_mode(lv_obj_t * obj)
-{
-    return as_scale(obj)->mode;
-}
-
-int32_t lv_scale_get_total_tick_count(lv_obj_t * obj)
-{
-    return as_scale(obj)->total_tick_count;
-}
-
-int32_t lv_scale_get_major_tick_every(lv_obj_t * obj)
-{
-    return as_scale(obj)->major_tick_every;
-}
-
-bool lv_scale_get_label_show(lv_obj_t * obj)
-{
-    return as_scale(obj)->label_enabled;
-}
-
-int32_t lv_scale_get_range_min_value(lv_obj_t * obj)
-{
-    return as_scale(obj)->range_min;
-}
-
-int32_t lv_scale_get_range_max_value(lv_obj_t * obj)
-{
-    return as_scale(obj)->range_max;
-}
