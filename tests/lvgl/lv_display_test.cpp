@@ -110,3 +110,29 @@ TEST_F(DisplayTest, ObjectTreeDump)
 }
 
 } // namespace
+
+namespace {
+
+TEST_F(DisplayTest, SecondDisplayScreensAndDeletion)
+{
+    lv_display_t * other = lv_display_create(100, 50);
+    EXPECT_EQ(lv_display_get_default(), disp) << "the first display stays the default";
+    lv_obj_t * other_scr = lv_display_get_screen_active(other);
+    ASSERT_NE(other_scr, nullptr);
+    EXPECT_EQ(lv_obj_get_display(other_scr), other);
+    lv_obj_t * child = lv_obj_create(other_scr);
+    EXPECT_EQ(lv_obj_get_display(child), other);
+    lv_refr_now(other);
+    EXPECT_NE(lv_test_display_get_frame(other), nullptr);
+    EXPECT_EQ(lv_test_display_get_frame(disp), nullptr) << "only the asked display was drawn";
+
+    lv_obj_t * fresh = lv_obj_create(nullptr);
+    lv_screen_load(fresh);
+    EXPECT_EQ(lv_screen_active(), fresh);
+    lv_obj_delete(fresh);
+    EXPECT_EQ(lv_screen_active(), scr);
+    lv_display_delete(other);
+    EXPECT_EQ(lv_display_get_next(disp), nullptr);
+}
+
+} // namespace

@@ -1,6 +1,8 @@
 // Base objects: the tree, the layout, styles and their precedence, clipping, scrolling.
 #include "LvglTest.h"
 
+#include <vector>
+
 namespace {
 
 class ObjTest : public LvglTest {
@@ -249,6 +251,94 @@ TEST_F(ObjTest, VerticalGradientSwitchesAtTheStops)
     EXPECT_EQ(pixel(5, 35), rgb565(0xFF0000));
     EXPECT_EQ(pixel(5, 45), rgb565(0x0000FF));
     EXPECT_EQ(pixel(5, 100), rgb565(0x0000FF));
+}
+
+
+lv_obj_tree_walk_res_t stop_at_label(lv_obj_t * obj, void * user_data)
+{
+    auto * seen = static_cast<std::vector<lv_obj_t *> *>(user_data);
+    seen->push_back(obj);
+    if(lv_obj_check_type(obj, &lv_button_class)) return LV_OBJ_TREE_WALK_SKIP_CHILDREN;
+    return lv_obj_check_type(obj, &lv_label_class) ? LV_OBJ_TREE_WALK_END : LV_OBJ_TREE_WALK_NEXT;
+}
+
+TEST_F(ObjTest, TreeWalkSkipsAndStops)
+{
+    lv_obj_t * button = lv_button_create(scr);
+    lv_label_create(button);
+    lv_obj_t * label = lv_label_create(scr);
+    lv_obj_create(scr);
+    std::vector<lv_obj_t *> seen;
+    lv_obj_tree_walk(scr, stop_at_label, &seen);
+    ASSERT_EQ(seen.size(), 3u);
+    EXPECT_EQ(seen[0], scr);
+    EXPECT_EQ(seen[1], button);
+    EXPECT_EQ(seen[2], label);
+}
+
+TEST_F(ObjTest, PositionsFollowLaterChangesAndHiddenChildrenTakeNoSpace)
+{
+    lv_obj_t * parent = box(scr, 0, 0, LV_SIZE_CONTENT, LV_SIZE_CONTENT, 0x000000);
+    lv_obj_t * a = box(parent, 0, 0, 20, 20, 0x000000);
+    lv_obj_t * b = box(parent, 50, 60, 30, 30, 0x000000);
+    EXPECT_EQ(lv_obj_get_width(parent), 80);
+    lv_obj_add_flag(b, LV_OBJ_FLAG_HIDDEN);
+    EXPECT_EQ(lv_obj_get_width(parent), 20);
+    lv_obj_remove_flag(b, LV_OBJ_FLAG_HIDDEN);
+    lv_obj_set_pos(parent, 10, 20);
+    lv_obj_set_x(a, 5);
+    EXPECT_EQ(lv_obj_get_x(a), 5);
+    EXPECT_EQ(lv_obj_get_y(b), 60);
+    lv_area_t area;
+    lv_obj_get_coords(a, &area);
+    EXPECT_EQ(area.x1, 15);
+    EXPECT_EQ(area.y1, 20);
+    EXPECT_EQ(lv_obj_get_x2(b), 79);
+    EXPECT_EQ(lv_obj_get_content_width(parent), 80);
+}
+
+TEST_F(ObjTest, VerticalScrollIsBoundedToo)
+{
+    lv_obj_t * column = box(scr, 0, 0, 100, 50, 0x000000);
+    box(column, 0, 0, 50, 40, 0x0000FF);
+    box(column, 0, 100, 50, 40, 0x00FF00);
+    lv_obj_scroll_to_y(column, 1000, LV_ANIM_OFF);
+    EXPECT_EQ(lv_obj_get_scroll_y(column), 90);
+    render();
+    EXPECT_EQ(pixel(10, 49), rgb565(0x00FF00));
+    EXPECT_EQ(pixel(10, 5), rgb565(0x000000));
+    lv_obj_scroll_by(column, 0, 30, LV_ANIM_OFF);
+    EXPECT_EQ(lv_obj_get_scroll_y(column), 60);
+    lv_obj_scroll_to(column, 0, 0, LV_ANIM_OFF);
+    EXPECT_EQ(lv_obj_get_scroll_y(column), 0);
+}
+
+TEST_F(ObjTest, StaticStyleChangesReachTheNextFrame)
+{
+    static lv_style_t style;
+    lv_style_init(&style);
+    lv_style_set_bg_color(&style, lv_color_hex(0xFF0000));
+    lv_style_set_bg_opa(&style, LV_OPA_COVER);
+    lv_obj_t * o = lv_obj_create(scr);
+    lv_obj_remove_style_all(o);
+    lv_obj_set_size(o, 10, 10);
+    lv_obj_add_style(o, &style, 0);
+    render();
+    EXPECT_EQ(pixel(5, 5), rgb565(0xFF0000));
+    lv_style_set_bg_color(&style, lv_color_hex(0x0000FF));
+    render();
+    EXPECT_EQ(pixel(5, 5), rgb565(0x0000FF));
+    EXPECT_TRUE(lv_style_remove_prop(&style, LV_STYLE_BG_OPA));
+    EXPECT_FALSE(lv_style_remove_prop(&style, LV_STYLE_BG_OPA));
+    render();
+    EXPECT_EQ(pixel(5, 5), rgb565(0x000000));
+    lv_style_reset(&style);
+    EXPECT_TRUE(lv_style_is_empty(&style));
+
+    /* a style that was never initialised takes no values */
+    lv_style_t raw = {nullptr, 0};
+    lv_style_set_bg_color(&raw, lv_color_white());
+    EXPECT_TRUE(lv_style_is_empty(&raw));
 }
 
 } // namespace
