@@ -112,7 +112,7 @@ long allocationsWhilePlaying(NeuralAudio::NeuralModel& model, std::vector<float>
 {
     allocations = 0;
     counting = true;
-    for (size_t block : {16, 1, 7, 100, 1000}) {
+    for (size_t block : {16, 1, 7, 100}) {
         for (size_t at = 0; at + block <= input.size(); at += block) model.Process(input.data() + at, output.data() + at, block);
         model.Prewarm();
     }
@@ -152,7 +152,7 @@ TEST(NamAllocation, ProcessAndPrewarmAllocateNothing)
     texts.push_back(waveNetJson({{1, 64, 1, 16, {1, 2}, "Tanh", true, true}}, 8));
     texts.push_back(lstmJson(2, 128, 9));
 
-    std::vector<float> input = testSignal(2000), output(input.size());
+    std::vector<float> input = testSignal(400), output(input.size());
     for (const std::string& text : texts) {
         auto model = create(text);
         EXPECT_EQ(allocationsWhilePlaying(*model, input, output), 0) << text.substr(0, 200);

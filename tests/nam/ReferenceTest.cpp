@@ -70,6 +70,7 @@ public:
                 l.proj = w.take(size_t(arr.c) * arr.c);
                 l.projBias = w.take(arr.c);
                 l.past.assign(size_t(d) * (arr.k - 1) + 1, std::vector<float>(arr.c, 0.0f));
+                l.now = 0;
                 arr.layers.push_back(l);
                 receptive_ += d * (arr.k - 1);
             }
@@ -91,16 +92,18 @@ public:
                 for (int i = 0; i < a.in; ++i) r[o] += a.rechannel[o * a.in + i] * v[i];
             if (acc.empty()) acc.assign(a.c, 0.0f);
             for (Layer& l : a.layers) {
-                // past[0] is the oldest input the layer still needs, past.back() the current one.
-                l.past.erase(l.past.begin());
-                l.past.push_back(r);
+                // A ring of the layer's inputs; `now` is the current one, now - j the one j samples back.
+                const size_t size = l.past.size();
+                l.now = (l.now + 1) % size;
+                l.past[l.now] = r;
                 int cz = a.gated ? 2 * a.c : a.c;
                 std::vector<float> z(cz);
                 for (int o = 0; o < cz; ++o) {
                     float sum = 0.0f;
                     for (int i = 0; i < a.c; ++i)
                         for (int k = 0; k < a.k; ++k)
-                            sum += l.conv[(size_t(o) * a.c + i) * a.k + k] * l.past[size_t(k) * l.d][i];
+                            sum += l.conv[(size_t(o) * a.c + i) * a.k + k] *
+                                   l.past[(l.now + size - size_t(a.k - 1 - k) * l.d) % size][i];
                     z[o] = sum + l.bias[o] + l.mixin[o] * x;
                 }
                 std::vector<float> u(a.c);
@@ -129,6 +132,7 @@ public:
 private:
     struct Layer {
         int d = 1;
+        size_t now = 0;
         std::vector<float> conv, bias, mixin, proj, projBias;
         std::vector<std::vector<float>> past;
     };
