@@ -163,8 +163,9 @@ private:
     template <int N>
     void fixedColumns(Layer& layer, const float* x, int t) noexcept
     {
-        Vec sum[N];
-        for (int i = 0; i < N; ++i) sum[i] = ConstMap<C, 1>(layer.bias) + ConstMap<C, 1>(layer.mixin) * x[t + i];
+        using Block = Eigen::Matrix<float, C, N>;
+        Block sum;
+        for (int i = 0; i < N; ++i) sum.col(i) = ConstMap<C, 1>(layer.bias) + ConstMap<C, 1>(layer.mixin) * x[t + i];
         for (int k = 0; k < k_; ++k) {
             const float* w = layer.w + size_t(k) * C * C;
             const int lag = layer.dilation * (k_ - 1 - k);
@@ -172,31 +173,34 @@ private:
             for (int i = 0; i < N; ++i) src[i] = layer.ring + size_t(ringColumn(layer, t + i, lag)) * C;
             for (int j = 0; j < C; ++j) {
                 ConstMap<C, 1> column(w + j * C);
-                for (int i = 0; i < N; ++i) sum[i].noalias() += column * src[i][j];
+                for (int i = 0; i < N; ++i) sum.col(i).noalias() += column * src[i][j];
             }
         }
-        ConstMap<C, C> proj(layer.proj);
-        for (int i = 0; i < N; ++i) {
-            Vec u = activateVector(sum[i]);
-            MutMap<C, 1>(acc_ + size_t(t + i) * C) += u;
-            Vec mixed = proj.col(0) * u[0];
-            for (int j = 1; j < C; ++j) mixed.noalias() += proj.col(j) * u[j];
-            MutMap<C, 1>(residual_ + size_t(t + i) * C) += mixed + ConstMap<C, 1>(layer.projBias);
+        const Block u = activateBlock(sum);
+        MutMap<C, N>(acc_ + size_t(t) * C) += u;
+        Block mixed;
+        for (int i = 0; i < N; ++i) mixed.col(i) = ConstMap<C, 1>(layer.projBias);
+        for (int j = 0; j < C; ++j) {
+            ConstMap<C, 1> column(layer.proj + j * C);
+            for (int i = 0; i < N; ++i) mixed.col(i).noalias() += column * u(j, i);
         }
+        MutMap<C, N>(residual_ + size_t(t) * C) += mixed;
     }
 
-    Vec activateVector(const Vec& z) const noexcept
+    template <class M>
+    [[gnu::always_inline]] M activateBlock(const M& z) const noexcept
     {
+        using A = Eigen::Array<float, M::RowsAtCompileTime, M::ColsAtCompileTime>;
         switch (activation_) {
         case Activation::Tanh: {
-            // fastTanh, written on whole vectors so that it vectorises; same operations, same order.
+            // fastTanh, written on whole blocks so that it vectorises; same operations, same order.
             constexpr float alpha = 2.45550750702956f, beta = 0.893229853513558f, gamma = 0.821226666969744f;
             constexpr float delta = 2.44506634652299f, epsilon = 0.814642734961073f;
-            const Arr v = z.array();
-            const Arr a = v.abs();
-            const Arr s = v * v;
-            const Arr num = v * (alpha + alpha * a + (beta + gamma * a) * s);
-            const Arr den = delta + (delta + s) * (v + (epsilon * v) * a).abs();
+            const A v = z.array();
+            const A a = v.abs();
+            const A s = v * v;
+            const A num = v * (alpha + alpha * a + (beta + gamma * a) * s);
+            const A den = delta + (delta + s) * (v + (epsilon * v) * a).abs();
             return (num / den).matrix();
         }
         case Activation::ReLU: return z.cwiseMax(0.0f);
