@@ -1,9 +1,9 @@
-// WaveNet models. The one translation unit (with Lstm.cpp) that compiles Eigen products: keep it so.
+// WaveNet models. With Lstm.cpp, the only translation unit that compiles Eigen products: keep it so.
 //
 // A block of samples goes through one layer at a time, so each layer's weights are loaded once per
 // block rather than once per sample. Each layer keeps its past inputs in a ring of
 // dilation*(kernel-1) + kMaxBlock columns: just enough that writing the current block never
-// overwrites a column one of its taps still needs.
+// overwrites a column that one of its taps still needs.
 #include "Activation.h"
 #include "Models.h"
 
@@ -20,109 +20,141 @@ template <int R, int C>
 using ConstMap = Eigen::Map<const Eigen::Matrix<float, R, C>>;
 template <int R, int C>
 using MutMap = Eigen::Map<Eigen::Matrix<float, R, C>>;
+using Strided = Eigen::Map<const Eigen::MatrixXf, 0, Eigen::OuterStride<>>;
 
 class LayerArrayBase {
 public:
     virtual ~LayerArrayBase() = default;
-    // x: the raw input samples (n); v: this array's input (inputSize x n, column per sample);
-    // accIn: the previous array's head output (channels x n), or null for zeros. With `settle`, n is
-    // 1 and every layer's whole history is first set to that layer's input, which gives the steady
-    // state of a constant input.
-    virtual void process(const float* x, const float* v, const float* accIn, int n, bool settle) noexcept = 0;
+    // x: the raw input samples (n); v: this array's input (inputSize values per sample, samples
+    // vStride apart); accIn: the previous array's head output (channels x n), or null for zeros.
+    // With `settle`, n is 1 and every layer's whole history is first set to that layer's input, which
+    // gives the steady state of a constant input.
+    virtual void process(const float* x, const float* v, int vStride, const float* accIn, int n,
+                         bool settle) noexcept = 0;
+    // Output of the last layer: channels values per sample, residualStride() apart.
     const float* residual() const { return residual_; }
+    int residualStride() const { return rows_; }
+    // Head output: headSize values per sample, packed.
     const float* head() const { return head_; }
 
 protected:
     float* residual_ = nullptr;
     float* head_ = nullptr;
+    int rows_ = 0;
 };
 
 struct Layer {
     int dilation = 0;
-    int history = 0; // dilation * (kernel - 1) past samples needed
     int ringSize = 0;
-    int pos = 0;     // ring column of the next sample
-    const float* w = nullptr;     // kernel matrices of cz x c, oldest tap first
-    const float* bias = nullptr;  // cz
-    const float* mixin = nullptr; // cz
-    const float* proj = nullptr;  // c x c
-    const float* projBias = nullptr; // c
-    float* ring = nullptr;        // c x ringSize
+    int pos = 0;                     // ring column of the next sample
+    const float* w = nullptr;        // one matrix per tap, oldest tap first: wr x c
+    const float* bias = nullptr;     // wr
+    const float* mixin = nullptr;    // wr
+    const float* proj = nullptr;     // rows x c
+    const float* projBias = nullptr; // rows
+    float* ring = nullptr;           // rows x ringSize
 };
 
-// C fixed at compile time for the trainer's shapes (not gated), Dynamic for any other shape.
+// C fixed at compile time for the trainer's shapes (not gated), Dynamic for any other shape. The
+// fixed path stores each channel vector in P rows, a whole number of SIMD registers; the extra rows
+// have zero weights everywhere, so they stay silent and feed nothing.
 template <int C>
 class LayerArray final : public LayerArrayBase {
+    static constexpr int P = C == Dynamic ? Dynamic : (C + 3) / 4 * 4;
+
 public:
     explicit LayerArray(const LayerArraySpec& spec, WeightReader& reader)
-        : c_(spec.channels), cz_(spec.gated ? 2 * spec.channels : spec.channels), cin_(spec.inputSize),
-          h_(spec.headSize), k_(spec.kernelSize), gated_(spec.gated), headBias_(spec.headBias),
-          activation_(spec.activation)
+        : c_(spec.channels), cin_(spec.inputSize), h_(spec.headSize), k_(spec.kernelSize), gated_(spec.gated),
+          headBias_(spec.headBias), activation_(spec.activation)
     {
-        size_t weightCount = size_t(c_) * cin_ + size_t(h_) * c_ + h_;
-        size_t stateCount = size_t(kMaxBlock) * (2 * c_ + cz_ + h_);
+        rows_ = C == Dynamic ? c_ : P;
+        wr_ = gated_ ? 2 * c_ : rows_; // rows of the convolution: both halves when gated
+        size_t weightCount = size_t(rows_) * cin_ + size_t(h_) * rows_ + h_;
+        size_t stateCount = size_t(kMaxBlock) * (2 * rows_ + wr_ + h_);
         for (int d : spec.dilations) {
-            weightCount += size_t(cz_) * c_ * k_ + 2 * size_t(cz_) + size_t(c_) * c_ + c_;
-            stateCount += size_t(c_) * (size_t(d) * (k_ - 1) + kMaxBlock);
+            weightCount += size_t(wr_) * c_ * k_ + 2 * size_t(wr_) + size_t(rows_) * c_ + rows_;
+            stateCount += size_t(rows_) * (size_t(d) * (k_ - 1) + kMaxBlock);
         }
         weights_.assign(weightCount, 0.0f);
         state_.assign(stateCount, 0.0f);
 
         float* wp = weights_.data();
         float* sp = state_.data();
-        auto take = [](float*& p, size_t count) { float* at = p; p += count; return at; };
+        auto take = [](float*& p, size_t count) {
+            float* at = p;
+            p += count;
+            return at;
+        };
+        // A matrix stored row by row in the file into `rows` x cols columns (padding rows stay 0).
+        auto matrix = [&](float* out, int fileRows, int cols, int rows) {
+            for (int r = 0; r < fileRows; ++r)
+                for (int c = 0; c < cols; ++c) out[size_t(c) * rows + r] = reader.next();
+        };
 
-        float* rechannel = take(wp, size_t(c_) * cin_);
-        reader.matrix(rechannel, c_, cin_);
+        float* rechannel = take(wp, size_t(rows_) * cin_);
+        matrix(rechannel, c_, cin_, rows_);
         rechannel_ = rechannel;
         for (int d : spec.dilations) {
             Layer layer;
             layer.dilation = d;
-            layer.history = d * (k_ - 1);
-            layer.ringSize = layer.history + kMaxBlock;
-            float* w = take(wp, size_t(cz_) * c_ * k_);
-            // File order is [out][in][tap]; keep one cz x c matrix per tap.
-            for (int o = 0; o < cz_; ++o)
+            layer.ringSize = d * (k_ - 1) + kMaxBlock;
+            float* w = take(wp, size_t(wr_) * c_ * k_);
+            // File order is [out][in][tap].
+            for (int o = 0; o < (gated_ ? 2 * c_ : c_); ++o)
                 for (int i = 0; i < c_; ++i)
-                    for (int k = 0; k < k_; ++k) w[size_t(k) * cz_ * c_ + size_t(i) * cz_ + o] = reader.next();
+                    for (int k = 0; k < k_; ++k) w[(size_t(k) * c_ + i) * wr_ + o] = reader.next();
             layer.w = w;
-            float* bias = take(wp, cz_);
-            reader.vector(bias, cz_);
+            float* bias = take(wp, wr_);
+            reader.vector(bias, gated_ ? 2 * c_ : c_);
             layer.bias = bias;
-            float* mixin = take(wp, cz_);
-            reader.matrix(mixin, cz_, 1);
+            float* mixin = take(wp, wr_);
+            reader.vector(mixin, gated_ ? 2 * c_ : c_);
             layer.mixin = mixin;
-            float* proj = take(wp, size_t(c_) * c_);
-            reader.matrix(proj, c_, c_);
+            float* proj = take(wp, size_t(rows_) * c_);
+            matrix(proj, c_, c_, rows_);
             layer.proj = proj;
-            float* projBias = take(wp, c_);
+            float* projBias = take(wp, rows_);
             reader.vector(projBias, c_);
             layer.projBias = projBias;
-            layer.ring = take(sp, size_t(c_) * layer.ringSize);
+            layer.ring = take(sp, size_t(rows_) * layer.ringSize);
             layers_.push_back(layer);
         }
-        float* headW = take(wp, size_t(h_) * c_);
-        reader.matrix(headW, h_, c_);
+        // One row of rows_ values per head output (file order, padded).
+        float* headW = take(wp, size_t(h_) * rows_);
+        for (int o = 0; o < h_; ++o) reader.vector(headW + size_t(o) * rows_, c_);
         headWeights_ = headW;
         float* headB = take(wp, h_);
         if (headBias_) reader.vector(headB, h_);
-        headBias_ptr_ = headB;
+        headBiasValues_ = headB;
 
-        residual_ = take(sp, size_t(c_) * kMaxBlock);
-        z_ = take(sp, size_t(cz_) * kMaxBlock);
-        acc_ = take(sp, size_t(c_) * kMaxBlock);
+        residual_ = take(sp, size_t(rows_) * kMaxBlock);
+        acc_ = take(sp, size_t(rows_) * kMaxBlock);
+        z_ = take(sp, size_t(wr_) * kMaxBlock);
         head_ = take(sp, size_t(h_) * kMaxBlock);
     }
 
-    void process(const float* x, const float* v, const float* accIn, int n, bool settle) noexcept override
+    void process(const float* x, const float* v, int vStride, const float* accIn, int n, bool settle) noexcept override
     {
-        MutMap<C, Dynamic> r(residual_, c_, n);
-        MutMap<C, Dynamic> acc(acc_, c_, n);
-        r.noalias() = ConstMap<C, Dynamic>(rechannel_, c_, cin_) * ConstMap<Dynamic, Dynamic>(v, cin_, n);
-        if (accIn)
-            acc = ConstMap<C, Dynamic>(accIn, c_, n);
-        else
+        MutMap<P, Dynamic> r(residual_, rows_, n);
+        MutMap<P, Dynamic> acc(acc_, rows_, n);
+        if constexpr (C == Dynamic) {
+            r.noalias() = ConstMap<Dynamic, Dynamic>(rechannel_, c_, cin_) * Strided(v, cin_, n, Eigen::OuterStride<>(vStride));
+        } else {
+            // Few inputs per sample (1, or the previous array's channels): plain fixed-size sums beat
+            // a general product call.
+            for (int t = 0; t < n; ++t) {
+                const float* in = v + size_t(t) * vStride;
+                Vec col = ConstMap<P, 1>(rechannel_) * in[0];
+                for (int j = 1; j < cin_; ++j) col.noalias() += ConstMap<P, 1>(rechannel_ + size_t(j) * P) * in[j];
+                r.col(t) = col;
+            }
+        }
+        if (accIn) {
+            if constexpr (C != Dynamic) acc.setZero();
+            acc.topRows(c_) = ConstMap<Dynamic, Dynamic>(accIn, c_, n);
+        } else {
             acc.setZero();
+        }
 
         for (Layer& layer : layers_) {
             storeHistory(layer, r, n, settle);
@@ -138,24 +170,30 @@ public:
         }
 
         MutMap<Dynamic, Dynamic> head(head_, h_, n);
-        head.noalias() = ConstMap<Dynamic, C>(headWeights_, h_, c_) * acc;
-        if (headBias_) head.colwise() += ConstMap<Dynamic, 1>(headBias_ptr_, h_, 1);
+        if constexpr (C == Dynamic) {
+            head.noalias() = Eigen::Map<const Eigen::Matrix<float, Dynamic, Dynamic, Eigen::RowMajor>>(headWeights_, h_, c_) * acc;
+        } else {
+            for (int t = 0; t < n; ++t)
+                for (int o = 0; o < h_; ++o) head(o, t) = ConstMap<P, 1>(headWeights_ + size_t(o) * P).dot(acc.col(t));
+        }
+        if (headBias_) head.colwise() += ConstMap<Dynamic, 1>(headBiasValues_, h_, 1);
     }
 
 private:
-    using Vec = Eigen::Matrix<float, C, 1>;
-    using Arr = Eigen::Array<float, C, 1>;
-    // Columns computed together in the fixed path: enough independent sums to hide the add latency,
+    using Vec = Eigen::Matrix<float, P, 1>;
+    // Samples computed together in the fixed path: enough independent sums to hide the add latency,
     // few enough that they stay in registers.
-    static constexpr int kColumns = C >= 12 ? 2 : 4;
+    static constexpr int kColumns = P >= 12 ? 2 : 4;
 
     // Ring column of sample t of the current block, `lag` samples back. The ring holds
     // history + kMaxBlock columns, so one correction in either direction is enough.
     static int ringColumn(const Layer& layer, int t, int lag) noexcept
     {
         int col = layer.pos + t - lag;
-        if (col < 0) col += layer.ringSize;
-        else if (col >= layer.ringSize) col -= layer.ringSize;
+        if (col < 0)
+            col += layer.ringSize;
+        else if (col >= layer.ringSize)
+            col -= layer.ringSize;
         return col;
     }
 
@@ -163,28 +201,28 @@ private:
     template <int N>
     void fixedColumns(Layer& layer, const float* x, int t) noexcept
     {
-        using Block = Eigen::Matrix<float, C, N>;
+        using Block = Eigen::Matrix<float, P, N>;
         Block sum;
-        for (int i = 0; i < N; ++i) sum.col(i) = ConstMap<C, 1>(layer.bias) + ConstMap<C, 1>(layer.mixin) * x[t + i];
+        for (int i = 0; i < N; ++i) sum.col(i) = ConstMap<P, 1>(layer.bias) + ConstMap<P, 1>(layer.mixin) * x[t + i];
         for (int k = 0; k < k_; ++k) {
-            const float* w = layer.w + size_t(k) * C * C;
+            const float* w = layer.w + size_t(k) * C * P;
             const int lag = layer.dilation * (k_ - 1 - k);
             const float* src[N];
-            for (int i = 0; i < N; ++i) src[i] = layer.ring + size_t(ringColumn(layer, t + i, lag)) * C;
+            for (int i = 0; i < N; ++i) src[i] = layer.ring + size_t(ringColumn(layer, t + i, lag)) * P;
             for (int j = 0; j < C; ++j) {
-                ConstMap<C, 1> column(w + j * C);
+                ConstMap<P, 1> column(w + j * P);
                 for (int i = 0; i < N; ++i) sum.col(i).noalias() += column * src[i][j];
             }
         }
         const Block u = activateBlock(sum);
-        MutMap<C, N>(acc_ + size_t(t) * C) += u;
+        MutMap<P, N>(acc_ + size_t(t) * P) += u;
         Block mixed;
-        for (int i = 0; i < N; ++i) mixed.col(i) = ConstMap<C, 1>(layer.projBias);
+        for (int i = 0; i < N; ++i) mixed.col(i) = ConstMap<P, 1>(layer.projBias);
         for (int j = 0; j < C; ++j) {
-            ConstMap<C, 1> column(layer.proj + j * C);
+            ConstMap<P, 1> column(layer.proj + j * P);
             for (int i = 0; i < N; ++i) mixed.col(i).noalias() += column * u(j, i);
         }
-        MutMap<C, N>(residual_ + size_t(t) * C) += mixed;
+        MutMap<P, N>(residual_ + size_t(t) * P) += mixed;
     }
 
     template <class M>
@@ -216,12 +254,12 @@ private:
     {
         MutMap<Dynamic, Dynamic> r(residual_, c_, n);
         MutMap<Dynamic, Dynamic> acc(acc_, c_, n);
-        MutMap<Dynamic, Dynamic> z(z_, cz_, n);
-        ConstMap<Dynamic, 1> bias(layer.bias, cz_, 1);
-        ConstMap<Dynamic, 1> mixin(layer.mixin, cz_, 1);
+        MutMap<Dynamic, Dynamic> z(z_, wr_, n);
+        ConstMap<Dynamic, 1> bias(layer.bias, wr_, 1);
+        ConstMap<Dynamic, 1> mixin(layer.mixin, wr_, 1);
         for (int t = 0; t < n; ++t) z.col(t) = bias + mixin * x[t];
         for (int k = 0; k < k_; ++k) {
-            ConstMap<Dynamic, Dynamic> w(layer.w + size_t(k) * cz_ * c_, cz_, c_);
+            ConstMap<Dynamic, Dynamic> w(layer.w + size_t(k) * wr_ * c_, wr_, c_);
             int start = ringColumn(layer, 0, layer.dilation * (k_ - 1 - k));
             int first = std::min(n, layer.ringSize - start);
             z.leftCols(first).noalias() += w * ConstMap<Dynamic, Dynamic>(layer.ring + size_t(start) * c_, c_, first);
@@ -235,9 +273,9 @@ private:
         r.colwise() += ConstMap<Dynamic, 1>(layer.projBias, c_, 1);
     }
 
-    void storeHistory(Layer& layer, const MutMap<C, Dynamic>& r, int n, bool settle) noexcept
+    void storeHistory(Layer& layer, const MutMap<P, Dynamic>& r, int n, bool settle) noexcept
     {
-        MutMap<C, Dynamic> ring(layer.ring, c_, layer.ringSize);
+        MutMap<P, Dynamic> ring(layer.ring, rows_, layer.ringSize);
         if (settle) {
             ring.colwise() = r.col(0);
             return;
@@ -251,7 +289,7 @@ private:
     void activateWith(int n, F f) noexcept
     {
         for (int t = 0; t < n; ++t) {
-            float* col = z_ + size_t(t) * cz_;
+            float* col = z_ + size_t(t) * wr_;
             if (gated_) {
                 for (int i = 0; i < c_; ++i) col[i] = f(col[i]) * exactSigmoid(col[c_ + i]);
             } else {
@@ -271,7 +309,8 @@ private:
         }
     }
 
-    int c_, cz_, cin_, h_, k_;
+    int c_, cin_, h_, k_;
+    int wr_ = 0;
     bool gated_, headBias_;
     Activation activation_;
     std::vector<float> weights_;
@@ -279,9 +318,9 @@ private:
     std::vector<Layer> layers_;
     const float* rechannel_ = nullptr;
     const float* headWeights_ = nullptr;
-    const float* headBias_ptr_ = nullptr;
-    float* z_ = nullptr;
+    const float* headBiasValues_ = nullptr;
     float* acc_ = nullptr;
+    float* z_ = nullptr;
 };
 
 std::unique_ptr<LayerArrayBase> makeLayerArray(const LayerArraySpec& spec, WeightReader& reader)
@@ -337,10 +376,12 @@ private:
     void run(int n, bool settle) noexcept
     {
         const float* v = input_;
+        int stride = 1;
         const float* acc = nullptr;
         for (auto& array : arrays_) {
-            array->process(input_, v, acc, n, settle);
+            array->process(input_, v, stride, acc, n, settle);
             v = array->residual();
+            stride = array->residualStride();
             acc = array->head();
         }
     }
