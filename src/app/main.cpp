@@ -1,12 +1,16 @@
 // The unit's program: starts every service in order on the main thread, then sleeps forever.
 // There is no orderly shutdown.
 
+#include "audio/AudioProcessor.h"
+#include "audio/AudioUSB.h"
 #include "base/Debug.h"
 #include "base/Runtime.h"
 #include "base/System.h"
+#include "com/Bluetooth.h"
 #include "com/Com.h"
 #include "com/Serial.h"
 #include "com/Wifi.h"
+#include "driver/Codec.h"
 #include "params/NodeItem.h"
 #include "porting/Log.h"
 #include "porting/Task.h"
@@ -23,11 +27,18 @@ int main()
     // The launcher decision and the top of the parameter tree come before anything else.
     System::initialize("ap0003");
 
-    // The remote transports register themselves; "comTasks" starts and polls them.
-    new Serial(System::rootNode(), "/dev/ttyGS0", 0, 0);
-    new Wifi(System::rootNode(), System::rootNode()->pathToNode("root\\sys\\_name"), 8080);
-    xTaskCreatePinnedToCore(Com::com_tasks, "comTasks", 4096, nullptr, 0, nullptr, 0);
-    xTaskCreatePinnedToCore(info_tasks, "infoTasks", 4096, nullptr, 0, nullptr, 0);
+    AudioUSB::initialize();
+    AudioProcessor::audioInitialize(true);
+    // The audio thread polls until a codec is there.
+    Codec::initialize();
+
+    // The remote transports register themselves; "comTasks" starts and polls them in this order.
+    Node* root = System::rootNode();
+    new Bluetooth(root, root->pathToNode("root\\sys\\_name"));
+    new Serial(root, "/dev/ttyGS0", 0, 0);
+    new Wifi(root, root->pathToNode("root\\sys\\_name"), 8080);
+    xTaskCreatePinnedToCore(Com::com_tasks, "comTasks", 0, nullptr, 0, nullptr, 0);
+    xTaskCreatePinnedToCore(info_tasks, "infoTasks", 0, nullptr, 0, nullptr, 0);
 
     for (;;) vTaskDelay(1000000);
 }
