@@ -2,6 +2,7 @@
 // Hidden sizes the trainer uses get fixed-size matrices; any other size runs the same code with
 // run-time sizes.
 #include "Activation.h"
+#include "FastTanhBlock.h"
 #include "Models.h"
 
 #include <Eigen/Core>
@@ -65,6 +66,8 @@ public:
         headBias_ = reader.next();
         reader.expectEnd();
         q_ = sp;
+        if constexpr (H != Dynamic)
+            for (int row = 0; row < g; ++row) gateScale_[row] = row >= 2 * h_ && row < 3 * h_ ? 1.0f : 0.5f;
     }
 
     void Prewarm() noexcept override
@@ -103,7 +106,22 @@ private:
             q.noalias() += ConstMap<G, H>(layer.wh, g, h_) * hidden;
 
             // Gate order in the rows: input, forget, cell candidate, output.
-            const int hs = H == Dynamic ? h_ : H;
+            if constexpr (H != Dynamic) {
+                // All four gates in one vectorised pass: the sigmoid gates are 0.5 * (tanh(x / 2) + 1),
+                // and halving is exact, so this equals the scalar form below.
+                using GateArray = Eigen::Array<float, G, 1>;
+                using HiddenArray = Eigen::Array<float, H, 1>;
+                const GateArray t = fastTanhBlock(GateArray(q.array() * ConstMap<G, 1>(gateScale_).array()));
+                const HiddenArray in = 0.5f * (t.template segment<H>(0) + 1.0f);
+                const HiddenArray forget = 0.5f * (t.template segment<H>(H) + 1.0f);
+                const HiddenArray out = 0.5f * (t.template segment<H>(3 * H) + 1.0f);
+                const HiddenArray c = forget * MutMap<H, 1>(layer.cell).array() + in * t.template segment<H>(2 * H);
+                MutMap<H, 1>(layer.cell) = c.matrix();
+                MutMap<H, 1>(layer.hidden) = (out * fastTanhBlock(c)).matrix();
+                v = layer.hidden;
+                continue;
+            }
+            const int hs = h_;
             for (int i = 0; i < hs; ++i) {
                 float in = fastSigmoid(q_[i]);
                 float forget = fastSigmoid(q_[hs + i]);
@@ -126,6 +144,7 @@ private:
     const float* headWeights_ = nullptr;
     float headBias_ = 0.0f;
     float* q_ = nullptr;
+    float gateScale_[H == Dynamic ? 1 : 4 * H] = {}; // fixed sizes: 1 for the candidate rows, else 0.5
 };
 
 } // namespace

@@ -5,6 +5,7 @@
 // dilation*(kernel-1) + kMaxBlock columns: just enough that writing the current block never
 // overwrites a column that one of its taps still needs.
 #include "Activation.h"
+#include "FastTanhBlock.h"
 #include "Models.h"
 
 #include <Eigen/Core>
@@ -230,17 +231,7 @@ private:
     {
         using A = Eigen::Array<float, M::RowsAtCompileTime, M::ColsAtCompileTime>;
         switch (activation_) {
-        case Activation::Tanh: {
-            // fastTanh, written on whole blocks so that it vectorises; same operations, same order.
-            constexpr float alpha = 2.45550750702956f, beta = 0.893229853513558f, gamma = 0.821226666969744f;
-            constexpr float delta = 2.44506634652299f, epsilon = 0.814642734961073f;
-            const A v = z.array();
-            const A a = v.abs();
-            const A s = v * v;
-            const A num = v * (alpha + alpha * a + (beta + gamma * a) * s);
-            const A den = delta + (delta + s) * (v + (epsilon * v) * a).abs();
-            return (num / den).matrix();
-        }
+        case Activation::Tanh: return fastTanhBlock(A(z.array())).matrix();
         case Activation::ReLU: return z.cwiseMax(0.0f);
         case Activation::Hardtanh: return z.cwiseMax(-1.0f).cwiseMin(1.0f);
         case Activation::LeakyReLU: return z.unaryExpr([](float v) { return leakyRelu(v); });
