@@ -1,0 +1,107 @@
+#include "AllocationCounter.h"
+
+#include <atomic>
+#include <cstddef>
+#include <cstdlib>
+#include <new>
+
+namespace {
+std::atomic<bool> armed{false};
+std::atomic<long> allocations{0};
+
+void note()
+{
+    if (armed.load(std::memory_order_relaxed)) allocations.fetch_add(1, std::memory_order_relaxed);
+}
+
+void* allocate(std::size_t size, std::size_t align)
+{
+    note();
+    if (size == 0) size = 1;
+    if (align <= alignof(std::max_align_t)) return std::malloc(size);
+    void* p = nullptr;
+    return posix_memalign(&p, align, size) == 0 ? p : nullptr;
+}
+
+void* allocateOrThrow(std::size_t size, std::size_t align)
+{
+    if (void* p = allocate(size, align)) return p;
+    throw std::bad_alloc();
+}
+} // namespace
+
+namespace alloccount {
+void open()
+{
+    allocations.store(0);
+    armed.store(true);
+}
+long close()
+{
+    armed.store(false);
+    return allocations.load();
+}
+} // namespace alloccount
+
+void* operator new(std::size_t size) { return allocateOrThrow(size, 0); }
+void* operator new[](std::size_t size) { return allocateOrThrow(size, 0); }
+void* operator new(std::size_t size, std::align_val_t align) { return allocateOrThrow(size, std::size_t(align)); }
+void* operator new[](std::size_t size, std::align_val_t align) { return allocateOrThrow(size, std::size_t(align)); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return allocate(size, 0); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return allocate(size, 0); }
+void* operator new(std::size_t size, std::align_val_t align, const std::nothrow_t&) noexcept
+{
+    return allocate(size, std::size_t(align));
+}
+void* operator new[](std::size_t size, std::align_val_t align, const std::nothrow_t&) noexcept
+{
+    return allocate(size, std::size_t(align));
+}
+void operator delete(void* p) noexcept { std::free(p); }
+void operator delete[](void* p) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
+
+#if !defined(__SANITIZE_ADDRESS__)
+// glibc lets a program define malloc itself; these forward to the C library's own allocator.
+extern "C" {
+void* __libc_malloc(size_t);
+void* __libc_calloc(size_t, size_t);
+void* __libc_realloc(void*, size_t);
+void* __libc_memalign(size_t, size_t);
+void __libc_free(void*);
+
+void* malloc(size_t size)
+{
+    note();
+    return __libc_malloc(size);
+}
+void* calloc(size_t count, size_t size)
+{
+    note();
+    return __libc_calloc(count, size);
+}
+void* realloc(void* p, size_t size)
+{
+    note();
+    return __libc_realloc(p, size);
+}
+void* aligned_alloc(size_t align, size_t size)
+{
+    note();
+    return __libc_memalign(align, size);
+}
+int posix_memalign(void** out, size_t align, size_t size)
+{
+    void* p = __libc_memalign(align, size); // counted by the caller when it is operator new
+    if (!p) return 12; // ENOMEM
+    *out = p;
+    return 0;
+}
+void free(void* p) { __libc_free(p); }
+}
+#endif

@@ -1,0 +1,71 @@
+// Every effect block's exec runs on the audio thread, which must never allocate. This binary counts
+// allocations (AllocationCounter.cpp), builds each block of the table,
+// compiles it and runs frames of noise through exec with the counter armed.
+//
+// To add a block: one row in kBlocks (a name and a function that builds the block under the given
+// folder, sets nodes so that exec takes its busiest path, and returns the block with its exec).
+#include "AllocationCounter.h"
+#include "BlockTestUtil.h"
+#include "effects/Tempo.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <vector>
+
+namespace {
+
+using fxtest::setNode;
+
+struct Built {
+    AudioBlock* block;
+    BlockExec exec;
+};
+
+struct AllocCase {
+    const char* name;
+    std::function<Built(Node* folder)> build;
+};
+
+const AllocCase kBlocks[] = {
+    {"Tempo", [](Node* f) { return Built{new Tempo(f, nullptr), &Tempo::exec}; }},
+};
+
+void PrintTo(const AllocCase& c, std::ostream* os) { *os << c.name; }
+
+class BlockAllocation : public ::testing::TestWithParam<AllocCase> {};
+
+TEST_P(BlockAllocation, ExecAllocatesNothing)
+{
+    Node* folder = fxtest::scratchFolder();
+    Built b = GetParam().build(folder);
+    ASSERT_NE(b.block, nullptr);
+    auto noise = dsptest::noise(16, 7, 0.5f);
+    float frame[FRAME_CHANNELS][FRAME_SAMPLES];
+    long counted = 0;
+    for (int pass = 0; pass < 3; ++pass) {
+        b.block->compile(); // compile may allocate: it runs on the compile thread
+        for (int k = 0; k < 64; ++k) {
+            for (int i = 0; i < FRAME_SAMPLES; ++i) frame[0][i] = frame[1][i] = noise[std::size_t(i)];
+            alloccount::open();
+            b.exec(b.block, frame);
+            counted += alloccount::close();
+        }
+    }
+    EXPECT_EQ(counted, 0) << GetParam().name;
+}
+
+// The counter itself counts: an armed allocation is seen.
+TEST(BlockAllocationCounter, SeesAnAllocation)
+{
+    alloccount::open();
+    auto* p = new std::vector<float>(16);
+    long seen = alloccount::close();
+    delete p;
+    EXPECT_GE(seen, 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Effects, BlockAllocation, ::testing::ValuesIn(kBlocks),
+                         [](const ::testing::TestParamInfo<AllocCase>& info) { return std::string(info.param.name); });
+
+} // namespace
