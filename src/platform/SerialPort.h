@@ -6,7 +6,9 @@
 // build stands in with a pseudo-terminal: plug() creates one, links its device end at
 // Paths::map(unitPath) for the program to open, and returns the other end, which plays the computer.
 // unplug() closes that end, so the program's reads see the hang-up, and removes the link. Tests and
-// host tools only.
+// host tools only. The MIDI UART (/dev/ttyS0) is stood in for the same way: the other end plays the
+// MIDI device; the program's extended terminal settings (custom baud rate) apply to the pseudo-terminal
+// as they do to the UART.
 class SerialPort {
 public:
     // The computer's end (a raw, non-blocking descriptor), or -1 when none can be made (always on

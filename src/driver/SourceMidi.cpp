@@ -1,0 +1,107 @@
+#include "driver/SourceMidi.h"
+
+#include "platform/Paths.h"
+#include "porting/Log.h"
+
+// The extended terminal settings (termios2) take a baud rate that is no standard speed; they come
+// from the kernel's own header, which cannot be mixed with <termios.h>.
+#include <asm/termbits.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace {
+constexpr const char* kTag = "SourceMidi";
+constexpr int kTypeControlChange = 3;
+constexpr int kTypeProgramChange = 4;
+} // namespace
+
+SourceMidi::SourceMidi(const char* name, const char* label, const char* port, int first, int second)
+    : Source(name, label), port(port ? port : ""), first(first), second(second)
+{
+}
+
+SourceMidi::~SourceMidi()
+{
+    if (fd >= 0) close(fd);
+}
+
+void SourceMidi::initialize()
+{
+    fd = open(Paths::map(port).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        if (!openFailed) LOG_E(kTag, "Error in opening %s\n", port.c_str());
+        openFailed = true;
+        return;
+    }
+    openFailed = false;
+
+    // No modem-control handshake on the MIDI line.
+    int lines = 0;
+    if (ioctl(fd, TIOCMGET, &lines) == 0) {
+        lines &= ~(TIOCM_DTR | TIOCM_RTS | TIOCM_CTS);
+        ioctl(fd, TIOCMSET, &lines);
+    }
+
+    termios2 tio {};
+    ioctl(fd, TCGETS2, &tio);
+    tio.c_iflag = 0;
+    tio.c_oflag = 0;
+    tio.c_lflag = 0;
+    tio.c_cc[VTIME] = 0;
+    tio.c_cc[VMIN] = 0;
+    tio.c_cflag &= ~tcflag_t(CBAUD | CSIZE | CSTOPB | PARENB | CRTSCTS);
+    tio.c_cflag |= BOTHER | CS8 | CREAD | CLOCAL;
+    tio.c_ispeed = kBaudRate;
+    tio.c_ospeed = kBaudRate;
+    ioctl(fd, TCSETS2, &tio);
+    termios2 actual {};
+    ioctl(fd, TCGETS2, &actual);
+    LOG_I(kTag, "Actual baud rate: %d baud\n", int(actual.c_ospeed));
+
+    LOG_I(kTag, "%s - load complete\n", port.c_str());
+    LOG_I(kTag, "Driver install done\n");
+    initialized = true;
+}
+
+void SourceMidi::tasks()
+{
+    if (!initialized) {
+        initialize();
+        return;
+    }
+    ssize_t length = read(fd, rxBuffer, sizeof rxBuffer);
+    if (length <= 0) return;
+    parse(rxBuffer, int(length));
+    // MIDI thru: what could not be written at once is dropped rather than waited for.
+    ssize_t written = 0;
+    while (written < length) {
+        ssize_t n = write(fd, rxBuffer + written, size_t(length - written));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        written += n;
+    }
+}
+
+void SourceMidi::parse(const unsigned char* bytes, int length)
+{
+    for (int i = 0; i < length; ++i) {
+        unsigned char byte = bytes[i];
+        if (byte == MIDI_CLOCK_MESSAGE[0]) {
+            unsigned char clock[1] = {MIDI_CLOCK_MESSAGE[0]};
+            send(clock, 1);
+            continue;
+        }
+        if (byte & 0x80) {
+            message[0] = byte;
+            byteCount = 1;
+            messageType = (byte >> 4) & 7;
+            channel = byte & 0x0F;
+            continue;
+        }
+        if (byteCount < int(sizeof message)) message[byteCount++] = byte;
+        if (messageType == kTypeControlChange && byteCount == 3) send(message, 3);
+        else if (messageType == kTypeProgramChange && byteCount == 2) send(message, 2);
+    }
+}
