@@ -6,6 +6,7 @@
 // folder, sets nodes so that exec takes its busiest path, and returns the block with its exec).
 #include "AllocationCounter.h"
 #include "BlockTestUtil.h"
+#include "effects/NoiseGate.h"
 #include "effects/Tempo.h"
 
 #include <gtest/gtest.h>
@@ -29,6 +30,13 @@ struct AllocCase {
 
 const AllocCase kBlocks[] = {
     {"Tempo", [](Node* f) { return Built{new Tempo(f, nullptr), &Tempo::exec}; }},
+    {"NoiseGate",
+     [](Node* f) {
+         static float ext[FRAME_SAMPLES] = {0.1f};
+         auto* b = new NoiseGate(f, 3, 3, ext, false);
+         setNode(f, "on_off", "\"ON\"");
+         return Built{b, &NoiseGate::exec};
+     }},
 };
 
 void PrintTo(const AllocCase& c, std::ostream* os) { *os << c.name; }
