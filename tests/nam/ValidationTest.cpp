@@ -161,7 +161,10 @@ TEST(NamValidation, BrokenTextIsRefused)
 {
     const std::string text = readText(vectorPath("a_wavenet_small.nam"));
     const std::string broken[] = {"", "   ", "{", "nonsense", text.substr(0, text.size() / 2), text.substr(0, text.size() - 1),
-                                  text.substr(0, 1), "{\"architecture\": \"WaveNet\",}"};
+                                  text.substr(0, 1), "{\"architecture\": \"WaveNet\",}",
+                                  // deep nesting must not exhaust the stack
+                                  std::string(200000, '[') + std::string(200000, ']'),
+                                  "{\"weights\": " + std::string(200000, '[') + std::string(200000, ']') + "}"};
     for (const std::string& t : broken) {
         std::string error = errorOf(t);
         EXPECT_NE(error.find("invalid NAM file"), std::string::npos) << t.substr(0, 40) << ": " << error;
