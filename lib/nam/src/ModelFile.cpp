@@ -138,16 +138,16 @@ LstmSpec parseLstm(const json& config)
     return lstm;
 }
 
-// "0.5.4" and older are the layout implemented here; later versions change the WaveNet layers.
+// "0.5.4" and older are the layout implemented here; later versions change the WaveNet layers. The
+// field was never required, so a missing or unreadable one is no reason to refuse a file.
 void checkVersion(const json& root)
 {
     auto it = root.find("version");
-    if (it == root.end()) return;
-    if (!it->is_string()) fail("\"version\" is not a string");
+    if (it == root.end() || !it->is_string()) return;
     unsigned major = 0, minor = 0, patch = 0;
     char tail = 0;
     if (std::sscanf(it->get_ref<const std::string&>().c_str(), "%u.%u.%u%c", &major, &minor, &patch, &tail) != 3)
-        fail("unreadable \"version\"");
+        return;
     if (major > 0 || minor > 5 || (minor == 5 && patch > 4)) fail("file version newer than 0.5.4");
 }
 
