@@ -1,6 +1,7 @@
 // The unit's program: starts every service in order on the main thread, then sleeps forever.
 // There is no orderly shutdown.
 
+#include "app/KestrunBsp.h"
 #include "audio/AudioProcessor.h"
 #include "audio/AudioUSB.h"
 #include "base/Debug.h"
@@ -10,10 +11,10 @@
 #include "com/Com.h"
 #include "com/Serial.h"
 #include "com/Wifi.h"
-#include "driver/Codec.h"
 #include "params/NodeItem.h"
 #include "porting/Log.h"
 #include "porting/Task.h"
+#include "ui/ServiceThreads.h"
 
 #include <cstdio>
 
@@ -26,11 +27,15 @@ int main()
     install_crash_handler();
     // The launcher decision and the top of the parameter tree come before anything else.
     System::initialize("ap0003");
+    // The board: converter, control sources and the start-up scripts; it starts on "eventTasks".
+    new KestrunBsp();
 
     AudioUSB::initialize();
     AudioProcessor::audioInitialize(true);
-    // The audio thread polls until a codec is there.
-    Codec::initialize();
+    // "eventTasks" starts the board (codec, display, panel); the audio thread polls until the codec
+    // is there.
+    xTaskCreatePinnedToCore(system_tasks, "systemTasks", 0, nullptr, 0, nullptr, 0);
+    xTaskCreatePinnedToCore(event_tasks, "eventTasks", 0, nullptr, 0, nullptr, 0);
 
     // The remote transports register themselves; "comTasks" starts and polls them in this order.
     Node* root = System::rootNode();

@@ -1,0 +1,148 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/KestrunBsp.h"
+#include "base/Board.h"
+#include "driver/ADS1115.h"
+#include "driver/Codec.h"
+#include "driver/IOArray.h"
+#include "driver/SourceCtrl.h"
+#include "driver/SourceMidi.h"
+#include "lvgl.h"
+#include "params/Control.h"
+#include "platform/host/I2cModel.h"
+#include "platform/host/ShellScript.h"
+#include "platform/host/SpiChain.h"
+#include "porting/Clock.h"
+#include "porting/Task.h"
+#include "support/TempRoot.h"
+#include "ui/EventDispatcher.h"
+#include "ui/LCD.h"
+
+namespace {
+
+std::vector<int> drain_events()
+{
+    std::vector<int> codes;
+    int code;
+    while (EventDispatcher::eventQueue.try_dequeue(code)) codes.push_back(code);
+    return codes;
+}
+
+// What "eventTasks" does for the board and the panel, for a while.
+void run_board(KestrunBsp& bsp, int ms)
+{
+    uint64_t t0 = esp_timer_get_time();
+    while (esp_timer_get_time() - t0 < uint64_t(ms) * 1000) {
+        bsp.eventLoop();
+        IOArray::tasks();
+        vTaskDelay(10000);
+    }
+}
+
+TEST(KestrunBsp, ConstructionRegistersTheBoardAndSourcesAndRunsTheStartupScripts)
+{
+    KestrunBsp bsp;
+    EXPECT_EQ(Board::board, &bsp);
+    EXPECT_EQ(bsp.idle_seconds, 30);
+    EXPECT_EQ(bsp.encoder_ccw.load(), 0);
+    EXPECT_EQ(bsp.usb_data.load(), 1);
+    ASSERT_NE(bsp.ads, nullptr);
+    EXPECT_TRUE(bsp.ads->isInitialized());
+    EXPECT_EQ(Control::getSource("midi"), static_cast<Source*>(bsp.midi));
+    EXPECT_EQ(Control::getSource("ctrl"), static_cast<Source*>(bsp.ctrl));
+
+    std::string log = ShellScript::log();
+    size_t gpio = log.find("gpioset 0 26=0\n");
+    size_t pin = log.find("taskset -p 1");
+    size_t gadget = log.find(std::string("sudo /bin/bash\n") + KestrunBsp::kGadgetScript);
+    ASSERT_NE(gpio, std::string::npos) << log;
+    ASSERT_NE(pin, std::string::npos) << log;
+    ASSERT_NE(gadget, std::string::npos) << log;
+    EXPECT_LT(gpio, pin);
+    EXPECT_LT(pin, gadget);
+    // The gadget comes up in the "Data" configuration: only the serial function is linked.
+    std::string script = KestrunBsp::kGadgetScript;
+    EXPECT_NE(script.find("ln -s $G/functions/acm.usb0 $G/configs/c.1/\nls /sys/class/udc > $G/UDC\n"), std::string::npos);
+    EXPECT_EQ(script.find("ln -s $G/functions/uac2"), std::string::npos);
+}
+
+TEST(KestrunBsp, ControllerLevelScalesTheConvertersMillivolts)
+{
+    KestrunBsp bsp;
+    struct Case {
+        int16_t conversion; // 0.125 mV per step
+        int level;
+    };
+    for (Case c : {Case{0, 0}, Case{8000, 1241}, Case{32767, 5082}}) {
+        I2cModel::setConversion(c.conversion);
+        EXPECT_EQ(bsp.controllerLevel(), c.level) << c.conversion;
+    }
+    I2cModel::setReadFailure(true);
+    EXPECT_EQ(bsp.controllerLevel(), -1) << "a failed read stays out of range (the source clamps it)";
+}
+
+TEST(KestrunBsp, InitializeStartsCodecDisplayWithTheUnitSplashAndPanel)
+{
+    KestrunBsp bsp;
+    StdoutCapture out;
+    Board::initialize();
+    std::string log = out.text();
+    EXPECT_NE(Codec::getActiveCodec(), nullptr);
+    EXPECT_TRUE(LCD::isInitialized());
+    EXPECT_EQ(LCD::custom_splash, &KestrunBsp::splash);
+    std::vector<std::string> texts;
+    lv_obj_t* screen = lv_screen_active();
+    for (uint32_t i = 0; i < lv_obj_get_child_count(screen); i++) {
+        lv_obj_t* child = lv_obj_get_child(screen, i);
+        if (lv_obj_check_type(child, &lv_label_class)) texts.push_back(lv_label_get_text(child));
+    }
+    EXPECT_EQ(texts, (std::vector<std::string>{"Vornetide", "PRO"}));
+    EXPECT_TRUE(IOArray::initialized.load());
+    EXPECT_EQ(IOArray::max_io, 24);
+    EXPECT_EQ(IOArray::get_max_pwm(), 32);
+    EXPECT_NE(log.find("I (IO Array): Initialized freq = 120000, max_io = 24, queue = 500\n"), std::string::npos) << log;
+    lv_deinit();
+}
+
+TEST(KestrunBsp, PanelFramesBecomeEvents)
+{
+    KestrunBsp bsp;
+    IOArray::initialize(24, 5000, 100, 32, -2, -2, -2, -2);
+    SpiChain::setInputs({0x00, 0x00, 0x00});
+    run_board(bsp, 60);
+    EXPECT_TRUE(drain_events().empty());
+
+    // Footswitch A (bit 23) down for 200 ms: press, then click.
+    SpiChain::setInputs({0x00, 0x00, 0x80});
+    run_board(bsp, 200);
+    SpiChain::setInputs({0x00, 0x00, 0x00});
+    run_board(bsp, 120);
+    EXPECT_EQ(drain_events(), (std::vector<int>{16, 17}));
+
+    // One detent of the main encoder (A bit 21, B bit 20: 0 -> 2 -> 3 -> 1 -> 0), then the same
+    // with the lines swapped.
+    for (uint8_t ccw : {0, 1}) {
+        bsp.encoder_ccw = ccw;
+        for (uint8_t lines : {0x20, 0x30, 0x10, 0x00}) {
+            SpiChain::setInputs({0x00, 0x00, lines});
+            run_board(bsp, 30);
+        }
+    }
+    EXPECT_EQ(drain_events(), (std::vector<int>{10, 11}));
+}
+
+TEST(KestrunBsp, InactivityAfterTheIdleTime)
+{
+    KestrunBsp bsp;
+    bsp.idle_seconds = 1;
+    IOArray::initialize(24, 5000, 100, 32, -2, -2, -2, -2);
+    run_board(bsp, 700);
+    EXPECT_TRUE(drain_events().empty());
+    run_board(bsp, 600);
+    EXPECT_EQ(drain_events(), std::vector<int>{3});
+}
+
+} // namespace
