@@ -303,3 +303,39 @@ TEST(NamReference, LstmSizesBeyondTheVectors)
 }
 
 } // namespace
+
+namespace {
+
+// An LSTM that almost never forgets: its cell creeps up by about 5e-4 per silent sample, so every
+// prewarm moves the output and the number of prewarm samples shows to one sample.
+TEST(NamReference, LstmPrewarmLengthIsExact)
+{
+    // One unit. Rows i, f, g, o; columns [x, h]. Gates depend on the biases only.
+    json model = {{"version", "0.5.4"},
+                  {"architecture", "LSTM"},
+                  {"config", {{"input_size", 1}, {"hidden_size", 1}, {"num_layers", 1}}},
+                  {"weights", {0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, // W
+                               0.0, 20.0, 0.001, 2.0,                   // b: i = 0.5, f ~ 1, g ~ 0.001, o ~ 0.88
+                               0.0, 0.0,                                // h0, c0
+                               1.0, 0.0}}};                             // head weight, head bias
+    PlainLstm plain(model);
+    auto runtime = create(model.dump());
+    std::vector<float> silence(1, 0.0f);
+
+    float plainFirst = runPlain(plain, silence)[0];
+    float first = run(*runtime, silence, 16)[0];
+    EXPECT_NEAR(first, plainFirst, 1e-6);
+
+    plain.prewarm();
+    runtime->Prewarm();
+    float plainSecond = runPlain(plain, silence)[0];
+    float second = run(*runtime, silence, 16)[0];
+    EXPECT_NEAR(second, plainSecond, 1e-6);
+    EXPECT_GT(std::fabs(second - first), 0.1); // the model really is sensitive to the count
+
+    // One sample more or less of prewarm would show: that is what the tolerance above resolves.
+    float oneMore = runPlain(plain, silence)[0];
+    EXPECT_GT(std::fabs(oneMore - second), 1e-5);
+}
+
+} // namespace
