@@ -69,8 +69,8 @@ Audio readWav(const std::string& path)
         } else if (std::memcmp(chunk, "data", 4) == 0) {
             data = chunk + 8;
             dataSize = std::min(size, available); // a streamed file may carry a placeholder size
-            break;
         }
+        if (format && data) break;
         if (size > available) break;
         pos += 8 + size + (size & 1);
     }
