@@ -6,6 +6,7 @@
 // folder, sets nodes so that exec takes its busiest path, and returns the block with its exec).
 #include "AllocationCounter.h"
 #include "BlockTestUtil.h"
+#include "effects/DynaComp.h"
 #include "effects/NoiseGate.h"
 #include "effects/Tempo.h"
 
@@ -36,6 +37,19 @@ const AllocCase kBlocks[] = {
          auto* b = new NoiseGate(f, 3, 3, ext, false);
          setNode(f, "on_off", "\"ON\"");
          return Built{b, &NoiseGate::exec};
+     }},
+    {"DynaCompDyn",
+     [](Node* f) {
+         auto* b = new DynaComp(f, nullptr);
+         setNode(f, "on_off", "\"ON\"");
+         return Built{b, &DynaComp::exec};
+     }},
+    {"DynaCompStudio",
+     [](Node* f) {
+         auto* b = new DynaComp(f, nullptr);
+         setNode(f, "on_off", "\"ON\"");
+         setNode(f, "md", "\"Studio\"");
+         return Built{b, &DynaComp::exec};
      }},
 };
 

@@ -1,0 +1,64 @@
+#pragma once
+#include "audio/AudioBlock.h"
+#include "dsp/DoubleBuffer.h"
+#include "dsp/QuadBiquad.h"
+#include "dsp/QuadComp.h"
+#include "effects/BlockHelpers.h"
+
+#include <atomic>
+
+class NodeEnum;
+class NodeFloat;
+class NodeOnOff;
+class NodePreset;
+
+// The compressor block, on the left channel only (the chain is mono up to the amp-model players).
+// Two modes: "Dyn", a feedback compressor behind a fixed voicing filter with one "Sensitivity" knob
+// and a high-shelf "Tone" (-7..+7 dB above 3200 Hz, flat at 50 %); and "Studio", the threshold /
+// ratio / knee compressor of QuadComp. "Makeup" in dB, "Attack" and "Release" in ms (the time for a
+// change by a factor of 9); "_stat" shows the current linear gain of the active mode.
+// compile runs on the compile thread, exec on the audio thread.
+class DynaComp : public AudioBlock {
+public:
+    // preset may be null; otherwise "_stat" is kept out of presets.
+    DynaComp(Node* parent, NodePreset* preset);
+
+    bool compile() override;
+    static bool exec(AudioBlock* block, AudioFrame frame);
+
+    NodeOnOff* getOnOff() const { return onOff; }
+    void setExtOnOff(bool on) { external.set(on); }
+
+private:
+    // What exec reads, published whole by compile.
+    struct Coeffs {
+        int enabled = 0;
+        int mode = 0; // 0 "Dyn", 1 "Studio"
+        float sensitivity = 0.0f; // "Sensitivity" x 1000
+        float attack = 0.0f, attackInv = 1.0f;
+        float release = 0.0f, releaseInv = 1.0f;
+        float makeup = 1.0f; // linear
+    };
+
+    DoubleBuffer<Coeffs> coeffs{Coeffs{}};
+    // "Dyn" detector state (audio thread); the gain is also read by compile for "_stat".
+    float envelope = 0.0f;
+    std::atomic<float> gain{1.0f};
+    QuadComp studio;
+    QuadBiquad voicing;
+    QuadBiquad tone;
+    alignas(16) float voiced[FRAME_SAMPLES] = {};
+    fx::ExternalSwitch external;
+
+    NodeOnOff* onOff = nullptr;
+    NodeFloat* sensitivity = nullptr;
+    NodeFloat* threshold = nullptr;
+    NodeFloat* ratio = nullptr;
+    NodeFloat* makeup = nullptr;
+    NodeFloat* attack = nullptr;
+    NodeFloat* release = nullptr;
+    NodeFloat* toneNode = nullptr;
+    NodeFloat* knee = nullptr;
+    NodeEnum* mode = nullptr;
+    NodeFloat* status = nullptr;
+};
