@@ -1,0 +1,276 @@
+#include "effects/DelayEngine.h"
+
+#include "audio/AudioProcessor.h"
+#include "dsp/ExponentialCurve.h"
+#include "effects/ModulationsEngine.h"
+#include "params/NodeEnum.h"
+#include "params/NodeFloat.h"
+#include "params/NodeItem.h"
+#include "params/NodeOnOff.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <numbers>
+
+namespace {
+const std::vector<const char*> kTimeSubdivisions = {"1/4", "Dotted 8th", "1/8", "1/16", "Triplet"};
+const std::vector<const char*> kRateSubdivisions = {"4/4", "2/4", "1/4", "Dotted 8th", "1/8", "1/16", "Triplet"};
+
+// Tape wow: per-sample step and turning bounds of the four triangles (each bound 16 steps from the
+// end, so one frame never overshoots).
+constexpr float kTapeStep[4] = {3.6145833e-5f, 6.0520833e-5f, 0.0001003125f, 0.00014406249f};
+constexpr float kTapeLow[4] = {0.00057833333f, 0.00096833333f, 0.001605f, 0.0023049999f};
+constexpr float kTapeHigh[4] = {0.99942166f, 0.99903166f, 0.998395f, 0.997695f};
+
+constexpr unsigned kFrameMask = DelayEngine::kRingFrames - 1;
+
+// One line's sample `extra` samples (fractional, may be negative) behind frame number `base`.
+inline float readRing(const float* ring, int line, int base, float extra) {
+    const float ei = std::floor(extra);
+    const float fr = extra - ei;
+    const unsigned a = static_cast<unsigned>(base - static_cast<int>(ei)) & kFrameMask;
+    const unsigned b = (a - 1) & kFrameMask;
+    return (1.0f - fr) * ring[2 * a + line] + fr * ring[2 * b + line];
+}
+
+float roundHalfAway(float x) { return std::round(x); }
+} // namespace
+
+DelayEngine::DelayEngine(Node* parent, Tempo* tempo)
+    : AudioBlock("DelayEngine", parent, &DelayEngine::exec, BLOCK_APPEND) {
+    using fx::TempoLink;
+    modulationsEngine_initReferenceShapes();
+    Coeffs c{};
+    c.g0 = 1.0f;
+    c.delayL = c.delayR = 4096.0f;
+    c.cosL = 1.0f;
+    c.sinR = 1.0f;
+    c.dry = 1.0f;
+    c.shape = referenceShapeTriang;
+    coeffs.publish(c);
+
+    onOff = fx::makeEnable(parent);
+    time = TempoLink(parent, "dlytime", "Time", tempo,
+                     {.key = "rawdata", .label = "Time", .min = 1.0f, .max = 2000.0f, .def = 300.0f, .unit = "ms",
+                      .shape = 0.2f, .decimals = 0},
+                     kTimeSubdivisions);
+    feedback = fx::makePercent(parent, "fdbk", "Feedback", 30.0f);
+    mix = fx::makeMix(parent, 20.0f);
+
+    auto* tc = fx::makeFolder(parent, "tcfolder", "Tone and Character");
+    analog = fx::makePercent(tc, "analog", "Analog BBD", 0.0f);
+    tape = fx::makePercent(tc, "tape", "Tape", 0.0f);
+    hiDamp = fx::makeFrequency(tc, "hi_damp", "Hi-Cut", 900.0f, 20000.0f, 18000.0f, 0.2f, true, true);
+    loDamp = fx::makeFrequency(tc, "lo_damp", "Lo-Cut", 20.0f, 1200.0f, 20.0f, 0.2f, false, true);
+    spread = fx::makePercent(tc, "spread", "Stereo Spread", 0.0f);
+    bounce = fx::makeFloat(tc, {.key = "bounce", .label = "Stereo Bouncing", .min = -100.0f, .max = 100.0f,
+                                .def = 0.0f, .unit = "%", .decimals = 0, .linkable = true});
+
+    auto* mod = fx::makeFolder(parent, "modfolder", "Modulation", ItemType::VFOLDER_TC);
+    mod->setStyleColor(65535);
+    modOnOff = fx::makeEnable(mod, false);
+    modRate = TempoLink(mod, "rate", "Rate", tempo, {.key = "rawdata", .label = "Rate", .min = 0.05f, .max = 8.0f,
+                                                    .def = 1.0f, .unit = "Hz", .shape = 0.15f},
+                        kRateSubdivisions);
+    modDepth = fx::makePercent(mod, "dpth", "Depth", 50.0f, false);
+    modShape = new NodeEnum(mod, "shape", "Shape", {"Triang", "Sin", "Square"}, "Triang");
+    modSphase = fx::makeFloat(mod, {.key = "sphase", .label = "Stereo Phase", .min = 0.0f, .max = 180.0f,
+                                    .def = 0.0f, .unit = "deg", .decimals = 0, .linkable = true});
+
+    auto* dd = fx::makeFolder(parent, "ddfolder", "Dual Delay", ItemType::VFOLDER_TC);
+    dd->setStyleColor(65535);
+    dualOnOff = fx::makeEnable(dd, false);
+    timeR = TempoLink(dd, "rtime", "Time R", tempo,
+                      {.key = "rawdata", .label = "Time R", .min = 1.0f, .max = 2000.0f, .def = 300.0f,
+                       .unit = "ms", .shape = 0.2f, .decimals = 0},
+                      kTimeSubdivisions, "Time Subdivision R");
+    fbPolicy = new NodeEnum(dd, "fbpol", "Feedback", {"Independent", "Locked"}, "Independent");
+    feedbackR = fx::makePercent(dd, "fdbkr", "Feedback R", 30.0f, false);
+    mixBalance = fx::makeFloat(dd, {.key = "mixb", .label = "Mix Balance", .min = -100.0f, .max = 100.0f,
+                                    .def = 0.0f, .unit = "%", .decimals = 0, .linkable = true});
+    panL = fx::makeFloat(dd, {.key = "panl", .label = "Left Line Pan", .min = -100.0f, .max = 100.0f,
+                              .def = -100.0f, .unit = "%", .decimals = 0, .linkable = true});
+    panR = fx::makeFloat(dd, {.key = "panr", .label = "Right Line Pan", .min = -100.0f, .max = 100.0f,
+                              .def = 100.0f, .unit = "%", .decimals = 0, .linkable = true});
+}
+
+bool DelayEngine::compile() {
+    Coeffs c = coeffs.current();
+    const bool on = extOnOff.get() && !onOff->isValue(NodeOnOff::OFF);
+    c.enabled = on ? 1 : 0;
+
+    const float r = modRate.rateHz();
+    c.increment = r * kShapePointsPerHzSample;
+    if (modShape->isValue("Sin"))
+        c.shape = referenceShapeSin;
+    else if (modShape->isValue("Square"))
+        c.shape = referenceShapeSquare;
+    else
+        c.shape = referenceShapeTriang;
+    const float d = exponentialCurve(modDepth->getValue() * 0.01f, 10.0f);
+    // A linked rate of 0 (no tempo) would divide by zero.
+    const float m = modOnOff->isValue(NodeOnOff::ON)
+                        ? std::fmin(1250.0f, d * 1250.0f / std::sqrt(std::sqrt(20.0f * std::fmax(r, 0.05f))))
+                        : 0.0f;
+    c.depth = m;
+    c.offset = static_cast<int>(roundHalfAway(modSphase->getValue() * 0.125f));
+
+    const bool dual = dualOnOff->isValue(NodeOnOff::ON);
+    float tL = time.timeMs();
+    float tR = dual ? timeR.timeMs() : tL;
+    const float w = tape->getValue() * 0.48f;
+    c.tape = w;
+    tL += spread->getValue() * 0.099999994f;
+    tR -= spread->getValue() * 0.099999994f;
+    auto toSamples = [&](float ms) {
+        float s = ms * 48.000004f - 2.0f * w - 0.5f * m;
+        // The shortest read stays a few frames behind the write position, whatever the wow.
+        if (s < 2.0f * w + 0.5f * m + 32.0f)
+            s = 2.0f * w + 32.0f;
+        return roundHalfAway(std::fmin(s, kMaxDelaySamples));
+    };
+    c.delayL = toSamples(tL);
+    c.delayR = toSamples(tR);
+
+    const float fb = feedback->getValue() * 0.01f;
+    float fbR = fb;
+    const bool independent = fbPolicy->isValue("Independent");
+    if (dual) {
+        if (independent) {
+            fbR = feedbackR->getValue() * 0.01f;
+        } else {
+            const float e = c.delayL > 0.0f && c.delayR > 0.0f ? c.delayR / c.delayL : 1.0f;
+            fbR = std::pow(fb, e);
+        }
+    }
+    feedbackR->setStyleVisible(independent);
+
+    const float b = bounce->getValue();
+    const double angle = b * 0.01 * std::numbers::pi / 2.0;
+    const float fL = fb * 0.999f, fR = fbR * 0.999f;
+    c.fLL = static_cast<float>(std::cos(angle)) * fL;
+    c.fRL = -static_cast<float>(std::sin(angle)) * fR;
+    c.fLR = static_cast<float>(std::sin(angle)) * fL;
+    c.fRR = static_cast<float>(std::cos(angle)) * fR;
+    if (b >= 0.0f) {
+        const double ba = b * 0.01 * std::numbers::pi / 3.0;
+        const float cs = static_cast<float>(std::cos(ba)), sn = static_cast<float>(std::sin(ba));
+        c.g0 = b * 0.0013397464f + cs / (sn + cs);
+        c.g1 = b * 0.0013397464f + (1.0f - cs) / (sn + cs);
+    } else {
+        c.g0 = 1.0f;
+        c.g1 = 0.0f;
+    }
+
+    const float u = mix->getValue() * 0.01f;
+    if (u < 0.5f) {
+        c.wet = std::pow(2.0f * u, 1.33f);
+        c.dry = 1.0f;
+    } else {
+        c.wet = 1.0f;
+        c.dry = std::pow(2.0f * (1.0f - u), 1.33f);
+    }
+    if (!on)
+        c.dry = 1.0f;
+
+    if (dual) {
+        const double aL = (panL->getValue() + 100.0) * 0.0025 * std::numbers::pi;
+        const double aR = (panR->getValue() + 100.0) * 0.0025 * std::numbers::pi;
+        c.cosL = static_cast<float>(std::cos(aL));
+        c.sinL = static_cast<float>(std::sin(aL));
+        c.cosR = static_cast<float>(std::cos(aR));
+        c.sinR = static_cast<float>(std::sin(aR));
+        const float v = mixBalance->getValue() * 0.01f;
+        const float left = v < 0.0f ? 1.0f : exponentialCurve(1.0f - v, 10.0f);
+        const float right = v < 0.0f ? exponentialCurve(v + 1.0f, 10.0f) : 1.0f;
+        c.cosL *= left;
+        c.sinL *= left;
+        c.cosR *= right;
+        c.sinR *= right;
+    } else {
+        c.cosL = 1.0f;
+        c.sinL = 0.0f;
+        c.cosR = 0.0f;
+        c.sinR = 1.0f;
+    }
+
+    tone[0].set_lohi_cut_1_order(loDamp->getValue(), hiDamp->getValue(), 1.0f);
+    tone[1].set_lohi_cut_1_order(loDamp->getValue(), hiDamp->getValue(), 1.0f);
+    const float fc = 20000.0f - std::pow(analog->getValue() * 0.01f, 0.167f) * 18750.0f;
+    for (auto& q : bbd)
+        q.set_lpf_2_order(fc, 0.707f);
+
+    coeffs.publish(c);
+    return false;
+}
+
+bool DelayEngine::exec(AudioBlock* block, AudioFrame frame) {
+    auto* self = static_cast<DelayEngine*>(block);
+    const Coeffs c = self->coeffs.read();
+    std::memcpy(self->dry, frame, sizeof(self->dry));
+    if (!c.enabled)
+        std::memset(frame, 0, sizeof(float) * FRAME_CHANNELS * FRAME_SAMPLES);
+
+    for (int k = 0; k < 4; ++k) {
+        if (self->tapePhase[k] < kTapeLow[k])
+            self->tapeDir[k] = 1.0f;
+        if (self->tapePhase[k] >= kTapeHigh[k])
+            self->tapeDir[k] = -1.0f;
+    }
+    if (self->lfoPhase > static_cast<float>(kShapePoints))
+        self->lfoPhase -= static_cast<float>(kShapePoints);
+
+    const float* ring = self->ring.data();
+    const float* T = c.shape;
+    const int n0 = static_cast<int>(self->writeIndex / 2);
+    const int dL = static_cast<int>(c.delayL), dR = static_cast<int>(c.delayR);
+    float* p = self->tapePhase;
+    float phase = self->lfoPhase;
+    for (int i = 0; i < FRAME_SAMPLES; ++i) {
+        const float wPlus = c.tape * (p[0] + p[1] + p[2] + p[3]);
+        const float wMinus = c.tape * (p[0] + p[2] - p[1] - p[3]);
+        for (int k = 0; k < 4; ++k)
+            p[k] += self->tapeDir[k] * kTapeStep[k];
+        phase += c.increment;
+        const int j = static_cast<int>(phase);
+        const float f = phase - static_cast<float>(j);
+        int jR = static_cast<int>(phase + static_cast<float>(c.offset));
+        if (jR >= kShapePoints + 1)
+            jR -= kShapePoints;
+        const float lfoL = lfoShapeAt(T, j, f);
+        const float lfoR = lfoShapeAt(T, jR, f);
+        // The whole delay is split into its integer part and the small swept part, so the fraction
+        // keeps its precision however far back the line reads.
+        self->wet[0][i] = readRing(ring, 0, n0 + i - dL, c.depth * lfoL + wPlus);
+        self->wet[1][i] = readRing(ring, 1, n0 + i - dR, wMinus + c.depth * lfoR);
+    }
+    self->lfoPhase = phase;
+
+    const float v = AudioProcessor::getDebounceVolume();
+    for (int i = 0; i < FRAME_SAMPLES; ++i) {
+        const float wl = self->wet[0][i], wr = self->wet[1][i];
+        self->fb[0][i] = c.fLL * wl + c.fRL * wr + v * c.g0 * frame[0][i] + v * c.g1 * frame[1][i];
+        self->fb[1][i] = c.fLR * wl + c.fRR * wr + v * c.g0 * frame[1][i] - v * c.g1 * frame[1][i];
+    }
+    self->tone[0].exec(self->fb[0], self->fb[0], FRAME_SAMPLES);
+    self->bbd[0].exec(self->fb[0], self->fb[0], FRAME_SAMPLES);
+    self->bbd[1].exec(self->fb[0], self->fb[0], FRAME_SAMPLES);
+    self->tone[1].exec(self->fb[1], self->fb[1], FRAME_SAMPLES);
+    self->bbd[2].exec(self->fb[1], self->fb[1], FRAME_SAMPLES);
+    self->bbd[3].exec(self->fb[1], self->fb[1], FRAME_SAMPLES);
+
+    float* out = self->ring.data() + self->writeIndex;
+    for (int i = 0; i < FRAME_SAMPLES; ++i) {
+        out[2 * i] = self->fb[0][i];
+        out[2 * i + 1] = self->fb[1][i];
+    }
+    self->writeIndex = (self->writeIndex + 2 * FRAME_SAMPLES) & (2 * kRingFrames - 1);
+
+    for (int i = 0; i < FRAME_SAMPLES; ++i) {
+        const float wl = self->wet[0][i], wr = self->wet[1][i];
+        frame[0][i] = self->dry[0][i] * c.dry + (c.cosL * wl + c.cosR * wr) * c.wet;
+        frame[1][i] = self->dry[1][i] * c.dry + (c.sinL * wl + c.sinR * wr) * c.wet;
+    }
+    return false;
+}
