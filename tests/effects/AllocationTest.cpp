@@ -7,6 +7,7 @@
 #include "AllocationCounter.h"
 #include "BlockTestUtil.h"
 #include "effects/DynaComp.h"
+#include "effects/Expr.h"
 #include "effects/NoiseGate.h"
 #include "effects/Tempo.h"
 
@@ -50,6 +51,14 @@ const AllocCase kBlocks[] = {
          setNode(f, "on_off", "\"ON\"");
          setNode(f, "md", "\"Studio\"");
          return Built{b, &DynaComp::exec};
+     }},
+    {"Expr",
+     [](Node* f) {
+         auto* b = new Expr(f);
+         setNode(f, "on_off", "\"ON\"");
+         setNode(f, "wfolder\\on_off", "\"ON\"");
+         setNode(f, "vfold\\on_off", "\"ON\"");
+         return Built{b, &Expr::exec};
      }},
 };
 
