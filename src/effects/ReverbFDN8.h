@@ -1,0 +1,91 @@
+#pragma once
+#include "audio/AudioBlock.h"
+#include "dsp/DoubleBuffer.h"
+#include "dsp/QuadBiquad.h"
+#include "dsp/SimpleDelay.h"
+#include "effects/BlockHelpers.h"
+
+#include <memory>
+
+class Node;
+class NodeEnum;
+class NodeFloat;
+class NodeOnOff;
+
+// In-place 8-point Walsh-Hadamard transform of eight buffers, unnormalised, Sylvester order:
+// output j = sum over i of (-1)^popcount(i AND j) x input i. The 16-sample form is the reverb's.
+void hadamard8_frame(float* const* buffers, int count);
+void hadamard8_frame16(float* const* buffers);
+
+// The reverb of the chain: an eight-line feedback delay network. The input is spread over eight
+// branches, smeared by four diffusion stages (each a delay per branch and a Hadamard mix), and fed
+// into eight recirculating lines mixed by the normalised Hadamard matrix, damped by first-order
+// filters and attenuated so that the tail falls 60 dB in the decay time. Modes "ROOM", "HALL",
+// "GALAXY" set sizes and decay ranges; "SPRING" turns the same network into a spring emulation
+// with its own controls.
+//
+// compile() on "compileLoop" sets the line lengths (the delay lines cross-fade to them), filters and
+// one gain set published whole; exec on "audioLoop". Switched off, the network gets silence and its
+// tail rings out while the dry signal passes at unity.
+class ReverbFDN8 : public AudioBlock {
+public:
+    static constexpr int kLines = 8;
+    static constexpr int kStages = 4;
+
+    explicit ReverbFDN8(Node* parent);
+
+    bool compile() override;
+    static bool exec(AudioBlock* block, AudioFrame frame);
+
+    NodeOnOff* getOnOff() const { return onOff; }
+    void setExtOnOff(bool on) { extOnOff.set(on); }
+
+    // Lengths in samples the last compile pass asked for (main lines; diffusion stage s, branch k).
+    int getLineLength(int line) const { return lineLength[line]; }
+    int getDiffusionLength(int stage, int branch) const { return diffLength[stage][branch]; }
+
+private:
+    struct Gains {
+        float line[kLines];
+        float diffusion[kStages][kLines];
+        float spread;
+        float dry, wet;
+        bool active;
+    };
+
+    fx::ExternalSwitch extOnOff;
+
+    NodeOnOff* onOff = nullptr;
+    NodeEnum* mode = nullptr;
+    NodeFloat* decay = nullptr;
+    NodeFloat* mix = nullptr;
+    NodeFloat* preDelay = nullptr;
+    NodeFloat* diffusion = nullptr;
+    NodeFloat* modulation = nullptr;
+    NodeFloat* tension = nullptr;
+    NodeFloat* tone = nullptr;
+    NodeEnum* pickup = nullptr;
+    NodeFloat* hiDamp = nullptr;
+    NodeFloat* loDamp = nullptr;
+    NodeEnum* dampMode = nullptr;
+    NodeFloat* hiCut = nullptr;
+    NodeFloat* loCut = nullptr;
+    NodeFloat* spread = nullptr;
+
+    DoubleBuffer<Gains> gains;
+    int lineLength[kLines] = {};
+    int diffLength[kStages][kLines] = {};
+
+    std::unique_ptr<SimpleDelay> lines[kLines];
+    std::unique_ptr<SimpleDelay> diffusers[kStages][kLines];
+    QuadBiquad damping[kLines];
+    QuadBiquad outFilter[2];
+
+    // Audio-thread state: what enters each line at the next frame, the diffusion branches, and the
+    // dry, mono and wet frames.
+    alignas(16) float lineBuf[kLines][FRAME_SAMPLES] = {};
+    alignas(16) float diffBuf[kLines][FRAME_SAMPLES] = {};
+    alignas(16) float dry[2][FRAME_SAMPLES] = {};
+    alignas(16) float mono[FRAME_SAMPLES] = {};
+    alignas(16) float wet[2][FRAME_SAMPLES] = {};
+};
