@@ -1,0 +1,145 @@
+#include "effects/IrLoader.h"
+
+#include "audio/AudioProcessor.h"
+#include "params/NodeFloat.h"
+#include "params/NodeItem.h"
+#include "params/NodeList.h"
+#include "params/NodeOnOff.h"
+#include "params/NodeParList.h"
+#include "porting/Log.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+constexpr const char* kTag = "IrLoader";
+// pi / 400: -100 % pans to angle 0 (left only), +100 % to pi/2 (right only).
+constexpr double kPanStep = 0.007853981633974483;
+// Below this fade gain the chain is quiet enough to clear the convolvers without a click.
+constexpr float kQuietPoint = 0.01f;
+} // namespace
+
+IrLoader::IrLoader(Node* parent, Node* listParent, const char* listKey)
+    : AudioBlock("IrLoader", parent, &IrLoader::exec, BLOCK_APPEND) {
+    mix.publish(Mix{0, 1.0f, 0.0f, 0.0f, 1.0f});
+    list = new NodeList(listParent, listKey, "IR list", "wav_48000", kTaps * 4, kElements, 128, false);
+
+    onOff1 = fx::makeEnable(parent);
+    ir1 = new NodeParList(parent, "ir", "IR (Mono - 1)", "", list);
+    ir1->setOnChange(AudioProcessor::debounce);
+    loCut1 = fx::makeFrequency(parent, "lo_cut", "Lo Cut", 20.0f, 1000.0f, 20.0f, 0.2f);
+    hiCut1 = fx::makeFrequency(parent, "hi_cut", "Hi Cut", 2000.0f, 20000.0f, 20000.0f, 0.5f, true);
+
+    auto* folder = fx::makeFolder(parent, "ir2", "Stereo IR");
+    onOff2 = fx::makeEnable(folder);
+    ir2 = new NodeParList(folder, "ir", "IR (Stereo - 2)", "", list);
+    ir2->setOnChange(AudioProcessor::debounce);
+    loCut2 = fx::makeFrequency(folder, "lo_cut", "Lo Cut", 20.0f, 1000.0f, 20.0f, 0.2f);
+    hiCut2 = fx::makeFrequency(folder, "hi_cut", "Hi Cut", 2000.0f, 20000.0f, 20000.0f, 0.5f, true);
+    balance1 = fx::makeLevelDb(folder, "balance1", "Level IR 1", -20.0f, 20.0f, 0.0f);
+    balance2 = fx::makeLevelDb(folder, "balance2", "Level IR 2", -20.0f, 20.0f, 0.0f);
+    pan1 = fx::makeFloat(folder, {.key = "pan1", .label = "Pan IR 1", .min = -100.0f, .max = 100.0f,
+                                  .def = -100.0f, .unit = "%", .decimals = 0});
+    pan2 = fx::makeFloat(folder, {.key = "pan2", .label = "Pan IR 2", .min = -100.0f, .max = 100.0f,
+                                  .def = 100.0f, .unit = "%", .decimals = 0});
+}
+
+bool IrLoader::isEnabled() const { return onOff1->isValue(NodeOnOff::ON); }
+
+void IrLoader::toggle() { onOff1->setValue(isEnabled() ? NodeOnOff::OFF : NodeOnOff::ON); }
+
+const float* IrLoader::usableResponse(NodeParList* ir, int path) {
+    const uint8_t* data = ir->getData();
+    if (!data)
+        return nullptr;
+    // Element data carries no alignment promise: read it as bytes.
+    for (int k = 0; k < kTaps; ++k) {
+        float x;
+        std::memcpy(&x, data + 4 * k, sizeof x);
+        if (!std::isfinite(x)) {
+            if (!refused[path])
+                LOG_W(kTag, "Impulse response \"%s\" holds a sample that is not a number; ignored\n",
+                      ir->getValue().c_str());
+            refused[path] = true;
+            return nullptr;
+        }
+    }
+    refused[path] = false;
+    return reinterpret_cast<const float*>(data);
+}
+
+bool IrLoader::compile() {
+    const bool on1 = onOff1->isValue(NodeOnOff::ON);
+    const bool on2 = onOff2->isValue(NodeOnOff::ON);
+    Mix m{};
+    m.enabled = fx::isOn(onOff1, extOnOff.get()) ? 1 : 0;
+    const float* d1 = usableResponse(ir1, 0);
+    const float* d2 = usableResponse(ir2, 1);
+
+    if (m.enabled && d1) {
+        std::memcpy(response1, d1, sizeof response1);
+        if (on2 && d2)
+            std::memcpy(response2, d2, sizeof response2);
+        else
+            std::memcpy(response2, response1, sizeof response2);
+    } else {
+        std::memset(response1, 0, sizeof response1);
+        std::memset(response2, 0, sizeof response2);
+        response1[0] = 1.0f;
+        response2[0] = 1.0f;
+    }
+    conv1.load(response1);
+    conv2.load(response2);
+
+    level2 = std::pow(10.0f, balance2->getValue() * 0.05f);
+    level1 = std::pow(10.0f, balance1->getValue() * 0.05f);
+
+    if (!on1 || !d1) {
+        cut1.set_lohi_cut_1_order(20.0f, 20000.0f, 1.0f);
+        cut2.set_lohi_cut_1_order(20.0f, 20000.0f, 1.0f);
+    } else if (on2 && d2) {
+        cut1.set_lohi_cut_1_order(loCut1->getValue(), hiCut1->getValue(), level1);
+        cut2.set_lohi_cut_1_order(loCut2->getValue(), hiCut2->getValue(), level2);
+    } else {
+        cut1.set_lohi_cut_1_order(loCut1->getValue(), hiCut1->getValue(), 1.0f);
+        cut2.set_lohi_cut_1_order(loCut1->getValue(), hiCut1->getValue(), 1.0f);
+    }
+    if (on1 && d1 && on2 && d2) {
+        const float a1 = static_cast<float>((pan1->getValue() + 100.0) * kPanStep);
+        const float a2 = static_cast<float>((pan2->getValue() + 100.0) * kPanStep);
+        m.pan1Cos = std::cos(a1);
+        m.pan1Sin = std::sin(a1);
+        m.pan2Cos = std::cos(a2);
+        m.pan2Sin = std::sin(a2);
+    } else {
+        m.pan1Cos = 1.0f;
+        m.pan1Sin = 0.0f;
+        m.pan2Cos = 0.0f;
+        m.pan2Sin = 1.0f;
+    }
+    mix.publish(m);
+
+    if (AudioProcessor::getDebounceVolume() < kQuietPoint) {
+        conv1.resetStatus();
+        conv2.resetStatus();
+    }
+    return false;
+}
+
+bool IrLoader::exec(AudioBlock* block, AudioFrame frame) {
+    auto* self = static_cast<IrLoader*>(block);
+    const Mix m = self->mix.read();
+    if (!m.enabled)
+        return false;
+    fx::applyFade(frame, FRAME_CHANNELS);
+    self->conv2.exec(frame[1], frame[1], FRAME_SAMPLES);
+    self->conv1.exec(frame[0], frame[0], FRAME_SAMPLES);
+    self->cut2.exec(frame[1], frame[1], FRAME_SAMPLES);
+    self->cut1.exec(frame[0], self->scratch, FRAME_SAMPLES);
+    for (int i = 0; i < FRAME_SAMPLES; ++i) {
+        const float a = self->scratch[i], b = frame[1][i];
+        frame[0][i] = m.pan1Cos * a + m.pan2Cos * b;
+        frame[1][i] = m.pan1Sin * a + m.pan2Sin * b;
+    }
+    return false;
+}
