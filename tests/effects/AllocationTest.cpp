@@ -9,6 +9,7 @@
 #include "effects/DynaComp.h"
 #include "effects/Expr.h"
 #include "effects/NoiseGate.h"
+#include "effects/Pickup.h"
 #include "effects/Tempo.h"
 
 #include <gtest/gtest.h>
@@ -59,6 +60,12 @@ const AllocCase kBlocks[] = {
          setNode(f, "wfolder\\on_off", "\"ON\"");
          setNode(f, "vfold\\on_off", "\"ON\"");
          return Built{b, &Expr::exec};
+     }},
+    {"Pickup",
+     [](Node* f) {
+         auto* b = new Pickup(f, false);
+         setNode(f, "on_off", "\"ON\"");
+         return Built{b, &Pickup::exec};
      }},
 };
 

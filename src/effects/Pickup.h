@@ -1,0 +1,43 @@
+#pragma once
+#include "audio/AudioBlock.h"
+#include "dsp/QuadFIR.h"
+#include "effects/BlockHelpers.h"
+
+#include <atomic>
+#include <cstdint>
+
+class NodeEnum;
+class NodeOnOff;
+
+// The pickup simulator, first in the chain: makes the guitar's pickup ("Input": the kind it has)
+// sound like another ("Output") through a 1024-tap FIR filter loaded with the stored transfer
+// response of that pair (PickupTable.h). It also applies the input gain the application gives it,
+// whether the simulation is on or not. Left channel only; the right channel is never touched.
+// compile runs on the compile thread and loads a response only when a selector changed; exec runs
+// on the audio thread; setExtGain may be called from any thread.
+class Pickup : public AudioBlock {
+public:
+    // store: the selectors are device settings, stored on their own rather than in presets.
+    Pickup(Node* parent, bool store);
+
+    bool compile() override;
+    static bool exec(AudioBlock* block, AudioFrame frame);
+
+    NodeOnOff* getOnOff() const { return onOff; }
+    // Takes effect at the next compilation.
+    void setExtOnOff(bool on) { external.set(on); }
+    // Linear input gain, applied from the next frame.
+    void setExtGain(float gain) { inputGain.store(gain, std::memory_order_relaxed); }
+    const QuadFIR& getFilter() const { return filter; }
+
+private:
+    std::atomic<int> active{0};
+    fx::ExternalSwitch external;
+    std::atomic<float> inputGain{1.0f};
+    NodeEnum* input = nullptr;
+    NodeEnum* output = nullptr;
+    QuadFIR filter{1024};
+    NodeOnOff* onOff = nullptr;
+    // Time of this block's last response load (microseconds); selectors changed later reload.
+    int64_t lastLoad = 0;
+};
