@@ -124,10 +124,11 @@ TEST(IrLoader, StereoPathsPanAndLevelApart) {
             return dsptest::db(std::max(1e-10, dsptest::amplitudeAt(x, 6000, 1000) / 0.25));
         };
         auto expectLevel = [](double got, double want, const char* what) {
-            if (want < -100)
+            if (want < -100) {
                 EXPECT_LT(got, -100.0) << what;
-            else
+            } else {
                 EXPECT_NEAR(got, want, 0.1) << what;
+            }
         };
         expectLevel(level(out.l), c.leftToLeftDb, c.pan1);
         expectLevel(level(out.r), c.leftToRightDb, c.pan1);

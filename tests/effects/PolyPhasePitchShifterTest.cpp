@@ -50,8 +50,9 @@ TEST(PolyPhasePitchShifter, MovesASineByTheRatio) {
             const double wanted = shortTimeLevelDb(y, c.out), source = shortTimeLevelDb(y, 440.0);
             // Two taps cross-fade one delayed copy into the next; more taps overlap copies of
             // different delays, which comb the tone, so only the pair keeps its level.
-            if (phases == 2)
+            if (phases == 2) {
                 EXPECT_GT(wanted, dsptest::db(0.5) - 4.0) << c.semitones;
+            }
             EXPECT_GT(wanted - source, 15.0) << c.semitones << " " << phases;
             EXPECT_TRUE(fxtest::allFinite(y));
         }
@@ -76,10 +77,11 @@ TEST(PolyPhasePitchShifter, OutputDoesNotDependOnHowTheInputIsSplit) {
         auto p = std::make_unique<PolyPhasePitchShifter>(2048, 3);
         p->setSemitonesUp(5.0f);
         auto y = shift(*p, x, split);
-        if (first.empty())
+        if (first.empty()) {
             first = y;
-        else
+        } else {
             EXPECT_EQ(y, first) << split;
+        }
     }
 }
 

@@ -89,10 +89,11 @@ TEST(ReverbFDN8, MixEndsAreDryOnlyAndWetOnly) {
         auto in = fx2test::impulse(9600);
         Stereo out = run(r, &ReverbFDN8::exec, Stereo(in, in));
         EXPECT_NEAR(out.l[0], c.at0, 1e-6) << c.mix;
-        if (c.dryOnly)
+        if (c.dryOnly) {
             EXPECT_EQ(out.l, in);
-        else
+        } else {
             EXPECT_GT(fx2test::rmsIn(out.l, 1, out.l.size()), 1e-4) << c.mix;
+        }
     }
 }
 
