@@ -7,6 +7,7 @@
 #include "AllocationCounter.h"
 #include "BlockTestUtil.h"
 #include "effects/DynaComp.h"
+#include "effects/Equalizer.h"
 #include "effects/Expr.h"
 #include "effects/NoiseGate.h"
 #include "effects/Pickup.h"
@@ -66,6 +67,14 @@ const AllocCase kBlocks[] = {
          auto* b = new Pickup(f, false);
          setNode(f, "on_off", "\"ON\"");
          return Built{b, &Pickup::exec};
+     }},
+    {"Equalizer",
+     [](Node* f) {
+         auto* b = new Equalizer(f);
+         setNode(f, "on_off", "\"ON\"");
+         setNode(f, "lo_slope", "\"24dB/oct\"");
+         setNode(f, "hi_slope", "\"24dB/oct\"");
+         return Built{b, &Equalizer::exec};
      }},
 };
 
