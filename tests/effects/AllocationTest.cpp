@@ -9,6 +9,7 @@
 #include "effects/DynaComp.h"
 #include "effects/Equalizer.h"
 #include "effects/Expr.h"
+#include "effects/Mixer.h"
 #include "effects/NoiseGate.h"
 #include "effects/Pickup.h"
 #include "effects/Tempo.h"
@@ -75,6 +76,13 @@ const AllocCase kBlocks[] = {
          setNode(f, "lo_slope", "\"24dB/oct\"");
          setNode(f, "hi_slope", "\"24dB/oct\"");
          return Built{b, &Equalizer::exec};
+     }},
+    {"Mixer",
+     [](Node* f) {
+         static float aux[FRAME_CHANNELS][FRAME_SAMPLES];
+         auto* b = new Mixer(f, aux);
+         b->setMixerValue(1, 1, 0, 0, 0, 0.5f, 0, 0.5f);
+         return Built{b, &Mixer::exec};
      }},
 };
 

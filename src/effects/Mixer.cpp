@@ -1,0 +1,46 @@
+#include "effects/Mixer.h"
+
+#include "porting/Log.h"
+
+#include <cstring>
+
+namespace {
+constexpr const char* TAG = "Mixer";
+} // namespace
+
+Mixer::Mixer(Node* parent, float (*aux)[FRAME_SAMPLES])
+    : AudioBlock("Mixer", parent, &Mixer::exec, BLOCK_APPEND), aux(aux)
+{
+    if (!aux) LOG_E(TAG, "Error, aux_path not provided\n");
+}
+
+void Mixer::setMixerValue(float g0, float g1, float g2, float g3, float g4, float g5, float g6, float g7)
+{
+    gains.publish(Gains{{g0, g1, g2, g3, g4, g5, g6, g7}});
+}
+
+bool Mixer::exec(AudioBlock* block, AudioFrame frame)
+{
+    auto* self = static_cast<Mixer*>(block);
+    const Gains k = self->gains.read();
+    const float* g = k.g;
+    float* outL = self->scratch[0];
+    float* outR = self->scratch[1];
+    const float* L = frame[0];
+    const float* R = frame[1];
+    for (int i = 0; i < FRAME_SAMPLES; ++i) {
+        outL[i] = g[0] * L[i] + g[3] * R[i];
+        outR[i] = g[2] * L[i] + g[1] * R[i];
+    }
+    if (self->aux) {
+        const float* aL = self->aux[0];
+        const float* aR = self->aux[1];
+        for (int i = 0; i < FRAME_SAMPLES; ++i) {
+            outL[i] += g[4] * aL[i] + g[7] * aR[i];
+            outR[i] += g[6] * aL[i] + g[5] * aR[i];
+        }
+    }
+    std::memcpy(frame[0], outL, sizeof self->scratch[0]);
+    std::memcpy(frame[1], outR, sizeof self->scratch[1]);
+    return false;
+}
