@@ -1,0 +1,137 @@
+#include "effects/ReverbFDN.h"
+
+#include "audio/AudioProcessor.h"
+#include "dsp/ExponentialCurve.h"
+#include "params/NodeEnum.h"
+#include "params/NodeFloat.h"
+#include "params/NodeOnOff.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+// Triangle sweeps of the four lines: step per sample (about 0.31, 0.43, 0.53 and 0.67 Hz) and how
+// far each line's read point travels, in samples, at full modulation depth.
+constexpr float kLfoStep[ReverbFDN::kLines] = {1.29e-5f, 1.79e-5f, 2.21e-5f, 2.79e-5f};
+constexpr float kLfoSpan[ReverbFDN::kLines] = {11.0f, 47.0f, 107.0f, 89.0f};
+constexpr unsigned kMask = ReverbFDN::kRingSize - 1;
+} // namespace
+
+ReverbFDN::ReverbFDN(Node* parent) : AudioBlock("ReverbFDN", parent, &ReverbFDN::exec, BLOCK_APPEND) {
+    Coeffs c{};
+    for (int i = 0; i < kLines; ++i)
+        c.length[i] = static_cast<float>(GALAXY_DELAY[i]);
+    c.wet = 1.0f;
+    coeffs.publish(c);
+    for (auto& a : allpass)
+        a = std::make_unique<SchroederAllPass>(2048);
+
+    onOff = fx::makeEnable(parent);
+    mode = new NodeEnum(parent, "mode", "Mode", {"ROOM", "HALL", "GALAXY"}, "ROOM");
+    decay = fx::makeUnit(parent, "decay", "Decay", 0.2f, 0.2f, true);
+    mix = fx::makeUnit(parent, "mix", "Dry-Wet", 0.5f, 0.5f, true);
+    modulation = fx::makeFloat(parent, {.key = "mod", .label = "Modulation", .min = 0.0f, .max = 100.0f,
+                                        .def = 25.0f, .unit = "%"});
+    hiDamp = fx::makeFloat(parent, {.key = "hi_damp", .label = "Hi Damp", .min = 900.0f, .max = 18000.0f,
+                                    .def = 10000.0f, .unit = "Hz", .shape = 0.2f, .inverted = true,
+                                    .linkable = true});
+    loDamp = fx::makeFloat(parent, {.key = "lo_damp", .label = "Lo Damp", .min = 20.0f, .max = 1200.0f,
+                                    .def = 20.0f, .unit = "Hz", .shape = 0.2f, .linkable = true});
+}
+
+bool ReverbFDN::compile() {
+    Coeffs c = coeffs.current();
+    const bool on = !onOff->isValue(NodeOnOff::OFF);
+    c.active = extOnOff.get() && on;
+
+    const float d = decay->getValue();
+    const float T = mode->isValue("HALL") ? 1.0f + 2.0f * d : mode->isValue("GALAXY") ? 2.0f + 28.0f * d : 0.1f + 0.9f * d;
+    for (int i = 0; i < kLines; ++i) {
+        const float a = static_cast<float>(GALAXY_DELAY_ALLPASS[i]);
+        allpass[i]->compile(std::exp(-0.6568152f * a / static_cast<float>(GALAXY_DELAY_ALLPASS[0])),
+                            static_cast<unsigned>(GALAXY_DELAY_ALLPASS[i]));
+    }
+    const double r = std::exp(-6.907755278982137 / (static_cast<double>(T) * 48000.0));
+    float sum = 0.0f;
+    for (int len : GALAXY_DELAY)
+        sum += static_cast<float>(len);
+    for (int i = 0; i < kLines; ++i) {
+        c.length[i] = static_cast<float>(GALAXY_DELAY[i]);
+        c.weight[i] = 0.5f * c.length[i] / sum;
+        const float fb = static_cast<float>(std::pow(r, GALAXY_DELAY[i]));
+        damping[i].set_lohi_cut_1_order(loDamp->getValue(), hiDamp->getValue(), fb * 0.5f);
+    }
+    c.modDepth = modulation->getValue() * 0.008f + 0.2f;
+
+    const float x = mix->getValue();
+    if (x < 0.5f) {
+        c.wet = exponentialCurve(2.0f * x, 10.0f);
+        c.dry = 1.0f;
+    } else {
+        c.wet = 1.0f;
+        c.dry = exponentialCurve(2.0f * (1.0f - x), 10.0f);
+    }
+    if (!on)
+        c.dry = 1.0f;
+    coeffs.publish(c);
+    return false;
+}
+
+bool ReverbFDN::exec(AudioBlock* block, AudioFrame frame) {
+    auto* self = static_cast<ReverbFDN*>(block);
+    const Coeffs c = self->coeffs.read();
+    std::memcpy(self->dry, frame, sizeof(self->dry));
+    if (!c.active)
+        std::memset(frame, 0, sizeof(float) * FRAME_CHANNELS * FRAME_SAMPLES);
+
+    float* ring = self->rings.data();
+    const unsigned wp = self->writePos;
+    for (int i = 0; i < kLines; ++i) {
+        const float* r = ring + i * kRingSize;
+        float v = self->lfo[i], dir = self->lfoDir[i];
+        const float step = kLfoStep[i];
+        for (int k = 0; k < FRAME_SAMPLES; ++k) {
+            v += dir * step;
+            if (v >= 1.0f) {
+                v = 1.0f;
+                dir = -1.0f;
+            } else if (v <= 16.0f * step) {
+                v = 16.0f * step;
+                dir = 1.0f;
+            }
+            // Read point: length + 1 behind this sample's write, pushed back by the sweep.
+            const float back = c.length[i] + 1.0f + c.modDepth * v * kLfoSpan[i];
+            const float fl = std::floor(back);
+            const float f = back - fl;
+            const unsigned a = (wp + static_cast<unsigned>(k) - static_cast<unsigned>(fl)) & kMask;
+            self->line[i][k] = (1.0f - f) * r[a] + f * r[(a - 1) & kMask];
+        }
+        self->lfo[i] = v;
+        self->lfoDir[i] = dir;
+    }
+    for (int k = 0; k < FRAME_SAMPLES; ++k) {
+        self->wet[0][k] = c.weight[0] * self->line[0][k] + c.weight[1] * self->line[1][k];
+        self->wet[1][k] = c.weight[2] * self->line[2][k] + c.weight[3] * self->line[3][k];
+    }
+    for (int i = 0; i < kLines; ++i) {
+        self->damping[i].exec(self->line[i], self->line[i], FRAME_SAMPLES);
+        self->allpass[i]->exec(self->line[i], self->diffused[i], FRAME_SAMPLES);
+    }
+    const float v = AudioProcessor::getDebounceVolume() * 0.707f;
+    for (int k = 0; k < FRAME_SAMPLES; ++k) {
+        const float in = (frame[0][k] + frame[1][k]) * v;
+        const float l0 = self->diffused[0][k], l1 = self->diffused[1][k];
+        const float l2 = self->diffused[2][k], l3 = self->diffused[3][k];
+        const float a = l0 + in;
+        const unsigned w = (wp + static_cast<unsigned>(k)) & kMask;
+        ring[w] = (a + l1) + l2 + l3;
+        ring[kRingSize + w] = (l2 - l3) + (a - l1);
+        ring[2 * kRingSize + w] = (a + l1) - (l2 + l3);
+        ring[3 * kRingSize + w] = (l3 - l2) + (a - l1);
+    }
+    self->writePos = (wp + FRAME_SAMPLES) & kMask;
+    for (int ch = 0; ch < FRAME_CHANNELS; ++ch)
+        for (int k = 0; k < FRAME_SAMPLES; ++k)
+            frame[ch][k] = c.dry * self->dry[ch][k] + c.wet * self->wet[ch][k];
+    return false;
+}
