@@ -118,18 +118,16 @@ private:
                 const HiddenArray c = forget * MutMap<H, 1>(layer.cell).array() + in * t.template segment<H>(2 * H);
                 MutMap<H, 1>(layer.cell) = c.matrix();
                 MutMap<H, 1>(layer.hidden) = (out * fastTanhBlock(c)).matrix();
-                v = layer.hidden;
-                continue;
-            }
-            const int hs = h_;
-            for (int i = 0; i < hs; ++i) {
-                float in = fastSigmoid(q_[i]);
-                float forget = fastSigmoid(q_[hs + i]);
-                float candidate = fastTanh(q_[2 * hs + i]);
-                float out = fastSigmoid(q_[3 * hs + i]);
-                float c = forget * layer.cell[i] + in * candidate;
-                layer.cell[i] = c;
-                layer.hidden[i] = out * fastTanh(c);
+            } else {
+                for (int i = 0; i < h_; ++i) {
+                    float in = fastSigmoid(q_[i]);
+                    float forget = fastSigmoid(q_[h_ + i]);
+                    float candidate = fastTanh(q_[2 * h_ + i]);
+                    float out = fastSigmoid(q_[3 * h_ + i]);
+                    float c = forget * layer.cell[i] + in * candidate;
+                    layer.cell[i] = c;
+                    layer.hidden[i] = out * fastTanh(c);
+                }
             }
             v = layer.hidden;
         }
