@@ -1,4 +1,4 @@
-// WaveNet models. With Lstm.cpp, the only translation unit that compiles Eigen products: keep it so.
+// WaveNet models. Of this library, only this file and Lstm.cpp compile Eigen products: keep it so.
 //
 // A block of samples goes through one layer at a time, so each layer's weights are loaded once per
 // block rather than once per sample. Each layer keeps its past inputs in a ring of
