@@ -4,8 +4,11 @@
 // and to find the labels, bars and other widgets of the frame.
 #include "UiTest.h"
 
+#include <chrono>
 #include <initializer_list>
 #include <string>
+#include <thread>
+#include <unistd.h>
 #include <vector>
 
 #include "ui/EventDispatcher.h"
@@ -33,10 +36,63 @@ T* keep(T* object)
     return object;
 }
 
+// The main-encoder codes that type `text` (lower-case letters, '_', '-' and blanks) on a fresh
+// keyboard and then press OK (or the close key when `ok` is false).
+inline std::vector<int> keyboard_codes(const std::string& text, bool ok = true)
+{
+    auto key_of = [](char c) {
+        if (c >= 'a' && c <= 'j') return 1 + (c - 'a');
+        if (c >= 'k' && c <= 't') return 13 + (c - 'k');
+        if (c >= 'u' && c <= 'z') return 24 + (c - 'u');
+        if (c == '_') return 30;
+        if (c == '-') return 31;
+        return 32;
+    };
+    std::vector<int> codes;
+    int selected = 0;
+    auto press = [&](int key) {
+        for (; selected < key; selected++) codes.push_back(EventCode::MAIN + EventCode::TURN_UP);
+        for (; selected > key; selected--) codes.push_back(EventCode::MAIN + EventCode::TURN_DOWN);
+        codes.push_back(EventCode::MAIN + EventCode::PUSH_CLICK);
+    };
+    for (char c : text) press(key_of(c));
+    press(ok ? 23 : 33);
+    return codes;
+}
+
 class ScreenTest : public UiTest {
 protected:
+    void SetUp() override
+    {
+        UiTest::SetUp();
+        // A modal screen that never closes would keep waitModal dispatching for ever.
+        alarm(60);
+    }
+
+    void TearDown() override
+    {
+        for (std::thread& feeder : feeders) feeder.join();
+        UiTest::TearDown();
+    }
+
+    // Posts the codes from another thread after a delay: for a modal screen that is opened only
+    // after an earlier one has closed, while the test's own thread waits inside waitModal.
+    void send_later(std::vector<int> codes, int delayMs)
+    {
+        feeders.emplace_back([codes, delayMs] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+            for (int code : codes) EventDispatcher::addEvent(code);
+        });
+    }
+
     // Posts the codes and dispatches until the queue is empty (a CLOSE ends a dispatch call).
     void send(std::initializer_list<int> codes)
+    {
+        for (int code : codes) EventDispatcher::addEvent(code);
+        settle();
+    }
+
+    void send(const std::vector<int>& codes)
     {
         for (int code : codes) EventDispatcher::addEvent(code);
         settle();
@@ -99,6 +155,8 @@ protected:
     }
 
     bool has_text(const std::string& text) { return label(text) != nullptr; }
+
+    std::vector<std::thread> feeders;
 
     uint32_t text_color(lv_obj_t* obj) { return rgb(lv_obj_get_style_text_color(obj, LV_PART_MAIN)); }
     uint32_t bg_color(lv_obj_t* obj, lv_part_t part = LV_PART_MAIN)
