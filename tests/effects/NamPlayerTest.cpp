@@ -1,0 +1,484 @@
+#include "AllocationCounter.h"
+#include "BlockTestUtil.h"
+#include "NeuralAudio/NeuralModel.h"
+#include "base/Debug.h"
+#include "dsp/QuadBiquad.h"
+#include "effects/NamPlayer.h"
+#include "params/NodeFloat.h"
+#include "params/NodeItem.h"
+#include "params/NodeList.h"
+#include "params/NodeParList.h"
+#include "params/NodePreset.h"
+#include "platform/Paths.h"
+#include "support/TempRoot.h"
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <thread>
+
+namespace {
+
+using fxtest::findNode;
+using fxtest::setNode;
+
+// The reference vectors live in shared/ beside the repository.
+std::string vectorsDir()
+{
+    return (std::filesystem::path(__FILE__).parent_path() / "../../../shared/nam/vectors").lexically_normal().string();
+}
+
+std::string vectorText(const std::string& file)
+{
+    std::ifstream in(vectorsDir() + "/" + file, std::ios::binary);
+    EXPECT_TRUE(in) << "missing " << file;
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+std::vector<float> vectorSamples(const std::string& file)
+{
+    std::string bytes = vectorText(file);
+    std::vector<float> samples(bytes.size() / sizeof(float));
+    std::memcpy(samples.data(), bytes.data(), samples.size() * sizeof(float));
+    return samples;
+}
+
+// A model text with its metadata replaced: loudness 0 dB gives a recommended output adjustment of
+// -18 dB, where "lvl" 100 is unity gain; no input level gives an input adjustment of 0.
+std::string withLoudness(const std::string& text, double loudness)
+{
+    auto json = nlohmann::json::parse(text);
+    json["metadata"] = {{"loudness", loudness}};
+    return json.dump();
+}
+
+// The shape the application builds: lists under the root, the preset selector first under app,
+// then the block folders.
+struct Rig {
+    NodeItem* root = fxtest::keep(new NodeItem(nullptr, "root", "root", "", ItemType::SYSTEM));
+    NodeList* presets = new NodeList(root, "presets", "Presets", "pst_pst", 16384, 60);
+    NodeItem* app = new NodeItem(root, "app", "App", "", ItemType::SYSTEM);
+    NodePreset* preset = new NodePreset(app, "preset", "Preset", "", presets);
+    NodeItem* folder;
+    NamPlayer* player;
+
+    explicit Rig(const char* key = "nam_amp", const char* label = "Nam Amp", bool monoBypass = true)
+    {
+        folder = new NodeItem(app, key, label, "", ItemType::HFOLDER);
+        player = fxtest::keep(new NamPlayer(folder, root, preset, key, label, monoBypass));
+    }
+
+    void store(int position, const std::string& name, const std::string& text)
+    {
+        std::vector<char> element(NamPlayer::kElementSize, 0);
+        std::memcpy(element.data(), text.data(), std::min(text.size(), element.size()));
+        player->getModelList()->setElementAt(position, name, element.data());
+    }
+
+    void waitIdle()
+    {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+        while (player->isBusy()) {
+            ASSERT_LT(std::chrono::steady_clock::now(), until) << "the worker never finished its frame";
+            std::this_thread::yield();
+        }
+    }
+
+    // Frames as the engine passes them, each after the worker has finished the previous one.
+    fxtest::Stereo play(const fxtest::Stereo& in)
+    {
+        return fxtest::run(player, &NamPlayer::exec, in, [&](std::size_t) { waitIdle(); });
+    }
+
+    // Compile passes with frames of silence between them: the worker releases changed slots,
+    // compile rebuilds them, reads the selection's adjustments, and the next pass applies them.
+    void settle(int passes = 3, std::size_t silence = 64)
+    {
+        for (int p = 0; p < passes; ++p) {
+            play(fxtest::Stereo(silence));
+            player->compile();
+        }
+    }
+
+    float nodeValue(const char* key) { return static_cast<NodeFloat*>(findNode(folder, key))->getValue(); }
+};
+
+double gainAt(Rig& rig, double hz, double amp = 0.05)
+{
+    const std::size_t n = 48000 / 4;
+    auto s = dsptest::sine(n, hz, amp);
+    fxtest::Stereo out = rig.play(fxtest::Stereo(s, std::vector<float>(n, 0.3f)));
+    return dsptest::db(dsptest::amplitudeAt(out.l, n / 2, hz) / amp);
+}
+
+struct ReferenceCase {
+    const char* model;
+    const char* output;
+};
+
+// The player runs the selected model on the left input and plays its result on both outputs one
+// frame late; at "lvl" 100 with a -18 dB output adjustment the model's own output comes out.
+TEST(NamPlayer, PlaysTheModelOneFrameLateOnBothOutputs)
+{
+    const ReferenceCase cases[] = {
+        {"t_wavenet_tiny", "t_wavenet_tiny.out.f32"},
+        {"a_wavenet_small", "a_wavenet_small.out.f32"},
+        {"t_lstm_tiny", "t_lstm_tiny.out-prewarm2.f32"},
+        {"c_lstm_1x8", "c_lstm_1x8.out-prewarm2.f32"},
+        {"d_lstm_2x8", "d_lstm_2x8.out-prewarm2.f32"},
+    };
+    const std::vector<float> input = vectorSamples("input.f32");
+    ASSERT_EQ(input.size(), 4800u);
+    for (const ReferenceCase& c : cases) {
+        SCOPED_TRACE(c.model);
+        Rig rig;
+        const std::string text = withLoudness(vectorText(std::string(c.model) + ".nam"), 0.0);
+        rig.store(7, c.model, text);
+        setNode(rig.folder, "on_off", "\"ON\"");
+        setNode(rig.folder, "model", std::string("\"") + c.model + "\"");
+        setNode(rig.folder, "lvl", "100");
+        rig.settle();
+        EXPECT_FLOAT_EQ(rig.nodeValue("_meta_out"), -18.0f);
+        EXPECT_FLOAT_EQ(rig.nodeValue("_meta_in"), 0.0f);
+        // A second of silence settles the DC cut on the model's resting output.
+        rig.play(fxtest::Stereo(48000));
+
+        // The expectation: the reference output around the model's resting level, through the DC cut.
+        std::istringstream stream(text);
+        std::unique_ptr<NeuralAudio::NeuralModel> model(NeuralAudio::NeuralModel::CreateFromStream(stream, ".nam"));
+        float zeros[16] = {}, rest[16] = {};
+        for (int k = 0; k < 400; ++k) model->Process(zeros, rest, 16);
+        std::vector<float> expected = vectorSamples(c.output);
+        ASSERT_EQ(expected.size(), input.size());
+        for (float& v : expected) v -= rest[15];
+        QuadBiquad dcCut;
+        dcCut.set_lo_cut_1_order(2.0f);
+        dcCut.exec(expected.data(), expected.data(), int(expected.size()));
+
+        fxtest::Stereo out = rig.play(fxtest::Stereo(input, dsptest::noise(input.size(), 5)));
+        double worst = 0;
+        for (std::size_t n = 0; n + 16 < input.size(); ++n)
+            worst = std::max(worst, double(std::fabs(out.l[n + 16] - expected[n])));
+        // 1e-5 from the runtime against the reference; the float DC cut leaves a small offset of
+        // the model's resting level (its rounding), which the double reference does not have.
+        EXPECT_LT(worst, 4e-4);
+        EXPECT_EQ(out.l, out.r) << "mono result on both outputs; the right input is ignored";
+        EXPECT_GT(fxtest::peak(out.l), 0.01);
+        // The first frame holds what the worker made before the input began: silence here.
+        EXPECT_LT(fxtest::peak(std::vector<float>(out.l.begin(), out.l.begin() + 16)), 4e-4);
+    }
+}
+
+TEST(NamPlayer, DisabledAmpCopiesLeftToRightAndDriveLeavesTheFrame)
+{
+    struct Case {
+        const char* key;
+        const char* label;
+        bool fiveArguments;
+        bool rightIsLeft;
+    };
+    const Case cases[] = {{"nam_amp", "Nam Amp", false, true}, {"nam_drive", "Nam Drive", true, false}};
+    NodeItem* root = fxtest::keep(new NodeItem(nullptr, "root", "root", "", ItemType::SYSTEM));
+    auto* presets = new NodeList(root, "presets", "Presets", "pst_pst", 16384, 60);
+    auto* app = new NodeItem(root, "app", "App", "", ItemType::SYSTEM);
+    auto* preset = new NodePreset(app, "preset", "Preset", "", presets);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        auto* folder = new NodeItem(app, c.key, c.label, "", ItemType::HFOLDER);
+        NamPlayer* player = c.fiveArguments ? new NamPlayer(folder, root, preset, c.key, c.label)
+                                            : new NamPlayer(folder, root, preset, c.key, c.label, true);
+        fxtest::keep(player);
+        EXPECT_EQ(player->getModelList()->getPath(), std::string("root\\") + c.key);
+        player->compile();
+        auto left = dsptest::noise(320, 1), right = dsptest::noise(320, 2);
+        fxtest::Stereo out = fxtest::run(player, &NamPlayer::exec, fxtest::Stereo(left, right));
+        EXPECT_EQ(out.l, left);
+        EXPECT_EQ(out.r, c.rightIsLeft ? left : right);
+    }
+    // Each worker has its own numbered statistics record, in construction order.
+    ASSERT_EQ(NamPlayer::instances.size(), 2u);
+    EXPECT_EQ(NamPlayer::instances[0]->getInstanceIndex(), 0);
+    EXPECT_EQ(NamPlayer::instances[1]->getInstanceIndex(), 1);
+}
+
+// Without a model the player passes its input through the gains and the tone stages.
+TEST(NamPlayer, GainVolumeAndToneStagesShapeThePassThrough)
+{
+    struct Case {
+        const char* name;
+        std::vector<std::pair<const char*, const char*>> nodes;
+        double hz;
+        double minDb, maxDb;
+    };
+    // Without a model the adjustments are 0, so "lvl" 100 lifts by the 18 dB that a model's
+    // output adjustment would normally take back.
+    const Case cases[] = {
+        {"lvl 100", {{"lvl", "100"}}, 1000, 17.8, 18.2},
+        {"gain -6", {{"lvl", "100"}, {"gain", "-6"}}, 1000, 11.8, 12.2},
+        {"lvl 50 (taper about 0.15)", {{"lvl", "50"}}, 1000, 18 - 16.9, 18 - 16.1},
+        {"low +12 at 30 Hz", {{"lvl", "100"}, {"low", "12"}}, 30, 18 + 10, 18 + 12.5},
+        {"low +12 at 3 kHz", {{"lvl", "100"}, {"low", "12"}}, 3000, 17.5, 18.5},
+        {"mid -12 at 800 Hz", {{"lvl", "100"}, {"mid", "-12"}}, 800, 18 - 7, 18 - 5},
+        {"mid -12 at 60 Hz", {{"lvl", "100"}, {"mid", "-12"}}, 60, 17.3, 18.5},
+        {"treble +12 at 16 kHz", {{"lvl", "100"}, {"treble", "12"}}, 16000, 18 + 10, 18 + 12.5},
+        {"treble +12 at 200 Hz", {{"lvl", "100"}, {"treble", "12"}}, 200, 17.5, 18.5},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        setNode(rig.folder, "on_off", "\"ON\"");
+        for (auto& [key, value] : c.nodes) setNode(rig.folder, key, value);
+        rig.settle(2);
+        const double db = gainAt(rig, c.hz);
+        EXPECT_GE(db, c.minDb);
+        EXPECT_LE(db, c.maxDb);
+    }
+    Rig rig;
+    setNode(rig.folder, "on_off", "\"ON\"");
+    setNode(rig.folder, "lvl", "0");
+    rig.store(0, "tiny", withLoudness(vectorText("t_wavenet_tiny.nam"), 0.0));
+    setNode(rig.folder, "model", "\"tiny\"");
+    rig.settle();
+    fxtest::Stereo out = rig.play(fxtest::Stereo(dsptest::sine(4800, 440, 0.5), dsptest::sine(4800, 440, 0.5)));
+    EXPECT_EQ(fxtest::peak(out.l), 0.0) << "lvl 0 is silence";
+}
+
+// Model files the runtime refuses, and a text without its NUL, never crash the player: the error is
+// printed once per rebuild and the selected slot passes the signal dry.
+TEST(NamPlayer, RefusedModelsPrintOnceAndPassTheSignal)
+{
+    struct Case {
+        const char* name;
+        std::string text;
+    };
+    const Case cases[] = {
+        {"broken JSON", "{\"version\": \"0.5.4\", \"architecture\": "},
+        {"unknown architecture", "{\"version\":\"0.5.4\",\"architecture\":\"Transformer\",\"config\":{},\"weights\":[]}"},
+        {"text filling the element without a NUL", std::string(NamPlayer::kElementSize, 'x')},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        setNode(rig.folder, "on_off", "\"ON\"");
+        setNode(rig.folder, "lvl", "100");
+        StdoutCapture capture;
+        rig.store(2, "bad", c.text);
+        setNode(rig.folder, "model", "\"bad\"");
+        rig.settle(4);
+        const std::string printed = capture.text();
+        std::size_t count = 0;
+        for (std::size_t at = 0; (at = printed.find("ERROR (NamPlayer): Error parsing nam file\n", at)) !=
+                                 std::string::npos;
+             ++at)
+            ++count;
+        EXPECT_EQ(count, 1u) << printed;
+        EXPECT_FALSE(rig.player->hasModel(2));
+        EXPECT_NEAR(gainAt(rig, 1000), 18.0, 0.2);
+    }
+}
+
+TEST(NamPlayer, NonFiniteOutputBecomesSilenceAndThePlayerRecovers)
+{
+    const std::string tiny = withLoudness(vectorText("t_wavenet_tiny.nam"), 0.0);
+    auto nan = nlohmann::json::parse(tiny);
+    for (auto& weight : nan["weights"]) weight = 3.0e38; // overflows inside: every output is NaN
+    const std::string nanText = nan.dump();
+    {
+        std::istringstream stream(nanText);
+        std::unique_ptr<NeuralAudio::NeuralModel> model(NeuralAudio::NeuralModel::CreateFromStream(stream, ".nam"));
+        auto probe = dsptest::sine(16, 440, 0.5);
+        float out[16];
+        model->Process(probe.data(), out, 16);
+        for (float v : out) ASSERT_FALSE(std::isfinite(v)) << "the crafted model must really overflow";
+    }
+    auto sine = dsptest::sine(4800, 1000, 0.1);
+
+    // The model's NaN never reaches the output nor the tone stages.
+    Rig rig;
+    rig.store(0, "nan", nanText);
+    rig.store(1, "tiny", tiny);
+    setNode(rig.folder, "on_off", "\"ON\"");
+    setNode(rig.folder, "model", "\"nan\"");
+    setNode(rig.folder, "lvl", "100");
+    rig.settle();
+    fxtest::Stereo out = rig.play(fxtest::Stereo(sine, sine));
+    EXPECT_EQ(fxtest::peak(out.l), 0.0);
+    EXPECT_EQ(fxtest::peak(out.r), 0.0);
+    setNode(rig.folder, "model", "\"tiny\"");
+    rig.settle();
+    out = rig.play(fxtest::Stereo(sine, sine));
+    EXPECT_GT(fxtest::peak(out.l, 2400), 0.01);
+
+    // A burst that overflows the tone stages (finite going in, infinite coming out) is silenced, and
+    // the stages start afresh instead of holding infinities for good.
+    Rig dry;
+    setNode(dry.folder, "on_off", "\"ON\"");
+    setNode(dry.folder, "lvl", "100");
+    setNode(dry.folder, "low", "15");
+    dry.settle();
+    std::vector<float> burst = sine;
+    std::fill(burst.begin() + 1600, burst.begin() + 1648, 3.0e38f);
+    out = dry.play(fxtest::Stereo(burst, burst));
+    EXPECT_TRUE(fxtest::allFinite(out.l));
+    EXPECT_NEAR(fxtest::peak(out.l, 2400), fxtest::peak(out.l, 800) , 0.1 * fxtest::peak(out.l, 800));
+    EXPECT_LT(fxtest::peak(out.l, 1700), 1.0);
+}
+
+// A worker that has not finished its frame costs a muted frame and a count; the line is printed by
+// the compile pass, never by the audio thread, and the first two frames are never reported.
+TEST(NamPlayer, LateWorkerMutesTheFrameAndIsReportedAfterWarmUp)
+{
+    Rig rig;
+    rig.store(0, "tiny", withLoudness(vectorText("t_wavenet_tiny.nam"), 0.0));
+    setNode(rig.folder, "on_off", "\"ON\"");
+    setNode(rig.folder, "model", "\"tiny\"");
+    setNode(rig.folder, "lvl", "100");
+    float frame[FRAME_CHANNELS][FRAME_SAMPLES];
+    auto fill = [&] {
+        for (int i = 0; i < FRAME_SAMPLES; ++i) frame[0][i] = frame[1][i] = 0.5f;
+    };
+    // The worker is held (as a suspended task) so that it is certainly still on its frame.
+    auto lateFrame = [&] {
+        rig.waitIdle();
+        fill();
+        vTaskSuspend(rig.player->getWorker());
+        NamPlayer::exec(rig.player, frame);
+        fill();
+        NamPlayer::exec(rig.player, frame);
+        vTaskResume(rig.player->getWorker());
+        rig.waitIdle();
+    };
+    StdoutCapture capture;
+    lateFrame(); // frames 1 and 2: still warming up
+    rig.player->compile();
+    EXPECT_EQ(Debug::get_overrun_cnt_n(0), 0u);
+
+    rig.settle(3);
+    fxtest::Stereo out = rig.play(fxtest::Stereo(dsptest::sine(480, 440, 0.5), dsptest::sine(480, 440, 0.5)));
+    EXPECT_GT(fxtest::peak(out.l, 32), 0.05);
+    lateFrame();
+    for (int c = 0; c < FRAME_CHANNELS; ++c)
+        for (int i = 0; i < FRAME_SAMPLES; ++i) EXPECT_EQ(frame[c][i], 0.0f);
+    EXPECT_EQ(Debug::get_overrun_cnt_n(0), 1u);
+    EXPECT_EQ(capture.text().find("CPU Overrun"), std::string::npos) << "nothing printed on the audio thread";
+
+    StdoutCapture after;
+    rig.player->compile();
+    rig.player->compile();
+    EXPECT_EQ(after.text(), "ERROR (NamPlayer): CPU Overrun 2 0\n");
+}
+
+// Model slots follow their list elements: a rewritten element is rebuilt (the old model plays until
+// the worker lets the slot go) and its adjustments are read again; a reordered list moves the
+// selection's model with its name; an emptied selection passes the signal without adjustments.
+TEST(NamPlayer, SlotsFollowTheirListElements)
+{
+    const std::string tiny = vectorText("t_wavenet_tiny.nam");
+    const std::string a = withLoudness(tiny, 0.0);    // output adjustment -18 dB
+    const std::string b = withLoudness(tiny, -30.0);  // +12 dB
+    struct Case {
+        const char* name;
+        std::function<void(Rig&)> change;
+        float metaOut;
+        bool modelPlays;
+    };
+    const Case cases[] = {
+        {"selected element rewritten", [&](Rig& r) { r.store(1, "sel", b); }, 12.0f, true},
+        {"list swapped", [&](Rig& r) { r.player->getModelList()->swap(1, 4); }, -18.0f, true},
+        {"selected element moved", [&](Rig& r) { r.player->getModelList()->move(1, 0); }, -18.0f, true},
+        {"other element moved onto the selection's position",
+         [&](Rig& r) {
+             r.player->getModelList()->move(4, 1);
+             r.player->getModelSelector()->setValue("other");
+         },
+         12.0f, true},
+        {"selected element deleted", [&](Rig& r) { r.player->getModelList()->deleteAt(1); }, 0.0f, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Rig rig;
+        rig.store(1, "sel", a);
+        rig.store(4, "other", b);
+        setNode(rig.folder, "on_off", "\"ON\"");
+        setNode(rig.folder, "lvl", "100");
+        setNode(rig.folder, "model", "\"sel\"");
+        rig.settle();
+        ASSERT_FLOAT_EQ(rig.nodeValue("_meta_out"), -18.0f);
+
+        c.change(rig);
+        rig.settle();
+        EXPECT_FLOAT_EQ(rig.nodeValue("_meta_out"), c.metaOut);
+        const int selected = rig.player->getModelSelector()->getIndex();
+        EXPECT_EQ(rig.player->hasModel(selected), c.modelPlays);
+        if (!c.modelPlays) {
+            EXPECT_NEAR(gainAt(rig, 1000), 18.0, 0.2) << "dry, without the former model's adjustment";
+        }
+    }
+}
+
+TEST(NamPlayer, StoredModelsAreBuiltAtStartAndFilesCanBeStored)
+{
+    {
+        Rig first("nam_drive", "Nam Drive", false);
+        first.store(3, "tiny", vectorText("t_lstm_tiny.nam"));
+        EXPECT_FALSE(first.player->hasModel(3)) << "built by the next compile pass";
+    }
+    // A unit started again builds the stored element in the constructor.
+    Rig again("nam_drive", "Nam Drive", false);
+    EXPECT_TRUE(again.player->hasModel(3));
+    EXPECT_EQ(again.player->getModelList()->nameAt(3), "tiny");
+
+    write_file(Paths::map("/home/models/wave.nam"), vectorText("t_wavenet_tiny.nam"));
+    again.player->loadModelFromFile("wave", "/home/models/wave.nam", 5);
+    again.player->loadModelFromFile("none", "/home/models/missing.nam", 6);
+    again.player->loadModelFromFile("far", "/home/models/wave.nam", 50);
+    again.settle();
+    EXPECT_TRUE(again.player->hasModel(5));
+    EXPECT_EQ(again.player->getModelList()->nameAt(6), "none");
+    EXPECT_FALSE(again.player->hasModel(6));
+    EXPECT_EQ(again.player->getModelList()->indexOf("far"), -1);
+}
+
+TEST(NamPlayer, AdjustmentNodesStayOutOfPresets)
+{
+    Rig rig;
+    const std::string text = rig.preset->presetToString();
+    EXPECT_NE(text.find("nam_amp\\gain"), std::string::npos);
+    EXPECT_NE(text.find("nam_amp\\model"), std::string::npos);
+    EXPECT_EQ(text.find("_meta_in"), std::string::npos);
+    EXPECT_EQ(text.find("_meta_out"), std::string::npos);
+}
+
+TEST(NamPlayer, ExecAndWorkerAllocateNothing)
+{
+    Rig rig;
+    rig.store(0, "lstm", vectorText("d_lstm_2x8.nam"));
+    rig.store(1, "wave", vectorText("a_wavenet_small.nam"));
+    setNode(rig.folder, "on_off", "\"ON\"");
+    auto noise = dsptest::noise(16, 9);
+    float frame[FRAME_CHANNELS][FRAME_SAMPLES];
+    long counted = 0;
+    for (const char* model : {"\"wave\"", "\"lstm\""}) {
+        setNode(rig.folder, "model", model);
+        rig.settle();
+        alloccount::open();
+        for (int k = 0; k < 64; ++k) {
+            std::copy(noise.begin(), noise.end(), frame[0]);
+            std::copy(noise.begin(), noise.end(), frame[1]);
+            NamPlayer::exec(rig.player, frame);
+            rig.waitIdle();
+        }
+        counted += alloccount::close();
+        EXPECT_TRUE(rig.player->hasModel(rig.player->getModelSelector()->getIndex()));
+    }
+    EXPECT_EQ(counted, 0);
+}
+
+} // namespace
