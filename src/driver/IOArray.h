@@ -17,8 +17,8 @@
 //     them with get_bit().
 //   Any thread may call set_bit, set_pwm and the other setters (the application's compile pass and
 //     the status light do); the output and PWM state is atomic per byte and per bit, so setters of
-//     different threads never undo each other, and a frame carries a change at the latest one frame
-//     later.
+//     different threads never undo each other; every frame prepared after a change carries it (the
+//     ring holds up to queue_ms of frames prepared before).
 //
 // Bit addressing: output bit i is bit i % 8 of output byte block_size - 1 - i / 8 (the first byte
 // shifted out travels to the far end of the chain); input bit i is bit i % 8 of input byte i / 8.
