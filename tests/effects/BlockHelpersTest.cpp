@@ -6,6 +6,8 @@
 #include "params/NodeItem.h"
 #include "params/NodeOnOff.h"
 
+#include "BlockTestUtil.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
@@ -33,7 +35,7 @@ struct LinkTree {
 
 TEST(TempoLink, FolderHoldsRawValueSubdivisionAndLockInTheAskedOrder)
 {
-    LinkTree t;
+    LinkTree& t = *fxtest::keep(new LinkTree);
     fx::TempoLink last(&t.block, "rate", "Rate", &t.tempo, {"x", "Rate", 0.05f, 8, 1, "Hz", 0.15f},
                        kRateSubdivisions);
     fx::TempoLink before(&t.block, "rate2", "Rate", &t.tempo, {"x", "Rate", 0.7f, 15, 4, "Hz", 0.2f},
@@ -72,7 +74,7 @@ TEST(TempoLink, LinkedRatesAndTimesFollowTheChosenTempo)
     };
     for (auto& c : cases) {
         SCOPED_TRACE(std::string(c.lock) + " " + c.sbdv);
-        LinkTree t;
+        LinkTree& t = *fxtest::keep(new LinkTree);
         fx::TempoLink rate(&t.block, "rate", "Rate", &t.tempo, {"x", "Rate", 0.05f, 8, 1, "Hz", 0.15f},
                            kRateSubdivisions);
         fx::TempoLink time(&t.block, "dlytime", "Time", &t.tempo, {"x", "Time", 1, 2000, 300, "ms", 0.2f, false, 0},
@@ -89,9 +91,9 @@ TEST(TempoLink, LinkedRatesAndTimesFollowTheChosenTempo)
 
 TEST(TempoLink, TimeOfALinkedSourceReadingZeroStaysFinite)
 {
-    LinkTree t;
-    NodeFloat clock{&t.root, "clk", "Clock", 0, 300, 0, "BPM", 0.5f, false};
-    t.tempo.addTempoSource(&clock, "Clock");
+    LinkTree& t = *fxtest::keep(new LinkTree);
+    auto* clock = new NodeFloat(&t.root, "clk", "Clock", 0, 300, 0, "BPM", 0.5f, false);
+    t.tempo.addTempoSource(clock, "Clock");
     fx::TempoLink time(&t.block, "dlytime", "Time", &t.tempo, {"x", "Time", 1, 2000, 300, "ms"}, kTimeSubdivisions);
     time.lock()->setValue("Clock");
     ASSERT_TRUE(time.isLinked());
@@ -101,8 +103,8 @@ TEST(TempoLink, TimeOfALinkedSourceReadingZeroStaysFinite)
 
 TEST(BlockHelpers, SwitchesAndParameterFactories)
 {
-    NodeItem block{nullptr, "gate", "Gate", "", ItemType::HFOLDER};
-    NodeOnOff* onOff = fx::makeEnable(&block);
+    Node* block = fxtest::scratchFolder("gate");
+    NodeOnOff* onOff = fx::makeEnable(block);
     EXPECT_STREQ(onOff->getName(), "on_off");
     EXPECT_STREQ(onOff->getDisplayName(), "Enable");
     EXPECT_STREQ(onOff->getValueText(), "OFF");
@@ -119,12 +121,12 @@ TEST(BlockHelpers, SwitchesAndParameterFactories)
     EXPECT_TRUE(fx::isOn(nullptr, true)); // a block without its own switch
     EXPECT_FALSE(fx::isOn(nullptr, false));
 
-    NodeFloat* mix = fx::makeMix(&block, 20);
+    NodeFloat* mix = fx::makeMix(block, 20);
     EXPECT_STREQ(mix->getName(), "mix");
     EXPECT_STREQ(mix->getUnit(), "%");
     EXPECT_TRUE(mix->isLink());
     EXPECT_FLOAT_EQ(mix->getValue(), 20);
-    NodeFloat* cut = fx::makeFrequency(&block, "hi_cut", "Hi Cut", 2000, 20000, 20000, 0.5f, true, true);
+    NodeFloat* cut = fx::makeFrequency(block, "hi_cut", "Hi Cut", 2000, 20000, 20000, 0.5f, true, true);
     EXPECT_TRUE(cut->isInverted());
     EXPECT_EQ(cut->getDecimals(), 0);
 }

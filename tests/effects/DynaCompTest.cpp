@@ -135,13 +135,13 @@ TEST(DynaComp, ModeShowsItsOwnKnobsAndStatusShowsTheGain)
 
 TEST(DynaComp, StatusStaysOutOfPresets)
 {
-    NodeItem root{nullptr, "root", "root", "", ItemType::SYSTEM};
-    NodeList presets{&root, "presets", "Presets", "pst_pst", 4096, 3};
-    NodeItem app{&root, "app", "App", "", ItemType::SYSTEM};
-    NodePreset preset{&app, "preset", "Preset", "", &presets};
-    NodeItem folder{&app, "comp", "Comp", "", ItemType::HFOLDER};
-    DynaComp comp(&folder, &preset);
-    std::string text = preset.presetToString();
+    auto* root = keep(new NodeItem(nullptr, "root", "root", "", ItemType::SYSTEM));
+    auto* presets = new NodeList(root, "presets", "Presets", "pst_pst", 4096, 3);
+    auto* app = new NodeItem(root, "app", "App", "", ItemType::SYSTEM);
+    auto* preset = new NodePreset(app, "preset", "Preset", "", presets);
+    auto* folder = new NodeItem(app, "comp", "Comp", "", ItemType::HFOLDER);
+    keep(new DynaComp(folder, preset));
+    std::string text = preset->presetToString();
     EXPECT_NE(text.find("comp\\sensitivity"), std::string::npos) << text;
     EXPECT_EQ(text.find("_stat"), std::string::npos) << text;
 }

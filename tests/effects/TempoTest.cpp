@@ -5,6 +5,7 @@
 #include "params/NodeItem.h"
 #include "params/NodeList.h"
 #include "params/NodePreset.h"
+#include "BlockTestUtil.h"
 
 #include <gtest/gtest.h>
 
@@ -24,22 +25,28 @@ struct TempoTree {
     TempoTree() { tempo.addTempoSource(&presetTempo, "Preset"); }
 };
 
-void tapEvery(Tempo& tempo, int taps, int ms)
+// Taps `taps` times about `ms` apart; returns the tempo the taps really made (a loaded machine
+// oversleeps), measured on the clock the taps are stamped with.
+double tapEvery(Tempo& tempo, int taps, int ms)
 {
+    uint64_t first = 0;
     for (int i = 0; i < taps; ++i) {
         if (i) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
         tempo.manualTap();
+        if (i == 0) first = tempo.getTapTimes()[tempo.getTapIndex()];
     }
+    uint64_t last = tempo.getTapTimes()[tempo.getTapIndex()];
+    return 60e6 * (taps - 1) / double(last - first);
 }
 
 float globalBpm(Tempo& tempo) { return tempo.getTempoNode()->getValue(); }
 
 TEST(Tempo, LockOptionsListTheSourcesKnownWhenTheNodeIsMade)
 {
-    TempoTree t;
+    TempoTree& t = *fxtest::keep(new TempoTree);
     NodeEnum* early = t.tempo.createLinkNode(&t.block);
-    NodeFloat other{&t.output, "other", "Other", 30, 240, 100, "BPM", 0.5f, false, 1};
-    t.tempo.addTempoSource(&other, "Other");
+    auto* other = new NodeFloat(&t.output, "other", "Other", 30, 240, 100, "BPM", 0.5f, false, 1);
+    t.tempo.addTempoSource(other, "Other");
     NodeEnum* late = t.tempo.createLinkNode(&t.block);
 
     EXPECT_EQ(t.tempo.createLinkNode(nullptr), nullptr);
@@ -47,7 +54,8 @@ TEST(Tempo, LockOptionsListTheSourcesKnownWhenTheNodeIsMade)
     EXPECT_STREQ(early->getName(), "lock");
     EXPECT_STREQ(early->getDisplayName(), "Lock Options");
     EXPECT_STREQ(early->getValueText(), "Unlocked");
-    EXPECT_EQ(early->getOptions(), (std::vector<const char*>{"Unlocked", "Global", "Preset"}));
+    std::vector<std::string> options(early->getOptions().begin(), early->getOptions().end());
+    EXPECT_EQ(options, (std::vector<std::string>{"Unlocked", "Global", "Preset"}));
     ASSERT_EQ(late->getOptions().size(), 4u);
     EXPECT_STREQ(late->getOptions()[3], "Other");
     EXPECT_EQ(t.tempo.getLockNodes(), (std::vector<NodeEnum*>{early, late}));
@@ -55,7 +63,7 @@ TEST(Tempo, LockOptionsListTheSourcesKnownWhenTheNodeIsMade)
 
 TEST(Tempo, LockOptionsResolveToTheirTempo)
 {
-    TempoTree t;
+    TempoTree& t = *fxtest::keep(new TempoTree);
     t.tempo.getTempoNode()->setValue(100);
     t.presetTempo.setValue(90);
     struct Case {
@@ -94,7 +102,7 @@ TEST(Tempo, HomeScreenShowsTheLockedSourceWhenItDiffers)
     };
     for (auto& c : cases) {
         SCOPED_TRACE(std::string(c.lock1) + "/" + c.lock2);
-        TempoTree t;
+        TempoTree& t = *fxtest::keep(new TempoTree);
         t.tempo.createLinkNode(&t.block)->setValue(c.lock1);
         t.tempo.createLinkNode(&t.block)->setValue(c.lock2);
         t.presetTempo.setValue(c.preset);
@@ -104,32 +112,33 @@ TEST(Tempo, HomeScreenShowsTheLockedSourceWhenItDiffers)
 
 TEST(Tempo, FifthTapSetsTheMeanIntervalOfTheTaps)
 {
-    TempoTree t;
+    TempoTree& t = *fxtest::keep(new TempoTree);
     tapEvery(t.tempo, 4, 300);
     EXPECT_FLOAT_EQ(globalBpm(t.tempo), 120); // four taps only gather times
     EXPECT_FALSE(t.tempo.manualStatus());
     EXPECT_TRUE(t.tempo.isTapActive());
-    std::this_thread::sleep_for(std::chrono::milliseconds(300));
-    t.tempo.manualTap();
+    t.tempo.manualReset();
+    double tapped = tapEvery(t.tempo, 5, 300); // about 200 BPM
     EXPECT_TRUE(t.tempo.manualStatus());
-    EXPECT_NEAR(globalBpm(t.tempo), 200, 2); // 300 ms per beat
-    EXPECT_NEAR(t.presetTempo.getValue(), 200, 2);
+    EXPECT_NEAR(tapped, 200, 20);
+    EXPECT_NEAR(globalBpm(t.tempo), tapped, 0.01);
+    EXPECT_NEAR(t.presetTempo.getValue(), tapped, 0.01);
     EXPECT_EQ(t.tempo.getTapCountdown(), Tempo::kTapTicks);
 }
 
 TEST(Tempo, OnlyTheLastEightTapsCount)
 {
-    TempoTree t;
+    TempoTree& t = *fxtest::keep(new TempoTree);
     t.tempo.manualTap();
     std::this_thread::sleep_for(std::chrono::milliseconds(900));
-    tapEvery(t.tempo, 8, 300); // the ninth tap overwrites the slow first one
+    double lastEight = tapEvery(t.tempo, 8, 300); // the ninth tap overwrites the slow first one
     EXPECT_EQ(t.tempo.getTapCount(), 8);
-    EXPECT_NEAR(globalBpm(t.tempo), 200, 2); // with the first tap it would be about 145
+    EXPECT_NEAR(globalBpm(t.tempo), lastEight, 0.01); // with the first tap it would be about 145
 }
 
 TEST(Tempo, RunEndsTwentyTicksAfterTheLastTap)
 {
-    TempoTree t;
+    TempoTree& t = *fxtest::keep(new TempoTree);
     for (int i = 0; i < 6; ++i) t.tempo.manualTap();
     ASSERT_TRUE(t.tempo.manualStatus());
     for (int tick = 1; tick < Tempo::kTapTicks; ++tick) ASSERT_TRUE(t.tempo.tapTick()) << tick;
@@ -148,14 +157,14 @@ TEST(Tempo, RunEndsTwentyTicksAfterTheLastTap)
 
 TEST(Tempo, GlobalTempoStaysOutOfPresets)
 {
-    NodeItem root{nullptr, "root", "root", "", ItemType::SYSTEM};
-    NodeList presets{&root, "presets", "Presets", "pst_pst", 4096, 3};
-    NodeItem app{&root, "app", "App", "", ItemType::SYSTEM};
-    NodePreset preset{&app, "preset", "Preset", "", &presets};
-    NodeItem output{&app, "output", "Output", "", ItemType::SYSTEM};
-    NodeFloat presetTempo{&output, "tmp", "Preset TEMPO", 30, 240, 120, "BPM", 0.5f, false, 1};
-    Tempo tempo{&output, &preset};
-    std::string text = preset.presetToString();
+    auto* root = fxtest::keep(new NodeItem(nullptr, "root", "root", "", ItemType::SYSTEM));
+    auto* presets = new NodeList(root, "presets", "Presets", "pst_pst", 4096, 3);
+    auto* app = new NodeItem(root, "app", "App", "", ItemType::SYSTEM);
+    auto* preset = new NodePreset(app, "preset", "Preset", "", presets);
+    auto* output = new NodeItem(app, "output", "Output", "", ItemType::SYSTEM);
+    new NodeFloat(output, "tmp", "Preset TEMPO", 30, 240, 120, "BPM", 0.5f, false, 1);
+    Tempo& tempo = *fxtest::keep(new Tempo(output, preset));
+    std::string text = preset->presetToString();
     EXPECT_NE(text.find("tmp"), std::string::npos) << text;
     EXPECT_EQ(text.find("tempo_bpm"), std::string::npos) << text;
     EXPECT_FALSE(tempo.compile());
