@@ -260,7 +260,8 @@ bool NamPlayer::compile()
 bool NamPlayer::exec(AudioBlock* block, AudioFrame frame)
 {
     auto* self = static_cast<NamPlayer*>(block);
-    const bool late = self->busy.load(std::memory_order_acquire) != 0;
+    const uint32_t handed = self->handed.load(std::memory_order_relaxed);
+    const bool late = handed != self->done.load(std::memory_order_acquire);
     if (self->warmUpCount < kWarmUpFrames) {
         ++self->warmUpCount;
     } else if (late) {
@@ -270,7 +271,8 @@ bool NamPlayer::exec(AudioBlock* block, AudioFrame frame)
 
     if (self->enabled.load(std::memory_order_relaxed)) {
         const float g = self->inputGain.load(std::memory_order_relaxed);
-        for (int i = 0; i < FRAME_SAMPLES; ++i) self->inputBuffer[i] = frame[0][i] * g;
+        for (int i = 0; i < FRAME_SAMPLES; ++i)
+            std::atomic_ref<float>(self->inputBuffer[i]).store(frame[0][i] * g, std::memory_order_relaxed);
         if (late) {
             std::memset(frame, 0, sizeof(float) * FRAME_CHANNELS * FRAME_SAMPLES);
         } else {
@@ -282,7 +284,7 @@ bool NamPlayer::exec(AudioBlock* block, AudioFrame frame)
         std::memcpy(frame[1], frame[0], sizeof(float) * FRAME_SAMPLES);
     }
 
-    self->busy.store(1, std::memory_order_release);
+    self->handed.store(handed + 1, std::memory_order_release);
     self->wakeWord.store(1, std::memory_order_release);
     futex(&self->wakeWord, FUTEX_WAKE, 1);
     return false;
@@ -290,13 +292,15 @@ bool NamPlayer::exec(AudioBlock* block, AudioFrame frame)
 
 void NamPlayer::process()
 {
+    for (int i = 0; i < FRAME_SAMPLES; ++i)
+        workBuffer[i] = std::atomic_ref<float>(inputBuffer[i]).load(std::memory_order_relaxed);
     if (!enabled.load(std::memory_order_relaxed)) {
-        std::memcpy(outputBuffer, inputBuffer, sizeof outputBuffer);
+        std::memcpy(outputBuffer, workBuffer, sizeof outputBuffer);
         return;
     }
     const int idx = currentIndex.load(std::memory_order_acquire);
-    if (hasModel(idx)) models[idx]->Process(inputBuffer, outputBuffer, FRAME_SAMPLES);
-    else std::memcpy(outputBuffer, inputBuffer, sizeof outputBuffer);
+    if (hasModel(idx)) models[idx]->Process(workBuffer, outputBuffer, FRAME_SAMPLES);
+    else std::memcpy(outputBuffer, workBuffer, sizeof outputBuffer);
     for (float& sample : outputBuffer)
         if (!valid_float(sample)) sample = 0.0f;
     dcCut->exec(outputBuffer, outputBuffer, FRAME_SAMPLES);
@@ -326,9 +330,13 @@ void* NamPlayer::playerThread(void* argument)
     LOG_I(kTag, "Thread started\n");
     std::fflush(stdout);
     flushDenormals();
+    uint32_t finished = self->done.load(std::memory_order_relaxed);
     for (;;) {
         while (self->wakeWord.load(std::memory_order_acquire) != 1) futex(&self->wakeWord, FUTEX_WAIT, 0);
         self->wakeWord.store(0, std::memory_order_relaxed);
+        // The newest frame; a wake-up for a frame already taken runs nothing.
+        const uint32_t frame = self->handed.load(std::memory_order_acquire);
+        if (frame == finished) continue;
         Debug::cycle_start_n(self->instanceIndex);
 
         // Give changed slots back to compile, which rebuilds only what the worker no longer runs.
@@ -339,7 +347,8 @@ void* NamPlayer::playerThread(void* argument)
 
         self->process();
         Debug::cycle_measure_n(self->instanceIndex);
-        self->busy.store(0, std::memory_order_release);
+        finished = frame;
+        self->done.store(frame, std::memory_order_release);
     }
     return nullptr;
 }

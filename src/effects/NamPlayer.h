@@ -76,7 +76,10 @@ public:
     int getInstanceIndex() const { return instanceIndex; }
     TaskHandle_t getWorker() const { return worker; }
     // The worker has not finished the frame handed to it yet.
-    bool isBusy() const { return busy.load(std::memory_order_acquire) != 0; }
+    bool isBusy() const
+    {
+        return handed.load(std::memory_order_acquire) != done.load(std::memory_order_acquire);
+    }
     // The slot holds a built model that the worker may run.
     bool hasModel(int index) const;
 
@@ -109,9 +112,17 @@ private:
     SharedSnapshot<std::string> modelTexts[kSlots];
     // List element number each position held when its text was last read.
     int slotElement[kSlots];
+    // Written by exec while a late worker may still be reading it: accessed as atomics.
     alignas(16) float inputBuffer[FRAME_SAMPLES] = {};
+    // Written by the worker, read by exec only once the worker has finished the latest frame.
     alignas(16) float outputBuffer[FRAME_SAMPLES] = {};
-    std::atomic<int32_t> busy{0};
+    // The busy flag as two counters: frames handed over (exec) and the last one finished (worker).
+    // A worker that is late takes the newest frame when it comes back, and since it marks only
+    // that frame as done, exec never reads the output buffer while the worker writes it.
+    std::atomic<uint32_t> handed{0};
+    std::atomic<uint32_t> done{0};
+    // The worker's own copy of the frame it runs.
+    alignas(16) float workBuffer[FRAME_SAMPLES] = {};
     int32_t warmUpCount = 0;
     int32_t instanceIndex = 0;
     const bool monoBypass;
