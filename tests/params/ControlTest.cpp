@@ -64,16 +64,16 @@ void otherReceive(NodeControl*)
 TEST(Control, RegistersByNameKeepsFirstAndPollsInNameOrder)
 {
     StdoutCapture out;
-    auto* midi = new PolledSource("midi", "MIDI");
-    auto* ctrl = new PolledSource("ctrl", "Ctrl");
-    auto* again = new PolledSource("midi", "Other");
-    auto* anonymous = new PolledSource(nullptr, "None");
+    PolledSource midi("midi", "MIDI");
+    PolledSource ctrl("ctrl", "Ctrl");
+    PolledSource again("midi", "Other");
+    PolledSource anonymous(nullptr, "None");
     Control::addSource(nullptr);
     std::string log = out.text();
 
     EXPECT_EQ(log, "I (Control): add source: midi \nI (Control): add source: ctrl \n");
-    EXPECT_EQ(Control::getSource("midi"), midi);
-    EXPECT_EQ(Control::getSource("ctrl"), ctrl);
+    EXPECT_EQ(Control::getSource("midi"), &midi);
+    EXPECT_EQ(Control::getSource("ctrl"), &ctrl);
     EXPECT_EQ(Control::getSource("none"), nullptr);
     EXPECT_EQ(Control::getSource(nullptr), nullptr);
     EXPECT_EQ(Control::listSources(), (std::list<std::string>{"ctrl", "midi"}));
@@ -81,8 +81,6 @@ TEST(Control, RegistersByNameKeepsFirstAndPollsInNameOrder)
 
     Control::tasks();
     EXPECT_EQ(polled, (std::vector<std::string>{"ctrl", "midi"}));
-    delete again;
-    delete anonymous;
 }
 
 TEST(Control, ControllersLinkByNameOnceAndReceiveWithCallback)
