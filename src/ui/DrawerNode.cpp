@@ -8,15 +8,18 @@
 #include "base/System.h"
 #include "lvgl.h"
 #include "params/Node.h"
+#include "params/NodeArray.h"
 #include "params/NodeColor.h"
 #include "params/NodeItem.h"
 #include "params/NodeParList.h"
+#include "ui/DrawerArray.h"
 #include "ui/DrawerKeyboard.h"
 #include "ui/DrawerList.h"
 #include "ui/DrawerPopup.h"
 #include "ui/DrawerRows.h"
 #include "ui/DrawerSetup.h"
 #include "ui/EventDispatcher.h"
+#include "ui/Glcd.h"
 #include "ui/ImgHue.h"
 
 #include "ui/ServiceThreads.h"
@@ -86,8 +89,11 @@ int DrawerNode::itemCount()
 bool DrawerNode::draw()
 {
     if (node == nullptr) return true;
-    // A node without children has nothing to list (the browser is opened on folders).
-    if (node->isLeaf()) return true;
+    // A node without children has nothing to list: only its name, in the monochrome buffer.
+    if (node->isLeaf()) {
+        glcd_drawStringFont(1, 1, node->getDisplayName(), glcd_font_small, 1);
+        return true;
+    }
 
     // The cursor follows the edited node when rows above it appear or vanish meanwhile.
     int k = (editNode != nullptr && editNode->getStyleVisible()) ? node->childIndex(editNode, true) : -1;
@@ -267,7 +273,7 @@ void DrawerNode::openLeaf(Node* child)
         return;
     }
     if (is_type(child, "array")) {
-        // The array editor is not part of this program yet; an array has no in-place edit either.
+        new DrawerArray(static_cast<NodeArray*>(child));
         return;
     }
     editNode = child;

@@ -2,6 +2,7 @@
 
 #include "lvgl.h"
 #include "ui/EventDispatcher.h"
+#include "ui/Glcd.h"
 #include "ui/ScreenFrame.h"
 
 namespace {
@@ -22,6 +23,23 @@ void add_button(lv_obj_t* box, const char* text, bool selected)
     lv_obj_set_style_text_color(button, selected ? lv_color_black() : lv_color_white(), 0);
 }
 
+// The same box in the monochrome buffer: a frame, the message lines and the buttons, the selected
+// one inverted.
+void mirror_box(const std::string& title, const std::string& text, const char* const* names, int count, int selected)
+{
+    glcd_fillRect(8, 8, 119, 55, 0);
+    glcd_drawRect(8, 8, 119, 55, 1);
+    glcd_drawStringFontCentered(10, 14, 27, title.c_str(), glcd_font_small, 1);
+    if (!text.empty()) glcd_drawStringFontCentered(10, 24, 27, text.c_str(), glcd_font_small, 1);
+    const int width = 108 / count;
+    for (int i = 0; i < count; i++) {
+        const int x1 = 10 + i * width, x2 = x1 + width - 2;
+        glcd_drawRect(uint8_t(x1), 42, uint8_t(x2), 52, 1);
+        glcd_drawStringFontCentered(uint8_t(x1 + 1), 45, uint8_t((width - 3) / 4), names[i], glcd_font_small, 1);
+        if (i == selected) glcd_fillRect(uint8_t(x1 + 1), 43, uint8_t(x2 - 1), 51, 2);
+    }
+}
+
 } // namespace
 
 DrawerPopup::DrawerPopup(std::string title, std::string text, int type, int* result)
@@ -39,11 +57,14 @@ bool DrawerPopup::draw()
     add_line(box, title);
     if (!text.empty()) add_line(box, text);
 
+    static const char* const kNames[3] = {"Back", "Ok", "Save"};
+    static const char* const kOk[1] = {"Ok"};
     if (type == 1 || type == 2) {
-        const char* names[3] = {"Back", "Ok", "Save"};
-        for (int i = 0; i <= type; i++) add_button(box, names[i], i == selected);
+        for (int i = 0; i <= type; i++) add_button(box, kNames[i], i == selected);
+        mirror_box(title, text, kNames, type + 1, selected);
     } else {
         add_button(box, "Ok", true);
+        mirror_box(title, text, kOk, 1, 0);
     }
     return true;
 }

@@ -1,6 +1,7 @@
 #include "ScreenTest.h"
 
 #include "base/System.h"
+#include "params/NodeArray.h"
 #include "params/NodeColor.h"
 #include "params/NodeEnum.h"
 #include "params/NodeFloat.h"
@@ -9,11 +10,13 @@
 #include "params/NodeOnOff.h"
 #include "params/NodeParList.h"
 #include "params/NodePassword.h"
+#include "ui/DrawerArray.h"
 #include "ui/DrawerKeyboard.h"
 #include "ui/DrawerList.h"
 #include "ui/DrawerNode.h"
 #include "ui/DrawerPopup.h"
 #include "ui/DrawerSetup.h"
+#include "ui/Glcd.h"
 #include "ui/ImgHue.h"
 
 namespace {
@@ -63,6 +66,7 @@ struct Tree {
     NodeItem* eq = keep(new NodeItem(amp, "eq", "Equaliser", "", ItemType::VFOLDER));
     NodeFloat* bass = keep(new NodeFloat(eq, "bass", "Bass", -12, 12, 0, "dB", 0.5f, false));
     NodeFloat* hidden = keep(new NodeFloat(amp, "secret", "Secret", 0, 1, 0, "", 0.5f, false));
+    NodeArray* curve = keep(new NodeArray(amp, "curve", "Curve", 8, 0, 100, "", 0, NodeArray::EncB2D0));
     NodeItem* small = keep(new NodeItem(app, "small", "Small", "", ItemType::VFOLDER));
     NodeItem* big = keep(new NodeItem(app, "big", "Big", "", ItemType::VFOLDER));
 
@@ -318,6 +322,22 @@ TEST_F(DrawerNodeTest, FoldersOpenBrowsersAndSelectionsTheListScreen)
 
     send({DOWN, CLICK});
     EXPECT_NE(dynamic_cast<DrawerList*>(top()), nullptr);
+
+    // An array: the array editor.
+    send({EventCode::KNOB1 + EventCode::PUSH_CLICK});
+    send({UP, UP, CLICK});
+    EXPECT_NE(dynamic_cast<DrawerArray*>(top()), nullptr);
+}
+
+TEST_F(DrawerNodeTest, ANodeWithoutChildrenOnlyWritesItsNameToTheMonochromeBuffer)
+{
+    open(t.gain);
+    glcd_clear(0);
+    frame();
+    EXPECT_TRUE(of_class(&lv_label_class).empty());
+    int set = 0;
+    for (uint8_t byte : glcd_buffer) set += byte != 0;
+    EXPECT_GT(set, 0);
 }
 
 TEST_F(DrawerNodeTest, CursorFollowsTheEditedRowWhenRowsAboveVanish)

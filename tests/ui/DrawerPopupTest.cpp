@@ -1,6 +1,7 @@
 #include "ScreenTest.h"
 
 #include "ui/DrawerPopup.h"
+#include "ui/Glcd.h"
 
 namespace {
 
@@ -88,6 +89,11 @@ TEST_F(DrawerPopupTest, DrawsTheMessageAndTheSelectedButtonInverted)
     EXPECT_EQ(box.x2 - box.x1 + 1, 240);
     EXPECT_EQ(box.y2 - box.y1 + 1, 120);
     snapshot("popup_type2");
+
+    // The box is mirrored into the monochrome buffer: its frame's top-left corner is set.
+    glcd_clear(0);
+    frame();
+    EXPECT_NE(glcd_buffer[(127 - 8) * 8 + 1] & 0x01, 0);
 }
 
 TEST_F(DrawerPopupTest, OneLineMessageAndASingleSelectedOk)
