@@ -37,7 +37,8 @@ int SourceCtrl::readLevel()
 
 void SourceCtrl::initialize()
 {
-    if (!reader) return;
+    // A second set-up would restart the settling time.
+    if (!reader || initialized) return;
     value = 2 * readLevel();
     startTime = jumpTime = now();
     LOG_I(kTag, "Driver install done\n");

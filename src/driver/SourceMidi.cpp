@@ -29,6 +29,8 @@ SourceMidi::~SourceMidi()
 
 void SourceMidi::initialize()
 {
+    // Once open, the port stays open: a second set-up would leak the first descriptor.
+    if (initialized) return;
     fd = open(Paths::map(port).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
         if (!openFailed) LOG_E(kTag, "Error in opening %s\n", port.c_str());

@@ -64,6 +64,11 @@ TEST(SourceMidi, OpensPortWhenItAppearsAndSetsItUp)
                           "I (SourceMidi): /dev/ttyS0 - load complete\n"
                           "I (SourceMidi): Driver install done\n");
     ASSERT_TRUE(source.isInitialized());
+    {
+        StdoutCapture again;
+        source.initialize(); // already open: nothing to do
+        EXPECT_EQ(again.text(), "");
+    }
 
     // The line is raw, 8 bits, no modem control, at the custom speed.
     int line = open(Paths::map(kPort).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
