@@ -4,7 +4,6 @@
 #include "params/NodeControlMidiCC.h"
 #include "params/NodeControlMidiPC.h"
 #include "params/NodeControlMidiTempo.h"
-#include "params/NodeEnum.h"
 #include "params/NodeFloat.h"
 #include "params/NodeItem.h"
 #include "params/NodeList.h"
@@ -111,31 +110,6 @@ TEST(Control, ControllersLinkByNameOnceAndReceiveWithCallback)
     midi.send(bytes, 1);
     EXPECT_EQ(linked->messages.back(), "midi:a");
     EXPECT_EQ(received.back(), "other");
-}
-
-TEST(Control, ChannelSelectorNamesChannelOrChannelPlusOne)
-{
-    std::vector<const char*> fromZero, fromOne;
-    static const std::vector<std::string> numbers = [] {
-        std::vector<std::string> texts;
-        for (int i = 0; i <= 16; ++i) texts.push_back(std::to_string(i));
-        return texts;
-    }();
-    for (int i = 0; i < 16; ++i) {
-        fromZero.push_back(numbers[size_t(i)].c_str());
-        fromOne.push_back(numbers[size_t(i + 1)].c_str());
-    }
-    auto* zero = keep(new NodeEnum(nullptr, "a", "A", fromZero, "1"));
-    auto* one = keep(new NodeEnum(nullptr, "b", "B", fromOne, "1"));
-    struct Case {
-        NodeEnum* selector;
-        int channel;
-        bool match;
-    } cases[] = {{zero, 1, true}, {zero, 0, false}, {one, 0, true}, {one, 1, false}, {nullptr, 0, false}};
-    for (const Case& c : cases)
-        EXPECT_EQ(NodeControl::channelMatches(c.selector, c.channel), c.match) << c.channel;
-    one->setValue("16");
-    EXPECT_TRUE(NodeControl::channelMatches(one, 15));
 }
 
 TEST(Control, DescriptionNamesTargetAndSource)
