@@ -11,9 +11,10 @@ namespace {
 const char* TAG = "Event";
 }
 
-std::list<Listener*> EventDispatcher::events;
-moodycamel::ConcurrentQueue<int> EventDispatcher::eventQueue;
-std::recursive_mutex EventDispatcher::stackLock;
+// Never destroyed: the service threads still post and walk while the process exits.
+std::list<Listener*>& EventDispatcher::events = *new std::list<Listener*>;
+moodycamel::ConcurrentQueue<int>& EventDispatcher::eventQueue = *new moodycamel::ConcurrentQueue<int>;
+std::recursive_mutex& EventDispatcher::stackLock = *new std::recursive_mutex;
 
 void EventDispatcher::addListener(Listener* listener)
 {

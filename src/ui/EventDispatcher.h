@@ -27,12 +27,12 @@ public:
     static int elements();
 
     // Oldest (the home screen) at the front, the screen with the focus at the back.
-    static std::list<Listener*> events;
-    static moodycamel::ConcurrentQueue<int> eventQueue;
+    static std::list<Listener*>& events;
+    static moodycamel::ConcurrentQueue<int>& eventQueue;
 
     static constexpr int kMaxEventsPerCall = 129;
     static constexpr long long kMaxDispatchMicros = 9999;
 
 private:
-    static std::recursive_mutex stackLock;
+    static std::recursive_mutex& stackLock;
 };

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "params/NodeArray.h"
+#include "params/KeepNode.h"
 #include "params/NodeItem.h"
 #include "ui/DrawerArray.h"
 #include "ui/EventDispatcher.h"
@@ -45,7 +46,7 @@ TEST(DrawerArray, ItemsEditAndResize)
         {"Back closes", {30}, {TICK, CLICK}, {30}, 0, 1},
     };
     for (const Case& c : cases) {
-        auto* root = new NodeItem(nullptr, "root", "root", "", "system");
+        auto* root = keep(new NodeItem(nullptr, "root", "root", "", "system"));
         auto* array = new NodeArray(root, "curve", "Curve", 8, 10, 250, "C", 0, NodeArray::EncB2D0);
         for (size_t k = 0; k < c.start.size(); k++) array->setValueAt(c.start[k], int(k));
         auto* drawer = new DrawerArray(array);
@@ -65,7 +66,7 @@ TEST(DrawerArray, ItemsEditAndResize)
 
 TEST(DrawerArray, InactivityClosesAndPassesOn)
 {
-    auto* root = new NodeItem(nullptr, "root", "root", "", "system");
+    auto* root = keep(new NodeItem(nullptr, "root", "root", "", "system"));
     auto* array = new NodeArray(root, "curve", "Curve", 8, 0, 250, "", 0, NodeArray::EncB2D0);
     auto* drawer = new DrawerArray(array);
     closes();
@@ -77,7 +78,7 @@ TEST(DrawerArray, InactivityClosesAndPassesOn)
 
 TEST(DrawerArray, DrawsTheChartAndTheItems)
 {
-    auto* root = new NodeItem(nullptr, "root", "root", "", "system");
+    auto* root = keep(new NodeItem(nullptr, "root", "root", "", "system"));
     auto* array = new NodeArray(root, "curve", "Curve", 8, 0, 250, "C", 0, NodeArray::EncB2D0, 0, 30, "s");
     for (int k = 0; k < 5; k++) array->setValueAt(float(20 + 5 * k), k);
     auto* drawer = new DrawerArray(array);

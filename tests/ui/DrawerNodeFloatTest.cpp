@@ -5,6 +5,7 @@
 
 #include "params/NodeEnum.h"
 #include "params/NodeFloat.h"
+#include "params/KeepNode.h"
 #include "params/NodeItem.h"
 #include "ui/DrawerFastNodes.h"
 #include "ui/DrawerNodeFloat.h"
@@ -31,7 +32,7 @@ int lit_in_bar()
 }
 
 struct Tree {
-    NodeItem* root = new NodeItem(nullptr, "root", "root", "", "system");
+    NodeItem* root = keep(new NodeItem(nullptr, "root", "root", "", "system"));
     NodeFloat* level = new NodeFloat(root, "level", "Level", 0, 100, 50, "%", 0.5f, false);
     NodeEnum* onOff = new NodeEnum(root, "on_off", "Enable", {"OFF", "ON"}, "ON");
 };

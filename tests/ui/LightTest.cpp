@@ -7,6 +7,7 @@
 #include "driver/Codec.h"
 #include "driver/CodecInterface.h"
 #include "driver/IOArray.h"
+#include "params/KeepNode.h"
 #include "params/NodeEnum.h"
 #include "params/NodeItem.h"
 #include "porting/Clock.h"
@@ -53,7 +54,7 @@ protected:
     void SetUp() override
     {
         IOArray::initialize(24, 5000, 100, 32, -2, -2, -2, -2);
-        root = new NodeItem(nullptr, "root", "root", "", "system");
+        root = keep(new NodeItem(nullptr, "root", "root", "", "system"));
     }
     NodeItem* root = nullptr;
 };
