@@ -1,16 +1,19 @@
 // The unit's program: starts every service in order on the main thread, then sleeps forever.
 // There is no orderly shutdown.
 
-#include "app/KestrunBsp.h"
+#include "app/Kestrun.h"
+#include "app/KestrunUpdater.h"
 #include "audio/AudioProcessor.h"
 #include "audio/AudioUSB.h"
 #include "base/Debug.h"
 #include "base/Runtime.h"
 #include "base/System.h"
+#include "base/Update.h"
 #include "com/Bluetooth.h"
 #include "com/Com.h"
 #include "com/Serial.h"
 #include "com/Wifi.h"
+#include "params/Control.h"
 #include "params/NodeItem.h"
 #include "porting/Log.h"
 #include "porting/Task.h"
@@ -27,8 +30,14 @@ int main()
     install_crash_handler();
     // The launcher decision and the top of the parameter tree come before anything else.
     System::initialize("ap0003");
-    // The board: converter, control sources and the start-up scripts; it starts on "eventTasks".
-    new KestrunBsp();
+    // Both applications build the board (converter, control sources, start-up scripts), which starts
+    // on "eventTasks". The update-mode application has no audio blocks.
+    if (Update::isRecovery())
+        new KestrunUpdater(System::appNode(), System::rootNode());
+    else
+        new Kestrun(System::appNode(), System::rootNode());
+    // "controlLoop" polls the control sources (MIDI, analog controller).
+    AudioProcessor::setControlTasks(Control::tasks);
 
     AudioUSB::initialize();
     AudioProcessor::audioInitialize(true);

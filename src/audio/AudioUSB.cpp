@@ -118,6 +118,13 @@ void AudioUSB::write(AudioFrame frame)
     }
 }
 
+// Only a real change is stamped: the compile thread runs this every 10 ms, and a stamp on every pass
+// would hand the status to every remote poll.
+static void setStatus(NodeEnum* node, const char* text)
+{
+    if (!node->isValue(text)) node->setValue(text);
+}
+
 void AudioUSB::compile()
 {
     if (!initialized.load(std::memory_order_acquire)) return;
@@ -128,9 +135,9 @@ void AudioUSB::compile()
         data_volume[1].store(x, std::memory_order_relaxed);
         // Silence has no level in dB: show the bottom of the range.
         vol_status->setValue(x > 0.0f ? 20.0f * std::log10(x) : -50.0f);
-        conn->setValue(alsa_is_sync() ? "SYNC" : "ON");
+        setStatus(conn, alsa_is_sync() ? "SYNC" : "ON");
     } else {
-        conn->setValue("OFF");
+        setStatus(conn, "OFF");
         data_volume[0].store(0.0f, std::memory_order_relaxed);
         data_volume[1].store(0.0f, std::memory_order_relaxed);
     }
