@@ -51,11 +51,6 @@ constexpr int kControllerLinks = 3;
 // Fixed trim (+2.5 dB) of both inputs ahead of the player's digital gains.
 constexpr float kInputTrim = 1.334f;
 
-// The volume taper shared with the expression block and the amp-model players: 0 at 0 %, 1 at 100 %.
-double volumeLaw(double percent)
-{
-    return (std::exp(percent * 0.01 * 3.469202) - 1.0) * 0.032142857580768826;
-}
 
 float dbToGain(float db)
 {
@@ -291,8 +286,8 @@ bool Kestrun::compile()
         }
     }
 
-    mainGain = float(double(dbToGain(level->getValue())) * volumeLaw(volume->getValue()));
-    auxGain = float(volumeLaw(auxVolume->getValue()));
+    mainGain = float(double(dbToGain(level->getValue())) * fx::volumeTaper(volume->getValue()));
+    auxGain = float(fx::volumeTaper(auxVolume->getValue()));
     float inputGain1 = dbToGain(gain1->getValue());
     float inputGain2 = dbToGain(gain2->getValue());
     pickup->setExtGain(inputGain1 * kInputTrim);

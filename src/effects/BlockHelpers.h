@@ -13,6 +13,7 @@
 #include "audio/AudioProcessor.h"
 
 #include <atomic>
+#include <cmath>
 #include <vector>
 
 class Node;
@@ -134,6 +135,15 @@ private:
     NodeEnum* sbdvNode = nullptr;
     NodeEnum* lockNode = nullptr;
 };
+
+// ---- Volume taper ---------------------------------------------------------------------------------
+
+// The volume law of the amp-model players, the expression block and the application block: 0 at 0 %,
+// 1 at 100 %, exponential in between so that the knob's travel sounds even.
+inline double volumeTaper(double percent)
+{
+    return (std::exp(0.03469202 * percent) - 1.0) * 0.032142857580768826;
+}
 
 // ---- Audio thread ---------------------------------------------------------------------------------
 

@@ -63,8 +63,7 @@ bool Expr::compile()
 
     double v = 1.0;
     if (volumeOn->isValue(NodeOnOff::ON))
-        v = (std::exp(double(volume->getValue()) * 0.03469202) - 1.0) *
-            std::pow(10.0, double(boost->getValue()) * 0.05) * 0.032142857580768826;
+        v = fx::volumeTaper(volume->getValue()) * std::pow(10.0, double(boost->getValue()) * 0.05);
 
     const float step = float(dt) * kMaxPositionPerUs;
     smoothed = std::clamp(smoothed + std::clamp(p - smoothed, -step, step), 0.0f, 1.0f);

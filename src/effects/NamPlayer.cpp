@@ -226,9 +226,8 @@ bool NamPlayer::compile()
     dcCut->set_lo_cut_1_order(2.0f);
 
     inputGain.store(dbToGain(double(gain->getValue()) + inputAdjustment), std::memory_order_relaxed);
-    const float taper = (std::exp(0.03469202f * volume->getValue()) - 1.0f);
-    outputGain.store(float(taper * (0.032142857580768826 * std::pow(10.0, (outputAdjustment + kOutputReferenceDb) *
-                                                                               0.05))),
+    const double taper = fx::volumeTaper(volume->getValue());
+    outputGain.store(float(taper * std::pow(10.0, (outputAdjustment + kOutputReferenceDb) * 0.05)),
                      std::memory_order_relaxed);
 
     const int idx = modelSelector->getIndex();
