@@ -7,15 +7,12 @@
 #include "params/NodeFloat.h"
 #include "params/NodeItem.h"
 #include "porting/Clock.h"
+#include "porting/Denormals.h"
 #include "porting/Log.h"
 
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-
-#if defined(__x86_64__) || defined(__i386__)
-#include <xmmintrin.h>
-#endif
 
 namespace {
 
@@ -45,17 +42,6 @@ constexpr uint64_t kFlowWindowNs = 50000000;
 
 constexpr float kMeterDecay = 0.995f;
 constexpr float kClipLevel = 0.95f;
-
-void flushDenormals()
-{
-#if defined(__x86_64__) || defined(__i386__)
-    _mm_setcsr(_mm_getcsr() | 0x8040); // FTZ and DAZ
-#elif defined(__aarch64__)
-    uint64_t fpcr;
-    asm volatile("mrs %0, fpcr" : "=r"(fpcr));
-    asm volatile("msr fpcr, %0" : : "r"(fpcr | (1ull << 24))); // FZ
-#endif
-}
 
 float toDb(float peak)
 {
@@ -294,7 +280,7 @@ void* AudioProcessor::audioLoop(void*)
         out_saturation[c].store(0);
     }
     while (!Codec::getActiveCodec()) vTaskDelay(10000);
-    flushDenormals();
+    flush_denormals();
     if (Codec::getActiveCodec()->start(processBlock)) return nullptr; // the codec drives the engine
     // The codec gives the processor away while its FIFO is not ready: this loop never sleeps.
     for (;;) processBlock();

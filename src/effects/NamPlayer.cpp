@@ -9,6 +9,7 @@
 #include "params/NodeParList.h"
 #include "params/NodePreset.h"
 #include "platform/Paths.h"
+#include "porting/Denormals.h"
 #include "porting/Log.h"
 #include "porting/Task.h"
 #include "porting/TextHelpers.h"
@@ -26,10 +27,6 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-#if defined(__x86_64__) || defined(__i386__)
-#include <xmmintrin.h>
-#endif
-
 namespace {
 
 constexpr const char* kTag = "NamPlayer";
@@ -46,17 +43,6 @@ long futex(std::atomic<uint32_t>* word, int op, uint32_t value)
 {
     static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t), "the futex word is a plain 32-bit word");
     return syscall(SYS_futex, reinterpret_cast<uint32_t*>(word), op, value, nullptr, nullptr, 0);
-}
-
-void flushDenormals()
-{
-#if defined(__x86_64__) || defined(__i386__)
-    _mm_setcsr(_mm_getcsr() | 0x8040); // FTZ and DAZ
-#elif defined(__aarch64__)
-    uint64_t fpcr;
-    asm volatile("mrs %0, fpcr" : "=r"(fpcr));
-    asm volatile("msr fpcr, %0" : : "r"(fpcr | (1ull << 24))); // FZ
-#endif
 }
 
 float dbToGain(double db)
@@ -328,7 +314,7 @@ void* NamPlayer::playerThread(void* argument)
     auto* self = static_cast<NamPlayer*>(argument);
     LOG_I(kTag, "Thread started\n");
     std::fflush(stdout);
-    flushDenormals();
+    flush_denormals();
     uint32_t finished = self->done.load(std::memory_order_relaxed);
     for (;;) {
         while (self->wakeWord.load(std::memory_order_acquire) != 1) futex(&self->wakeWord, FUTEX_WAIT, 0);
