@@ -314,6 +314,7 @@ TEST_F(HomeTest, SaveOverwriteAndSaveAs)
 {
     open();
     u.preset->setValue("p1");
+    vTaskDelay(5); // an edit in the microsecond of the load would not count as one
     u.gain->setValue(9);
     ASSERT_TRUE(u.preset->isEdited());
     frame();
