@@ -1,9 +1,9 @@
 // Cost of one 16-sample frame through the amp-model player, for every model of a folder of NAM files
-// (the reference vectors: shared/nam/vectors beside the repository).
+// (by default the reference vectors kept in tests/data/nam).
 //
 //   bench_player [MODEL_FOLDER] [benchmark options]
 //
-// The folder is the first argument, else $KESTRUN_NAM_VECTORS. Each benchmark hands a frame to the
+// The folder is the first argument, else $KESTRUN_NAM_VECTORS, else the reference vectors. Each benchmark hands a frame to the
 // player's worker and waits for its result: the time per iteration is the round trip (wake-up
 // included); the counter worker_us is what the worker itself spent on the frame (model, tone stages,
 // gain), which must stay well inside the 333 us of a frame on its own core; budget_pct is that share.
@@ -105,6 +105,8 @@ int main(int argc, char** argv)
         --argc;
     } else if (const char* env = std::getenv("KESTRUN_NAM_VECTORS")) {
         models = env;
+    } else {
+        models = KESTRUN_NAM_VECTORS_DIR;
     }
     if (models.empty() || !std::filesystem::is_directory(models)) {
         std::fprintf(stderr, "usage: %s MODEL_FOLDER [benchmark options] (or set KESTRUN_NAM_VECTORS)\n", argv[0]);

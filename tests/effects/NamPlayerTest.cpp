@@ -29,10 +29,10 @@ namespace {
 using fxtest::findNode;
 using fxtest::setNode;
 
-// The reference vectors live in shared/ beside the repository.
+// The amp-model reference vectors kept with the tests.
 std::string vectorsDir()
 {
-    return (std::filesystem::path(__FILE__).parent_path() / "../../../shared/nam/vectors").lexically_normal().string();
+    return (std::filesystem::path(__FILE__).parent_path() / "../data/nam").lexically_normal().string();
 }
 
 std::string vectorText(const std::string& file)

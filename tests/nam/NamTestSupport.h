@@ -1,5 +1,5 @@
 #pragma once
-// Shared helpers of the amp-model runtime tests: the reference vectors beside the repository and
+// Shared helpers of the amp-model runtime tests: the reference vectors in tests/data/nam and
 // running a model over a signal in chosen block sizes.
 #include "NeuralAudio/NeuralModel.h"
 

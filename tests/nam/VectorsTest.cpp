@@ -1,4 +1,4 @@
-// The runtime against the reference outputs in shared/nam/vectors: every model, several block
+// The runtime against the reference outputs in tests/data/nam: every model, several block
 // splits, the LSTMs' second prewarm, and the recommended adjustments.
 #include "NamTestSupport.h"
 
