@@ -18,6 +18,13 @@ void Control::addSource(Source* source)
     sources.emplace(name, source);
 }
 
+void Control::removeSource(Source* source)
+{
+    if (!source) return;
+    auto it = sources.find(source->getName());
+    if (it != sources.end() && it->second == source) sources.erase(it);
+}
+
 Source* Control::getSource(const char* name)
 {
     if (!name) return nullptr;

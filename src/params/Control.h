@@ -13,6 +13,8 @@ class Control {
 public:
     // A null source does nothing; a name already registered keeps its first source.
     static void addSource(Source* source);
+    // Called by a source's destructor; a name registered by another source stays.
+    static void removeSource(Source* source);
     // Null when no source has the name.
     static Source* getSource(const char* name);
     // Adds the controller to the named source; warns when there is no such source.

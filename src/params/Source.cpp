@@ -9,6 +9,11 @@ Source::Source(const char* name, const char* label)
     if (named) Control::addSource(this);
 }
 
+Source::~Source()
+{
+    Control::removeSource(this);
+}
+
 void Source::send(unsigned char* bytes, int length)
 {
     for (NodeControl* controller : controllers) controller->receiveFromSource(name.c_str(), bytes, length);

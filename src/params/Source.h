@@ -17,7 +17,8 @@ public:
     // `name` is the registry key ("midi", "ctrl"), `label` the text shown to the player ("MIDI",
     // "Ctrl"). A null name builds a source that is not registered.
     Source(const char* name, const char* label);
-    virtual ~Source() = default;
+    // Leaves the registry, so that no one reaches a source that is gone.
+    virtual ~Source();
     Source(const Source&) = delete;
     Source& operator=(const Source&) = delete;
 

@@ -168,6 +168,7 @@ TEST(NodeControlMidi, ControlChangeNumberTextStorageAndReset)
 {
     auto* cc = keep(new NodeControlMidiCC(nullptr, "cc", "CC", nullptr, 7, nullptr));
     cc->setOnChange(countChange);
+    changes = 0;
     struct Case {
         const char* text;
         bool accepted;
@@ -262,6 +263,7 @@ TEST(NodeControlMidi, ProgramTableTextIsExactAndAlwaysAnnounced)
     PresetList presets;
     auto* pc = keep(new NodeControlMidiPC(nullptr, "cpst", "Midi PC", &presets.select, 10, nullptr));
     pc->setOnChange(countChange);
+    changes = 0;
     struct Case {
         const char* text;
         bool accepted;
@@ -325,6 +327,7 @@ TEST(NodeControlMidi, ClockMeasuresTempoAndRestartsAfterGap)
     Source midi("midi", "MIDI");
     auto* tempo = keep(new ClockedTempo(nullptr, "ck", "Clock", nullptr));
     tempo->setOnChange(countChange);
+    changes = 0;
     uint64_t t = 10000000;
     auto clock = [&](uint64_t step) {
         t += step;

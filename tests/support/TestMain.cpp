@@ -1,10 +1,38 @@
 // Test main: gives the process a fresh root folder before any test (and any static of the code under
-// test) looks at it, and removes it afterwards unless KESTRUN_KEEP_ROOT is set.
+// test) looks at it, and removes it afterwards unless KESTRUN_KEEP_ROOT is set. When several tests
+// share the process, each one finds the root empty and the modules reset, as in a process of its own.
+#include "support/ResetHooks.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <unistd.h>
+
+namespace {
+
+class FreshStart : public testing::EmptyTestEventListener {
+public:
+    explicit FreshStart(std::string root) : root_(std::move(root)) {}
+    // Emptied when the next test starts, so that KESTRUN_KEEP_ROOT keeps the last test's files.
+    void OnTestStart(const testing::TestInfo&) override
+    {
+        if (!first_) {
+            std::error_code error;
+            for (const auto& entry : std::filesystem::directory_iterator(root_, error))
+                std::filesystem::remove_all(entry.path(), error);
+        }
+        first_ = false;
+    }
+    void OnTestEnd(const testing::TestInfo&) override { run_reset_hooks(); }
+
+private:
+    std::string root_;
+    bool first_ = true;
+};
+
+} // namespace
 
 int main(int argc, char** argv)
 {
@@ -15,6 +43,7 @@ int main(int argc, char** argv)
     setvbuf(stdout, nullptr, _IOLBF, 0);
 
     testing::InitGoogleTest(&argc, argv);
+    testing::UnitTest::GetInstance()->listeners().Append(new FreshStart(root));
     int result = RUN_ALL_TESTS();
     if (!std::getenv("KESTRUN_KEEP_ROOT")) {
         std::string command = "rm -rf '" + root + "'";

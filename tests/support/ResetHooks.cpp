@@ -1,0 +1,21 @@
+#include "support/ResetHooks.h"
+
+#include <vector>
+
+namespace {
+std::vector<void (*)()>& hooks()
+{
+    static auto* list = new std::vector<void (*)()>;
+    return *list;
+}
+} // namespace
+
+ResetHook::ResetHook(void (*hook)())
+{
+    hooks().push_back(hook);
+}
+
+void run_reset_hooks()
+{
+    for (auto it = hooks().rbegin(); it != hooks().rend(); ++it) (*it)();
+}
