@@ -154,6 +154,14 @@ int init_stream(AlsaStream stream, std::atomic<AlsaPcm*>& slot)
 void alsa_set_backend(AlsaBackend* newBackend)
 {
     backend = newBackend ? newBackend : &libBackend;
+    // Streams and measurements of the previous backend mean nothing to this one.
+    capture_handle.store(nullptr);
+    playback_handle.store(nullptr);
+    retired[0] = retired[1] = nullptr;
+    captureError.store(0);
+    capture_delay.store(kTargetDelay);
+    playback_delay.store(kTargetDelay);
+    capture_pitch = playback_pitch = capturePitchSmoothed = playbackPitchSmoothed = 1000000.0f;
 }
 
 void alsa_set_devices(const AlsaDevices& newDevices)

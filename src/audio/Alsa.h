@@ -40,7 +40,7 @@ int64_t alsa_capture_delay();
 int64_t alsa_playback_delay();
 
 // The calls behind the layer: libasound unless a test puts a simulated host there. Set before the
-// engine starts.
+// engine starts; the layer starts afresh with it (no stream open, delays and rates nominal).
 void alsa_set_backend(AlsaBackend* backend);
 
 // The device names the layer opens; tests point them elsewhere (ALSA's null plugin).

@@ -60,6 +60,9 @@ public:
     static void setControlTasks(void (*tasks)());
 
 private:
+    // Test programs put the engine back between tests once its threads have ended.
+    template <class> friend struct TestReset;
+
     static void processFrame();
     static void fadeStep();
     static bool framesFlowing();

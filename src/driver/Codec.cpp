@@ -7,10 +7,11 @@
 float Codec::data[Codec::kChannels][Codec::kFrameSamples];
 std::vector<CodecInterface*> Codec::ifaces;
 std::atomic<CodecInterface*> Codec::active_codec{nullptr};
+CodecInterface* Codec::board = nullptr;
 
 void Codec::initialize()
 {
-    static CodecInterface* board = createBoardCodec();
+    if (!board) board = createBoardCodec();
     addInterface(board);
     search();
 }
@@ -20,6 +21,13 @@ void Codec::addInterface(CodecInterface* iface)
     if (!iface) return;
     if (std::find(ifaces.begin(), ifaces.end(), iface) != ifaces.end()) return;
     ifaces.push_back(iface);
+}
+
+void Codec::removeInterface(CodecInterface* iface)
+{
+    ifaces.erase(std::remove(ifaces.begin(), ifaces.end(), iface), ifaces.end());
+    CodecInterface* expected = iface;
+    active_codec.compare_exchange_strong(expected, nullptr);
 }
 
 void Codec::search()

@@ -19,6 +19,8 @@ public:
     static void initialize();
     // Appends a device unless it is null or already registered.
     static void addInterface(CodecInterface* iface);
+    // Called by a device's destructor; the board's codec lives for the whole process.
+    static void removeInterface(CodecInterface* iface);
     // Probes the registered devices in order; the first whose initialize() succeeds becomes active.
     static void search();
 
@@ -33,9 +35,13 @@ public:
     static float data[kChannels][kFrameSamples];
 
 private:
+    // Test programs put the registry back between tests.
+    template <class> friend struct TestReset;
+
     // The board's own codec, created once (defined per build: device/ or host/).
     static CodecInterface* createBoardCodec();
 
+    static CodecInterface* board;
     static std::vector<CodecInterface*> ifaces;
     static std::atomic<CodecInterface*> active_codec;
 };

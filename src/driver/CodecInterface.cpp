@@ -7,6 +7,11 @@ CodecInterface::CodecInterface(const char* name) : name(name)
     Codec::addInterface(this);
 }
 
+CodecInterface::~CodecInterface()
+{
+    Codec::removeInterface(this);
+}
+
 bool CodecInterface::audioRead(float)
 {
     return false;

@@ -22,7 +22,8 @@ public:
     virtual bool start(void (*process)());
     // Called before initialize() during the search.
     virtual void initializeIO();
-    virtual ~CodecInterface() = default;
+    // Leaves the registry (and stops being the active device).
+    virtual ~CodecInterface();
     virtual void setInputGain(int channel, int gain) = 0;
 
     const char* getName() const { return name; }

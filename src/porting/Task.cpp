@@ -1,12 +1,15 @@
 #include "porting/Task.h"
 
+#include "platform/Scheduling.h"
 #include "porting/Log.h"
 
 #include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
+#include <mutex>
 #include <sched.h>
+#include <set>
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -65,10 +68,46 @@ void task_suspend_handler(int)
 
 void task_resume_handler(int) {}
 
-struct Trampoline {
+// Every thread created here, so that a test program can end them all between two tests.
+std::atomic<uint32_t> taskGeneration{0};
+std::atomic<int> liveTasks{0};
+std::mutex& liveMutex = *new std::mutex;
+std::set<pthread_t>& liveThreads = *new std::set<pthread_t>;
+thread_local bool isTask = false;
+thread_local uint32_t threadGeneration = 0;
+
+struct TaskStart {
     TaskFunction_t function;
     void* argument;
+    uint32_t generation;
 };
+
+// Runs the thread's function; the counts are kept also when the thread leaves by pthread_exit.
+void* taskStart(void* data)
+{
+    TaskStart start = *static_cast<TaskStart*>(data);
+    delete static_cast<TaskStart*>(data);
+    isTask = true;
+    threadGeneration = start.generation;
+    {
+        std::lock_guard<std::mutex> lock(liveMutex);
+        liveThreads.insert(pthread_self());
+    }
+    struct Leave {
+        ~Leave()
+        {
+            if (SuspendSlot* slot = findSlot(pthread_self())) {
+                slot->suspended.store(false);
+                slot->thread.store(pthread_t{});
+                slot->used.store(false, std::memory_order_release);
+            }
+            std::lock_guard<std::mutex> lock(liveMutex);
+            liveThreads.erase(pthread_self());
+            liveTasks.fetch_sub(1, std::memory_order_acq_rel);
+        }
+    } leave;
+    return start.function(start.argument);
+}
 
 } // namespace
 
@@ -125,11 +164,12 @@ int chooseCpu(unsigned core, const char* name)
 
 } // namespace
 
-int xTaskCreatePinnedToCore(TaskFunction_t function, const char* name, uint32_t, void* argument, int priority,
-                            TaskHandle_t* handle, unsigned core)
-{
-    init_task_management();
+namespace {
 
+// The unit's calls: one pinned CPU, SCHED_FIFO above priority 20, nice -priority from 1 to 20.
+int createWithUnitPriorities(pthread_t* thread, void* (*function)(void*), void* argument, const char* name,
+                             int priority, unsigned core)
+{
     pthread_attr_t attr;
     pthread_attr_init(&attr);
     cpu_set_t cpus;
@@ -151,7 +191,6 @@ int xTaskCreatePinnedToCore(TaskFunction_t function, const char* name, uint32_t,
         return rc;
     }
 
-    pthread_t thread;
     bool restoreNice = false;
     int savedNice = 0;
     pid_t self = pid_t(syscall(SYS_gettid));
@@ -170,12 +209,12 @@ int xTaskCreatePinnedToCore(TaskFunction_t function, const char* name, uint32_t,
             pthread_attr_destroy(&attr);
             return rc;
         }
-        rc = pthread_create(&thread, &attr, function, argument);
+        rc = pthread_create(thread, &attr, function, argument);
         if (rc == EPERM) {
             // No real-time rights on this machine (never on the unit): run it at normal priority.
             LOG_W("Thread", "%s: SCHED_FIFO %d refused, using normal scheduling\n", name, priority);
             pthread_attr_setinheritsched(&attr, PTHREAD_INHERIT_SCHED);
-            rc = pthread_create(&thread, &attr, function, argument);
+            rc = pthread_create(thread, &attr, function, argument);
         }
     } else if (priority >= 1) {
         errno = 0;
@@ -183,21 +222,35 @@ int xTaskCreatePinnedToCore(TaskFunction_t function, const char* name, uint32_t,
         if (setpriority(PRIO_PROCESS, id_t(self), -priority) != 0)
             LOG_W("Thread", "%s: nice %d refused\n", name, -priority);
         restoreNice = true;
-        rc = pthread_create(&thread, &attr, function, argument);
+        rc = pthread_create(thread, &attr, function, argument);
     } else {
-        rc = pthread_create(&thread, &attr, function, argument);
+        rc = pthread_create(thread, &attr, function, argument);
     }
+    if (restoreNice) setpriority(PRIO_PROCESS, id_t(self), savedNice);
+    pthread_attr_destroy(&attr);
+    return rc;
+}
 
+} // namespace
+
+int xTaskCreatePinnedToCore(TaskFunction_t function, const char* name, uint32_t, void* argument, int priority,
+                            TaskHandle_t* handle, unsigned core)
+{
+    init_task_management();
+
+    auto* start = new TaskStart{function, argument, taskGeneration.load(std::memory_order_acquire)};
+    liveTasks.fetch_add(1, std::memory_order_acq_rel);
+    pthread_t thread;
+    int rc = Scheduling::unitPriorities() ? createWithUnitPriorities(&thread, taskStart, start, name, priority, core)
+                                          : pthread_create(&thread, nullptr, taskStart, start);
     if (rc != 0) {
-        if (restoreNice) setpriority(PRIO_PROCESS, id_t(self), savedNice);
+        liveTasks.fetch_sub(1, std::memory_order_acq_rel);
+        delete start;
         LOG_E("Thread", "%s pthread_create error %d\n", name, rc);
-        pthread_attr_destroy(&attr);
         return rc;
     }
     pthread_setname_np(thread, name); // names over 15 characters are refused; the thread keeps running
-    if (restoreNice) setpriority(PRIO_PROCESS, id_t(self), savedNice);
     LOG_I("Thread", "%s create success\n", name);
-    pthread_attr_destroy(&attr);
     pthread_detach(thread);
     if (handle) *handle = thread;
     return 0;
@@ -223,4 +276,28 @@ TaskHandle_t xTaskGetCurrentTaskHandle()
 void vTaskDelay(uint32_t microseconds)
 {
     usleep(microseconds);
+    task_exit_point();
+}
+
+void task_exit_point()
+{
+    if (isTask && threadGeneration != taskGeneration.load(std::memory_order_acquire)) pthread_exit(nullptr);
+}
+
+bool task_end_all(uint32_t timeoutUs)
+{
+    taskGeneration.fetch_add(1, std::memory_order_acq_rel);
+    for (uint32_t waited = 0;; waited += 1000) {
+        if (liveTasks.load(std::memory_order_acquire) == 0) return true;
+        if (waited >= timeoutUs) return false;
+        {
+            // Wakes each from its delay or suspension, so that it reaches its exit point now.
+            std::lock_guard<std::mutex> lock(liveMutex);
+            for (pthread_t thread : liveThreads) {
+                if (SuspendSlot* slot = findSlot(thread)) slot->suspended.store(false, std::memory_order_release);
+                pthread_kill(thread, SIGUSR2);
+            }
+        }
+        usleep(1000);
+    }
 }

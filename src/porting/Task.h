@@ -2,14 +2,16 @@
 #include <cstdint>
 #include <pthread.h>
 
-// Threads under the microcontroller SDK's names. Every thread of the program is created here:
-// detached, named, pinned to one CPU, and scheduled by its priority:
+// Threads under the microcontroller SDK's names. Every thread of the program is created here,
+// detached and named. With the unit's priorities (always on the device, on the host only with
+// KESTRUN_REALTIME=1: see Scheduling) each is pinned to one CPU and scheduled by its priority:
 //   priority above 20: SCHED_FIFO at that priority (the audio and amp-model threads);
 //   1 to 20: normal scheduling at nice -priority;
 //   0 or below: inherited scheduling and nice value.
 // Core 1 runs on CPU 3, core 2 on CPU 2, core 3 on CPU 1, every other core on CPU 0. A machine that
 // lacks the CPU (pinned to the CPU modulo the online count) or refuses the real-time priority (normal
-// scheduling) still gets its thread, with a warning.
+// scheduling) still gets its thread, with a warning. Otherwise every thread inherits the caller's
+// scheduling and may run on any CPU.
 
 using TaskHandle_t = pthread_t;
 using TaskFunction_t = void* (*)(void*);
@@ -23,8 +25,16 @@ int vTaskSuspend(TaskHandle_t handle);
 int vTaskResume(TaskHandle_t handle);
 TaskHandle_t xTaskGetCurrentTaskHandle();
 
-// Sleeps a number of MICROSECONDS (not ticks): 10000 is 10 ms.
+// Sleeps a number of MICROSECONDS (not ticks): 10000 is 10 ms. Also an exit point (below).
 void vTaskDelay(uint32_t microseconds);
+
+// A test program runs all its tests in one process and ends the threads of one test before the
+// next: task_end_all asks every thread created here to end, wakes each from its delay or suspension,
+// and waits until all have gone (false when some did not within the time). A thread asked to end
+// leaves (pthread_exit, its destructors run) at its next vTaskDelay or task_exit_point; loops that
+// never delay call task_exit_point. The program itself never asks a thread to end.
+void task_exit_point();
+bool task_end_all(uint32_t timeoutUs);
 
 // Installs the suspend and resume signal handlers (thread creation does it too).
 void init_task_management();

@@ -1,6 +1,7 @@
 #include "EngineSupport.h"
 #include "audio/AudioProcessor.h"
 #include "params/NodeFloat.h"
+#include "support/ResetHooks.h"
 #include "support/TempRoot.h"
 
 #include <gtest/gtest.h>
@@ -47,6 +48,8 @@ bool waitFor(const std::function<bool()>& done, int ms, bool runFrames)
     }
     return true;
 }
+
+ResetHook traceReset([] { TraceBlock::trace().clear(); });
 
 } // namespace
 

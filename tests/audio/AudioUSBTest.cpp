@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <memory>
 
 namespace {
 
@@ -35,12 +36,13 @@ void fillFrame(float left, float right)
 SimulatedUsbHost& startUsb()
 {
     makeSystemTree();
-    static SimulatedUsbHost host;
-    alsa_set_backend(&host);
+    static std::unique_ptr<SimulatedUsbHost> host;
+    host = std::make_unique<SimulatedUsbHost>(); // a fresh host for each test of the process
+    alsa_set_backend(host.get());
     write_file(Paths::map(kStatePath), "configured\n");
     AudioUSB::initialize();
     AudioUSB::pollController();
-    return host;
+    return *host;
 }
 
 NodeEnum* node(const char* path)

@@ -71,10 +71,40 @@ bool realtimeAllowed()
     return rc == 0;
 }
 
+// KESTRUN_REALTIME=1 for the life of the object: the unit's priorities and CPUs on this host.
+struct UnitPriorities {
+    UnitPriorities() { setenv("KESTRUN_REALTIME", "1", 1); }
+    ~UnitPriorities() { unsetenv("KESTRUN_REALTIME"); }
+};
+
+void runProbe(Observed& o, int priority, unsigned core)
+{
+    ASSERT_EQ(xTaskCreatePinnedToCore(observe, "probe", 4096, &o, priority, nullptr, core), 0);
+    o.go = true;
+    waitFor(o.done);
+}
+
 } // namespace
+
+// By default the host asks for nothing: every thread runs like its creator, on any allowed CPU.
+TEST(Task, HostThreadsKeepTheCallersSchedulingAndCpus)
+{
+    int callerNice = getpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid)));
+    cpu_set_t allowed;
+    CPU_ZERO(&allowed);
+    sched_getaffinity(0, sizeof allowed, &allowed);
+    for (int priority : {59, 21, 3, 0}) {
+        Observed o;
+        runProbe(o, priority, 1);
+        EXPECT_EQ(o.policy, SCHED_OTHER) << priority;
+        EXPECT_EQ(o.nice, callerNice) << priority;
+        EXPECT_EQ(o.cpuCount, CPU_COUNT(&allowed)) << priority;
+    }
+}
 
 TEST(Task, PriorityMapsToNiceOrFifoAsSeenFromInsideTheThread)
 {
+    UnitPriorities unit;
     int callerNice = getpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid)));
     struct Case {
         int priority;
@@ -93,10 +123,7 @@ TEST(Task, PriorityMapsToNiceOrFifoAsSeenFromInsideTheThread)
     };
     for (const Case& c : cases) {
         Observed o;
-        TaskHandle_t handle{};
-        ASSERT_EQ(xTaskCreatePinnedToCore(observe, "probe", 4096, &o, c.priority, &handle, 0), 0);
-        o.go = true;
-        waitFor(o.done);
+        runProbe(o, c.priority, 0);
         EXPECT_EQ(o.policy, c.policy) << "priority " << c.priority;
         EXPECT_EQ(o.priority, c.schedPriority) << "priority " << c.priority;
         EXPECT_EQ(o.nice, c.nice) << "priority " << c.priority;
@@ -107,6 +134,7 @@ TEST(Task, PriorityMapsToNiceOrFifoAsSeenFromInsideTheThread)
 
 TEST(Task, CoreMapsToOneCpuOrItsFallback)
 {
+    UnitPriorities unit;
     const std::pair<unsigned, int> cases[] = {{1, 3}, {2, 2}, {3, 1}, {0, 0}, {4, 0}, {100, 0}, {unsigned(-1), 0}};
     for (auto [core, unitCpu] : cases) {
         EXPECT_EQ(task_core_to_cpu(core), unitCpu);
@@ -165,4 +193,32 @@ TEST(Task, SuspendStopsAndResumeContinuesEvenWhenResumeOvertakesSuspend)
     for (int i = 0; i < 1000 && spins.load() == before; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_GT(spins.load(), before);
     stopSpinner = true;
+}
+
+// Between two tests of one process every thread ends, also one that is suspended or sleeping long.
+TEST(Task, EndAllEndsSleepingAndSuspendedThreadsAndLetsNewOnesRun)
+{
+    std::atomic<int> alive{0};
+    auto sleeper = [](void* count) -> void* {
+        struct Alive {
+            std::atomic<int>& n;
+            ~Alive() { --n; }
+        } alive{*static_cast<std::atomic<int>*>(count)};
+        ++alive.n;
+        for (;;) vTaskDelay(2000000);
+    };
+    TaskHandle_t suspended{};
+    ASSERT_EQ(xTaskCreatePinnedToCore(sleeper, "sleeper", 0, &alive, 0, nullptr, 0), 0);
+    ASSERT_EQ(xTaskCreatePinnedToCore(sleeper, "suspended", 0, &alive, 0, &suspended, 0), 0);
+    for (int i = 0; i < 5000 && alive < 2; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    vTaskSuspend(suspended);
+
+    auto before = std::chrono::steady_clock::now();
+    EXPECT_TRUE(task_end_all(10000000));
+    EXPECT_EQ(alive.load(), 0) << "their destructors ran";
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::seconds(1)) << "woken, not waited for";
+
+    Observed o;
+    runProbe(o, 0, 0);
+    EXPECT_TRUE(o.done.load()) << "threads created afterwards run normally";
 }

@@ -17,5 +17,5 @@ ResetHook::ResetHook(void (*hook)())
 
 void run_reset_hooks()
 {
-    for (auto it = hooks().rbegin(); it != hooks().rend(); ++it) (*it)();
+    for (auto hook : hooks()) hook();
 }

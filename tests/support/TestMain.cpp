@@ -1,10 +1,12 @@
 // Test main: gives the process a fresh root folder before any test (and any static of the code under
 // test) looks at it, and removes it afterwards unless KESTRUN_KEEP_ROOT is set. When several tests
 // share the process, each one finds the root empty and the modules reset, as in a process of its own.
+#include "porting/Task.h"
 #include "support/ResetHooks.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
@@ -25,7 +27,15 @@ public:
         }
         first_ = false;
     }
-    void OnTestEnd(const testing::TestInfo&) override { run_reset_hooks(); }
+    // The test's threads end first, so that nothing runs while the modules are put back.
+    void OnTestEnd(const testing::TestInfo& test) override
+    {
+        if (!task_end_all(10000000)) {
+            std::fprintf(stderr, "%s.%s: its threads did not end within 10 s\n", test.test_suite_name(), test.name());
+            std::_Exit(4);
+        }
+        run_reset_hooks();
+    }
 
 private:
     std::string root_;

@@ -1,0 +1,6 @@
+#include "platform/Scheduling.h"
+
+bool Scheduling::unitPriorities()
+{
+    return true;
+}
