@@ -317,7 +317,10 @@ void* NamPlayer::playerThread(void* argument)
     flush_denormals();
     uint32_t finished = self->done.load(std::memory_order_relaxed);
     for (;;) {
-        while (self->wakeWord.load(std::memory_order_acquire) != 1) futex(&self->wakeWord, FUTEX_WAIT, 0);
+        while (self->wakeWord.load(std::memory_order_acquire) != 1) {
+            futex(&self->wakeWord, FUTEX_WAIT, 0);
+            task_exit_point();
+        }
         self->wakeWord.store(0, std::memory_order_relaxed);
         // The newest frame; a wake-up for a frame already taken runs nothing.
         const uint32_t frame = self->handed.load(std::memory_order_acquire);

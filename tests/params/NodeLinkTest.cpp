@@ -43,6 +43,7 @@ struct Tree {
 TEST(NodeLink, KnobStepsThroughLinkablePathsInTextOrder)
 {
     Tree t;
+    changes = 0;
     EXPECT_STREQ(t.link.getItemType(), "link");
     // Linkable paths in order: root\app\delay\mix, root\app\delay\time, root\app\gain.
     struct Step {

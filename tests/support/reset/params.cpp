@@ -1,5 +1,7 @@
 // The parameter layer as a fresh process finds it: no persisted items, the store closed (its folder
-// is emptied between tests), no unit selector or password node. Sources leave the registry themselves.
+// is emptied between tests), no unit selector or password node, no action queued and the action
+// thread to be started again (it ended with the test). Sources leave the registry themselves.
+#include "params/NodeAction.h"
 #include "params/NodeTemp.h"
 #include "params/Security.h"
 #include "params/Storage.h"
@@ -15,4 +17,6 @@ static ResetHook paramsReset([] {
     Security::password = nullptr;
     Security::initilized = false;
     Security::default_pwd.set("");
+    NodeAction::action_queue.clear();
+    NodeAction::actionInitialized.store(false);
 });
