@@ -102,7 +102,6 @@ TEST(System, AliasSurvivesARestart)
     char* argv[] = {self.data(), filter.data(), nullptr};
     pid_t pid;
     ASSERT_EQ(posix_spawn(&pid, self.c_str(), nullptr, nullptr, argv, environ), 0);
-    unsetenv("KESTRUN_PREVIOUS_ROOT");
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     ASSERT_TRUE(WIFEXITED(status));

@@ -1,6 +1,7 @@
 // Test main: gives the process a fresh root folder before any test (and any static of the code under
 // test) looks at it, and removes it afterwards unless KESTRUN_KEEP_ROOT is set. When several tests
-// share the process, each one finds the root empty and the modules reset, as in a process of its own.
+// share the process, each one finds the root empty, the environment and the modules as they were,
+// and no thread of an earlier test, as in a process of its own.
 #include "porting/Task.h"
 #include "support/ResetHooks.h"
 
@@ -11,12 +12,20 @@
 #include <filesystem>
 #include <string>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
+std::vector<std::string> environment()
+{
+    std::vector<std::string> variables;
+    for (char** entry = environ; *entry; ++entry) variables.emplace_back(*entry);
+    return variables;
+}
+
 class FreshStart : public testing::EmptyTestEventListener {
 public:
-    explicit FreshStart(std::string root) : root_(std::move(root)) {}
+    explicit FreshStart(std::string root) : root_(std::move(root)), environment_(environment()) {}
     // Emptied when the next test starts, so that KESTRUN_KEEP_ROOT keeps the last test's files.
     void OnTestStart(const testing::TestInfo&) override
     {
@@ -35,10 +44,19 @@ public:
             std::_Exit(4);
         }
         run_reset_hooks();
+        // The variables a test set (audio files, ports, addresses, launcher marks) go with it.
+        if (environment() != environment_) {
+            clearenv();
+            for (const std::string& variable : environment_) {
+                size_t equals = variable.find('=');
+                setenv(variable.substr(0, equals).c_str(), variable.substr(equals + 1).c_str(), 1);
+            }
+        }
     }
 
 private:
     std::string root_;
+    std::vector<std::string> environment_;
     bool first_ = true;
 };
 

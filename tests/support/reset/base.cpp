@@ -1,12 +1,10 @@
-// The base layer as a fresh process finds it: no system tree, no launcher decision (nor its
-// APP_CALLED mark), no upload under way, no board, empty statistics.
+// The base layer as a fresh process finds it: no system tree, no launcher decision, no upload under
+// way, no board, empty statistics.
 #include "base/Board.h"
 #include "base/Debug.h"
 #include "base/System.h"
 #include "base/Update.h"
 #include "support/ResetHooks.h"
-
-#include <cstdlib>
 
 static ResetHook baseReset([] {
     System::root = System::app = System::system = nullptr;
@@ -16,7 +14,6 @@ static ResetHook baseReset([] {
     Update::update_bytes = Update::received_bytes = 0;
     Update::update_handle.reset();
     Update::batch_size = 2048;
-    unsetenv("APP_CALLED");
     Board::board = nullptr;
     Debug::main_cycle = {};
     for (auto& record : Debug::n_cycles) record = {};
