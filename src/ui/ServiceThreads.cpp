@@ -91,6 +91,14 @@ void event_tasks_pass()
     Storage::tasks();
 }
 
+void service_threads_reset()
+{
+    passCount = 0;
+    boardStarted.store(false);
+    tickTime = 0;
+    tickStarted = false;
+}
+
 void* event_tasks(void*)
 {
     Board::initialize();

@@ -23,3 +23,5 @@ void waitModal();
 int system_tasks_loop();
 // One eventTasks pass without its sleep, after the board has been started (what event_tasks repeats).
 void event_tasks_pass();
+// Back to the start: no pass counted, board and tick not started (test programs, between tests).
+void service_threads_reset();

@@ -80,6 +80,7 @@ protected:
     void TearDown() override
     {
         clear_stack();
+        journal.clear();
         UiTest::TearDown();
     }
 };

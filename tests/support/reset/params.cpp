@@ -1,6 +1,7 @@
 // The parameter layer as a fresh process finds it: no persisted items, the store closed (its folder
 // is emptied between tests), no unit selector or password node, no action queued and the action
-// thread to be started again (it ended with the test). Sources leave the registry themselves.
+// thread to be started again (it ended with the test), no control source.
+#include "params/Control.h"
 #include "params/NodeAction.h"
 #include "params/NodeTemp.h"
 #include "params/Security.h"
@@ -8,6 +9,7 @@
 #include "support/ResetHooks.h"
 
 static ResetHook paramsReset([] {
+    Control::sources.clear();
     Storage::items.clear();
     Storage::it = 0;
     Storage::delay = 0;
