@@ -220,6 +220,7 @@ TEST_F(ChainTest, PresetPositionKnobsStepPresetListLevelAndVolume)
     EXPECT_EQ(t.preset->getValue(), "p2");
 
     // Edited: asks first. "Back" keeps it, "Save" stores the edit under the current name.
+    std::this_thread::sleep_for(std::chrono::microseconds(5)); // an edit in the load's microsecond is none
     t.gain->setValue(9);
     send({41, PRESS, CLICK});
     EXPECT_EQ(t.preset->getValue(), "p2");
@@ -227,6 +228,7 @@ TEST_F(ChainTest, PresetPositionKnobsStepPresetListLevelAndVolume)
     send({41, UP, UP, PRESS, CLICK});
     EXPECT_EQ(t.preset->getValue(), "p2");
     EXPECT_FALSE(t.preset->isEdited());
+    std::this_thread::sleep_for(std::chrono::microseconds(5));
     t.gain->setValue(1);
     send({41, UP, PRESS, CLICK}); // "Ok": changes anyway
     EXPECT_EQ(t.preset->getValue(), "p1");

@@ -266,7 +266,10 @@ TEST_F(EventDispatcherTest, BroadcastFromAnotherThreadWhileScreensOpenAndClose)
     for (int i = 0; i < 20000 || (broadcasts < 1000 && esp_timer_get_time() - t0 < 10000000); i++) {
         new Counter;
         EventDispatcher::addEvent(2);
-        EXPECT_EQ(EventDispatcher::dispatch(), 0);
+        // A call that finds its 10 ms spent (the thread was descheduled) leaves the close queued.
+        int calls = 1;
+        while (EventDispatcher::dispatch() != 0 && calls < 1000) ++calls;
+        ASSERT_LT(calls, 1000);
     }
     stop = true;
     ticker.join();
