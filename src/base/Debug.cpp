@@ -2,6 +2,7 @@
 
 #include "porting/Clock.h"
 #include "porting/Log.h"
+#include "porting/LogOnce.h"
 #include "porting/Task.h"
 
 Debug::Record Debug::main_cycle;
@@ -91,8 +92,13 @@ void info_print()
 
 void* info_tasks(void*)
 {
+    // Printed when an overrun count has moved (and at start), not every 2 s: an idle unit's log would
+    // fill with the same three lines. The lines carry the counts.
+    LogOnce statistics;
     for (;;) {
-        info_print();
+        int64_t overruns = Debug::get_overrun_cnt();
+        for (int i = 0; i < Debug::kRecords; ++i) overruns += Debug::get_overrun_cnt_n(i);
+        if (statistics.changed(overruns)) info_print();
         vTaskDelay(2000000);
     }
     return nullptr;

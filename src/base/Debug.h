@@ -4,8 +4,9 @@
 // Run-time statistics of the audio frame loop (the main record) and of up to eight numbered worker
 // loops (the amp-model players), in ticks of xthal_get_ccount (nanoseconds, low 32 bits). Each record
 // is written by its own loop (cycle_start at the start of a frame, cycle_measure after processing:
-// one clock read, no allocation, lock or output) and read by "infoTasks", which prints them every
-// 2 s. The max/min readers reset what they return.
+// one clock read, no allocation, lock or output) and read by "infoTasks", which prints them when
+// an overrun count moved. The max/min readers reset what they return (so a printed maximum spans the
+// time since the last print).
 class Debug {
 public:
     struct Record {
@@ -48,7 +49,8 @@ public:
     static Record n_cycles[kRecords];
 };
 
-// Body of the "infoTasks" thread: prints the three statistics lines every 2 s, forever.
+// Body of the "infoTasks" thread: every 2 s, forever, prints the three statistics lines when an
+// overrun count has changed since the last print (and on the first pass).
 void* info_tasks(void*);
 // One pass of it (the three lines), without the sleep.
 void info_print();

@@ -4,6 +4,7 @@
 #include "platform/Shell.h"
 #include "porting/Clock.h"
 #include "porting/Log.h"
+#include "porting/LogOnce.h"
 #include "porting/Mac.h"
 #include "porting/Task.h"
 
@@ -63,6 +64,8 @@ GattAdapter* default_adapter = nullptr;
 GattAdvertisement* advertisement = nullptr;
 GattApplication* app = nullptr;
 GattDevice* connected_device = nullptr;
+// Without an adapter the supervisor's error would repeat every 5 s for ever ("comTasks" only).
+LogOnce supervisorLog{"Ble Supervisor"};
 
 int64_t now()
 {
@@ -379,6 +382,7 @@ int ble_start(const char* name)
     const char* end = nullptr;
     if (!g_utf8_validate(ble_device_name, -1, &end)) ble_device_name[end - ble_device_name] = '\0';
     LOG_I("BLE", "%s\n", ble_device_name);
+    supervisorLog = LogOnce("Ble Supervisor");
     context = g_main_context_new();
     xTaskCreatePinnedToCore(nimble_tasks, "nimble_tasks", 4096, nullptr, 0, nullptr, 0);
     ble_initialized = true;
@@ -417,11 +421,9 @@ void ble_supervisor()
     int64_t time = now();
     if (time - supervisor_time <= kSupervisorPeriod) return;
     supervisor_time = time;
-    if (ble_advertisment) return;
-    if (!advertisingReady) {
-        LOG_E("Ble Supervisor", "Error in adapter or advertisment\n");
-        return;
-    }
+    const bool failing = !ble_advertisment && !advertisingReady;
+    if (supervisorLog.changed(failing) && failing) LOG_E("Ble Supervisor", "Error in adapter or advertisment\n");
+    if (ble_advertisment || failing) return;
     g_main_context_invoke(context, supervisorStart, nullptr);
 }
 

@@ -27,13 +27,14 @@ void applyRaw(termios& tio)
 int64_t Serial::lastOpen = 0;
 bool Serial::lastOpenSet = false;
 
-void open_port(const char* path, int* fd)
+void open_port(const char* path, int* fd, LogOnce* failures)
 {
     *fd = open(Paths::map(path).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (*fd < 0) {
-        LOG_E(TAG, "%s - error\n", path);
+        if (!failures || failures->changed(errno)) LOG_E(TAG, "%s - error\n", path);
         return;
     }
+    if (failures) failures->changed(0);
     LOG_I(TAG, "%s - making serial port raw\n", path);
     termios tio {};
     if (tcgetattr(*fd, &tio) == 0) {
@@ -99,7 +100,7 @@ void Serial::tasks()
     }
     if (fd < 0 && now - lastOpen > kReopenPeriod) {
         lastOpen = now;
-        open_port(path, &fd);
+        open_port(path, &fd, &openFailures);
     }
 
     if (count > 0) receive(count);

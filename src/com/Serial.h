@@ -1,5 +1,6 @@
 #pragma once
 #include "com/ComInterface.h"
+#include "porting/LogOnce.h"
 
 #include <cstdint>
 #include <string>
@@ -38,6 +39,7 @@ private:
     // A request longer than the buffer is being dropped up to its NUL, so that its tail is never
     // taken for a request of its own.
     bool discarding = false;
+    LogOnce openFailures{"Serial"};
 
     // Time of the last open attempt (microseconds); set on the first pass.
     static int64_t lastOpen;
@@ -47,8 +49,9 @@ private:
     void hangUp();
 };
 
-// Opens the tty without blocking and makes it raw; stores the descriptor (negative on failure).
-void open_port(const char* path, int* fd);
+// Opens the tty without blocking and makes it raw; stores the descriptor (negative on failure). A
+// caller that retries passes `failures`, so that a port missing for hours is reported once.
+void open_port(const char* path, int* fd, LogOnce* failures = nullptr);
 // The terminal settings of open_port for an open descriptor: tcgetattr's result when it fails, else
 // tcsetattr's.
 int make_port_raw(int fd);

@@ -15,6 +15,8 @@
 
 namespace {
 const char* TAG = "Wifi";
+// The set-up steps whose failures Wifi::setupLog tells apart (with the errno).
+enum SetupStep { kSocketStep = 1, kBindStep, kListenStep };
 
 int64_t now_us()
 {
@@ -86,9 +88,10 @@ void Wifi::serverStep()
         bindAddress.sin_addr.s_addr = htonl(TcpEndpoint::bindAddress());
         listenSocket = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (listenSocket < 0) {
-            LOG_E(TAG, "Unable to create listen socket: errno %d\n", errno);
+            const int error = errno;
+            if (setupFailed(kSocketStep, error)) LOG_E(TAG, "Unable to create listen socket: errno %d\n", error);
         } else {
-            LOG_I(TAG, "Listen socket created\n");
+            if (setupLog.state() == 0) LOG_I(TAG, "Listen socket created\n");
             serverState = kConfigure;
         }
         resetSlots();
@@ -99,15 +102,18 @@ void Wifi::serverStep()
         setsockopt(listenSocket, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
         if (!setNonBlocking(listenSocket)) LOG_E(TAG, "Can not set server not blocking %d\n", errno);
         if (bind(listenSocket, reinterpret_cast<sockaddr*>(&bindAddress), sizeof bindAddress) != 0) {
-            LOG_E(TAG, "Listen socket unable to bind: errno %d\n", errno);
+            const int error = errno;
+            if (setupFailed(kBindStep, error)) LOG_E(TAG, "Listen socket unable to bind: errno %d\n", error);
             serverState = kError;
             break;
         }
         if (listen(listenSocket, 1) != 0) {
-            LOG_E(TAG, "Error occurred during listen: errno %d\n", errno);
+            const int error = errno;
+            if (setupFailed(kListenStep, error)) LOG_E(TAG, "Error occurred during listen: errno %d\n", error);
             serverState = kError;
             break;
         }
+        setupLog.changed(0);
         serverState = kServe;
         break;
     }
@@ -148,6 +154,11 @@ void Wifi::serverStep()
         serverState = kCreate;
         break;
     }
+}
+
+bool Wifi::setupFailed(int step, int error)
+{
+    return setupLog.changed(int64_t(step) << 32 | uint32_t(error));
 }
 
 void Wifi::serveSlot(Slot& slot, int64_t now)

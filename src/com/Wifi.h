@@ -1,5 +1,6 @@
 #pragma once
 #include "com/ComInterface.h"
+#include "porting/LogOnce.h"
 
 #include <array>
 #include <atomic>
@@ -81,6 +82,10 @@ private:
     // Server fields.
     int port;
     int serverState = kCreate;
+    // The server retries its set-up every few passes (a port taken by another program): each failure
+    // is logged once, by the step and errno it failed with, until the server serves.
+    LogOnce setupLog{"Wifi"};
+    bool setupFailed(int step, int error);
     int listenSocket = -1;
     sockaddr_in bindAddress {};
     std::array<Slot, kSlots> slots;

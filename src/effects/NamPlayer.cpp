@@ -237,7 +237,9 @@ bool NamPlayer::compile()
     metaIn->setValue(inputAdjustment);
     metaOut->setValue(outputAdjustment);
 
-    if (pendingOverruns.exchange(0, std::memory_order_relaxed) > 0)
+    // Once per run of late frames, not once per pass: a slow machine would fill the log.
+    const uint32_t overruns = pendingOverruns.exchange(0, std::memory_order_relaxed);
+    if (overrunLog.changed(overruns > 0, overruns) && overruns > 0)
         LOG_E(kTag, "CPU Overrun %d %d\n", kWarmUpFrames, instanceIndex);
     return false;
 }
@@ -249,7 +251,8 @@ bool NamPlayer::exec(AudioBlock* block, AudioFrame frame)
     const bool late = handed != self->done.load(std::memory_order_acquire);
     if (self->warmUpCount < kWarmUpFrames) {
         ++self->warmUpCount;
-    } else if (late) {
+    } else if (late && self->enabled.load(std::memory_order_relaxed)) {
+        // A player that is off plays nothing of the worker's: a late worker costs it nothing.
         self->pendingOverruns.fetch_add(1, std::memory_order_relaxed);
         Debug::add_overrun_cnt_n(self->instanceIndex);
     }

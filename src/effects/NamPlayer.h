@@ -3,6 +3,7 @@
 #include "dsp/QuadBiquad.h"
 #include "effects/BlockHelpers.h"
 #include "params/SharedSnapshot.h"
+#include "porting/LogOnce.h"
 #include "porting/Task.h"
 
 #include <atomic>
@@ -142,4 +143,5 @@ private:
     std::atomic<bool> refreshAdjustments{false};
     // Late frames counted on the audio thread, reported by compile (the audio thread prints nothing).
     std::atomic<uint32_t> pendingOverruns{0};
+    LogOnce overrunLog{"NamPlayer"}; // compile thread
 };

@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <poll.h>
 #include <thread>
 #include <unistd.h>
@@ -100,7 +101,7 @@ TEST(Serial, OverlongRequestIsDroppedThroughItsNul)
     EXPECT_EQ(bench.collect(100), withNul(kNameFragment));
 }
 
-TEST(Serial, ClosedPortIsRetriedEveryTwoSeconds)
+TEST(Serial, ClosedPortIsRetriedEveryTwoSecondsAndReportedOnce)
 {
     TestTree tree;
     Serial serial(tree.root, kTty, 0, 0);
@@ -110,16 +111,29 @@ TEST(Serial, ClosedPortIsRetriedEveryTwoSeconds)
     EXPECT_EQ(idle.text(), "");
 
     serial.initialize();
+    const auto start = Clock::now();
+    auto runUntil = [&](Clock::time_point end) {
+        while (Clock::now() < end) {
+            serial.tasks();
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    };
     StdoutCapture capture;
-    auto end = Clock::now() + std::chrono::milliseconds(4500);
-    while (Clock::now() < end) {
-        serial.tasks();
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    std::string log = capture.text();
-    size_t failures = 0;
-    for (size_t at = log.find("ERROR (Serial): /dev/ttyGS0 - error\n"); at != std::string::npos;
-         at = log.find("ERROR (Serial): /dev/ttyGS0 - error\n", at + 1))
-        ++failures;
-    EXPECT_EQ(failures, 2u) << log;
+    runUntil(start + std::chrono::milliseconds(4500));
+    // Plugged in, the port opens at the next attempt, at most 2 s later (6 s leave room for a loaded
+    // machine).
+    int computer = SerialPort::plug(kTty);
+    runUntil(Clock::now() + std::chrono::seconds(6));
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    SerialPort::unplug(computer, kTty);
+
+    const std::string log = capture.text();
+    const std::string failure = "ERROR (Serial): /dev/ttyGS0 - error\n";
+    ASSERT_EQ(log.find(failure), 0u) << log;
+    EXPECT_EQ(log.find(failure, 1), std::string::npos) << log;
+    EXPECT_NE(log.find("I (Serial): /dev/ttyGS0 - load complete\n"), std::string::npos) << log;
+    // Attempts are at least 2 s apart, the first 2 s after the first pass.
+    unsigned repeats = 0;
+    std::sscanf(log.c_str() + failure.size(), "I (Serial): previous message repeated %u times", &repeats);
+    EXPECT_LE(2.0 * (repeats + 2), seconds) << log;
 }

@@ -13,6 +13,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sstream>
 #include <thread>
 #include <unistd.h>
 
@@ -198,6 +199,40 @@ TEST(WifiServer, BadClientsDoNotHoldTheServer)
     EXPECT_EQ(server.tree.alias->getValue(), "");
     EXPECT_EQ(ask(a, "read root\\sys\\_name"), withNul(kNameFragment));
     close(a);
+}
+
+// A port that another program holds: the server retries every few passes and says so once, with the
+// number of failed attempts when the port is free again.
+TEST(WifiServer, TakenPortIsReportedOnceAndServedWhenFree)
+{
+    const int port = freePort();
+    int holder = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a {};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(bind(holder, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+    ASSERT_EQ(listen(holder, 1), 0);
+    setenv("KESTRUN_TCP_PORT", std::to_string(port).c_str(), 1);
+    TestTree tree;
+    auto* wifi = new Wifi(tree.root, tree.name, 8080); // its join thread ends with the test
+    wifi->initialize();
+
+    StdoutCapture capture;
+    for (int pass = 0; pass < 300; ++pass) wifi->tasks();
+    close(holder);
+    for (int pass = 0; pass < 10 && wifi->getServerState() != 2; ++pass) wifi->tasks();
+    EXPECT_EQ(wifi->getServerState(), 2) << "serving";
+    const std::string expected = "I (Wifi): Listen socket created\n"
+                                 "ERROR (Wifi): Listen socket unable to bind: errno " + std::to_string(EADDRINUSE) + "\n"
+                                 "I (Wifi): previous message repeated ";
+    // The server's lines only (the join thread announces the service meanwhile).
+    std::istringstream lines(capture.text());
+    std::string log;
+    for (std::string line; std::getline(lines, line);)
+        if (line.find(" (Wifi): ") != std::string::npos) log += line + "\n";
+    EXPECT_EQ(log.rfind(expected, 0), 0u) << log;
+    EXPECT_EQ(log.find('\n', expected.size()), log.size() - 1) << log;
 }
 
 TEST(WifiJoin, NodesServiceFileAndStateMirror)

@@ -371,7 +371,23 @@ TEST(NamPlayer, LateWorkerMutesTheFrameAndIsReportedAfterWarmUp)
     StdoutCapture after;
     rig.player->compile();
     rig.player->compile();
-    EXPECT_EQ(after.text(), "ERROR (NamPlayer): CPU Overrun 2 0\n");
+    // A run of late passes is reported once, with its length when it ends.
+    for (int pass = 0; pass < 3; ++pass) {
+        lateFrame();
+        rig.player->compile();
+    }
+    rig.player->compile();
+    EXPECT_EQ(after.text(), "ERROR (NamPlayer): CPU Overrun 2 0\nERROR (NamPlayer): CPU Overrun 2 0\n"
+                            "I (NamPlayer): previous message repeated 2 times\n");
+
+    // Switched off, the player plays nothing of its worker's: a late worker is no overrun.
+    setNode(rig.folder, "on_off", "\"OFF\"");
+    rig.player->compile();
+    StdoutCapture off;
+    lateFrame();
+    rig.player->compile();
+    EXPECT_EQ(off.text(), "");
+    EXPECT_EQ(Debug::get_overrun_cnt_n(0), 4u);
 }
 
 // Model slots follow their list elements: a rewritten element is rebuilt (the old model plays until
