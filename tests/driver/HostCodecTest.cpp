@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <pthread.h>
+#include <sched.h>
 
 namespace {
 
@@ -285,6 +287,40 @@ TEST(HostCodec, RealTimePaceSleepsBetweenFrames)
     EXPECT_GE(wall, 0.0996); // the 300th frame is due 299 frame times after start()
     EXPECT_LT(wall, 2.0);
     EXPECT_LT(cpu, wall / 2); // sleeping, not spinning
+}
+
+// The fast pace never sleeps: an audio thread at a real-time priority (KESTRUN_REALTIME=1) would hold
+// its CPU for good, so start() puts it back to normal scheduling.
+TEST(HostCodec, FastPaceRunsTheAudioThreadAtNormalPriority)
+{
+    struct Probe {
+        HostCodec codec {config("silence", nullptr, "fast")};
+        int policyBefore = -1, policyAfter = -1;
+    } probe;
+    ASSERT_TRUE(probe.codec.initialize());
+    pthread_attr_t attr;
+    pthread_attr_init(&attr);
+    pthread_attr_setinheritsched(&attr, PTHREAD_EXPLICIT_SCHED);
+    pthread_attr_setschedpolicy(&attr, SCHED_FIFO);
+    sched_param param {};
+    param.sched_priority = 59;
+    pthread_attr_setschedparam(&attr, &param);
+    pthread_t thread;
+    auto body = [](void* data) -> void* {
+        auto* p = static_cast<Probe*>(data);
+        sched_param current {};
+        pthread_getschedparam(pthread_self(), &p->policyBefore, &current);
+        p->codec.start(nullptr);
+        pthread_getschedparam(pthread_self(), &p->policyAfter, &current);
+        return nullptr;
+    };
+    const int rc = pthread_create(&thread, &attr, body, &probe);
+    pthread_attr_destroy(&attr);
+    if (rc == EPERM) GTEST_SKIP() << "no real-time rights here";
+    ASSERT_EQ(rc, 0);
+    pthread_join(thread, nullptr);
+    EXPECT_EQ(probe.policyBefore, SCHED_FIFO);
+    EXPECT_EQ(probe.policyAfter, SCHED_OTHER);
 }
 
 TEST(HostCodec, BoardCodecOfTheHostBuildComesFromTheEnvironment)
