@@ -179,7 +179,8 @@ std::string Computer::receive(int ms, bool untilNul, int quietMs)
     for (;;) {
         if (untilNul && !got.empty() && got.back() == '\0') break;
         int wait = msLeft(end_);
-        if (quietMs > 0 && wait > quietMs) wait = quietMs;
+        // The quiet time counts once the answer has begun: a loaded machine may take longer to start.
+        if (quietMs > 0 && !got.empty() && wait > quietMs) wait = quietMs;
         pollfd p {end, POLLIN, 0};
         if (wait == 0 || ::poll(&p, 1, wait) <= 0) break;
         char chunk[65536];

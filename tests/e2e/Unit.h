@@ -55,8 +55,8 @@ public:
     void unplug();
     int fd() const { return end; }
     void send(const std::string& bytes);
-    // Everything that arrives until `quietMs` milliseconds pass without a byte, or one reply when
-    // `untilNul` (its NUL included), within `ms` milliseconds at most.
+    // Everything that arrives until `quietMs` milliseconds pass without a byte once bytes came, or one
+    // reply when `untilNul` (its NUL included), within `ms` milliseconds at most.
     std::string receive(int ms, bool untilNul = true, int quietMs = 0);
     std::string ask(const std::string& request, int ms = 4000)
     {
