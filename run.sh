@@ -4,7 +4,9 @@ set -euo pipefail
 cd "$(dirname "$0")"
 . scripts/common.sh
 install_packages
-configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+# Only what is run: the program and the amp-model tool (test.sh builds the rest).
+configure_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake --build build --target kestrun nam-run
 
 export KESTRUN_ROOT=${KESTRUN_ROOT:-$HOME/.local/state/kestrun}
 mkdir -p "$KESTRUN_ROOT"

@@ -3,7 +3,7 @@
 KESTRUN_PACKAGES=(
   build-essential cmake ninja-build ccache pkg-config
   libasound2-dev zlib1g-dev libglib2.0-dev libbluetooth-dev libconcurrentqueue-dev
-  libeigen3-dev nlohmann-json3-dev libfreetype-dev libpng-dev fonts-dejavu-core
+  libeigen3-dev nlohmann-json3-dev libfreetype-dev libpng-dev fonts-dejavu-core fonts-dejavu-extra
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   dbus-daemon python3 python3-dbus python3-gi
 )
@@ -21,11 +21,15 @@ install_packages() {
   fi
 }
 
-# configure_and_build DIR [cmake options...]
-configure_and_build() {
+# configure_build DIR [cmake options...]
+configure_build() {
   local dir=$1; shift
   local launcher=()
   command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
   cmake -S . -B "$dir" -G Ninja "${launcher[@]}" "$@"
-  cmake --build "$dir"
+}
+
+# configure_and_build DIR [cmake options...]: everything (program, tools, tests, benchmarks).
+configure_and_build() {
+  configure_build "$@" && cmake --build "$1"
 }

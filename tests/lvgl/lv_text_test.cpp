@@ -1,5 +1,6 @@
 // Text: UTF-8 decoding, line breaking and dots, and the colour helpers the theme uses.
 #include "LvglTest.h"
+#include "support/TempRoot.h"
 
 #include <string>
 
@@ -90,6 +91,18 @@ TEST_F(TextTest, FontSizesGrowAndGlyphsAdvance)
         prev_w = w;
     }
     EXPECT_EQ(lv_font_get_glyph_width(&lv_font_montserrat_14, '\t', 0), lv_font_get_glyph_width(&lv_font_montserrat_14, ' ', 0));
+}
+
+// A font file that is not there: its letters have no glyphs, and one line names the file.
+TEST_F(TextTest, MissingFontFileIsNamedOnce)
+{
+    const lv_font_ttf_dsc_t missing_dsc = {"kestrun-no-such-font.ttf", 12};
+    lv_font_t missing = lv_font_montserrat_14;
+    missing.dsc = &missing_dsc;
+    StdoutCapture out;
+    EXPECT_EQ(lv_font_get_glyph_width(&missing, 'A', 0), 0);
+    EXPECT_EQ(lv_font_get_glyph_width(&missing, 'B', 0), 0);
+    EXPECT_EQ(out.text(), "ERROR (Font): cannot open font file /usr/share/fonts/truetype/dejavu/kestrun-no-such-font.ttf\n");
 }
 
 TEST_F(TextTest, ColourHelpers)

@@ -114,7 +114,8 @@ FT_Face face_for(const char * file)
     if(it != faces.end()) return it->second;
     FT_Face face = nullptr;
     if(library() == nullptr || FT_New_Face(library(), path.c_str(), 0, &face) != 0) {
-        std::fprintf(stderr, "lvgl: cannot open font %s\n", path.c_str());
+        /* Once per file (the failure is kept): every text set in it is drawn blank. */
+        std::printf("ERROR (Font): cannot open font file %s\n", path.c_str());
         face = nullptr;
     }
     faces[path] = face;
