@@ -92,13 +92,13 @@ void info_print()
 
 void* info_tasks(void*)
 {
-    // Printed when an overrun count has moved (and at start), not every 2 s: an idle unit's log would
-    // fill with the same three lines. The lines carry the counts.
+    // Printed at start and when the overruns reach their 1st, 2nd, 4th... (the lines carry the
+    // counts), not every 2 s: the log of a unit left on, or of a loaded PC, would fill with them.
     LogOnce statistics;
-    for (;;) {
-        int64_t overruns = Debug::get_overrun_cnt();
+    for (bool first = true;; first = false) {
+        uint64_t overruns = Debug::get_overrun_cnt();
         for (int i = 0; i < Debug::kRecords; ++i) overruns += Debug::get_overrun_cnt_n(i);
-        if (statistics.changed(overruns)) info_print();
+        if (statistics.reached(overruns) || first) info_print();
         vTaskDelay(2000000);
     }
     return nullptr;

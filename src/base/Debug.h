@@ -4,8 +4,8 @@
 // Run-time statistics of the audio frame loop (the main record) and of up to eight numbered worker
 // loops (the amp-model players), in ticks of xthal_get_ccount (nanoseconds, low 32 bits). Each record
 // is written by its own loop (cycle_start at the start of a frame, cycle_measure after processing:
-// one clock read, no allocation, lock or output) and read by "infoTasks", which prints them when
-// an overrun count moved. The max/min readers reset what they return (so a printed maximum spans the
+// one clock read, no allocation, lock or output) and read by "infoTasks", which prints them as the
+// overruns grow. The max/min readers reset what they return (so a printed maximum spans the
 // time since the last print).
 class Debug {
 public:
@@ -49,8 +49,8 @@ public:
     static Record n_cycles[kRecords];
 };
 
-// Body of the "infoTasks" thread: every 2 s, forever, prints the three statistics lines when an
-// overrun count has changed since the last print (and on the first pass).
+// Body of the "infoTasks" thread: every 2 s, forever, prints the three statistics lines on the first
+// pass and when the overruns of all records together reach a new power of two.
 void* info_tasks(void*);
 // One pass of it (the three lines), without the sleep.
 void info_print();

@@ -237,10 +237,9 @@ bool NamPlayer::compile()
     metaIn->setValue(inputAdjustment);
     metaOut->setValue(outputAdjustment);
 
-    // Once per run of late frames, not once per pass: a slow machine would fill the log.
-    const uint32_t overruns = pendingOverruns.exchange(0, std::memory_order_relaxed);
-    if (overrunLog.changed(overruns > 0, overruns) && overruns > 0)
-        LOG_E(kTag, "CPU Overrun %d %d\n", kWarmUpFrames, instanceIndex);
+    // At the 1st, 2nd, 4th... late frame, not once per pass: a slow machine would fill the log.
+    overrunTotal += pendingOverruns.exchange(0, std::memory_order_relaxed);
+    if (overrunLog.reached(overrunTotal)) LOG_E(kTag, "CPU Overrun %d %d\n", kWarmUpFrames, instanceIndex);
     return false;
 }
 

@@ -143,5 +143,7 @@ private:
     std::atomic<bool> refreshAdjustments{false};
     // Late frames counted on the audio thread, reported by compile (the audio thread prints nothing).
     std::atomic<uint32_t> pendingOverruns{0};
-    LogOnce overrunLog{"NamPlayer"}; // compile thread
+    // Compile thread: late frames so far, and their log.
+    uint64_t overrunTotal = 0;
+    LogOnce overrunLog{"NamPlayer"};
 };

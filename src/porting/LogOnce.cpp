@@ -2,6 +2,8 @@
 
 #include "porting/Log.h"
 
+#include <bit>
+
 bool LogOnce::changed(int64_t state, uint64_t times)
 {
     if (started_ && state == state_) {
@@ -14,4 +16,11 @@ bool LogOnce::changed(int64_t state, uint64_t times)
     state_ = state;
     repeats_ = times > 0 ? times - 1 : 0;
     return true;
+}
+
+bool LogOnce::reached(uint64_t total)
+{
+    const uint64_t added = total - total_;
+    total_ = total;
+    return changed(std::bit_width(total), added) && total > 0;
 }

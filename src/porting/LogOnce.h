@@ -15,6 +15,10 @@ public:
     // One pass in `state`, standing for `times` occurrences. True on the first pass and whenever
     // the state differs from the previous pass's.
     bool changed(int64_t state, uint64_t times = 1);
+    // For events that are only ever counted (overruns), given their running total: the state is the
+    // total's order of magnitude, so the caller logs at the 1st, 2nd, 4th, 8th... event and a steady
+    // trickle writes a few lines a day rather than one per event. False while the total is 0.
+    bool reached(uint64_t total);
     // The state of the latest pass (0 before the first).
     int64_t state() const { return state_; }
 
@@ -23,4 +27,5 @@ private:
     bool started_ = false;
     int64_t state_ = 0;
     uint64_t repeats_ = 0;
+    uint64_t total_ = 0;
 };

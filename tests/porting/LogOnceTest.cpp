@@ -31,6 +31,17 @@ TEST(LogOnce, LogsChangesAndCountsRepeatsOfConditions)
     EXPECT_EQ(out.text(), "I (Test): previous message repeated 4 times\n"
                           "I (Test): previous message repeated 1 times\n");
 
+    // A growing count: its 1st, 2nd, 4th, 8th... event are logged.
+    LogOnce count("Count");
+    std::vector<uint64_t> logged;
+    StdoutCapture counted;
+    for (uint64_t total : {0, 0, 1, 1, 2, 3, 3, 7, 8, 9, 15, 16})
+        if (count.reached(total)) logged.push_back(total);
+    EXPECT_EQ(logged, (std::vector<uint64_t>{1, 2, 7, 8, 16}));
+    EXPECT_EQ(counted.text(), "I (Count): previous message repeated 1 times\n" // the 3rd
+                              "I (Count): previous message repeated 3 times\n" // the 5th to 7th
+                              "I (Count): previous message repeated 7 times\n");
+
     LogOnce untagged;
     StdoutCapture quiet;
     untagged.changed(7);
