@@ -15,6 +15,7 @@
 #include "com/Wifi.h"
 #include "params/Control.h"
 #include "params/NodeItem.h"
+#include "platform/Scheduling.h"
 #include "porting/Log.h"
 #include "porting/Task.h"
 #include "ui/ServiceThreads.h"
@@ -26,7 +27,8 @@ int main()
     // Log lines must reach a pipe or file as they are written.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
 
-    if (lock_memory() < 0) LOG_E("MemLock", "Continuing without memory locking...\n\n");
+    if (Scheduling::unitRealtime() && lock_memory() < 0)
+        LOG_E("MemLock", "Continuing without memory locking...\n\n");
     install_crash_handler();
     // The launcher decision and the top of the parameter tree come before anything else.
     System::initialize("ap0003");

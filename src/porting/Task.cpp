@@ -241,7 +241,7 @@ int xTaskCreatePinnedToCore(TaskFunction_t function, const char* name, uint32_t,
     auto* start = new TaskStart{function, argument, taskGeneration.load(std::memory_order_acquire)};
     liveTasks.fetch_add(1, std::memory_order_acq_rel);
     pthread_t thread;
-    int rc = Scheduling::unitPriorities() ? createWithUnitPriorities(&thread, taskStart, start, name, priority, core)
+    int rc = Scheduling::unitRealtime() ? createWithUnitPriorities(&thread, taskStart, start, name, priority, core)
                                           : pthread_create(&thread, nullptr, taskStart, start);
     if (rc != 0) {
         liveTasks.fetch_sub(1, std::memory_order_acq_rel);

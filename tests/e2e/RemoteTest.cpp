@@ -113,7 +113,7 @@ TEST(Remote, PasswordAndImageUpload)
     Unit unit;
     startQuiet(unit);
     Computer computer;
-    ASSERT_TRUE(computer.waitOpen(6000)) << unit.log();
+    ASSERT_TRUE(computer.waitOpen(20000)) << unit.log();
     Client client(unit.port());
 
     EXPECT_EQ(client.ask("write root\\sys\\pwd:{\"value\":\"secret\"}"), nul("root\\sys\\pwd:{\"value\":\"secret\"}\r\n"));
@@ -212,7 +212,7 @@ TEST(Remote, TcpClients)
     EXPECT_TRUE(unit.running());
     EXPECT_EQ(a.ask("read root\\sys\\_name"), name);
     // b's slot is free now: the fourth client is served.
-    EXPECT_EQ(d.reply(2000), name);
+    EXPECT_EQ(d.reply(10000), name);
 }
 
 TEST(Remote, SerialPort)
@@ -220,7 +220,7 @@ TEST(Remote, SerialPort)
     Unit unit;
     startQuiet(unit);
     Computer computer;
-    ASSERT_TRUE(computer.waitOpen(6000)) << unit.log();
+    ASSERT_TRUE(computer.waitOpen(20000)) << unit.log();
     const std::string name = nul("root\\sys\\_name:{\"value\":\"Vornetide PRO\"}");
 
     // Split over three writes: one reply.
@@ -229,11 +229,11 @@ TEST(Remote, SerialPort)
     computer.send("ot\\sys\\_n");
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     computer.send(nul("ame"));
-    EXPECT_EQ(computer.receive(3000, false, 300), name);
+    EXPECT_EQ(computer.receive(10000, false, 300), name);
 
     // Two requests in one write: one reply, to the first.
     computer.send(nul("read root\\sys\\_name") + nul("browse root"));
-    EXPECT_EQ(computer.receive(3000, false, 300), name);
+    EXPECT_EQ(computer.receive(10000, false, 300), name);
 
     // Unplugged while a long reply is on its way: the disconnect is logged, and once the port is
     // back the rest of the reply arrives, NUL last.
@@ -249,7 +249,7 @@ TEST(Remote, SerialPort)
     char head[1000];
     ASSERT_GT(read(computer.fd(), head, sizeof head), 0);
     computer.unplug();
-    EXPECT_TRUE(unit.waitLog("I (Serial): Disconnected", 2000)) << unit.log();
+    EXPECT_TRUE(unit.waitLog("I (Serial): Disconnected", 10000)) << unit.log();
     computer.plug();
     std::string rest = computer.receive(8000);
     ASSERT_FALSE(rest.empty());

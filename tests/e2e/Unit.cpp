@@ -63,7 +63,8 @@ void Unit::start()
         _exit(127);
     }
     ASSERT_GT(pid, 0);
-    ASSERT_TRUE(waitLog("I (Wifi): Listen socket created", 10000)) << log();
+    // A loaded machine may take many seconds to start the program.
+    ASSERT_TRUE(waitLog("I (Wifi): Listen socket created", 60000)) << log();
 }
 
 void Unit::kill()

@@ -180,7 +180,7 @@ TEST(Task, SuspendStopsAndResumeContinuesEvenWhenResumeOvertakesSuspend)
     EXPECT_EQ(spins.load(), frozen) << "a suspended thread runs no code";
 
     vTaskResume(handle);
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    for (int i = 0; i < 10000 && spins.load() == frozen; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     EXPECT_GT(spins.load(), frozen);
 
     // Rapid pairs, as the audio and UI threads issue them: the resume may reach the thread before

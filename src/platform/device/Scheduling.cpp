@@ -1,6 +1,6 @@
 #include "platform/Scheduling.h"
 
-bool Scheduling::unitPriorities()
+bool Scheduling::unitRealtime()
 {
     return true;
 }

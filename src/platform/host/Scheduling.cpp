@@ -3,7 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
-bool Scheduling::unitPriorities()
+bool Scheduling::unitRealtime()
 {
     const char* value = std::getenv("KESTRUN_REALTIME");
     return value && std::strcmp(value, "1") == 0;
