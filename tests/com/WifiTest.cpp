@@ -177,15 +177,15 @@ TEST(WifiServer, BadClientsDoNotHoldTheServer)
     server.tree.addBulk(3000, 100);
     int a = server.connectClient();
 
-    // A client that stops reading holds the server for at most 5 s.
+    // A client that stops reading stalls only itself.
     int c = server.connectClient();
     int small = 4096;
     setsockopt(c, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    auto start = Clock::now();
     sendText(c, withNul("browse root\\app\\big"));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    auto start = Clock::now();
     EXPECT_EQ(ask(a, "read root\\sys\\_name"), withNul(kNameFragment));
-    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(6500));
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(500));
     close(c);
 
     // A request longer than the buffer is dropped through its NUL; its tail never runs.
