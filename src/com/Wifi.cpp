@@ -235,21 +235,18 @@ void Wifi::receive(Slot& slot)
 void Wifi::adoptSession(Slot& slot, const std::string& request)
 {
     slot.adopted = true;
-    // Latest first: without a token answer to tell them apart, the latest session is the client's.
-    auto candidate = parked.end();
+    // With a login, a session is taken up only by answering its token: the session of another
+    // client at the same address stays its own. Without one, the latest session of the address.
+    const bool login = Security::hasPassword();
     std::string first = request.substr(0, request.find("\r\n"));
-    bool answers = first.rfind("token ", 0) == 0 && Security::hasPassword();
+    if (login && first.rfind("token ", 0) != 0) return;
     for (auto it = parked.rbegin(); it != parked.rend(); ++it) {
         if (it->address != slot.address) continue;
-        if (candidate == parked.end()) candidate = std::prev(it.base());
-        if (answers && Security::checkToken(it->session.token, first.substr(6))) {
-            candidate = std::prev(it.base());
-            break;
-        }
+        if (login && !Security::checkToken(it->session.token, first.substr(6))) continue;
+        slot.session = std::move(it->session);
+        parked.erase(std::prev(it.base()));
+        return;
     }
-    if (candidate == parked.end()) return;
-    slot.session = std::move(candidate->session);
-    parked.erase(candidate);
 }
 
 void Wifi::answer(Slot& slot, const std::string& request)

@@ -22,10 +22,10 @@ class NodeItem;
 // among those held for at least a second yields to it, so more than three clients take turns.
 //
 // Login token and lastRead belong to the client, not to the connection: a freed slot parks them
-// under the peer's address for the idle time, and the next connection from that address takes them
-// up with its first request (the parked session whose token it answers, else the latest). So a
-// client that connects per request can log in, and polls miss nothing; a client elsewhere can never
-// answer another's token.
+// under the peer's address for the idle time, and a later connection from that address takes them up
+// with its first request: while a password is set, the session whose token that request answers;
+// otherwise the address's latest. So a client that connects per request can log in and its polls
+// miss nothing, while no client can answer another's token.
 //
 // initialize() (once, on "comTasks") writes the Avahi service file and starts
 // "wifiConnectionsHandler", which every 5 s joins the network with nmcli when the SSID or password
