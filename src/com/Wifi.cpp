@@ -182,12 +182,19 @@ bool Wifi::acceptClient(int64_t now)
 
 Wifi::Slot* Wifi::yieldingSlot(int64_t now)
 {
-    // Only a slot between requests (nothing half received, no reply on its way) that has had its
-    // turn: the one idle longest.
+    // A slot between requests (nothing half received, no reply on its way) that has had its turn:
+    // the one idle longest. Failing that, one held for a whole idle period whatever it is doing, so
+    // that no client, however it reads or writes, keeps a waiting one out for longer.
     Slot* chosen = nullptr;
     for (Slot& slot : slots) {
-        if (slot.count > 0 || slot.discarding || !slot.out.empty() || now - slot.accepted < kYieldAfter) continue;
+        bool between = slot.count == 0 && !slot.discarding && slot.out.empty();
+        if (!between || now - slot.accepted < kYieldAfter) continue;
         if (!chosen || slot.time < chosen->time) chosen = &slot;
+    }
+    if (chosen) return chosen;
+    for (Slot& slot : slots) {
+        if (now - slot.accepted <= kIdleTimeout) continue;
+        if (!chosen || slot.accepted < chosen->accepted) chosen = &slot;
     }
     return chosen;
 }

@@ -19,7 +19,8 @@ class NodeItem;
 // buffer, which is drained across passes, so a client that does not read stalls only itself.
 // A slot is freed as soon as its peer closes or errors, and after 5 s without a request or without
 // taking any of its reply. When all slots are busy and another client waits, the slot idle longest
-// among those held for at least a second yields to it, so more than three clients take turns.
+// among those held for at least a second yields to it (any slot held for 5 s, if none is idle), so
+// more than three clients take turns and a waiting client is served within 5 s.
 //
 // Login token and lastRead belong to the client, not to the connection: a freed slot parks them
 // under the peer's address for the idle time, and a later connection from that address takes them up

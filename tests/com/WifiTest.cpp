@@ -200,6 +200,27 @@ TEST(WifiServer, BadClientsDoNotHoldTheServer)
     close(a);
 }
 
+TEST(WifiServer, WaitingClientIsServedWithinAnIdlePeriod)
+{
+    Server server;
+    // Three clients that never finish a request hold every slot.
+    std::vector<int> holders;
+    for (const char* start : {"read root\\sys\\_na", "browse ro", "write root"}) {
+        holders.push_back(server.connectClient());
+        sendText(holders.back(), start);
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+
+    auto start = Clock::now();
+    int waiting = server.connectClient();
+    sendText(waiting, withNul("read root\\sys\\_name"));
+    EXPECT_EQ(receiveReply(waiting, 1500), "") << "no slot yet";
+    EXPECT_EQ(receiveReply(waiting, 6000), withNul(kNameFragment));
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(6000));
+    for (int fd : holders) close(fd);
+    close(waiting);
+}
+
 TEST(WifiJoin, NodesServiceFileAndStateMirror)
 {
     static TestTree& tree = *new TestTree; // reachable to the end, as the join thread uses it

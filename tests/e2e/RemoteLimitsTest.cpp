@@ -251,16 +251,17 @@ TEST(RemoteLimits, SixBusyClientsAreAllServed)
             }
         });
     }
-    auto end = Clock::now() + 20s;
-    auto allServed = [&] {
-        for (auto& count : answered)
-            if (count == 0) return false;
-        return true;
-    };
-    while (!allServed() && Clock::now() < end) std::this_thread::sleep_for(50ms);
+    // Counted while all six are still busy: once some stop, the others get through anyway.
+    auto end = Clock::now() + 15s;
+    int served = 0;
+    while (served < kClients && Clock::now() < end) {
+        std::this_thread::sleep_for(50ms);
+        served = 0;
+        for (auto& count : answered) served += count > 0;
+    }
     stop = true;
     for (auto& client : clients) client.join();
-    for (int i = 0; i < kClients; ++i) EXPECT_GT(answered[i].load(), 0) << "client " << i;
+    EXPECT_EQ(served, kClients);
     EXPECT_TRUE(unit.running());
 }
 
