@@ -131,10 +131,14 @@ bool ComInterface::serveLine(const std::string& line, bool authorised, std::stri
     // short status.
     auto room = [&] { return fits(line.size() + kStatusReserve); };
 
-    if (startsWith(line, "browse ")) {
-        if (Node* node = root->pathToNode(line.substr(7))) {
+    // Each verb's prefix excludes every other's, so the order of the tests does not matter.
+    const bool browse = startsWith(line, "browse ");
+    if (browse || startsWith(line, "read ")) {
+        if (Node* node = root->pathToNode(line.substr(browse ? 7 : 5))) {
             int64_t started = walkStart();
-            std::string piece = node->getJSON(DESCRIPTION_FULL, true);
+            std::string piece = browse ? node->getJSON(DESCRIPTION_FULL, true)
+                                       : node->getJSON_after(DESCRIPTION_STYLE, true, nullptr, true, lastRead, true);
+            // A walk that does not fit leaves lastRead, so that a later read still reports its changes.
             if (!fits(piece.size())) return false;
             reply += piece;
             lastRead = started;
@@ -161,15 +165,6 @@ bool ComInterface::serveLine(const std::string& line, bool authorised, std::stri
             std::string piece = list->parseReadJSON(argument);
             if (!fits(piece.size())) return false;
             reply += piece;
-        }
-    } else if (startsWith(line, "read ")) {
-        if (Node* node = root->pathToNode(line.substr(5))) {
-            int64_t started = walkStart();
-            std::string piece = node->getJSON_after(DESCRIPTION_STYLE, true, nullptr, true, lastRead, true);
-            // Not moving lastRead keeps the skipped changes for the next read.
-            if (!fits(piece.size())) return false;
-            reply += piece;
-            lastRead = started;
         }
     } else if (startsWith(line, "write ")) {
         if (!authorised) return true;
