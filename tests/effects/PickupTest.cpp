@@ -69,7 +69,7 @@ TEST(Pickup, InputChangeReloadsAndAQuietCompileDoesNot)
     s.pickup->compile();
     EXPECT_EQ(s.pickup->getFilter().getCoeffs(), taps); // nothing changed, nothing loaded
     // Changes are told by their microsecond stamps: let the clock pass the last load first.
-    for (int64_t loaded = esp_timer_get_time(); esp_timer_get_time() <= loaded;) {
+    for (uint64_t loaded = esp_timer_get_time(); esp_timer_get_time() <= loaded;) {
     }
     setNode(s.folder, "in_pick", "\"Single Coil\"");
     s.pickup->compile();
