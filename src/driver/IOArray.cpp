@@ -34,6 +34,8 @@ moodycamel::ConcurrentQueue<spi_ioc_transfer*>& IOArray::rxQueue =
 int IOArray::spi_fd = -1;
 std::atomic<bool> IOArray::initialized{false};
 bool IOArray::running = false;
+uint64_t IOArray::dryPasses = 0;
+LogOnce IOArray::dryLog{IOArray::TAG};
 
 namespace {
 
@@ -145,6 +147,9 @@ void* IOArray::ioctl_tasks(void*)
 void IOArray::tasks()
 {
     if (!initialized.load(std::memory_order_acquire)) return;
+    // An empty ring means the chain ran dry ("eventTasks" came late). On a loaded PC that recurs: it
+    // is said at the 1st, 2nd, 4th... time.
+    if (end == start && running && dryLog.reached(++dryPasses)) LOG_W(TAG, "output queue is empty\n");
     while (task_send()) {
     }
     running = true;
@@ -154,7 +159,6 @@ bool IOArray::task_send()
 {
     if (!initialized.load(std::memory_order_acquire)) return false;
     if ((end + 1) % queue_size == start) return false;
-    if (end == start && running) LOG_W(TAG, "output queue is empty\n");
 
     spi_ioc_transfer* descriptor = &buffer[end];
     uint8_t* tx = output_buffer + size_t(end) * size_t(block_size);

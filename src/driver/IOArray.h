@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <linux/spi/spidev.h>
 
+#include "porting/LogOnce.h"
+
 // The panel's push-encoders, footswitches, LEDs and switched outputs on a chain of shift registers
 // clocked over SPI ("/dev/spidev0.0", mode 2): every full-duplex transfer of one frame shifts the
 // output bits out and the input bits in.
@@ -85,6 +87,9 @@ public:
     static int spi_fd;
     static std::atomic<bool> initialized;
     static bool running;
+    // Passes of tasks() that found the ring empty, and their log ("eventTasks" only).
+    static uint64_t dryPasses;
+    static LogOnce dryLog;
 
 private:
     static void* ioctl_tasks(void*);

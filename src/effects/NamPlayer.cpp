@@ -327,7 +327,9 @@ void* NamPlayer::playerThread(void* argument)
         // The newest frame; a wake-up for a frame already taken runs nothing.
         const uint32_t frame = self->handed.load(std::memory_order_acquire);
         if (frame == finished) continue;
-        Debug::cycle_start_n(self->instanceIndex);
+        // A player that is off keeps its statistics still: it has no deadline to miss.
+        const bool measured = self->enabled.load(std::memory_order_relaxed) != 0;
+        if (measured) Debug::cycle_start_n(self->instanceIndex);
 
         // Give changed slots back to compile, which rebuilds only what the worker no longer runs.
         for (int i = 0; i < kSlots; ++i)
@@ -336,7 +338,7 @@ void* NamPlayer::playerThread(void* argument)
                 self->loaded[i].store(0, std::memory_order_release);
 
         self->process();
-        Debug::cycle_measure_n(self->instanceIndex);
+        if (measured) Debug::cycle_measure_n(self->instanceIndex);
         finished = frame;
         self->done.store(frame, std::memory_order_release);
     }

@@ -41,6 +41,8 @@ static void resetIOArray()
     IOArray::pwm_status = nullptr;
     IOArray::initialized.store(false);
     IOArray::running = false;
+    IOArray::dryPasses = 0;
+    IOArray::dryLog = LogOnce(IOArray::TAG);
 }
 
 static ResetHook driverReset([] {
