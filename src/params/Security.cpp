@@ -75,6 +75,7 @@ void Security::initialize(Node* parent)
 {
     if (!parent) return;
     password = new NodePassword(parent, "pwd", "Password", "", "string");
+    password->setSecret(true);
     Storage::addItem(password);
     initilized = true;
     default_pwd.set(getDefaultPassword());

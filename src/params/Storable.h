@@ -24,6 +24,11 @@ public:
 
     const char* getStorageId() const { return storageId; }
     int getStorageStatus() const { return storageStatus.load(); }
+    // A secret (a password) is stored readable by the program's user only. Set before the item is
+    // enlisted; its file is rewritten at the first load, so that one stored by an older program
+    // loses its wider permissions too.
+    void setSecret(bool value) { secret = value; }
+    bool isSecret() const { return secret; }
 
     // True when a stored value was loaded into the item.
     bool loadStorage();
@@ -32,4 +37,5 @@ public:
 protected:
     char storageId[16] = {};
     std::atomic<int> storageStatus{kNeverLoaded};
+    bool secret = false;
 };
