@@ -32,7 +32,8 @@ public:
 
     // True when a stored value was loaded into the item.
     bool loadStorage();
-    void storeStorage();
+    // True when the value reached its file.
+    bool storeStorage();
 
 protected:
     char storageId[16] = {};

@@ -152,12 +152,12 @@ bool Storable::loadStorage()
     return false;
 }
 
-void Storable::storeStorage()
+bool Storable::storeStorage()
 {
     Storage::open();
     int size = 0;
     void* data = getStorageData(&size);
-    if (!data || size == 0) return;
+    if (!data || size == 0) return false;
     int err;
     if (size < 0) {
         std::string text = getStorageText();
@@ -166,6 +166,10 @@ void Storable::storeStorage()
     } else {
         err = nvs_set_blob(Storage::handle, storageId, data, size_t(size));
     }
-    if (err == 0) storageStatus.store(kInSync);
-    else LOG_E("Storage", "Storage error %d\n", err);
+    if (err != 0) {
+        LOG_E("Storage", "Storage error %d\n", err);
+        return false;
+    }
+    storageStatus.store(kInSync);
+    return true;
 }

@@ -441,5 +441,5 @@ void Home::saveAs()
         return;
     }
     save(name);
-    preset->setValue(name);
+    preset->select(name);
 }
