@@ -31,15 +31,6 @@ std::string names(Client& client, const char* list, int count)
     return text.substr(0, end);
 }
 
-std::string value(Client& client, const std::string& path)
-{
-    std::string reply = client.ask("browse " + path);
-    size_t at = reply.find("\"value\":");
-    if (at == std::string::npos) return "";
-    size_t end = reply.find(",\"", at + 8);
-    return reply.substr(at + 8, end - at - 8);
-}
-
 bool waitFile(const std::string& path, const std::string& content, int ms)
 {
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
@@ -84,12 +75,12 @@ TEST(Lists, PresetsSavedLoadedRenamedMovedAndDeletedOverTcpSurviveARestart)
 
         // Load.
         write(kPreset, "\"Lead\"");
-        EXPECT_EQ(value(client, kTempo), "150.000000");
-        EXPECT_EQ(value(client, "root\\app\\reverb\\on_off"), "\"ON\"");
+        EXPECT_EQ(valueOf(client, kTempo), "150.000000");
+        EXPECT_EQ(valueOf(client, "root\\app\\reverb\\on_off"), "\"ON\"");
 
         // Rename the selected preset: the selection follows.
         EXPECT_EQ(transfer::rename(client, transfer::kPresets, 0, "Solo"), "root\\presets:{\"index\":0,\"chunk\":-1}");
-        EXPECT_EQ(value(client, kPreset), "\"Solo\"");
+        EXPECT_EQ(valueOf(client, kPreset), "\"Solo\"");
         // A name the list cannot keep is refused, and said to be.
         EXPECT_EQ(transfer::rename(client, transfer::kPresets, 1, "Solo"),
                   "root\\presets:{\"index\":1,\"chunk\":-2,\"error\":\"name taken\"}");
@@ -109,11 +100,11 @@ TEST(Lists, PresetsSavedLoadedRenamedMovedAndDeletedOverTcpSurviveARestart)
     unit.start();
     Client client(unit.port());
     EXPECT_EQ(names(client, "root\\presets", 4), "\"Solo\",\"\",\"\",\"Clean\"");
-    EXPECT_EQ(value(client, kPreset), "\"Solo\"");
-    EXPECT_EQ(value(client, kTempo), "150.000000") << "the renamed selection is loaded at start-up";
-    EXPECT_EQ(value(client, "root\\app\\reverb\\on_off"), "\"ON\"");
+    EXPECT_EQ(valueOf(client, kPreset), "\"Solo\"");
+    EXPECT_EQ(valueOf(client, kTempo), "150.000000") << "the renamed selection is loaded at start-up";
+    EXPECT_EQ(valueOf(client, "root\\app\\reverb\\on_off"), "\"ON\"");
     client.ask("write root\\app\\preset:{\"value\":\"Clean\"}");
-    EXPECT_EQ(value(client, kTempo), "90.000000");
+    EXPECT_EQ(valueOf(client, kTempo), "90.000000");
 }
 
 TEST(Lists, APresetAnImpulseResponseAndAModelTravelBothWaysOverTcp)
@@ -133,7 +124,8 @@ TEST(Lists, APresetAnImpulseResponseAndAModelTravelBothWaysOverTcp)
     const std::string image = transfer::gzip(content);
     ASSERT_GT(image.size(), 10 * 1024u);
 
-    EXPECT_EQ(transfer::write(client, transfer::kPresets, 7, "Uploaded", preset), "root\\presets:{\"index\":7,\"chunk\":-1}");
+    EXPECT_EQ(transfer::write(client, transfer::kPresets, 7, "Uploaded", preset),
+              "root\\presets:{\"index\":7,\"chunk\":-1}");
     EXPECT_EQ(transfer::write(client, transfer::kIrs, 3, "Room", response), "root\\ir_list:{\"index\":3,\"chunk\":-1}");
     EXPECT_EQ(transfer::write(client, transfer::kModels, 2, "Plexi", image), "root\\nam_amp:{\"index\":2,\"chunk\":-1}");
     // A damaged image is refused rather than stored as zeros.

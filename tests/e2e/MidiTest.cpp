@@ -44,19 +44,11 @@ struct Keyboard {
     }
 };
 
-std::string value(Client& client, const std::string& path)
-{
-    std::string reply = client.ask("browse " + path);
-    size_t at = reply.find("\"value\":");
-    if (at == std::string::npos) return "";
-    return reply.substr(at + 8, reply.find(",\"", at + 8) - at - 8);
-}
-
 // Waits until the node shows `expected` (the control thread applies messages every 10 ms).
 bool shows(Client& client, const std::string& path, const std::string& expected)
 {
     auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-    while (value(client, path) != expected) {
+    while (valueOf(client, path) != expected) {
         if (std::chrono::steady_clock::now() > end) return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
@@ -81,7 +73,7 @@ TEST(Midi, ControlAndProgramChangesWithClockAndRealTimeBytesInterleaved)
     client.ask("write root\\app\\preset:{\"value\":\"Lead\",\"save\":\"save\"}");
     client.ask("write root\\app\\output\\pst\\tmp:{\"value\":90}");
     client.ask("write root\\app\\preset:{\"value\":\"Clean\",\"save\":\"save\"}");
-    ASSERT_EQ(value(client, "root\\app\\preset"), "\"Clean\"");
+    ASSERT_EQ(valueOf(client, "root\\app\\preset"), "\"Clean\"");
 
     Bytes played;
     auto play = [&](const Bytes& bytes) {
@@ -98,20 +90,20 @@ TEST(Midi, ControlAndProgramChangesWithClockAndRealTimeBytesInterleaved)
 
     // CC 5 switches the reverb: active sensing inside the message.
     play("\xB0\x05\xFE\x7F");
-    EXPECT_TRUE(shows(client, kReverb, "\"ON\"")) << value(client, kReverb);
+    EXPECT_TRUE(shows(client, kReverb, "\"ON\"")) << valueOf(client, kReverb);
     // Running status, with clock bytes between status-less data bytes.
     play(Bytes("\x05\xF8\x00", 3));
-    EXPECT_TRUE(shows(client, kReverb, "\"OFF\"")) << value(client, kReverb);
+    EXPECT_TRUE(shows(client, kReverb, "\"OFF\"")) << valueOf(client, kReverb);
     // A program change with a stop inside; then running status selects the next program.
     play(Bytes("\xC0\xFC\x00", 3));
     EXPECT_TRUE(shows(client, kTempo, "150.000000"));
-    EXPECT_EQ(value(client, "root\\app\\preset"), "\"Lead\"");
+    EXPECT_EQ(valueOf(client, "root\\app\\preset"), "\"Lead\"");
     play("\xFE\x01");
     EXPECT_TRUE(shows(client, kTempo, "90.000000"));
     // System exclusive between messages is skipped and cancels running status.
     play(Bytes("\xF0\x7E\x00\x06\x01\xF7\x00\xB0\x05\x40", 10));
     EXPECT_TRUE(shows(client, kReverb, "\"ON\""));
-    EXPECT_EQ(value(client, "root\\app\\preset"), "\"Clean\"");
+    EXPECT_EQ(valueOf(client, "root\\app\\preset"), "\"Clean\"");
     clock.join();
 
     // Thru: every byte, clock included, comes back out in order.

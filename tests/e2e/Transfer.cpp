@@ -27,7 +27,7 @@ std::string sendLines(Client& client, const std::vector<std::string>& lines)
     std::string replies, request;
     auto flush = [&] {
         if (request.empty()) return;
-        std::string reply = client.ask(request);
+        std::string reply = client.tryAsk(request);
         if (!reply.empty() && reply.back() == '\0') reply.pop_back();
         replies += reply;
         request.clear();
@@ -121,12 +121,9 @@ std::string gunzip(const std::string& image)
     return content;
 }
 
-std::string write(Client& client, const List& list, int index, const std::string& name, const std::string& data)
+std::vector<std::string> writeLines(const List& list, int index, const std::string& name, const std::string& data)
 {
-    // A client stops when its name block is refused.
-    std::string status = lastReply(sendLines(client, {writeLine(list, index, 0, nameBlock(name))}), "dwrite ");
-    if (status.find("\"chunk\":1}") == std::string::npos) return status;
-    std::vector<std::string> lines;
+    std::vector<std::string> lines{writeLine(list, index, 0, nameBlock(name))};
     const size_t chunk = size_t(list.chunk);
     for (int k = 1; k <= list.lastChunk; ++k) {
         size_t from = size_t(k - 1) * chunk;
@@ -138,6 +135,16 @@ std::string write(Client& client, const List& list, int index, const std::string
         lines.push_back(writeLine(list, index, k, text));
         if (last) break;
     }
+    return lines;
+}
+
+std::string write(Client& client, const List& list, int index, const std::string& name, const std::string& data)
+{
+    std::vector<std::string> lines = writeLines(list, index, name, data);
+    // A client stops when its name block is refused.
+    std::string status = lastReply(sendLines(client, {lines[0]}), "dwrite ");
+    if (status.find("\"chunk\":1}") == std::string::npos) return status;
+    lines.erase(lines.begin());
     return lastReply(sendLines(client, lines), "dwrite ");
 }
 

@@ -27,6 +27,9 @@ inline constexpr List kPresets{"root\\presets", 128, 128, false};
 inline constexpr List kIrs{"root\\ir_list", 128, 64, false};
 inline constexpr List kModels{"root\\nam_amp", 1024, 512, true};
 
+// The "dwrite" lines of a whole element: chunk 0 with the name block, then the data chunks (a gzip
+// list gets `data` as its image, ended by the end mark).
+std::vector<std::string> writeLines(const List& list, int index, const std::string& name, const std::string& data);
 // Writes an element (chunk 0, then the data chunks; a gzip list gets `data` as its image and the
 // end mark) and returns the last "dwrite" status the client was sent (the name block's when that
 // was not accepted).

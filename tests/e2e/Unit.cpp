@@ -121,6 +121,13 @@ void Client::send(const std::string& bytes)
     ASSERT_EQ(::send(socket, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
 }
 
+std::string Client::tryAsk(const std::string& request)
+{
+    std::string bytes = withNul(request);
+    if (::send(socket, bytes.data(), bytes.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(bytes.size())) return "";
+    return reply();
+}
+
 std::string Client::reply(int ms)
 {
     std::string got;
@@ -202,4 +209,12 @@ bool Computer::waitOpen(int ms)
         }
     }
     return false;
+}
+
+std::string valueOf(Client& client, const std::string& path)
+{
+    std::string reply = client.ask("browse " + path);
+    size_t at = reply.find("\"value\":");
+    if (at == std::string::npos) return "";
+    return reply.substr(at + 8, reply.find(",\"", at + 8) - at - 8);
 }

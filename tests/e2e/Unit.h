@@ -35,6 +35,8 @@ public:
     // One reply, its NUL included; what arrived when `ms` milliseconds ran out otherwise.
     std::string reply(int ms = 3000);
     std::string ask(const std::string& request) { return send(withNul(request)), reply(); }
+    // As ask, for a unit that may be killed meanwhile: "" when the request cannot be sent.
+    std::string tryAsk(const std::string& request);
     void closeHard();
     static std::string withNul(std::string text)
     {
@@ -71,3 +73,5 @@ private:
 };
 
 int free_port();
+// The value member of a node's fragment as a client browses it ("" when there is no such node).
+std::string valueOf(Client& client, const std::string& path);

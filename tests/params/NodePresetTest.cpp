@@ -287,7 +287,8 @@ TEST(NodePreset, SelectionsMadeFromTheListOnlyEverLoad)
         {"footswitch", [&] { t.preset.setByIndex(1); }},
         {"knob step", [&] { t.preset.select("Lead"); t.tempo.setValue(120); t.preset.edit(true); }},
         {"program change", [&] { unsigned char bytes[2] = {0xC0, 1}; midi.send(bytes, 2); }},
-        {"remote write of the escaped name", [&] { t.root.parseJSON("root\\app\\preset:{\"value\":\"Lead\\\",\\\"save\\\":\\\"save\"}"); }},
+        {"remote write of the escaped name",
+         [&] { t.root.parseJSON("root\\app\\preset:{\"value\":\"Lead\\\",\\\"save\\\":\\\"save\"}"); }},
         {"list screen", [&] { t.preset.select(trap); }},
     };
     for (const Way& way : ways) {
