@@ -145,7 +145,8 @@ void DrawerList::nameEmptySlot()
     if (text.empty()) return;
     // Filled meanwhile (by the remote side): the typed name is dropped rather than overwrite it.
     if (!list->nameAt(slot).empty()) return;
-    list->setElementAt(slot, text, nullptr);
+    // A name the list refuses stores nothing, and selects nothing either.
+    if (!list->setElementAt(slot, text, nullptr)) return;
     plist->setValue(text + PRESET_SAVE_SUFFIX);
     plist->select(text);
 }
