@@ -177,9 +177,11 @@ TEST(Durability, KillsDuringWritesLoseNothingOlderThanTheStorageCycleAndTearNoFi
                                                   "\"}\r\nwrite root\\app\\output\\vol:{\"value\":" +
                                                   std::to_string(n % 100) + "}");
                 if (reply.find("output\\vol") == std::string::npos) break;
-                std::lock_guard<std::mutex> lock(acksMutex);
-                alias = n;
-                aliasAcks.emplace_back(n, Clock::now());
+                {
+                    std::lock_guard<std::mutex> lock(acksMutex);
+                    alias = n;
+                    aliasAcks.emplace_back(n, Clock::now());
+                }
                 std::this_thread::sleep_for(std::chrono::milliseconds(15));
             }
         });
@@ -198,9 +200,12 @@ TEST(Durability, KillsDuringWritesLoseNothingOlderThanTheStorageCycleAndTearNoFi
                 std::string reply = client.tryAsk("write root\\app\\output\\pst\\tmp:{\"value\":" + std::to_string(bpm) +
                                                   "}\r\nwrite root\\app\\preset:{\"value\":\"Keep\",\"save\":\"save\"}");
                 if (reply.find("\"save\":\"save\"}") == std::string::npos) break;
-                std::lock_guard<std::mutex> lock(acksMutex);
-                savedBpm = bpm;
-                savingBpm = -1;
+                {
+                    std::lock_guard<std::mutex> lock(acksMutex);
+                    savedBpm = bpm;
+                    savingBpm = -1;
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
             }
         });
 
@@ -224,9 +229,13 @@ TEST(Durability, KillsDuringWritesLoseNothingOlderThanTheStorageCycleAndTearNoFi
                 // The last status, before the reply's NUL.
                 const std::string stored = "{\"index\":" + std::to_string(k % 4) + ",\"chunk\":-1}";
                 if (reply.size() <= stored.size() || reply.rfind(stored) != reply.size() - stored.size() - 1) break;
-                std::lock_guard<std::mutex> lock(acksMutex);
-                uploaded[name] = k;
-                uploading = {};
+                {
+                    std::lock_guard<std::mutex> lock(acksMutex);
+                    uploaded[name] = k;
+                    uploading = {};
+                }
+                // Paced like a client, so that the disk is not flooded with flushes.
+                std::this_thread::sleep_for(std::chrono::milliseconds(100));
             }
         });
 
@@ -236,8 +245,10 @@ TEST(Durability, KillsDuringWritesLoseNothingOlderThanTheStorageCycleAndTearNoFi
         std::this_thread::sleep_for(spacing + std::chrono::milliseconds(random() % 1000));
         waitForAModelWrite();
         if (round % 2 == 1) std::this_thread::sleep_for(std::chrono::microseconds(random() % 3000));
-        unit.kill();
+        // The moment of the kill is when the signal goes: a thread in the middle of a flush to the
+        // disk ends only when the flush does, and nothing is written after that.
         const Clock::time_point killed = Clock::now();
+        unit.kill();
         stop.store(true);
         settings.join();
         presets.join();

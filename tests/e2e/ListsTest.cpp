@@ -8,9 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <random>
-#include <thread>
 
 namespace {
 
@@ -29,16 +27,6 @@ std::string names(Client& client, const char* list, int count)
     size_t end = 0;
     for (int i = 0; i < count && end != std::string::npos; ++i) end = text.find(',', i ? end + 1 : 0);
     return text.substr(0, end);
-}
-
-bool waitFile(const std::string& path, const std::string& content, int ms)
-{
-    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
-    while (read_file(path) != content) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
 }
 
 std::string randomBytes(size_t size, unsigned seed)
@@ -94,7 +82,8 @@ TEST(Lists, PresetsSavedLoadedRenamedMovedAndDeletedOverTcpSurviveARestart)
         EXPECT_EQ(names(client, "root\\presets", 4), "\"Solo\",\"\",\"\",\"Clean\"");
 
         // The selection reaches its file through the storage cycle.
-        ASSERT_TRUE(waitFile(test_root() + "/home/storage/" + make_storage_id(kPreset), std::string("Solo\0", 5), 10000));
+        const std::string selection = test_root() + "/home/storage/" + make_storage_id(kPreset);
+        ASSERT_TRUE(waitUntil([&] { return read_file(selection) == std::string("Solo\0", 5); }, 10000));
     }
     unit.kill();
     unit.start();

@@ -47,12 +47,7 @@ struct Keyboard {
 // Waits until the node shows `expected` (the control thread applies messages every 10 ms).
 bool shows(Client& client, const std::string& path, const std::string& expected)
 {
-    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(3);
-    while (valueOf(client, path) != expected) {
-        if (std::chrono::steady_clock::now() > end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return true;
+    return waitUntil([&] { return valueOf(client, path) == expected; }, 3000);
 }
 
 const char* kReverb = "root\\app\\reverb\\on_off";

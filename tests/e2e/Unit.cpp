@@ -87,12 +87,7 @@ std::string Unit::log() const
 
 bool Unit::waitLog(const std::string& text, int ms) const
 {
-    auto end = Clock::now() + std::chrono::milliseconds(ms);
-    for (;;) {
-        if (log().find(text) != std::string::npos) return true;
-        if (Clock::now() >= end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    return waitUntil([&] { return log().find(text) != std::string::npos; }, ms);
 }
 
 Client::Client(int port)
@@ -217,4 +212,14 @@ std::string valueOf(Client& client, const std::string& path)
     size_t at = reply.find("\"value\":");
     if (at == std::string::npos) return "";
     return reply.substr(at + 8, reply.find(",\"", at + 8) - at - 8);
+}
+
+bool waitUntil(const std::function<bool()>& done, int ms)
+{
+    auto end = Clock::now() + std::chrono::milliseconds(ms);
+    while (!done()) {
+        if (Clock::now() >= end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
 }

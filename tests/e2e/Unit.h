@@ -2,6 +2,7 @@
 // The program under test, as a user meets it: started in the test's fresh root, reached over TCP on
 // loopback (a port of its own) and over the serial pseudo-terminal, its log and shell log read from
 // its root folder.
+#include <functional>
 #include <string>
 #include <sys/types.h>
 
@@ -73,5 +74,7 @@ private:
 };
 
 int free_port();
+// Polls until `done` answers true (false after `ms` milliseconds).
+bool waitUntil(const std::function<bool()>& done, int ms);
 // The value member of a node's fragment as a client browses it ("" when there is no such node).
 std::string valueOf(Client& client, const std::string& path);
