@@ -56,7 +56,9 @@ Wifi::Wifi(Node* root, Node* name, int port)
     ssidNode = new NodeItem(folder, "ssid", "SSID", "", "string");
     Storage::addItem(ssidNode);
     passwordNode = new NodeItem(folder, "password", "Password", "", "string");
-    passwordNode->setSecret(true);
+    // Shown to a logged-in client (to check what was typed), never to one that is not; its file is
+    // readable by the program's user only.
+    passwordNode->setSecret();
     Storage::addItem(passwordNode);
     stateNode = new NodeItem(folder, "state", "State", "DISCONNECTED", "string");
 }

@@ -166,13 +166,13 @@ TEST(Storage, SecretsAreReadableByTheirOwnerOnly)
     };
     Storage::open();
     TextItem fresh("root\\sys\\pwd", "");
-    fresh.setSecret(true);
+    fresh.setSecret();
     Storage::addItem(&fresh);
     EXPECT_EQ(mode(storeFile(fresh.getStorageId())), 0600u);
 
     // One stored by an older program, open to all, is narrowed at start-up and still loads.
     TextItem old("root\\sys\\wifi\\password", "");
-    old.setSecret(true);
+    old.setSecret();
     old.createId();
     const std::string path = storeFile(old.getStorageId());
     write_file(path, std::string("hunter2\0", 8));
