@@ -2,8 +2,9 @@
 
 // A whole test program may run in one process (run directly rather than one test per process by
 // CTest). Module statics then outlive the test that set them: a reset hook puts one module back the
-// way a fresh process finds it. The test main runs every hook after each test, newest first (upper
-// layers before the ones below them), then empties the root folder.
+// way a fresh process finds it. After each test the test main ends the test's threads (task_end_all),
+// runs every hook (in no particular order: each stands alone), restores the environment, and empties
+// the root folder before the next test.
 //
 // Register with a static object in a file linked into the test program:
 //     static ResetHook storageReset([] { ... });
