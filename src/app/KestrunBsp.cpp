@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "app/PanelStandIn.h"
 #include "driver/ADS1115.h"
 #include "driver/Codec.h"
 #include "driver/IOArray.h"
@@ -110,6 +111,8 @@ void KestrunBsp::initialize()
     LCD::set_custom_splash(KestrunBsp::splash);
     LCD::splash();
     IOArray::initialize(kPanelLines, kPanelScanFreq, kPanelQueueMs, kPanelPwmDepth, -2, -2, -2, -2);
+    // The host build's panel (the unit's is real).
+    PanelStandIn::start();
 }
 
 void KestrunBsp::eventLoop()

@@ -1,0 +1,4 @@
+#include "app/PanelStandIn.h"
+
+// The unit has its panel.
+void PanelStandIn::start() {}

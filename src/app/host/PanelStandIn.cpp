@@ -1,0 +1,304 @@
+#include "app/PanelStandIn.h"
+
+#include "app/PanelWiring.h"
+#include "platform/Paths.h"
+#include "platform/host/I2cModel.h"
+#include "platform/host/SpiChain.h"
+#include "porting/Log.h"
+
+#include <atomic>
+#include <cctype>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sstream>
+#include <string>
+#include <sys/stat.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+const char* const TAG = "Panel";
+
+// A person's press: well past the 50-ms debounce, well short of the 1.5-s long press.
+constexpr int kClickMs = 150;
+constexpr int kLongMs = 2000;
+// Rest after a release, so that the release is debounced before the next press.
+constexpr int kReleaseMs = 150;
+// The converter's step (full scale +-4.096 V).
+constexpr double kMvPerStep = 0.125;
+// How long a new input level may wait for the chain to shift it in.
+constexpr auto kShiftTimeout = std::chrono::milliseconds(500);
+
+// The quadrature cycle of one detent upwards, as line A x 2 + line B: 0 -> 2 -> 3 -> 1 -> 0.
+constexpr int kDetentUp[4] = {2, 3, 1, 0};
+
+using Clock = std::chrono::steady_clock;
+
+void sleepMs(int ms)
+{
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+// The input lines of the chain, all at rest (0) at start.
+class Lines {
+public:
+    // Sets the levels (bit, 0 or 1) and returns once the chain has shifted in a whole frame with them.
+    void set(const std::vector<std::pair<int, int>>& levels)
+    {
+        for (auto [bit, level] : levels) {
+            if (level) bits |= 1u << bit;
+            else bits &= ~(1u << bit);
+        }
+        uint64_t before = SpiChain::transfers();
+        SpiChain::setInputs({uint8_t(bits), uint8_t(bits >> 8), uint8_t(bits >> 16)});
+        // A transfer that counts after the change has read the new levels; two make sure a whole
+        // frame did.
+        auto end = Clock::now() + kShiftTimeout;
+        while (SpiChain::transfers() < before + 2 && Clock::now() < end) sleepMs(1);
+    }
+
+private:
+    uint32_t bits = 0;
+};
+
+Lines lines;
+
+bool parseInt(const std::string& text, int& value)
+{
+    if (text.empty()) return false;
+    char* end = nullptr;
+    errno = 0;
+    long v = std::strtol(text.c_str(), &end, 10);
+    if (*end || errno != 0 || v < -1000000 || v > 1000000) return false;
+    value = int(v);
+    return true;
+}
+
+// The encoder index of main, knob1 .. knob4; -1 for any other word.
+int encoderOf(const std::string& word)
+{
+    if (word == "main") return 0;
+    if (word.size() == 5 && word.compare(0, 4, "knob") == 0 && word[4] >= '1' && word[4] <= '4') return word[4] - '0';
+    return -1;
+}
+
+// The input bit of an encoder push or a footswitch; -1 for any other word.
+int pushBitOf(const std::string& word)
+{
+    int encoder = encoderOf(word);
+    if (encoder >= 0) return kEncoderWiring[encoder].push;
+    if (word.size() == 1 && word[0] >= 'a' && word[0] <= 'c') return kFootswitchBits[word[0] - 'a'];
+    return -1;
+}
+
+void turn(int encoder, int detents)
+{
+    const EncoderWiring& w = kEncoderWiring[encoder];
+    for (int d = 0; d < std::abs(detents); d++) {
+        for (int i = 0; i < 4; i++) {
+            // Downwards the same cycle runs backwards: 0 -> 1 -> 3 -> 2 -> 0.
+            int state = detents > 0 ? kDetentUp[i] : kDetentUp[(6 - i) % 4];
+            lines.set({{w.lineA, state >> 1}, {w.lineB, state & 1}});
+        }
+    }
+}
+
+// Pressed together for `ms`, then released.
+void hold(const std::vector<int>& bits, int ms)
+{
+    std::vector<std::pair<int, int>> down, up;
+    for (int b : bits) {
+        down.emplace_back(b, 1);
+        up.emplace_back(b, 0);
+    }
+    lines.set(down);
+    sleepMs(ms);
+    lines.set(up);
+    sleepMs(kReleaseMs);
+}
+
+// Carries out one command line; false (with the reason) when it is not one.
+bool run(const std::string& line, std::string& error)
+{
+    std::istringstream in(line);
+    std::vector<std::string> words;
+    for (std::string w; in >> w;) {
+        for (char& c : w) c = char(std::tolower(static_cast<unsigned char>(c)));
+        words.push_back(w);
+    }
+    if (words.empty()) return true;
+    const std::string& verb = words[0];
+    const std::string arg = words.size() > 1 ? words[1] : "";
+    int n = 0;
+    if (verb == "turn" && words.size() <= 3 && encoderOf(arg) >= 0) {
+        int detents = 1;
+        if (words.size() == 3 && !parseInt(words[2], detents)) return error = "not a number of detents", false;
+        turn(encoderOf(arg), detents);
+    } else if ((verb == "click" || verb == "long") && words.size() == 2 && pushBitOf(arg) >= 0) {
+        hold({pushBitOf(arg)}, verb == "click" ? kClickMs : kLongMs);
+    } else if ((verb == "press" || verb == "release") && words.size() == 2 && pushBitOf(arg) >= 0) {
+        // Debounced before anything else happens.
+        lines.set({{pushBitOf(arg), verb == "press" ? 1 : 0}});
+        sleepMs(kReleaseMs);
+    } else if (verb == "pair" && words.size() == 2 && (arg == "ab" || arg == "bc")) {
+        int first = arg == "ab" ? 0 : 1;
+        hold({kFootswitchBits[first], kFootswitchBits[first + 1]}, kClickMs);
+    } else if (verb == "expr" && words.size() == 2 && parseInt(arg, n) && n >= 0 && n <= 4095) {
+        I2cModel::setConversion(int16_t(n / kMvPerStep));
+    } else if (verb == "bit" && words.size() == 3 && parseInt(arg, n) && n >= 0 && n < 24 &&
+               (words[2] == "0" || words[2] == "1")) {
+        lines.set({{n, words[2] == "1" ? 1 : 0}});
+    } else if (verb == "wait" && words.size() == 2 && parseInt(arg, n) && n >= 0) {
+        sleepMs(n);
+    } else {
+        error = "not a panel command (turn, click, long, press, release, pair, expr, bit, wait)";
+        return false;
+    }
+    return true;
+}
+
+void runLine(std::string line)
+{
+    if (size_t hash = line.find('#'); hash != std::string::npos) line.erase(hash);
+    while (!line.empty() && std::isspace(static_cast<unsigned char>(line.back()))) line.pop_back();
+    size_t first = line.find_first_not_of(" \t");
+    if (first == std::string::npos) return;
+    line.erase(0, first);
+    std::string error;
+    if (run(line, error)) LOG_I(TAG, "%s\n", line.c_str());
+    else LOG_W(TAG, "%s: %s\n", line.c_str(), error.c_str());
+}
+
+// Terminal keys: the command each stands for.
+const char* commandOfKey(const std::string& key)
+{
+    static const struct {
+        const char* key;
+        const char* command;
+    } kKeys[] = {
+        {"\x1b[C", "turn main 1"}, {"\x1b[A", "turn main 1"}, {"\x1b[D", "turn main -1"}, {"\x1b[B", "turn main -1"},
+        {"\n", "click main"},      {"\r", "click main"},      {"l", "long main"},           {"a", "click a"},
+        {"b", "click b"},          {"c", "click c"},          {"A", "long a"},              {"B", "long b"},
+        {"C", "long c"},           {"1", "click knob1"},      {"2", "click knob2"},         {"3", "click knob3"},
+        {"4", "click knob4"},      {"5", "long knob1"},       {"6", "long knob2"},          {"7", "long knob3"},
+        {"8", "long knob4"},       {"q", "turn knob1 -1"},    {"w", "turn knob1 1"},        {"e", "turn knob2 -1"},
+        {"r", "turn knob2 1"},     {"t", "turn knob3 -1"},    {"y", "turn knob3 1"},        {"u", "turn knob4 -1"},
+        {"i", "turn knob4 1"},     {"p", "pair ab"},          {"o", "pair bc"},
+    };
+    for (const auto& k : kKeys)
+        if (key == k.key) return k.command;
+    return nullptr;
+}
+
+termios savedTerminal;
+std::atomic<bool> terminalChanged{false};
+
+void restoreTerminal()
+{
+    if (terminalChanged.exchange(false)) tcsetattr(STDIN_FILENO, TCSANOW, &savedTerminal);
+}
+
+void restoreTerminalAndDie(int signal)
+{
+    restoreTerminal();
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+// Keys arrive one at a time without echo; Ctrl-C still stops the program, and the terminal is put
+// back as it was when the program ends.
+bool takeTerminal()
+{
+    const char* want = std::getenv("KESTRUN_PANEL_KEYS");
+    if (!want || std::strcmp(want, "1") != 0 || !isatty(STDIN_FILENO)) return false;
+    if (tcgetattr(STDIN_FILENO, &savedTerminal) != 0) return false;
+    termios raw = savedTerminal;
+    raw.c_lflag &= ~tcflag_t(ICANON | ECHO);
+    raw.c_cc[VMIN] = 1;
+    raw.c_cc[VTIME] = 0;
+    if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) != 0) return false;
+    terminalChanged = true;
+    std::atexit(restoreTerminal);
+    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) std::signal(s, restoreTerminalAndDie);
+    LOG_I(TAG, "keys: arrows turn, Enter clicks the main encoder; a b c footswitches (README.md)\n");
+    return true;
+}
+
+// Splits what arrived on the terminal into keys (an escape sequence of an arrow is one key).
+void takeKeys(std::string& pending)
+{
+    while (!pending.empty()) {
+        size_t length = 1;
+        if (pending[0] == '\x1b') {
+            if (pending.size() < 3) return; // the rest of the sequence is still to come
+            length = 3;
+        }
+        const char* command = commandOfKey(pending.substr(0, length));
+        pending.erase(0, length);
+        if (command) runLine(command);
+    }
+}
+
+void serve(int pipe)
+{
+    const bool keys = takeTerminal();
+    std::string lineBuffer, keyBuffer;
+    for (;;) {
+        pollfd fds[2] = {{pipe, POLLIN, 0}, {keys ? STDIN_FILENO : -1, POLLIN, 0}};
+        if (poll(fds, 2, -1) < 0) {
+            if (errno == EINTR) continue;
+            LOG_E(TAG, "poll: %s\n", std::strerror(errno));
+            return;
+        }
+        char buffer[256];
+        if (fds[0].revents & POLLIN) {
+            ssize_t n = read(pipe, buffer, sizeof buffer);
+            if (n > 0) lineBuffer.append(buffer, size_t(n));
+            for (size_t end; (end = lineBuffer.find('\n')) != std::string::npos;) {
+                std::string line = lineBuffer.substr(0, end);
+                lineBuffer.erase(0, end + 1);
+                runLine(line);
+            }
+        }
+        if (keys && (fds[1].revents & POLLIN)) {
+            ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
+            if (n > 0) keyBuffer.append(buffer, size_t(n));
+            takeKeys(keyBuffer);
+        }
+    }
+}
+
+} // namespace
+
+void PanelStandIn::start()
+{
+    static bool started = false;
+    if (started) return;
+    started = true;
+    const std::string path = Paths::root() + "/panel";
+    struct stat st {};
+    if (lstat(path.c_str(), &st) == 0 && !S_ISFIFO(st.st_mode)) {
+        LOG_E(TAG, "%s is not a named pipe: no panel commands\n", path.c_str());
+        return;
+    }
+    if (!S_ISFIFO(st.st_mode) && mkfifo(path.c_str(), 0600) != 0) {
+        LOG_E(TAG, "cannot make %s: %s\n", path.c_str(), std::strerror(errno));
+        return;
+    }
+    // Read and write: the pipe stays open when a writer closes it, so every "echo" is read.
+    int pipe = open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (pipe < 0) {
+        LOG_E(TAG, "cannot open %s: %s\n", path.c_str(), std::strerror(errno));
+        return;
+    }
+    std::thread(serve, pipe).detach();
+    LOG_I(TAG, "commands from %s\n", path.c_str());
+}
