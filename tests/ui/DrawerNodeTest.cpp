@@ -130,7 +130,7 @@ TEST_F(DrawerNodeTest, VisibleChildrenAndBackWithoutScrollBar)
     EXPECT_EQ(lv_obj_get_style_text_align(value, LV_PART_MAIN), LV_TEXT_ALIGN_RIGHT);
     EXPECT_EQ(pixel(312, 45), rgb565(0xFFFFFF));
     EXPECT_EQ(pixel(312, 70), rgb565(0x000000));
-    snapshot("node_small");
+    check_screen("node_small");
 
     // The cursor stops on "Back"; a click there closes the browser.
     send({UP, UP, UP, UP, UP, UP});
@@ -206,7 +206,7 @@ TEST_F(DrawerNodeTest, TwelveRowsScrollOneRowAtATime)
     send({UP, UP, UP, UP, UP, UP, UP, UP});
     frame();
     EXPECT_EQ(names().back(), "Back");
-    snapshot("node_big_end");
+    check_screen("node_big_end");
     for (int i = 11; i > 0; i--) send({DOWN});
     frame();
     EXPECT_EQ(names().front(), "row0");
@@ -232,7 +232,7 @@ TEST_F(DrawerNodeTest, InlineEditStepsTheNodeAndLongPressResetsAFloat)
     EXPECT_EQ(area(value).x2, 298);
     EXPECT_EQ(text_color(label("Gain")), 0xFFFFFFu);
     EXPECT_FALSE(has_text("Secret"));
-    snapshot("node_inline_edit");
+    check_screen("node_inline_edit");
 
     send({LONG});
     EXPECT_EQ(t.gain->getValue(), 5.0f);
@@ -298,7 +298,7 @@ TEST_F(DrawerNodeTest, ColourItemShowsAHueSliderInItsColour)
             bg_opa(obj) == LV_OPA_COVER)
             box = true;
     EXPECT_TRUE(box);
-    snapshot("node_colour_edit");
+    check_screen("node_colour_edit");
 }
 
 TEST_F(DrawerNodeTest, ConfirmedActionRunsOnlyAfterOk)

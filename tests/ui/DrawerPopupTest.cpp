@@ -88,7 +88,7 @@ TEST_F(DrawerPopupTest, DrawsTheMessageAndTheSelectedButtonInverted)
     lv_area_t box = area(of_class(&lv_msgbox_class).front());
     EXPECT_EQ(box.x2 - box.x1 + 1, 240);
     EXPECT_EQ(box.y2 - box.y1 + 1, 120);
-    snapshot("popup_type2");
+    check_screen("popup_type2");
 
     // The box is mirrored into the monochrome buffer: its frame's top-left corner is set.
     glcd_clear(0);
@@ -147,7 +147,7 @@ TEST_F(DrawerPopupTest, LongTextsWrapOrEndWithDotsInsideTheBoxOnBothDisplays)
         for (int y = 14; y < 40; y++)
             for (int x = 10; x <= 117; x++) textShown = textShown || mono(x, y);
         EXPECT_TRUE(textShown);
-        snapshot(c.text.empty() ? "popup_long_title" : c.title.size() > 30 ? "popup_long" : "popup_long_text");
+        check_screen(c.text.empty() ? "popup_long_title" : c.title.size() > 30 ? "popup_long" : "popup_long_text");
         send({PRESS, CLICK});
     }
 }
