@@ -10,7 +10,7 @@
 //   turn main|knob1..knob4 [N]     N detents (default 1; negative turns down)
 //   click CONTROL                  a short press: CONTROL is main, knob1..knob4 (the encoder pushes)
 //                                  or a, b, c (the footswitches)
-//   long CONTROL                   held for 2 s
+//   long CONTROL                   held for 1.8 s
 //   press CONTROL / release CONTROL  held down until released (a turn meanwhile, for instance)
 //   pair ab|bc                     two footswitches pressed together
 //   expr MILLIVOLTS                the analog controller input (0 to 4095 mV)

@@ -27,11 +27,11 @@ namespace {
 
 const char* const TAG = "Panel";
 
-// A person's press: well past the 50-ms debounce, well short of the 1.5-s long press.
-constexpr int kClickMs = 150;
-constexpr int kLongMs = 2000;
-// Rest after a release, so that the release is debounced before the next press.
-constexpr int kReleaseMs = 150;
+// A quick press: well past the 50-ms debounce (taken every 10 ms), well short of the 1.5-s long press.
+constexpr int kClickMs = 120;
+constexpr int kLongMs = 1800;
+// Rest after a press or a release, so that it is debounced before anything else happens.
+constexpr int kReleaseMs = 120;
 // The converter's step (full scale +-4.096 V).
 constexpr double kMvPerStep = 0.125;
 // How long a new input level may wait for the chain to shift it in.

@@ -1,0 +1,207 @@
+// The screens of the running program, worked as a player works the panel: every input goes through
+// the host panel's named pipe to the model shift-register chain, and every step's display frame (the
+// PNG the program writes) is compared with its reference image in tests/data/screens/walk.
+//   KESTRUN_UPDATE_SCREENS=1 build/tests/e2e/tests_e2e --gtest_filter='Screens.*'
+// writes the references again after an intended change of a screen.
+#include "Unit.h"
+
+#include "support/ScreenImage.h"
+#include "support/TempRoot.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <fcntl.h>
+#include <string>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A frame settles well within this after its input, even on a loaded machine.
+constexpr auto kFrameWait = std::chrono::seconds(6);
+// A reference is taken from a frame that stayed the same this long.
+constexpr auto kSteady = std::chrono::milliseconds(400);
+
+// The digits of the tap-tempo overlay follow the timing of the taps.
+const ScreenArea kTempoDigits = {0, 55, 319, 138};
+
+size_t occurrences(const std::string& text, const std::string& part)
+{
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) n++;
+    return n;
+}
+
+// The main-encoder commands that type `text` (letters and blanks) on a fresh keyboard (key 0
+// highlighted, lower case); `selected` ends on the last key pressed. Keys in reading order: "123",
+// a-j, backspace, "ABC", k-t, OK, u-z, '_', '-', blank, close.
+constexpr int kOkKey = 23;
+
+std::vector<std::string> typing(const std::string& text, int& selected)
+{
+    std::vector<std::string> commands;
+    selected = 0;
+    bool upper = false;
+    auto press = [&](int key) {
+        if (key != selected) commands.push_back("turn main " + std::to_string(key - selected));
+        selected = key;
+        commands.push_back("click main");
+    };
+    auto letterKey = [](char lower) {
+        if (lower <= 'j') return 1 + (lower - 'a');
+        if (lower <= 't') return 13 + (lower - 'k');
+        return 24 + (lower - 'u');
+    };
+    for (char c : text) {
+        if (c == ' ') {
+            press(32);
+            continue;
+        }
+        bool wantUpper = c >= 'A' && c <= 'Z';
+        if (wantUpper != upper) {
+            press(12);
+            upper = wantUpper;
+        }
+        press(letterKey(char(wantUpper ? c - 'A' + 'a' : c)));
+    }
+    return commands;
+}
+
+class Panel {
+public:
+    explicit Panel(Unit& unit) : unit(unit), png(test_root() + "/screen.png")
+    {
+        EXPECT_TRUE(unit.waitLog("I (Panel): commands from", 10000)) << unit.log();
+        pipe = ::open((test_root() + "/panel").c_str(), O_WRONLY | O_CLOEXEC);
+        EXPECT_GE(pipe, 0);
+    }
+    ~Panel() { ::close(pipe); }
+
+    // The screens draw once the start-up splash has been shown for a while.
+    void waitPastSplash()
+    {
+        ScreenImage splash, frame;
+        auto end = Clock::now() + std::chrono::seconds(15);
+        while (!read_screen_png(png, splash) && Clock::now() < end)
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+        while (Clock::now() < end) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+            if (read_screen_png(png, frame) && changed_pixels(frame, splash) != 0) return;
+        }
+        ADD_FAILURE() << "the display never left the splash";
+    }
+
+    // Sends one command and returns once the panel has carried it out.
+    void command(const std::string& line)
+    {
+        const std::string done = "I (Panel): " + line + "\n";
+        const size_t before = occurrences(unit.log(), done);
+        const std::string text = line + "\n";
+        ASSERT_EQ(::write(pipe, text.data(), text.size()), ssize_t(text.size()));
+        auto end = Clock::now() + std::chrono::seconds(10);
+        while (occurrences(unit.log(), done) == before) {
+            ASSERT_LT(Clock::now(), end) << "the panel did not carry out \"" << line << "\"\n" << unit.log();
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+
+    // The display shows the reference `name` (waiting for the frame to settle).
+    void expect(const std::string& name, const std::vector<ScreenArea>& ignore = {})
+    {
+        auto end = Clock::now() + kFrameWait;
+        ScreenImage frame, last;
+        auto steadySince = Clock::now();
+        while (Clock::now() < end) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(25));
+            if (!read_screen_png(png, frame)) continue;
+            if (updating_screens()) {
+                if (changed_pixels(frame, last) != 0) steadySince = Clock::now();
+                last = frame;
+                if (Clock::now() - steadySince >= kSteady) break;
+            } else {
+                ScreenImage reference;
+                if (read_screen_png(reference_screen("walk", name), reference) &&
+                    changed_pixels(frame, reference, ignore) <= kScreenTolerance)
+                    return;
+            }
+        }
+        EXPECT_TRUE(matches_reference("walk", name, frame, ignore)) << "after " << steps;
+    }
+
+    void step(const std::string& line, const std::string& name = "", const std::vector<ScreenArea>& ignore = {})
+    {
+        command(line);
+        steps += line + "; ";
+        if (!name.empty()) expect(name, ignore);
+    }
+
+private:
+    Unit& unit;
+    std::string png;
+    int pipe = -1;
+    std::string steps;
+};
+
+TEST(Screens, WalkThroughEveryScreenWithThePanel)
+{
+    setenv("KESTRUN_SCREEN_PNG", (test_root() + "/screen.png").c_str(), 1);
+    Unit unit;
+    unit.start();
+    Panel panel(unit);
+
+    panel.waitPastSplash();
+    panel.expect("home");
+    panel.step("turn main 1", "home_volume");
+    // Chain screen, a block, its browser and an inline edit that a long push resets.
+    panel.step("click main", "chain");
+    panel.step("turn main 1", "chain_gate");
+    panel.step("click main", "browser");
+    panel.step("turn main 1");
+    panel.step("click main", "browser_edit");
+    panel.step("turn main 5", "browser_edited");
+    panel.step("long main", "browser_reset");
+    panel.step("click knob1", "chain_gate");
+    panel.step("long knob2", "chain_assigned");
+    // The preset list: an empty slot named with the keyboard stores the settings as "Gig rig".
+    panel.step("turn main -1", "chain_preset");
+    panel.step("click knob2", "list");
+    panel.step("click main", "keyboard");
+    int key = 0;
+    for (const std::string& line : typing("Gig rig", key)) panel.step(line);
+    panel.expect("keyboard_typed");
+    panel.step("turn main " + std::to_string(kOkKey - key));
+    panel.step("click main", "list_gig_rig");
+    panel.step("long main", "chooser");
+    panel.step("click knob1", "list_gig_rig");
+    // Setup and one of its folders.
+    panel.step("click knob1", "chain_gig_rig");
+    panel.step("long main", "setup");
+    panel.step("click main", "setup_folder");
+    panel.step("click knob1", "setup");
+    panel.step("click knob1", "chain_gig_rig");
+    panel.step("click knob1", "home_gig_rig");
+    // An edit marks the preset; changing presets then asks first, and so does overwriting.
+    panel.step("turn knob1 3", "home_low_edited");
+    panel.step("press main");
+    panel.step("turn main 1", "popup_discard");
+    panel.step("turn main 2", "popup_discard_save");
+    panel.step("release main", "popup_discard_save");
+    panel.step("turn main -2", "popup_discard");
+    panel.step("click main", "home_gig_rig_edited");
+    panel.step("long knob1", "popup_overwrite");
+    panel.step("click main", "home_gig_rig_edited");
+    // A block on a knob, then the tuner from footswitch C and the tap tempo from footswitch A.
+    panel.step("click knob2", "home_assign");
+    panel.step("long c", "tuner");
+    panel.step("turn main 1", "tuner_reference");
+    panel.step("click a");
+    for (int tap = 0; tap < 4; tap++) panel.step("click a");
+    panel.step("click a", "tap_tempo", {kTempoDigits});
+}
+
+} // namespace
