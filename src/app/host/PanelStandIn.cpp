@@ -6,7 +6,6 @@
 #include "platform/host/SpiChain.h"
 #include "porting/Log.h"
 
-#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -198,36 +197,45 @@ const char* commandOfKey(const std::string& key)
     return nullptr;
 }
 
-termios savedTerminal;
-std::atomic<bool> terminalChanged{false};
-
-void restoreTerminal()
+// A watcher process puts the terminal back as it was when the program ends, however it ends: there
+// is no orderly shutdown, and Ctrl-C belongs to the Bluetooth side. It waits for the end of a pipe
+// whose other end only the program holds.
+void watchTerminal(const termios& saved)
 {
-    if (terminalChanged.exchange(false)) tcsetattr(STDIN_FILENO, TCSANOW, &savedTerminal);
+    int ends[2];
+    if (pipe2(ends, O_CLOEXEC) != 0) return;
+    pid_t pid = fork();
+    if (pid == 0) {
+        // Nothing of the program's stays open here (sockets, pipes, ports), and Ctrl-C or a hang-up,
+        // which reach the whole foreground group, must not end the watcher first.
+        if (ends[0] > 3) close_range(3, unsigned(ends[0]) - 1, 0);
+        close_range(unsigned(ends[0]) + 1, ~0U, 0);
+        for (int s : {SIGINT, SIGQUIT, SIGTSTP, SIGHUP}) std::signal(s, SIG_IGN);
+        char c;
+        for (;;) {
+            ssize_t n = read(ends[0], &c, 1);
+            if (n == 0 || (n < 0 && errno != EINTR)) break;
+        }
+        tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+        _exit(0);
+    }
+    close(ends[0]);
+    if (pid < 0) close(ends[1]);
 }
 
-void restoreTerminalAndDie(int signal)
-{
-    restoreTerminal();
-    std::signal(signal, SIG_DFL);
-    std::raise(signal);
-}
-
-// Keys arrive one at a time without echo; Ctrl-C still stops the program, and the terminal is put
-// back as it was when the program ends.
+// Keys arrive one at a time without echo; the terminal is put back when the program ends.
 bool takeTerminal()
 {
     const char* want = std::getenv("KESTRUN_PANEL_KEYS");
     if (!want || std::strcmp(want, "1") != 0 || !isatty(STDIN_FILENO)) return false;
-    if (tcgetattr(STDIN_FILENO, &savedTerminal) != 0) return false;
-    termios raw = savedTerminal;
+    termios saved;
+    if (tcgetattr(STDIN_FILENO, &saved) != 0) return false;
+    termios raw = saved;
     raw.c_lflag &= ~tcflag_t(ICANON | ECHO);
     raw.c_cc[VMIN] = 1;
     raw.c_cc[VTIME] = 0;
+    watchTerminal(saved);
     if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) != 0) return false;
-    terminalChanged = true;
-    std::atexit(restoreTerminal);
-    for (int s : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) std::signal(s, restoreTerminalAndDie);
     LOG_I(TAG, "keys: arrows turn, Enter clicks the main encoder; a b c footswitches (README.md)\n");
     return true;
 }
