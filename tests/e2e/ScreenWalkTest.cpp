@@ -156,50 +156,61 @@ TEST(Screens, WalkThroughEveryScreenWithThePanel)
 
     panel.waitPastSplash();
     panel.expect("home");
-    panel.step("turn main 1", "home_volume");
-    // Chain screen, a block, its browser and an inline edit that a long push resets.
-    panel.step("click main", "chain");
-    panel.step("turn main 1", "chain_gate");
-    panel.step("click main", "browser");
-    panel.step("turn main 1");
-    panel.step("click main", "browser_edit");
-    panel.step("turn main 5", "browser_edited");
-    panel.step("long main", "browser_reset");
-    panel.step("click knob1", "chain_gate");
-    panel.step("long knob2", "chain_assigned");
-    // The preset list: an empty slot named with the keyboard stores the settings as "Gig rig".
-    panel.step("turn main -1", "chain_preset");
-    panel.step("click knob2", "list");
-    panel.step("click main", "keyboard");
+    struct Step {
+        const char* command;
+        const char* screen; // "" when the step's frame is not compared
+    };
+    const Step toTheKeyboard[] = {
+        {"turn main 1", "home_volume"},
+        // Chain screen, a block, its browser and an inline edit that a long push resets.
+        {"click main", "chain"},
+        {"turn main 1", "chain_gate"},
+        {"click main", "browser"},
+        {"turn main 1", ""},
+        {"click main", "browser_edit"},
+        {"turn main 5", "browser_edited"},
+        {"long main", "browser_reset"},
+        {"click knob1", "chain_gate"},
+        {"long knob2", "chain_assigned"},
+        // The preset list: an empty slot named with the keyboard stores the settings as "Gig rig".
+        {"turn main -1", "chain_preset"},
+        {"click knob2", "list"},
+        {"click main", "keyboard"},
+    };
+    for (const Step& s : toTheKeyboard) panel.step(s.command, s.screen);
     int key = 0;
     for (const std::string& line : typing("Gig rig", key)) panel.step(line);
     panel.expect("keyboard_typed");
     panel.step("turn main " + std::to_string(kOkKey - key));
-    panel.step("click main", "list_gig_rig");
-    panel.step("long main", "chooser");
-    panel.step("click knob1", "list_gig_rig");
-    // Setup and one of its folders.
-    panel.step("click knob1", "chain_gig_rig");
-    panel.step("long main", "setup");
-    panel.step("click main", "setup_folder");
-    panel.step("click knob1", "setup");
-    panel.step("click knob1", "chain_gig_rig");
-    panel.step("click knob1", "home_gig_rig");
-    // An edit marks the preset; changing presets then asks first, and so does overwriting.
-    panel.step("turn knob1 3", "home_low_edited");
-    panel.step("press main");
-    panel.step("turn main 1", "popup_discard");
-    panel.step("turn main 2", "popup_discard_save");
-    panel.step("release main", "popup_discard_save");
-    panel.step("turn main -2", "popup_discard");
-    panel.step("click main", "home_gig_rig_edited");
-    panel.step("long knob1", "popup_overwrite");
-    panel.step("click main", "home_gig_rig_edited");
-    // A block on a knob, then the tuner from footswitch C and the tap tempo from footswitch A.
-    panel.step("click knob2", "home_assign");
-    panel.step("long c", "tuner");
-    panel.step("turn main 1", "tuner_reference");
-    panel.step("click a");
+    const Step toTheTuner[] = {
+        {"click main", "list_gig_rig"},
+        {"long main", "chooser"},
+        {"click knob1", "list_gig_rig"},
+        // Setup and one of its folders.
+        {"click knob1", "chain_gig_rig"},
+        {"long main", "setup"},
+        {"click main", "setup_folder"},
+        {"click knob1", "setup"},
+        {"click knob1", "chain_gig_rig"},
+        {"click knob1", "home_gig_rig"},
+        // An edit marks the preset; changing presets then asks first, and so does overwriting.
+        {"turn knob1 3", "home_low_edited"},
+        {"press main", ""},
+        {"turn main 1", "popup_discard"},
+        {"turn main 2", "popup_discard_save"},
+        {"release main", "popup_discard_save"},
+        {"turn main -2", "popup_discard"},
+        {"click main", "home_gig_rig_edited"},
+        {"long knob1", "popup_overwrite"},
+        {"click main", "home_gig_rig_edited"},
+        // A block on a knob, then the tuner from footswitch C (a click of A ends it).
+        {"click knob2", "home_assign"},
+        {"long c", "tuner"},
+        {"turn main 1", "tuner_reference"},
+        {"click a", ""},
+    };
+    for (const Step& s : toTheTuner) panel.step(s.command, s.screen);
+    // Five taps of footswitch A, the active preset's, show the tap tempo.
     for (int tap = 0; tap < 4; tap++) panel.step("click a");
     panel.step("click a", "tap_tempo", {kTempoDigits});
 }
