@@ -112,7 +112,7 @@ void KestrunBsp::initialize()
     LCD::splash();
     IOArray::initialize(kPanelLines, kPanelScanFreq, kPanelQueueMs, kPanelPwmDepth, -2, -2, -2, -2);
     // The host build's panel (the unit's is real).
-    PanelStandIn::start();
+    PanelStandIn::start(passes);
 }
 
 void KestrunBsp::eventLoop()
@@ -120,4 +120,5 @@ void KestrunBsp::eventLoop()
     int idleFrames = idle_seconds > 0 ? IOArray::ms_to_tick(idle_seconds * 1000) : 0;
     bool ccw = encoder_ccw.load(std::memory_order_relaxed) != 0;
     while (IOArray::has_data()) input.frame(IOArray::get_bit, int64_t(esp_timer_get_time()), ccw, idleFrames);
+    passes.fetch_add(1, std::memory_order_release);
 }

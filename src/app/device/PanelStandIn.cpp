@@ -1,4 +1,4 @@
 #include "app/PanelStandIn.h"
 
 // The unit has its panel.
-void PanelStandIn::start() {}
+void PanelStandIn::start(const std::atomic<uint64_t>&) {}

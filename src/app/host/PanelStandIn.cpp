@@ -6,6 +6,7 @@
 #include "platform/host/SpiChain.h"
 #include "porting/Log.h"
 
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <chrono>
@@ -26,15 +27,19 @@ namespace {
 
 const char* const TAG = "Panel";
 
-// A quick press: well past the 50-ms debounce (taken every 10 ms), well short of the 1.5-s long press.
-constexpr int kClickMs = 120;
-constexpr int kLongMs = 1800;
-// Rest after a press or a release, so that it is debounced before anything else happens.
-constexpr int kReleaseMs = 120;
+// The board debounces an input over 50 ms of its own clock: a level counts once two of its passes,
+// this far apart, have drained frames with it.
+constexpr auto kSettle = std::chrono::milliseconds(70);
+// A long press: past the 1.5 s after which the board reports one.
+constexpr auto kLongHold = std::chrono::milliseconds(1600);
+// A board that stopped taking frames (a test driving it by hand) is waited for no longer than this; a
+// late one, on a loaded machine, well within it.
+constexpr auto kBoardTimeout = std::chrono::seconds(30);
 // The converter's step (full scale +-4.096 V).
 constexpr double kMvPerStep = 0.125;
-// How long a new input level may wait for the chain to shift it in.
-constexpr auto kShiftTimeout = std::chrono::milliseconds(500);
+// Commands that take longer than this are refused.
+constexpr int kMaxDetents = 1000;
+constexpr int kMaxWaitMs = 600000;
 
 // The quadrature cycle of one detent upwards, as line A x 2 + line B: 0 -> 2 -> 3 -> 1 -> 0.
 constexpr int kDetentUp[4] = {2, 3, 1, 0};
@@ -59,8 +64,8 @@ public:
         uint64_t before = SpiChain::transfers();
         SpiChain::setInputs({uint8_t(bits), uint8_t(bits >> 8), uint8_t(bits >> 16)});
         // A transfer that counts after the change has read the new levels; two make sure a whole
-        // frame did.
-        auto end = Clock::now() + kShiftTimeout;
+        // frame did. The chain runs only while the board prepares frames: a late board is waited for.
+        auto end = Clock::now() + kBoardTimeout;
         while (SpiChain::transfers() < before + 2 && Clock::now() < end) sleepMs(1);
     }
 
@@ -69,6 +74,28 @@ private:
 };
 
 Lines lines;
+
+// The board's event-loop passes so far (each after it drained every frame waiting).
+const std::atomic<uint64_t>* boardPasses = nullptr;
+
+// Returns once a pass that began after this call has drained the frames shifted in before it.
+void waitPass()
+{
+    const uint64_t start = boardPasses->load();
+    const auto end = Clock::now() + kBoardTimeout;
+    // The pass running now may have drained before the latest frames: the one after it has not.
+    while (boardPasses->load() < start + 2 && Clock::now() < end) sleepMs(1);
+}
+
+// Holds the levels just shifted in until the board has taken them as debounced, and `extra` longer
+// (the board times presses with its own clock, however late its passes run).
+void waitSeen(std::chrono::milliseconds extra = std::chrono::milliseconds(0))
+{
+    waitPass();
+    const auto first = Clock::now();
+    std::this_thread::sleep_until(first + kSettle + extra);
+    waitPass();
+}
 
 bool parseInt(const std::string& text, int& value)
 {
@@ -110,8 +137,8 @@ void turn(int encoder, int detents)
     }
 }
 
-// Pressed together for `ms`, then released.
-void hold(const std::vector<int>& bits, int ms)
+// Pressed together, held `extra` past the debounce, then released.
+void hold(const std::vector<int>& bits, std::chrono::milliseconds extra)
 {
     std::vector<std::pair<int, int>> down, up;
     for (int b : bits) {
@@ -119,9 +146,9 @@ void hold(const std::vector<int>& bits, int ms)
         up.emplace_back(b, 0);
     }
     lines.set(down);
-    sleepMs(ms);
+    waitSeen(extra);
     lines.set(up);
-    sleepMs(kReleaseMs);
+    waitSeen();
 }
 
 // Carries out one command line; false (with the reason) when it is not one.
@@ -139,23 +166,23 @@ bool run(const std::string& line, std::string& error)
     int n = 0;
     if (verb == "turn" && words.size() <= 3 && encoderOf(arg) >= 0) {
         int detents = 1;
-        if (words.size() == 3 && !parseInt(words[2], detents)) return error = "not a number of detents", false;
+        if (words.size() == 3 && (!parseInt(words[2], detents) || std::abs(detents) > kMaxDetents))
+            return error = "not a number of detents", false;
         turn(encoderOf(arg), detents);
     } else if ((verb == "click" || verb == "long") && words.size() == 2 && pushBitOf(arg) >= 0) {
-        hold({pushBitOf(arg)}, verb == "click" ? kClickMs : kLongMs);
+        hold({pushBitOf(arg)}, verb == "click" ? std::chrono::milliseconds(0) : kLongHold);
     } else if ((verb == "press" || verb == "release") && words.size() == 2 && pushBitOf(arg) >= 0) {
-        // Debounced before anything else happens.
         lines.set({{pushBitOf(arg), verb == "press" ? 1 : 0}});
-        sleepMs(kReleaseMs);
+        waitSeen();
     } else if (verb == "pair" && words.size() == 2 && (arg == "ab" || arg == "bc")) {
         int first = arg == "ab" ? 0 : 1;
-        hold({kFootswitchBits[first], kFootswitchBits[first + 1]}, kClickMs);
+        hold({kFootswitchBits[first], kFootswitchBits[first + 1]}, std::chrono::milliseconds(0));
     } else if (verb == "expr" && words.size() == 2 && parseInt(arg, n) && n >= 0 && n <= 4095) {
         I2cModel::setConversion(int16_t(n / kMvPerStep));
     } else if (verb == "bit" && words.size() == 3 && parseInt(arg, n) && n >= 0 && n < 24 &&
                (words[2] == "0" || words[2] == "1")) {
         lines.set({{n, words[2] == "1" ? 1 : 0}});
-    } else if (verb == "wait" && words.size() == 2 && parseInt(arg, n) && n >= 0) {
+    } else if (verb == "wait" && words.size() == 2 && parseInt(arg, n) && n >= 0 && n <= kMaxWaitMs) {
         sleepMs(n);
     } else {
         error = "not a panel command (turn, click, long, press, release, pair, expr, bit, wait)";
@@ -286,11 +313,12 @@ void serve(int pipe)
 
 } // namespace
 
-void PanelStandIn::start()
+void PanelStandIn::start(const std::atomic<uint64_t>& passes)
 {
     static bool started = false;
     if (started) return;
     started = true;
+    boardPasses = &passes;
     const std::string path = Paths::root() + "/panel";
     struct stat st {};
     if (lstat(path.c_str(), &st) == 0 && !S_ISFIFO(st.st_mode)) {
