@@ -66,7 +66,8 @@ public:
         // A transfer that counts after the change has read the new levels; two make sure a whole
         // frame did. The chain runs only while the board prepares frames: a late board is waited for.
         auto end = Clock::now() + kBoardTimeout;
-        while (SpiChain::transfers() < before + 2 && Clock::now() < end) sleepMs(1);
+        while (SpiChain::transfers() < before + 2 && Clock::now() < end)
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
     }
 
 private:
@@ -129,6 +130,9 @@ void turn(int encoder, int detents)
 {
     const EncoderWiring& w = kEncoderWiring[encoder];
     for (int d = 0; d < std::abs(detents); d++) {
+        // The whole cycle right after a pass of the board, so that one pass takes all of it: the board
+        // forgets a detent begun more than 2 s (of its clock) before its end.
+        waitPass();
         for (int i = 0; i < 4; i++) {
             // Downwards the same cycle runs backwards: 0 -> 1 -> 3 -> 2 -> 0.
             int state = detents > 0 ? kDetentUp[i] : kDetentUp[(6 - i) % 4];
