@@ -37,6 +37,8 @@ constexpr auto kLongHold = std::chrono::milliseconds(1600);
 constexpr auto kBoardTimeout = std::chrono::seconds(30);
 // The converter's step (full scale +-4.096 V).
 constexpr double kMvPerStep = 0.125;
+// Longer command lines are dropped.
+constexpr size_t kMaxLine = 1024;
 // Commands that take longer than this are refused.
 constexpr int kMaxDetents = 1000;
 constexpr int kMaxWaitMs = 600000;
@@ -288,8 +290,9 @@ void takeKeys(std::string& pending)
 
 void serve(int pipe)
 {
-    const bool keys = takeTerminal();
+    bool keys = takeTerminal();
     std::string lineBuffer, keyBuffer;
+    bool dropping = false;
     for (;;) {
         pollfd fds[2] = {{pipe, POLLIN, 0}, {keys ? STDIN_FILENO : -1, POLLIN, 0}};
         if (poll(fds, 2, -1) < 0) {
@@ -304,11 +307,20 @@ void serve(int pipe)
             for (size_t end; (end = lineBuffer.find('\n')) != std::string::npos;) {
                 std::string line = lineBuffer.substr(0, end);
                 lineBuffer.erase(0, end + 1);
-                runLine(line);
+                if (!dropping) runLine(line);
+                dropping = false;
+            }
+            if (lineBuffer.size() > kMaxLine) {
+                // The whole line goes, up to its end still to come.
+                if (!dropping) LOG_W(TAG, "a line of more than %zu bytes: dropped\n", kMaxLine);
+                dropping = true;
+                lineBuffer.clear();
             }
         }
-        if (keys && (fds[1].revents & POLLIN)) {
+        if (keys && (fds[1].revents & (POLLIN | POLLHUP | POLLERR))) {
             ssize_t n = read(STDIN_FILENO, buffer, sizeof buffer);
+            // A terminal that has gone gives no more keys.
+            if (n == 0 || (n < 0 && errno != EINTR)) keys = false;
             if (n > 0) keyBuffer.append(buffer, size_t(n));
             takeKeys(keyBuffer);
         }
