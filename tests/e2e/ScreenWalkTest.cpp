@@ -22,8 +22,8 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A frame settles well within this after its input, even on a loaded machine.
-constexpr auto kFrameWait = std::chrono::seconds(15);
+// A frame settles (and a command is carried out) well within this, even on a loaded machine.
+constexpr int kFrameWaitMs = 15000;
 // A reference is taken from a frame that stayed the same this long: longer than the 1.2 s of an
 // edit overlay, so that references show what stays.
 constexpr auto kSteady = std::chrono::milliseconds(1500);
@@ -87,14 +87,10 @@ public:
     void waitPastSplash()
     {
         ScreenImage splash, frame;
-        auto end = Clock::now() + std::chrono::seconds(15);
-        while (!read_screen_png(png, splash) && Clock::now() < end)
-            std::this_thread::sleep_for(std::chrono::milliseconds(25));
-        while (Clock::now() < end) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(25));
-            if (read_screen_png(png, frame) && changed_pixels(frame, splash) != 0) return;
-        }
-        ADD_FAILURE() << "the display never left the splash";
+        ASSERT_TRUE(waitUntil([&] { return read_screen_png(png, splash); }, kFrameWaitMs)) << "no frame";
+        EXPECT_TRUE(waitUntil([&] { return read_screen_png(png, frame) && changed_pixels(frame, splash) != 0; },
+                              kFrameWaitMs))
+            << "the display never left the splash";
     }
 
     // Sends one command and returns once the panel has carried it out.
@@ -104,33 +100,29 @@ public:
         const size_t before = occurrences(unit.log(), done);
         const std::string text = line + "\n";
         ASSERT_EQ(::write(pipe, text.data(), text.size()), ssize_t(text.size()));
-        auto end = Clock::now() + std::chrono::seconds(10);
-        while (occurrences(unit.log(), done) == before) {
-            ASSERT_LT(Clock::now(), end) << "the panel did not carry out \"" << line << "\"\n" << unit.log();
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+        ASSERT_TRUE(waitUntil([&] { return occurrences(unit.log(), done) > before; }, kFrameWaitMs))
+            << "the panel did not carry out \"" << line << "\"\n"
+            << unit.log();
     }
 
-    // The display shows the reference `name` (waiting for the frame to settle).
+    // The display shows the reference `name`, once the frame has settled. When the references are
+    // written, the frame that stays is taken.
     void expect(const std::string& name, const std::vector<ScreenArea>& ignore = {})
     {
-        auto end = Clock::now() + kFrameWait;
-        ScreenImage frame, last;
+        ScreenImage frame, last, reference;
         auto steadySince = Clock::now();
-        while (Clock::now() < end) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(25));
-            if (!read_screen_png(png, frame)) continue;
-            if (updating_screens()) {
-                if (changed_pixels(frame, last) != 0) steadySince = Clock::now();
-                last = frame;
-                if (Clock::now() - steadySince >= kSteady) break;
-            } else {
-                ScreenImage reference;
-                if (read_screen_png(reference_screen("walk", name), reference) &&
-                    changed_pixels(frame, reference, ignore) <= kScreenTolerance)
-                    return;
-            }
-        }
+        waitUntil(
+            [&] {
+                if (!read_screen_png(png, frame)) return false;
+                if (updating_screens()) {
+                    if (changed_pixels(frame, last) != 0) steadySince = Clock::now();
+                    last = frame;
+                    return Clock::now() - steadySince >= kSteady;
+                }
+                return read_screen_png(reference_screen("walk", name), reference) &&
+                       changed_pixels(frame, reference, ignore) <= kScreenTolerance;
+            },
+            kFrameWaitMs);
         EXPECT_TRUE(matches_reference("walk", name, frame, ignore)) << "after " << steps;
     }
 

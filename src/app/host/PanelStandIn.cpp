@@ -90,13 +90,17 @@ void waitPass()
     while (boardPasses->load() < start + 2 && Clock::now() < end) sleepMs(1);
 }
 
-// Holds the levels just shifted in until the board has taken them as debounced, and `extra` longer
-// (the board times presses with its own clock, however late its passes run).
+// Holds the levels just shifted in until the board has taken them as debounced, and then `extra`
+// longer (the board times presses with its own clock, however late its passes run).
 void waitSeen(std::chrono::milliseconds extra = std::chrono::milliseconds(0))
 {
     waitPass();
-    const auto first = Clock::now();
-    std::this_thread::sleep_until(first + kSettle + extra);
+    std::this_thread::sleep_until(Clock::now() + kSettle);
+    // This pass began more than the debounce time after one that saw the levels: it took them, if
+    // no earlier one did.
+    waitPass();
+    if (extra.count() == 0) return;
+    std::this_thread::sleep_until(Clock::now() + extra);
     waitPass();
 }
 
