@@ -128,6 +128,11 @@ void NodeList::setOnDataChange(DataCallback callback)
     if (callback) onDataChange = callback;
 }
 
+void NodeList::setOnLayoutChange(LayoutCallback callback)
+{
+    if (callback) onLayoutChange = callback;
+}
+
 // ---- positions and elements
 
 bool NodeList::valid(int position) const
@@ -231,6 +236,7 @@ void NodeList::setNameAt(int position, const std::string& name)
     if (!valid(position) || indexOf(name) != -1) return;
     elementShownAt(position)->setName(name);
     dropReadImage();
+    if (onLayoutChange) onLayoutChange(this);
     notifyUpdate();
 }
 
@@ -258,6 +264,7 @@ bool NodeList::swap(int a, int b)
     checkIndexes();
     storeIndexes();
     dropReadImage();
+    if (onLayoutChange) onLayoutChange(this);
     notifyUpdate();
     return true;
 }
@@ -276,6 +283,7 @@ bool NodeList::move(int from, int to)
     checkIndexes();
     storeIndexes();
     dropReadImage();
+    if (onLayoutChange) onLayoutChange(this);
     notifyUpdate();
     return true;
 }
