@@ -498,6 +498,7 @@ TEST(NamPlayer, ReorderingMovesBuiltModelsAlongWithoutACostlyPass)
         }
         for (int p = 0; p < kModels; ++p) EXPECT_EQ(rig.player->modelAt(step.positionOf(p)), before[p]) << p;
     }
+    std::printf("slowest compile pass after a reorder: %.3f ms\n", slowestMs);
     EXPECT_LT(slowestMs, 10.0);
 }
 

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 using namespace namtest;
 
 namespace {
@@ -27,6 +29,20 @@ TEST(NamVectors, EveryModelMatchesInEveryBlockSplit)
             EXPECT_LE(maxAbsDiff(run(*model, input, block), expected), kTolerance) << name << " in blocks of " << block;
         }
     }
+}
+
+// The small fixed-size kernels also exist as built for x86-64 cores with FMA; a core without it (and
+// every other architecture) runs the baseline build, which this machine may otherwise never use.
+TEST(NamVectors, BaselineKernelsMatchToo)
+{
+    const std::vector<float> input = readF32(vectorPath("input.f32"));
+    ::setenv("KESTRUN_NAM_BASELINE", "1", 1);
+    for (const char* name : kModels) {
+        auto model = create(readText(vectorPath(std::string(name) + ".nam")));
+        EXPECT_LE(maxAbsDiff(run(*model, input, 16), readF32(vectorPath(std::string(name) + ".out.f32"))), kTolerance)
+            << name;
+    }
+    ::unsetenv("KESTRUN_NAM_BASELINE");
 }
 
 TEST(NamVectors, SecondPrewarmMatchesWhatThePlayerHears)

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 // Four floats in one SIMD register (SSE on x86-64, NEON on aarch64) through the compiler's generic
@@ -52,6 +53,8 @@ using Vec4 = float __attribute__((vector_size(16)));
 #define NAM_FMA_CLONE __attribute__((target("avx2,fma")))
 inline bool cpuHasFma()
 {
+    // KESTRUN_NAM_BASELINE=1 keeps the baseline kernels, to test and time them on a core with FMA.
+    if (const char* baseline = std::getenv("KESTRUN_NAM_BASELINE"); baseline && baseline[0] == '1') return false;
     __builtin_cpu_init(); // may run before the library's own start-up code
     return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
 }
