@@ -45,6 +45,17 @@ TEST(NamVectors, BaselineKernelsMatchToo)
     ::unsetenv("KESTRUN_NAM_BASELINE");
 }
 
+// The amp-model player's budget is counted in standard WaveNets by this estimate.
+TEST(NamVectors, CostOfTheTrainerShapes)
+{
+    struct Case {
+        const char* name;
+        double cost;
+    } cases[] = {{"e_wavenet_standard", 15240}, {"e_wavenet_nano", 1164}, {"d_lstm_2x8", 288 + 320 + 512 + 320 + 8}};
+    for (const Case& c : cases)
+        EXPECT_EQ(create(readText(vectorPath(std::string(c.name) + ".nam")))->GetCostPerSample(), c.cost) << c.name;
+}
+
 TEST(NamVectors, SecondPrewarmMatchesWhatThePlayerHears)
 {
     const std::vector<float> input = readF32(vectorPath("input.f32"));
