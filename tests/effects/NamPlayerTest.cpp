@@ -625,8 +625,9 @@ TEST(NamPlayer, ListWritesCompilePassesAndFramesStayInStep)
     compile.join();
     writer.join();
     std::printf("%d list changes, %d checks, %d mismatches\n", writes.load(), checks.load(), mismatches.load());
-    EXPECT_GE(checks.load(), stressSeconds() * 2);
-    EXPECT_GT(writes.load(), 100 * stressSeconds());
+    // Floors that a loaded machine still reaches: the run must have exercised something.
+    EXPECT_GE(checks.load(), stressSeconds());
+    EXPECT_GE(writes.load(), 10 * stressSeconds());
     EXPECT_EQ(mismatches.load(), 0);
 }
 

@@ -28,6 +28,14 @@ using ConstMap = Eigen::Map<const Eigen::Matrix<float, R, C>>;
 template <int R, int C>
 using MutMap = Eigen::Map<Eigen::Matrix<float, R, C>>;
 
+// The next `count` floats of an array that is handed out piece by piece.
+float* take(float*& p, size_t count)
+{
+    float* at = p;
+    p += count;
+    return at;
+}
+
 // Rows (channels) by columns (samples) of floats, either layout: element (row, t) at
 // data[row * rowStride + t * colStride].
 struct Plane {
@@ -96,11 +104,6 @@ public:
 
         float* wp = weights_.data();
         float* sp = state_.data();
-        auto take = [](float*& p, size_t count) {
-            float* at = p;
-            p += count;
-            return at;
-        };
         // A matrix stored row by row in the file into `rows` x cols columns (padding rows stay 0).
         auto matrix = [&](float* out, int fileRows, int cols, int rows) {
             for (int r = 0; r < fileRows; ++r)
@@ -519,11 +522,6 @@ public:
         state_.assign(stateCount, 0.0f);
         float* wp = weights_.data();
         float* sp = state_.data();
-        auto take = [](float*& p, size_t count) {
-            float* at = p;
-            p += count;
-            return at;
-        };
         auto spread = [](float* at, float value) { std::fill(at, at + 4, value); };
 
         float* rechannel = take(wp, size_t(C) * a_.cin);
