@@ -510,7 +510,7 @@ int stressSeconds()
 }
 
 // The audio thread plays frames, the compile thread runs its passes every 10 ms, and a writer reorders,
-// rewrites, empties and selects list elements every millisecond or so. Every quarter second the writer
+// rewrites, renames, empties and selects list elements every millisecond or so. Every quarter second the writer
 // pauses; once compile has built what changed, every position's model must be the one its element's
 // text makes (told apart by their recommended output adjustment), and the worker must play the
 // selection's.
@@ -604,6 +604,8 @@ TEST(NamPlayer, ListWritesCompilePassesAndFramesStayInStep)
                 rig.store(position(), numbered("e", serial++), texts[random() % texts.size()]);
             } else if (op < 83) {
                 list->deleteAt(position());
+            } else if (op < 88) {
+                list->setNameAt(position(), numbered("r", serial++)); // an empty one returns with its data
             } else {
                 rig.player->getModelSelector()->setValue(list->nameAt(position()));
             }
