@@ -344,6 +344,7 @@ private:
 // Each layer's ring row holds ringSize columns and then `kMirror` more that repeat its first ones, so
 // that four samples starting anywhere in the ring can be read as one register.
 constexpr int kMirror = kMaxBlock + 4;
+static_assert(kMaxBlock % 4 == 0, "a block is whole registers of samples");
 
 struct TimeLayer {
     int dilation = 0;
