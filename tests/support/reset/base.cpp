@@ -6,6 +6,13 @@
 #include "base/Update.h"
 #include "support/ResetHooks.h"
 
+static void clear(Debug::Record& record)
+{
+    record.cycleTicks = record.execTicks = record.maxCycle = record.minCycle = record.maxExec = 0;
+    record.lastStart = 0;
+    record.overrunCount.store(0);
+}
+
 static ResetHook baseReset([] {
     System::root = System::app = System::system = nullptr;
     System::name = System::alias = System::arch = System::upd = nullptr;
@@ -15,6 +22,6 @@ static ResetHook baseReset([] {
     Update::update_handle.reset();
     Update::batch_size = 2048;
     Board::board = nullptr;
-    Debug::main_cycle = {};
-    for (auto& record : Debug::n_cycles) record = {};
+    clear(Debug::main_cycle);
+    for (auto& record : Debug::n_cycles) clear(record);
 });
