@@ -26,21 +26,24 @@ std::vector<std::string> environment()
 class FreshStart : public testing::EmptyTestEventListener {
 public:
     explicit FreshStart(std::string root) : root_(std::move(root)), environment_(environment()) {}
-    // Emptied when the next test starts, so that KESTRUN_KEEP_ROOT keeps the last test's files.
+    // Everything is put back when the next test starts, not when a test ends: a program that runs one
+    // test keeps its modules, threads and files as they were (reachable for the leak checker, and
+    // the root for KESTRUN_KEEP_ROOT).
     void OnTestStart(const testing::TestInfo&) override
     {
-        if (!first_) {
-            std::error_code error;
-            for (const auto& entry : std::filesystem::directory_iterator(root_, error))
-                std::filesystem::remove_all(entry.path(), error);
-        }
-        first_ = false;
+        if (!previous_.empty()) putBack();
     }
-    // The test's threads end first, so that nothing runs while the modules are put back.
     void OnTestEnd(const testing::TestInfo& test) override
     {
+        previous_ = std::string(test.test_suite_name()) + "." + test.name();
+    }
+
+private:
+    void putBack()
+    {
+        // The threads end first, so that nothing runs while the modules are put back.
         if (!task_end_all(10000000)) {
-            std::fprintf(stderr, "%s.%s: its threads did not end within 10 s\n", test.test_suite_name(), test.name());
+            std::fprintf(stderr, "%s: its threads did not end within 10 s\n", previous_.c_str());
             std::_Exit(4);
         }
         run_reset_hooks();
@@ -52,12 +55,14 @@ public:
                 setenv(variable.substr(0, equals).c_str(), variable.substr(equals + 1).c_str(), 1);
             }
         }
+        std::error_code error;
+        for (const auto& entry : std::filesystem::directory_iterator(root_, error))
+            std::filesystem::remove_all(entry.path(), error);
     }
 
-private:
     std::string root_;
     std::vector<std::string> environment_;
-    bool first_ = true;
+    std::string previous_;
 };
 
 } // namespace
