@@ -72,6 +72,10 @@ void Unit::kill()
     ::kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
     pid = -1;
+    // In the sanitizer builds the program is instrumented too; its reports land in its log.
+    std::string text = log();
+    for (const char* report : {"WARNING: ThreadSanitizer", "ERROR: AddressSanitizer", "runtime error:"})
+        EXPECT_EQ(text.find(report), std::string::npos) << text;
 }
 
 bool Unit::running()
