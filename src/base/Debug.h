@@ -1,21 +1,23 @@
 #pragma once
+#include <atomic>
 #include <cstdint>
 
 // Run-time statistics of the audio frame loop (the main record) and of up to eight numbered worker
 // loops (the amp-model players), in ticks of xthal_get_ccount (nanoseconds, low 32 bits). Each record
 // is written by its own loop (cycle_start at the start of a frame, cycle_measure after processing:
 // one clock read, no allocation, lock or output) and read by "infoTasks", which prints them every
-// 2 s. The max/min readers reset what they return.
+// 2 s. The max/min readers reset what they return. The fields are relaxed atomics: the reader sees
+// whole numbers without slowing the loop, and a reset that meets a new extreme loses one of the two.
 class Debug {
 public:
     struct Record {
-        uint32_t cycleTicks = 0;
-        uint32_t execTicks = 0;
-        uint32_t maxCycle = 0;
-        uint32_t minCycle = 0; // 0: none yet
-        uint32_t maxExec = 0;
-        uint32_t lastStart = 0;
-        uint32_t overrunCount = 0;
+        std::atomic<uint32_t> cycleTicks{0};
+        std::atomic<uint32_t> execTicks{0};
+        std::atomic<uint32_t> maxCycle{0};
+        std::atomic<uint32_t> minCycle{0}; // 0: none yet
+        std::atomic<uint32_t> maxExec{0};
+        std::atomic<uint32_t> lastStart{0};
+        std::atomic<uint32_t> overrunCount{0};
     };
     static constexpr int kRecords = 8;
     // A frame of 16 samples lasts 333 us; processing beyond 0.48 ms counts as an overrun.

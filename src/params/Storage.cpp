@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <mutex>
 
 std::vector<Storable*> Storage::items;
 size_t Storage::it = 0;
@@ -18,6 +19,9 @@ namespace {
 // Texts are read through a buffer sized for the longest value any node holds, so that a long text
 // (a network password, a link path) survives a restart.
 constexpr size_t kMaxText = 4096;
+// The transports enlist their items on the main thread while "eventTasks" already walks the list:
+// a push_back may move the list under the walk.
+std::mutex itemsLock;
 } // namespace
 
 void Storage::open()
@@ -43,6 +47,7 @@ bool Storage::addItem(Storable* item)
     if (!item) return false;
     item->createId();
     bool loaded = item->loadStorage();
+    std::lock_guard<std::mutex> guard(itemsLock);
     if (std::find(items.begin(), items.end(), item) == items.end()) {
         bool atEnd = it >= items.size(); // the end position stays the end position
         items.push_back(item);
@@ -53,6 +58,7 @@ bool Storage::addItem(Storable* item)
 
 void Storage::tasks()
 {
+    std::lock_guard<std::mutex> guard(itemsLock);
     if (delay < kWriteSpacing) ++delay;
     if (it >= items.size()) {
         it = 0;

@@ -8,7 +8,8 @@ class Storable;
 // addItem loads an item's stored value, or writes its current value when none is stored, and
 // enlists it (start-up, main thread). tasks() runs one step of the write-back cycle every 10 ms on
 // "eventTasks": it visits one item per call, finds a value that differs from its file by comparing
-// the two, and writes changed values back at most once every 50 calls.
+// the two, and writes changed values back at most once every 50 calls. Items may be enlisted while
+// tasks() runs on its thread: the two take turns on the list.
 class Storage {
 public:
     static void initliaze();

@@ -63,7 +63,8 @@ void Unit::start()
         _exit(127);
     }
     ASSERT_GT(pid, 0);
-    ASSERT_TRUE(waitLog("I (Wifi): Listen socket created", 10000)) << log();
+    // Seconds here; the ThreadSanitizer build, beside other tests, takes several times longer.
+    ASSERT_TRUE(waitLog("I (Wifi): Listen socket created", 30000)) << log();
 }
 
 void Unit::kill()

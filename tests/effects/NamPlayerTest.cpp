@@ -17,7 +17,6 @@
 
 #include <chrono>
 #include <cstring>
-#include <filesystem>
 #include <functional>
 #include <fstream>
 #include <memory>
@@ -32,7 +31,7 @@ using fxtest::setNode;
 // The amp-model reference vectors kept with the tests.
 std::string vectorsDir()
 {
-    return (std::filesystem::path(__FILE__).parent_path() / "../data/nam").lexically_normal().string();
+    return KESTRUN_TESTS_DIR "/data/nam";
 }
 
 std::string vectorText(const std::string& file)

@@ -151,6 +151,7 @@ TEST_F(ServiceThreadsTest, EventPassRunsTheBoardAndTicksEvery200ms)
 {
     CountingBoard board;
     auto* home = new Screen("home");
+    EventDispatcher::dispatch(); // a screen gets broadcasts once a dispatch has seen it whole
     int ticks = 0;
     uint64_t t0 = esp_timer_get_time();
     while (esp_timer_get_time() - t0 < 650000) {

@@ -34,7 +34,8 @@ std::string chooseRoot()
 
 const std::string& Paths::root()
 {
-    static const std::string root = chooseRoot();
+    // Never destroyed: detached threads still map paths while the process exits.
+    static const std::string& root = *new std::string(chooseRoot());
     return root;
 }
 
