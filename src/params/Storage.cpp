@@ -5,6 +5,8 @@
 #include "porting/Nvs.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <mutex>
@@ -22,6 +24,18 @@ constexpr size_t kMaxText = 4096;
 // The transports enlist their items on the main thread while "eventTasks" already walks the list:
 // a push_back may move the list under the walk.
 std::mutex itemsLock;
+
+// Values of one 32-bit word (float and enum nodes) are set atomically by other threads while the
+// cycle compares, writes and loads them: the cycle takes them as one atomic word as well.
+bool isWord(const void* data, int size)
+{
+    return size == int(sizeof(uint32_t)) && reinterpret_cast<uintptr_t>(data) % alignof(uint32_t) == 0;
+}
+
+std::atomic_ref<uint32_t> word(void* data)
+{
+    return std::atomic_ref<uint32_t>(*static_cast<uint32_t*>(data));
+}
 } // namespace
 
 void Storage::open()
@@ -118,7 +132,8 @@ bool Storable::loadStorage()
         bytes = std::make_unique<uint8_t[]>(size_t(size));
         size_t capacity = size_t(size);
         read = nvs_get_blob(Storage::handle, storageId, bytes.get(), &capacity) == 0;
-        if (read) differs = std::memcmp(bytes.get(), data, size_t(size)) != 0;
+        uint32_t value = isWord(data, size) ? word(data).load(std::memory_order_relaxed) : 0;
+        if (read) differs = std::memcmp(bytes.get(), isWord(data, size) ? &value : data, size_t(size)) != 0;
     }
 
     if (!read) {
@@ -128,8 +143,15 @@ bool Storable::loadStorage()
         return false;
     }
     if (storageStatus.load() == kNeverLoaded) {
-        if (size < 0) setStorageText(text);
-        else std::memcpy(data, bytes.get(), size_t(size));
+        if (size < 0) {
+            setStorageText(text);
+        } else if (isWord(data, size)) {
+            uint32_t value;
+            std::memcpy(&value, bytes.get(), sizeof value);
+            word(data).store(value, std::memory_order_relaxed);
+        } else {
+            std::memcpy(data, bytes.get(), size_t(size));
+        }
         storageStatus.store(kInSync);
         onLoad();
         return true;
@@ -148,6 +170,9 @@ void Storable::storeStorage()
     if (size < 0) {
         std::string text = getStorageText();
         err = nvs_set_str(Storage::handle, storageId, text.c_str());
+    } else if (isWord(data, size)) {
+        const uint32_t value = word(data).load(std::memory_order_relaxed);
+        err = nvs_set_blob(Storage::handle, storageId, &value, sizeof value);
     } else {
         err = nvs_set_blob(Storage::handle, storageId, data, size_t(size));
     }
