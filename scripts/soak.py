@@ -82,7 +82,16 @@ class Endpoint:
 class TcpEndpoint(Endpoint):
     def __init__(self, name, port):
         super().__init__(name)
-        self.sock = socket.create_connection(("127.0.0.1", port), timeout=5)
+        # The program logs its listen socket before it binds and listens: try for a while.
+        deadline = time.monotonic() + 15
+        while True:
+            try:
+                self.sock = socket.create_connection(("127.0.0.1", port), timeout=5)
+                break
+            except ConnectionRefusedError:
+                if time.monotonic() > deadline:
+                    raise
+                time.sleep(0.05)
         self.sock.setblocking(False)
 
     def send(self, data):

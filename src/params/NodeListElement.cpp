@@ -30,20 +30,33 @@ void NodeListElement::setDataSize(int size)
 void NodeListElement::load()
 {
     if (!record || elmId.empty()) return;
+    std::lock_guard<std::mutex> guard(recordLock);
     createId();
     loadStorage();
 }
 
-bool NodeListElement::isEmpty() const
+bool NodeListElement::emptyLocked() const
 {
     if (!record || record[0] == 0) return true;
     return std::memchr(record.get(), 0, kNameLimit) == nullptr;
 }
 
+std::string NodeListElement::nameLocked() const
+{
+    if (emptyLocked()) return std::string();
+    return std::string(reinterpret_cast<const char*>(record.get()));
+}
+
+bool NodeListElement::isEmpty() const
+{
+    std::lock_guard<std::mutex> guard(recordLock);
+    return emptyLocked();
+}
+
 std::string NodeListElement::getName() const
 {
-    if (isEmpty()) return std::string();
-    return std::string(reinterpret_cast<const char*>(record.get()));
+    std::lock_guard<std::mutex> guard(recordLock);
+    return nameLocked();
 }
 
 uint8_t* NodeListElement::getData()
@@ -53,7 +66,8 @@ uint8_t* NodeListElement::getData()
 
 void NodeListElement::setName(const std::string& name)
 {
-    if (!record || !nameFits(name) || name == getName()) return;
+    std::lock_guard<std::mutex> guard(recordLock);
+    if (!record || !nameFits(name) || name == nameLocked()) return;
     // Only the name and its NUL: the tail of a longer older name stays, as the files always held.
     std::memcpy(record.get(), name.c_str(), name.size() + 1);
     storeStorage();
@@ -61,16 +75,17 @@ void NodeListElement::setName(const std::string& name)
 
 void NodeListElement::setData(const std::string& name, const void* data)
 {
+    std::lock_guard<std::mutex> guard(recordLock);
     if (!record || !nameFits(name)) return;
     uint8_t* area = record.get() + kNameArea;
     if (!data) {
         // Never clear the data of the element that already bears the name.
-        if (name == getName()) return;
+        if (name == nameLocked()) return;
         std::memcpy(record.get(), name.c_str(), name.size() + 1);
         std::memset(area, 0, size_t(dataSize));
         return;
     }
-    if (name == getName() && std::memcmp(area, data, size_t(dataSize)) == 0) return;
+    if (name == nameLocked() && std::memcmp(area, data, size_t(dataSize)) == 0) return;
     std::memcpy(record.get(), name.c_str(), name.size() + 1);
     std::memmove(area, data, size_t(dataSize));
     storeStorage();
@@ -78,6 +93,7 @@ void NodeListElement::setData(const std::string& name, const void* data)
 
 void NodeListElement::clear()
 {
+    std::lock_guard<std::mutex> guard(recordLock);
     if (!record) return;
     record[0] = 0;
     storeStorage();
@@ -86,6 +102,7 @@ void NodeListElement::clear()
 void NodeListElement::swap(NodeListElement* other)
 {
     if (!other || other == this || !record || !other->record || dataSize != other->dataSize) return;
+    std::scoped_lock guard(recordLock, other->recordLock);
     size_t length = size_t(kNameArea) + size_t(dataSize);
     auto copy = std::make_unique<uint8_t[]>(length);
     std::memcpy(copy.get(), record.get(), length);
