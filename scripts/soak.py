@@ -213,6 +213,23 @@ class Program:
             "fds": len(os.listdir(f"/proc/{pid}/fd")),
         }
 
+    def thread_states(self):
+        """Each thread's name, scheduler state and kernel wait channel: where a stalled one waits."""
+        lines = []
+        task = f"/proc/{self.process.pid}/task"
+        for tid in sorted(os.listdir(task), key=int):
+            try:
+                with open(f"{task}/{tid}/comm") as f:
+                    name = f.read().strip()
+                with open(f"{task}/{tid}/stat") as f:
+                    state = f.read().rsplit(")", 1)[1].split()[0]
+                with open(f"{task}/{tid}/wchan") as f:
+                    wchan = f.read().strip()
+            except OSError:
+                continue
+            lines.append(f"{name}:{state}:{wchan}")
+        return " ".join(lines)
+
     def sanitizer_reports(self):
         """Reports of an instrumented build (ThreadSanitizer, AddressSanitizer, UBSan) in every log."""
         found = []
@@ -235,17 +252,15 @@ class Program:
 class Load:
     """The clients, each on its own thread, until stop is set."""
 
-    def __init__(self, endpoints, midi, seed):
+    def __init__(self, endpoints, midi, on_missed):
         self.endpoints = endpoints
+        self.on_missed = on_missed
         self.midi = midi
         self.stop = threading.Event()
         self.errors = []
         self.midi_messages = 0
         self.midi_sent = 0
         self.midi_thru = 0
-        self.random = random.Random(seed)
-        self.last_written = {}
-        self.lock = threading.Lock()
         self.threads = [threading.Thread(target=self.client, args=(e, i), daemon=True)
                         for i, e in enumerate(endpoints)]
         self.threads.append(threading.Thread(target=self.midi_device, daemon=True))
@@ -279,7 +294,7 @@ class Load:
                     endpoint.ask("read root\\app\r\nbrowse root\\app\\output\\vol")
                 time.sleep(rng.uniform(0.005, 0.03))
         except Missed as e:
-            self.errors.append(str(e))
+            self.errors.append(f"{e} (threads: {self.on_missed()})")
             self.stop.set()
 
     def midi_device(self):
@@ -369,7 +384,7 @@ def main():
             tcp[0].ask(f"write root\\app\\preset:{{\"value\":\"{name}\",\"save\":\"save\"}}")
 
         endpoints = tcp + [serial]
-        load = Load(endpoints, midi_pty, 1)
+        load = Load(endpoints, midi_pty, program.thread_states)
         samples = []
         started = time.monotonic()
         load.start()
