@@ -9,21 +9,18 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
-#include <mutex>
 
 std::vector<Storable*> Storage::items;
 size_t Storage::it = 0;
 int Storage::delay = 0;
 int Storage::handle = 0;
 bool Storage::initialized = false;
+std::mutex Storage::registry;
 
 namespace {
 // Texts are read through a buffer sized for the longest value any node holds, so that a long text
 // (a network password, a link path) survives a restart.
-constexpr size_t kMaxText = 4096;
-// The transports enlist their items on the main thread while "eventTasks" already walks the list:
-// a push_back may move the list under the walk.
-std::mutex itemsLock;
+constexpr size_t kMaxText = Storage::kMaxText;
 
 // Values of one 32-bit word (float and enum nodes) are set atomically by other threads while the
 // cycle compares, writes and loads them: the cycle takes them as one atomic word as well.
@@ -61,7 +58,7 @@ bool Storage::addItem(Storable* item)
     if (!item) return false;
     item->createId();
     bool loaded = item->loadStorage();
-    std::lock_guard<std::mutex> guard(itemsLock);
+    std::lock_guard<std::mutex> lock(registry);
     if (std::find(items.begin(), items.end(), item) == items.end()) {
         bool atEnd = it >= items.size(); // the end position stays the end position
         items.push_back(item);
@@ -70,15 +67,25 @@ bool Storage::addItem(Storable* item)
     return loaded;
 }
 
+std::vector<Storable*> Storage::enlisted()
+{
+    std::lock_guard<std::mutex> lock(registry);
+    return items;
+}
+
 void Storage::tasks()
 {
-    std::lock_guard<std::mutex> guard(itemsLock);
     if (delay < kWriteSpacing) ++delay;
-    if (it >= items.size()) {
-        it = 0;
-        return;
+    Storable* item;
+    {
+        std::lock_guard<std::mutex> lock(registry);
+        if (it >= items.size()) {
+            it = 0;
+            return;
+        }
+        // Items are never removed: the pointer stays good after the lock is released.
+        item = items[it++];
     }
-    Storable* item = items[it];
     switch (item->getStorageStatus()) {
     case Storable::kInSync:
         item->loadStorage();
@@ -92,7 +99,6 @@ void Storage::tasks()
     default:
         break;
     }
-    ++it;
 }
 
 std::string Storable::getStorageText()
@@ -130,8 +136,14 @@ bool Storable::loadStorage()
         }
     } else {
         bytes = std::make_unique<uint8_t[]>(size_t(size));
-        size_t capacity = size_t(size);
-        read = nvs_get_blob(Storage::handle, storageId, bytes.get(), &capacity) == 0;
+        size_t length = size_t(size);
+        read = nvs_get_blob(Storage::handle, storageId, bytes.get(), &length) == 0;
+        // Every value file holds all its bytes: a shorter one was cut (an empty float would load
+        // as 0).
+        if (read && length != size_t(size)) {
+            LOG_E("Storage", "torn value %s: %zu of %d bytes\n", storageId, length, size);
+            read = false;
+        }
         uint32_t value = isWord(data, size) ? word(data).load(std::memory_order_relaxed) : 0;
         if (read) differs = std::memcmp(bytes.get(), isWord(data, size) ? &value : data, size_t(size)) != 0;
     }
@@ -153,6 +165,8 @@ bool Storable::loadStorage()
             std::memcpy(data, bytes.get(), size_t(size));
         }
         storageStatus.store(kInSync);
+        // Rewritten with the secret's permissions, whatever the file had.
+        if (secret) storeStorage();
         onLoad();
         return true;
     }
@@ -160,22 +174,27 @@ bool Storable::loadStorage()
     return false;
 }
 
-void Storable::storeStorage()
+bool Storable::storeStorage()
 {
     Storage::open();
     int size = 0;
     void* data = getStorageData(&size);
-    if (!data || size == 0) return;
+    if (!data || size == 0) return false;
     int err;
     if (size < 0) {
         std::string text = getStorageText();
-        err = nvs_set_str(Storage::handle, storageId, text.c_str());
+        err = secret ? nvs_set_secret_str(Storage::handle, storageId, text.c_str())
+                     : nvs_set_str(Storage::handle, storageId, text.c_str());
     } else if (isWord(data, size)) {
         const uint32_t value = word(data).load(std::memory_order_relaxed);
         err = nvs_set_blob(Storage::handle, storageId, &value, sizeof value);
     } else {
         err = nvs_set_blob(Storage::handle, storageId, data, size_t(size));
     }
-    if (err == 0) storageStatus.store(kInSync);
-    else LOG_E("Storage", "Storage error %d\n", err);
+    if (err != 0) {
+        LOG_E("Storage", "Storage error %d\n", err);
+        return false;
+    }
+    storageStatus.store(kInSync);
+    return true;
 }

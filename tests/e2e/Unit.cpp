@@ -1,6 +1,7 @@
 #include "Unit.h"
 
 #include "platform/SerialPort.h"
+#include "platform/host/ShellScript.h"
 #include "support/TempRoot.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,8 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -67,6 +70,24 @@ void Unit::start()
     ASSERT_TRUE(waitLog("I (Wifi): Listen socket created", 30000)) << log();
 }
 
+void Unit::startQuiet()
+{
+    const char* linkCheck = "sudo nmcli -g DEVICE,STATE device | grep '^wlan0:connected' > /dev/null 2>&1";
+    ShellScript::add("sudo nmcli -g", 1, "");
+    start();
+    auto end = Clock::now() + std::chrono::seconds(5);
+    while (ShellScript::log().find(linkCheck) == std::string::npos && Clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+}
+
+long Unit::residentKb(const char* field) const
+{
+    std::string status = read_file("/proc/" + std::to_string(pid) + "/status");
+    size_t at = status.find(std::string(field) + ":");
+    return at == std::string::npos ? -1 : std::atol(status.c_str() + at + std::strlen(field) + 1);
+}
+
 void Unit::kill()
 {
     if (pid <= 0) return;
@@ -92,12 +113,7 @@ std::string Unit::log() const
 
 bool Unit::waitLog(const std::string& text, int ms) const
 {
-    auto end = Clock::now() + std::chrono::milliseconds(ms);
-    for (;;) {
-        if (log().find(text) != std::string::npos) return true;
-        if (Clock::now() >= end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    return waitUntil([&] { return log().find(text) != std::string::npos; }, ms);
 }
 
 Client::Client(int port)
@@ -126,6 +142,13 @@ void Client::send(const std::string& bytes)
     ASSERT_EQ(::send(socket, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
 }
 
+std::string Client::tryAsk(const std::string& request)
+{
+    std::string bytes = withNul(request);
+    if (::send(socket, bytes.data(), bytes.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(bytes.size())) return "";
+    return reply();
+}
+
 std::string Client::reply(int ms)
 {
     std::string got;
@@ -147,6 +170,12 @@ void Client::closeHard()
     setsockopt(socket, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
     ::close(socket);
     socket = -1;
+}
+
+std::string tokenOf(const std::string& reply)
+{
+    if (reply.rfind("token ", 0) != 0) return "";
+    return reply.substr(6, reply.find(' ', 6) - 6);
 }
 
 Computer::Computer()
@@ -207,4 +236,22 @@ bool Computer::waitOpen(int ms)
         }
     }
     return false;
+}
+
+std::string valueOf(Client& client, const std::string& path)
+{
+    std::string reply = client.ask("browse " + path);
+    size_t at = reply.find("\"value\":");
+    if (at == std::string::npos) return "";
+    return reply.substr(at + 8, reply.find(",\"", at + 8) - at - 8);
+}
+
+bool waitUntil(const std::function<bool()>& done, int ms)
+{
+    auto end = Clock::now() + std::chrono::milliseconds(ms);
+    while (!done()) {
+        if (Clock::now() >= end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
 }
