@@ -95,15 +95,21 @@ class TcpEndpoint(Endpoint):
         self.sock.setblocking(False)
 
     def send(self, data):
-        self.sock.setblocking(True)
-        self.sock.sendall(data)
-        self.sock.setblocking(False)
+        try:
+            self.sock.setblocking(True)
+            self.sock.sendall(data)
+            self.sock.setblocking(False)
+        except OSError as e:
+            raise Missed(f"{self.name}: the connection failed: {e}") from e
 
     def receive(self, timeout):
         ready, _, _ = select.select([self.sock], [], [], timeout)
         if not ready:
             return b""
-        data = self.sock.recv(65536)
+        try:
+            data = self.sock.recv(65536)
+        except OSError as e:
+            raise Missed(f"{self.name}: the connection failed: {e}") from e
         if not data:
             raise Missed(f"{self.name}: connection closed")
         return data
@@ -479,6 +485,8 @@ def main():
             failures.append(f"stored state after restart {after}, expected {wanted}")
         if missing:
             failures.append(f"presets missing after restart: {missing}")
+    except Missed as e:
+        failures.append(str(e))
     finally:
         program.kill()
         reports = program.sanitizer_reports()
