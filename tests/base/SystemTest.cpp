@@ -5,7 +5,7 @@
 #include "params/Security.h"
 #include "params/Storage.h"
 #include "platform/Paths.h"
-#include "platform/host/ShellScript.h"
+#include "platform/model/ShellScript.h"
 #include "support/TempRoot.h"
 
 #include <cstdlib>

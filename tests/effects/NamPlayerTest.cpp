@@ -32,7 +32,7 @@ using fxtest::setNode;
 // The amp-model reference vectors kept with the tests.
 std::string vectorsDir()
 {
-    return (std::filesystem::path(__FILE__).parent_path() / "../data/nam").lexically_normal().string();
+    return std::string(KESTRUN_TESTS_DIR) + "/data/nam";
 }
 
 std::string vectorText(const std::string& file)

@@ -156,8 +156,7 @@ private:
 
     static std::string scriptPath()
     {
-        std::string header = __FILE__;
-        return header.substr(0, header.rfind('/') + 1) + "fake_bluez.py";
+        return std::string(KESTRUN_TESTS_DIR) + "/gatt/fake_bluez.py";
     }
 
     static pid_t spawn(const std::vector<std::string>& args, int stdinFd, int stdoutFd, const std::string& errorLog)

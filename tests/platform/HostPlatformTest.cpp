@@ -2,7 +2,7 @@
 #include "platform/Paths.h"
 #include "platform/PhysicalMemory.h"
 #include "platform/Shell.h"
-#include "platform/host/ShellScript.h"
+#include "platform/model/ShellScript.h"
 #include "support/TempRoot.h"
 
 #include <cstring>

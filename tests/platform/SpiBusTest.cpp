@@ -1,6 +1,6 @@
 // The host model of the panel's SPI chain: what the program's transfers see.
 #include "platform/SpiBus.h"
-#include "platform/host/SpiChain.h"
+#include "platform/model/SpiChain.h"
 
 #include <gtest/gtest.h>
 

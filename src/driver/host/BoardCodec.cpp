@@ -1,5 +1,5 @@
 #include "driver/Codec.h"
-#include "driver/host/HostCodec.h"
+#include "driver/model/HostCodec.h"
 #include "porting/Log.h"
 
 #include <string>

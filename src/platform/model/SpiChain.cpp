@@ -1,12 +1,11 @@
-#include "platform/SpiBus.h"
-
-#include "platform/host/SpiChain.h"
+#include "platform/model/SpiChain.h"
 
 #include <cerrno>
 #include <chrono>
 #include <algorithm>
 #include <deque>
 #include <fcntl.h>
+#include <linux/spi/spidev.h>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -114,7 +113,7 @@ std::vector<std::vector<uint8_t>> SpiChain::takeSent()
     return frames;
 }
 
-int SpiBus::open(const std::string&)
+int SpiChain::open()
 {
     std::lock_guard<std::mutex> lock(mutex);
     if (!chain().present) {
@@ -127,7 +126,9 @@ int SpiBus::open(const std::string&)
     return fd;
 }
 
-int SpiBus::writeMode(int fd, uint8_t mode)
+namespace {
+
+int writeMode(int fd, uint8_t mode)
 {
     std::lock_guard<std::mutex> lock(mutex);
     if (!isOpen(fd)) {
@@ -142,7 +143,7 @@ int SpiBus::writeMode(int fd, uint8_t mode)
     return 0;
 }
 
-int SpiBus::readMode(int fd, uint8_t* mode)
+int readMode(int fd, uint8_t* mode)
 {
     std::lock_guard<std::mutex> lock(mutex);
     if (!isOpen(fd)) {
@@ -157,7 +158,7 @@ int SpiBus::readMode(int fd, uint8_t* mode)
     return 0;
 }
 
-int SpiBus::transfer(int fd, const spi_ioc_transfer* message)
+int transfer(int fd, const spi_ioc_transfer* message)
 {
     Clock::time_point done;
     bool paced;
@@ -197,8 +198,30 @@ int SpiBus::transfer(int fd, const spi_ioc_transfer* message)
     return length;
 }
 
-void SpiBus::close(int fd)
+} // namespace
+
+bool SpiChain::owns(int fd)
 {
     std::lock_guard<std::mutex> lock(mutex);
-    if (chain().open.erase(fd)) ::close(fd);
+    return isOpen(fd);
+}
+
+// The requests of spidev that the chain's driver makes; anything else is not a request of this node.
+int SpiChain::ioctl(int fd, unsigned long request, void* argument)
+{
+    if (request == SPI_IOC_WR_MODE) return writeMode(fd, argument ? *static_cast<uint8_t*>(argument) : 0xFF);
+    if (request == SPI_IOC_RD_MODE) return readMode(fd, static_cast<uint8_t*>(argument));
+    if (request == SPI_IOC_MESSAGE(1)) return transfer(fd, static_cast<const spi_ioc_transfer*>(argument));
+    errno = ENOTTY;
+    return -1;
+}
+
+int SpiChain::close(int fd)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!chain().open.erase(fd)) {
+        errno = EBADF;
+        return -1;
+    }
+    return ::close(fd);
 }

@@ -1,10 +1,13 @@
 #include "platform/TcpEndpoint.h"
 
+#include "platform/UnitBoard.h"
+
 #include <cstdlib>
 #include <netinet/in.h>
 
 int TcpEndpoint::port(int unitPort)
 {
+    if (UnitBoard::detected()) return unitPort;
     const char* env = std::getenv("KESTRUN_TCP_PORT");
     if (!env || !*env) return unitPort;
     char* end = nullptr;
@@ -15,5 +18,5 @@ int TcpEndpoint::port(int unitPort)
 
 uint32_t TcpEndpoint::bindAddress()
 {
-    return INADDR_LOOPBACK;
+    return UnitBoard::detected() ? INADDR_ANY : INADDR_LOOPBACK;
 }

@@ -3,8 +3,10 @@
 #include <cstdint>
 #include <vector>
 
-// The host build's SPI bus: an in-memory model of the panel's shift-register chain that tests (and
-// host tools) set and watch. Every bus path opens the same chain. Each transfer shifts the frame's
+// A model of the panel's shift-register chain on its spidev node, which tests (and host tools) set
+// and watch: the host build's SPI bus, and the tests' on either target (see ModelNodes). Every spidev
+// path opens the same chain. It answers the spidev requests the driver makes (the mode requests and
+// one-transfer full-duplex messages) with the kernel's results and errno values. Each transfer shifts the frame's
 // bytes out (recorded, the latest kMaxRecorded frames) and shifts in the input bytes set here
 // (zeros beyond them). A paced chain takes each transfer as long as the wire would (bytes x 8 / speed
 // seconds, back to back without drift), so the program sees the unit's frame rate; an unpaced chain
@@ -33,4 +35,10 @@ public:
     static uint64_t transfers();
     // The frames shifted out since the last take, oldest first (at most kMaxRecorded).
     static std::vector<std::vector<uint8_t>> takeSent();
+
+    // The node's calls (ModelNodes). open() gives a real descriptor that aliases no other file.
+    static int open();
+    static bool owns(int fd);
+    static int ioctl(int fd, unsigned long request, void* argument);
+    static int close(int fd);
 };

@@ -1,4 +1,4 @@
-#include "driver/host/WavWriter.h"
+#include "driver/model/WavWriter.h"
 
 #include <cerrno>
 #include <cstring>

@@ -1,10 +1,9 @@
-#include "platform/I2cBus.h"
-
-#include "platform/host/I2cModel.h"
+#include "platform/model/I2cModel.h"
 
 #include <cerrno>
 #include <cstdint>
 #include <fcntl.h>
+#include <linux/i2c-dev.h>
 #include <map>
 #include <mutex>
 #include <unistd.h>
@@ -105,7 +104,7 @@ int I2cModel::writeCount()
     return model().writes;
 }
 
-int I2cBus::open(const std::string&)
+int I2cModel::open()
 {
     std::lock_guard<std::mutex> lock(mutex);
     Model& m = model();
@@ -119,8 +118,21 @@ int I2cBus::open(const std::string&)
     return fd;
 }
 
-int I2cBus::selectAddress(int fd, int address)
+bool I2cModel::owns(int fd)
 {
+    std::lock_guard<std::mutex> lock(mutex);
+    return isOpen(model(), fd);
+}
+
+// I2C_SLAVE is the one i2c-dev request the converter's driver makes; its argument is the address.
+int I2cModel::ioctl(int fd, unsigned long request, void* argument)
+{
+    if (request != I2C_SLAVE) {
+        std::lock_guard<std::mutex> lock(mutex);
+        errno = isOpen(model(), fd) ? ENOTTY : EBADF;
+        return -1;
+    }
+    long address = static_cast<long>(reinterpret_cast<uintptr_t>(argument));
     std::lock_guard<std::mutex> lock(mutex);
     Model& m = model();
     if (!isOpen(m, fd)) {
@@ -135,11 +147,11 @@ int I2cBus::selectAddress(int fd, int address)
         errno = EBUSY;
         return -1;
     }
-    m.selected[fd] = address;
+    m.selected[fd] = int(address);
     return 0;
 }
 
-ssize_t I2cBus::write(int fd, const void* data, size_t length)
+ssize_t I2cModel::write(int fd, const void* data, size_t length)
 {
     std::lock_guard<std::mutex> lock(mutex);
     Model& m = model();
@@ -163,7 +175,7 @@ ssize_t I2cBus::write(int fd, const void* data, size_t length)
     return ssize_t(length);
 }
 
-ssize_t I2cBus::read(int fd, void* data, size_t length)
+ssize_t I2cModel::read(int fd, void* data, size_t length)
 {
     std::lock_guard<std::mutex> lock(mutex);
     Model& m = model();
@@ -186,8 +198,12 @@ ssize_t I2cBus::read(int fd, void* data, size_t length)
     return ssize_t(length);
 }
 
-void I2cBus::close(int fd)
+int I2cModel::close(int fd)
 {
     std::lock_guard<std::mutex> lock(mutex);
-    if (model().selected.erase(fd)) ::close(fd);
+    if (!model().selected.erase(fd)) {
+        errno = EBADF;
+        return -1;
+    }
+    return ::close(fd);
 }

@@ -1,7 +1,6 @@
-#include "platform/Shell.h"
+#include "platform/model/ShellScript.h"
 
 #include "platform/Paths.h"
-#include "platform/host/ShellScript.h"
 
 #include <fcntl.h>
 #include <fstream>
@@ -118,13 +117,13 @@ std::string ShellScript::log()
     return text.str();
 }
 
-int Shell::system(const std::string& command)
+int ShellScript::system(const std::string& command)
 {
     record(command, nullptr);
     return waitStatus(lookup(command).exitCode);
 }
 
-bool Shell::read(const std::string& command, std::string& output, int* status)
+bool ShellScript::read(const std::string& command, std::string& output, int* status)
 {
     record(command, nullptr);
     Reply reply = lookup(command);
@@ -135,7 +134,7 @@ bool Shell::read(const std::string& command, std::string& output, int* status)
     return true;
 }
 
-int Shell::write(const std::string& command, const std::string& input)
+int ShellScript::write(const std::string& command, const std::string& input)
 {
     record(command, &input);
     return waitStatus(lookup(command).exitCode);

@@ -1,4 +1,4 @@
-#include "driver/host/HostAlsaStream.h"
+#include "driver/model/HostAlsaStream.h"
 
 #include <alsa/asoundlib.h>
 #include <dlfcn.h>

@@ -1,5 +1,7 @@
 #include "platform/Paths.h"
 
+#include "platform/UnitBoard.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -16,11 +18,15 @@ void makeDirs(const std::string& path)
     mkdir(path.c_str(), 0755);
 }
 
+// $KESTRUN_ROOT wins on every build (tests run in a fresh root even on the unit); otherwise the
+// unit's paths stand as they are on the unit, and everywhere else live below the user's state folder.
 std::string chooseRoot()
 {
     std::string root;
     if (const char* env = std::getenv("KESTRUN_ROOT"); env && *env) {
         root = env;
+    } else if (UnitBoard::detected()) {
+        return "";
     } else {
         const char* home = std::getenv("HOME");
         root = std::string(home && *home ? home : "/tmp") + "/.local/state/kestrun";
@@ -40,6 +46,7 @@ const std::string& Paths::root()
 
 std::string Paths::map(const std::string& unitPath)
 {
+    if (root().empty()) return unitPath;
     std::string path = root() + (unitPath.empty() || unitPath[0] != '/' ? "/" : "") + unitPath;
     size_t slash = path.rfind('/');
     if (slash != std::string::npos && slash > root().size()) makeDirs(path.substr(0, slash));

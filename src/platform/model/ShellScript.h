@@ -1,7 +1,8 @@
 #pragma once
 #include <string>
 
-// The host build's stand-in for the shell. Nothing is ever run. Every command is appended to
+// The stand-in for the shell: the host build's, the device build's off the unit, and every test's.
+// Nothing is ever run. Every command is appended to
 // <root>/shell.log as its own line(s), followed by any text piped into it. Replies come from
 // <root>/shell.replies, read at each call so that a test (or a person) can change it while the
 // program runs. One rule per line:
@@ -21,4 +22,9 @@ public:
     static void reset();
     // The whole log.
     static std::string log();
+
+    // Shell::system, read and write as recorded.
+    static int system(const std::string& command);
+    static bool read(const std::string& command, std::string& output, int* status);
+    static int write(const std::string& command, const std::string& input);
 };

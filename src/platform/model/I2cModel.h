@@ -1,8 +1,12 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
+#include <sys/types.h>
 
-// The host build's I2C bus: an in-memory ADS1115 converter that tests (and host tools) set. Every bus
-// path opens the same model bus. The chip keeps the converter's register pointer: a one-byte write
+// A model of the I2C bus with the ADS1115 converter on it, which tests (and host tools) set: the host
+// build's bus, and the tests' on either target (see ModelNodes). Every i2c-dev path opens the same
+// model bus, which answers the i2c-dev calls (I2C_SLAVE, plain reads and writes) with the kernel's
+// results and errno values. The chip keeps the converter's register pointer: a one-byte write
 // selects a register, a three-byte write also loads it (most significant byte first), a two-byte
 // read returns the selected register (pointer 0 the conversion, 1 the configuration). Writes to an
 // address where no chip answers fail with ENXIO, as an unacknowledged transfer does. Callable from
@@ -27,4 +31,12 @@ public:
     static int pointer();
     // Writes the chip has accepted.
     static int writeCount();
+
+    // The node's calls (ModelNodes). open() gives a real descriptor that aliases no other file.
+    static int open();
+    static bool owns(int fd);
+    static int ioctl(int fd, unsigned long request, void* argument);
+    static ssize_t read(int fd, void* data, size_t length);
+    static ssize_t write(int fd, const void* data, size_t length);
+    static int close(int fd);
 };

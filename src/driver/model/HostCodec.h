@@ -1,8 +1,8 @@
 #pragma once
 #include "driver/CodecInterface.h"
-#include "driver/host/HostAlsaStream.h"
-#include "driver/host/WavReader.h"
-#include "driver/host/WavWriter.h"
+#include "driver/model/HostAlsaStream.h"
+#include "driver/model/WavReader.h"
+#include "driver/model/WavWriter.h"
 
 #include <atomic>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "driver/host/WavReader.h"
+#include "driver/model/WavReader.h"
 
 #include <cerrno>
 #include <cstring>

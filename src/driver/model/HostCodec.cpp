@@ -1,4 +1,4 @@
-#include "driver/host/HostCodec.h"
+#include "driver/model/HostCodec.h"
 
 #include "driver/Codec.h"
 #include "porting/Log.h"
