@@ -1,5 +1,6 @@
 #include "platform/DeviceNodes.h"
 
+#include "platform/UnitBoard.h"
 #include "platform/model/ModelNodes.h"
 
 #include <atomic>
@@ -22,14 +23,14 @@ public:
 };
 #endif
 
+// Off the unit the nodes at the unit's paths are not the panel's: the models answer there.
 DeviceNodes& builtIn()
 {
 #if KESTRUN_DEVICE
     static SystemNodes system;
-    return system;
-#else
-    return ModelNodes::instance();
+    if (UnitBoard::detected()) return system;
 #endif
+    return ModelNodes::instance();
 }
 
 } // namespace

@@ -5,9 +5,9 @@
 
 // The system calls the drivers make on the unit's device nodes (spidev, i2c-dev, the framebuffer):
 // open, ioctl, read, write, close, with the results and errno of the calls they stand for. The device
-// build makes the real calls. A model of the hardware that answers the same requests can take their
-// place: the host build uses the models (model/ModelNodes.h) from the start, and tests on either
-// target install them, so that the drivers' own requests are what the models see.
+// build on the unit makes the real calls. Models of the hardware that answer the same requests
+// (model/ModelNodes.h) take their place everywhere else (see UnitBoard), and tests install them on
+// either target, so that the drivers' own requests are what the models see.
 class DeviceNodes {
 public:
     virtual ~DeviceNodes() = default;
