@@ -1,5 +1,7 @@
 #include "platform/model/FramebufferModel.h"
 
+#include "platform/model/ModelNodes.h"
+
 #include "platform/Paths.h"
 
 #include <cerrno>
@@ -106,9 +108,5 @@ int FramebufferModel::ioctl(int fd, unsigned long request, void* argument)
 int FramebufferModel::close(int fd)
 {
     std::lock_guard<std::mutex> lock(mutex);
-    if (!framebuffer().open.erase(fd)) {
-        errno = EBADF;
-        return -1;
-    }
-    return ::close(fd);
+    return closeModelNode(framebuffer().open, fd);
 }

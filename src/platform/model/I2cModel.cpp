@@ -1,5 +1,7 @@
 #include "platform/model/I2cModel.h"
 
+#include "platform/model/ModelNodes.h"
+
 #include <cerrno>
 #include <cstdint>
 #include <fcntl.h>
@@ -201,9 +203,5 @@ ssize_t I2cModel::read(int fd, void* data, size_t length)
 int I2cModel::close(int fd)
 {
     std::lock_guard<std::mutex> lock(mutex);
-    if (!model().selected.erase(fd)) {
-        errno = EBADF;
-        return -1;
-    }
-    return ::close(fd);
+    return closeModelNode(model().selected, fd);
 }

@@ -1,5 +1,7 @@
 #include "platform/model/SpiChain.h"
 
+#include "platform/model/ModelNodes.h"
+
 #include <cerrno>
 #include <chrono>
 #include <algorithm>
@@ -219,9 +221,5 @@ int SpiChain::ioctl(int fd, unsigned long request, void* argument)
 int SpiChain::close(int fd)
 {
     std::lock_guard<std::mutex> lock(mutex);
-    if (!chain().open.erase(fd)) {
-        errno = EBADF;
-        return -1;
-    }
-    return ::close(fd);
+    return closeModelNode(chain().open, fd);
 }
