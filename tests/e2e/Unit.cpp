@@ -1,7 +1,7 @@
 #include "Unit.h"
 
 #include "platform/SerialPort.h"
-#include "platform/host/ShellScript.h"
+#include "platform/model/ShellScript.h"
 #include "support/TempRoot.h"
 
 #include <gtest/gtest.h>
