@@ -2,6 +2,7 @@
 
 #include "app/PanelWiring.h"
 #include "platform/Paths.h"
+#include "platform/UnitBoard.h"
 #include "platform/model/I2cModel.h"
 #include "platform/model/SpiChain.h"
 #include "porting/Log.h"
@@ -335,6 +336,7 @@ void serve(int pipe)
 
 void PanelStandIn::start(const std::atomic<uint64_t>& passes)
 {
+    if (UnitBoard::detected()) return;
     static bool started = false;
     if (started) return;
     started = true;
