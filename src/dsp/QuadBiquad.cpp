@@ -40,11 +40,12 @@ void deriveBlock(QuadBiquad::Coeffs& k) {
 }
 #endif
 
-// Every byte set, padding included: unchanged sets compare equal and are not handed over again.
-void publishWhole(DoubleBuffer<QuadBiquad::Coeffs>& coeffs, const float (&c)[5]) {
+// Every byte set: unchanged sets compare equal and are not handed over again. b0, b1, b2, a1, a2
+// from c; every other byte zero.
+void publishWhole(DoubleBuffer<QuadBiquad::Coeffs>& coeffs, const float* c) {
     QuadBiquad::Coeffs k;
     std::memset(&k, 0, sizeof k);
-    std::memcpy(k.c, c, sizeof k.c);
+    std::memcpy(k.c, c, 5 * sizeof(float));
 #if defined(__ARM_NEON)
     deriveBlock(k);
 #endif

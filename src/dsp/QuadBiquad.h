@@ -12,14 +12,15 @@
 // A new section has all coefficients 0 and outputs silence until a setter runs.
 class QuadBiquad {
 public:
-    // b0, b1, b2, a1, a2 (a0 = 1).
+    // b0, b1, b2, a1, a2 (a0 = 1), then zeros up to 32 bytes: the set is compared bytewise with the
+    // published one, so it has no padding that could differ by chance and republish an unchanged set.
     struct Coeffs {
-        alignas(16) float c[5];
+        alignas(16) float c[8] = {};
 #if defined(__ARM_NEON)
         // The section over four samples at once, derived from c in double: outputs 0..3 are
         // sum_j x[j] * toY[j] + s1 * toY[4] + s2 * toY[5], the state after them likewise from toS.
-        alignas(16) float toY[6][4];
-        float toS[6][2];
+        alignas(16) float toY[6][4] = {};
+        float toS[6][2] = {};
 #endif
     };
 
