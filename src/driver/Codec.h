@@ -33,7 +33,7 @@ public:
     static float data[kChannels][kFrameSamples];
 
 private:
-    // The board's own codec, created once (defined per build: device/ or host/).
+    // The board's own codec, created once: the I2S block on the unit, the host codec elsewhere.
     static CodecInterface* createBoardCodec();
 
     static std::vector<CodecInterface*> ifaces;

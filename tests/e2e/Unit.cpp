@@ -1,7 +1,7 @@
 #include "Unit.h"
 
 #include "platform/SerialPort.h"
-#include "platform/host/ShellScript.h"
+#include "platform/model/ShellScript.h"
 #include "support/TempRoot.h"
 
 #include <gtest/gtest.h>
@@ -62,7 +62,8 @@ void Unit::start()
         dup2(fd, STDERR_FILENO);
         setenv("KESTRUN_TCP_PORT", port.c_str(), 1);
         // KESTRUN_ROOT is the test's own fresh root already.
-        execl(KESTRUN_PROGRAM, KESTRUN_PROGRAM, static_cast<char*>(nullptr));
+        std::string command = "exec " + program_command(KESTRUN_PROGRAM);
+        execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
         _exit(127);
     }
     ASSERT_GT(pid, 0);

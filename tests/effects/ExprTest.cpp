@@ -105,8 +105,9 @@ TEST(Expr, PositionNeedsAFifthOfASecondForAFullSweep)
 {
     Pedal p({{"wfolder\\on_off", "\"ON\""}, {"wfolder\\pos", "0"}});
     EXPECT_EQ(p.expr->getSmoothedPosition(), 0.0f);
-    setNode(p.folder, "wfolder\\pos", "100");
+    // From before the change: the sweep's clock starts when the node changes.
     auto start = std::chrono::steady_clock::now();
+    setNode(p.folder, "wfolder\\pos", "100");
     p.expr->compile();
     EXPECT_LT(p.expr->getSmoothedPosition(), 0.05f);
     std::this_thread::sleep_for(std::chrono::milliseconds(80));

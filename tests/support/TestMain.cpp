@@ -1,5 +1,10 @@
 // Test main: gives the process a fresh root folder before any test (and any static of the code under
-// test) looks at it, and removes it afterwards unless KESTRUN_KEEP_ROOT is set.
+// test) looks at it, and removes it afterwards unless KESTRUN_KEEP_ROOT is set. On either target, and
+// on the unit too, no shell command is run (they are recorded) and the device nodes are the models.
+#include "platform/DeviceNodes.h"
+#include "platform/Shell.h"
+#include "platform/model/ModelNodes.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -13,6 +18,8 @@ int main(int argc, char** argv)
     if (!mkdtemp(root.data())) return 2;
     setenv("KESTRUN_ROOT", root.c_str(), 1);
     setvbuf(stdout, nullptr, _IOLBF, 0);
+    Shell::recordOnly();
+    DeviceNodes::install(&ModelNodes::instance());
 
     testing::InitGoogleTest(&argc, argv);
     int result = RUN_ALL_TESTS();
