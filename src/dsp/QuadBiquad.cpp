@@ -44,7 +44,7 @@ void deriveBlock(QuadBiquad::Coeffs& k) {
 // from c; every other byte zero.
 void publishWhole(DoubleBuffer<QuadBiquad::Coeffs>& coeffs, const float* c) {
     QuadBiquad::Coeffs k;
-    std::memset(&k, 0, sizeof k);
+    std::memset(static_cast<void*>(&k), 0, sizeof k);
     std::memcpy(k.c, c, 5 * sizeof(float));
 #if defined(__ARM_NEON)
     deriveBlock(k);
