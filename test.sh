@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
 # Builds and runs the whole test suite twice: a normal build (build/) and an
-# AddressSanitizer + UndefinedBehaviorSanitizer build (build-asan/). Exits non-zero on any failure.
+# AddressSanitizer + UndefinedBehaviorSanitizer build (build-asan/). With --device, then also the
+# unit's own build: cross-built for aarch64 and run under qemu (scripts/device.sh, build-device/).
+# Exits non-zero on any failure.
 set -uo pipefail
 cd "$(dirname "$0")"
 . scripts/common.sh
+device=0
+[ "${1:-}" = "--device" ] && device=1
 install_packages || exit 1
 
 jobs=$(nproc)
@@ -13,6 +17,8 @@ ctest --test-dir build --output-on-failure --timeout 300 -j "$jobs" || status=1
 configure_and_build build-asan -DCMAKE_BUILD_TYPE=Debug -DKESTRUN_SANITIZE=ON || exit 1
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure --timeout 600 -j "$jobs" || status=1
+
+[ $device = 1 ] && { scripts/device.sh || status=1; }
 
 if [ $status -eq 0 ]; then echo "test.sh: all suites passed"; else echo "test.sh: FAILED"; fi
 exit $status

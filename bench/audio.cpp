@@ -4,7 +4,7 @@
 #include "audio/AudioProcessor.h"
 #include "driver/CM4_I2S.h"
 #include "driver/Codec.h"
-#include "driver/host/HostCodec.h"
+#include "driver/model/HostCodec.h"
 
 #include <benchmark/benchmark.h>
 

@@ -8,10 +8,11 @@ KESTRUN_PACKAGES=(
   dbus-daemon python3 python3-dbus python3-gi bash
 )
 
-# Installs the missing packages: one apt-get update, then one install; nothing when all are present.
+# install_packages [extra packages...]: installs the missing ones of KESTRUN_PACKAGES and the extras
+# (one apt-get update, then one install; nothing when all are present).
 install_packages() {
   local missing=()
-  for p in "${KESTRUN_PACKAGES[@]}"; do
+  for p in "${KESTRUN_PACKAGES[@]}" "$@"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
   if [ ${#missing[@]} -gt 0 ]; then

@@ -24,7 +24,8 @@
 // command is refused with a warning. With KESTRUN_PANEL_KEYS=1 and a terminal on standard input the
 // terminal's keys work the panel too (see README.md).
 //
-// On the unit the panel is real and start() does nothing.
+// On the unit the panel is real and start() does nothing; elsewhere (the host build, the device
+// build off the unit) the panel is the model chain and this pipe works it.
 class PanelStandIn {
 public:
     // Once, after the panel I/O array has started ("eventTasks"); later calls do nothing. `passes`

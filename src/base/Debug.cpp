@@ -20,28 +20,45 @@ Debug::Record* record(int i)
     return i >= 0 && i < Debug::kRecords ? &Debug::n_cycles[i] : nullptr;
 }
 
-uint32_t takeAndReset(uint32_t& field)
+uint32_t takeAndReset(std::atomic<uint32_t>& field)
 {
-    uint32_t value = field;
-    field = 0;
-    return value;
+    return field.exchange(0, std::memory_order_relaxed);
+}
+
+uint32_t get(const std::atomic<uint32_t>& field)
+{
+    return field.load(std::memory_order_relaxed);
+}
+
+void set(std::atomic<uint32_t>& field, uint32_t value)
+{
+    field.store(value, std::memory_order_relaxed);
+}
+
+// A player's overruns are counted by its worker and by the audio thread that found it late.
+void increment(std::atomic<uint32_t>& field)
+{
+    field.fetch_add(1, std::memory_order_relaxed);
 }
 
 } // namespace
 
 void Debug::start(Record& r, uint32_t now)
 {
-    r.cycleTicks = now - r.lastStart;
-    r.lastStart = now;
-    if (r.cycleTicks > r.maxCycle) r.maxCycle = r.cycleTicks;
-    if (r.minCycle == 0 || r.minCycle > r.cycleTicks) r.minCycle = r.cycleTicks;
+    const uint32_t cycle = now - get(r.lastStart);
+    set(r.cycleTicks, cycle);
+    set(r.lastStart, now);
+    if (cycle > get(r.maxCycle)) set(r.maxCycle, cycle);
+    const uint32_t least = get(r.minCycle);
+    if (least == 0 || least > cycle) set(r.minCycle, cycle);
 }
 
 void Debug::measure(Record& r, uint32_t now)
 {
-    r.execTicks = now - r.lastStart;
-    if (r.execTicks > r.maxExec) r.maxExec = r.execTicks;
-    if (r.execTicks > kOverrunTicks) ++r.overrunCount;
+    const uint32_t exec = now - get(r.lastStart);
+    set(r.execTicks, exec);
+    if (exec > get(r.maxExec)) set(r.maxExec, exec);
+    if (exec > kOverrunTicks) increment(r.overrunCount);
 }
 
 void Debug::cycle_start() { start(main_cycle, tick()); }
@@ -59,19 +76,19 @@ void Debug::cycle_measure_n(int i)
 
 void Debug::add_overrun_cnt_n(int i)
 {
-    if (Record* r = record(i)) ++r->overrunCount;
+    if (Record* r = record(i)) increment(r->overrunCount);
 }
 
-uint32_t Debug::getCycleTicks() { return main_cycle.cycleTicks; }
-uint32_t Debug::getExecTicks() { return main_cycle.execTicks; }
-uint32_t Debug::get_overrun_cnt() { return main_cycle.overrunCount; }
+uint32_t Debug::getCycleTicks() { return get(main_cycle.cycleTicks); }
+uint32_t Debug::getExecTicks() { return get(main_cycle.execTicks); }
+uint32_t Debug::get_overrun_cnt() { return get(main_cycle.overrunCount); }
 uint32_t Debug::getMaxTicks(bool) { return takeAndReset(main_cycle.maxCycle); }
 uint32_t Debug::getMinTicks(bool) { return takeAndReset(main_cycle.minCycle); }
 uint32_t Debug::getMaxExecTicks(bool) { return takeAndReset(main_cycle.maxExec); }
 
-uint32_t Debug::getCycleTicks_n(int i) { return record(i) ? record(i)->cycleTicks : 0; }
-uint32_t Debug::getExecTicks_n(int i) { return record(i) ? record(i)->execTicks : 0; }
-uint32_t Debug::get_overrun_cnt_n(int i) { return record(i) ? record(i)->overrunCount.load() : 0; }
+uint32_t Debug::getCycleTicks_n(int i) { return record(i) ? get(record(i)->cycleTicks) : 0; }
+uint32_t Debug::getExecTicks_n(int i) { return record(i) ? get(record(i)->execTicks) : 0; }
+uint32_t Debug::get_overrun_cnt_n(int i) { return record(i) ? get(record(i)->overrunCount) : 0; }
 uint32_t Debug::getMaxTicks_n(int i, bool) { return record(i) ? takeAndReset(record(i)->maxCycle) : 0; }
 uint32_t Debug::getMinTicks_n(int i, bool) { return record(i) ? takeAndReset(record(i)->minCycle) : 0; }
 uint32_t Debug::getMaxExecTicks_n(int i, bool) { return record(i) ? takeAndReset(record(i)->maxExec) : 0; }

@@ -6,18 +6,18 @@
 // loops (the amp-model players), in ticks of xthal_get_ccount (nanoseconds, low 32 bits). Each record
 // is written by its own loop (cycle_start at the start of a frame, cycle_measure after processing:
 // one clock read, no allocation, lock or output) and read by "infoTasks", which prints them as the
-// overruns grow. The max/min readers reset what they return (so a printed maximum spans the
-// time since the last print).
+// overruns grow. The max/min readers reset what they return (so a printed maximum spans the time
+// since the last print). The fields are relaxed atomics: the reader sees whole numbers without
+// slowing the loop, and a reset that meets a new extreme loses one of the two.
 class Debug {
 public:
     struct Record {
-        uint32_t cycleTicks = 0;
-        uint32_t execTicks = 0;
-        uint32_t maxCycle = 0;
-        uint32_t minCycle = 0; // 0: none yet
-        uint32_t maxExec = 0;
-        uint32_t lastStart = 0;
-        // Raised by the loop itself and, for an amp-model worker that is late, by the audio thread.
+        std::atomic<uint32_t> cycleTicks{0};
+        std::atomic<uint32_t> execTicks{0};
+        std::atomic<uint32_t> maxCycle{0};
+        std::atomic<uint32_t> minCycle{0}; // 0: none yet
+        std::atomic<uint32_t> maxExec{0};
+        std::atomic<uint32_t> lastStart{0};
         std::atomic<uint32_t> overrunCount{0};
     };
     static constexpr int kRecords = 8;

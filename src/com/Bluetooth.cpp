@@ -2,6 +2,7 @@
 
 #include "params/Node.h"
 #include "platform/Shell.h"
+#include "platform/UnitBoard.h"
 #include "porting/Clock.h"
 #include "porting/Log.h"
 #include "porting/LogOnce.h"
@@ -259,20 +260,22 @@ GDBusConnection* openBus()
 {
     GError* error = nullptr;
     GDBusConnection* connection = nullptr;
-#if KESTRUN_HOST
-    const char* address = std::getenv("KESTRUN_DBUS_ADDRESS");
-    if (!address || !*address) {
-        LOG_W("BLE", "No D-Bus bus: KESTRUN_DBUS_ADDRESS is not set\n");
-        return nullptr;
+    // Off the unit the system bus's BlueZ drives this machine's own adapter: only a bus named for
+    // the purpose is used.
+    if (UnitBoard::detected()) {
+        connection = g_bus_get_sync(G_BUS_TYPE_SYSTEM, nullptr, &error);
+    } else {
+        const char* address = std::getenv("KESTRUN_DBUS_ADDRESS");
+        if (!address || !*address) {
+            LOG_W("BLE", "No D-Bus bus: KESTRUN_DBUS_ADDRESS is not set\n");
+            return nullptr;
+        }
+        connection = g_dbus_connection_new_for_address_sync(
+            address,
+            GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                 G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+            nullptr, nullptr, &error);
     }
-    connection = g_dbus_connection_new_for_address_sync(
-        address,
-        GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                             G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-        nullptr, nullptr, &error);
-#else
-    connection = g_bus_get_sync(G_BUS_TYPE_SYSTEM, nullptr, &error);
-#endif
     if (!connection) {
         LOG_E("BLE", "Cannot connect to D-Bus: %s\n", error->message);
         g_error_free(error);

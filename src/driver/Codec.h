@@ -38,7 +38,7 @@ private:
     // Test programs put the registry back between tests.
     template <class> friend struct TestReset;
 
-    // The board's own codec, created once (defined per build: device/ or host/).
+    // The board's own codec, created once: the I2S block on the unit, the host codec elsewhere.
     static CodecInterface* createBoardCodec();
 
     static CodecInterface* board;

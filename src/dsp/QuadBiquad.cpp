@@ -1,6 +1,7 @@
 #include "dsp/QuadBiquad.h"
 
 #include <cmath>
+#include <cstring>
 
 #include "dsp/BiquadDesign.h"
 
@@ -19,16 +20,44 @@ double prewarp(float fHz) {
 
 double pole(double k) { return (k - 1.0) / (k + 1.0); }
 
+#if defined(__ARM_NEON)
+// The four-sample matrices: the section run in double for four samples from each unit input (x0..x3,
+// s1, s2) alone, taken from the float coefficients that the portable loop uses.
+void deriveBlock(QuadBiquad::Coeffs& k) {
+    const double b0 = k.c[0], b1 = k.c[1], b2 = k.c[2], a1 = k.c[3], a2 = k.c[4];
+    for (int unit = 0; unit < 6; ++unit) {
+        double s1 = unit == 4 ? 1 : 0, s2 = unit == 5 ? 1 : 0;
+        for (int i = 0; i < 4; ++i) {
+            double x = i == unit ? 1 : 0;
+            double y = b0 * x + s1;
+            s1 = s2 + b1 * x - a1 * y;
+            s2 = b2 * x - a2 * y;
+            k.toY[unit][i] = static_cast<float>(y);
+        }
+        k.toS[unit][0] = static_cast<float>(s1);
+        k.toS[unit][1] = static_cast<float>(s2);
+    }
+}
+#endif
+
+// Every byte set: unchanged sets compare equal and are not handed over again. b0, b1, b2, a1, a2
+// from c; every other byte zero.
+void publishWhole(DoubleBuffer<QuadBiquad::Coeffs>& coeffs, const float* c) {
+    QuadBiquad::Coeffs k;
+    std::memset(static_cast<void*>(&k), 0, sizeof k);
+    std::memcpy(k.c, c, 5 * sizeof(float));
+#if defined(__ARM_NEON)
+    deriveBlock(k);
+#endif
+    coeffs.publish(k);
+}
+
 } // namespace
 
 void QuadBiquad::publish(double b0, double b1, double b2, double a1, double a2) {
-    Coeffs k;
-    k.c[0] = static_cast<float>(b0);
-    k.c[1] = static_cast<float>(b1);
-    k.c[2] = static_cast<float>(b2);
-    k.c[3] = static_cast<float>(a1);
-    k.c[4] = static_cast<float>(a2);
-    coeffs.publish(k);
+    const float c[5] = {static_cast<float>(b0), static_cast<float>(b1), static_cast<float>(b2),
+                        static_cast<float>(a1), static_cast<float>(a2)};
+    publishWhole(coeffs, c);
 }
 
 void QuadBiquad::set_lo_cut_1_order(float f) { set_lo_cut_1_order(f, 1.0f); }
@@ -70,25 +99,25 @@ void QuadBiquad::set_coeffs(float b0, float b1, float b2, float a1, float a2) { 
 void QuadBiquad::set_lpf_2_order(float f, float q) {
     Coeffs k;
     dsps_biquad_gen_lpf_f32(k.c, static_cast<float>(f * kHzToNorm), q);
-    coeffs.publish(k);
+    publishWhole(coeffs, k.c);
 }
 
 void QuadBiquad::set_hpf_2_order(float f, float q) {
     Coeffs k;
     dsps_biquad_gen_hpf_f32(k.c, static_cast<float>(f * kHzToNorm), q);
-    coeffs.publish(k);
+    publishWhole(coeffs, k.c);
 }
 
 void QuadBiquad::set_lpf_shelf(float f, float q, float dB) {
     Coeffs k;
     dsps_biquad_gen_lowShelf_f32(k.c, static_cast<float>(f * kHzToNorm), dB, q);
-    coeffs.publish(k);
+    publishWhole(coeffs, k.c);
 }
 
 void QuadBiquad::set_hpf_shelf(float f, float q, float dB) {
     Coeffs k;
     dsps_biquad_gen_highShelf_f32(k.c, static_cast<float>(f * kHzToNorm), dB, q);
-    coeffs.publish(k);
+    publishWhole(coeffs, k.c);
 }
 
 void QuadBiquad::set_peaking(float f, float q, float dB) { set_peaking(f, q, dB, 1.0f); }
@@ -104,5 +133,5 @@ void QuadBiquad::scale(float g) {
     Coeffs k = coeffs.current();
     for (int i = 0; i < 3; ++i)
         k.c[i] *= g;
-    coeffs.publish(k);
+    publishWhole(coeffs, k.c);
 }

@@ -2,6 +2,7 @@
 #include <cmath>
 
 #include "dsp/DoubleBuffer.h"
+#include "dsp/NeonMath.h"
 
 // Gain computer and level smoother of the studio compressor: feed-forward, in the dB domain, on each
 // sample's own level (no detector filter), with a soft knee, separate attack and release smoothing
@@ -29,36 +30,57 @@ public:
     void load(float thr, float ratio, float attackMs, float releaseMs, float makeupDb, float kneeDb);
 
     // Processes n samples (in groups of four; the blocks pass 16) and multiplies the result by
-    // fadeGain, the engine's fade gain for this frame. in and out may be the same array.
+    // fadeGain, the engine's fade gain for this frame. in and out may be the same array. On aarch64
+    // the logarithms and powers of two of four samples are taken together with NEON.
     inline void exec(const float* in, float* out, int n, float fadeGain) {
-        const Coeffs k = coeffs.read();
+#if defined(__ARM_NEON)
+        execNeon(in, out, n, fadeGain);
+#else
+        execPortable(in, out, n, fadeGain);
+#endif
+    }
+
+    // The reference: the libm logarithm and power of two, one sample after the other.
+    inline void execPortable(const float* in, float* out, int n, float fadeGain) {
+        const Coeffs& k = coeffs.read();
         const float outGain = k.makeup * fadeGain;
         float e = env;
         float g = lastGain;
         for (int i = 0; i < n; ++i) {
             float x = in[i];
-            // ln|x| in dB; a zero sample is minus infinity and wants no reduction. Capped so that an
-            // infinite sample cannot drive the smoothed gain to minus infinity for good.
-            float level = std::fmin(std::log(std::fabs(x)) * 8.6862f, 1000.0f);
-            float target;
-            // Tested from the top so that a NaN level asks for no reduction instead of poisoning env.
-            if (level > k.kneeHi)
-                target = level * (k.slope - 1.0f) + k.offset;
-            else if (level > k.kneeLo) {
-                float d = level - k.kneeLo;
-                target = d * d * k.kneeCoef;
-            } else
-                target = 0.0f;
-            if (e > target)
-                e = k.att * e + k.attInv * target;
-            else
-                e = k.rel * e + k.relInv * target;
-            g = std::exp2(e * 0.166095f);
+            e = smooth(k, e, target(k, std::fmin(std::log(std::fabs(x)) * kNepersToDb, kMaxLevelDb)));
+            g = std::exp2(e * kDbToLog2);
             out[i] = outGain * (g * x);
         }
         env = e;
         lastGain = g;
     }
+
+#if defined(__ARM_NEON)
+    // Only the smoothing, which depends on the sample before, stays one sample at a time.
+    inline void execNeon(const float* in, float* out, int n, float fadeGain) {
+        const Coeffs& k = coeffs.read();
+        const float outGain = k.makeup * fadeGain;
+        float e = env;
+        float g = lastGain;
+        int i = 0;
+        for (; i + 4 <= n; i += 4) {
+            const float32x4_t x = vld1q_f32(in + i);
+            // vminnm, like fmin, takes the number when the level is NaN.
+            const float32x4_t levels =
+                vminnmq_f32(vmulq_n_f32(neon_log(vabsq_f32(x)), kNepersToDb), vdupq_n_f32(kMaxLevelDb));
+            float level[4], envs[4];
+            vst1q_f32(level, levels);
+            for (int j = 0; j < 4; ++j) envs[j] = e = smooth(k, e, target(k, level[j]));
+            const float32x4_t gains = neon_exp2(vmulq_n_f32(vld1q_f32(envs), kDbToLog2));
+            vst1q_f32(out + i, vmulq_n_f32(vmulq_f32(gains, x), outGain));
+            g = vgetq_lane_f32(gains, 3);
+        }
+        env = e;
+        lastGain = g;
+        if (i < n) execPortable(in + i, out + i, n - i, fadeGain);
+    }
+#endif
 
     // Linear gain of the last sample processed (before make-up).
     float getActualGain() const { return lastGain; }
@@ -72,6 +94,28 @@ public:
     Coeffs getCoeffs() const { return coeffs.current(); }
 
 private:
+    // ln|x| to dB; a zero sample is minus infinity and wants no reduction. Capped so that an infinite
+    // sample cannot drive the smoothed gain to minus infinity for good.
+    static constexpr float kNepersToDb = 8.6862f;
+    static constexpr float kMaxLevelDb = 1000.0f;
+    // dB to the exponent of 2: 10^(dB/20) = 2^(dB * 0.166095).
+    static constexpr float kDbToLog2 = 0.166095f;
+
+    // The static curve: the gain wanted for a level, in dB. Tested from the top so that a NaN level
+    // asks for no reduction instead of poisoning the smoothed gain.
+    static float target(const Coeffs& k, float level) {
+        if (level > k.kneeHi) return level * (k.slope - 1.0f) + k.offset;
+        if (level > k.kneeLo) {
+            float d = level - k.kneeLo;
+            return d * d * k.kneeCoef;
+        }
+        return 0.0f;
+    }
+    // Attack while more reduction is wanted, release otherwise.
+    static float smooth(const Coeffs& k, float e, float target) {
+        return e > target ? k.att * e + k.attInv * target : k.rel * e + k.relInv * target;
+    }
+
     DoubleBuffer<Coeffs> coeffs{Coeffs{}};
     // State: the smoothed gain in dB and the last linear gain.
     float env = 0.0f;

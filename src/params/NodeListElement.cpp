@@ -30,20 +30,33 @@ void NodeListElement::setDataSize(int size)
 void NodeListElement::load()
 {
     if (!record || elmId.empty()) return;
+    std::lock_guard<std::mutex> guard(recordLock);
     createId();
     loadStorage();
 }
 
-bool NodeListElement::isEmpty() const
+bool NodeListElement::emptyLocked() const
 {
     if (!record || record[0] == 0) return true;
     return std::memchr(record.get(), 0, kNameLimit) == nullptr;
 }
 
+std::string NodeListElement::nameLocked() const
+{
+    if (emptyLocked()) return std::string();
+    return std::string(reinterpret_cast<const char*>(record.get()));
+}
+
+bool NodeListElement::isEmpty() const
+{
+    std::lock_guard<std::mutex> guard(recordLock);
+    return emptyLocked();
+}
+
 std::string NodeListElement::getName() const
 {
-    if (isEmpty()) return std::string();
-    return std::string(reinterpret_cast<const char*>(record.get()));
+    std::lock_guard<std::mutex> guard(recordLock);
+    return nameLocked();
 }
 
 uint8_t* NodeListElement::getData()
@@ -62,8 +75,9 @@ const char* NodeListElement::nameRefusal(const std::string& name)
 
 bool NodeListElement::setName(const std::string& name)
 {
+    std::lock_guard<std::mutex> guard(recordLock);
     if (!record || (!name.empty() && nameRefusal(name))) return false;
-    if (name == getName()) return true;
+    if (name == nameLocked()) return true;
     // Only the name and its NUL: the tail of a longer older name stays, as the files always held.
     std::memcpy(record.get(), name.c_str(), name.size() + 1);
     return storeStorage();
@@ -71,16 +85,17 @@ bool NodeListElement::setName(const std::string& name)
 
 bool NodeListElement::setData(const std::string& name, const void* data)
 {
+    std::lock_guard<std::mutex> guard(recordLock);
     if (!record || nameRefusal(name)) return false;
     uint8_t* area = record.get() + kNameArea;
     if (!data) {
         // Never clear the data of the element that already bears the name.
-        if (name == getName()) return true;
+        if (name == nameLocked()) return true;
         std::memcpy(record.get(), name.c_str(), name.size() + 1);
         std::memset(area, 0, size_t(dataSize));
         return true;
     }
-    if (name == getName() && std::memcmp(area, data, size_t(dataSize)) == 0) return true;
+    if (name == nameLocked() && std::memcmp(area, data, size_t(dataSize)) == 0) return true;
     std::memcpy(record.get(), name.c_str(), name.size() + 1);
     std::memmove(area, data, size_t(dataSize));
     return storeStorage();
@@ -88,6 +103,7 @@ bool NodeListElement::setData(const std::string& name, const void* data)
 
 void NodeListElement::clear()
 {
+    std::lock_guard<std::mutex> guard(recordLock);
     if (!record) return;
     record[0] = 0;
     storeStorage();
@@ -96,6 +112,7 @@ void NodeListElement::clear()
 void NodeListElement::swap(NodeListElement* other)
 {
     if (!other || other == this || !record || !other->record || dataSize != other->dataSize) return;
+    std::scoped_lock guard(recordLock, other->recordLock);
     size_t length = size_t(kNameArea) + size_t(dataSize);
     auto copy = std::make_unique<uint8_t[]>(length);
     std::memcpy(copy.get(), record.get(), length);

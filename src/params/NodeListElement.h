@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <string>
 
 // One element of a stored list: a record of a 128-byte name area followed by the element's data,
@@ -17,8 +18,9 @@
 // byte 0 of its name: the data stays in the record.
 //
 // Every change is written to the element's file at once by the operation that makes it; elements
-// are not enlisted with Storage. Lists are used from the screen and remote threads without a lock;
-// the callers never touch the same element at the same moment.
+// are not enlisted with Storage. Lists are used from the screen, remote and compile threads: the
+// element's own operations take turns on its record (a screen drawing the names while the remote
+// side stores a preset); the data behind getData() is the caller's to share.
 class NodeListElement : public Storable {
 public:
     static constexpr int kNameArea = 128;
@@ -71,4 +73,9 @@ private:
     std::string elmId;
     std::unique_ptr<uint8_t[]> record;
     int dataSize = 0;
+    mutable std::mutex recordLock;
+
+    // The same, with recordLock held.
+    bool emptyLocked() const;
+    std::string nameLocked() const;
 };

@@ -5,6 +5,8 @@
 #include "porting/Nvs.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 
@@ -19,6 +21,18 @@ namespace {
 // Texts are read through a buffer sized for the longest value any node holds, so that a long text
 // (a network password, a link path) survives a restart.
 constexpr size_t kMaxText = Storage::kMaxText;
+
+// Values of one 32-bit word (float and enum nodes) are set atomically by other threads while the
+// cycle compares, writes and loads them: the cycle takes them as one atomic word as well.
+bool isWord(const void* data, int size)
+{
+    return size == int(sizeof(uint32_t)) && reinterpret_cast<uintptr_t>(data) % alignof(uint32_t) == 0;
+}
+
+std::atomic_ref<uint32_t> word(void* data)
+{
+    return std::atomic_ref<uint32_t>(*static_cast<uint32_t*>(data));
+}
 } // namespace
 
 void Storage::open()
@@ -130,7 +144,8 @@ bool Storable::loadStorage()
             LOG_E("Storage", "torn value %s: %zu of %d bytes\n", storageId, length, size);
             read = false;
         }
-        if (read) differs = std::memcmp(bytes.get(), data, size_t(size)) != 0;
+        uint32_t value = isWord(data, size) ? word(data).load(std::memory_order_relaxed) : 0;
+        if (read) differs = std::memcmp(bytes.get(), isWord(data, size) ? &value : data, size_t(size)) != 0;
     }
 
     if (!read) {
@@ -140,8 +155,15 @@ bool Storable::loadStorage()
         return false;
     }
     if (storageStatus.load() == kNeverLoaded) {
-        if (size < 0) setStorageText(text);
-        else std::memcpy(data, bytes.get(), size_t(size));
+        if (size < 0) {
+            setStorageText(text);
+        } else if (isWord(data, size)) {
+            uint32_t value;
+            std::memcpy(&value, bytes.get(), sizeof value);
+            word(data).store(value, std::memory_order_relaxed);
+        } else {
+            std::memcpy(data, bytes.get(), size_t(size));
+        }
         storageStatus.store(kInSync);
         // Rewritten with the secret's permissions, whatever the file had.
         if (secret) storeStorage();
@@ -163,6 +185,9 @@ bool Storable::storeStorage()
         std::string text = getStorageText();
         err = secret ? nvs_set_secret_str(Storage::handle, storageId, text.c_str())
                      : nvs_set_str(Storage::handle, storageId, text.c_str());
+    } else if (isWord(data, size)) {
+        const uint32_t value = word(data).load(std::memory_order_relaxed);
+        err = nvs_set_blob(Storage::handle, storageId, &value, sizeof value);
     } else {
         err = nvs_set_blob(Storage::handle, storageId, data, size_t(size));
     }

@@ -2,10 +2,11 @@
 #include <string>
 
 // Runs the unit's shell commands (gpioget, gpioset, taskset, sudo, modprobe, nmcli, systemctl,
-// hcitool, ...). The device build runs them through the shell. The host build never runs anything:
+// hcitool, ...). Only the device build on the unit runs them, through the shell. Everywhere else (the
+// host build, the device build off the unit, see UnitBoard, and every test) nothing is ever run:
 // every command, and any text piped into it, is appended to shell.log under the root folder, and the
-// reply comes from the script file shell.replies beside it (see ShellScript in the host folder).
-// Unscripted commands succeed with no output. Callable from any thread.
+// reply comes from the script file shell.replies beside it (see model/ShellScript.h). Unscripted
+// commands succeed with no output. Callable from any thread.
 class Shell {
 public:
     // As system(3): the wait status, or -1 when the command cannot be run.
@@ -16,4 +17,6 @@ public:
     // As popen(command, "w") with `input` written to it. Returns the wait status, -1 when the
     // command cannot be run.
     static int write(const std::string& command, const std::string& input);
+    // From now on every command is recorded, on every build (tests call it before anything runs).
+    static void recordOnly();
 };

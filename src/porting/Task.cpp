@@ -14,7 +14,8 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-uint8_t managment_initialized = 0;
+// Set by every thread creation, which may run on several threads at once.
+std::atomic<uint8_t> managment_initialized{0};
 
 namespace {
 

@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <pthread.h>
 
@@ -42,4 +43,4 @@ void init_task_management();
 // The CPU that a core argument pins to on the unit.
 int task_core_to_cpu(unsigned core);
 
-extern uint8_t managment_initialized;
+extern std::atomic<uint8_t> managment_initialized;

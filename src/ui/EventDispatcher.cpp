@@ -15,6 +15,7 @@ const char* TAG = "Event";
 std::list<Listener*>& EventDispatcher::events = *new std::list<Listener*>;
 moodycamel::ConcurrentQueue<int>& EventDispatcher::eventQueue = *new moodycamel::ConcurrentQueue<int>;
 std::recursive_mutex& EventDispatcher::stackLock = *new std::recursive_mutex;
+std::atomic<int> EventDispatcher::unsettled{0};
 
 void EventDispatcher::addListener(Listener* listener)
 {
@@ -22,6 +23,7 @@ void EventDispatcher::addListener(Listener* listener)
     std::lock_guard<std::recursive_mutex> guard(stackLock);
     if (std::find(events.begin(), events.end(), listener) != events.end()) return;
     events.push_back(listener);
+    unsettled.fetch_add(1);
 }
 
 void EventDispatcher::removeListener(Listener* listener)
@@ -65,6 +67,13 @@ void walk_down(std::list<Listener*>& stack, Visit visit)
 
 int EventDispatcher::dispatch()
 {
+    // Screens are constructed on this thread (or before it runs), so every one on the stack now is
+    // whole: the broadcasts may reach them.
+    if (unsettled.load() > 0) {
+        std::lock_guard<std::recursive_mutex> guard(stackLock);
+        for (Listener* listener : events) listener->settled.store(true);
+        unsettled.store(0);
+    }
     const uint64_t t0 = esp_timer_get_time();
     int handled = 0;
     for (;;) {
@@ -91,7 +100,8 @@ int EventDispatcher::dispatch()
 void EventDispatcher::broadcast(int code)
 {
     std::lock_guard<std::recursive_mutex> guard(stackLock);
-    for (auto it = events.rbegin(); it != events.rend(); ++it) (*it)->onBroadcast(code);
+    for (auto it = events.rbegin(); it != events.rend(); ++it)
+        if ((*it)->settled.load()) (*it)->onBroadcast(code);
 }
 
 bool EventDispatcher::hasFocus(Listener* listener)

@@ -1,6 +1,7 @@
 #pragma once
 #include <concurrentqueue/concurrentqueue.h>
 
+#include <atomic>
 #include <list>
 #include <mutex>
 
@@ -11,7 +12,8 @@ class Listener;
 // Any thread may post a code (addEvent: lock-free, never blocks; codes of one thread keep their
 // order). Only "systemTasks" dispatches them, from the newest screen down, and only it changes the
 // stack after start-up. broadcast runs on "eventTasks" (the tick), so stack changes and broadcast
-// walks are serialised by a lock that the dispatch walk itself never needs.
+// walks are serialised by a lock that the dispatch walk itself never needs. A screen that has just
+// joined gets broadcasts only once a dispatch has begun after its construction.
 class EventDispatcher {
 public:
     static void addListener(Listener* listener);
@@ -35,4 +37,6 @@ public:
 
 private:
     static std::recursive_mutex& stackLock;
+    // Screens on the stack that broadcasts still pass by.
+    static std::atomic<int> unsettled;
 };

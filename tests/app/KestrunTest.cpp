@@ -24,7 +24,7 @@
 #include "params/NodeOnOff.h"
 #include "params/NodePreset.h"
 #include "params/StorageId.h"
-#include "platform/host/ShellScript.h"
+#include "platform/model/ShellScript.h"
 #include "porting/Nvs.h"
 #include "support/TempRoot.h"
 #include "ui/DrawerTuner.h"

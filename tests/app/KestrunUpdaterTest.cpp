@@ -5,7 +5,7 @@
 #include "base/System.h"
 #include "base/Update.h"
 #include "params/NodeItem.h"
-#include "platform/host/ShellScript.h"
+#include "platform/model/ShellScript.h"
 #include "ui/DrawerNode.h"
 
 namespace {

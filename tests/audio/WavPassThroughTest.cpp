@@ -3,8 +3,8 @@
 // the output file must come out identical to the input.
 #include "EngineSupport.h"
 #include "audio/AudioUSB.h"
-#include "driver/host/HostCodec.h"
-#include "driver/host/WavWriter.h"
+#include "driver/model/HostCodec.h"
+#include "driver/model/WavWriter.h"
 #include "support/TempRoot.h"
 
 #include <gtest/gtest.h>

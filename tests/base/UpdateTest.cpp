@@ -1,7 +1,7 @@
 // The launcher decision, driven by scripted shell replies, and the image upload.
 #include "base/Update.h"
 #include "platform/Paths.h"
-#include "platform/host/ShellScript.h"
+#include "platform/model/ShellScript.h"
 #include "support/TempRoot.h"
 
 #include <cstdlib>

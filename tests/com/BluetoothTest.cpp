@@ -4,7 +4,7 @@
 #include "com/Bluetooth.h"
 #include "gatt/FakeBluez.h"
 #include "params/NodeItem.h"
-#include "platform/host/ShellScript.h"
+#include "platform/model/ShellScript.h"
 #include "porting/Clock.h"
 
 #include <gtest/gtest.h>

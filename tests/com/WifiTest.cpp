@@ -1,6 +1,6 @@
 #include "TestTree.h"
 #include "com/Wifi.h"
-#include "platform/host/ShellScript.h"
+#include "platform/model/ShellScript.h"
 #include "support/TempRoot.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // The converter driver against the host model of the I2C bus and its ADS1115.
 #include "driver/ADS1115.h"
-#include "platform/host/I2cModel.h"
+#include "platform/model/I2cModel.h"
 #include "support/TempRoot.h"
 
 #include <gtest/gtest.h>

@@ -1,7 +1,7 @@
 #include "driver/Codec.h"
-#include "driver/host/HostCodec.h"
-#include "driver/host/WavReader.h"
-#include "driver/host/WavWriter.h"
+#include "driver/model/HostCodec.h"
+#include "driver/model/WavReader.h"
+#include "driver/model/WavWriter.h"
 #include "support/TempRoot.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // The panel's shift-register array, driven through the host model of the SPI chain.
 #include "driver/IOArray.h"
-#include "platform/host/SpiChain.h"
+#include "platform/model/SpiChain.h"
 #include "support/TempRoot.h"
 
 #include <gtest/gtest.h>

@@ -11,6 +11,9 @@
 #include <chrono>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
 #include <sys/ioctl.h>
 #include <thread>
 #include <unistd.h>
@@ -58,6 +61,11 @@ TEST(SourceMidi, OpensPortWhenItAppearsAndSetsItUp)
     }
     Device device;
     ASSERT_GE(device.end, 0);
+    // The emulator of the cross build (qemu-user 7.2) does not carry the termios2 requests that set
+    // a custom speed; a Linux kernel always does on a pseudo-terminal.
+    termios2 probe {};
+    if (ioctl(device.end, TCGETS2, &probe) != 0)
+        GTEST_SKIP() << "no termios2 requests here: " << std::strerror(errno);
     StdoutCapture out;
     source.tasks();
     EXPECT_EQ(out.text(), "I (SourceMidi): Actual baud rate: 31250 baud\n"

@@ -2,7 +2,7 @@
 // in the logs, and a USB mode written from outside reaching the gadget through the compile thread.
 #include "Unit.h"
 
-#include "platform/host/ShellScript.h"
+#include "platform/model/ShellScript.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 #include "params/StorageId.h"
 
 #include "params/Security.h"
-#include "platform/host/ShellScript.h"
+#include "platform/model/ShellScript.h"
 #include "support/TempRoot.h"
 
 #include <gtest/gtest.h>

@@ -397,10 +397,13 @@ TEST(NamPlayer, LateWorkerMutesTheFrameAndIsReportedAfterWarmUp)
     rig.settle(3);
     fxtest::Stereo out = rig.play(fxtest::Stereo(dsptest::sine(480, 440, 0.5), dsptest::sine(480, 440, 0.5)));
     EXPECT_GT(fxtest::peak(out.l, 32), 0.05);
+    // Counted from here: under qemu-user the frame after the warm-up's held worker may come late as
+    // well (the suspend and resume signals arrive on the emulator's schedule).
+    const uint32_t before = Debug::get_overrun_cnt_n(0);
     lateFrame();
     for (int c = 0; c < FRAME_CHANNELS; ++c)
         for (int i = 0; i < FRAME_SAMPLES; ++i) EXPECT_EQ(frame[c][i], 0.0f);
-    EXPECT_EQ(Debug::get_overrun_cnt_n(0), 1u);
+    EXPECT_EQ(Debug::get_overrun_cnt_n(0), before + 1);
     EXPECT_EQ(capture.text().find("CPU Overrun"), std::string::npos) << "nothing printed on the audio thread";
 
     StdoutCapture after;

@@ -154,10 +154,7 @@ private:
         return ok;
     }
 
-    static std::string scriptPath()
-    {
-        return KESTRUN_TESTS_DIR "/gatt/fake_bluez.py";
-    }
+    static std::string scriptPath() { return KESTRUN_TESTS_DIR "/gatt/fake_bluez.py"; }
 
     static pid_t spawn(const std::vector<std::string>& args, int stdinFd, int stdoutFd, const std::string& errorLog)
     {

@@ -13,6 +13,7 @@ namespace {
 
 class DisplayTest : public LvglTest {};
 
+#if KESTRUN_HOST
 bool png_size(const std::string & path, uint32_t * w, uint32_t * h)
 {
     FILE * f = std::fopen(path.c_str(), "rb");
@@ -53,6 +54,7 @@ TEST_F(DisplayTest, HostBackEndWritesEachNewFrameAsPng)
     EXPECT_TRUE(png_size(path, &w, &h));
     unsetenv("KESTRUN_SCREEN_PNG");
 }
+#endif
 
 TEST_F(DisplayTest, ResolutionAndOffsetFollowTheLastSetting)
 {

@@ -64,7 +64,7 @@ std::vector<float> readFloatWav(const std::string& path)
 
 int runTool(const std::string& args)
 {
-    std::string command = std::string(NAM_RUN_PATH) + " " + args + " 2>/dev/null";
+    std::string command = program_command(NAM_RUN_PATH) + " " + args + " 2>/dev/null";
     int status = std::system(command.c_str());
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }

@@ -1,8 +1,9 @@
 #include "platform/AdapterAddress.h"
 #include "platform/Paths.h"
 #include "platform/PhysicalMemory.h"
+#include "platform/UnitBoard.h"
 #include "platform/Shell.h"
-#include "platform/host/ShellScript.h"
+#include "platform/model/ShellScript.h"
 #include "support/TempRoot.h"
 
 #include <cstring>
@@ -73,4 +74,22 @@ TEST(HostPlatform, NoPhysicalMemoryAndAddressFromTheEnvironment)
 
     setenv("KESTRUN_BT_ADDR", "DC:A6:32:01:02", 1);
     EXPECT_FALSE(AdapterAddress::read(address));
+}
+
+// The unit is told by the model its device tree reports; other boards, the emulator of the cross build
+// and build machines are not the unit, and this suite never runs on it.
+TEST(UnitBoard, OnlyTheUnitsComputeModuleIsTheUnit)
+{
+    struct Case {
+        const char* model;
+        bool unit;
+    } cases[] = {
+        {"Raspberry Pi Compute Module 4 Rev 1.0", true},
+        {"Raspberry Pi Compute Module 4 Rev 1.1", true},
+        {"Raspberry Pi 4 Model B Rev 1.4", false},
+        {"Raspberry Pi Compute Module 3 Plus Rev 1.0", false},
+        {"", false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(UnitBoard::isUnitModel(c.model), c.unit) << c.model;
+    EXPECT_FALSE(UnitBoard::detected());
 }

@@ -1,6 +1,6 @@
 // The host model of the I2C bus and its converter: register pointer, byte order, faults.
 #include "platform/I2cBus.h"
-#include "platform/host/I2cModel.h"
+#include "platform/model/I2cModel.h"
 
 #include <gtest/gtest.h>
 

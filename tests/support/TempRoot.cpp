@@ -35,6 +35,12 @@ void write_file(const std::string& path, const std::string& content)
     out << content;
 }
 
+std::string program_command(const std::string& program)
+{
+    std::string emulator = KESTRUN_EMULATOR;
+    return emulator.empty() ? program : emulator + " " + program;
+}
+
 static int captureCounter = 0;
 
 StdoutCapture::StdoutCapture()

@@ -9,6 +9,8 @@ std::string make_temp_dir(const std::string& name);
 // The whole content of a file ("" when missing).
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& content);
+// The shell command that runs one of the built programs here: under the emulator in a cross build.
+std::string program_command(const std::string& program);
 // Captures what the code under test prints on standard output.
 class StdoutCapture {
 public:

@@ -1,7 +1,11 @@
 // Test main: gives the process a fresh root folder before any test (and any static of the code under
-// test) looks at it, and removes it afterwards unless KESTRUN_KEEP_ROOT is set. When several tests
-// share the process, each one finds the root empty, the environment and the modules as they were,
-// and no thread of an earlier test, as in a process of its own.
+// test) looks at it, and removes it afterwards unless KESTRUN_KEEP_ROOT is set. On either target, and
+// on the unit too, no shell command is run (they are recorded) and the device nodes are the models.
+// When several tests share the process, each one finds the root empty, the environment and the
+// modules as they were, and no thread of an earlier test, as in a process of its own.
+#include "platform/DeviceNodes.h"
+#include "platform/Shell.h"
+#include "platform/model/ModelNodes.h"
 #include "porting/Task.h"
 #include "support/ResetHooks.h"
 
@@ -74,6 +78,8 @@ int main(int argc, char** argv)
     if (!mkdtemp(root.data())) return 2;
     setenv("KESTRUN_ROOT", root.c_str(), 1);
     setvbuf(stdout, nullptr, _IOLBF, 0);
+    Shell::recordOnly();
+    DeviceNodes::install(&ModelNodes::instance());
 
     testing::InitGoogleTest(&argc, argv);
     testing::UnitTest::GetInstance()->listeners().Append(new FreshStart(root));

@@ -141,7 +141,9 @@ TEST_F(DrawerPopupTest, LongTextsWrapOrEndWithDotsInsideTheBoxOnBothDisplays)
         // The monochrome mirror: every set pixel inside the box, no text line reaching the buttons.
         for (int y = 0; y < 64; y++)
             for (int x = 0; x < 128; x++)
-                if (x < 8 || x > 119 || y < 8 || y > 55) ASSERT_FALSE(mono(x, y)) << x << "," << y << " " << c.title;
+                if (x < 8 || x > 119 || y < 8 || y > 55) {
+                    ASSERT_FALSE(mono(x, y)) << x << "," << y << " " << c.title;
+                }
         for (int x = 10; x <= 117; x++) EXPECT_FALSE(mono(x, 41)) << "a text line runs into the buttons at x " << x;
         bool textShown = false;
         for (int y = 14; y < 40; y++)

@@ -2,6 +2,10 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "platform/model/FramebufferModel.h"
 
 #include "support/TempRoot.h"
 #include "ui/KestrunSplash.h"
@@ -83,6 +87,7 @@ TEST_F(LCDTest, UnitSplashShowsNameAndModel)
     check_screen("ui_splash");
 }
 
+#if KESTRUN_HOST
 TEST_F(LCDTest, FlushWritesTheFrameAndClearEmptiesTheScreen)
 {
     std::string path = test_root() + "/screen.png";
@@ -95,5 +100,74 @@ TEST_F(LCDTest, FlushWritesTheFrameAndClearEmptiesTheScreen)
     EXPECT_TRUE(widgets().empty());
     unsetenv("KESTRUN_SCREEN_PNG");
 }
+#else
+// The unit's framebuffer back end against a model framebuffer, in the pixel formats a framebuffer
+// driver may report: the panel's 320 x 170 area lands at line 35 of the visible page (panned to the
+// second one here), each line at the device's line length, each channel in its bit field.
+TEST_F(LCDTest, FlushWritesTheFrameIntoTheFramebufferAndClearEmptiesTheScreen)
+{
+    struct Format {
+        const char* name;
+        uint32_t bits;
+        fb_bitfield red, green, blue, transp;
+        uint32_t redPixel, bluePixel;
+    } formats[] = {
+        {"RGB565", 16, {11, 5, 0}, {5, 6, 0}, {0, 5, 0}, {0, 0, 0}, 0xF800, 0x001F},
+        {"BGR565", 16, {0, 5, 0}, {5, 6, 0}, {11, 5, 0}, {0, 0, 0}, 0x001F, 0xF800},
+        {"ARGB8888", 32, {16, 8, 0}, {8, 8, 0}, {0, 8, 0}, {24, 8, 0}, 0xFFFF0000, 0xFF0000FF},
+        {"XBGR8888", 32, {0, 8, 0}, {8, 8, 0}, {16, 8, 0}, {0, 0, 0}, 0x000000FF, 0x00FF0000},
+    };
+    for (const Format& f : formats) {
+        SCOPED_TRACE(f.name);
+        lv_deinit();
+        fb_var_screeninfo var{};
+        var.xres = var.xres_virtual = 320;
+        var.yres = 240;
+        var.yres_virtual = 480;
+        var.yoffset = 240;
+        var.bits_per_pixel = f.bits;
+        var.red = f.red;
+        var.green = f.green;
+        var.blue = f.blue;
+        var.transp = f.transp;
+        const uint32_t bytes = f.bits / 8, line = 320 * bytes + 64;
+        FramebufferModel::set(var, line);
+        LCD::initialize();
+        disp = lv_display_get_default();
+        EXPECT_EQ(lv_display_get_vertical_resolution(disp), 170);
+
+        lv_obj_t* screen = lv_screen_active();
+        lv_obj_set_style_bg_color(screen, lv_color_hex(0xFF0000), 0);
+        lv_obj_set_style_bg_opa(screen, LV_OPA_COVER, 0);
+        lv_obj_t* box = lv_obj_create(screen);
+        lv_obj_remove_style_all(box);
+        lv_obj_set_pos(box, 300, 160);
+        lv_obj_set_size(box, 20, 10);
+        lv_obj_set_style_bg_color(box, lv_color_hex(0x0000FF), 0);
+        lv_obj_set_style_bg_opa(box, LV_OPA_COVER, 0);
+        LCD::flush();
+
+        std::vector<uint8_t> memory = FramebufferModel::memory();
+        ASSERT_EQ(memory.size(), size_t(line) * 480);
+        auto at = [&](uint32_t x, uint32_t y) {
+            uint32_t v = 0;
+            std::memcpy(&v, memory.data() + size_t(y) * line + x * bytes, bytes);
+            return v;
+        };
+        const uint32_t top = 240 + 35;
+        EXPECT_EQ(at(0, top), f.redPixel);
+        EXPECT_EQ(at(299, top + 169), f.redPixel);
+        EXPECT_EQ(at(300, top + 160), f.bluePixel);
+        EXPECT_EQ(at(319, top + 169), f.bluePixel);
+        // Nothing above or below the panel's area, nothing on the other page, nothing in the padding.
+        EXPECT_EQ(at(0, top - 1), 0u);
+        EXPECT_EQ(at(319, top + 170), 0u);
+        EXPECT_EQ(at(0, 35), 0u);
+        EXPECT_EQ(memory[size_t(top) * line + 320 * bytes], 0u);
+    }
+    LCD::clear();
+    EXPECT_TRUE(widgets().empty());
+}
+#endif
 
 } // namespace

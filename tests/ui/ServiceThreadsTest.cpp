@@ -150,6 +150,7 @@ TEST_F(ServiceThreadsTest, EventPassRunsTheBoardAndTicksEvery200ms)
 {
     CountingBoard board;
     auto* home = new Screen("home");
+    EventDispatcher::dispatch(); // a screen gets broadcasts once a dispatch has seen it whole
     int ticks = 0, passes = 0;
     uint64_t t0 = esp_timer_get_time(), third = 0;
     while (ticks < 3 && esp_timer_get_time() - t0 < 20000000) {

@@ -1,5 +1,7 @@
 #include "platform/PhysicalMemory.h"
 
+#include "platform/UnitBoard.h"
+
 #include <cstdio>
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -7,6 +9,12 @@
 
 volatile uint32_t* PhysicalMemory::map(uint32_t offset, uint32_t length)
 {
+    // The register addresses are the unit's SoC's: on any other machine they are someone else's memory.
+    if (!UnitBoard::detected()) {
+        std::printf("W (%s): not on the unit: physical memory is not mapped (offset 0x%08x, %u bytes)\n", "Platform",
+                    offset, length);
+        return nullptr;
+    }
     int fd = ::open("/dev/mem", O_RDWR | O_SYNC);
     if (fd < 0) {
         std::perror("Error opening /dev/mem - are you root?");

@@ -1,5 +1,7 @@
 // Framebuffer display of the unit: the device is mapped once and every frame is copied into it at
-// the display's offset, converted to the device's pixel format (16 or 32 bits per pixel).
+// the display's offset, converted to the device's pixel format (16 or 32 bits per pixel, channels
+// where the device's bit fields put them). The node's calls go through DeviceNodes, so tests run
+// this driver against a model framebuffer.
 #include <fcntl.h>
 #include <linux/fb.h>
 #include <sys/ioctl.h>
@@ -11,6 +13,7 @@
 #include <string>
 
 #include "lvgl.h"
+#include "platform/DeviceNodes.h"
 #include "src/display/lv_display_private.h"
 
 namespace {
@@ -47,22 +50,24 @@ void lv_linux_fbdev_set_file(lv_display_t * disp, const char * file)
         munmap(fb->mem, fb->size);
         fb->mem = nullptr;
     }
-    if(fb->fd >= 0) close(fb->fd);
+    DeviceNodes & nodes = DeviceNodes::current();
+    if(fb->fd >= 0) nodes.close(fb->fd);
     fb->file = file;
-    fb->fd = open(file, O_RDWR | O_CLOEXEC);
+    fb->fd = nodes.open(file, O_RDWR | O_CLOEXEC);
     if(fb->fd < 0) {
         std::printf("ERROR (lvgl): cannot open %s\n", file);
         return;
     }
-    if(ioctl(fb->fd, FBIOGET_FSCREENINFO, &fb->finfo) != 0 || ioctl(fb->fd, FBIOGET_VSCREENINFO, &fb->vinfo) != 0) {
+    if(nodes.ioctl(fb->fd, FBIOGET_FSCREENINFO, &fb->finfo) != 0 ||
+       nodes.ioctl(fb->fd, FBIOGET_VSCREENINFO, &fb->vinfo) != 0) {
         std::printf("ERROR (lvgl): cannot read the screen information of %s\n", file);
-        close(fb->fd);
+        nodes.close(fb->fd);
         fb->fd = -1;
         return;
     }
     if(fb->vinfo.bits_per_pixel != 16 && fb->vinfo.bits_per_pixel != 32) {
         std::printf("ERROR (lvgl): %u bits per pixel are not supported\n", fb->vinfo.bits_per_pixel);
-        close(fb->fd);
+        nodes.close(fb->fd);
         fb->fd = -1;
         return;
     }
@@ -70,7 +75,7 @@ void lv_linux_fbdev_set_file(lv_display_t * disp, const char * file)
     void * mem = mmap(nullptr, fb->size, PROT_READ | PROT_WRITE, MAP_SHARED, fb->fd, 0);
     if(mem == MAP_FAILED) {
         std::printf("ERROR (lvgl): cannot map %s\n", file);
-        close(fb->fd);
+        nodes.close(fb->fd);
         fb->fd = -1;
         return;
     }
@@ -85,6 +90,23 @@ void lv_linux_fbdev_set_force_refresh(lv_display_t * disp, bool enabled)
 }
 
 namespace {
+
+// One channel of an RGB565 pixel (`bits` wide at `shift`) widened to 8 bits, then narrowed to the
+// device's field and put at its offset.
+uint32_t channel(uint16_t px, int shift, int bits, const fb_bitfield & field)
+{
+    uint32_t v = (px >> shift) & ((1u << bits) - 1);
+    v = (v << (8 - bits)) | (v >> (2 * bits - 8));
+    if(field.length == 0) return 0;
+    if(field.length < 8) v >>= 8 - field.length;
+    return v << field.offset;
+}
+
+uint32_t device_pixel(uint16_t px, const fb_var_screeninfo & v)
+{
+    uint32_t alpha = v.transp.length ? ((1u << v.transp.length) - 1) << v.transp.offset : 0;
+    return channel(px, 11, 5, v.red) | channel(px, 5, 6, v.green) | channel(px, 0, 5, v.blue) | alpha;
+}
 
 void flush(lv_display_t * disp, const lv_area_t * area, uint8_t * px_map)
 {
@@ -106,14 +128,12 @@ void flush(lv_display_t * disp, const lv_area_t * area, uint8_t * px_map)
             if(fx < 0 || static_cast<uint32_t>(fx) >= fb->vinfo.xres_virtual) continue;
             size_t at = static_cast<size_t>(fy) * fb->finfo.line_length + static_cast<size_t>(fx) * bytes;
             if(at + bytes > fb->size) continue;
-            uint16_t px = src[(y - area->y1) * w + (x - area->x1)];
+            uint32_t v = device_pixel(src[(y - area->y1) * w + (x - area->x1)], fb->vinfo);
             if(bytes == 2) {
-                std::memcpy(fb->mem + at, &px, 2);
+                uint16_t v16 = static_cast<uint16_t>(v);
+                std::memcpy(fb->mem + at, &v16, 2);
             }
-            else if(bytes == 4) {
-                uint32_t r = (px >> 11) & 0x1F, g = (px >> 5) & 0x3F, b = px & 0x1F;
-                uint32_t v = 0xFF000000u | (((r << 3) | (r >> 2)) << 16) | (((g << 2) | (g >> 4)) << 8) |
-                             ((b << 3) | (b >> 2));
+            else {
                 std::memcpy(fb->mem + at, &v, 4);
             }
         }
@@ -126,7 +146,7 @@ void release(lv_display_t * disp)
     auto * fb = static_cast<DeviceFbdev *>(lv_display_get_driver_data(disp));
     if(fb == nullptr) return;
     if(fb->mem) munmap(fb->mem, fb->size);
-    if(fb->fd >= 0) close(fb->fd);
+    if(fb->fd >= 0) DeviceNodes::current().close(fb->fd);
     delete fb;
     lv_display_set_driver_data(disp, nullptr);
 }

@@ -1,0 +1,112 @@
+#!/usr/bin/env bash
+# The unit's own build: cross-builds the device target (aarch64) with its tests and benchmarks into
+# build-device/ and runs the suite under qemu-aarch64.
+#
+#   scripts/device.sh [--build-only] [ctest arguments...]
+#
+# Host packages added when missing: the cross compiler and qemu-user. The arm64 libraries come as
+# Debian .debs fetched by a private apt configuration (its own lists, state and cache below
+# build-device/apt, architecture arm64) and unpacked into build-device/sysroot; the host's own
+# packages and dpkg architectures are left alone. Exits non-zero on any failure.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+. scripts/common.sh
+
+build=${KESTRUN_DEVICE_BUILD:-build-device}
+sysroot=$PWD/$build/sysroot
+aptdir=$PWD/$build/apt
+
+# The -dev packages the device target links against, with the runtime libraries qemu loads. Their
+# dependencies are followed only through library packages: tools (python3, perl, -bin packages) are
+# never needed to link, and the C library's headers come with the cross compiler.
+DEVICE_PACKAGES=(
+  libc6 libstdc++6 libgcc-s1
+  libasound2-dev zlib1g-dev libglib2.0-dev libbluetooth-dev libconcurrentqueue-dev
+  libeigen3-dev nlohmann-json3-dev libfreetype-dev libpng-dev
+  libgtest-dev libgmock-dev libbenchmark-dev
+)
+SKIPPED='^(libc6-dev|libc-dev-bin|linux-libc-dev|libcrypt-dev|libnsl-dev|libtirpc-dev|libstdc\+\+-[0-9]+-dev|libgcc-[0-9]+-dev|lib.*-dev-bin|libpython.*|libperl.*)$'
+
+install_host_tools() {
+  local missing=()
+  for p in g++-aarch64-linux-gnu qemu-user; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    apt-get update
+    # No recommends: qemu-user would bring binfmt registration, which changes how the whole
+    # machine runs foreign binaries. The suite calls qemu-aarch64 explicitly.
+    DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends "${missing[@]}"
+  fi
+}
+
+private_apt() {
+  local tool=$1; shift
+  "$tool" -o APT::Architecture=arm64 -o APT::Architectures=arm64 \
+    -o Dir::State="$aptdir/state" -o Dir::State::status="$aptdir/state/status" \
+    -o Dir::Cache="$aptdir/cache" -o Dir::Etc::Preferences=/dev/null \
+    -o Dir::Etc::PreferencesParts="$aptdir/preferences.d" -o APT::Sandbox::User=root "$@"
+}
+
+make_sysroot() {
+  local stamp=$sysroot/.packages
+  local wanted="${DEVICE_PACKAGES[*]}"
+  if [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$wanted" ]; then return 0; fi
+  echo "Making the arm64 sysroot in $sysroot"
+  mkdir -p "$aptdir/state/lists/partial" "$aptdir/cache/archives/partial" "$aptdir/preferences.d" "$aptdir/debs"
+  : > "$aptdir/state/status"
+  private_apt apt-get -q update || return 1
+
+  # Library dependencies, breadth first.
+  local -A seen=()
+  local frontier=("${DEVICE_PACKAGES[@]}") next p
+  while [ ${#frontier[@]} -gt 0 ]; do
+    for p in "${frontier[@]}"; do seen[$p]=1; done
+    next=()
+    while read -r p; do
+      [[ $p =~ ^(lib|zlib1g) ]] || continue
+      [[ $p =~ $SKIPPED ]] && continue
+      [ -n "${seen[$p]:-}" ] && continue
+      seen[$p]=1
+      next+=("$p")
+    done < <(private_apt apt-cache depends --no-recommends --no-suggests --no-conflicts --no-breaks \
+               --no-replaces --no-enhances "${frontier[@]}" |
+             sed -n 's/^ *|\{0,1\}\(Pre\)\{0,1\}Depends: \([^<][^ ]*\)$/\2/p' | sed 's/:arm64$//' | sort -u)
+    frontier=("${next[@]}")
+  done
+  local packages=("${!seen[@]}")
+  echo "Fetching ${#packages[@]} arm64 packages"
+  (cd "$aptdir/debs" && private_apt apt-get -q download "${packages[@]}") || return 1
+
+  rm -rf "$sysroot"
+  mkdir -p "$sysroot"
+  local deb
+  for deb in "$aptdir"/debs/*.deb; do dpkg-deb -x "$deb" "$sysroot" || return 1; done
+  # Absolute links (libz.so -> /lib/...) must point into the sysroot, not at the host's files.
+  local link target
+  while IFS= read -r link; do
+    target=$(readlink "$link")
+    [[ $target = /* ]] && ln -sfn "$sysroot$target" "$link"
+  done < <(find "$sysroot" -type l)
+  echo "$wanted" > "$stamp"
+}
+
+build_only=0
+if [ "${1:-}" = "--build-only" ]; then build_only=1; shift; fi
+
+install_packages || exit 1
+install_host_tools || exit 1
+make_sysroot || { echo "device.sh: cannot make the sysroot"; exit 1; }
+
+configure_and_build "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRUN_TARGET=device \
+  -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/aarch64-linux-gnu.cmake" -DKESTRUN_SYSROOT="$sysroot" || exit 1
+[ $build_only = 1 ] && exit 0
+
+# Emulation is several times slower than the unit: a longer time-out per test. The engine's timing
+# tests (fade against the compile thread, late amp-model workers) depend on how qemu schedules the
+# threads; a test is taken as failed when it fails three times in a row.
+ctest --test-dir "$build" --output-on-failure --timeout 900 -j "$(nproc)" --repeat until-pass:3 "$@"
+status=$?
+if [ $status -eq 0 ]; then echo "device.sh: aarch64 suite passed"; else echo "device.sh: aarch64 suite FAILED"; fi
+exit $status

@@ -1,6 +1,0 @@
-#include "platform/Scheduling.h"
-
-bool Scheduling::unitRealtime()
-{
-    return true;
-}
