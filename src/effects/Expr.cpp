@@ -35,7 +35,8 @@ Expr::Expr(Node* parent) : AudioBlock("Expr", parent, &Expr::exec, BLOCK_PREPEND
 
 bool Expr::compile()
 {
-    enabled.store(fx::isOn(onOff, external.get()) ? 1 : 0, std::memory_order_relaxed);
+    fx::takeStructure(on, fx::isOn(onOff, external.get()));
+    enabled.store(on ? 1 : 0, std::memory_order_relaxed);
 
     float p = position->getValue() * 0.01f;
     const float e = emphasis->getValue() * 0.01f;
@@ -121,8 +122,7 @@ bool Expr::exec(AudioBlock* block, AudioFrame frame)
     self->biquadA.exec(left, self->scratch, FRAME_SAMPLES);
     self->biquadB.exec(left, left, FRAME_SAMPLES);
     const float x = self->fade.load(std::memory_order_relaxed);
-    const float gain = AudioProcessor::getDebounceVolume();
-    for (int i = 0; i < FRAME_SAMPLES; ++i) left[i] = (x * left[i] + (1.0f - x) * self->scratch[i]) * gain;
+    for (int i = 0; i < FRAME_SAMPLES; ++i) left[i] = x * left[i] + (1.0f - x) * self->scratch[i];
     float next = self->direction.load(std::memory_order_acquire) == 1 ? x + kFadeStep : x - kFadeStep;
     self->fade.store(std::clamp(next, 0.0f, 1.0f), std::memory_order_release);
     return false;

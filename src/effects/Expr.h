@@ -37,6 +37,7 @@ public:
 private:
     static constexpr float kFadeStep = 0.006666667f; // 150 frames
 
+    bool on = false; // the switch as the audio has it (compile thread)
     std::atomic<int> enabled{0};
     std::atomic<float> fade{0.0f};   // weight of biquad B (1 - weight of A); audio thread writes
     std::atomic<int> direction{0};   // 1: toward B, 0: toward A; compile thread writes

@@ -228,9 +228,12 @@ TEST(AudioProcessor, FadeTakes44FramesDownHoldsForACompilePassAnd43Up)
     ASSERT_EQ(down.size(), 44u);
     for (size_t i = 1; i < down.size(); ++i) EXPECT_LT(down[i], down[i - 1]);
     EXPECT_NEAR(down.back(), 0.0097f, 0.0001f);
-    // The block follows the fade gain (of the frame before: the step comes after the chain).
-    EXPECT_EQ(codec->out[0][0], down[down.size() - 2]);
-    EXPECT_EQ(codec->out[1][7], -down[down.size() - 2]);
+    // The engine fades the frame the chain left, in a straight line from the gain of the frame
+    // before to the gain the blocks saw (the step comes after the chain).
+    const float from = down[down.size() - 3], to = down[down.size() - 2];
+    EXPECT_FLOAT_EQ(codec->out[0][0], from + (to - from) / 16);
+    EXPECT_FLOAT_EQ(codec->out[1][7], -(from + (to - from) * 8 / 16));
+    EXPECT_FLOAT_EQ(codec->out[0][15], to);
 
     // Held until the compile thread has run one pass.
     std::vector<float> held;
@@ -251,6 +254,8 @@ TEST(AudioProcessor, FadeTakes44FramesDownHoldsForACompilePassAnd43Up)
     for (float gain : up) EXPECT_LE(gain, 1.0f);
     AudioProcessor::processBlock();
     EXPECT_EQ(AudioProcessor::getDebounceVolume(), 1.0f);
+    AudioProcessor::processBlock(); // the last step of the line up to 1.0
+    EXPECT_LT(codec->out[0][0], 1.0f);
     AudioProcessor::processBlock();
     EXPECT_EQ(codec->out[0][0], 1.0f);
 }
