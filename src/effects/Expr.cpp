@@ -103,11 +103,12 @@ bool Expr::compile()
 
     // Load the silent biquad only; while a fade runs both are audible and stay as they are.
     const float x = fade.load(std::memory_order_acquire);
+    auto design = [&](QuadBiquad& q) { q.set_coeffs(float(b0), float(b1), float(b2), float(a1), float(a2)); };
     if (x == 1.0f) {
-        biquadA.set_coeffs(float(b0), float(b1), float(b2), float(a1), float(a2));
+        biquadA.set(design);
         direction.store(0, std::memory_order_release);
     } else if (x == 0.0f) {
-        biquadB.set_coeffs(float(b0), float(b1), float(b2), float(a1), float(a2));
+        biquadB.set(design);
         direction.store(1, std::memory_order_release);
     }
     return false;

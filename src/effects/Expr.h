@@ -1,6 +1,6 @@
 #pragma once
 #include "audio/AudioBlock.h"
-#include "dsp/QuadBiquad.h"
+#include "dsp/GlidingBiquad.h"
 #include "effects/BlockHelpers.h"
 
 #include <atomic>
@@ -43,8 +43,9 @@ private:
     std::atomic<int> direction{0};   // 1: toward B, 0: toward A; compile thread writes
     float smoothed = 0.0f;
     alignas(16) float scratch[FRAME_SAMPLES] = {};
-    QuadBiquad biquadA;
-    QuadBiquad biquadB;
+    // Direct form I, so that new coefficients in the silent one leave no ringing to fade in.
+    GlidingBiquad biquadA;
+    GlidingBiquad biquadB;
     fx::ExternalSwitch external;
     int64_t lastCompileTime = 0;
 

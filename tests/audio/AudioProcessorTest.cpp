@@ -331,3 +331,90 @@ TEST(AudioProcessor, TenThousandConcurrentChangesNeverLeaveTheCompileThreadStopp
     EXPECT_GT(lowest.load(), 0.0f);
     EXPECT_LE(highest.load(), 1.0f);
 }
+
+namespace {
+
+// A block with a switch, handed over as the effect blocks do it: compile takes a changed switch
+// only when the engine allows it, and exec notes every change it hears and the fade gain then.
+class SwitchBlock : public AudioBlock {
+public:
+    SwitchBlock() : AudioBlock("Switch", nullptr, &SwitchBlock::exec, BLOCK_APPEND) {}
+    bool compile() override
+    {
+        const bool live = wanted.load();
+        if (live != held && AudioProcessor::mayRestructure()) held = live;
+        heard.store(held);
+        return false;
+    }
+    static bool exec(AudioBlock* block, AudioFrame)
+    {
+        auto* self = static_cast<SwitchBlock*>(block);
+        const bool on = self->heard.load();
+        if (on != self->last) {
+            self->last = on;
+            self->changes.fetch_add(1);
+            self->loudest.store(std::max(self->loudest.load(), AudioProcessor::getDebounceVolume()));
+        }
+        return false;
+    }
+    std::atomic<bool> wanted{false}; // the node: any thread
+    bool held = false;               // compile thread
+    std::atomic<bool> heard{false};
+    bool last = false;               // audio thread
+    std::atomic<int> changes{0};
+    std::atomic<float> loudest{0.0f};
+};
+
+} // namespace
+
+// The switch is stored first and its callback comes after, as nodes do; some switches have no
+// callback at all. Either way no change is heard before the fade has reached its floor, whatever
+// the compile pass was doing when it came.
+TEST(AudioProcessor, StructuralChangesAreHeardOnlyAtTheQuietPoint)
+{
+    auto& block = *new SwitchBlock; // lives as long as the engine's threads
+    startEngine();
+    AudioProcessor::setCompilePeriod(1000);
+    std::atomic<bool> stop{false};
+    std::thread audio([&] {
+        while (!stop.load()) {
+            AudioProcessor::processBlock();
+            std::this_thread::sleep_for(std::chrono::microseconds(30));
+        }
+    });
+    for (int i = 0; i < 300; ++i) {
+        block.wanted.store(!block.wanted.load());
+        if (i % 3 != 2) AudioProcessor::debounce(nullptr);
+        std::this_thread::sleep_for(std::chrono::microseconds(i * 7919 % 6000));
+    }
+    const bool settled = waitFor([&] { return AudioProcessor::getCompilerStatus() == 0 && block.heard == block.wanted; },
+                                 3000, false);
+    stop = true;
+    audio.join();
+    EXPECT_TRUE(settled);
+    EXPECT_GT(block.changes.load(), 10);
+    EXPECT_LT(block.loudest.load(), 0.011f) << "a change was heard above the fade's floor";
+}
+
+// A change that comes while the fade comes back up turns it down again from where it is.
+TEST(AudioProcessor, ChangeDuringTheFadeInTurnsItDownAgain)
+{
+    TraceBlock& block = *new TraceBlock("A", BLOCK_APPEND); // lives as long as the engine's threads
+    block.recordOrder = false;
+    startEngine();
+    for (int i = 0; i < 5; ++i) AudioProcessor::processBlock();
+    AudioProcessor::debounce(nullptr);
+    framesWhile(1, 1000);
+    ASSERT_TRUE(waitFor([] { return AudioProcessor::getCompilerStatus() == 3; }, 2000, true));
+    for (int i = 0; i < 20; ++i) AudioProcessor::processBlock();
+    const float rising = AudioProcessor::getDebounceVolume();
+    ASSERT_GT(rising, 0.05f);
+    ASSERT_LT(rising, 0.8f);
+    AudioProcessor::debounce(nullptr);
+    EXPECT_EQ(AudioProcessor::getCompilerStatus(), 1);
+    std::vector<float> down = framesWhile(1, 1000);
+    ASSERT_FALSE(down.empty());
+    EXPECT_FLOAT_EQ(down.front(), rising * 0.9f);
+    EXPECT_LT(down.back(), 0.011f);
+    ASSERT_TRUE(waitFor([] { return AudioProcessor::getCompilerStatus() == 0; }, 2000, true));
+}
