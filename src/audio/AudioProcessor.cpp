@@ -271,7 +271,9 @@ void AudioProcessor::fadeStep()
         }
         break;
     case FADE_IN:
-        debounceVolume.store(old * kFadeInStep, std::memory_order_relaxed);
+        // Never above 1: a fade that "controlLoop" finished while frames had stopped comes back up
+        // from where the gain was then.
+        debounceVolume.store(std::min(old * kFadeInStep, 1.0f), std::memory_order_relaxed);
         if (old > kFadeInEnd) compiler_status.store(FADE_IDLE, std::memory_order_release);
         break;
     case FADE_IDLE: debounceVolume.store(1.0f, std::memory_order_relaxed); break;

@@ -82,7 +82,7 @@ bool DynaComp::exec(AudioBlock* block, AudioFrame frame)
     float* t = self->voiced;
     self->voicing.exec(left, t, FRAME_SAMPLES);
     if (k.mode == 1) {
-        self->studio.exec(left, left, FRAME_SAMPLES, 1.0f);
+        self->studio.exec(left, left, FRAME_SAMPLES, 1.0f); // the engine fades the chain
     } else {
         // Feedback detector: it follows the compressed output, so the gain found at one sample
         // applies from the next.

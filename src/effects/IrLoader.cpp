@@ -118,9 +118,11 @@ bool IrLoader::compile() {
         m.weight[2] = std::cos(a2) * level2;
         m.weight[3] = std::sin(a2) * level2;
     } else {
+        // Mono: both paths through the first cuts; without a response, only the band limits.
         const bool mono = structure.layout == MONO;
-        cut1.set([&](QuadBiquad& q) { q.set_lohi_cut_1_order(mono ? loCut1->getValue() : 20.0f, mono ? hiCut1->getValue() : 20000.0f, 1.0f); });
-        cut2.set([&](QuadBiquad& q) { q.set_lohi_cut_1_order(mono ? loCut1->getValue() : 20.0f, mono ? hiCut1->getValue() : 20000.0f, 1.0f); });
+        const float lo = mono ? loCut1->getValue() : 20.0f, hi = mono ? hiCut1->getValue() : 20000.0f;
+        for (GlidingBiquad* cut : {&cut1, &cut2})
+            cut->set([&](QuadBiquad& q) { q.set_lohi_cut_1_order(lo, hi, 1.0f); });
         // The first path to the left output only, the second to the right only.
         m.weight[0] = 1.0f;
         m.weight[1] = 0.0f;
