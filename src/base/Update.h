@@ -25,8 +25,9 @@ public:
     static std::string update_data(const std::string& hex);
     static void update_abort();
 
-    // Larger images are refused: the buffer is held in memory until the transfer ends.
-    static constexpr int kMaxImageBytes = 64 * 1024 * 1024;
+    // Larger images are refused before the transfer starts: the buffer is held in memory until the
+    // transfer ends. The program built with debug information is about 90 MB.
+    static constexpr int kMaxImageBytes = 256 * 1024 * 1024;
 
     static bool enabled;
     static bool recovery;

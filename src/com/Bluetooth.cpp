@@ -50,6 +50,19 @@ std::atomic<bool> applicationReady{false};
 std::atomic<bool> advertisingReady{false};
 
 moodycamel::ConcurrentQueue<std::string> rxQueue(1024);
+// Requests waiting beyond this are dropped: a central writing faster than the unit answers must not
+// grow the queue without end.
+constexpr size_t kMaxQueuedRequests = 32;
+bool ble_receive_dropping = false; // "nimble_tasks" only: the drop is logged once per burst
+
+// The reply on its way, owned by "comTasks": handed to the GLib loop a batch of notifications at a
+// time, the next batch only once the loop has sent the previous one, so what waits in the loop stays
+// bounded however long the reply and however slow the central.
+constexpr size_t kChunksPerBatch = 16;
+std::string txPending;
+size_t txOffset = 0;
+size_t txChunk = 120;
+std::atomic<bool> txBatchQueued{false};
 
 // Owned by "nimble_tasks" alone.
 uint8_t ble_receive_packet[BLE_RECEIVE_PACKET_SIZE];
@@ -63,6 +76,7 @@ GattAdapter* default_adapter = nullptr;
 GattAdvertisement* advertisement = nullptr;
 GattApplication* app = nullptr;
 GattDevice* connected_device = nullptr;
+bool tornDown = false;
 
 int64_t now()
 {
@@ -85,6 +99,12 @@ void stopAdvertising()
 
 void pushRequest(uint32_t length)
 {
+    if (rxQueue.size_approx() >= kMaxQueuedRequests) {
+        if (!ble_receive_dropping) LOG_W("BLE", "Requests arrive faster than they are answered: dropped\n");
+        ble_receive_dropping = true;
+        return;
+    }
+    ble_receive_dropping = false;
     rxQueue.enqueue(std::string(reinterpret_cast<const char*>(ble_receive_packet), length));
 }
 
@@ -191,6 +211,7 @@ gboolean sendReply(gpointer data)
 void deleteReply(gpointer data)
 {
     delete static_cast<std::vector<std::string>*>(data);
+    txBatchQueued = false;
 }
 
 gboolean supervisorStart(gpointer)
@@ -204,6 +225,8 @@ gboolean supervisorStart(gpointer)
 gboolean onSigint(gpointer)
 {
     log_log_at_level(GATT_LOG_ERROR, "BLE", "received SIGINT");
+    if (tornDown) return G_SOURCE_CONTINUE;
+    tornDown = true;
     log_log_at_level(GATT_LOG_DEBUG, "BLE", "callback");
     // "comTasks" stops handing over before anything is freed; what it still queued finds nothing.
     applicationReady = false;
@@ -221,11 +244,12 @@ gboolean onSigint(gpointer)
     supervisor_time = now();
     ble_advertisment = false;
     connected_device = nullptr;
-    binc_adapter_free(default_adapter);
+    if (default_adapter) binc_adapter_free(default_adapter);
     default_adapter = nullptr;
     g_main_loop_quit(loop);
-    // A second SIGINT then ends the process as usual.
-    return G_SOURCE_REMOVE;
+    // The source stays: removing it would give SIGINT back its default action, and a second SIGINT
+    // would end the whole unit. Once the loop has stopped, further ones are caught and ignored.
+    return G_SOURCE_CONTINUE;
 }
 
 GDBusConnection* openBus()
@@ -297,7 +321,6 @@ void* nimble_tasks(void*)
     log_set_level(GATT_LOG_INFO);
     // Every object, signal subscription and call reply of the GATT side is bound to this context.
     g_main_context_push_thread_default(context);
-    bus = openBus();
     // Through the loop rather than an asynchronous handler, so the teardown may free and call D-Bus.
     GSource* sigint = g_unix_signal_source_new(SIGINT);
     if (!sigint) {
@@ -307,6 +330,7 @@ void* nimble_tasks(void*)
         g_source_attach(sigint, context);
         g_source_unref(sigint);
     }
+    bus = openBus();
     loop = g_main_loop_new(context, FALSE);
 
     default_adapter = binc_adapter_get_default(bus);
@@ -363,6 +387,8 @@ void Bluetooth::initialize()
 void Bluetooth::tasks()
 {
     ble_supervisor();
+    // One reply at a time: the next request waits until this one is handed over whole.
+    if (ble_flush_tx()) return;
     std::string request = ble_get_rx();
     if (!request.empty()) ble_set_tx(processRequest(std::move(request)));
 }
@@ -405,10 +431,39 @@ void ble_set_tx(std::string reply)
     if (uint32_t client = ble_client_mtu) chunk = std::min<size_t>(chunk, std::max(client, kLeMinimumMtu) - kAttHeader);
 
     reply.push_back('\0');
+    if (txOffset >= txPending.size()) {
+        txPending = std::move(reply);
+        txOffset = 0;
+        txChunk = chunk;
+    } else {
+        txPending += reply; // after the one still on its way, cut alike
+    }
+    ble_flush_tx();
+}
+
+bool ble_flush_tx()
+{
+    if (txOffset >= txPending.size()) return false;
+    if (!applicationReady) {
+        // Torn down: nothing will be sent any more.
+        std::string().swap(txPending);
+        txOffset = 0;
+        return false;
+    }
+    if (txBatchQueued) return true;
     auto* chunks = new std::vector<std::string>;
-    for (size_t at = 0; at < reply.size(); at += chunk) chunks->push_back(reply.substr(at, chunk));
+    while (chunks->size() < kChunksPerBatch && txOffset < txPending.size()) {
+        chunks->push_back(txPending.substr(txOffset, txChunk));
+        txOffset += chunks->back().size();
+    }
+    if (txOffset >= txPending.size()) {
+        std::string().swap(txPending);
+        txOffset = 0;
+    }
+    txBatchQueued = true;
     // Sent by the GLib thread, which alone may touch the application (and frees it on SIGINT).
     g_main_context_invoke_full(context, G_PRIORITY_DEFAULT, sendReply, chunks, deleteReply);
+    return txOffset < txPending.size();
 }
 
 void ble_supervisor()

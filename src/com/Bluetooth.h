@@ -14,9 +14,10 @@ class Node;
 // Threads: "nimble_tasks" runs a GLib main loop that owns every BlueZ object (adapter,
 // advertisement, GATT application) and every D-Bus call; it reassembles requests and queues them.
 // "comTasks" (initialize, tasks) takes one request per pass, answers it and hands the reply, cut
-// into notification-sized chunks, back to the GLib loop, which sends them. Advertising is started
-// and stopped on the GLib loop only. SIGINT tears the GATT side down on the GLib loop; the process
-// keeps running.
+// into notification-sized chunks, back to the GLib loop, which sends them: a batch at a time, so the
+// loop never holds more than one batch and a long reply goes out over several passes. Advertising is
+// started and stopped on the GLib loop only. SIGINT tears the GATT side down on the GLib loop; the
+// process keeps running, and later SIGINTs are ignored.
 //
 // The host build talks to the D-Bus bus at $KESTRUN_DBUS_ADDRESS (a test's private bus with a
 // stand-in of BlueZ) and to no bus when it is unset, so that it never reconfigures the machine's own
@@ -47,8 +48,11 @@ int ble_start(const char* name);
 // The oldest complete request, or "" when none is waiting ("comTasks").
 std::string ble_get_rx();
 // Sends the reply and its NUL as notifications of the TX characteristic; dropped when there is no
-// GATT application ("comTasks").
+// GATT application ("comTasks"). The first batch goes at once, the rest with ble_flush_tx.
 void ble_set_tx(std::string reply);
+// Every pass of "comTasks": hands the next batch of the reply on its way to the GLib loop once the
+// previous batch has been sent. True while part of a reply has still to be handed over.
+bool ble_flush_tx();
 // Every pass of "comTasks": re-arms advertising 5 s after the last connection, RX write or
 // supervisor action.
 void ble_supervisor();

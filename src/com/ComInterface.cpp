@@ -3,17 +3,32 @@
 #include "base/Update.h"
 #include "com/Com.h"
 #include "params/Node.h"
+#include "params/NodeItem.h"
 #include "params/NodeList.h"
 #include "params/Security.h"
 #include "porting/Clock.h"
+#include "porting/Log.h"
 
 #include <cstring>
 
 namespace {
 
+const char* TAG = "Com";
+
 bool startsWith(const std::string& text, const char* prefix)
 {
     return text.rfind(prefix, 0) == 0;
+}
+
+// Lines of the request from `pos` on (a final CR LF opens no line).
+size_t countLines(const std::string& request, size_t pos)
+{
+    size_t lines = 0;
+    for (size_t at = pos; at < request.size(); ++lines) {
+        size_t end = request.find("\r\n", at);
+        at = end == std::string::npos ? request.size() : end + 2;
+    }
+    return lines;
 }
 
 int64_t now_us()
@@ -44,6 +59,17 @@ NodeList* findList(Node* root, const std::string& argument)
     return dynamic_cast<NodeList*>(node);
 }
 
+// The echo of a "write": its argument, except that a text too long for an item to keep is refused,
+// and the echo then shows the value kept, so that the client does not take the refusal for success.
+std::string writeEcho(Node* root, const std::string& argument)
+{
+    auto [path, value] = Node::parsePathValue(argument);
+    if (!NodeItem::tooLong(value)) return argument;
+    Node* node = root->pathToNode(path);
+    if (!dynamic_cast<NodeItem*>(node)) return argument;
+    return node->getJSON(DESCRIPTION_VALUE);
+}
+
 } // namespace
 
 ComInterface::ComInterface(Node* root) : root(root)
@@ -62,10 +88,18 @@ std::string ComInterface::processRequest(std::string request)
     if (!root) return "";
     if (request.empty()) return "\r\n";
 
+    std::string reply;
     const bool password = Security::hasPassword();
     bool authorised = !password;
-    bool tokenCheck = password;
-    std::string reply;
+    if (password) {
+        // Only the first line may answer the token; it then goes on like any other line.
+        std::string first = request.substr(0, request.find("\r\n"));
+        if (startsWith(first, "token ")) authorised = Security::checkToken(token, first.substr(6));
+        token = Security::generateToken();
+        reply = "token " + token + (authorised ? " y\r\n" : " n\r\n");
+    }
+    // A client that has not logged in sees secrets (passwords) empty.
+    NodeItem::SecretsHidden hidden(!authorised);
 
     size_t pos = 0;
     bool more = true;
@@ -80,60 +114,72 @@ std::string ComInterface::processRequest(std::string request)
             pos = end + 2;
             more = pos < request.size();
         }
-
-        if (tokenCheck) {
-            if (startsWith(line, "token ")) authorised = Security::checkToken(token, line.substr(6));
-            token = Security::generateToken();
-            reply += "token " + token + (authorised ? " y\r\n" : " n\r\n");
-        }
-        tokenCheck = false;
-
-        if (startsWith(line, "browse ")) {
-            if (Node* node = root->pathToNode(line.substr(7))) {
-                int64_t started = walkStart();
-                reply += node->getJSON(DESCRIPTION_FULL, true);
-                lastRead = started;
-            }
-        } else if (startsWith(line, "dwrite ")) {
-            if (!authorised) continue;
-            std::string argument = line.substr(7);
-            if (NodeList* list = findList(root, argument)) {
-                list->parseWriteJSON(argument);
-                reply += "dwrite " + list->writeStatusJSON();
-            }
-        } else if (startsWith(line, "dswap ")) {
-            if (!authorised) continue;
-            std::string argument = line.substr(6);
-            NodeList* list = findList(root, argument);
-            if (list && list->parseSwapJSON(argument)) reply += line;
-        } else if (startsWith(line, "dmove ")) {
-            if (!authorised) continue;
-            std::string argument = line.substr(6);
-            NodeList* list = findList(root, argument);
-            if (list && list->parseMoveJSON(argument)) reply += line;
-        } else if (startsWith(line, "dread ")) {
-            if (!authorised) continue;
-            std::string argument = line.substr(6);
-            if (NodeList* list = findList(root, argument)) reply += list->parseReadJSON(argument);
-        } else if (startsWith(line, "read ")) {
-            if (Node* node = root->pathToNode(line.substr(5))) {
-                int64_t started = walkStart();
-                reply += node->getJSON_after(DESCRIPTION_STYLE, true, nullptr, true, lastRead, true);
-                lastRead = started;
-            }
-        } else if (startsWith(line, "write ")) {
-            if (!authorised) continue;
-            std::string argument = line.substr(6);
-            root->parseJSON(argument);
-            reply += argument + "\r\n";
-        } else if (startsWith(line, "supd ")) {
-            if (!authorised) continue;
-            reply += Update::update_start(line.substr(5));
-        } else if (startsWith(line, "upd ")) {
-            if (!authorised) continue;
-            reply += Update::update_data(line.substr(4));
+        if (!serveLine(line, authorised, reply)) {
+            size_t skipped = 1 + (more ? countLines(request, pos) : 0);
+            LOG_W(TAG, "Reply limit of %zu bytes reached: %zu line(s) skipped\n", kMaxReply, skipped);
+            break;
         }
     }
     if (reply.empty()) reply = "\r\n";
     return reply;
+}
+
+bool ComInterface::serveLine(const std::string& line, bool authorised, std::string& reply)
+{
+    auto fits = [&reply](size_t size) { return reply.size() + size <= kMaxReply; };
+    // A verb that changes something is bounded before it runs: all it adds is its own text and a
+    // short status.
+    auto room = [&] { return fits(line.size() + kStatusReserve); };
+
+    // Each verb's prefix excludes every other's, so the order of the tests does not matter.
+    const bool browse = startsWith(line, "browse ");
+    if (browse || startsWith(line, "read ")) {
+        if (Node* node = root->pathToNode(line.substr(browse ? 7 : 5))) {
+            int64_t started = walkStart();
+            std::string piece = browse ? node->getJSON(DESCRIPTION_FULL, true)
+                                       : node->getJSON_after(DESCRIPTION_STYLE, true, nullptr, true, lastRead, true);
+            // A walk that does not fit leaves lastRead, so that a later read still reports its changes.
+            if (!fits(piece.size())) return false;
+            reply += piece;
+            lastRead = started;
+        }
+    } else if (startsWith(line, "dwrite ")) {
+        if (!authorised) return true;
+        if (!room()) return false;
+        std::string argument = line.substr(7);
+        if (NodeList* list = findList(root, argument)) {
+            list->parseWriteJSON(argument);
+            reply += "dwrite " + list->writeStatusJSON();
+        }
+    } else if (startsWith(line, "dswap ") || startsWith(line, "dmove ")) {
+        if (!authorised) return true;
+        if (!room()) return false;
+        std::string argument = line.substr(6);
+        NodeList* list = findList(root, argument);
+        bool swap = startsWith(line, "dswap ");
+        if (list && (swap ? list->parseSwapJSON(argument) : list->parseMoveJSON(argument))) reply += line;
+    } else if (startsWith(line, "dread ")) {
+        if (!authorised) return true;
+        std::string argument = line.substr(6);
+        if (NodeList* list = findList(root, argument)) {
+            std::string piece = list->parseReadJSON(argument);
+            if (!fits(piece.size())) return false;
+            reply += piece;
+        }
+    } else if (startsWith(line, "write ")) {
+        if (!authorised) return true;
+        if (!room()) return false;
+        std::string argument = line.substr(6);
+        root->parseJSON(argument);
+        reply += writeEcho(root, argument) + "\r\n";
+    } else if (startsWith(line, "supd ")) {
+        if (!authorised) return true;
+        if (!room()) return false;
+        reply += Update::update_start(line.substr(5));
+    } else if (startsWith(line, "upd ")) {
+        if (!authorised) return true;
+        if (!room()) return false;
+        reply += Update::update_data(line.substr(4));
+    }
+    return true;
 }

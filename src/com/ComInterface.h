@@ -10,6 +10,10 @@ class Node;
 // transport sends that reply followed by one NUL. Each transport keeps its own login token and its
 // own lastRead, so "read" on one transport is not disturbed by another.
 //
+// A reply never exceeds kMaxReply bytes: once a line's output would not fit, that line and every
+// later line of the request are skipped (with a warning), so a request of thousands of lines costs
+// bounded memory and time. A full "browse root" is about 45 kB, so a dozen of them still fit.
+//
 // Threads: initialize(), tasks() and processRequest() run on "comTasks" only, so the fields need
 // no lock.
 class ComInterface {
@@ -24,6 +28,9 @@ public:
     ComInterface(const ComInterface&) = delete;
     ComInterface& operator=(const ComInterface&) = delete;
 
+    // Bytes, the reply's NUL not counted.
+    static constexpr size_t kMaxReply = 512 * 1024;
+
     // One request in, one reply out ("\r\n" when nothing else is to be said).
     std::string processRequest(std::string request);
 
@@ -33,4 +40,11 @@ protected:
     std::string token;
     // Microseconds: time of the last successful "browse" or "read" on this transport.
     int64_t lastRead = 0;
+
+private:
+    // Room kept for what a changing verb adds besides its own text ("dwrite ", a status, a count).
+    static constexpr size_t kStatusReserve = 256;
+
+    // Appends what one line adds; false when that would pass kMaxReply (nothing is done then).
+    bool serveLine(const std::string& line, bool authorised, std::string& reply);
 };

@@ -104,18 +104,21 @@ void Serial::tasks()
 
     if (count > 0) receive(count);
 
-    if (replyPending && fd >= 0) {
-        int total = static_cast<int>(pending.size()) + 1;
+    if (replyPending && fd >= 0) send();
+}
+
+void Serial::send()
+{
+    // As much as the port takes now; the rest goes on the next passes.
+    int total = static_cast<int>(pending.size()) + 1;
+    while (sent < total) {
         ssize_t written = write(fd, pending.c_str() + sent, total - sent);
-        if (written > 0) {
-            sent += static_cast<int>(written);
-            if (sent >= total) {
-                replyPending = false;
-                pending.clear();
-                sent = 0;
-            }
-        }
+        if (written <= 0) return;
+        sent += static_cast<int>(written);
     }
+    replyPending = false;
+    std::string().swap(pending);
+    sent = 0;
 }
 
 void Serial::receive(int count)

@@ -7,9 +7,10 @@
 
 // The remote protocol over the USB gadget's serial function ("/dev/ttyGS0"). Polled without blocking
 // from "comTasks": each pass reads what has arrived, answers a request once its NUL is there, and
-// writes as much of the reply (and its NUL) as the port takes, so a long reply goes out over several
-// passes. The tty exists only while a computer is plugged in: a read of 0 is a hang-up, after which
-// the port is reopened every 2 s; a reply still pending is delivered once the port is back.
+// writes as much of the reply (and its NUL) as the port takes without waiting, so a long reply goes
+// out over several passes and a computer that does not read stalls only this port. The tty exists
+// only while a computer is plugged in: a read of 0 is a hang-up, after which the port is reopened
+// every 2 s; a reply still pending is delivered once the port is back.
 class Serial : public ComInterface {
 public:
     static constexpr int kCapacity = 10000;
@@ -44,6 +45,7 @@ private:
     static bool lastOpenSet;
 
     void receive(int count);
+    void send();
     void hangUp();
 };
 

@@ -2,6 +2,7 @@
 #include "com/Wifi.h"
 
 #include "params/NodeItem.h"
+#include "params/Security.h"
 #include "platform/TcpEndpoint.h"
 #include "porting/Clock.h"
 #include "porting/Log.h"
@@ -57,15 +58,29 @@ void Wifi::resetSlots()
         slot.count = 0;
         slot.time = 0;
         slot.discarding = false;
+        slot.adopted = false;
+        slot.session = {};
+        std::string().swap(slot.out);
+        slot.sent = 0;
     }
 }
 
 void Wifi::freeSlot(Slot& slot)
 {
-    if (slot.fd >= 0) close(slot.fd);
+    if (slot.fd >= 0) {
+        close(slot.fd);
+        // The client may come back within the idle time and go on with its login and polls.
+        parked.push_back({slot.address, now_us(), std::move(slot.session)});
+        if (parked.size() > kParked) parked.erase(parked.begin());
+    }
     slot.fd = -1;
     slot.count = 0;
     slot.discarding = false;
+    slot.adopted = false;
+    slot.session = {};
+    // A long reply's memory goes with it.
+    std::string().swap(slot.out);
+    slot.sent = 0;
 }
 
 void Wifi::closeAll()
@@ -103,7 +118,7 @@ void Wifi::serverStep()
             serverState = kError;
             break;
         }
-        if (listen(listenSocket, 1) != 0) {
+        if (listen(listenSocket, kBacklog) != 0) {
             LOG_E(TAG, "Error occurred during listen: errno %d\n", errno);
             serverState = kError;
             break;
@@ -112,35 +127,14 @@ void Wifi::serverStep()
         break;
     }
     case kServe: {
-        for (Slot& slot : slots) {
-            if (slot.fd != -1) continue;
-            int fd = accept4(listenSocket, nullptr, nullptr, SOCK_CLOEXEC);
-            if (fd >= 0) {
-                slot.fd = fd;
-                slot.time = now_us();
-                slot.count = 0;
-                slot.discarding = false;
-                // A new client starts as a new interface would: no token, nothing read yet.
-                slot.token.clear();
-                slot.lastRead = 0;
-                if (!setNonBlocking(fd)) {
-                    LOG_E(TAG, "Unable to set server socket non blocking\n");
-                    serverState = kError;
-                    return;
-                }
-            } else if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-                LOG_E(TAG, "Error when accepting connection\n");
-                serverState = kError;
-                return;
-            }
-            break; // one accept per pass, into the first free slot
+        int64_t now = now_us();
+        std::erase_if(parked, [now](const Parked& p) { return now - p.since > kIdleTimeout; });
+        if (!acceptClient(now)) {
+            serverState = kError;
+            return;
         }
-        for (Slot& slot : slots) {
-            if (slot.fd < 0) continue;
-            int64_t now = now_us();
-            serveSlot(slot, now);
-            if (slot.fd >= 0 && now_us() - slot.time > kIdleTimeout) freeSlot(slot);
-        }
+        for (Slot& slot : slots)
+            if (slot.fd >= 0) serveSlot(slot);
         break;
     }
     default:
@@ -150,7 +144,71 @@ void Wifi::serverStep()
     }
 }
 
-void Wifi::serveSlot(Slot& slot, int64_t now)
+bool Wifi::acceptClient(int64_t now)
+{
+    Slot* slot = nullptr;
+    for (Slot& candidate : slots) {
+        if (candidate.fd < 0) {
+            slot = &candidate;
+            break;
+        }
+    }
+    if (!slot) {
+        // All busy: only a client waiting in the backlog makes one yield.
+        pollfd waiting {listenSocket, POLLIN, 0};
+        if (poll(&waiting, 1, 0) != 1 || !(waiting.revents & POLLIN)) return true;
+        slot = yieldingSlot(now);
+        if (!slot) return true;
+        freeSlot(*slot);
+    }
+    sockaddr_in peer {};
+    socklen_t length = sizeof peer;
+    int fd = accept4(listenSocket, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
+    if (fd < 0) {
+        if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR || errno == ECONNABORTED) return true;
+        LOG_E(TAG, "Error when accepting connection\n");
+        return false;
+    }
+    slot->fd = fd;
+    slot->time = now;
+    slot->accepted = now;
+    slot->address = peer.sin_addr.s_addr;
+    if (!setNonBlocking(fd)) {
+        LOG_E(TAG, "Unable to set server socket non blocking\n");
+        return false;
+    }
+    return true;
+}
+
+Wifi::Slot* Wifi::yieldingSlot(int64_t now)
+{
+    // A slot between requests (nothing half received, no reply on its way) that has had its turn:
+    // the one idle longest. Failing that, one held for a whole idle period whatever it is doing, so
+    // that no client, however it reads or writes, keeps a waiting one out for longer.
+    Slot* chosen = nullptr;
+    for (Slot& slot : slots) {
+        bool between = slot.count == 0 && !slot.discarding && slot.out.empty();
+        if (!between || now - slot.accepted < kYieldAfter) continue;
+        if (!chosen || slot.time < chosen->time) chosen = &slot;
+    }
+    if (chosen) return chosen;
+    for (Slot& slot : slots) {
+        if (now - slot.accepted <= kIdleTimeout) continue;
+        if (!chosen || slot.accepted < chosen->accepted) chosen = &slot;
+    }
+    return chosen;
+}
+
+void Wifi::serveSlot(Slot& slot)
+{
+    // Requests and replies never overlap on one connection: the next request is read once the reply
+    // is gone.
+    if (!slot.out.empty()) flush(slot);
+    if (slot.fd >= 0 && slot.out.empty()) receive(slot);
+    if (slot.fd >= 0 && now_us() - slot.time > kIdleTimeout) freeSlot(slot);
+}
+
+void Wifi::receive(Slot& slot)
 {
     char* base = slot.buffer.data();
     if (slot.count >= kBufferSize - 1) {
@@ -163,7 +221,11 @@ void Wifi::serveSlot(Slot& slot, int64_t now)
         if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINPROGRESS && errno != EINTR) freeSlot(slot);
         return;
     }
-    if (received == 0) return; // closed by the peer: the idle rule frees the slot
+    if (received == 0) {
+        // Closed by the peer: its slot is free for the next client at once.
+        freeSlot(slot);
+        return;
+    }
     if (slot.discarding) {
         if (memchr(base, 0, static_cast<size_t>(received))) slot.discarding = false;
         slot.count = 0;
@@ -171,49 +233,60 @@ void Wifi::serveSlot(Slot& slot, int64_t now)
     }
     slot.count += static_cast<int>(received);
     if (base[slot.count - 1] != 0) return;
-    slot.time = now;
+    slot.time = now_us();
     slot.count = 0;
     // The request ends at its first NUL; anything after it in the buffer is dropped.
-    answer(slot, base);
+    answer(slot, std::string(base));
 }
 
-void Wifi::answer(Slot& slot, const char* request)
+void Wifi::adoptSession(Slot& slot, const std::string& request)
 {
-    // This slot is the interface the client talks to: its own token and lastRead.
-    token = std::move(slot.token);
-    lastRead = slot.lastRead;
-    std::string reply = processRequest(std::string(request));
-    slot.token = std::move(token);
-    slot.lastRead = lastRead;
+    slot.adopted = true;
+    // With a login, a session is taken up only by answering its token: the session of another
+    // client at the same address stays its own. Without one, the latest session of the address.
+    const bool login = Security::hasPassword();
+    std::string first = request.substr(0, request.find("\r\n"));
+    if (login && first.rfind("token ", 0) != 0) return;
+    for (auto it = parked.rbegin(); it != parked.rend(); ++it) {
+        if (it->address != slot.address) continue;
+        if (login && !Security::checkToken(it->session.token, first.substr(6))) continue;
+        slot.session = std::move(it->session);
+        parked.erase(std::prev(it.base()));
+        return;
+    }
+}
+
+void Wifi::answer(Slot& slot, const std::string& request)
+{
+    if (!slot.adopted) adoptSession(slot, request);
+    // The slot's client is the interface this request talks to: its own token and lastRead.
+    token = std::move(slot.session.token);
+    lastRead = slot.session.lastRead;
+    slot.out = processRequest(request);
+    slot.session.token = std::move(token);
+    slot.session.lastRead = lastRead;
     token.clear();
-    if (!sendAll(slot, reply)) {
+    slot.out.push_back('\0');
+    slot.sent = 0;
+    flush(slot);
+}
+
+void Wifi::flush(Slot& slot)
+{
+    while (slot.sent < slot.out.size()) {
+        // MSG_NOSIGNAL: a client gone mid-reply must not kill the program with SIGPIPE.
+        ssize_t sentBytes = send(slot.fd, slot.out.data() + slot.sent, slot.out.size() - slot.sent,
+                                 MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (sentBytes > 0) {
+            slot.sent += static_cast<size_t>(sentBytes);
+            // A client taking a long reply is not idle.
+            slot.time = now_us();
+            continue;
+        }
+        if (sentBytes < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
         freeSlot(slot);
         return;
     }
-    // Time spent pushing a long reply out is not the client's idle time.
-    slot.time = now_us();
-}
-
-bool Wifi::sendAll(Slot& slot, const std::string& text)
-{
-    const char* data = text.c_str();
-    size_t left = text.size() + 1; // the NUL too
-    int64_t deadline = now_us() + kSendTimeout;
-    while (left > 0) {
-        // MSG_NOSIGNAL: a client gone mid-reply must not kill the program with SIGPIPE.
-        ssize_t sentBytes = send(slot.fd, data, left, MSG_NOSIGNAL);
-        if (sentBytes > 0) {
-            data += sentBytes;
-            left -= static_cast<size_t>(sentBytes);
-            continue;
-        }
-        if (sentBytes < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINPROGRESS && errno != EINTR)
-            return false;
-        // A client that stops reading would otherwise hold "comTasks", and every transport, forever.
-        int64_t remaining = deadline - now_us();
-        if (remaining <= 0) return false;
-        pollfd p {slot.fd, POLLOUT, 0};
-        poll(&p, 1, static_cast<int>(remaining / 1000) + 1);
-    }
-    return true;
+    std::string().swap(slot.out);
+    slot.sent = 0;
 }

@@ -55,6 +55,8 @@ Wifi::Wifi(Node* root, Node* name, int port)
     ssidNode = new NodeItem(folder, "ssid", "SSID", "", "string");
     Storage::addItem(ssidNode);
     passwordNode = new NodeItem(folder, "password", "Password", "", "string");
+    // Shown to a logged-in client (to check what was typed), never to one that is not.
+    passwordNode->setSecret();
     Storage::addItem(passwordNode);
     stateNode = new NodeItem(folder, "state", "State", "DISCONNECTED", "string");
 }

@@ -1,5 +1,20 @@
 #include "params/NodeItem.h"
 
+namespace {
+// Per thread: a reply for one client is built on one thread while others may build theirs.
+thread_local bool hidingSecrets = false;
+} // namespace
+
+NodeItem::SecretsHidden::SecretsHidden(bool hide) : previous(hidingSecrets)
+{
+    hidingSecrets = previous || hide;
+}
+
+NodeItem::SecretsHidden::~SecretsHidden()
+{
+    hidingSecrets = previous;
+}
+
 NodeItem::NodeItem(Node* parent, const char* name, const char* displayName, std::string text,
                    const char* itemType)
     : Node(parent, name, displayName), itemType(itemType ? itemType : ""), value(text), defaultValue(text)
@@ -37,7 +52,7 @@ std::string NodeItem::toString()
 
 bool NodeItem::setValue(std::string text)
 {
-    if (text == *value.snapshot()) return false;
+    if (text.size() > kMaxLength || text == *value.snapshot()) return false;
     value.set(std::move(text));
     notifyUpdate();
     return true;
@@ -56,7 +71,7 @@ void NodeItem::reset()
 
 std::string NodeItem::getValueJSON()
 {
-    return "\"value\":\"" + getValue() + "\"";
+    return "\"value\":\"" + (secret && hidingSecrets ? std::string() : getValue()) + "\"";
 }
 
 std::string NodeItem::getDescription()

@@ -1,6 +1,7 @@
 #pragma once
 #include "params/Node.h"
 #include "params/SharedSnapshot.h"
+#include "params/Storage.h"
 
 #include <string>
 
@@ -19,9 +20,27 @@ inline constexpr const char* LINK = "link";             // a node path
 
 // The text node: a folder (the item type says how to present it) or a text value (a device name, a
 // network name, a knob assignment). The text is published whole on every change (SharedSnapshot), so
-// readers on other threads never see a torn or freed text. Its stored image is the text.
+// readers on other threads never see a torn or freed text. Its stored image is the text, so a text
+// longer than storage gives back at start (kMaxLength bytes) is refused rather than lost at restart.
+//
+// A secret item (a password) shows an empty value in its JSON while a SecretsHidden scope is open on
+// the calling thread: the remote side opens one for a client that has not logged in.
 class NodeItem : public Node {
 public:
+    static constexpr size_t kMaxLength = Storage::kMaxText - 1;
+
+    // While it lives, secret items show "value":"" in JSON built on this thread (when `hide`).
+    class SecretsHidden {
+    public:
+        explicit SecretsHidden(bool hide);
+        ~SecretsHidden();
+        SecretsHidden(const SecretsHidden&) = delete;
+        SecretsHidden& operator=(const SecretsHidden&) = delete;
+
+    private:
+        bool previous;
+    };
+
     NodeItem(Node* parent, const char* name, const char* displayName, std::string text, const char* itemType);
 
     void* getStorageData(int* size) override;
@@ -29,7 +48,8 @@ public:
     void setStorageText(const std::string& text) override;
 
     void edit(bool up) override;
-    // Takes a quoted text (the quotes are removed); any text is accepted, the empty one included.
+    // Takes a quoted text (the quotes are removed); any text up to kMaxLength bytes is accepted, the
+    // empty one included.
     bool fromString(std::string text) override;
     std::string toString() override;
     const char* getType() override { return NodeType::ITEM; }
@@ -39,8 +59,12 @@ public:
     // The value as it travels in JSON (a password hides it).
     virtual std::string getValue();
 
-    // True when the text changed.
+    // True when the text changed; a text longer than kMaxLength bytes is refused (false).
     bool setValue(std::string text);
+    // Would a JSON value text (quotes included) be refused for its length?
+    static bool tooLong(const std::string& quoted) { return quoted.size() > kMaxLength + 2; }
+    void setSecret() { secret = true; }
+    bool isSecret() const { return secret; }
     const char* getItemType() const { return itemType; }
     // The stored text itself, whatever getValue or toString make of it.
     std::string getText() const { return value.get(); }
@@ -50,4 +74,5 @@ protected:
     const char* itemType;
     SharedSnapshot<std::string> value;
     std::string defaultValue;
+    bool secret = false;
 };

@@ -4,4 +4,5 @@ NodePassword::NodePassword(Node* parent, const char* name, const char* displayNa
                            const char* itemType)
     : NodeItem(parent, name, displayName, std::move(text), itemType)
 {
+    setSecret();
 }

@@ -127,16 +127,6 @@ std::string Security::getDefaultPassword()
     return generateHash(generateHash(identity));
 }
 
-std::string Security::defaultPassword()
-{
-    std::string known = default_pwd.get();
-    if (known.empty()) {
-        known = getDefaultPassword();
-        if (!known.empty()) default_pwd.set(known);
-    }
-    return known;
-}
-
 bool Security::hasPassword()
 {
     return initilized && password && !password->getText().empty();
@@ -149,7 +139,7 @@ bool Security::checkToken(const std::string& token, const std::string& response)
     if (stored.empty()) return true;
     // Without a token the expected answer would be the same after every boot.
     if (token.empty()) return false;
-    if (response == generateHash(stored + token)) return true;
-    std::string fallback = defaultPassword();
-    return !fallback.empty() && response == generateHash(fallback + token);
+    // Only the user's password: the default one is derived from the unit's address, which the unit
+    // itself announces, so once the user has chosen a password it must not open the unit any more.
+    return response == generateHash(stored + token);
 }

@@ -9,8 +9,9 @@ class NodePassword;
 
 // The login of the remote protocol. The password never travels: the unit hands out a random token and
 // the client answers with generateHash(password + token), 16 upper-case hexadecimal characters.
-// Besides the user's password (root\sys\pwd, persisted; empty means no login) every unit accepts a
-// default password of its own, the hash applied twice to its Bluetooth address.
+// The user's password is root\sys\pwd (persisted; empty means no login). Every unit also has a
+// default password of its own, the hash applied twice to its Bluetooth address; it serves only while
+// no password is set (when every answer passes anyway), since the address is public.
 //
 // initialize runs once on the main thread during start-up; checks run on "comTasks" while the UI may
 // change the password (a check sees the old or the new one).
@@ -22,7 +23,7 @@ public:
     static std::string generateToken();
     static std::string generateHash(const std::string& input);
     // Without a password every response passes. With one, the response must be the hash of the
-    // password or of the default password followed by the token; an empty token never passes.
+    // password followed by the token; an empty token never passes.
     static bool checkToken(const std::string& token, const std::string& response);
     static bool hasPassword();
     // "" while the unit's address cannot be read (all zeros): a password derived from nothing would
@@ -39,8 +40,4 @@ public:
     static const uint8_t rKeys2[14];
     static const uint8_t initialState[8];
     static const char* const salt;
-
-private:
-    // The default password, derived again when the address could not be read before.
-    static std::string defaultPassword();
 };

@@ -17,7 +17,7 @@ bool Storage::initialized = false;
 namespace {
 // Texts are read through a buffer sized for the longest value any node holds, so that a long text
 // (a network password, a link path) survives a restart.
-constexpr size_t kMaxText = 4096;
+constexpr size_t kMaxText = Storage::kMaxText;
 } // namespace
 
 void Storage::open()

@@ -16,6 +16,9 @@ public:
     static void tasks();
 
     static constexpr int kWriteSpacing = 50;
+    // A stored text is read back through a buffer of this many bytes, its NUL included: no text
+    // item may hold more than kMaxText - 1 bytes.
+    static constexpr size_t kMaxText = 4096;
 
     // Opens the store when it is not open yet (every operation calls it).
     static void open();

@@ -2,6 +2,7 @@
 #include "com/ComInterface.h"
 #include "params/NodeList.h"
 #include "porting/Clock.h"
+#include "support/TempRoot.h"
 
 #include <gtest/gtest.h>
 
@@ -193,10 +194,14 @@ TEST(Protocol, PasswordLimitsVerbsAndRotatesToken)
     b.processRequest("browse root\\sys\\_name");
     EXPECT_NE(b.processRequest("token " + tokenResponse("secret", tokenOf(ok))).find(" n\r\n"), std::string::npos);
 
-    // The unit's default password is accepted as well.
+    // The unit's default password, derived from its published address, opens nothing once the user
+    // has set a password.
+    ASSERT_FALSE(Security::getDefaultPassword().empty());
     std::string t = tokenOf(a.processRequest("browse root\\none"));
-    std::string def = a.processRequest("token " + tokenResponse(Security::getDefaultPassword(), t));
-    EXPECT_NE(def.find(" y\r\n"), std::string::npos);
+    std::string def = a.processRequest("token " + tokenResponse(Security::getDefaultPassword(), t) +
+                                       "\r\nwrite root\\sys\\alias:{\"value\":\"default\"}");
+    EXPECT_EQ(def, "token " + tokenOf(def) + " n\r\n");
+    EXPECT_EQ(tree.alias->getValue(), "x");
 
     // A token line later in the request is no token line.
     t = tokenOf(def);
@@ -250,4 +255,86 @@ TEST(Protocol, ListVerbsReachTheList)
     reply = iface.processRequest("token " + tokenResponse("pw", tokenOf(reply)) + "\r\n" + swap);
     EXPECT_EQ(reply, "token " + tokenOf(reply) + " y\r\n" + swap);
     EXPECT_EQ(list->nameAt(0), "first");
+}
+
+TEST(Protocol, SecretsAreHiddenFromClientsNotLoggedIn)
+{
+    TestTree tree;
+    Endpoint iface(tree.root);
+    auto* wifiPassword = new NodeItem(tree.sys, "wpw", "Password", "", "string");
+    wifiPassword->setSecret();
+    wifiPassword->setValue("hunter2");
+    const std::string shown = "root\\sys\\wpw:{\"value\":\"hunter2\"}", hidden = "root\\sys\\wpw:{\"value\":\"\"}";
+    // No password set: nothing to log in to, so nothing is hidden.
+    EXPECT_EQ(iface.processRequest("read root\\sys\\wpw"), shown);
+
+    static_cast<NodeItem*>(tree.sys->pathToNode("root\\sys\\pwd"))->setValue("pw");
+    std::string token = tokenOf(iface.processRequest("browse root\\none"));
+    struct Case {
+        bool loggedIn;
+        std::string request;
+        std::string shows; // after the token line
+    } cases[] = {
+        {false, "read root\\sys\\wpw", hidden},
+        {false, "browse root\\sys\\pwd",
+         "root\\sys\\pwd:{\"desc\":\"Password\",\"value\":\"\",\"type\":\"item\",\"item_type\":\"string\",\"def\":\"\"}"},
+        // A write of a secret is skipped without login, and nothing of it comes back.
+        {false, "write root\\sys\\wpw:{\"value\":\"mine\"}\r\nread root\\sys\\wpw", hidden},
+        {true, "read root\\sys\\wpw", shown},
+        {true, "write root\\sys\\wpw:{\"value\":\"hunter2\"}\r\nread root\\sys\\wpw",
+         "root\\sys\\wpw:{\"value\":\"hunter2\"}\r\n" + shown},
+        // The login password itself never travels, logged in or not.
+        {true, "read root\\sys\\pwd", "root\\sys\\pwd:{\"value\":\"\"}"},
+    };
+    for (const Case& c : cases) {
+        std::string line = c.loggedIn ? "token " + tokenResponse("pw", token) + "\r\n" : "";
+        std::string reply = iface.processRequest(line + c.request);
+        EXPECT_EQ(reply, "token " + tokenOf(reply) + (c.loggedIn ? " y\r\n" : " n\r\n") + c.shows) << c.request;
+        token = tokenOf(reply);
+    }
+    // The secret is hidden only from the reply, not from the unit.
+    EXPECT_EQ(wifiPassword->getValue(), "hunter2");
+    EXPECT_EQ(wifiPassword->getValueJSON(), "\"value\":\"hunter2\"");
+}
+
+TEST(Protocol, TextsLongerThanStorageHoldsAreRefused)
+{
+    TestTree tree;
+    Endpoint iface(tree.root);
+    const std::string longest(NodeItem::kMaxLength, 'a'), tooLong(NodeItem::kMaxLength + 1, 'b');
+    const std::string write = "write root\\sys\\alias:{\"value\":\"";
+    EXPECT_EQ(iface.processRequest(write + longest + "\"}"), "root\\sys\\alias:{\"value\":\"" + longest + "\"}\r\n");
+    EXPECT_EQ(tree.alias->getValue(), longest);
+    // Refused: the echo shows the value kept, not the one sent.
+    tree.alias->setValue("old");
+    EXPECT_EQ(iface.processRequest(write + tooLong + "\"}"), "root\\sys\\alias:{\"value\":\"old\"}\r\n");
+    EXPECT_EQ(tree.alias->getValue(), "old");
+    EXPECT_FALSE(tree.alias->setValue(tooLong));
+}
+
+TEST(Protocol, ReplyIsBoundedAndLaterLinesSkipped)
+{
+    TestTree tree;
+    Endpoint iface(tree.root);
+    Node* bulk = tree.addBulk(700, 100);
+    std::string one = iface.processRequest("browse root\\app\\big");
+    ASSERT_GT(one.size(), ComInterface::kMaxReply / 3);
+    ASSERT_LT(one.size(), ComInterface::kMaxReply / 2);
+
+    std::string request;
+    for (int i = 0; i < 2000; ++i) request += "browse root\\app\\big\r\n";
+    request += "write root\\sys\\alias:{\"value\":\"late\"}\r\nread root";
+    {
+        StdoutCapture out;
+        // Whole fragments only: as many full browses as fit; the rest, the write included, skipped.
+        EXPECT_EQ(iface.processRequest(request), one + one);
+        EXPECT_EQ(out.text(), "W (Com): Reply limit of 524288 bytes reached: 2000 line(s) skipped\n");
+    }
+    EXPECT_EQ(tree.alias->getValue(), "");
+
+    // A read that cannot fit adds nothing and keeps its changes for a later read.
+    for (Node* node : bulk->getChildren()) static_cast<NodeItem*>(node)->setValue(std::string(1000, 'z'));
+    int64_t before = iface.lastReadTime();
+    EXPECT_EQ(iface.processRequest("read root\\app\\big"), "\r\n");
+    EXPECT_EQ(iface.lastReadTime(), before);
 }

@@ -34,32 +34,12 @@ std::vector<std::string> split(const std::string& text, const std::string& separ
     return parts;
 }
 
-std::string tokenOf(const std::string& reply)
-{
-    if (reply.rfind("token ", 0) != 0) return "";
-    return reply.substr(6, reply.find(' ', 6) - 6);
-}
-
-const char* kLinkCheck = "sudo nmcli -g DEVICE,STATE device | grep '^wlan0:connected' > /dev/null 2>&1";
-
-// Started with the link check failing, and once the first join cycle is over, so that nothing
-// changes under the test by itself.
-void startQuiet(Unit& unit)
-{
-    ShellScript::add("sudo nmcli -g", 1, "");
-    unit.start();
-    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (ShellScript::log().find(kLinkCheck) == std::string::npos && std::chrono::steady_clock::now() < end)
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-}
-
 } // namespace
 
 TEST(Remote, BrowseReadWriteOverTcp)
 {
     Unit unit;
-    startQuiet(unit);
+    unit.startQuiet();
     Client client(unit.port());
 
     std::string browse = client.ask("browse root\\sys");
@@ -90,7 +70,7 @@ TEST(Remote, BrowseReadWriteOverTcp)
 TEST(Remote, AliasSurvivesRestart)
 {
     Unit unit;
-    startQuiet(unit);
+    unit.startQuiet();
     // Stored values are written back by "eventTasks", one item per 10 ms pass: wait for the file.
     ASSERT_NE(unit.log().find("eventTasks create success"), std::string::npos);
     {
@@ -102,7 +82,7 @@ TEST(Remote, AliasSurvivesRestart)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     EXPECT_EQ(read_file(aliasFile), std::string("x", 2));
     unit.kill();
-    startQuiet(unit);
+    unit.startQuiet();
     Client again(unit.port());
     EXPECT_EQ(again.ask("read root\\sys\\alias"), nul("root\\sys\\alias:{\"value\":\"x\"}"));
 }
@@ -111,7 +91,7 @@ TEST(Remote, PasswordAndImageUpload)
 {
     setenv("KESTRUN_BT_ADDR", "12:34:56:78:9A:BC", 1);
     Unit unit;
-    startQuiet(unit);
+    unit.startQuiet();
     Computer computer;
     ASSERT_TRUE(computer.waitOpen(6000)) << unit.log();
     Client client(unit.port());
@@ -169,7 +149,7 @@ TEST(Remote, PasswordAndImageUpload)
 TEST(Remote, TcpClients)
 {
     Unit unit;
-    startQuiet(unit);
+    unit.startQuiet();
     const std::string name = nul("root\\sys\\_name:{\"value\":\"Vornetide PRO\"}");
 
     // Two clients with interleaved partial requests both get right answers.
@@ -218,7 +198,7 @@ TEST(Remote, TcpClients)
 TEST(Remote, SerialPort)
 {
     Unit unit;
-    startQuiet(unit);
+    unit.startQuiet();
     Computer computer;
     ASSERT_TRUE(computer.waitOpen(6000)) << unit.log();
     const std::string name = nul("root\\sys\\_name:{\"value\":\"Vornetide PRO\"}");
@@ -261,7 +241,7 @@ TEST(Remote, SerialPort)
 TEST(Remote, WifiJoin)
 {
     Unit unit;
-    startQuiet(unit);
+    unit.startQuiet();
     Client client(unit.port());
     std::string shell = ShellScript::log();
     EXPECT_NE(shell.find("sudo tee /etc/avahi/services/http.service > /dev/null <<'EOF'\n"

@@ -1,6 +1,7 @@
 #include "Unit.h"
 
 #include "platform/SerialPort.h"
+#include "platform/host/ShellScript.h"
 #include "support/TempRoot.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +10,8 @@
 #include <cerrno>
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -64,6 +67,24 @@ void Unit::start()
     }
     ASSERT_GT(pid, 0);
     ASSERT_TRUE(waitLog("I (Wifi): Listen socket created", 10000)) << log();
+}
+
+void Unit::startQuiet()
+{
+    const char* linkCheck = "sudo nmcli -g DEVICE,STATE device | grep '^wlan0:connected' > /dev/null 2>&1";
+    ShellScript::add("sudo nmcli -g", 1, "");
+    start();
+    auto end = Clock::now() + std::chrono::seconds(5);
+    while (ShellScript::log().find(linkCheck) == std::string::npos && Clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+}
+
+long Unit::residentKb(const char* field) const
+{
+    std::string status = read_file("/proc/" + std::to_string(pid) + "/status");
+    size_t at = status.find(std::string(field) + ":");
+    return at == std::string::npos ? -1 : std::atol(status.c_str() + at + std::strlen(field) + 1);
 }
 
 void Unit::kill()
@@ -142,6 +163,12 @@ void Client::closeHard()
     setsockopt(socket, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
     ::close(socket);
     socket = -1;
+}
+
+std::string tokenOf(const std::string& reply)
+{
+    if (reply.rfind("token ", 0) != 0) return "";
+    return reply.substr(6, reply.find(' ', 6) - 6);
 }
 
 Computer::Computer()

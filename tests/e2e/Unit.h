@@ -10,10 +10,16 @@ public:
     Unit();
     ~Unit();
     void start();
+    // Started with the link check failing, and once the first join cycle is over, so that nothing
+    // changes under the test by itself.
+    void startQuiet();
     // As a power cut: no orderly shutdown exists.
     void kill();
     bool running();
     int port() const { return tcpPort; }
+    pid_t processId() const { return pid; }
+    // Kilobytes: the process's resident memory now and at its peak (/proc status).
+    long residentKb(const char* field = "VmRSS") const;
     // What the program printed so far.
     std::string log() const;
     // Waits until the log holds `text` (false after `ms` milliseconds).
@@ -71,3 +77,6 @@ private:
 };
 
 int free_port();
+
+// The token that a reply's first line carries ("" when none).
+std::string tokenOf(const std::string& reply);

@@ -58,6 +58,24 @@ TEST(NodeItem, PasswordNeverLeavesInJson)
     EXPECT_EQ(read_file(test_root() + "/home/storage/" + pwd->getStorageId()), std::string("secret") + '\0');
 }
 
+TEST(NodeItem, TextsAreLimitedToWhatStorageGivesBack)
+{
+    const std::string longest(NodeItem::kMaxLength, 'x');
+    auto* before = new NodeItem(keep(new NodeItem(nullptr, "root", "", "", ItemType::SYSTEM)), "alias", "Alias", "",
+                                ItemType::STRING);
+    Storage::addItem(before);
+    EXPECT_TRUE(before->setValue(longest));
+    EXPECT_FALSE(before->setValue(longest + "y"));
+    EXPECT_FALSE(before->fromString("\"" + longest + "y\""));
+    EXPECT_EQ(before->getText(), longest);
+    before->storeStorage();
+    // As after a restart: the same item loads the longest text whole.
+    auto* after = new NodeItem(keep(new NodeItem(nullptr, "root", "", "", ItemType::SYSTEM)), "alias", "Alias", "",
+                               ItemType::STRING);
+    Storage::addItem(after);
+    EXPECT_EQ(after->getText(), longest);
+}
+
 TEST(NodeItem, ReadersNeverSeeATornText)
 {
     auto* node = keep(new NodeItem(nullptr, "n", "N", "", ItemType::STRING));
