@@ -88,6 +88,7 @@ std::atomic<float> AudioProcessor::debounceVolume{1.0f};
 std::atomic<float> AudioProcessor::fadeStart{1.0f};
 std::atomic<uint32_t> AudioProcessor::fadeRequests{0};
 std::atomic<uint32_t> AudioProcessor::compilePeriod{10000};
+AudioBlock* AudioProcessor::fadePoint = nullptr;
 std::atomic<int> AudioProcessor::compiler_status{FADE_IDLE};
 std::atomic<TaskHandle_t> AudioProcessor::compiler_handler{0};
 std::atomic<uint32_t> AudioProcessor::compilePasses{0};
@@ -208,6 +209,11 @@ bool AudioProcessor::framesFlowing()
     return xthal_get_ccount() - lastFrameNs.load(std::memory_order_acquire) < kFlowWindowNs;
 }
 
+void AudioProcessor::setFadePoint(AudioBlock* block)
+{
+    fadePoint = block;
+}
+
 void AudioProcessor::setCompilePeriod(uint32_t microseconds)
 {
     compilePeriod.store(microseconds);
@@ -302,13 +308,17 @@ void AudioProcessor::processFrame()
     meterChannel(in_meter[0], in_saturation[0], frame[0]);
     meterChannel(in_meter[1], in_saturation[1], frame[1]);
 
+    bool faded = false;
     for (uint32_t i = blocks_start & (kSlots - 1); i != (blocks_end & (kSlots - 1));) {
+        if (blocks[i] == fadePoint) {
+            applyFade(frame);
+            faded = true;
+        }
         const bool stop = blocks_dsp[i](blocks[i], frame);
         i = (i + 1) & (kSlots - 1);
         if (stop) break;
     }
-
-    applyFade(frame);
+    if (!faded) applyFade(frame);
     fadeStep();
     AudioUSB::write(frame);
     meterChannel(out_meter[0], out_saturation[0], frame[0]);

@@ -22,8 +22,10 @@ class NodeFloat;
 // below 0.011111111, resumes the compile thread, which recompiles every block once (the quiet pass);
 // the gain then grows by 1.1111112 per frame back to 1.0.
 //
-// The fade is applied once, by the engine, to the frame the chain leaves (moving in a straight line
-// across each frame), so the quiet point is quiet for the whole chain, repeats and tails included.
+// The fade is applied once, by the engine, to the frame the chain has made (moving in a straight line
+// across each frame): after the last block, or as it reaches the fade point (the output mixer, whose
+// auxiliary input passes beside the chain). The quiet point is then quiet for the whole chain,
+// repeats and tails included.
 // Blocks that record their input (delay lines, reverb, chorus) multiply what they write by the same
 // ramp (getFadeRamp), so that nothing they replay later holds a change heard at full level.
 //
@@ -80,6 +82,8 @@ public:
 
     // What "controlLoop" runs every 10 ms (the control sources' tasks).
     static void setControlTasks(void (*tasks)());
+    // Start-up: the block before which the fade is applied (null: after the last block).
+    static void setFadePoint(AudioBlock* block);
     // The sleep of "compileLoop" between passes (10 ms). Tests that drive frames faster than real
     // time shorten it, to keep the unit's ratio of frames to compile passes.
     static void setCompilePeriod(uint32_t microseconds);
@@ -112,6 +116,7 @@ private:
     static std::atomic<float> fadeStart; // the gain of the frame before
     static std::atomic<uint32_t> fadeRequests; // debounce calls that may start a fade
     static std::atomic<uint32_t> compilePeriod;
+    static AudioBlock* fadePoint;
     static std::atomic<int> compiler_status;
     static std::atomic<TaskHandle_t> compiler_handler;
     static std::atomic<uint32_t> compilePasses;

@@ -7,7 +7,8 @@
 // application gives it the chain's dry input) into the two outputs through a 2 x 4 matrix of linear
 // gains. It has no nodes: the application sets the gains from its own output nodes on every compile
 // pass (setMixerValue, compile thread); exec runs on the audio thread, reads the auxiliary frame
-// there and glides to new gains. The fade gain is not applied here: the engine fades the chain.
+// there and glides to new gains. The fade gain is not applied here: the engine fades the frame as it
+// reaches the mixer (the application makes it the fade point), so the auxiliary frame is not faded.
 class Mixer : public AudioBlock {
 public:
     // aux: two rows of 16 samples, read every frame, owned by the caller; null mixes in silence.

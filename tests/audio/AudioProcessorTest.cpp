@@ -428,3 +428,31 @@ TEST(AudioProcessor, ChangeDuringTheFadeInTurnsItDownAgain)
     EXPECT_LT(down.back(), 0.011f);
     ASSERT_TRUE(waitFor([] { return AudioProcessor::getCompilerStatus() == 0; }, 2000, true));
 }
+
+// The fade point: what the blocks before it made is faded, what the block there adds is not (the
+// output mixer adds the second input, which passes beside the chain).
+TEST(AudioProcessor, WhatTheFadePointAddsIsNotFaded)
+{
+    struct AddBlock : AudioBlock {
+        AddBlock() : AudioBlock("Add", nullptr, &AddBlock::exec, BLOCK_APPEND) {}
+        bool compile() override { return false; }
+        static bool exec(AudioBlock*, AudioFrame frame)
+        {
+            for (int c = 0; c < FRAME_CHANNELS; ++c)
+                for (int k = 0; k < FRAME_SAMPLES; ++k) frame[c][k] += 0.25f;
+            return false;
+        }
+    };
+    TraceBlock& block = *new TraceBlock("A", BLOCK_APPEND); // both live as long as the engine's threads
+    block.recordOrder = false;
+    AudioProcessor::setFadePoint(new AddBlock);
+    ManualCodec* codec = startEngine();
+    codec->fill(1.0f, -1.0f);
+    for (int i = 0; i < 5; ++i) AudioProcessor::processBlock();
+    EXPECT_FLOAT_EQ(codec->out[0][15], 1.25f);
+    AudioProcessor::debounce(nullptr);
+    std::vector<float> down = framesWhile(1, 1000);
+    AudioProcessor::processBlock(); // held at the floor
+    EXPECT_NEAR(codec->out[0][15], down.back() * 1.0f + 0.25f, 1e-6);
+    EXPECT_NEAR(codec->out[1][15], down.back() * -1.0f + 0.25f, 1e-6);
+}
