@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The click suite at full length: every switch, mode change, preset load and knob sweep of every
 # block of the running unit, REPEATS times each (default 100) over a steady tone and over plucked
-# notes, four cases at a time. Prints each change's worst click index and the worst per block; exits
+# notes, three cases at a time. Prints each change's worst click index and the worst per block; exits
 # non-zero when any change clicked more than the signal's own step plus one step of the fade.
 #
 #   scripts/click-suite.sh [REPEATS]
@@ -14,7 +14,7 @@ repeats=${1:-100}
 logs=$(mktemp -d)
 trap 'rm -rf "$logs"' EXIT
 build/tests/tests_app --gtest_list_tests --gtest_filter='Clicks.*' | sed -n 's/^  \([A-Za-z]*\).*/\1/p' |
-  xargs -P 4 -I{} sh -c "KESTRUN_CLICK_REPEATS=$repeats build/tests/tests_app --gtest_filter=Clicks.{} > $logs/{}.log 2>&1; echo \$? > $logs/{}.rc"
+  xargs -P 3 -I{} sh -c "KESTRUN_CLICK_REPEATS=$repeats build/tests/tests_app --gtest_filter=Clicks.{} > $logs/{}.log 2>&1; echo \$? > $logs/{}.rc"
 
 status=0
 for log in "$logs"/*.log; do
