@@ -12,7 +12,6 @@ configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null || exit 1
 
 repeats=${1:-100}
 logs=$(mktemp -d)
-trap 'rm -rf "$logs"' EXIT
 build/tests/tests_app --gtest_list_tests --gtest_filter='Clicks.*' | sed -n 's/^  \([A-Za-z]*\).*/\1/p' |
   xargs -P 3 -I{} sh -c "KESTRUN_CLICK_REPEATS=$repeats build/tests/tests_app --gtest_filter=Clicks.{} > $logs/{}.log 2>&1; echo \$? > $logs/{}.rc"
 
@@ -23,5 +22,10 @@ for log in "$logs"/*.log; do
 done
 echo
 grep -h 'WORST' "$logs"/*.log
-[ $status -eq 0 ] && echo "click-suite: no change clicked" || echo "click-suite: FAILED"
+if [ $status -eq 0 ]; then
+  echo "click-suite: no change clicked"
+  rm -rf "$logs"
+else
+  echo "click-suite: FAILED (logs kept in $logs)"
+fi
 exit $status

@@ -12,8 +12,8 @@
 // (dsp/Glide.h), delay times cross-fade (dsp/Crossfade.h).
 //
 // Threads: the make* functions run in block constructors at start-up (they allocate nodes);
-// isOn, takeStructure and TempoLink's resolvers run in compile() on the compile thread; fadeRamp,
-// applyGain and forChannels run in exec on the audio thread and touch nothing but the frame.
+// isOn, takeStructure and TempoLink's resolvers run in compile() on the compile thread; fadeRamp and
+// forChannels run in exec on the audio thread and touch nothing but the frame.
 #include "audio/AudioBlock.h"
 #include "audio/AudioProcessor.h"
 #include "dsp/Glide.h"
@@ -165,13 +165,6 @@ inline double volumeTaper(double percent)
 }
 
 // ---- Audio thread ---------------------------------------------------------------------------------
-
-// Multiplies the first `channels` rows (1: left only, 2: both) by g.
-inline void applyGain(AudioFrame frame, int channels, float g)
-{
-    for (int c = 0; c < channels; ++c)
-        for (int i = 0; i < FRAME_SAMPLES; ++i) frame[c][i] *= g;
-}
 
 // The engine's fade gain across this frame: what a block records (a delay line, a reverb, a chorus)
 // is multiplied by it, so that it never replays a change that the fade hid when it was made.

@@ -123,8 +123,15 @@ bool Expr::exec(AudioBlock* block, AudioFrame frame)
     self->biquadA.exec(left, self->scratch, FRAME_SAMPLES);
     self->biquadB.exec(left, left, FRAME_SAMPLES);
     const float x = self->fade.load(std::memory_order_relaxed);
-    for (int i = 0; i < FRAME_SAMPLES; ++i) left[i] = x * left[i] + (1.0f - x) * self->scratch[i];
-    float next = self->direction.load(std::memory_order_acquire) == 1 ? x + kFadeStep : x - kFadeStep;
-    self->fade.store(std::clamp(next, 0.0f, 1.0f), std::memory_order_release);
+    const float next =
+        std::clamp(self->direction.load(std::memory_order_acquire) == 1 ? x + kFadeStep : x - kFadeStep, 0.0f, 1.0f);
+    // The weight moves in a straight line across the frame: two filters far apart (a wah at two
+    // positions) would otherwise step by a 150th of their difference at every frame.
+    const float step = (next - x) / FRAME_SAMPLES;
+    for (int i = 0; i < FRAME_SAMPLES; ++i) {
+        const float w = x + step * float(i + 1);
+        left[i] = w * left[i] + (1.0f - w) * self->scratch[i];
+    }
+    self->fade.store(next, std::memory_order_release);
     return false;
 }

@@ -132,10 +132,13 @@ public:
         for (int i = 0; i < count; ++i) frame();
     }
     // Runs frames until the fade is idle and every glide and cross-fade has had time to end.
+    // A loaded machine may keep the compile thread waiting for a processor a long while: the limit
+    // is in seconds, not in frames.
     void settle()
     {
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         int quiet = 0;
-        for (int i = 0; i < 20000 && quiet < 60; ++i) {
+        while (quiet < 60 && std::chrono::steady_clock::now() < until) {
             frame();
             quiet = AudioProcessor::getCompilerStatus() == 0 ? quiet + 1 : 0;
         }
