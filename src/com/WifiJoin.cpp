@@ -52,10 +52,12 @@ Wifi::Wifi(Node* root, Node* name, int port)
     if (!system && name) system = name->getParent();
     if (!system) return;
     NodeItem* folder = new NodeItem(system, "wifi", "WiFi", "", "vfolder");
+    // "eventTasks" already runs the storage cycle here: the registry takes late items safely.
     ssidNode = new NodeItem(folder, "ssid", "SSID", "", "string");
     Storage::addItem(ssidNode);
     passwordNode = new NodeItem(folder, "password", "Password", "", "string");
-    // Shown to a logged-in client (to check what was typed), never to one that is not.
+    // Shown to a logged-in client (to check what was typed), never to one that is not; its file is
+    // readable by the program's user only.
     passwordNode->setSecret();
     Storage::addItem(passwordNode);
     stateNode = new NodeItem(folder, "state", "State", "DISCONNECTED", "string");

@@ -13,8 +13,6 @@
 
 namespace {
 constexpr const char* kTag = "SourceMidi";
-constexpr int kTypeControlChange = 3;
-constexpr int kTypeProgramChange = 4;
 } // namespace
 
 SourceMidi::SourceMidi(const char* name, const char* label, const char* port, int first, int second)
@@ -75,7 +73,9 @@ void SourceMidi::tasks()
     }
     ssize_t length = read(fd, rxBuffer, sizeof rxBuffer);
     if (length <= 0) return;
-    parse(rxBuffer, int(length));
+    unsigned char message[MidiParser::kMaxMessage];
+    for (ssize_t i = 0; i < length; ++i)
+        if (int size = parser.push(rxBuffer[i], message)) send(message, size);
     // MIDI thru: what could not be written at once is dropped rather than waited for.
     ssize_t written = 0;
     while (written < length) {
@@ -83,27 +83,5 @@ void SourceMidi::tasks()
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         written += n;
-    }
-}
-
-void SourceMidi::parse(const unsigned char* bytes, int length)
-{
-    for (int i = 0; i < length; ++i) {
-        unsigned char byte = bytes[i];
-        if (byte == MIDI_CLOCK_MESSAGE[0]) {
-            unsigned char clock[1] = {MIDI_CLOCK_MESSAGE[0]};
-            send(clock, 1);
-            continue;
-        }
-        if (byte & 0x80) {
-            message[0] = byte;
-            byteCount = 1;
-            messageType = (byte >> 4) & 7;
-            channel = byte & 0x0F;
-            continue;
-        }
-        if (byteCount < int(sizeof message)) message[byteCount++] = byte;
-        if (messageType == kTypeControlChange && byteCount == 3) send(message, 3);
-        else if (messageType == kTypeProgramChange && byteCount == 2) send(message, 2);
     }
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include "driver/MidiParser.h"
 #include "params/Source.h"
 
 #include <string>
@@ -9,11 +10,11 @@
 // (MIDI_CLOCK_MESSAGE) to the linked controllers, and writes every byte read back out of the port
 // unchanged (MIDI thru). The port is opened on the first pass that succeeds.
 //
-// Messages need their status byte: there is no running status. A timing clock may come between
-// any two bytes, as MIDI real-time bytes do, and does not disturb the message around it.
+// The bytes are read as MIDI 1.0 streams are sent (MidiParser): real-time bytes anywhere, running
+// status, system exclusive and system common messages skipped.
 class SourceMidi : public Source {
 public:
-    static constexpr unsigned char MIDI_CLOCK_MESSAGE[1] = {0xF8};
+    static constexpr unsigned char MIDI_CLOCK_MESSAGE[1] = {MidiParser::kClock};
     static constexpr int kReadSize = 256;
     static constexpr int kBaudRate = 31250;
 
@@ -32,14 +33,8 @@ private:
     int second;
     int fd = -1;
     unsigned char rxBuffer[kReadSize] = {};
-    // The message being gathered: status byte first.
-    unsigned char message[6] = {};
-    int byteCount = 0;
-    int messageType = 0; // the status byte's bits 4 to 6: 3 control change, 4 program change
-    int channel = 0;
+    MidiParser parser;
     bool initialized = false;
     // The open error is printed once per run of failed attempts, not every 10 ms.
     bool openFailed = false;
-
-    void parse(const unsigned char* bytes, int length);
 };

@@ -129,8 +129,9 @@ bool gzip_compress(const uint8_t* data, size_t size, std::vector<uint8_t>& image
     return ok;
 }
 
-size_t gzip_decompress(const uint8_t* image, size_t size, uint8_t* out, size_t capacity)
+size_t gzip_decompress(const uint8_t* image, size_t size, uint8_t* out, size_t capacity, bool* ended)
 {
+    if (ended) *ended = false;
     if (size == 0) return 0;
     z_stream stream{};
     // Window bits 15 + 32: accept a zlib or a gzip header.
@@ -147,14 +148,18 @@ size_t gzip_decompress(const uint8_t* image, size_t size, uint8_t* out, size_t c
         size_t inBefore = stream.avail_in;
         int result = inflate(&stream, Z_FINISH);
         produced = size_t(stream.total_out);
-        if (result == Z_STREAM_END) break;
+        if (result == Z_STREAM_END) {
+            if (ended) *ended = true;
+            break;
+        }
         if (result != Z_OK && result != Z_BUF_ERROR) break; // corrupt: keep what came out
         if (stream.avail_out == 0 && produced == capacity) {
             // The output is full: one more byte tells whether the content is larger.
             stream.next_out = &spill;
             stream.avail_out = 1;
-            inflate(&stream, Z_FINISH);
+            int last = inflate(&stream, Z_FINISH);
             if (stream.total_out > capacity) overflow = true;
+            else if (last == Z_STREAM_END && ended) *ended = true;
             break;
         }
         // No progress with room left: the input ended before the stream did.

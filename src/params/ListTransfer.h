@@ -47,7 +47,8 @@ bool gzip_compress(const uint8_t* data, size_t size, std::vector<uint8_t>& image
 // Inflates a zlib or gzip image into `out`, which has room for `capacity` bytes. Decompression
 // stops when the output would pass capacity (the result is then capacity + 1, to tell the caller
 // the content did not fit), at the end of the stream, at the end of the input, or at the first
-// error (keeping what was produced). An empty image gives 0 at once.
-size_t gzip_decompress(const uint8_t* image, size_t size, uint8_t* out, size_t capacity);
+// error (keeping what was produced). An empty image gives 0 at once. *ended (when given) tells
+// whether the stream reached its proper end: false for a cut or damaged image.
+size_t gzip_decompress(const uint8_t* image, size_t size, uint8_t* out, size_t capacity, bool* ended = nullptr);
 
 } // namespace list_transfer

@@ -93,7 +93,7 @@ void NodeControlMidiPC::fromSource(const char*, unsigned char* bytes, int length
     for (int i = 0; i < count; ++i) {
         if (entries[size_t(i)].load() != program) continue;
         std::string name = list->getValueAt(i);
-        if (!name.empty()) list->setValue(name);
+        if (!name.empty()) list->select(name);
         return;
     }
 }

@@ -63,8 +63,6 @@ public:
     bool setValue(std::string text);
     // Would a JSON value text (quotes included) be refused for its length?
     static bool tooLong(const std::string& quoted) { return quoted.size() > kMaxLength + 2; }
-    void setSecret() { secret = true; }
-    bool isSecret() const { return secret; }
     const char* getItemType() const { return itemType; }
     // The stored text itself, whatever getValue or toString make of it.
     std::string getText() const { return value.get(); }
@@ -74,5 +72,4 @@ protected:
     const char* itemType;
     SharedSnapshot<std::string> value;
     std::string defaultValue;
-    bool secret = false;
 };

@@ -1,9 +1,11 @@
 #include "params/NodeList.h"
 
 #include "params/ListTransfer.h"
+#include "params/NodeParList.h"
 #include "porting/Log.h"
 #include "porting/Task.h"
 
+#include <algorithm>
 #include <cstring>
 
 namespace {
@@ -14,6 +16,8 @@ constexpr int kNameArea = NodeListElement::kNameArea;
 constexpr size_t kNameBlockDigits = 2 * kNameArea;
 // clear() gives storage and the other threads room between the element writes.
 constexpr uint32_t kClearPauseUs = 10000;
+// The write state's chunk in a refusal reply: no chunk a client could send or expect.
+constexpr int kRefusedChunk = -2;
 
 } // namespace
 
@@ -47,6 +51,22 @@ NodeList::NodeList(Node* parent, const char* name, const char* displayName, cons
                    int count)
     : NodeList(parent, name, displayName, itemType, elementSize, count, 128, false)
 {
+}
+
+NodeList::~NodeList()
+{
+    for (NodeParList* selector : selectors) selector->list = nullptr;
+}
+
+void NodeList::addSelector(NodeParList* selector)
+{
+    if (selector && std::find(selectors.begin(), selectors.end(), selector) == selectors.end())
+        selectors.push_back(selector);
+}
+
+void NodeList::removeSelector(NodeParList* selector)
+{
+    std::erase(selectors, selector);
 }
 
 void* NodeList::getStorageData(int* size)
@@ -214,24 +234,40 @@ std::string NodeList::next(const std::string& name)
 
 // ---- changes
 
-void NodeList::setElementAt(int position, const std::string& name, const void* data)
+const char* NodeList::refusal(int position, const std::string& name)
 {
-    if (!valid(position) || name.empty()) return;
-    int holder = indexOf(name);
+    if (!valid(position)) return "no such position";
+    if (const char* problem = NodeListElement::nameRefusal(name)) return problem;
     // A name names one element only.
-    if (holder != -1 && holder != position) return;
-    elementShownAt(position)->setData(name, data);
+    int holder = indexOf(name);
+    if (holder != -1 && holder != position) return "name taken";
+    return nullptr;
+}
+
+bool NodeList::setElementAt(int position, const std::string& name, const void* data)
+{
+    if (refusal(position, name)) return false;
+    bool stored = elementShownAt(position)->setData(name, data);
     dropReadImage();
     notifyDataUpdate(position);
     notifyUpdate();
+    return stored;
 }
 
-void NodeList::setNameAt(int position, const std::string& name)
+bool NodeList::setNameAt(int position, const std::string& name)
 {
-    if (!valid(position) || indexOf(name) != -1) return;
-    elementShownAt(position)->setName(name);
+    if (!valid(position)) return false;
+    const std::string old = nameAt(position);
+    if (name == old) return true;
+    if (!name.empty() && refusal(position, name)) return false;
+    bool stored = elementShownAt(position)->setName(name);
     dropReadImage();
     notifyUpdate();
+    // The player renamed the element they use: the selections go along ("" is a deletion, which
+    // leaves them naming nothing).
+    if (!old.empty() && !name.empty())
+        for (NodeParList* selector : selectors) selector->followRename(old, name);
+    return stored;
 }
 
 void NodeList::deleteAt(int position)
@@ -378,22 +414,26 @@ bool NodeList::parseWriteJSON(std::string argument)
     uint8_t* record = transferRecord.data();
     if (k <= 0) {
         if (request.hex.size() != kNameBlockDigits) return false;
+        // A block that ends early (a gzip list stops at "gz") must not keep an older name's tail.
+        std::memset(record, 0, kNameArea);
         list_transfer::from_hex(request.hex.data(), request.hex.size(), record, gzip, nullptr);
+        const std::string name = nameBlock();
         if (k == 0) {
-            writeChunk = 1;
-            writeIndex = position;
+            // Refused at once, so that the client does not send every chunk for nothing.
+            const char* refused = refusal(position, name);
+            setWriteState(refused ? -1 : 1, position, refused);
             return true;
         }
-        setNameAt(position, nameBlock());
-        writeChunk = -1;
-        writeIndex = position;
+        // A rename; the empty name deletes.
+        const char* refused = name.empty() ? nullptr : refusal(position, name);
+        if (!refused && !setNameAt(position, name)) refused = "storage error";
+        setWriteState(-1, position, refused);
         return true;
     }
 
     if (request.hex.size() != 2 * size_t(chunk)) return false;
     if (k != writeChunk || position != writeIndex) {
-        writeChunk = -1;
-        writeIndex = -1;
+        setWriteState(-1, -1, nullptr);
         return true;
     }
     bool marked = false;
@@ -401,14 +441,18 @@ bool NodeList::parseWriteJSON(std::string argument)
     size_t decoded = list_transfer::from_hex(request.hex.data(), request.hex.size(), record + kNameArea + offset,
                                              gzip, &marked);
     if (k < lastChunk() && !marked) {
-        writeChunk = k + 1;
-        writeIndex = position;
+        setWriteState(k + 1, position, nullptr);
         return true;
     }
-    finishWrite(position, offset + decoded);
-    writeChunk = -1;
-    writeIndex = position;
+    setWriteState(-1, position, finishWrite(position, offset + decoded));
     return true;
+}
+
+void NodeList::setWriteState(int nextChunk, int index, const char* refused)
+{
+    writeChunk = nextChunk;
+    writeIndex = index;
+    writeRefusal = refused;
 }
 
 std::string NodeList::nameBlock() const
@@ -417,23 +461,29 @@ std::string NodeList::nameBlock() const
     return std::string(block, strnlen(block, kNameArea));
 }
 
-void NodeList::finishWrite(int position, size_t imageLength)
+const char* NodeList::finishWrite(int position, size_t imageLength)
 {
     uint8_t* data = transferRecord.data() + kNameArea;
+    const std::string name = nameBlock();
+    if (const char* refused = refusal(position, name)) return refused;
     if (gzip) {
         std::vector<uint8_t> content(transferRecord.size() - kNameArea);
-        size_t produced = list_transfer::gzip_decompress(data, imageLength, content.data(), content.size());
+        bool ended = false;
+        size_t produced = list_transfer::gzip_decompress(data, imageLength, content.data(), content.size(), &ended);
+        // Storing a cut or oversized image would replace the element with zeros or a fragment.
+        if (produced > content.size()) return "image too large";
+        if (!ended) return "image corrupt";
         std::memset(data, 0, size_t(elementSize));
-        // Content larger than an element leaves the data all zero.
-        if (produced <= content.size()) std::memcpy(data, content.data(), produced);
+        std::memcpy(data, content.data(), produced);
     }
-    setElementAt(position, nameBlock(), data);
+    return setElementAt(position, name, data) ? nullptr : "storage error";
 }
 
 std::string NodeList::writeStatusJSON()
 {
-    return getPath() + ":{\"index\":" + std::to_string(writeIndex) + ",\"chunk\":" + std::to_string(writeChunk) +
-           "}";
+    std::string text = getPath() + ":{\"index\":" + std::to_string(writeIndex) + ",\"chunk\":";
+    if (writeRefusal) return text + std::to_string(kRefusedChunk) + ",\"error\":\"" + writeRefusal + "\"}";
+    return text + std::to_string(writeChunk) + "}";
 }
 
 bool NodeList::parseSwapJSON(std::string argument)

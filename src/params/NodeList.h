@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+class NodeParList;
+
 // A node ("list") that owns a fixed number of stored elements of one fixed size: the presets, the
 // impulse responses, the amp models. Screens and the remote side address elements by position;
 // the index array maps each position to an element number, so reordering (swap, move) rewrites
@@ -17,7 +19,12 @@
 // The list also carries the remote transfer of elements in hexadecimal chunks (dread, dwrite,
 // dswap, dmove): chunk k covers data bytes (k-1) x chunk .. k x chunk - 1; lists made with gzip
 // move their data gzip-compressed both ways. Transfers run on "comTasks" only, one request at a
-// time; the write state (write chunk, write index) is one per list.
+// time; the write state (write chunk, write index) is one per list. A write the list refuses (a
+// name it cannot keep, a damaged image, a failed file write) is answered with chunk -2 and the
+// reason: {"index":i,"chunk":-2,"error":"name taken"}; success keeps its {"index":i,"chunk":-1}.
+//
+// The selectors over the list (NodeParList) enlist themselves, so that renaming an element renames
+// the selections that name it.
 //
 // No lock: the screens ("systemTasks"), the remote side ("comTasks") and the model players change
 // lists, and rely on not touching the same element at the same moment. The data-change callback
@@ -31,6 +38,7 @@ public:
     // Chunk 128, no gzip.
     NodeList(Node* parent, const char* name, const char* displayName, const char* itemType, int elementSize,
              int count);
+    ~NodeList() override;
 
     // The index array (written by swap and move only).
     void* getStorageData(int* size) override;
@@ -72,9 +80,14 @@ public:
     // The element number shown at a position (-1 when invalid).
     int elementAt(int position) const;
 
-    // Changes by position; an invalid position changes nothing.
-    void setElementAt(int position, const std::string& name, const void* data);
-    void setNameAt(int position, const std::string& name);
+    // Why `name` cannot be written at `position`: an invalid position, a name no element may bear
+    // (NodeListElement::nameRefusal) or one that another position holds. Null when it can.
+    const char* refusal(int position, const std::string& name);
+    // Changes by position; a refused change changes nothing and answers false. True when the
+    // element holds the name (and data) and its file is written.
+    bool setElementAt(int position, const std::string& name, const void* data);
+    // "" empties the element. A renamed element takes the selections of its old name along.
+    bool setNameAt(int position, const std::string& name);
     void deleteAt(int position);
     // Empties every element, 10 ms apart.
     void clear();
@@ -99,6 +112,10 @@ public:
     int getWriteChunk() const { return writeChunk; }
     int getWriteIndex() const { return writeIndex; }
 
+    // Start-up only: the selectors enlist themselves in their constructors.
+    void addSelector(NodeParList* selector);
+    void removeSelector(NodeParList* selector);
+
 protected:
     // Gives duplicate and out-of-range entries of the index array the free element numbers.
     void checkIndexes();
@@ -112,6 +129,8 @@ private:
     std::vector<uint8_t> transferRecord;
     int writeChunk = -1;
     int writeIndex = -1;
+    // Why the last write was refused; null after an accepted one.
+    const char* writeRefusal = nullptr;
     int chunk;
     bool gzip;
     std::vector<uint8_t> compressed;
@@ -121,6 +140,7 @@ private:
     std::atomic<int> compressedPosition{-1};
     int group = 0;
     DataCallback onDataChange = nullptr;
+    std::vector<NodeParList*> selectors;
 
     // Lists built without elements have no valid position.
     bool valid(int position) const;
@@ -133,6 +153,8 @@ private:
     bool pathIsList(const std::string& path, bool forChange);
     // The name of the transfer record's name block (up to its first NUL, at most 128 characters).
     std::string nameBlock() const;
-    // Stores the assembled element (a gzip image of imageLength bytes is inflated first).
-    void finishWrite(int position, size_t imageLength);
+    void setWriteState(int chunk, int index, const char* refusal);
+    // Stores the assembled element (a gzip image of imageLength bytes is inflated first); the
+    // reason when it was not stored.
+    const char* finishWrite(int position, size_t imageLength);
 };

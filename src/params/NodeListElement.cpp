@@ -51,29 +51,39 @@ uint8_t* NodeListElement::getData()
     return isEmpty() ? nullptr : record.get() + kNameArea;
 }
 
-void NodeListElement::setName(const std::string& name)
+const char* NodeListElement::nameRefusal(const std::string& name)
 {
-    if (!record || !nameFits(name) || name == getName()) return;
-    // Only the name and its NUL: the tail of a longer older name stays, as the files always held.
-    std::memcpy(record.get(), name.c_str(), name.size() + 1);
-    storeStorage();
+    if (name.empty()) return "no name";
+    if (name.size() > size_t(kMaxName)) return "name too long";
+    for (char c : name)
+        if (c == '"' || static_cast<unsigned char>(c) < 0x20) return "name not allowed";
+    return nullptr;
 }
 
-void NodeListElement::setData(const std::string& name, const void* data)
+bool NodeListElement::setName(const std::string& name)
 {
-    if (!record || !nameFits(name)) return;
+    if (!record || (!name.empty() && nameRefusal(name))) return false;
+    if (name == getName()) return true;
+    // Only the name and its NUL: the tail of a longer older name stays, as the files always held.
+    std::memcpy(record.get(), name.c_str(), name.size() + 1);
+    return storeStorage();
+}
+
+bool NodeListElement::setData(const std::string& name, const void* data)
+{
+    if (!record || nameRefusal(name)) return false;
     uint8_t* area = record.get() + kNameArea;
     if (!data) {
         // Never clear the data of the element that already bears the name.
-        if (name == getName()) return;
+        if (name == getName()) return true;
         std::memcpy(record.get(), name.c_str(), name.size() + 1);
         std::memset(area, 0, size_t(dataSize));
-        return;
+        return true;
     }
-    if (name == getName() && std::memcmp(area, data, size_t(dataSize)) == 0) return;
+    if (name == getName() && std::memcmp(area, data, size_t(dataSize)) == 0) return true;
     std::memcpy(record.get(), name.c_str(), name.size() + 1);
     std::memmove(area, data, size_t(dataSize));
-    storeStorage();
+    return storeStorage();
 }
 
 void NodeListElement::clear()

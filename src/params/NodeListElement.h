@@ -10,9 +10,11 @@
 // ("<list path>:<element number>"). The data is opaque here.
 //
 // The element is present when byte 0 of the name is not NUL and a NUL occurs within the first 32
-// bytes; otherwise it is empty, whatever the data holds. Names of 32 characters or more are
-// refused by every write, since they would make the element read as empty and lose it. Emptying an
-// element only clears byte 0 of its name: the data stays in the record.
+// bytes; otherwise it is empty, whatever the data holds. Every write checks the name the same way
+// (nameRefusal): at most 31 characters, since a longer one would make the element read as empty and
+// lose it, and no double quote or control character, since names travel inside JSON strings, one
+// preset line each, and a quote could turn a selection into a save. Emptying an element only clears
+// byte 0 of its name: the data stays in the record.
 //
 // Every change is written to the element's file at once by the operation that makes it; elements
 // are not enlisted with Storage. Lists are used from the screen and remote threads without a lock;
@@ -45,12 +47,14 @@ public:
     bool isEmpty() const;
     // Null for an empty element.
     uint8_t* getData();
-    // Nothing when the name is too long or already the current one; otherwise stores and writes.
-    void setName(const std::string& name);
-    // Name and `size` bytes of data; nothing when the name is too long or both are unchanged.
-    // Null data clears the data area and claims the name without writing the file (the caller
-    // writes real data right after).
-    void setData(const std::string& name, const void* data);
+    // Nothing when the name is refused (but "", which empties the element) or already the current
+    // one; otherwise stores and writes. True when the element bears the name and its file is
+    // written.
+    bool setName(const std::string& name);
+    // Name and `size` bytes of data; nothing when the name is refused or both are unchanged. Null
+    // data clears the data area and claims the name without writing the file (the caller writes
+    // real data right after). True when the element holds both and its file is written.
+    bool setData(const std::string& name, const void* data);
     // Empties the element and writes it.
     void clear();
     // Exchanges the two whole records and writes both; nothing when the sizes differ.
@@ -59,8 +63,9 @@ public:
     // The record itself (name area first); null before setDataSize.
     uint8_t* getRecord() { return record.get(); }
 
-    // True when a name of this length can be stored so that its element reads as present.
-    static bool nameFits(const std::string& name) { return name.size() <= size_t(kMaxName); }
+    // Why a name cannot name an element ("no name", "name too long", "name not allowed"); null
+    // when it can.
+    static const char* nameRefusal(const std::string& name);
 
 private:
     std::string elmId;

@@ -1,9 +1,17 @@
 #include "params/NodeParList.h"
 
+#include "porting/Clock.h"
+
 NodeParList::NodeParList(Node* parent, const char* name, const char* displayName, std::string defaultValue,
                          NodeList* list)
     : Node(parent, name, displayName), value(std::move(defaultValue)), list(list)
 {
+    if (list) list->addSelector(this);
+}
+
+NodeParList::~NodeParList()
+{
+    if (list) list->removeSelector(this);
 }
 
 void* NodeParList::getStorageData(int* size)
@@ -27,7 +35,7 @@ void NodeParList::edit(bool up)
 {
     if (!list) return;
     std::string current = getValue();
-    setValue(up ? list->next(current) : list->before(current));
+    select(up ? list->next(current) : list->before(current));
 }
 
 bool NodeParList::fromString(std::string text)
@@ -57,11 +65,25 @@ void NodeParList::reset() {}
 
 bool NodeParList::setValue(std::string name)
 {
+    return select(std::move(name));
+}
+
+bool NodeParList::select(std::string name)
+{
     if (!list || list->indexOf(name) == -1) return false;
     if (name == getValue()) return false;
     storeValue(std::move(name));
     notifyUpdate();
     return true;
+}
+
+void NodeParList::followRename(const std::string& from, const std::string& to)
+{
+    if (getValue() != from) return;
+    storeValue(to);
+    // Pollers and storage see the new name; the change callback is for new content, which this is
+    // not.
+    changeTime.store(int64_t(esp_timer_get_time()), std::memory_order_release);
 }
 
 int NodeParList::getIndex()

@@ -11,12 +11,16 @@
 // is a name and not a position, a selection follows its element when the list is reordered, and
 // presets store selections by name. "" selects nothing.
 //
+// Renaming the selected element renames the selection with it (the list calls followRename);
+// deleting it leaves the selection naming nothing.
+//
 // The value is read by the screens, the compile thread and the remote side and written by the
 // screen, remote and control threads: it is published whole (SharedSnapshot), so a reader never
 // sees a torn name. Its stored form is the name as a text file.
 class NodeParList : public Node {
 public:
     NodeParList(Node* parent, const char* name, const char* displayName, std::string defaultValue, NodeList* list);
+    ~NodeParList() override;
 
     void* getStorageData(int* size) override;
     std::string getStorageText() override;
@@ -38,6 +42,12 @@ public:
     virtual bool isEditable() { return false; }
     // Selects a present element by name; false when the name is absent, "" or already selected.
     virtual bool setValue(std::string name);
+    // The same for a name taken from the list itself (knob steps, program changes, footswitches,
+    // list screens, start-up): a selection only, whatever the name holds.
+    virtual bool select(std::string name);
+    // The element named `from` was renamed `to`: a selection of it follows, without reloading
+    // anything (the element is the same).
+    void followRename(const std::string& from, const std::string& to);
 
     std::string getValue() const { return value.get(); }
     NodeList* getReferenceList() const { return list; }
@@ -51,6 +61,7 @@ public:
     bool canEdit(bool up);
 
 protected:
+    friend class NodeList; // forgets itself when it goes first
     SharedSnapshot<std::string> value;
     NodeList* list;
 

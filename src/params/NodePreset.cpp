@@ -19,17 +19,26 @@ std::string cutAtLine(const std::string& text, size_t capacity)
     return end == std::string::npos ? std::string() : text.substr(0, end);
 }
 
+// The text without the save marker at its end; false when it does not end with the marker.
+bool withoutSaveMarker(const std::string& text, std::string* name)
+{
+    const size_t marker = std::char_traits<char>::length(PRESET_SAVE_SUFFIX);
+    if (text.size() < marker || text.compare(text.size() - marker, marker, PRESET_SAVE_SUFFIX) != 0) return false;
+    *name = text.substr(0, text.size() - marker);
+    return true;
+}
+
 } // namespace
 
 NodePreset::NodePreset(Node* parent, const char* name, const char* displayName, std::string defaultValue,
                        NodeList* presets)
-    : NodeParList(parent, name, displayName, std::move(defaultValue), presets)
+    : NodeParList(parent, name, displayName, std::move(defaultValue), presets), snapshotTime(getTime())
 {
 }
 
 void NodePreset::onLoad()
 {
-    setValue(getValue());
+    select(getValue());
 }
 
 // ---- ignore set
@@ -88,7 +97,7 @@ std::string NodePreset::presetToString()
 
 bool NodePreset::isEdited()
 {
-    const int64_t presetTime = getTime();
+    const int64_t presetTime = snapshotTime.load(std::memory_order_acquire);
     for (Node* node : coveredNodes())
         if (node->older(presetTime, false, nullptr)) return true;
     return false;
@@ -98,23 +107,37 @@ bool NodePreset::isEdited()
 
 bool NodePreset::setValue(std::string text)
 {
-    size_t marker = text.find(PRESET_SAVE_SUFFIX);
-    if (marker != std::string::npos) return save(text, marker);
+    std::string name;
+    if (withoutSaveMarker(text, &name)) return save(name);
     return load(text);
+}
+
+bool NodePreset::fromString(std::string text)
+{
+    if (text.size() < 2 || text.front() != '"' || text.back() != '"') return false;
+    std::string inner = text.substr(1, text.size() - 2);
+    std::string name;
+    if (withoutSaveMarker(inner, &name)) save(NodeList::unescapeName(name));
+    else load(NodeList::unescapeName(inner));
+    return true;
+}
+
+bool NodePreset::select(std::string name)
+{
+    return load(name);
 }
 
 bool NodePreset::setByIndex(int position)
 {
     std::string name = getValueAt(position);
     if (name.empty()) return false;
-    setValue(name);
+    select(name);
     return true;
 }
 
-bool NodePreset::save(const std::string& text, size_t marker)
+bool NodePreset::save(std::string name)
 {
     if (!list) return false;
-    std::string name = text.substr(0, marker);
     if (name.empty()) name = getValue();
     if (name.empty()) return false;
     int position = list->indexOf(name);
@@ -128,12 +151,12 @@ void NodePreset::saveAs(int position, std::string name)
 {
     if (!list || position < 0 || position >= list->getElementCount()) return;
     if (name.empty()) name = list->emptyAt(position) ? kNewPresetName : list->nameAt(position);
-    // A name the list cannot keep would select a preset that was never stored.
-    if (!NodeListElement::nameFits(name)) return;
+    // A name the list does not keep would select a preset that was never stored.
+    if (!storeText(position, name, presetToString())) return;
     storeValue(name);
-    storeText(position, name, presetToString());
     // The preset node is now newer than every covered node: not edited.
     notifyUpdate();
+    snapshotTime.store(getTime(), std::memory_order_release);
 }
 
 void NodePreset::setPresetAt(int position, std::string name, char* text)
@@ -142,14 +165,14 @@ void NodePreset::setPresetAt(int position, std::string name, char* text)
     storeText(position, name, text ? std::string(text) : std::string());
 }
 
-void NodePreset::storeText(int position, const std::string& name, const std::string& text)
+bool NodePreset::storeText(int position, const std::string& name, const std::string& text)
 {
     const size_t size = size_t(list->getElementSize());
-    if (size < 1) return;
+    if (size < 1) return false;
     std::string kept = cutAtLine(text, size - 1);
     auto buffer = std::make_unique<char[]>(size); // zero-filled, so the text ends with a NUL
     std::memcpy(buffer.get(), kept.data(), kept.size());
-    list->setElementAt(position, name, buffer.get());
+    return list->setElementAt(position, name, buffer.get());
 }
 
 bool NodePreset::load(const std::string& name)
@@ -200,5 +223,6 @@ bool NodePreset::load(const std::string& name)
     }
     for (const auto& entry : nodes) entry.second->reset();
     notifyUpdate();
+    snapshotTime.store(getTime(), std::memory_order_release);
     return true;
 }

@@ -1,13 +1,16 @@
 #pragma once
 #include "params/NodeParList.h"
 
+#include <atomic>
+#include <cstdint>
 #include <set>
 #include <string>
 #include <vector>
 
 // What follows a name in the value that asks for a save rather than a load. It is exactly what a
 // remote write of {"value":"<name>","save":"save"} hands to fromString once the outer quotes are
-// removed, and the screens append it to a name themselves.
+// removed, and the screens append it to a name themselves. Only a value that ends with it saves;
+// no element name can hold it (element names carry no double quote).
 inline constexpr const char* PRESET_SAVE_SUFFIX = "\",\"save\":\"save";
 
 // The preset selector (the application's "preset"): a parameter-list node over the preset list
@@ -18,22 +21,28 @@ inline constexpr const char* PRESET_SAVE_SUFFIX = "\",\"save\":\"save";
 // breadth-first order from the preset node's parent: every node met after the preset node itself
 // whose parameter flag is set, never entering a node of the ignore set. Loads and saves run on the
 // caller's thread (screens, remote side, MIDI program changes, start-up) without a lock; the
-// compile pass picks up the new values.
+// compile pass picks up the new values. Selections made from the list itself (footswitches,
+// program changes, knob steps, list screens, start-up) go through select and only ever load.
 class NodePreset : public NodeParList {
 public:
     NodePreset(Node* parent, const char* name, const char* displayName, std::string defaultValue, NodeList* presets);
 
     // Loads the stored selection again at start-up.
     void onLoad() override;
+    // A remote value: {"value":"<name>","save":"save"} saves, a plain quoted name loads. The marker
+    // is looked for before the name's escapes are undone, so an escaped name is always a name.
+    bool fromString(std::string text) override;
     bool isEditable() override { return true; }
-    // Save when the text holds the marker (false), else load (true when a preset was loaded).
+    // Save when the text ends with the marker (false), else load (true when a preset was loaded).
     bool setValue(std::string text) override;
+    // Loads the preset of that name (true), or clears the selection when there is none (false).
+    bool select(std::string name) override;
 
     // Stores the current parameters at a list position under a name ("" keeps the element's name,
-    // or gives "new preset" to an empty one).
+    // or gives "new preset" to an empty one); nothing when the list refuses the name there.
     void saveAs(int position, std::string name);
     std::string presetToString();
-    // True when a covered node changed after the preset node last did.
+    // True when a covered node changed after the last load or save.
     bool isEdited();
     // Loads the preset at a position; false when the position holds none.
     bool setByIndex(int position);
@@ -47,12 +56,15 @@ public:
 
 private:
     std::vector<Node*> ignoreNodes;
+    // When the parameters last matched the selected preset (its load or save). Apart from
+    // changeTime, which a rename of the selection moves too.
+    std::atomic<int64_t> snapshotTime;
 
     bool isIgnored(Node* node) const;
     // The covered nodes in walk order.
     std::vector<Node*> coveredNodes();
     bool load(const std::string& name);
-    bool save(const std::string& text, size_t marker);
-    // Stores text under a name at a position, cut to what the element holds.
-    void storeText(int position, const std::string& name, const std::string& text);
+    bool save(std::string name);
+    // Stores text under a name at a position, cut to what the element holds; true when stored.
+    bool storeText(int position, const std::string& name, const std::string& text);
 };

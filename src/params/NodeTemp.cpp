@@ -56,9 +56,9 @@ void NodeTemp::createSystemNode(Node* anyNode)
     Node* sys = systemFolderOf(anyNode);
     // Without a node: the system tree is the one whose settings are stored (its alias is enlisted
     // first of all).
-    for (size_t i = 0; !sys && !anyNode && i < Storage::items.size(); ++i) {
-        sys = systemFolderOf(dynamic_cast<Node*>(Storage::items[i]));
-    }
+    if (!sys && !anyNode)
+        for (Storable* item : Storage::enlisted())
+            if ((sys = systemFolderOf(dynamic_cast<Node*>(item)))) break;
     if (!sys) return;
     LOG_I(TAG, "Creating unit node\n");
     auto* unit = new NodeEnum(sys, "temp_unit", "Temperature unit", {kCelsius, kFahrenheit}, kCelsius);

@@ -24,12 +24,20 @@ public:
 
     const char* getStorageId() const { return storageId; }
     int getStorageStatus() const { return storageStatus.load(); }
+    // A secret (a password) is stored readable by the program's user only, and a text node hides it
+    // from remote clients that have not logged in. Set before the item is enlisted; its file is
+    // rewritten at the first load, so that one stored by an older program loses its wider
+    // permissions too.
+    void setSecret() { secret = true; }
+    bool isSecret() const { return secret; }
 
     // True when a stored value was loaded into the item.
     bool loadStorage();
-    void storeStorage();
+    // True when the value reached its file.
+    bool storeStorage();
 
 protected:
     char storageId[16] = {};
     std::atomic<int> storageStatus{kNeverLoaded};
+    bool secret = false;
 };

@@ -13,6 +13,7 @@ size_t Storage::it = 0;
 int Storage::delay = 0;
 int Storage::handle = 0;
 bool Storage::initialized = false;
+std::mutex Storage::registry;
 
 namespace {
 // Texts are read through a buffer sized for the longest value any node holds, so that a long text
@@ -43,6 +44,7 @@ bool Storage::addItem(Storable* item)
     if (!item) return false;
     item->createId();
     bool loaded = item->loadStorage();
+    std::lock_guard<std::mutex> lock(registry);
     if (std::find(items.begin(), items.end(), item) == items.end()) {
         bool atEnd = it >= items.size(); // the end position stays the end position
         items.push_back(item);
@@ -51,14 +53,25 @@ bool Storage::addItem(Storable* item)
     return loaded;
 }
 
+std::vector<Storable*> Storage::enlisted()
+{
+    std::lock_guard<std::mutex> lock(registry);
+    return items;
+}
+
 void Storage::tasks()
 {
     if (delay < kWriteSpacing) ++delay;
-    if (it >= items.size()) {
-        it = 0;
-        return;
+    Storable* item;
+    {
+        std::lock_guard<std::mutex> lock(registry);
+        if (it >= items.size()) {
+            it = 0;
+            return;
+        }
+        // Items are never removed: the pointer stays good after the lock is released.
+        item = items[it++];
     }
-    Storable* item = items[it];
     switch (item->getStorageStatus()) {
     case Storable::kInSync:
         item->loadStorage();
@@ -72,7 +85,6 @@ void Storage::tasks()
     default:
         break;
     }
-    ++it;
 }
 
 std::string Storable::getStorageText()
@@ -110,8 +122,14 @@ bool Storable::loadStorage()
         }
     } else {
         bytes = std::make_unique<uint8_t[]>(size_t(size));
-        size_t capacity = size_t(size);
-        read = nvs_get_blob(Storage::handle, storageId, bytes.get(), &capacity) == 0;
+        size_t length = size_t(size);
+        read = nvs_get_blob(Storage::handle, storageId, bytes.get(), &length) == 0;
+        // Every value file holds all its bytes: a shorter one was cut (an empty float would load
+        // as 0).
+        if (read && length != size_t(size)) {
+            LOG_E("Storage", "torn value %s: %zu of %d bytes\n", storageId, length, size);
+            read = false;
+        }
         if (read) differs = std::memcmp(bytes.get(), data, size_t(size)) != 0;
     }
 
@@ -125,6 +143,8 @@ bool Storable::loadStorage()
         if (size < 0) setStorageText(text);
         else std::memcpy(data, bytes.get(), size_t(size));
         storageStatus.store(kInSync);
+        // Rewritten with the secret's permissions, whatever the file had.
+        if (secret) storeStorage();
         onLoad();
         return true;
     }
@@ -132,19 +152,24 @@ bool Storable::loadStorage()
     return false;
 }
 
-void Storable::storeStorage()
+bool Storable::storeStorage()
 {
     Storage::open();
     int size = 0;
     void* data = getStorageData(&size);
-    if (!data || size == 0) return;
+    if (!data || size == 0) return false;
     int err;
     if (size < 0) {
         std::string text = getStorageText();
-        err = nvs_set_str(Storage::handle, storageId, text.c_str());
+        err = secret ? nvs_set_secret_str(Storage::handle, storageId, text.c_str())
+                     : nvs_set_str(Storage::handle, storageId, text.c_str());
     } else {
         err = nvs_set_blob(Storage::handle, storageId, data, size_t(size));
     }
-    if (err == 0) storageStatus.store(kInSync);
-    else LOG_E("Storage", "Storage error %d\n", err);
+    if (err != 0) {
+        LOG_E("Storage", "Storage error %d\n", err);
+        return false;
+    }
+    storageStatus.store(kInSync);
+    return true;
 }

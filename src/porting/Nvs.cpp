@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <string>
 #include <sys/stat.h>
@@ -13,8 +14,41 @@
 
 namespace {
 
+constexpr const char* kTempSuffix = ".tmp";
+constexpr mode_t kFileMode = 0666;
+constexpr mode_t kSecretMode = 0600;
+
+// Set by nvs_open before any other thread uses the store; read-only afterwards.
 std::string storeDirectory;
 uint8_t opened = 0;
+
+bool isTemporary(const char* name)
+{
+    size_t length = std::strlen(name);
+    size_t suffix = std::strlen(kTempSuffix);
+    return length > suffix && std::strcmp(name + length - suffix, kTempSuffix) == 0;
+}
+
+// Writes cut short by a power cut or a kill leave their temporaries behind; the key files
+// themselves are whole, so the temporaries only take room.
+void removeTemporaries()
+{
+    DIR* dir = ::opendir(storeDirectory.c_str());
+    if (!dir) return;
+    while (dirent* entry = ::readdir(dir))
+        if (isTemporary(entry->d_name)) ::unlink((storeDirectory + "/" + entry->d_name).c_str());
+    ::closedir(dir);
+}
+
+// A rename reaches the medium only with its folder.
+bool syncDirectory()
+{
+    int fd = ::open(storeDirectory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    bool synced = ::fsync(fd) == 0;
+    ::close(fd);
+    return synced;
+}
 
 std::string keyPath(const char* key)
 {
@@ -57,12 +91,16 @@ long readKey(const char* tag, const char* key, void* buffer, size_t capacity, bo
     return long(done);
 }
 
-// Writes the value to "<key>.tmp", flushes it to the medium and renames it over the key file.
-int writeKey(const char* tag, const char* key, const void* bytes, size_t length, bool errorTextOnOpen)
+// Writes the value to a temporary of this thread's own (two threads writing one key never mix
+// their bytes), flushes it to the medium, renames it over the key file and flushes the folder.
+int writeKey(const char* tag, const char* key, const void* bytes, size_t length, bool errorTextOnOpen,
+             mode_t mode)
 {
     std::string path = keyPath(key);
-    std::string temp = path + ".tmp";
-    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    std::string temp = path + "." + std::to_string(::gettid()) + kTempSuffix;
+    // Created afresh, so that the file gets `mode` whatever an older temporary had.
+    ::unlink(temp.c_str());
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
     if (fd < 0) {
         LOG_E(tag, "open error %s\n", errorTextOnOpen ? std::strerror(errno) : path.c_str());
         return -1;
@@ -90,6 +128,10 @@ int writeKey(const char* tag, const char* key, const void* bytes, size_t length,
         ::unlink(temp.c_str());
         return -1;
     }
+    if (!syncDirectory()) {
+        LOG_E(tag, "sync error %s\n", path.c_str());
+        return -1;
+    }
     return 0;
 }
 
@@ -109,6 +151,7 @@ int nvs_open(const char* name, nvs_open_mode_t, nvs_handle_t*)
         return 1;
     }
     opened = 1;
+    removeTemporaries();
     return 0;
 }
 
@@ -118,6 +161,7 @@ int nvs_get_blob(nvs_handle_t, const char* key, void* buffer, size_t* size)
     long n = readKey("nvs_get_blob", key, buffer, *size, true);
     if (n < 0) return -1;
     std::memset(static_cast<char*>(buffer) + n, 0, *size - size_t(n));
+    *size = size_t(n);
     return 0;
 }
 
@@ -137,11 +181,17 @@ int nvs_get_str(nvs_handle_t, const char* key, char* buffer, size_t* size)
 int nvs_set_blob(nvs_handle_t, const char* key, const void* bytes, size_t length)
 {
     if (!bytes || !opened || !key || ssize_t(length) < 0) return 1;
-    return writeKey("nvs_set_blob", key, bytes, length, false);
+    return writeKey("nvs_set_blob", key, bytes, length, false, kFileMode);
 }
 
 int nvs_set_str(nvs_handle_t, const char* key, const char* text)
 {
     if (!text || !opened || !key) return 1;
-    return writeKey("nvs_set_str", key, text, std::strlen(text) + 1, true);
+    return writeKey("nvs_set_str", key, text, std::strlen(text) + 1, true, kFileMode);
+}
+
+int nvs_set_secret_str(nvs_handle_t, const char* key, const char* text)
+{
+    if (!text || !opened || !key) return 1;
+    return writeKey("nvs_set_str", key, text, std::strlen(text) + 1, true, kSecretMode);
 }

@@ -5,15 +5,23 @@
 // The microcontroller SDK's key-value store as plain files: a namespace is the folder
 // "/home/<namespace>" and each key one file in it holding exactly the value (a text with its NUL).
 // The last namespace opened serves every later call; the handle is ignored. Results: 0 success,
-// 1 bad arguments or store not opened, -1 a file error. Writes replace the file atomically, so a
-// power cut leaves the old or the new value. One thread at a time.
+// 1 bad arguments or store not opened, -1 a file error.
+//
+// A write goes to a temporary file of its own ("<key>.<thread>.tmp"), is flushed to the medium,
+// renamed over the key file, and the folder is flushed too, so that a power cut or a kill leaves
+// the old or the new value, never a part. Temporaries left by a cut are removed when the store is
+// opened. After nvs_open, reads and writes may come from several threads (different keys).
 
 using nvs_handle_t = int;
 enum nvs_open_mode_t { NVS_READONLY, NVS_READWRITE };
 
 int nvs_flash_init();
 int nvs_open(const char* name, nvs_open_mode_t mode, nvs_handle_t* handle);
+// Reads the file into `buffer` of *size bytes, the rest of the buffer zeroed; *size becomes the
+// length of the file. A file longer than the buffer is refused.
 int nvs_get_blob(nvs_handle_t handle, const char* key, void* buffer, size_t* size);
 int nvs_get_str(nvs_handle_t handle, const char* key, char* buffer, size_t* size);
 int nvs_set_blob(nvs_handle_t handle, const char* key, const void* bytes, size_t length);
 int nvs_set_str(nvs_handle_t handle, const char* key, const char* text);
+// As nvs_set_str, for passwords: the file is readable and writable by its owner only (0600).
+int nvs_set_secret_str(nvs_handle_t handle, const char* key, const char* text);

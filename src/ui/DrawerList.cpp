@@ -132,7 +132,7 @@ void DrawerList::select()
         nameEmptySlot();
         return;
     }
-    if (name != plist->getValue()) plist->setValue(name);
+    if (name != plist->getValue()) plist->select(name);
     EventDispatcher::addEvent(EventCode::CLOSE);
 }
 
@@ -145,9 +145,10 @@ void DrawerList::nameEmptySlot()
     if (text.empty()) return;
     // Filled meanwhile (by the remote side): the typed name is dropped rather than overwrite it.
     if (!list->nameAt(slot).empty()) return;
-    list->setElementAt(slot, text, nullptr);
+    // A name the list refuses stores nothing, and selects nothing either.
+    if (!list->setElementAt(slot, text, nullptr)) return;
     plist->setValue(text + PRESET_SAVE_SUFFIX);
-    plist->setValue(text);
+    plist->select(text);
 }
 
 void DrawerList::manage()
@@ -169,8 +170,8 @@ void DrawerList::manage()
         if (text.empty()) return;
         list->setNameAt(slot, text);
         // A name already used by another slot is refused by the list; selecting it then would load
-        // that other element instead.
-        if (list->nameAt(slot) == text) plist->setValue(text);
+        // that other element instead. A renamed selection follows by itself, edits kept.
+        if (list->nameAt(slot) == text && plist->getValue() != text) plist->select(text);
     } else if (choice == "Overwrite") {
         plist->setValue(name + PRESET_SAVE_SUFFIX);
     }

@@ -441,5 +441,6 @@ void Home::saveAs()
         return;
     }
     save(name);
-    preset->setValue(name);
+    // Only a name the list kept is selected; a refused one leaves the selection as it was.
+    if (preset->getValue() == name) preset->select(name);
 }

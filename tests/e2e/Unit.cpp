@@ -108,12 +108,7 @@ std::string Unit::log() const
 
 bool Unit::waitLog(const std::string& text, int ms) const
 {
-    auto end = Clock::now() + std::chrono::milliseconds(ms);
-    for (;;) {
-        if (log().find(text) != std::string::npos) return true;
-        if (Clock::now() >= end) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    return waitUntil([&] { return log().find(text) != std::string::npos; }, ms);
 }
 
 Client::Client(int port)
@@ -140,6 +135,13 @@ Client::~Client()
 void Client::send(const std::string& bytes)
 {
     ASSERT_EQ(::send(socket, bytes.data(), bytes.size(), MSG_NOSIGNAL), static_cast<ssize_t>(bytes.size()));
+}
+
+std::string Client::tryAsk(const std::string& request)
+{
+    std::string bytes = withNul(request);
+    if (::send(socket, bytes.data(), bytes.size(), MSG_NOSIGNAL) != static_cast<ssize_t>(bytes.size())) return "";
+    return reply();
 }
 
 std::string Client::reply(int ms)
@@ -229,4 +231,22 @@ bool Computer::waitOpen(int ms)
         }
     }
     return false;
+}
+
+std::string valueOf(Client& client, const std::string& path)
+{
+    std::string reply = client.ask("browse " + path);
+    size_t at = reply.find("\"value\":");
+    if (at == std::string::npos) return "";
+    return reply.substr(at + 8, reply.find(",\"", at + 8) - at - 8);
+}
+
+bool waitUntil(const std::function<bool()>& done, int ms)
+{
+    auto end = Clock::now() + std::chrono::milliseconds(ms);
+    while (!done()) {
+        if (Clock::now() >= end) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
 }

@@ -2,6 +2,7 @@
 // The program under test, as a user meets it: started in the test's fresh root, reached over TCP on
 // loopback (a port of its own) and over the serial pseudo-terminal, its log and shell log read from
 // its root folder.
+#include <functional>
 #include <string>
 #include <sys/types.h>
 
@@ -41,6 +42,8 @@ public:
     // One reply, its NUL included; what arrived when `ms` milliseconds ran out otherwise.
     std::string reply(int ms = 3000);
     std::string ask(const std::string& request) { return send(withNul(request)), reply(); }
+    // As ask, for a unit that may be killed meanwhile: "" when the request cannot be sent.
+    std::string tryAsk(const std::string& request);
     void closeHard();
     static std::string withNul(std::string text)
     {
@@ -77,6 +80,9 @@ private:
 };
 
 int free_port();
-
+// Polls until `done` answers true (false after `ms` milliseconds).
+bool waitUntil(const std::function<bool()>& done, int ms);
+// The value member of a node's fragment as a client browses it ("" when there is no such node).
+std::string valueOf(Client& client, const std::string& path);
 // The token that a reply's first line carries ("" when none).
 std::string tokenOf(const std::string& reply);

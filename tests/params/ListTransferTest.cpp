@@ -261,30 +261,90 @@ TEST(ListTransfer, OutOfOrderChunksAbandonAndMalformedRequestsChangeNothing)
     EXPECT_EQ(list.dataAt(0)[63], 0xee);
 }
 
-TEST(ListTransfer, RenameAndNameBlocks)
+TEST(ListTransfer, RefusedWritesAndRenamesSayWhyAndLeaveTheElement)
 {
     Folder root(nullptr, "root");
-    NodeList list(&root, "l", "L", "x", 32, 3, 16, false);
+    NodeList list(&root, "l", "L", "x", 32, 4, 16, false);
     uint8_t data[32] = {1, 2, 3};
-    list.setElementAt(0, "A", data);
-    list.setElementAt(1, "B", data);
+    const std::string chunk(32, '1');
+    auto refused = [&](int index, const char* why) {
+        return list.getPath() + ":{\"index\":" + std::to_string(index) + ",\"chunk\":-2,\"error\":\"" + why + "\"}";
+    };
+    struct Case {
+        const char* what;
+        std::string name;
+        const char* why;
+    } cases[] = {
+        {"a name that the element could not show", std::string(39, 'n'), "name too long"},
+        {"a block without a NUL", std::string(128, 'n'), "name too long"},
+        {"no name", "", "no name"},
+        {"a name held by another position", "A", "name taken"},
+        {"the save marker", "Lead\",\"save\":\"save", "name not allowed"},
+        {"a line break", "Two\r\nLines", "name not allowed"},
+        {"a line feed", "Two\nLines", "name not allowed"},
+    };
+    for (const Case& c : cases) {
+        list.setElementAt(0, "A", data);
+        list.setElementAt(1, "B", data);
+        list.deleteAt(2);
+        const std::string before = read_file(test_root() + "/home/storage/" + make_storage_id("root\\l:1"));
 
-    EXPECT_TRUE(list.parseWriteJSON(writeArg(list, 1, -1, nameBlock("A"))));
-    EXPECT_EQ(list.writeStatusJSON(), status(list, 1, -1));
-    EXPECT_EQ(list.nameAt(1), "B") << "A is held by position 0";
-    EXPECT_TRUE(list.parseWriteJSON(writeArg(list, 1, -1, nameBlock("Bee"))));
-    EXPECT_EQ(list.nameAt(1), "Bee");
-    EXPECT_EQ(list.dataAt(1)[2], 3);
+        // A write is refused at its name block, before any data is sent; the chunks that follow are
+        // out of order.
+        EXPECT_TRUE(list.parseWriteJSON(writeArg(list, 2, 0, nameBlock(c.name)))) << c.what;
+        EXPECT_EQ(list.writeStatusJSON(), refused(2, c.why)) << c.what;
+        EXPECT_FALSE(list.parseWriteJSON(writeArg(list, 2, 1, chunk + "0"))) << c.what;
+        EXPECT_EQ(list.writeStatusJSON(), refused(2, c.why)) << "a malformed request repeats the refusal";
+        EXPECT_TRUE(list.parseWriteJSON(writeArg(list, 2, 1, chunk))) << c.what;
+        EXPECT_EQ(list.writeStatusJSON(), status(list, -1, -1)) << c.what;
+        EXPECT_TRUE(list.emptyAt(2)) << c.what;
 
-    // A name block without a NUL, or a name too long to be present, stores nothing.
-    for (const std::string& name : {std::string(128, 'n'), std::string(40, 'n')}) {
-        list.parseWriteJSON(writeArg(list, 2, 0, nameBlock(name)));
-        list.parseWriteJSON(writeArg(list, 2, 1, std::string(32, '1')));
-        EXPECT_TRUE(list.parseWriteJSON(writeArg(list, 2, 2, std::string(32, '1'))));
-        EXPECT_TRUE(list.emptyAt(2));
-        list.parseWriteJSON(writeArg(list, 1, -1, nameBlock(name)));
-        EXPECT_EQ(list.nameAt(1), "Bee");
+        // A rename is refused the same way; renaming to no name deletes, so it has its own row.
+        if (!c.name.empty()) {
+            EXPECT_TRUE(list.parseWriteJSON(writeArg(list, 1, -1, nameBlock(c.name)))) << c.what;
+            EXPECT_EQ(list.writeStatusJSON(), refused(1, c.why)) << c.what;
+            EXPECT_EQ(list.nameAt(1), "B") << c.what;
+            EXPECT_EQ(read_file(test_root() + "/home/storage/" + make_storage_id("root\\l:1")), before) << c.what;
+        }
     }
+
+    // The name is checked again at the finish: another writer may have taken it meanwhile.
+    list.parseWriteJSON(writeArg(list, 2, 0, nameBlock("C")));
+    list.parseWriteJSON(writeArg(list, 2, 1, chunk));
+    list.setElementAt(3, "C", data);
+    EXPECT_TRUE(list.parseWriteJSON(writeArg(list, 2, 2, chunk)));
+    EXPECT_EQ(list.writeStatusJSON(), refused(2, "name taken"));
+    EXPECT_TRUE(list.emptyAt(2));
+
+    // Renames that are kept answer as before: the element's own name, a new one, no name (deleted).
+    for (const char* name : {"B", "Bee", ""}) {
+        EXPECT_TRUE(list.parseWriteJSON(writeArg(list, 1, -1, nameBlock(name)))) << name;
+        EXPECT_EQ(list.writeStatusJSON(), status(list, 1, -1)) << name;
+        EXPECT_EQ(list.nameAt(1), name);
+    }
+    EXPECT_EQ(list.dataAt(0)[2], 3);
+}
+
+TEST(ListTransfer, EachNameBlockStartsFromAClearNameArea)
+{
+    Folder root(nullptr, "root");
+    NodeList models(&root, "nam", "NAM list", "nam", 4096, 2, 1024, true);
+    std::vector<uint8_t> content(4096, 'm'), image;
+    ASSERT_TRUE(gzip_compress(content.data(), content.size(), image));
+    sendImage(models, 0, "LongModelName", image);
+    ASSERT_EQ(models.nameAt(0), "LongModelName");
+    // A client that ends the name block with the end mark sends no NUL after the name.
+    std::string block = "4142gz";
+    block.resize(256, '0');
+    ASSERT_TRUE(models.parseWriteJSON(writeArg(models, 1, 0, block)));
+    std::string hex = to_hex(image.data(), image.size()) + "gz";
+    hex.resize(2048, '0');
+    ASSERT_TRUE(models.parseWriteJSON(writeArg(models, 1, 1, hex)));
+    EXPECT_EQ(models.writeStatusJSON(), status(models, 1, -1));
+    EXPECT_EQ(models.nameAt(1), "AB");
+    ASSERT_TRUE(models.parseWriteJSON(writeArg(models, 0, -1, block)));
+    EXPECT_EQ(models.writeStatusJSON(), "root\\nam:{\"index\":0,\"chunk\":-2,\"error\":\"name taken\"}")
+        << "AB is position 1's";
 }
 
 TEST(ListTransfer, SwapAndMoveRequests)
@@ -360,23 +420,31 @@ TEST(ListTransfer, LaterChunksComeOnlyFromTheImageOfTheirElement)
     EXPECT_EQ(inflateAll(receiveImage(models, 0)), b);
 }
 
-TEST(ListTransfer, HostileGzipImagesAreHandledWithinBounds)
+TEST(ListTransfer, HostileGzipImagesAreRefusedWithinBounds)
 {
     Folder root(nullptr, "root");
     NodeList models(&root, "nam", "NAM list", "nam", 4096, 3, 1024, true);
     std::vector<uint8_t> old(4096, 0x33);
     models.setElementAt(0, "Old", old.data());
+    const std::string refusedAt0 = "root\\nam:{\"index\":0,\"chunk\":-2,\"error\":";
 
     // An empty image: the first chunk begins with the end mark; the write finishes at once.
     ASSERT_TRUE(models.parseWriteJSON(writeArg(models, 0, 0, nameBlock("Empty"))));
     std::string hex = "gz" + std::string(2046, '0');
     ASSERT_TRUE(models.parseWriteJSON(writeArg(models, 0, 1, hex)));
-    EXPECT_EQ(models.writeStatusJSON(), status(models, 0, -1));
-    EXPECT_EQ(models.nameAt(0), "Empty");
-    EXPECT_EQ(std::vector<uint8_t>(models.dataAt(0), models.dataAt(0) + 4096), std::vector<uint8_t>(4096, 0));
+    EXPECT_EQ(models.writeStatusJSON(), refusedAt0 + "\"image corrupt\"}");
 
-    // A bomb: 32 MB of zeros in a 32 kB image. Stored as an all-zero element; decompression stops
-    // just past the element size.
+    // A cut image: what came out before the cut is no model.
+    std::vector<uint8_t> content(4096, 0), image;
+    for (int i = 0; i < 2000; ++i) content[size_t(i)] = uint8_t('a' + i % 26);
+    ASSERT_TRUE(gzip_compress(content.data(), content.size(), image));
+    image.resize(image.size() / 2);
+    sendImage(models, 0, "Cut", image);
+    EXPECT_EQ(models.writeStatusJSON(), refusedAt0 + "\"image corrupt\"}");
+    EXPECT_EQ(models.nameAt(0), "Old");
+    EXPECT_EQ(std::vector<uint8_t>(models.dataAt(0), models.dataAt(0) + 4096), old);
+
+    // A bomb: 32 MB of zeros in a 32 kB image. Decompression stops just past the element size.
     NodeList big(&root, "big", "NAM list", "nam", 65536, 1, 1024, true);
     std::vector<uint8_t> zeros(32u << 20, 0), bomb;
     ASSERT_TRUE(gzip_compress(zeros.data(), zeros.size(), bomb));
@@ -385,23 +453,22 @@ TEST(ListTransfer, HostileGzipImagesAreHandledWithinBounds)
     std::vector<uint8_t> before(65536, 0x44);
     big.setElementAt(0, "Before", before.data());
     sendImage(big, 0, "Bomb", bomb);
-    EXPECT_EQ(big.nameAt(0), "Bomb");
-    EXPECT_EQ(std::vector<uint8_t>(big.dataAt(0), big.dataAt(0) + 65536), std::vector<uint8_t>(65536, 0));
+    EXPECT_EQ(big.writeStatusJSON(), "root\\big:{\"index\":0,\"chunk\":-2,\"error\":\"image too large\"}");
+    EXPECT_EQ(big.nameAt(0), "Before");
+    EXPECT_EQ(std::vector<uint8_t>(big.dataAt(0), big.dataAt(0) + 65536), before);
     std::vector<uint8_t> out(4096);
     EXPECT_EQ(gzip_decompress(bomb.data(), bomb.size(), out.data(), out.size()), 4097u);
 
-    // A corrupt image keeps what came out before the damage, zero-padded.
-    std::vector<uint8_t> content(4096, 0), image;
-    for (int i = 0; i < 2000; ++i) content[size_t(i)] = uint8_t('a' + i % 26);
-    ASSERT_TRUE(gzip_compress(content.data(), content.size(), image));
-    image.resize(image.size() / 2);
-    sendImage(models, 2, "Cut", image);
-    EXPECT_EQ(models.nameAt(2), "Cut");
-    const uint8_t* stored = models.dataAt(2);
-    size_t good = 0;
-    while (good < 4096 && stored[good] == content[good] && stored[good] != 0) ++good;
-    EXPECT_GT(good, 0u);
-    for (size_t i = good; i < 4096; ++i) ASSERT_EQ(stored[i], 0) << i;
+    // Content of exactly the element size is whole, even when the end of the stream comes after
+    // the last output byte.
+    bool ended = false;
+    std::vector<uint8_t> full(4096, 'f'), fullImage;
+    ASSERT_TRUE(gzip_compress(full.data(), full.size(), fullImage));
+    EXPECT_EQ(gzip_decompress(fullImage.data(), fullImage.size(), out.data(), out.size(), &ended), 4096u);
+    EXPECT_TRUE(ended);
+    sendImage(models, 2, "Full", fullImage);
+    EXPECT_EQ(models.writeStatusJSON(), status(models, 2, -1));
+    EXPECT_EQ(std::vector<uint8_t>(models.dataAt(2), models.dataAt(2) + 4096), full);
 
     // An incompressible element's image does not fit the buffer: its read is refused.
     std::vector<uint8_t> noise = randomBytes(4096, 9);

@@ -152,29 +152,45 @@ TEST(NodeList, MoveAndSwapReorderPositions)
     EXPECT_FALSE(list.swap(0, 3));
 }
 
-TEST(NodeList, NamesOfThirtyTwoCharactersOrMoreAreRefusedByEveryWrite)
+TEST(NodeList, NamesTheListCannotKeepAreRefusedByEveryWrite)
 {
     Folder root(nullptr, "root");
     NodeList list(&root, "l", "L", "x", 16, 3);
     Calls::positions.clear();
     list.setOnDataChange(Calls::record);
     std::vector<uint8_t> data = pattern(16, 3);
-    std::string name31(31, 'a'), name32(32, 'b'), name128(128, 'c');
+    std::string name31(31, 'a'), name32(32, 'b');
 
-    list.setElementAt(0, name31, data.data());
+    EXPECT_TRUE(list.setElementAt(0, name31, data.data()));
     EXPECT_EQ(list.nameAt(0), name31);
     EXPECT_EQ(list.indexOf(name31), 0);
+    EXPECT_TRUE(list.setElementAt(2, "Back\\slash", data.data()));
 
-    std::string before = read_file(storeFile("root\\l:1"));
-    for (const std::string& name : {name32, name128}) {
-        list.setElementAt(1, name, data.data());
-        list.setNameAt(0, name);
+    struct Case {
+        std::string name;
+        const char* why;
+    } cases[] = {
+        {name32, "name too long"},          {std::string(128, 'c'), "name too long"},
+        {"", "no name"},                    {"Say \"hi\"", "name not allowed"},
+        {"A\",\"save\":\"save", "name not allowed"}, {"Two\r\nlines", "name not allowed"},
+        {"Tab\there", "name not allowed"},  {name31, "name taken"},
+    };
+    const std::string before = read_file(storeFile("root\\l:1"));
+    for (const Case& c : cases) {
+        EXPECT_STREQ(list.refusal(1, c.name), c.why) << c.name;
+        EXPECT_FALSE(list.setElementAt(1, c.name, data.data())) << c.name;
+        EXPECT_FALSE(list.setElementAt(1, c.name, nullptr)) << c.name;
+        if (!c.name.empty()) {
+            EXPECT_FALSE(list.setNameAt(2, c.name)) << c.name;
+        }
     }
     EXPECT_EQ(read_file(storeFile("root\\l:1")), before) << "no write";
     EXPECT_TRUE(list.emptyAt(1));
-    EXPECT_EQ(list.nameAt(0), name31) << "a saved element never vanishes behind a long name";
-    // The refused writes still report the position to the data-change callback.
-    EXPECT_EQ(Calls::positions, (std::vector<int>{0, 1, 1}));
+    EXPECT_EQ(list.nameAt(2), "Back\\slash") << "a saved element never vanishes behind a refused name";
+    EXPECT_STREQ(list.refusal(3, "Fine"), "no such position");
+    EXPECT_EQ(list.refusal(1, "Fine"), nullptr);
+    // Refused writes do not report a change.
+    EXPECT_EQ(Calls::positions, (std::vector<int>{0, 2}));
 
     // A file written with a long name (by an older program) reads as empty.
     std::string record(128 + 16, '\0');
@@ -280,8 +296,8 @@ TEST(NodeList, DescriptionAndValueTexts)
     EXPECT_EQ(models.getDescription(),
               ",\"size\":64,\"count\":2,\"group\":0,\"chunk\":16,\"gzip\":true,\"move\":true,\"item_type\":\"nam\"");
     uint8_t data[64] = {};
-    models.setElementAt(1, "say \"hi\" \\o/", data);
-    EXPECT_EQ(models.getValueJSON(), "\"value\":[\"\",\"say \\\"hi\\\" \\\\o/\"]");
+    models.setElementAt(1, "say \\o/", data);
+    EXPECT_EQ(models.getValueJSON(), "\"value\":[\"\",\"say \\\\o/\"]");
     EXPECT_FALSE(models.fromString("[\"x\"]"));
     EXPECT_STREQ(models.getType(), "list");
 

@@ -2,6 +2,7 @@
 #include "params/NodeList.h"
 #include "params/NodeParList.h"
 #include "params/Storage.h"
+#include "porting/Task.h"
 
 #include <cstring>
 #include <gtest/gtest.h>
@@ -97,17 +98,48 @@ TEST(NodeParList, JsonFormsEscapeNamesAndRoundTrip)
     Fixture f;
     EXPECT_EQ(f.select.getDescription(), ",\"ref\":\"root\\\\ir_list\"");
     EXPECT_STREQ(f.select.getType(), "plist");
-    f.list.setElementAt(4, "My \"big\" \\room", f.a);
-    ASSERT_TRUE(f.select.setValue("My \"big\" \\room"));
+    f.list.setElementAt(4, "My big \\room", f.a);
+    ASSERT_TRUE(f.select.setValue("My big \\room"));
     std::string fragment = f.select.getJSON(DESCRIPTION_VALUE);
-    EXPECT_EQ(fragment, "root\\ir:{\"value\":\"My \\\"big\\\" \\\\room\"}");
+    EXPECT_EQ(fragment, "root\\ir:{\"value\":\"My big \\\\room\"}");
     f.select.setValue("A");
     EXPECT_TRUE(f.root.parseJSON(fragment));
-    EXPECT_EQ(f.select.getValue(), "My \"big\" \\room");
-    EXPECT_EQ(f.select.toString(), "My \"big\" \\room");
+    EXPECT_EQ(f.select.getValue(), "My big \\room");
+    EXPECT_EQ(f.select.toString(), "My big \\room");
     f.select.reset();
-    EXPECT_EQ(f.select.getValue(), "My \"big\" \\room");
+    EXPECT_EQ(f.select.getValue(), "My big \\room");
     EXPECT_FALSE(f.select.isEditable());
+}
+
+TEST(NodeParList, ASelectionFollowsARenameButNotADeletion)
+{
+    Fixture f;
+    NodeParList other(&f.root, "ir2", "IR 2", "", &f.list);
+    f.select.setValue("B");
+    other.setValue("C");
+    changes = 0;
+    int64_t before = f.select.getTime();
+    vTaskDelay(5);
+    struct Step {
+        int position;
+        const char* name;
+        const char* selected;
+        const char* otherSelected;
+    } steps[] = {
+        {2, "Bee", "Bee", "C"},  // the selected element
+        {3, "Sea", "Bee", "Sea"}, // another selector's
+        {0, "Ay", "Bee", "Sea"},  // nobody's
+        {3, "Bee", "Bee", "Sea"}, // refused: the name is taken
+        {2, "", "Bee", "Sea"},    // deleted: the selection names nothing now
+    };
+    for (const Step& s : steps) {
+        f.list.setNameAt(s.position, s.name);
+        EXPECT_EQ(f.select.getValue(), s.selected) << s.name;
+        EXPECT_EQ(other.getValue(), s.otherSelected) << s.name;
+    }
+    EXPECT_EQ(changes, 0) << "the same element: nothing to rebuild";
+    EXPECT_GT(f.select.getTime(), before) << "a poll sees the new name";
+    EXPECT_EQ(f.select.getIndex(), -1);
 }
 
 TEST(NodeParList, SelectionIsStoredAsItsName)

@@ -1,13 +1,19 @@
+#include "params/NodeControlMidiPC.h"
+#include "params/NodeEnum.h"
 #include "params/NodeFloat.h"
 #include "params/NodeItem.h"
 #include "params/NodeList.h"
 #include "params/NodeOnOff.h"
 #include "params/NodePreset.h"
+#include "params/Source.h"
 #include "params/Storage.h"
+#include "params/StorageId.h"
 #include "porting/Task.h"
+#include "support/TempRoot.h"
 
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <gtest/gtest.h>
 #include <memory>
 #include <vector>
@@ -148,9 +154,12 @@ TEST(NodePreset, SaveTargetsTheNamedThenTheFirstEmptyPositionAndNeverAFullList)
 
     // A name the list could not keep is refused too, rather than selecting nothing stored.
     t.presets.deleteAt(7);
-    EXPECT_FALSE(t.preset.setValue(std::string(32, 'x') + kSave));
-    EXPECT_TRUE(t.presets.emptyAt(7));
-    EXPECT_EQ(t.preset.getValue(), "");
+    for (std::string name : {std::string(32, 'x'), std::string("Say \"hi\""), std::string("A") + kSave}) {
+        EXPECT_FALSE(t.preset.setValue(name + kSave)) << name;
+        EXPECT_TRUE(t.presets.emptyAt(7)) << name;
+        EXPECT_EQ(t.preset.getValue(), "") << name;
+    }
+    EXPECT_EQ(t.presets.indexOf("A"), 0);
 
     // saveAs with no name: the element's own name, or "new preset" for an empty one.
     t.preset.saveAs(7, "");
@@ -250,4 +259,81 @@ TEST(NodePreset, StoredSelectionIsLoadedAgainAtStartUp)
     Storage::addItem(&t.preset);
     EXPECT_EQ(t.preset.getValue(), "Lead");
     t.expectValues(140, "ON", -25, 50, "after");
+}
+
+TEST(NodePreset, SelectionsMadeFromTheListOnlyEverLoad)
+{
+    // An element that an older program let a client name with the save marker in it.
+    const std::string trap = "Lead" + kSave;
+    const std::string trapText = "root\\app\\tmp:{\"value\":99.000000}";
+    std::string record(128 + 16384, '\0');
+    std::memcpy(record.data(), trap.data(), trap.size());
+    std::memcpy(record.data() + 128, trapText.data(), trapText.size());
+    Storage::open();
+    write_file(test_root() + "/home/storage/" + make_storage_id("root\\presets:1"), record);
+
+    Source midi("midi", "MIDI");
+    Tree t;
+    NodeEnum channel(&t.root, "ch", "Channel", {"1", "2"}, "1");
+    NodeControlMidiPC pc(&t.root, "cpst", "Midi PC", &t.preset, 0, &channel);
+    ASSERT_EQ(t.presets.nameAt(1), trap);
+    t.tempo.setValue(150);
+    t.preset.setValue("Lead" + kSave);
+    ASSERT_EQ(t.presets.indexOf("Lead"), 0);
+    const std::string lead = elementText(t.presets, 0);
+
+    struct Way {
+        const char* what;
+        std::function<void()> select;
+    } ways[] = {
+        {"footswitch", [&] { t.preset.setByIndex(1); }},
+        {"knob step", [&] { t.preset.select("Lead"); t.tempo.setValue(120); t.preset.edit(true); }},
+        {"program change", [&] { unsigned char bytes[2] = {0xC0, 1}; midi.send(bytes, 2); }},
+        {"remote write of the escaped name",
+         [&] { t.root.parseJSON("root\\app\\preset:{\"value\":\"Lead\\\",\\\"save\\\":\\\"save\"}"); }},
+        {"list screen", [&] { t.preset.select(trap); }},
+    };
+    for (const Way& way : ways) {
+        t.tempo.setValue(130);
+        way.select();
+        EXPECT_EQ(t.preset.getValue(), trap) << way.what;
+        EXPECT_EQ(t.tempo.getValue(), 99.0f) << way.what;
+        EXPECT_EQ(elementText(t.presets, 0), lead) << way.what << ": Lead was not overwritten";
+        t.preset.select("Lead");
+    }
+
+    // Start-up with that selection stored loads it too.
+    t.preset.select(trap);
+    Storage::addItem(&t.preset);
+    Storage::items.clear();
+    Tree again;
+    Storage::addItem(&again.preset);
+    EXPECT_EQ(again.preset.getValue(), trap);
+    EXPECT_EQ(again.tempo.getValue(), 99.0f);
+    EXPECT_EQ(elementText(again.presets, 0), lead);
+}
+
+TEST(NodePreset, ARenamedSelectionStaysSelectedAcrossARestart)
+{
+    {
+        Tree t;
+        Storage::addItem(&t.preset);
+        t.setValues(140, "ON", -25, 50);
+        t.preset.setValue("Lead" + kSave);
+        tick();
+        t.threshold.setValue(-30);
+        ASSERT_TRUE(t.preset.isEdited());
+        t.presets.setNameAt(0, "Solo");
+        EXPECT_EQ(t.preset.getValue(), "Solo");
+        EXPECT_TRUE(t.preset.isEdited()) << "the edits were not saved by the rename";
+        EXPECT_EQ(t.threshold.getValue(), -30.0f) << "nor lost";
+        // The storage cycle writes the new selection.
+        for (int i = 0; i < 60; ++i) Storage::tasks();
+    }
+    Storage::items.clear();
+    Storage::it = 0;
+    Tree t;
+    Storage::addItem(&t.preset);
+    EXPECT_EQ(t.preset.getValue(), "Solo");
+    t.expectValues(140, "ON", -25, 50, "the renamed preset, loaded");
 }

@@ -4,10 +4,14 @@
 #include "porting/Nvs.h"
 #include "support/TempRoot.h"
 
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <functional>
 #include <gtest/gtest.h>
+#include <memory>
 #include <sys/stat.h>
+#include <thread>
 
 namespace {
 
@@ -94,22 +98,6 @@ TEST(Storage, AddItemWritesTheCurrentValueWhenNothingIsStoredAndLoadsItOtherwise
     EXPECT_EQ(Storage::items.size(), 2u) << "an item is enlisted once";
 }
 
-TEST(Storage, ShortFloatFileLoadsWithZeroTail)
-{
-    FloatItem item("root\\short", 0.0f);
-    item.createId();
-    Storage::open();
-    uint8_t bytes[4] = {0x11, 0x22, 0x33, 0x44};
-    ASSERT_EQ(nvs_set_blob(0, item.getStorageId(), bytes, 2), 0);
-    EXPECT_TRUE(Storage::addItem(&item));
-    uint8_t loaded[4];
-    std::memcpy(loaded, &item.value, 4);
-    EXPECT_EQ(loaded[0], 0x11);
-    EXPECT_EQ(loaded[1], 0x22);
-    EXPECT_EQ(loaded[2], 0);
-    EXPECT_EQ(loaded[3], 0);
-}
-
 TEST(Storage, LongTextsAndFloatsSurviveARestart)
 {
     std::string longText(100, 'w');
@@ -130,15 +118,109 @@ TEST(Storage, LongTextsAndFloatsSurviveARestart)
     EXPECT_EQ(number.value, 123.25f);
 }
 
-TEST(Storage, TornTextFileLoadsNoGarbageAndIsRewritten)
+TEST(Storage, TornFilesKeepTheValueAndAreRewritten)
 {
-    TextItem item("root\\sys\\alias", "Vornetide");
-    item.createId();
     Storage::open();
-    write_file(storeFile(item.getStorageId()), "Gar"); // no NUL: the write was cut
-    EXPECT_FALSE(Storage::addItem(&item));
-    EXPECT_EQ(item.value, "Vornetide");
-    EXPECT_EQ(read_file(storeFile(item.getStorageId())), std::string("Vornetide\0", 10));
+    const std::string gain("\0\0\xc0\x40", 4); // 6.0f
+    struct Case {
+        const char* what;
+        bool text;
+        std::string file;
+    } cases[] = {
+        {"empty float", false, ""},
+        {"short float", false, std::string("\0\0", 2)},
+        {"empty text", true, ""},
+        {"text without its NUL", true, "Gar"},
+    };
+    for (const Case& c : cases) {
+        // At start-up: the default stays, the file is made whole again.
+        FloatItem number(std::string("root\\gain\\") + c.what, 6.0f);
+        TextItem text(std::string("root\\alias\\") + c.what, "Vornetide");
+        Storable& item = c.text ? static_cast<Storable&>(text) : number;
+        const std::string whole = c.text ? std::string("Vornetide\0", 10) : gain;
+        item.createId();
+        write_file(storeFile(item.getStorageId()), c.file);
+        StdoutCapture out;
+        EXPECT_FALSE(Storage::addItem(&item)) << c.what;
+        EXPECT_NE(out.text().find("torn"), std::string::npos) << c.what;
+        EXPECT_EQ(number.value, 6.0f) << c.what;
+        EXPECT_EQ(text.value, "Vornetide") << c.what;
+        EXPECT_EQ(read_file(storeFile(item.getStorageId())), whole) << c.what;
+
+        // Torn while running: the value in memory is written back on the item's visit.
+        write_file(storeFile(item.getStorageId()), c.file);
+        for (size_t i = 0; i <= Storage::items.size(); ++i) Storage::tasks();
+        EXPECT_EQ(read_file(storeFile(item.getStorageId())), whole) << c.what;
+        EXPECT_EQ(item.getStorageStatus(), Storable::kInSync) << c.what;
+        Storage::items.clear();
+        Storage::it = 0;
+    }
+}
+
+TEST(Storage, SecretsAreReadableByTheirOwnerOnly)
+{
+    auto mode = [](const std::string& path) {
+        struct stat st {};
+        ::stat(path.c_str(), &st);
+        return st.st_mode & 0777;
+    };
+    Storage::open();
+    TextItem fresh("root\\sys\\pwd", "");
+    fresh.setSecret();
+    Storage::addItem(&fresh);
+    EXPECT_EQ(mode(storeFile(fresh.getStorageId())), 0600u);
+
+    // One stored by an older program, open to all, is narrowed at start-up and still loads.
+    TextItem old("root\\sys\\wifi\\password", "");
+    old.setSecret();
+    old.createId();
+    const std::string path = storeFile(old.getStorageId());
+    write_file(path, std::string("hunter2\0", 8));
+    ::chmod(path.c_str(), 0644);
+    EXPECT_TRUE(Storage::addItem(&old));
+    EXPECT_EQ(old.value, "hunter2");
+    EXPECT_EQ(mode(path), 0600u);
+    old.value = "changed";
+    for (int i = 0; i < 200; ++i) Storage::tasks();
+    EXPECT_EQ(read_file(path), std::string("changed\0", 8));
+    EXPECT_EQ(mode(path), 0600u);
+
+    TextItem plain("root\\sys\\alias", "x");
+    Storage::addItem(&plain);
+    EXPECT_NE(mode(storeFile(plain.getStorageId())) & 0044, 0u) << "other settings stay readable";
+}
+
+TEST(Storage, ItemsEnlistedWhileTheCycleRunsAreAllKept)
+{
+    Storage::open();
+    FloatItem first("root\\first", 1.0f);
+    Storage::addItem(&first);
+    std::atomic<bool> done{false};
+    // "eventTasks" as the program runs it, while a transport enlists its settings.
+    std::thread cycle([&] {
+        while (!done.load()) Storage::tasks();
+    });
+    std::vector<std::unique_ptr<FloatItem>> late;
+    constexpr int kLate = 60;
+    for (int i = 0; i < kLate; ++i) {
+        late.push_back(std::make_unique<FloatItem>("root\\late" + std::to_string(i), float(i)));
+        Storage::addItem(late.back().get());
+    }
+    done.store(true);
+    cycle.join();
+    ASSERT_EQ(Storage::enlisted().size(), size_t(kLate + 1));
+
+    // Every item is in the cycle: a change to each reaches its file.
+    for (auto& item : late) item->value += 0.5f;
+    // One write per spacing: about kLate x 50 calls.
+    for (int i = 0; i < (kLate + 2) * 60; ++i) Storage::tasks();
+    for (auto& item : late) {
+        float v = -1;
+        std::string bytes = read_file(storeFile(item->getStorageId()));
+        ASSERT_EQ(bytes.size(), 4u);
+        std::memcpy(&v, bytes.data(), 4);
+        EXPECT_EQ(v, item->value) << item->key;
+    }
 }
 
 TEST(Storage, CycleDetectsChangesAndSpacesWrites)
@@ -195,8 +277,8 @@ TEST(Storage, AValueThatCouldNotBeStoredIsRetriedByTheCycle)
     FloatItem a("root\\retry", 3.0f);
     a.createId();
     Storage::open();
-    // Make the store unwritable: a folder stands where the temporary file would go.
-    std::string blocker = storeFile(std::string(a.getStorageId()) + ".tmp");
+    // Make the value unwritable: a folder stands where its file would go.
+    std::string blocker = storeFile(a.getStorageId());
     ASSERT_EQ(::mkdir(blocker.c_str(), 0755), 0);
     EXPECT_FALSE(Storage::addItem(&a));
     EXPECT_EQ(a.getStorageStatus(), Storable::kChanged);

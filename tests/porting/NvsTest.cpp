@@ -2,14 +2,36 @@
 
 #include "support/TempRoot.h"
 
+#include <algorithm>
 #include <cstring>
+#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <vector>
 
 namespace {
 std::string storeDir()
 {
     return test_root() + "/home/storage";
+}
+
+std::vector<std::string> files()
+{
+    std::vector<std::string> names;
+    if (DIR* dir = ::opendir(storeDir().c_str())) {
+        while (dirent* entry = ::readdir(dir))
+            if (entry->d_name[0] != '.') names.push_back(entry->d_name);
+        ::closedir(dir);
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+mode_t umask_now()
+{
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    return mask;
 }
 } // namespace
 
@@ -46,7 +68,8 @@ TEST(Nvs, BlobsShortFilesAreZeroFilledAndLongOnesRefused)
     size_t size = sizeof buffer;
     EXPECT_EQ(nvs_get_blob(0, "three", buffer, &size), 0);
     EXPECT_EQ(std::memcmp(buffer, "abc\0\0\0\0\0", 8), 0);
-    EXPECT_EQ(size, 8u);
+    EXPECT_EQ(size, 3u) << "the length of the file, so that a caller can tell a cut one";
+    size = sizeof buffer;
 
     write_file(storeDir() + "/nine", "123456789");
     std::memset(buffer, 'z', sizeof buffer);
@@ -79,14 +102,33 @@ TEST(Nvs, TextsKeepTheirNulAndTornOnesAreRefused)
     EXPECT_EQ(nvs_get_str(0, "zero", buffer, &size), -1);
 }
 
-TEST(Nvs, WritesReplaceTheWholeFileAndLeaveNoTemporary)
+TEST(Nvs, WritesReplaceTheWholeFileAndTemporariesDoNotOutliveAStart)
 {
+    // Left by writes that a kill cut short.
+    ::mkdir((test_root() + "/home").c_str(), 0755);
+    ::mkdir(storeDir().c_str(), 0755);
+    write_file(storeDir() + "/12345678.4242.tmp", "half");
+    write_file(storeDir() + "/1234567x.tmp", "");
+    write_file(storeDir() + "/12345678", "kept");
     ASSERT_EQ(nvs_open("storage", NVS_READWRITE, nullptr), 0);
+    EXPECT_EQ(files(), (std::vector<std::string>{"12345678"}));
+
     EXPECT_EQ(nvs_set_blob(0, "k", "longer value", 12), 0);
     EXPECT_EQ(nvs_set_blob(0, "k", "short", 5), 0);
     EXPECT_EQ(read_file(storeDir() + "/k"), "short");
-    struct stat st;
-    EXPECT_NE(stat((storeDir() + "/k.tmp").c_str(), &st), 0);
+    EXPECT_EQ(files(), (std::vector<std::string>{"12345678", "k"}));
+
+    // Passwords are for the program's user alone, also over a file that was open to all.
+    auto mode = [](const std::string& path) {
+        struct stat st {};
+        ::stat(path.c_str(), &st);
+        return st.st_mode & 0777;
+    };
+    EXPECT_EQ(nvs_set_secret_str(0, "k", "secret"), 0);
+    EXPECT_EQ(read_file(storeDir() + "/k"), std::string("secret\0", 7));
+    EXPECT_EQ(mode(storeDir() + "/k"), 0600u);
+    EXPECT_EQ(nvs_set_str(0, "k", "open"), 0);
+    EXPECT_EQ(mode(storeDir() + "/k"), 0666u & ~mode_t(umask_now()));
 }
 
 TEST(Nvs, OpenFailsWhereTheFolderCannotBeMade)
