@@ -15,8 +15,8 @@ struct Ramp {
 // (a one-pole glide with a time constant of about 1 / share blocks) and moves in a straight line
 // within the block, so the value never jumps and its slope changes only at block edges. Within
 // `snap` of the target it lands on it, so that a settled glide is exact and costs nothing to test.
-// The first block after construction (or after restart) starts on its target: a block that was
-// never heard has nothing to glide from.
+// The first block after construction starts on its target: a block that was never heard has nothing
+// to glide from.
 //
 // Audio thread only: the target comes from the block's coefficient set.
 class Glide {
@@ -40,8 +40,6 @@ public:
         current = end;
         return {start, (end - start) / static_cast<float>(n)};
     }
-    // Starts on the next target again, without gliding.
-    void restart() { primed = false; }
     // Stands at v now, and glides from there.
     void jump(float v) {
         current = v;
