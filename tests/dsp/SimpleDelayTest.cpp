@@ -142,8 +142,9 @@ TEST(SimpleDelay, ModulationSweepsATriangleBehindTheTap) {
         }
         phase += dir * rate;
         double m = depth * phase;
-        if (i > 200) // the ramp has reached the read point
+        if (i > 200) { // the ramp has reached the read point
             ASSERT_LT(std::fabs(double(y[i]) - y[i - 1] - 1.0), 2 * rate * depth + 1e-3) << "sample " << i;
+        }
         if (i >= 8000) {
             ASSERT_NEAR(double(i) - delay - y[i], m, 2e-3) << "sample " << i;
             lo = std::min(lo, m);
