@@ -8,5 +8,7 @@ configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
 export KESTRUN_ROOT=${KESTRUN_ROOT:-$HOME/.local/state/kestrun}
 mkdir -p "$KESTRUN_ROOT"
+# In a terminal, its keys work the host panel (see README.md).
+[ -t 0 ] && export KESTRUN_PANEL_KEYS=${KESTRUN_PANEL_KEYS:-1}
 echo "kestrun: root folder $KESTRUN_ROOT (stored settings in $KESTRUN_ROOT/home/storage, shell commands recorded in $KESTRUN_ROOT/shell.log)"
 exec build/kestrun

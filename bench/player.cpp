@@ -48,7 +48,7 @@ void runFrame(float (*frame)[FRAME_SAMPLES])
     waitIdle();
 }
 
-// Selects a model and lets the worker release and compile rebuild and apply it.
+// Selects a model and lets compile build and offer it and the worker take it.
 void select(const std::string& name)
 {
     player->getModelSelector()->fromString("\"" + name + "\"");

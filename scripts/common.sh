@@ -3,7 +3,7 @@
 KESTRUN_PACKAGES=(
   build-essential cmake ninja-build ccache pkg-config
   libasound2-dev zlib1g-dev libglib2.0-dev libbluetooth-dev libconcurrentqueue-dev
-  libeigen3-dev nlohmann-json3-dev libfreetype-dev libpng-dev fonts-dejavu-core
+  libeigen3-dev nlohmann-json3-dev libfreetype-dev libpng-dev fonts-dejavu-core fonts-dejavu-extra
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   dbus-daemon python3 python3-dbus python3-gi
 )

@@ -1,7 +1,7 @@
 #pragma once
 // The widget layer the screens are written against: the part of the LVGL 9.3 interface they use,
 // with the same names, types and meanings, so that the screens read as ordinary LVGL code.
-// Drawing is done in software into an RGB565 frame; text comes from TrueType fonts via FreeType.
+// Drawing is done in software into an RGB565 frame; the fonts are compiled in (4 bits per pixel).
 
 #include "src/misc/lv_types.h"
 #include "src/misc/lv_color.h"
@@ -9,6 +9,7 @@
 #include "src/misc/lv_text.h"
 #include "src/misc/lv_timer.h"
 #include "src/font/lv_font.h"
+#include "src/font/lv_font_fmt_txt.h"
 #include "src/font/lv_symbol_def.h"
 #include "src/draw/lv_image_dsc.h"
 #include "src/core/lv_obj.h"

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "app/PanelStandIn.h"
 #include "driver/ADS1115.h"
 #include "driver/Codec.h"
 #include "driver/IOArray.h"
@@ -110,6 +111,8 @@ void KestrunBsp::initialize()
     LCD::set_custom_splash(KestrunBsp::splash);
     LCD::splash();
     IOArray::initialize(kPanelLines, kPanelScanFreq, kPanelQueueMs, kPanelPwmDepth, -2, -2, -2, -2);
+    // The host build's panel (the unit's is real).
+    PanelStandIn::start(passes);
 }
 
 void KestrunBsp::eventLoop()
@@ -117,4 +120,5 @@ void KestrunBsp::eventLoop()
     int idleFrames = idle_seconds > 0 ? IOArray::ms_to_tick(idle_seconds * 1000) : 0;
     bool ccw = encoder_ccw.load(std::memory_order_relaxed) != 0;
     while (IOArray::has_data()) input.frame(IOArray::get_bit, int64_t(esp_timer_get_time()), ccw, idleFrames);
+    passes.fetch_add(1, std::memory_order_release);
 }

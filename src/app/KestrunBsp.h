@@ -45,6 +45,10 @@ public:
     SourceMidi* midi = nullptr;
     SourceCtrl* ctrl = nullptr;
 
+    // eventLoop passes so far, each counted once it has drained the frames (the host panel paces its
+    // presses by them).
+    std::atomic<uint64_t> passes{0};
+
 private:
     PanelInput input;
 };

@@ -1,38 +1,14 @@
 #include "app/PanelInput.h"
 
+#include "app/PanelWiring.h"
 #include "ui/EventCode.h"
 
 namespace {
 
-struct EncoderLines {
-    int lineA;
-    int lineB;
-    int push;
-    int base;
-};
-
-// Panel input bits of the encoders (main, knob 1 to knob 4) and their event groups.
-constexpr EncoderLines kEncoderLines[] = {
-    {21, 20, 22, EventCode::MAIN},
-    {17, 18, 19, EventCode::KNOB1},
-    {13, 14, 12, EventCode::KNOB2},
-    {11, 4, 10, EventCode::KNOB3},
-    {3, 6, 5, EventCode::KNOB4},
-};
-
-struct FootLine {
-    int bit;
-    int base;
-};
-
-constexpr FootLine kFootLines[] = {
-    {23, EventCode::MAIN},  // footswitch A
-    {16, EventCode::KNOB1}, // footswitch B
-    {0, EventCode::KNOB2},  // footswitch C
-};
-
-// Bits whose changes count as handling the panel; the footswitches do not.
-constexpr int kIdleBits[] = {5, 10, 12, 19, 22, 21, 20, 17, 18, 13, 14, 11, 4, 3, 6};
+// Event groups of the encoders (main, knob 1 to knob 4) and of footswitches A, B and C.
+constexpr int kEncoderBases[] = {EventCode::MAIN, EventCode::KNOB1, EventCode::KNOB2, EventCode::KNOB3,
+                                 EventCode::KNOB4};
+constexpr int kFootBases[] = {EventCode::MAIN, EventCode::KNOB1, EventCode::KNOB2};
 
 // Quadrature steps indexed by last state x 4 + new state: 0 -> 2 -> 3 -> 1 -> 0 is +1 per step.
 constexpr int kStepTable[16] = {0, -1, 1, 0, 1, 0, 0, -1, -1, 0, 0, 1, 0, 1, -1, 0};
@@ -90,7 +66,7 @@ PanelInput::PanelInput(Poster post) : post(post) {}
 
 int PanelInput::encoderState(BitReader bit, int index, bool encoderCcw) const
 {
-    const EncoderLines& lines = kEncoderLines[index];
+    const EncoderWiring& lines = kEncoderWiring[index];
     int a = bit(encoderCcw ? lines.lineB : lines.lineA);
     int b = bit(encoderCcw ? lines.lineA : lines.lineB);
     return a * 2 + b;
@@ -98,7 +74,7 @@ int PanelInput::encoderState(BitReader bit, int index, bool encoderCcw) const
 
 void PanelInput::start(BitReader bit, int64_t now, bool encoderCcw)
 {
-    for (int i = 0; i < kFootswitches; i++) foot[i].start(bit(kFootLines[i].bit), now);
+    for (int i = 0; i < kFootswitches; i++) foot[i].start(bit(kFootswitchBits[i]), now);
     for (int p = 0; p < 2; p++) {
         pairs[p].restA = foot[p].rest;
         pairs[p].restB = foot[p + 1].rest;
@@ -107,7 +83,7 @@ void PanelInput::start(BitReader bit, int64_t now, bool encoderCcw)
         pairs[p].button.start(0, now);
     }
     for (int i = 0; i < kEncoders; i++) {
-        push[i].start(bit(kEncoderLines[i].push), now);
+        push[i].start(bit(kEncoderWiring[i].push), now);
         encoders[i].last = encoderState(bit, i, encoderCcw);
         encoders[i].accumulator = 0;
         encoders[i].pauseTime = now;
@@ -190,7 +166,7 @@ void PanelInput::frame(BitReader bit, int64_t now, bool encoderCcw, int idleFram
     if (!started) start(bit, now, encoderCcw);
 
     int footBits[kFootswitches];
-    for (int i = 0; i < kFootswitches; i++) footBits[i] = bit(kFootLines[i].bit);
+    for (int i = 0; i < kFootswitches; i++) footBits[i] = bit(kFootswitchBits[i]);
 
     stepPair(pairs[0], footBits[0], footBits[1], EventCode::PAIR_AB, now);
     stepPair(pairs[1], footBits[1], footBits[2], EventCode::PAIR_BC, now);
@@ -204,12 +180,12 @@ void PanelInput::frame(BitReader bit, int64_t now, bool encoderCcw, int idleFram
     }
 
     for (int i = 0; i < kFootswitches; i++)
-        postEdges(foot[i].step(footBits[i], now), kFootLines[i].base + EventCode::FOOT_PRESS);
+        postEdges(foot[i].step(footBits[i], now), kFootBases[i] + EventCode::FOOT_PRESS);
     for (int i = 0; i < kEncoders; i++)
-        postEdges(push[i].step(bit(kEncoderLines[i].push), now), kEncoderLines[i].base + EventCode::PUSH_PRESS);
+        postEdges(push[i].step(bit(kEncoderWiring[i].push), now), kEncoderBases[i] + EventCode::PUSH_PRESS);
 
     for (int i = 0; i < kEncoders; i++)
-        stepEncoder(encoders[i], encoderState(bit, i, encoderCcw), kEncoderLines[i].base, now);
+        stepEncoder(encoders[i], encoderState(bit, i, encoderCcw), kEncoderBases[i], now);
 
     if (idleFrames > 0) stepIdle(bit, idleFrames);
 }

@@ -70,7 +70,7 @@ uint32_t Debug::getMaxExecTicks(bool) { return takeAndReset(main_cycle.maxExec);
 
 uint32_t Debug::getCycleTicks_n(int i) { return record(i) ? record(i)->cycleTicks : 0; }
 uint32_t Debug::getExecTicks_n(int i) { return record(i) ? record(i)->execTicks : 0; }
-uint32_t Debug::get_overrun_cnt_n(int i) { return record(i) ? record(i)->overrunCount : 0; }
+uint32_t Debug::get_overrun_cnt_n(int i) { return record(i) ? record(i)->overrunCount.load() : 0; }
 uint32_t Debug::getMaxTicks_n(int i, bool) { return record(i) ? takeAndReset(record(i)->maxCycle) : 0; }
 uint32_t Debug::getMinTicks_n(int i, bool) { return record(i) ? takeAndReset(record(i)->minCycle) : 0; }
 uint32_t Debug::getMaxExecTicks_n(int i, bool) { return record(i) ? takeAndReset(record(i)->maxExec) : 0; }

@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <cstdint>
 
 // Run-time statistics of the audio frame loop (the main record) and of up to eight numbered worker
@@ -15,7 +16,8 @@ public:
         uint32_t minCycle = 0; // 0: none yet
         uint32_t maxExec = 0;
         uint32_t lastStart = 0;
-        uint32_t overrunCount = 0;
+        // Raised by the loop itself and, for an amp-model worker that is late, by the audio thread.
+        std::atomic<uint32_t> overrunCount{0};
     };
     static constexpr int kRecords = 8;
     // A frame of 16 samples lasts 333 us; processing beyond 0.48 ms counts as an overrun.

@@ -8,9 +8,10 @@
 // A new section has all coefficients 0 and outputs silence until a setter runs.
 class QuadBiquad {
 public:
-    // b0, b1, b2, a1, a2 (a0 = 1).
+    // b0, b1, b2, a1, a2 (a0 = 1), then zeros up to 32 bytes: the set is compared bytewise with the
+    // published one, so it has no padding that could differ by chance and republish an unchanged set.
     struct Coeffs {
-        alignas(16) float c[5];
+        alignas(16) float c[8] = {};
     };
 
     QuadBiquad() = default;

@@ -39,6 +39,17 @@ constexpr int32_t kWarmUpFrames = 2;
 // The models' recommended output adjustment aims at -18 dBFS; the taper's 100 % sits there.
 constexpr double kOutputReferenceDb = 18.0;
 
+// The budget of a model. A standard WaveNet (16 and 8 channels; 15,240 by the runtime's estimate)
+// takes about 1 us per sample on the x86-64 development machine (bench_nam). A Cortex-A72 core of the
+// unit at 1.5 GHz, with half the clock and a narrower core, is taken as four times slower: 4 us per
+// sample, 64 us of each 333-us frame (19 %). The worker's core may give the model two thirds of a
+// frame; the rest is for the tone stages, the hand-over and scheduling jitter. That is 3.5 standard
+// WaveNets; an LSTM of 2 x 128 (about 13.6 of them) or a WaveNet of twice the standard channels (4)
+// are refused.
+constexpr double kStandardWaveNetCost = 15240.0;
+constexpr double kUnitStandardShareOfFrame = 0.19;
+constexpr double kModelShareOfFrame = 2.0 / 3.0;
+
 long futex(std::atomic<uint32_t>* word, int op, uint32_t value)
 {
     static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t), "the futex word is a plain 32-bit word");
@@ -53,6 +64,20 @@ float dbToGain(double db)
 } // namespace
 
 std::vector<NamPlayer*> NamPlayer::instances;
+const double NamPlayer::kMaxModelCost = kStandardWaveNetCost * kModelShareOfFrame / kUnitStandardShareOfFrame;
+
+NamPlayer::ListView::ListView()
+{
+    for (int& e : element) e = -1;
+}
+
+int NamPlayer::ListView::positionOf(const std::string& key) const
+{
+    if (key.empty()) return -1;
+    for (int p = 0; p < kSlots; ++p)
+        if (name[p] == key) return p;
+    return -1;
+}
 
 void* NamPlayer::operator new(std::size_t size)
 {
@@ -76,11 +101,11 @@ NamPlayer::NamPlayer(Node* parent, Node* listParent, NodePreset* preset, const c
                      bool monoBypass)
     : AudioBlock(label, parent, &NamPlayer::exec, BLOCK_PREPEND), monoBypass(monoBypass), preset(preset)
 {
-    for (int& element : slotElement) element = -1;
     initialize(listParent, this, key);
 
     // Every stored model is built now, so that choosing one later costs no parsing.
-    for (int i = 0; i < kSlots; ++i) loadModel(i);
+    const std::shared_ptr<const ListView> stored = view.snapshot();
+    for (int e = 0; e < kSlots; ++e) rebuild(e, *stored);
 
     onOff = fx::makeEnable(parent);
     modelSelector = new NodeParList(parent, "model", "Model", "", modelList);
@@ -110,11 +135,9 @@ void NamPlayer::initialize(Node* listParent, NamPlayer* player, const char* key)
 {
     player->modelList = new NodeList(listParent, key, kListLabel, kListItemType, kElementSize, kSlots,
                                      kTransferChunk, true);
-    for (int i = 0; i < kSlots; ++i) {
-        player->slotElement[i] = player->modelList->elementAt(i);
-        player->modelTexts[i].set(player->elementText(i));
-    }
+    player->publishView(-1);
     player->modelList->setOnDataChange(&NamPlayer::updateList);
+    player->modelList->setOnLayoutChange(&NamPlayer::updateLayout);
     instances.push_back(player);
     player->instanceIndex = int32_t(instances.size()) - 1;
 }
@@ -131,58 +154,123 @@ std::string NamPlayer::elementText(int position)
 void NamPlayer::updateList(Node* list, int index)
 {
     if (index < 0 || index >= kSlots) return;
-    for (NamPlayer* player : instances) {
-        if (player->modelList != list) continue;
-        player->modelTexts[index].set(player->elementText(index));
-        player->changed[index].store(1, std::memory_order_release);
-    }
+    for (NamPlayer* player : instances)
+        if (player->modelList == list) player->publishView(index);
 }
 
-void NamPlayer::followReorder()
+void NamPlayer::updateLayout(Node* list)
 {
-    for (int i = 0; i < kSlots; ++i) {
-        const int element = modelList->elementAt(i);
-        if (element == slotElement[i]) continue;
-        slotElement[i] = element;
-        modelTexts[i].set(elementText(i));
-        changed[i].store(1, std::memory_order_release);
-    }
+    for (NamPlayer* player : instances)
+        if (player->modelList == list) player->publishView(-1);
 }
 
-bool NamPlayer::hasModel(int index) const
+void NamPlayer::publishView(int changed)
 {
-    return index >= 0 && index < kSlots && loaded[index].load(std::memory_order_acquire) == 1 && models[index];
+    // This thread is the one changing the list: what it reads here is consistent.
+    int elements[kSlots];
+    std::string names[kSlots];
+    for (int p = 0; p < kSlots; ++p) {
+        elements[p] = modelList->elementAt(p);
+        names[p] = modelList->nameAt(p);
+    }
+    // New texts: the changed position's, and any element that a rename made present or empty (its
+    // data stays in the record while it is empty).
+    std::vector<std::pair<int, std::shared_ptr<const std::string>>> texts;
+    const std::shared_ptr<const ListView> seen = view.snapshot();
+    for (int p = 0; p < kSlots; ++p) {
+        const int e = elements[p];
+        if (e < 0 || e >= kSlots) continue;
+        const bool present = !names[p].empty();
+        if (p == changed || present != seen->present[e])
+            texts.emplace_back(e, std::make_shared<const std::string>(present ? elementText(p) : std::string()));
+    }
+    view.update([&](ListView& v) {
+        ++v.version;
+        for (int p = 0; p < kSlots; ++p) {
+            v.element[p] = elements[p];
+            v.name[p] = names[p];
+            if (elements[p] >= 0 && elements[p] < kSlots) v.present[elements[p]] = !names[p].empty();
+        }
+        for (const auto& [e, text] : texts) {
+            v.text[e] = text;
+            v.textVersion[e] = textVersions.fetch_add(1, std::memory_order_relaxed) + 1;
+        }
+        return true;
+    });
+}
+
+const NeuralAudio::NeuralModel* NamPlayer::modelAt(int index) const
+{
+    if (index < 0 || index >= kSlots) return nullptr;
+    const int e = view.snapshot()->element[index];
+    return e >= 0 && e < kSlots ? built[e].model : nullptr;
+}
+
+bool NamPlayer::isSettled() const
+{
+    const std::shared_ptr<const ListView> v = view.snapshot();
+    for (int e = 0; e < kSlots; ++e)
+        if (built[e].version != v->textVersion[e]) return false;
+    return takenSeq.load(std::memory_order_acquire) == offers;
+}
+
+NeuralAudio::NeuralModel* NamPlayer::build(const std::string& text)
+{
+    NeuralAudio::NeuralModel* model = nullptr;
+    try {
+        std::istringstream stream(text);
+        model = NeuralAudio::NeuralModel::CreateFromStream(stream, ".nam");
+    } catch (const std::exception&) {
+    } catch (...) {
+    }
+    // A model its core cannot run in a frame would only ever play overruns.
+    if (model && model->GetCostPerSample() > kMaxModelCost) {
+        delete model;
+        model = nullptr;
+    }
+    if (!model) {
+        LOG_E(kTag, "Error parsing nam file\n");
+        return nullptr;
+    }
+    model->Prewarm();
+    return model;
+}
+
+bool NamPlayer::mayRun(const NeuralAudio::NeuralModel* model, bool caughtUp) const
+{
+    return model && (model == offered || (!caughtUp && model == offeredBefore));
+}
+
+void NamPlayer::rebuild(int element, const ListView& v)
+{
+    Built& slot = built[element];
+    NeuralAudio::NeuralModel* old = slot.model;
+    const std::shared_ptr<const std::string>& text = v.text[element];
+    slot.model = text && !text->empty() ? build(*text) : nullptr;
+    slot.version = v.textVersion[element];
+    // The worker may still be running the old model: it is deleted once the worker has let it go.
+    if (old) retired.push_back(old);
 }
 
 void NamPlayer::loadModel(int index)
 {
     if (index < 0 || index >= kSlots) return;
-    if (loaded[index].load(std::memory_order_acquire) != 0) return; // the worker may still run it
+    const std::shared_ptr<const ListView> v = view.snapshot();
+    const int e = v->element[index];
+    if (e >= 0 && e < kSlots) rebuild(e, *v);
+}
 
-    delete models[index];
-    models[index] = nullptr;
-    if (index == currentIndex.load(std::memory_order_relaxed)) refreshAdjustments = true;
-
-    // Cleared before the text is read: a change arriving meanwhile marks the slot again.
-    const int32_t wasChanged = changed[index].exchange(0, std::memory_order_acq_rel);
-    const std::shared_ptr<const std::string> text = modelTexts[index].snapshot();
-    if (text->empty()) {
-        if (wasChanged) changed[index].store(1, std::memory_order_release);
-        return;
-    }
-
-    NeuralAudio::NeuralModel* model = nullptr;
-    try {
-        std::istringstream stream(*text);
-        model = NeuralAudio::NeuralModel::CreateFromStream(stream, ".nam");
-    } catch (const std::exception&) {
-        LOG_E(kTag, "Error parsing nam file\n");
-    } catch (...) {
-        LOG_E(kTag, "Error parsing nam file\n");
-    }
-    if (model) model->Prewarm();
-    models[index] = model;
-    loaded[index].store(1, std::memory_order_release);
+void NamPlayer::offerModel(NeuralAudio::NeuralModel* model, int element)
+{
+    offeredBefore = offered;
+    offered = model;
+    offeredElement = element;
+    offer.store(model, std::memory_order_relaxed);
+    offerSeq.store(++offers, std::memory_order_release);
+    // Without a model the signal passes dry: a former model's adjustment would only make it louder
+    // or softer.
+    inputAdjustment = model ? model->GetRecommendedInputDBAdjustment() : 0.0f;
+    outputAdjustment = model ? model->GetRecommendedOutputDBAdjustment() : 0.0f;
 }
 
 void NamPlayer::loadModelFromFile(std::string name, std::string path, int index)
@@ -202,9 +290,34 @@ bool NamPlayer::compile()
 {
     enabled.store(fx::isOn(onOff, extOnOff.get()) ? 1 : 0, std::memory_order_relaxed);
 
-    followReorder();
-    for (int i = 0; i < kSlots; ++i)
-        if (changed[i].load(std::memory_order_acquire) == 1) loadModel(i);
+    const std::shared_ptr<const ListView> v = view.snapshot();
+    const bool caughtUp = takenSeq.load(std::memory_order_acquire) == offers;
+    std::erase_if(retired, [&](NeuralAudio::NeuralModel* model) {
+        if (mayRun(model, caughtUp)) return false;
+        delete model;
+        return true;
+    });
+
+    // Models of changed elements: the selection's first, then at most one other per pass, since a
+    // large model takes a while to parse and the pass serves every block of the chain.
+    const int position = v->positionOf(modelSelector->getValue());
+    const int selected = position >= 0 ? v->element[position] : -1;
+    auto stale = [&](int e) { return e >= 0 && e < kSlots && built[e].version != v->textVersion[e]; };
+    if (stale(selected)) rebuild(selected, *v);
+    for (int e = 0; e < kSlots; ++e) {
+        if (e != selected && stale(e)) {
+            rebuild(e, *v);
+            break;
+        }
+    }
+
+    // The selection's model goes to the worker once it has taken the previous offer. A model the
+    // selection moves to is prewarmed first: nobody runs it at that moment.
+    NeuralAudio::NeuralModel* target = selected >= 0 && selected < kSlots ? built[selected].model : nullptr;
+    if (target != offered && caughtUp) {
+        if (target && selected != offeredElement) target->Prewarm();
+        offerModel(target, selected);
+    }
 
     lowStage->set_lpf_shelf(100.0f, 0.7f, low->getValue());
     midStage->set_peaking(800.0f, 0.7f, mid->getValue());
@@ -215,25 +328,6 @@ bool NamPlayer::compile()
     const double taper = fx::volumeTaper(volume->getValue());
     outputGain.store(float(taper * std::pow(10.0, (outputAdjustment + kOutputReferenceDb) * 0.05)),
                      std::memory_order_relaxed);
-
-    const int idx = modelSelector->getIndex();
-    const bool refresh = refreshAdjustments;
-    refreshAdjustments = false;
-    if (idx != currentIndex.load(std::memory_order_relaxed) || refresh) {
-        if (hasModel(idx)) {
-            NeuralAudio::NeuralModel* model = models[idx];
-            // The worker runs the slot already when only its adjustments are read again.
-            if (idx != currentIndex.load(std::memory_order_relaxed)) model->Prewarm();
-            inputAdjustment = model->GetRecommendedInputDBAdjustment();
-            outputAdjustment = model->GetRecommendedOutputDBAdjustment();
-        } else {
-            // Without a model the signal passes dry: a former model's adjustment would only
-            // make it louder or softer.
-            inputAdjustment = 0.0f;
-            outputAdjustment = 0.0f;
-        }
-        currentIndex.store(idx, std::memory_order_release);
-    }
     metaIn->setValue(inputAdjustment);
     metaOut->setValue(outputAdjustment);
 
@@ -282,8 +376,7 @@ void NamPlayer::process()
         std::memcpy(outputBuffer, workBuffer, sizeof outputBuffer);
         return;
     }
-    const int idx = currentIndex.load(std::memory_order_acquire);
-    if (hasModel(idx)) models[idx]->Process(workBuffer, outputBuffer, FRAME_SAMPLES);
+    if (running) running->Process(workBuffer, outputBuffer, FRAME_SAMPLES);
     else std::memcpy(outputBuffer, workBuffer, sizeof outputBuffer);
     for (float& sample : outputBuffer)
         if (!valid_float(sample)) sample = 0.0f;
@@ -323,11 +416,14 @@ void* NamPlayer::playerThread(void* argument)
         if (frame == finished) continue;
         Debug::cycle_start_n(self->instanceIndex);
 
-        // Give changed slots back to compile, which rebuilds only what the worker no longer runs.
-        for (int i = 0; i < kSlots; ++i)
-            if (self->changed[i].load(std::memory_order_acquire) == 1 &&
-                self->loaded[i].load(std::memory_order_relaxed) == 1)
-                self->loaded[i].store(0, std::memory_order_release);
+        // A model offered by compile is taken here, between frames.
+        const uint32_t seq = self->offerSeq.load(std::memory_order_acquire);
+        if (seq != self->runningSeq) {
+            self->running = self->offer.load(std::memory_order_relaxed);
+            self->runningSeq = seq;
+            self->taken.store(self->running, std::memory_order_relaxed);
+            self->takenSeq.store(seq, std::memory_order_release);
+        }
 
         self->process();
         Debug::cycle_measure_n(self->instanceIndex);

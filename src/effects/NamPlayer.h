@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -29,13 +30,17 @@ class NodePreset;
 // Threads:
 //   "audioLoop", exec: hands the left input (times the input gain) to the worker and plays the
 //       worker's result of the previous frame; a worker still busy costs a muted frame, never a wait.
-//   "NAM player", playerThread: woken once per frame through a futex; runs the model, the tone stages
-//       (DC cut, low shelf 100 Hz, mid peak 800 Hz, high shelf 5 kHz) and the output gain.
+//   "NAM player", playerThread: woken once per frame through a futex; takes a newly offered model
+//       between frames, then runs the model, the tone stages (DC cut, low shelf 100 Hz, mid peak
+//       800 Hz, high shelf 5 kHz) and the output gain.
 //   "compileLoop", compile: gains (dB nodes and the model's recommended adjustments), tone
-//       coefficients, rebuilding of changed model slots, the selection's adjustments.
-//   Any thread writing the list (remote, screens): updateList.
-// A model slot is run only by the worker and rebuilt only by compile; its loaded flag says whose it
-// is: the worker clears it when the slot's element changed, compile sets it once rebuilt.
+//       coefficients, building the models of changed list elements, and offering the selection's
+//       model to the worker.
+//   Any thread writing the list (remote, screens): updateList and updateLayout, which publish a copy
+//       of what the list shows (ListView); compile reads that copy, never the list.
+// Built models belong to list elements, not positions, so reordering the list moves them along. A
+// model is offered to the worker only after the worker has taken the previous offer; compile prewarms
+// or deletes a model only when the worker cannot be running it.
 //
 // Nodes under the given parent, in this order: "on_off", "model", "gain" (dB), "lvl" (%), "low",
 // "mid", "treble" (dB), "_meta_in", "_meta_out" (dB, show the adjustments; not in presets).
@@ -44,6 +49,9 @@ public:
     static constexpr int kSlots = 50;
     // One NAM file's text, NUL-terminated.
     static constexpr int kElementSize = 0x80000;
+    // The most work per sample (NeuralModel::GetCostPerSample) a model may need; heavier models are
+    // refused like unreadable ones. See NamPlayer.cpp for the derivation.
+    static const double kMaxModelCost;
 
     NamPlayer(Node* parent, Node* listParent, NodePreset* preset, const char* key, const char* label,
               bool monoBypass);
@@ -53,12 +61,14 @@ public:
     static void* operator new(std::size_t size);
     static void operator delete(void* pointer);
 
-    // Creates the model list, reads its texts, hooks updateList and enlists the player.
+    // Creates the model list, reads what it shows, hooks updateList and updateLayout, enlists the player.
     static void initialize(Node* listParent, NamPlayer* player, const char* key);
-    // The model list's data-change callback (any thread): refreshes the text of that position in
-    // every player of the list and marks the slot for a rebuild.
+    // The model list's data-change callback (the writing thread): publishes the new text of that
+    // position to every player of the list.
     static void updateList(Node* list, int index);
-    // Compile thread (and the constructor): rebuilds one slot, only while the worker has released it.
+    // The model list's layout callback (the writing thread): publishes the new order and names.
+    static void updateLayout(Node* list);
+    // Compile thread (and the constructor): rebuilds the model of the element at a position.
     void loadModel(int index);
     // Stores a file (a path of the unit) as list element `index` under `name`.
     void loadModelFromFile(std::string name, std::string path, int index);
@@ -80,18 +90,52 @@ public:
     {
         return handed.load(std::memory_order_acquire) != done.load(std::memory_order_acquire);
     }
-    // The slot holds a built model that the worker may run.
-    bool hasModel(int index) const;
+    // Compile thread: the built model of the element at a position (null when none), and whether
+    // there is one.
+    const NeuralAudio::NeuralModel* modelAt(int index) const;
+    bool hasModel(int index) const { return modelAt(index) != nullptr; }
+    // The model the worker has taken and runs (null: none, the signal passes dry).
+    const NeuralAudio::NeuralModel* playingModel() const { return taken.load(std::memory_order_acquire); }
+    // Compile thread: every list change is built and the worker has taken the latest offer.
+    bool isSettled() const;
 
     // Every player, in construction order; the position is the instance index.
     static std::vector<NamPlayer*> instances;
 
 private:
+    // What the list shows, as its writers last published it. Texts belong to element numbers; a text
+    // version changes whenever that element's text does.
+    struct ListView {
+        uint64_t version = 0;
+        int element[kSlots];      // by position
+        std::string name[kSlots]; // by position, "" for an empty element
+        std::shared_ptr<const std::string> text[kSlots]; // by element
+        uint64_t textVersion[kSlots] = {};               // by element
+        bool present[kSlots] = {};                       // by element
+        ListView();
+        // The position showing a present element of that name; -1 for none and for "".
+        int positionOf(const std::string& name) const;
+    };
+    // A model built by compile, and the text version it was built from.
+    struct Built {
+        NeuralAudio::NeuralModel* model = nullptr;
+        uint64_t version = 0;
+    };
+
     void process();
     // The text of one list position ("" for an empty element), never reading past the element.
     std::string elementText(int position);
-    // Marks positions whose list element was exchanged (swap, move) for a rebuild.
-    void followReorder();
+    // On the list's writing thread: publishes order, names and, for `changed` (or -1), the new text.
+    void publishView(int changed);
+    // Parses, checks and prewarms a model text; null (with the error line) when it cannot be run.
+    NeuralAudio::NeuralModel* build(const std::string& text);
+    // Rebuilds one element's model from the view (compile thread).
+    void rebuild(int element, const ListView& view);
+    // Compile thread: the worker may be running `model` (the current offer, or the one before while
+    // the worker has not taken the current one).
+    bool mayRun(const NeuralAudio::NeuralModel* model, bool caughtUp) const;
+    // Compile thread: hands `model` to the worker, which takes it at its next frame.
+    void offerModel(NeuralAudio::NeuralModel* model, int element);
 
     std::atomic<int32_t> enabled{0};
     std::atomic<float> inputGain{0.0f};
@@ -99,19 +143,33 @@ private:
     fx::ExternalSwitch extOnOff;
     float outputAdjustment = 0.0f;
     float inputAdjustment = 0.0f;
-    std::atomic<int32_t> currentIndex{-1};
-    std::atomic<int32_t> loaded[kSlots] = {};
-    std::atomic<int32_t> changed[kSlots] = {};
-    NeuralAudio::NeuralModel* models[kSlots] = {};
     NodeParList* modelSelector = nullptr;
     NodeList* modelList = nullptr;
     QuadBiquad* lowStage = nullptr;
     QuadBiquad* midStage = nullptr;
     QuadBiquad* trebleStage = nullptr;
     QuadBiquad* dcCut = nullptr;
-    SharedSnapshot<std::string> modelTexts[kSlots];
-    // List element number each position held when its text was last read.
-    int slotElement[kSlots];
+
+    // List writers -> compile.
+    SharedSnapshot<ListView> view;
+    std::atomic<uint64_t> textVersions{0};
+    // Compile thread only.
+    Built built[kSlots];
+    std::vector<NeuralAudio::NeuralModel*> retired; // replaced models the worker may still run
+    NeuralAudio::NeuralModel* offered = nullptr;
+    NeuralAudio::NeuralModel* offeredBefore = nullptr;
+    int offeredElement = -1;
+    uint32_t offers = 0;
+    // Compile -> worker: the offered model, then its sequence number (release); the worker answers
+    // with the number it took (and the model, for tests and statistics).
+    std::atomic<NeuralAudio::NeuralModel*> offer{nullptr};
+    std::atomic<uint32_t> offerSeq{0};
+    std::atomic<uint32_t> takenSeq{0};
+    std::atomic<const NeuralAudio::NeuralModel*> taken{nullptr};
+    // Worker only.
+    NeuralAudio::NeuralModel* running = nullptr;
+    uint32_t runningSeq = 0;
+
     // Written by exec while a late worker may still be reading it: accessed as atomics.
     alignas(16) float inputBuffer[FRAME_SAMPLES] = {};
     // Written by the worker, read by exec only once the worker has finished the latest frame.
@@ -138,8 +196,6 @@ private:
     NodeOnOff* onOff = nullptr;
     NodePreset* preset;
     TaskHandle_t worker{};
-    // A rebuilt slot is the selected one: its adjustments are read again.
-    std::atomic<bool> refreshAdjustments{false};
     // Late frames counted on the audio thread, reported by compile (the audio thread prints nothing).
     std::atomic<uint32_t> pendingOverruns{0};
 };

@@ -22,9 +22,17 @@ constexpr float kOneOver1200 = 0.00083333335f;
 // Newest half window quieter than this (sum of squares over 2048 samples, about -60 dBFS RMS):
 // nothing is played.
 constexpr double kMinEnergy = 2.230272e-6;
-// The correlation peak must be this close to the window's energy, either way, to count as periodic.
+// The normalised correlation peak must reach this to count as periodic.
 constexpr float kPeriodicity = 0.92f;
-constexpr float kPeriodicityMax = 1.0869565f;
+// Lags whose older half holds less than 1/16 of the newest half's energy are not compared.
+constexpr double kMinLagEnergy = 16.0;
+// A sub-multiple's peak must lie this close to where the division puts it: samples plus a share of
+// the lag.
+constexpr float kPeakTolerance = 0.25f;
+constexpr float kPeakToleranceShare = 0.005f;
+// The peak fit spans the lags within this much of the peak's height, at most 1/16 of its lag away.
+constexpr float kFitDrop = 0.01f;
+constexpr int kFitReachDivisor = 16;
 // Largest mean difference between the signal and itself one period earlier, relative to its level.
 constexpr float kMaxWaveformDifference = 0.3f;
 // Two estimates further apart than this are two different notes.
@@ -128,7 +136,7 @@ float Tuner::estimatePeriod()
     }
 
     // r[k] = sum over the newest half of x[m] x[m-k]: the newest half, zero-padded in front, against
-    // the whole window; the padding keeps the circular product from wrapping for lags below kHalf.
+    // the whole window; the padding keeps the circular product from wrapping for lags up to kHalf.
     double energy = 0.0;
     std::fill_n(padded.data(), kHalf, 0.0f);
     for (int j = kHalf; j < kWindow; ++j) {
@@ -142,21 +150,35 @@ float Tuner::estimatePeriod()
     getIfft(spectrumB.data(), corr.data(), float(kWindow));
     float* r = corr.data();
     for (int k = 0; k < kWindow; ++k) r[k] = r[2 * k];
+    const float r0 = r[0];
+    if (r0 <= 0.0f || energy < kMinEnergy) return 0.0f;
 
-    // The highest correlation among the lags.
+    // Normalised by the energies of both halves it multiplies, the correlation is 1 exactly at the
+    // period of any periodic wave and stays 1 while the note fades. The raw sum is neither: the
+    // window's edges shift its peak (low sines by several cents), and a fading note correlates best
+    // with its own louder past, which pulls the peak towards longer lags.
+    float* n = norm.data();
+    double lagged = energy;
+    for (int k = 0; k <= kLastNormLag; ++k) {
+        if (k > 0) {
+            const double in = frame[size_t(kHalf - k)], out = frame[size_t(kWindow - k)];
+            lagged += in * in - out * out;
+        }
+        // A lag reaching back into near silence is no match, and there the rounding of the
+        // transforms would dominate the quotient.
+        n[k] = lagged * kMinLagEnergy >= energy ? float(double(r[k]) / std::sqrt(energy * lagged)) : 0.0f;
+    }
+
+    // The most similar lag.
     float best = 0.0f;
     int t0 = 0;
     for (int k = kMinLag; k <= kMaxLag; ++k) {
-        if (r[k] > best) {
-            best = r[k];
+        if (n[k] > best) {
+            best = n[k];
             t0 = k;
         }
     }
-    float t = energy >= kMinEnergy ? float(t0) : 0.0f;
-    const float r0 = r[0];
-    if (r0 <= 0.0f) return 0.0f;
-    const float ratio = best / r0;
-    if (ratio < kPeriodicity || ratio > kPeriodicityMax) t = 0.0f;
+    if (best < kPeriodicity) return 0.0f;
 
     // The waveform must repeat after t0 samples, not merely correlate.
     float sum = 0.0f, difference = 0.0f;
@@ -165,52 +187,70 @@ float Tuner::estimatePeriod()
         sum += std::fabs(x);
         difference += std::fabs(x - frame[size_t(kHalf + j - t0)]);
     }
-    if (sum <= 0.0f || difference / sum > kMaxWaveformDifference || t <= 0.0f) return 0.0f;
+    if (sum <= 0.0f || difference / sum > kMaxWaveformDifference) return 0.0f;
 
-    // A pure tone correlates as well at every multiple of its period: go down to the shortest
-    // sub-multiple of t0 that stands on a peak as high as the main one.
+    // A periodic wave correlates as well at every multiple of its period: go down to the shortest
+    // sub-multiple of t0 that stands on a peak of its own as high as the main one. A peak counts only
+    // where the division predicts it: t0/32 must not pass for t0/31 merely because it lies on the
+    // flank of that peak.
+    const float floor = kPeriodicity * best;
+    float period = refinePeak(t0);
+    // A broad lobe still rising at the end of the lag range is no peak.
+    if (period <= 0.0f) return 0.0f;
     if (t0 > 2 * kMinLag) {
-        for (int d = 2;; ++d) {
-            const float c = float(t0) / float(d);
-            if (!(c > float(kMinLag))) break;
-            const float pk = std::max(r[int(std::ceil(c))], r[int(std::floor(c))]);
-            const int h = int(std::ceil(c / 8.0f));
-            const int lo = int(c) - h;
-            const int hi = std::min(int(c) + h, kMaxLag);
-            if (lo < 0) continue;
-            float mx = r[lo], p = 0.0f, q = 0.0f;
-            for (int j = lo; j <= hi; ++j) {
-                mx = std::max(mx, r[j]);
-                p += pk - r[j];
-                q += std::fabs(pk - r[j]);
-            }
-            if (q > 0.0f && p / q > 0.95f && mx > kPeriodicity * r0) t = c;
+        const float whole = period;
+        for (int d = 2; whole / float(d) > float(kMinLag); ++d) {
+            const float p = peakAt(whole / float(d), floor);
+            if (p > 0.0f) period = p;
         }
     }
 
-    // Fit a parabola to the peak, within four lags and inside the positive lobe.
-    const int ti = int(t);
-    int zeroBelow = kMinLag - 1;
-    for (int j = ti; j >= kMinLag; --j) {
-        if (r[j] <= 0.0f) {
-            zeroBelow = j;
-            break;
-        }
+    // Then measure the period on its longest multiples in range: the peak's position is found to a
+    // fraction of a sample, which divided by the multiple is a fraction of a cent.
+    for (int m = 2; float(m) * period < float(kMaxLag); m *= 2) {
+        const float p = peakAt(float(m) * period, floor);
+        if (p <= 0.0f) break;
+        period = p / float(m);
     }
-    int zeroAbove = kMaxLag + 1;
-    for (int j = ti; j <= kMaxLag; ++j) {
-        if (r[j] <= 0.0f) {
-            zeroAbove = j;
-            break;
-        }
+    const int longest = int(float(kMaxLag) / period);
+    if (longest > 1) {
+        const float p = peakAt(float(longest) * period, floor);
+        if (p > 0.0f) period = p / float(longest);
     }
-    const int lo = std::max(ti - 4, zeroBelow);
-    const int hi = std::min(ti + 4, zeroAbove);
-    if (lo > hi) return 0.0f;
+    return period >= float(kMinLag) ? period : 0.0f;
+}
+
+float Tuner::peakAt(float lag, float floor) const
+{
+    // Wrong sub-multiples of a long lag fall at least 1.7 % of their lag (and over half a sample)
+    // away from any peak; right ones within the fit's error of it.
+    const float tolerance = kPeakTolerance + kPeakToleranceShare * lag;
+    const float* n = norm.data();
+    int k = std::clamp(int(std::lround(lag)), kMinLag, kMaxLag);
+    const int step = n[k + 1] > n[k] ? 1 : -1;
+    while (k + step >= kMinLag && k + step <= kMaxLag && n[k + step] > n[k] &&
+           std::fabs(float(k + step) - lag) <= tolerance + 1.0f)
+        k += step;
+    if (n[k] < floor) return 0.0f;
+    const float p = refinePeak(k);
+    return p > 0.0f && std::fabs(p - lag) <= tolerance ? p : 0.0f;
+}
+
+float Tuner::refinePeak(int j) const
+{
+    const float* n = norm.data();
+    if (n[j] < n[j - 1] || n[j] < n[j + 1]) return 0.0f;
+    // A least-squares parabola through the top of the peak: the lags within kFitDrop of its height,
+    // at least the two neighbours. On a low note's broad peak that spans many lags, which averages
+    // out noise and the transforms' rounding; on a sharp one it is the three-point fit.
+    const int reach = std::max(1, j / kFitReachDivisor);
+    int lo = j - 1, hi = j + 1;
+    while (lo > j - reach && lo > kMinLag - 1 && n[lo - 1] >= n[j] - kFitDrop) --lo;
+    while (hi < j + reach && hi < kLastNormLag && n[hi + 1] >= n[j] - kFitDrop) ++hi;
 
     double s0 = 0, s1 = 0, s2 = 0, s3 = 0, s4 = 0, sy = 0, sxy = 0, sx2y = 0;
-    for (int j = lo; j <= hi; ++j) {
-        const double x = j - ti, y = r[j];
+    for (int k = lo; k <= hi; ++k) {
+        const double x = k - j, y = n[k];
         s0 += 1;
         s1 += x;
         s2 += x * x;
@@ -225,11 +265,10 @@ float Tuner::estimatePeriod()
     if (det == 0.0) return 0.0f;
     const double a = (sx2y * (s2 * s0 - s1 * s1) - s3 * (sxy * s0 - s1 * sy) + s2 * (sxy * s1 - s2 * sy)) / det;
     const double b = (s4 * (sxy * s0 - sy * s1) - sx2y * (s3 * s0 - s1 * s2) + s2 * (s3 * sy - sxy * s2)) / det;
-    if (a >= 0.0) return 0.0f;
-    const float refined = float(ti - b / (2.0 * a));
-
-    if (t < float(kMinLag) || !(float(lo) < t && t < float(hi)) || !(refined > 0.0f)) return 0.0f;
-    return refined;
+    if (!(a < 0.0)) return 0.0f;
+    // Noise may put the highest lag off the middle of a broad top; its vertex still lies within.
+    const double offset = -b / (2.0 * a);
+    return offset >= lo - j && offset <= hi - j ? float(j + offset) : 0.0f;
 }
 
 void Tuner::track(float estimate)
@@ -256,7 +295,7 @@ void Tuner::tunerGetRef()
 {
     int refHz = std::atoi(ref->getValueText() ? ref->getValueText() : "");
     if (refHz <= 0) refHz = 440;
-    const float scale = float(refHz) * 0.0022727272f;
+    const float scale = float(refHz) / 440.0f;
     float table[12];
     for (int i = 0; i < 12; ++i) table[i] = kOctaveZero[i] * scale;
 

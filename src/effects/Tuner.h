@@ -33,6 +33,8 @@ public:
     // Correlation lags searched: 34 to 2047 samples, about 1412 Hz down to 23.4 Hz.
     static constexpr int kMinLag = 34;
     static constexpr int kMaxLag = 2047;
+    // The correlation is exact up to half the window; the peak fit looks one lag beyond kMaxLag.
+    static constexpr int kLastNormLag = kMaxLag + 1;
 
     Tuner(Node* parent, bool alwaysShown);
 
@@ -61,6 +63,11 @@ public:
 private:
     // Steps of the analysis; each returns the refined period, or 0 for no pitch.
     float estimatePeriod();
+    // The position of the normalised correlation's peak near `lag` when there is one reaching
+    // `floor` where expected; 0 otherwise.
+    float peakAt(float lag, float floor) const;
+    // The position of the peak at lag j to a fraction of a sample; 0 when j is no peak.
+    float refinePeak(int j) const;
     void track(float estimate);
 
     NodeOnOff* onOff;
@@ -80,6 +87,7 @@ private:
     AlignedArray<float> spectrumA{2 * kWindow};
     AlignedArray<float> spectrumB{2 * kWindow};
     AlignedArray<float> corr{2 * kWindow};
+    AlignedArray<float> norm{kLastNormLag + 1};
     float lastPeriod = 0.0f;
 
     // Audio thread only (coefficients set once in the constructor).

@@ -148,6 +148,11 @@ void NodeList::setOnDataChange(DataCallback callback)
     if (callback) onDataChange = callback;
 }
 
+void NodeList::setOnLayoutChange(LayoutCallback callback)
+{
+    if (callback) onLayoutChange = callback;
+}
+
 // ---- positions and elements
 
 bool NodeList::valid(int position) const
@@ -267,6 +272,8 @@ bool NodeList::setNameAt(int position, const std::string& name)
     // leaves them naming nothing).
     if (!old.empty() && !name.empty())
         for (NodeParList* selector : selectors) selector->followRename(old, name);
+    // After the selections: a reader of both never sees the new names with an old selection.
+    if (onLayoutChange) onLayoutChange(this);
     return stored;
 }
 
@@ -294,6 +301,7 @@ bool NodeList::swap(int a, int b)
     checkIndexes();
     storeIndexes();
     dropReadImage();
+    if (onLayoutChange) onLayoutChange(this);
     notifyUpdate();
     return true;
 }
@@ -312,6 +320,7 @@ bool NodeList::move(int from, int to)
     checkIndexes();
     storeIndexes();
     dropReadImage();
+    if (onLayoutChange) onLayoutChange(this);
     notifyUpdate();
     return true;
 }

@@ -27,11 +27,13 @@ class NodeParList;
 // the selections that name it.
 //
 // No lock: the screens ("systemTasks"), the remote side ("comTasks") and the model players change
-// lists, and rely on not touching the same element at the same moment. The data-change callback
-// runs on the thread that made the change.
+// lists, and rely on not touching the same element at the same moment. The data-change and layout
+// callbacks run on the thread that made the change, so that a reader on another thread can be handed
+// a copy instead of reading the list while it changes.
 class NodeList : public Node {
 public:
     using DataCallback = void (*)(Node*, int);
+    using LayoutCallback = void (*)(Node*);
 
     NodeList(Node* parent, const char* name, const char* displayName, const char* itemType, int elementSize,
              int count, int chunk, bool gzip);
@@ -58,6 +60,9 @@ public:
     int getGroup() const { return group; }
     // Null is ignored, so a callback once set stays.
     void setOnDataChange(DataCallback callback);
+    // Called after positions were reordered (swap, move) or an element renamed, which change no data.
+    // Null is ignored.
+    void setOnLayoutChange(LayoutCallback callback);
 
     int getElementCount() const { return elementCount; }
     int getElementSize() const { return elementSize; }
@@ -140,6 +145,7 @@ private:
     std::atomic<int> compressedPosition{-1};
     int group = 0;
     DataCallback onDataChange = nullptr;
+    LayoutCallback onLayoutChange = nullptr;
     std::vector<NodeParList*> selectors;
 
     // Lists built without elements have no valid position.

@@ -9,6 +9,7 @@
 namespace {
 
 constexpr int kTicksPerSecond = 5; // the tick comes every 200 ms
+constexpr int kIdleStep = 2;
 
 } // namespace
 
@@ -43,12 +44,12 @@ bool DrawerNodeFloat::onEvent(int code)
 {
     using namespace EventCode;
     if (code == TICK) {
-        // Closes once, after the idle time in seconds.
+        // Closes once, when the idle count has reached five per second of the timeout; a tick counts two.
         if (!closing && idleTicks >= timeoutSeconds * kTicksPerSecond) {
             closing = true;
             EventDispatcher::addEvent(CLOSE);
         }
-        idleTicks++;
+        idleTicks += kIdleStep;
         return true;
     }
     bool edited = false;

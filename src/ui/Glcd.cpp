@@ -104,6 +104,18 @@ const uint8_t kBigGlyphs[42 * 5] = {
     0x08, 0x08, 0x3E, 0x08, 0x08, // +
 };
 
+// Punctuation the texts of the screens use, for the fixed small font only (the built-in glyph
+// lookup keeps its 42 glyphs).
+const struct {
+    char c;
+    uint8_t columns[3];
+} kSmallPunctuation[] = {
+    {'?', {0x01, 0x15, 0x02}}, {'%', {0x19, 0x04, 0x13}}, {'!', {0x00, 0x17, 0x00}}, {',', {0x10, 0x08, 0x00}},
+    {';', {0x10, 0x0A, 0x00}}, {'/', {0x18, 0x04, 0x03}}, {'(', {0x00, 0x0E, 0x11}}, {')', {0x11, 0x0E, 0x00}},
+    {'\'', {0x00, 0x03, 0x00}}, {'"', {0x03, 0x00, 0x03}}, {'#', {0x0A, 0x1F, 0x0A}}, {'=', {0x0A, 0x0A, 0x0A}},
+    {'<', {0x04, 0x0A, 0x11}}, {'>', {0x11, 0x0A, 0x04}}, {'*', {0x0A, 0x04, 0x0A}},
+};
+
 constexpr int kSmallWidth = 3;
 constexpr int kBigWidth = 5;
 constexpr int kFontHeader = 6;
@@ -125,7 +137,7 @@ int glyph_index(char c)
 }
 
 // The fixed small font in the font format: characters 32 to 126 from the built-in glyphs (lower case
-// as upper case; characters without a glyph blank).
+// as upper case) and the punctuation above; characters without a glyph blank.
 std::array<uint8_t, kFontHeader + 95 * kSmallWidth> make_small_font()
 {
     std::array<uint8_t, kFontHeader + 95 * kSmallWidth> font{};
@@ -139,6 +151,8 @@ std::array<uint8_t, kFontHeader + 95 * kSmallWidth> make_small_font()
         if (!known) continue;
         std::memcpy(&font[kFontHeader + (c - 32) * kSmallWidth], getFontAddress(char(c)), kSmallWidth);
     }
+    for (const auto& p : kSmallPunctuation)
+        std::memcpy(&font[kFontHeader + (p.c - 32) * kSmallWidth], p.columns, kSmallWidth);
     return font;
 }
 

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <string>
 #include <vector>
 
@@ -133,6 +136,39 @@ TEST(KestrunBsp, PanelFramesBecomeEvents)
         }
     }
     EXPECT_EQ(drain_events(), (std::vector<int>{10, 11}));
+}
+
+TEST(KestrunBsp, HostPanelCommandsWorkTheInputsAsThePanelWould)
+{
+    KestrunBsp& bsp = *new KestrunBsp;
+    StdoutCapture out;
+    Board::initialize();
+    run_board(bsp, 60); // the rest levels: nothing pressed
+    int pipe = ::open((test_root() + "/panel").c_str(), O_WRONLY | O_CLOEXEC);
+    ASSERT_GE(pipe, 0) << "the named pipe of the host panel";
+    const std::string script = "click a\nturn main 2\nturn knob3 -1\nlong knob1\npress main\nturn main 1\n"
+                               "release main\nnot a command\npair bc\nbit 1 1\nexpr 1000\n";
+    ASSERT_EQ(::write(pipe, script.data(), script.size()), ssize_t(script.size()));
+    ::close(pipe);
+
+    const std::vector<int> expected = {16, 17, 10, 10, 341, 42, 44, 45, 12, 10, 13, 51};
+    std::vector<int> events;
+    for (int i = 0; i < 100 && events.size() < expected.size(); i++) {
+        run_board(bsp, 100);
+        for (int code : drain_events()) events.push_back(code);
+    }
+    run_board(bsp, 300);
+    for (int code : drain_events()) events.push_back(code);
+    // Raw lines and the analog controller input.
+    for (int i = 0; i < 50 && (IOArray::get_bit(1) == 0 || bsp.controllerLevel() != 1241); i++) run_board(bsp, 20);
+    const std::string log = out.text();
+
+    EXPECT_EQ(events, expected);
+    EXPECT_EQ(IOArray::get_bit(1), 1);
+    EXPECT_EQ(bsp.controllerLevel(), 1241) << "1000 mV";
+    EXPECT_NE(log.find("I (Panel): long knob1\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("W (Panel): not a command: not a panel command"), std::string::npos) << log;
+    lv_deinit();
 }
 
 TEST(KestrunBsp, InactivityAfterTheIdleTime)

@@ -42,7 +42,7 @@ TEST_F(KestrunUpdaterTest, BuildsTheBoardAndTheIdentityAndDrawsTheUpdatePage)
     EXPECT_TRUE(has_text("press BROWSE for settings"));
     EXPECT_EQ(lv_obj_get_style_text_font(label("press BROWSE for settings"), LV_PART_MAIN), &lv_font_montserrat_16);
     EXPECT_NE(ink(0, 40, 319, 90).x1, INT32_MAX);
-    snapshot("update_mode");
+    check_screen("update_mode");
 }
 
 TEST_F(KestrunUpdaterTest, ClickOpensOneBrowserOnTheSystemNode)

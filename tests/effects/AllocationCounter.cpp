@@ -66,7 +66,8 @@ void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
 void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
 
-#if !defined(__SANITIZE_ADDRESS__)
+// Sanitizers bring their own allocator, which these would bypass.
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
 // glibc lets a program define malloc itself; these forward to the C library's own allocator.
 extern "C" {
 void* __libc_malloc(size_t);

@@ -19,6 +19,8 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <map>
+#include <random>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -32,7 +34,7 @@ using fxtest::setNode;
 // The amp-model reference vectors kept with the tests.
 std::string vectorsDir()
 {
-    return (std::filesystem::path(__FILE__).parent_path() / "../data/nam").lexically_normal().string();
+    return KESTRUN_NAM_VECTORS_DIR;
 }
 
 std::string vectorText(const std::string& file)
@@ -116,6 +118,12 @@ double gainAt(Rig& rig, double hz, double amp = 0.05)
     auto s = dsptest::sine(n, hz, amp);
     fxtest::Stereo out = rig.play(fxtest::Stereo(s, std::vector<float>(n, 0.3f)));
     return dsptest::db(dsptest::amplitudeAt(out.l, n / 2, hz) / amp);
+}
+
+// "m3": element names (append, not operator+, which GCC 12 warns about wrongly).
+std::string numbered(const char* prefix, int n)
+{
+    return std::string(prefix).append(std::to_string(n));
 }
 
 struct ReferenceCase {
@@ -250,21 +258,48 @@ TEST(NamPlayer, GainVolumeAndToneStagesShapeThePassThrough)
     EXPECT_EQ(fxtest::peak(out.l), 0.0) << "lvl 0 is silence";
 }
 
-// Model files the runtime refuses, and a text without its NUL, never crash the player: the error is
-// printed once per rebuild and the selected slot passes the signal dry.
+// Model files the runtime refuses or that would need more than the worker's core, and a text without
+// its NUL, never crash the player: the error is printed once per rebuild and the selected slot passes
+// the signal dry.
 TEST(NamPlayer, RefusedModelsPrintOnceAndPassTheSignal)
 {
     struct Case {
         const char* name;
         std::string text;
+        bool runnable = false; // the runtime itself builds it
     };
+    // Valid files beyond what one core of the unit can run in a frame: an LSTM of 2 x 128 (about 13.6
+    // standard WaveNets) and a WaveNet of twice the standard channels (about 3.7).
+    nlohmann::json lstm = {{"version", "0.5.4"},
+                           {"architecture", "LSTM"},
+                           {"config", {{"input_size", 1}, {"hidden_size", 128}, {"num_layers", 2}}},
+                           {"weights", std::vector<int>(198785, 0)}};
+    nlohmann::json wide = nlohmann::json::parse(vectorText("e_wavenet_standard.nam"));
+    size_t weights = 1;
+    for (int a = 0; a < 2; ++a) {
+        auto& array = wide["config"]["layers"][a];
+        const size_t c = 2 * array["channels"].get<size_t>(), in = a == 0 ? 1 : 32, h = a == 0 ? 16 : 1;
+        array["channels"] = c;
+        array["input_size"] = in;
+        array["head_size"] = h;
+        weights += c * in + 10 * (c * c * 3 + c + c + c * c + c) + h * c + (a == 1 ? h : 0);
+    }
+    wide["weights"] = std::vector<int>(weights, 0);
+    ASSERT_LT(lstm.dump().size(), size_t(NamPlayer::kElementSize));
     const Case cases[] = {
+        {"LSTM 2 x 128: too much work per frame", lstm.dump(), true},
+        {"WaveNet of 32 and 16 channels: too much work per frame", wide.dump(), true},
         {"broken JSON", "{\"version\": \"0.5.4\", \"architecture\": "},
         {"unknown architecture", "{\"version\":\"0.5.4\",\"architecture\":\"Transformer\",\"config\":{},\"weights\":[]}"},
         {"text filling the element without a NUL", std::string(NamPlayer::kElementSize, 'x')},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
+        if (c.runnable) {
+            std::istringstream stream(c.text);
+            std::unique_ptr<NeuralAudio::NeuralModel> model(NeuralAudio::NeuralModel::CreateFromStream(stream, ".nam"));
+            EXPECT_GT(model->GetCostPerSample(), NamPlayer::kMaxModelCost);
+        }
         Rig rig;
         setNode(rig.folder, "on_off", "\"ON\"");
         setNode(rig.folder, "lvl", "100");
@@ -421,6 +456,181 @@ TEST(NamPlayer, SlotsFollowTheirListElements)
             EXPECT_NEAR(gainAt(rig, 1000), 18.0, 0.2) << "dry, without the former model's adjustment";
         }
     }
+}
+
+// Built models belong to their elements: reordering a list of standard models rebuilds nothing, the
+// models move with their elements, the selection never stops playing, and no compile pass takes long.
+TEST(NamPlayer, ReorderingMovesBuiltModelsAlongWithoutACostlyPass)
+{
+    constexpr int kModels = 12;
+    Rig rig;
+    const std::string standard = vectorText("e_wavenet_standard.nam");
+    for (int p = 0; p < kModels; ++p) rig.store(p, numbered("m", p), withLoudness(standard, -10.0 - p));
+    setNode(rig.folder, "on_off", "\"ON\"");
+    setNode(rig.folder, "model", "\"m0\"");
+    rig.settle(kModels + 2);
+    const NeuralAudio::NeuralModel* before[kModels];
+    for (int p = 0; p < kModels; ++p) {
+        before[p] = rig.player->modelAt(p);
+        ASSERT_NE(before[p], nullptr) << p;
+    }
+    ASSERT_EQ(rig.player->playingModel(), before[0]);
+
+    struct Step {
+        std::function<bool(NodeList*)> change;
+        std::function<int(int)> positionOf; // where the element first at position p stands now
+    };
+    const Step steps[] = {
+        {[](NodeList* l) { return l->move(0, NamPlayer::kSlots - 1); },
+         [](int p) { return p == 0 ? NamPlayer::kSlots - 1 : p - 1; }},
+        {[](NodeList* l) { return l->swap(0, NamPlayer::kSlots - 1); },
+         [](int p) { return p == 0 ? 0 : p == 1 ? NamPlayer::kSlots - 1 : p - 1; }},
+    };
+    double slowestMs = 0.0;
+    for (const Step& step : steps) {
+        ASSERT_TRUE(step.change(rig.player->getModelList()));
+        for (int pass = 0; pass < 3; ++pass) {
+            rig.play(fxtest::Stereo(64));
+            const auto start = std::chrono::steady_clock::now();
+            rig.player->compile();
+            slowestMs = std::max(slowestMs, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+            EXPECT_EQ(rig.player->playingModel(), before[0]) << "the selection plays on, never dry";
+        }
+        for (int p = 0; p < kModels; ++p) EXPECT_EQ(rig.player->modelAt(step.positionOf(p)), before[p]) << p;
+    }
+    std::printf("slowest compile pass after a reorder: %.3f ms\n", slowestMs);
+    EXPECT_LT(slowestMs, 10.0);
+}
+
+// Seconds of the three-thread run below: 3 in the suite, KESTRUN_STRESS_SECONDS for a longer one.
+int stressSeconds()
+{
+    const char* text = std::getenv("KESTRUN_STRESS_SECONDS");
+    return text && std::atoi(text) > 0 ? std::atoi(text) : 3;
+}
+
+// The audio thread plays frames, the compile thread runs its passes every 10 ms, and a writer reorders,
+// rewrites, renames, empties and selects list elements every millisecond or so. Every quarter second the writer
+// pauses; once compile has built what changed, every position's model must be the one its element's
+// text makes (told apart by their recommended output adjustment), and the worker must play the
+// selection's.
+TEST(NamPlayer, ListWritesCompilePassesAndFramesStayInStep)
+{
+    Rig rig;
+    NodeList* list = rig.player->getModelList();
+    std::vector<std::string> texts;
+    std::map<std::string, float> adjustmentOf; // texts the runtime builds
+    for (int k = 0; k < 6; ++k) {
+        const std::string text = withLoudness(vectorText(k % 2 ? "t_wavenet_tiny.nam" : "t_lstm_tiny.nam"), -1.0 - k);
+        texts.push_back(text);
+        adjustmentOf[text] = float(-18.0 - (-1.0 - k));
+    }
+    texts.push_back("{\"version\": \"0.5.4\", \"architecture\": ");
+    for (int p = 0; p < 10; ++p) rig.store(p, numbered("s", p), texts[size_t(p) % texts.size()]);
+    setNode(rig.folder, "on_off", "\"ON\"");
+    setNode(rig.folder, "model", "\"s0\"");
+    rig.settle(12);
+
+    std::atomic<bool> stop{false}, pauseWanted{false}, writerPaused{false}, checkWanted{false};
+    std::atomic<int> checks{0}, mismatches{0}, writes{0};
+    auto textAt = [&](int p) {
+        if (list->emptyAt(p)) return std::string();
+        const auto* data = reinterpret_cast<const char*>(list->dataAt(p));
+        return std::string(data, strnlen(data, NamPlayer::kElementSize));
+    };
+    // Runs on the compile thread, between passes, while the writer waits.
+    auto check = [&] {
+        for (int p = 0; p < NamPlayer::kSlots; ++p) {
+            const std::string text = textAt(p);
+            const NeuralAudio::NeuralModel* model = rig.player->modelAt(p);
+            const auto known = adjustmentOf.find(text);
+            const bool ok = known == adjustmentOf.end()
+                                ? model == nullptr
+                                : model && model->GetRecommendedOutputDBAdjustment() == known->second;
+            if (!ok) {
+                ++mismatches;
+                std::printf("position %d: %s model, text of %zu bytes%s\n", p, model ? "a" : "no", text.size(),
+                            known == adjustmentOf.end() ? "" : " that builds");
+            }
+        }
+        const int selected = list->indexOf(rig.player->getModelSelector()->getValue());
+        if (rig.player->playingModel() != rig.player->modelAt(selected)) {
+            ++mismatches;
+            std::printf("the worker does not play the selection (position %d)\n", selected);
+        }
+        ++checks;
+    };
+
+    std::thread audio([&] {
+        float frame[FRAME_CHANNELS][FRAME_SAMPLES];
+        auto noise = dsptest::noise(FRAME_SAMPLES, 3);
+        while (!stop) {
+            std::copy(noise.begin(), noise.end(), frame[0]);
+            std::copy(noise.begin(), noise.end(), frame[1]);
+            NamPlayer::exec(rig.player, frame);
+            std::this_thread::sleep_for(std::chrono::microseconds(333));
+        }
+    });
+    std::thread compile([&] {
+        int quietPasses = 0;
+        while (!stop) {
+            rig.player->compile();
+            quietPasses = writerPaused ? quietPasses + 1 : 0;
+            // Changes are built a few per pass: the check waits until they all are (or for long).
+            if (checkWanted && quietPasses >= 2 && (rig.player->isSettled() || quietPasses > 100)) {
+                check();
+                checkWanted = false;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    });
+    std::thread writer([&] {
+        std::mt19937 random(42);
+        auto position = [&] { return int(random() % NamPlayer::kSlots); };
+        int serial = 0;
+        while (!stop) {
+            if (pauseWanted) {
+                writerPaused = true;
+                while (pauseWanted && !stop) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                writerPaused = false;
+                continue;
+            }
+            const unsigned op = random() % 100;
+            if (op < 40) {
+                list->swap(position(), position());
+            } else if (op < 75) {
+                list->move(position(), position());
+            } else if (op < 80) {
+                rig.store(position(), numbered("e", serial++), texts[random() % texts.size()]);
+            } else if (op < 83) {
+                list->deleteAt(position());
+            } else if (op < 88) {
+                list->setNameAt(position(), numbered("r", serial++)); // an empty one returns with its data
+            } else {
+                rig.player->getModelSelector()->setValue(list->nameAt(position()));
+            }
+            ++writes;
+            std::this_thread::sleep_for(std::chrono::microseconds(random() % 1000));
+        }
+    });
+
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(stressSeconds());
+    while (std::chrono::steady_clock::now() < end) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        pauseWanted = true;
+        checkWanted = true;
+        while (checkWanted) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        pauseWanted = false;
+    }
+    stop = true;
+    audio.join();
+    compile.join();
+    writer.join();
+    std::printf("%d list changes, %d checks, %d mismatches\n", writes.load(), checks.load(), mismatches.load());
+    // Floors that a loaded machine still reaches: the run must have exercised something.
+    EXPECT_GE(checks.load(), stressSeconds());
+    EXPECT_GE(writes.load(), 10 * stressSeconds());
+    EXPECT_EQ(mismatches.load(), 0);
 }
 
 TEST(NamPlayer, StoredModelsAreBuiltAtStartAndFilesCanBeStored)

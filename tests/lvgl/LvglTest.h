@@ -7,10 +7,11 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
-#include <sys/stat.h>
 
 #include "lvgl.h"
+#include "src/display/lv_display_private.h"
 #include "src/others/test/lv_test.h"
+#include "support/ScreenImage.h"
 
 inline uint16_t rgb565(uint32_t rgb)
 {
@@ -61,14 +62,12 @@ protected:
         return box;
     }
 
-    /* A snapshot under the build folder (the tests run there), kept for people to look at. */
-    std::string snapshot(const std::string & name)
+    /* The last frame compared with its reference image (tests/data/screens/lvgl). */
+    void check_screen(const std::string & name)
     {
-        std::string dir = "snapshots";
-        mkdir(dir.c_str(), 0755);
-        std::string path = dir + "/" + name + ".png";
-        EXPECT_TRUE(lv_test_display_write_png(disp, path.c_str())) << path;
-        return path;
+        const uint16_t * frame = lv_test_display_get_frame(disp);
+        ASSERT_NE(frame, nullptr);
+        EXPECT_TRUE(matches_reference("lvgl", name, ScreenImage::fromRgb565(frame, disp->hor_res, disp->ver_res)));
     }
 
     lv_obj_t * label(lv_obj_t * parent, int32_t x, int32_t y, int32_t w, int32_t h, const char * text)

@@ -110,7 +110,7 @@ TEST_F(BarTest, SliderKnobSitsOnTheValueAndTakesItsColour)
         render();
         EXPECT_EQ(pixel(centre, 85), rgb565(0x00FF00)) << "value " << value;
     }
-    snapshot("slider");
+    check_screen("slider");
 }
 
 TEST_F(BarTest, TiledBackgroundImageWithRecolour)

@@ -106,7 +106,7 @@ TEST_F(LabelTest, UnderlineIsDrawnBelowTheBaseLine)
     InkBox b = ink(0, 50, 319, 169);
     EXPECT_GT(b.count, a.count);
     EXPECT_GT(b.y2 - 50, a.y2);
-    snapshot("label_underline");
+    check_screen("label_underline");
 }
 
 TEST_F(LabelTest, SymbolsHaveGlyphs)

@@ -49,7 +49,7 @@ TEST_F(MsgboxTest, MessageBoxStacksTextsAndSpreadsFooterButtons)
     lv_area_t ok;
     lv_obj_get_coords(buttons[1], &ok);
     EXPECT_EQ(pixel((ok.x1 + ok.x2) / 2, ok.y1 + 1), rgb565(0xFFFFFF));
-    snapshot("msgbox");
+    check_screen("msgbox");
 }
 
 

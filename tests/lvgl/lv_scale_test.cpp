@@ -28,7 +28,7 @@ TEST_F(ScaleTest, HorizontalScaleDrawsTicksAndValueLabels)
     /* labels under the major ticks, none under the minor ones */
     EXPECT_FALSE(ink(major_x - 6, 86, major_x + 6, 112).empty());
     EXPECT_TRUE(ink(minor_x - 3, 86, minor_x + 3, 112).empty());
-    snapshot("scale");
+    check_screen("scale");
 }
 
 } // namespace

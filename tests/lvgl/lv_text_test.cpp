@@ -75,11 +75,12 @@ TEST_F(TextTest, DotsGoOnTheLastLineThatFits)
     EXPECT_EQ(lv_text_with_dots("WWW", &lv_font_montserrat_48, 0, 0, 10, 10), "WWW");
 }
 
-TEST_F(TextTest, FontSizesGrowAndGlyphsAdvance)
+TEST_F(TextTest, FontSizesGrowAndEveryGlyphLiesInsideItsLine)
 {
     const lv_font_t * fonts[] = {&lv_font_montserrat_14, &lv_font_montserrat_16, &lv_font_montserrat_18,
                                  &lv_font_montserrat_20, &lv_font_montserrat_24, &lv_font_montserrat_26,
                                  &lv_font_montserrat_28, &lv_font_montserrat_40, &lv_font_montserrat_48};
+    const uint32_t symbols[] = {0xF00C, 0xF00D, 0xF054, 0xF053, 0xF067, 0xF068, 0xF071, 0xF55A, 0x2022};
     int32_t prev_h = 0, prev_w = 0;
     for(const lv_font_t * font : fonts) {
         int32_t w = lv_font_get_glyph_width(font, 'M', 0);
@@ -88,6 +89,19 @@ TEST_F(TextTest, FontSizesGrowAndGlyphsAdvance)
         EXPECT_GT(font->base_line, 0);
         prev_h = font->line_height;
         prev_w = w;
+        /* A label as tall as the line never cuts a letter: no ink above or below the line. */
+        std::vector<uint32_t> letters(symbols, symbols + sizeof(symbols) / sizeof(symbols[0]));
+        for(uint32_t c = 0x21; c <= 0x7E; c++) letters.push_back(c);
+        for(uint32_t c : letters) {
+            lv_font_glyph_dsc_t g;
+            ASSERT_TRUE(lv_font_get_glyph_dsc(font, &g, c, 0)) << font->line_height << " U+" << std::hex << c;
+            EXPECT_GT(g.box_h, 0) << std::hex << c;
+            EXPECT_GE(g.ofs_y, -font->base_line) << font->line_height << " U+" << std::hex << c;
+            EXPECT_LE(g.ofs_y + g.box_h, font->line_height - font->base_line) << font->line_height << " U+" << std::hex << c;
+            EXPECT_NE(lv_font_get_glyph_bitmap(&g, nullptr), nullptr);
+        }
+        lv_font_glyph_dsc_t none;
+        EXPECT_FALSE(lv_font_get_glyph_dsc(font, &none, 0xE9, 0)) << "only ASCII and the symbols are compiled in";
     }
     EXPECT_EQ(lv_font_get_glyph_width(&lv_font_montserrat_14, '\t', 0), lv_font_get_glyph_width(&lv_font_montserrat_14, ' ', 0));
 }

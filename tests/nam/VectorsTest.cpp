@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
 using namespace namtest;
 
 namespace {
@@ -27,6 +29,31 @@ TEST(NamVectors, EveryModelMatchesInEveryBlockSplit)
             EXPECT_LE(maxAbsDiff(run(*model, input, block), expected), kTolerance) << name << " in blocks of " << block;
         }
     }
+}
+
+// The small fixed-size kernels also exist as built for x86-64 cores with FMA; a core without it (and
+// every other architecture) runs the baseline build, which this machine may otherwise never use.
+TEST(NamVectors, BaselineKernelsMatchToo)
+{
+    const std::vector<float> input = readF32(vectorPath("input.f32"));
+    ::setenv("KESTRUN_NAM_BASELINE", "1", 1);
+    for (const char* name : kModels) {
+        auto model = create(readText(vectorPath(std::string(name) + ".nam")));
+        EXPECT_LE(maxAbsDiff(run(*model, input, 16), readF32(vectorPath(std::string(name) + ".out.f32"))), kTolerance)
+            << name;
+    }
+    ::unsetenv("KESTRUN_NAM_BASELINE");
+}
+
+// The amp-model player's budget is counted in standard WaveNets by this estimate.
+TEST(NamVectors, CostOfTheTrainerShapes)
+{
+    struct Case {
+        const char* name;
+        double cost;
+    } cases[] = {{"e_wavenet_standard", 15240}, {"e_wavenet_nano", 1164}, {"d_lstm_2x8", 288 + 320 + 512 + 320 + 8}};
+    for (const Case& c : cases)
+        EXPECT_EQ(create(readText(vectorPath(std::string(c.name) + ".nam")))->GetCostPerSample(), c.cost) << c.name;
 }
 
 TEST(NamVectors, SecondPrewarmMatchesWhatThePlayerHears)

@@ -60,6 +60,8 @@ std::vector<uint8_t> pattern(int size, int seed)
 struct Calls {
     static inline std::vector<int> positions;
     static void record(Node*, int position) { positions.push_back(position); }
+    static inline int layouts = 0;
+    static void layout(Node*) { ++layouts; }
 };
 
 } // namespace
@@ -143,13 +145,22 @@ TEST(NodeList, MoveAndSwapReorderPositions)
     int n = 0;
     for (const Case& c : cases) {
         auto list = std::make_unique<NodeList>(&root, names[n++], "L", "x", 8, 4);
+        list->setOnLayoutChange(Calls::layout);
+        Calls::layouts = 0;
         EXPECT_EQ(list->move(c.from, c.to), c.ok) << c.from << "->" << c.to;
         EXPECT_EQ(order(*list), c.result) << c.from << "->" << c.to;
+        EXPECT_EQ(Calls::layouts, c.ok && c.from != c.to ? 1 : 0) << "layout callback, " << c.from << "->" << c.to;
     }
     NodeList list(&root, "s", "S", "x", 8, 3);
+    list.setOnLayoutChange(Calls::layout);
+    Calls::layouts = 0;
     EXPECT_TRUE(list.swap(0, 2));
+    EXPECT_EQ(Calls::layouts, 1);
     EXPECT_EQ(order(list), (std::vector<int>{2, 1, 0}));
     EXPECT_FALSE(list.swap(0, 3));
+    EXPECT_EQ(Calls::layouts, 1);
+    list.setNameAt(1, "renamed");
+    EXPECT_EQ(Calls::layouts, 2) << "a rename changes what the positions show";
 }
 
 TEST(NodeList, NamesTheListCannotKeepAreRefusedByEveryWrite)

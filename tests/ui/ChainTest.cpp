@@ -131,7 +131,7 @@ TEST_F(ChainTest, PresetPositionShowsTheBlocksAndThePresetBoxes)
     // The gate box's middle is green on the screen.
     lv_area_t gate = area(list[0]);
     EXPECT_EQ(pixel(gate.x1 + 4, gate.y1 + 10), rgb565(0x00FF00));
-    snapshot("chain_preset");
+    check_screen("chain_preset");
 
     // An edited preset gets the warning mark and a shorter name.
     t.gain->setValue(7);
@@ -156,7 +156,7 @@ TEST_F(ChainTest, CursorMovesOverTheBlocksAndShowsTheirParameters)
     EXPECT_EQ(lv_obj_get_style_shadow_width(list[0], LV_PART_MAIN), 0);
     EXPECT_EQ(text_color(label("p1")), 0x777777u);
     EXPECT_EQ(titles(), (std::vector<std::string>{"Gain", "Type", "Bass", "Treble"}));
-    snapshot("chain_amp");
+    check_screen("chain_amp");
 
     // Knobs 1-4 edit the block's four parameters.
     send({40, 241, 340, 441});

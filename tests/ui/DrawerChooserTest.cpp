@@ -55,7 +55,7 @@ TEST_F(DrawerChooserTest, RowsWithHighlightAndScrollBarWhenLong)
     // The highlight behind row 1 (y 64..88) is white, row 0 stays black.
     EXPECT_EQ(pixel(300, 80), rgb565(0xFFFFFF));
     EXPECT_EQ(pixel(300, 55), rgb565(0x000000));
-    snapshot("chooser");
+    check_screen("chooser");
 
     std::vector<std::string> many;
     for (int i = 0; i < 8; i++) many.push_back("Choice " + std::to_string(i));

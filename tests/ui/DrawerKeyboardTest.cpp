@@ -81,7 +81,7 @@ TEST_F(DrawerKeyboardTest, HighlightStartsOnTheFirstKeyAndWrapsBothWays)
     EXPECT_GT(white * 2, total);
     lv_buttonmatrix_get_button_area(matrix(), 1, &key);
     EXPECT_NE(pixel((key.x1 + key.x2) / 2, key.y1 + 2), rgb565(0xFFFFFF));
-    snapshot("keyboard_lower");
+    check_screen("keyboard_lower");
 }
 
 TEST_F(DrawerKeyboardTest, KeysTypeTextAcrossTheThreeMaps)
@@ -124,7 +124,7 @@ TEST_F(DrawerKeyboardTest, KeysTypeTextAcrossTheThreeMaps)
     pressLetter(24);
     EXPECT_EQ(shown(), "aATZ_- K14-57_80u");
     EXPECT_EQ(result, "old"); // nothing written before OK
-    snapshot("keyboard_typed");
+    check_screen("keyboard_typed");
 }
 
 TEST_F(DrawerKeyboardTest, OkWritesTheTextCloseAndKnobClickLeaveTheResult)

@@ -98,7 +98,7 @@ TEST_F(DrawerListTest, OpensOnTheCurrentElementAsTheLastRowShown)
     // The highlight of the last row (y 139..163) is white up to x 298, the scroll bar beside it.
     EXPECT_EQ(pixel(290, 150), rgb565(0xFFFFFF));
     EXPECT_EQ(pixel(290, 125), rgb565(0x000000));
-    snapshot("list_presets");
+    check_screen("list_presets");
 }
 
 TEST_F(DrawerListTest, CursorWrapsAtBothEndsAndEmptySlotsShowDashes)

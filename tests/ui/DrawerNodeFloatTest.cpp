@@ -67,10 +67,11 @@ TEST(DrawerNodeFloat, ClosesOnceAfterTheIdleTimeInSeconds)
     Tree tree;
     auto* drawer = new DrawerNodeFloat(tree.level, MAIN + TURN_UP, MAIN + TURN_DOWN, 2, "", nullptr, -1, "");
     closes();
-    // Two seconds of ticks (five a second) without an edit close it; an edit restarts the time.
-    for (int i = 0; i < 9; i++) drawer->onEvent(TICK);
+    // Each tick counts two against the ten of two seconds: the sixth tick without an edit closes it;
+    // an edit restarts the count.
+    for (int i = 0; i < 5; i++) drawer->onEvent(TICK);
     drawer->onEvent(MAIN + TURN_UP);
-    for (int i = 0; i < 10; i++) drawer->onEvent(TICK);
+    for (int i = 0; i < 5; i++) drawer->onEvent(TICK);
     EXPECT_EQ(closes(), 0);
     drawer->onEvent(TICK);
     for (int i = 0; i < 5; i++) drawer->onEvent(TICK);

@@ -18,6 +18,7 @@
 #include "ui/DrawerSetup.h"
 #include "ui/Glcd.h"
 #include "ui/ImgHue.h"
+#include "ui/ScreenFrame.h"
 
 namespace {
 
@@ -129,7 +130,7 @@ TEST_F(DrawerNodeTest, VisibleChildrenAndBackWithoutScrollBar)
     EXPECT_EQ(lv_obj_get_style_text_align(value, LV_PART_MAIN), LV_TEXT_ALIGN_RIGHT);
     EXPECT_EQ(pixel(312, 45), rgb565(0xFFFFFF));
     EXPECT_EQ(pixel(312, 70), rgb565(0x000000));
-    snapshot("node_small");
+    check_screen("node_small");
 
     // The cursor stops on "Back"; a click there closes the browser.
     send({UP, UP, UP, UP, UP, UP});
@@ -137,6 +138,45 @@ TEST_F(DrawerNodeTest, VisibleChildrenAndBackWithoutScrollBar)
     EXPECT_EQ(text_color(label("Back")), 0x000000u);
     send({CLICK});
     EXPECT_EQ(depth(), 3);
+}
+
+TEST_F(DrawerNodeTest, RowTextsKeepTheirDescenders)
+{
+    auto* rigs = keep(new NodeItem(t.app, "rigs", "Rigs", "", ItemType::VFOLDER));
+    keep(new NodeFloat(rigs, "a", "Alpha", 0, 1, 0, "", 0.5f, false));
+    keep(new NodeFloat(rigs, "gig", "Gig rig", 0, 1, 0, "", 0.5f, false));
+    open(rigs);
+    frame();
+    lv_obj_t* row = label("Gig rig");
+    ASSERT_NE(row, nullptr);
+    const lv_area_t a = area(row);
+    EXPECT_EQ(a.y2 - a.y1 + 1, 20) << "a 20-px row";
+    const lv_font_t* font = lv_obj_get_style_text_font(row, LV_PART_MAIN);
+    const int baseline = a.y1 + font->line_height - font->base_line;
+    // The name only, left of the value column.
+    const lv_area_t inRow = ink(a.x1, a.y1, 130, a.y2);
+    EXPECT_GT(inRow.y2, baseline + 1) << "the g's reach below the base line";
+
+    // The same text in a label with room to spare inks exactly the same pixels: nothing was cut.
+    std::vector<uint16_t> rowPixels;
+    for (int y = a.y1; y <= a.y2; y++)
+        for (int x = a.x1; x <= 130; x++) rowPixels.push_back(pixel(x, y));
+    LCD::clear();
+    create_screen_frame();
+    lv_obj_t* roomy = lv_label_create(lv_screen_active());
+    lv_obj_set_pos(roomy, a.x1, a.y1);
+    lv_obj_set_size(roomy, 240, 60);
+    lv_obj_set_style_text_font(roomy, font, 0);
+    lv_obj_set_style_text_color(roomy, lv_color_white(), 0);
+    lv_label_set_text(roomy, "Gig rig");
+    render();
+    const lv_area_t whole = ink(a.x1, a.y1, 130, a.y1 + 59);
+    EXPECT_EQ(whole.y2, inRow.y2);
+    EXPECT_EQ(whole.y1, inRow.y1);
+    std::vector<uint16_t> roomyPixels;
+    for (int y = a.y1; y <= a.y2; y++)
+        for (int x = a.x1; x <= 130; x++) roomyPixels.push_back(pixel(x, y));
+    EXPECT_EQ(rowPixels, roomyPixels);
 }
 
 TEST_F(DrawerNodeTest, TwelveRowsScrollOneRowAtATime)
@@ -166,7 +206,7 @@ TEST_F(DrawerNodeTest, TwelveRowsScrollOneRowAtATime)
     send({UP, UP, UP, UP, UP, UP, UP, UP});
     frame();
     EXPECT_EQ(names().back(), "Back");
-    snapshot("node_big_end");
+    check_screen("node_big_end");
     for (int i = 11; i > 0; i--) send({DOWN});
     frame();
     EXPECT_EQ(names().front(), "row0");
@@ -192,7 +232,7 @@ TEST_F(DrawerNodeTest, InlineEditStepsTheNodeAndLongPressResetsAFloat)
     EXPECT_EQ(area(value).x2, 298);
     EXPECT_EQ(text_color(label("Gain")), 0xFFFFFFu);
     EXPECT_FALSE(has_text("Secret"));
-    snapshot("node_inline_edit");
+    check_screen("node_inline_edit");
 
     send({LONG});
     EXPECT_EQ(t.gain->getValue(), 5.0f);
@@ -258,7 +298,7 @@ TEST_F(DrawerNodeTest, ColourItemShowsAHueSliderInItsColour)
             bg_opa(obj) == LV_OPA_COVER)
             box = true;
     EXPECT_TRUE(box);
-    snapshot("node_colour_edit");
+    check_screen("node_colour_edit");
 }
 
 TEST_F(DrawerNodeTest, ConfirmedActionRunsOnlyAfterOk)

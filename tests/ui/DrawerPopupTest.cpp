@@ -88,12 +88,68 @@ TEST_F(DrawerPopupTest, DrawsTheMessageAndTheSelectedButtonInverted)
     lv_area_t box = area(of_class(&lv_msgbox_class).front());
     EXPECT_EQ(box.x2 - box.x1 + 1, 240);
     EXPECT_EQ(box.y2 - box.y1 + 1, 120);
-    snapshot("popup_type2");
+    check_screen("popup_type2");
 
     // The box is mirrored into the monochrome buffer: its frame's top-left corner is set.
     glcd_clear(0);
     frame();
     EXPECT_NE(glcd_buffer[(127 - 8) * 8 + 1] & 0x01, 0);
+}
+
+// Pixel (x, y) of the monochrome buffer.
+bool mono(int x, int y)
+{
+    return (glcd_buffer[(127 - x) * 8 + y / 8] >> (y % 8)) & 1;
+}
+
+TEST_F(DrawerPopupTest, LongTextsWrapOrEndWithDotsInsideTheBoxOnBothDisplays)
+{
+    const std::string longTitle = "Discard the changes made to every block of this preset before loading the next one?";
+    const std::string longText = "The stored preset keeps its settings; nothing of the edit survives the change";
+    struct Case {
+        std::string title, text;
+    };
+    for (const Case& c : {Case{longTitle, longText}, Case{longTitle, ""}, Case{"Discard changes?", longText}}) {
+        new RecordingScreen;
+        new DrawerPopup(c.title, c.text, 2, nullptr);
+        glcd_clear(0);
+        frame();
+        lv_area_t box = area(of_class(&lv_msgbox_class).front());
+        lv_area_t footer = area(lv_msgbox_get_footer(of_class(&lv_msgbox_class).front()));
+        auto lines = lv_obj_get_child_count(lv_msgbox_get_content(of_class(&lv_msgbox_class).front()));
+        ASSERT_EQ(lines, c.text.empty() ? 1u : 2u);
+        for (uint32_t i = 0; i < lines; i++) {
+            lv_obj_t* line = lv_obj_get_child(lv_msgbox_get_content(of_class(&lv_msgbox_class).front()), int32_t(i));
+            lv_area_t a = area(line);
+            const std::string drawn = lv_label_get_text_drawn(line);
+            const std::string& full = i == 0 ? c.title : c.text;
+            // Each line keeps at least one line of its own above the buttons; a cut text ends with dots.
+            EXPECT_GE(a.y2 - a.y1 + 1, lv_font_get_line_height(&lv_font_montserrat_18)) << full;
+            EXPECT_LT(a.y2, footer.y1) << full;
+            EXPECT_GE(a.y1, box.y1) << full;
+            if (full.size() > 30) EXPECT_EQ(drawn.substr(drawn.size() - 3), "...") << full;
+            else EXPECT_EQ(drawn, full);
+            // Its ink is there, inside its own area.
+            lv_area_t ink_box = ink(a.x1, a.y1, a.x2, a.y2, 0x2E2E36);
+            EXPECT_LE(ink_box.x1, ink_box.x2) << full;
+        }
+        // Nothing of the message is drawn between the box's bottom edge and the buttons' row or
+        // outside the box.
+        lv_area_t outside_below = ink(box.x1, box.y2 + 1, box.x2, 169);
+        EXPECT_GT(outside_below.x1, outside_below.x2) << c.title;
+
+        // The monochrome mirror: every set pixel inside the box, no text line reaching the buttons.
+        for (int y = 0; y < 64; y++)
+            for (int x = 0; x < 128; x++)
+                if (x < 8 || x > 119 || y < 8 || y > 55) ASSERT_FALSE(mono(x, y)) << x << "," << y << " " << c.title;
+        for (int x = 10; x <= 117; x++) EXPECT_FALSE(mono(x, 41)) << "a text line runs into the buttons at x " << x;
+        bool textShown = false;
+        for (int y = 14; y < 40; y++)
+            for (int x = 10; x <= 117; x++) textShown = textShown || mono(x, y);
+        EXPECT_TRUE(textShown);
+        check_screen(c.text.empty() ? "popup_long_title" : c.title.size() > 30 ? "popup_long" : "popup_long_text");
+        send({PRESS, CLICK});
+    }
 }
 
 TEST_F(DrawerPopupTest, OneLineMessageAndASingleSelectedOk)

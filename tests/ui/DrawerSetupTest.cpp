@@ -56,7 +56,7 @@ TEST_F(DrawerSetupTest, SettingsFoldersThenTheSystemNodeAndBack)
     EXPECT_EQ(text_color(label("MIDI")), 0x000000u);
     EXPECT_EQ(pixel(200, 42), rgb565(0xFFFFFF));
     EXPECT_EQ(pixel(200, 67), rgb565(0x000000));
-    snapshot("setup");
+    check_screen("setup");
 
     // No wrap at either end.
     send({DOWN});

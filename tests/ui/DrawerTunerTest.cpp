@@ -94,7 +94,7 @@ TEST_F(DrawerTunerTest, NothingPlayedShowsDashes)
         if (lv_obj_get_style_text_font(obj, LV_PART_MAIN) == &ui_font_azer60) {
             EXPECT_STREQ(lv_label_get_text(obj), "");
         }
-    snapshot("tuner_silent");
+    check_screen("tuner_silent");
 }
 
 TEST_F(DrawerTunerTest, NoteOctaveFrequencyAndDeviationBar)
@@ -123,7 +123,7 @@ TEST_F(DrawerTunerTest, NoteOctaveFrequencyAndDeviationBar)
         std::snprintf(freq, sizeof(freq), "%.1f Hz", 48000.0 / tuner->getPeriod());
         EXPECT_TRUE(has_text(freq)) << freq;
         EXPECT_TRUE(has_text("-6 dB")); // a 0.5 sine
-        if (c.cents == 5) snapshot("tuner_a4");
+        if (c.cents == 5) check_screen("tuner_a4");
     }
 
     // A sharp note gets its "#".

@@ -207,6 +207,21 @@ TEST_F(Glcd, SmallFontAndBuiltInGlyphs)
             EXPECT_NE(std::memcmp(getBigFontAddress(*a), getBigFontAddress(*b), 5), 0) << *a << *b;
         }
     }
+    // The fixed small font also draws the punctuation of the screens' texts ("Are you sure?",
+    // "VAL 50%"), each glyph its own.
+    const std::string marks = "?%!,;/()'\"#=<>*";
+    std::vector<std::vector<int>> seen;
+    for (char c : marks + "0a") {
+        glcd_initialize();
+        glcd_drawStringFont(0, 0, std::string(1, c).c_str(), glcd_font_small, 1);
+        std::vector<int> on;
+        for (int y = 0; y < 5; y++)
+            for (int x = 0; x < 3; x++)
+                if (px(x, y)) on.push_back(y * 3 + x);
+        EXPECT_FALSE(on.empty()) << c;
+        for (const auto& other : seen) EXPECT_NE(on, other) << c;
+        seen.push_back(on);
+    }
     glcd_initialize();
     glcd_drawBigChar(0, 0, ' ', 0);
     EXPECT_EQ(count_pixels(), 7 * 10) << "the box of the opposite mode";

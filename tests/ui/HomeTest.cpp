@@ -138,7 +138,7 @@ TEST_F(HomeTest, PresetNumberAndTempoDigits)
             EXPECT_EQ(found, c.digits[i]) << c.bpm;
         }
     }
-    snapshot("home");
+    check_screen("home");
 
     // Without a preset selector or tempo block: "---" and no tempo.
     new Home(nullptr, nullptr, nullptr, nullptr, nullptr, {});
@@ -190,7 +190,7 @@ TEST_F(HomeTest, MainEncoderVolumeOrPresetsWithThePushHeld)
     EXPECT_TRUE(has_text("Volume"));
     EXPECT_TRUE(has_text(u.volume->toString()));
     EXPECT_TRUE(boxes_absent());
-    snapshot("home_volume");
+    check_screen("home_volume");
     ticks(5);
     frame();
     EXPECT_NE(overlay_bar(), nullptr);
@@ -285,7 +285,7 @@ TEST_F(HomeTest, KnobsEditControlsOrTheAssignedBlock)
     for (lv_obj_t* obj : of_class(&lv_label_class))
         if (area(obj).y1 == 129) titles.push_back(lv_label_get_text(obj));
     EXPECT_EQ(titles, (std::vector<std::string>{"Gain", "Type"}));
-    snapshot("home_assign");
+    check_screen("home_assign");
 
     // A turn edits the block's parameter; the overlay shows it dimmed (the block is off).
     const float before = u.gain->getValue();

@@ -80,7 +80,7 @@ TEST_F(LCDTest, UnitSplashShowsNameAndModel)
     lv_area_t pro = ink(126, 82, 304, 129, 0x15171A);
     EXPECT_NEAR((pro.x1 + pro.x2) / 2, 126 + 89, 2);
     EXPECT_EQ(pixel(2, 2), rgb565(0x15171A));
-    snapshot("ui_splash");
+    check_screen("ui_splash");
 }
 
 TEST_F(LCDTest, FlushWritesTheFrameAndClearEmptiesTheScreen)

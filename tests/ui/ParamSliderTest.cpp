@@ -196,7 +196,7 @@ TEST_F(ParamSliderTest, FrameWithBoxesOnTheFrame)
     t.cut->setValue(0.0f);
     create_param_slider(lv_screen_active(), 234, t.cut, get_param_color(t.cut), nullptr, nullptr);
     render();
-    snapshot("ui_frame_params");
+    check_screen("ui_frame_params");
 
     /* the frame covers the dark theme's screen: black corners, border and middle */
     for (auto p : {std::pair{0, 0}, {319, 0}, {0, 169}, {319, 169}, {6, 100}, {160, 80}}) {

@@ -1,14 +1,15 @@
 #pragma once
 // Fixture for the display tests: the display started as on the unit (host back end), helpers to
-// read the widget tree and the RGB565 frame, and snapshots kept under the build folder.
+// read the widget tree and the RGB565 frame, and frames compared with reference images.
 #include <gtest/gtest.h>
 
 #include <string>
-#include <sys/stat.h>
 #include <vector>
 
 #include "lvgl.h"
+#include "src/display/lv_display_private.h"
 #include "src/others/test/lv_test.h"
+#include "support/ScreenImage.h"
 #include "ui/LCD.h"
 
 inline uint16_t rgb565(uint32_t rgb)
@@ -66,11 +67,13 @@ protected:
         return box;
     }
 
-    void snapshot(const std::string& name)
+    // The last frame compared with its reference image (tests/data/screens/ui), but for the areas
+    // that depend on timing.
+    void check_screen(const std::string& name, const std::vector<ScreenArea>& ignore = {})
     {
-        mkdir("snapshots", 0755);
-        std::string path = "snapshots/" + name + ".png";
-        EXPECT_TRUE(lv_test_display_write_png(disp, path.c_str())) << path;
+        const uint16_t* frame = lv_test_display_get_frame(disp);
+        ASSERT_NE(frame, nullptr);
+        EXPECT_TRUE(matches_reference("ui", name, ScreenImage::fromRgb565(frame, disp->hor_res, disp->ver_res), ignore));
     }
 
     lv_display_t* disp = nullptr;

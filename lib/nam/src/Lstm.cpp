@@ -1,73 +1,231 @@
 // LSTM models: one sample at a time through every layer (each sample needs the previous hidden state).
-// Hidden sizes the trainer uses get fixed-size matrices; any other size runs the same code with
-// run-time sizes.
+// The trainer's hidden sizes (multiples of 4 up to 32) run a fixed-size path whose gate weights are laid
+// out for the vector unit; any other size runs the same computation with run-time sizes.
 #include "Activation.h"
-#include "FastTanhBlock.h"
 #include "Models.h"
+#include "Vec4.h"
 
 #include <Eigen/Core>
+
+#include <algorithm>
 
 namespace NeuralAudio::detail {
 namespace {
 
-using Eigen::Dynamic;
-template <int R, int C>
-using ConstMap = Eigen::Map<const Eigen::Matrix<float, R, C>>;
-template <int R, int C>
-using MutMap = Eigen::Map<Eigen::Matrix<float, R, C>>;
-
 // Zero samples per Prewarm(), from the current state.
 constexpr int kPrewarmSamples = 2048;
 
-template <int H>
-class LstmModel final : public NeuralModel {
-    static constexpr int G = H == Dynamic ? Dynamic : 4 * H; // gate rows
+// The file's numbers for one layer: W row by row (4H rows of [input weights, recurrent weights], gate
+// order input, forget, cell candidate, output), the bias, and the stored state.
+struct LayerWeights {
+    int inputSize = 0;
+    std::vector<float> rows; // 4H x (inputSize + H), row by row
+    std::vector<float> bias;
+    std::vector<float> hidden, cell;
+};
 
-public:
-    explicit LstmModel(const ModelSpec& spec) : h_(spec.lstm.hiddenSize), layerCount_(spec.lstm.numLayers)
+struct LstmWeights {
+    int hiddenSize = 0;
+    std::vector<LayerWeights> layers;
+    std::vector<float> head;
+    float headBias = 0.0f;
+};
+
+LstmWeights readLstm(const ModelSpec& spec)
+{
+    LstmWeights w;
+    const int h = spec.lstm.hiddenSize;
+    w.hiddenSize = h;
+    WeightReader reader(spec.weights);
+    for (int n = 0; n < spec.lstm.numLayers; ++n) {
+        LayerWeights layer;
+        layer.inputSize = n == 0 ? 1 : h;
+        layer.rows.resize(size_t(4 * h) * (layer.inputSize + h));
+        reader.vector(layer.rows.data(), int(layer.rows.size()));
+        layer.bias.resize(size_t(4 * h));
+        reader.vector(layer.bias.data(), 4 * h);
+        layer.hidden.resize(size_t(h));
+        layer.cell.resize(size_t(h));
+        reader.vector(layer.hidden.data(), h); // the state the trainer left the network in
+        reader.vector(layer.cell.data(), h);
+        w.layers.push_back(std::move(layer));
+    }
+    w.head.resize(size_t(h));
+    reader.vector(w.head.data(), h);
+    w.headBias = reader.next();
+    reader.expectEnd();
+    return w;
+}
+
+// The sigmoid gates are 0.5 * (tanh(x / 2) + 1): their rows are stored halved (halving is exact), so
+// that one tanh pass serves all four gates.
+bool isSigmoidRow(int row, int h)
+{
+    return row < 2 * h || row >= 3 * h;
+}
+
+// Both LSTM paths: the metadata levels.
+class LstmBase : public NeuralModel {
+protected:
+    explicit LstmBase(const ModelSpec& spec)
     {
         inputLevelDbu_ = spec.inputLevelDbu;
         loudnessDb_ = spec.loudnessDb;
-        const int g = 4 * h_;
-        // Per layer: input weights g x in, recurrent weights g x h, bias g; then state h, c; then q g.
-        size_t weightCount = size_t(h_) + 1, stateCount = size_t(g);
-        for (int n = 0; n < layerCount_; ++n) {
-            int in = n == 0 ? 1 : h_;
-            weightCount += size_t(g) * (in + h_) + g;
-            stateCount += 2 * size_t(h_);
-        }
-        weights_.assign(weightCount, 0.0f);
-        state_.assign(stateCount, 0.0f);
+    }
+};
 
-        WeightReader reader(spec.weights);
-        float* wp = weights_.data();
-        float* sp = state_.data();
-        for (int n = 0; n < layerCount_; ++n) {
-            Layer& layer = layers_[n];
-            layer.inputSize = n == 0 ? 1 : h_;
-            layer.wx = wp;
-            layer.wh = wp + size_t(g) * layer.inputSize;
-            layer.bias = layer.wh + size_t(g) * h_;
-            wp = layer.bias + g;
-            // A file row is [input weights, recurrent weights] for one gate unit.
-            for (int row = 0; row < g; ++row) {
-                for (int i = 0; i < layer.inputSize; ++i) layer.wx[size_t(i) * g + row] = reader.next();
-                for (int j = 0; j < h_; ++j) layer.wh[size_t(j) * g + row] = reader.next();
+// Weights and state of an LSTM with hidden size H (a multiple of 4) and L layers, sizes fixed at
+// compile time. The gate rows are regrouped by four hidden units: a group holds those units' input,
+// forget, candidate and output rows (16 rows, four SIMD registers), and for each input column the
+// group's 16 weights lie together, so one pass over a group's columns leaves its sums in registers
+// while the inputs stream by, and the four gates of four units come out side by side.
+template <int H, int L>
+struct LstmCore {
+    static_assert(H % 4 == 0, "hidden units come in groups of 4");
+    static constexpr int Groups = H / 4;
+
+    // The first layer takes the sample, the others the previous layer's hidden state: In + H columns,
+    // padded to an even count; every layer is stored at the larger size so that they form one array.
+    struct Layer {
+        alignas(64) float weights[4 * H * 2 * H] = {};
+        alignas(64) float bias[4 * H] = {};
+        alignas(16) float hidden[H] = {};
+        alignas(16) float cell[H] = {};
+    };
+    Layer layers[L];
+    alignas(16) float head[H] = {};
+    float headBias = 0.0f;
+
+    explicit LstmCore(const LstmWeights& w)
+    {
+        for (int n = 0; n < L; ++n) {
+            const LayerWeights& file = w.layers[size_t(n)];
+            Layer& layer = layers[n];
+            const int cols = file.inputSize + H;
+            const int padded = cols + cols % 2;
+            for (int gate = 0; gate < 4; ++gate) {
+                for (int unit = 0; unit < H; ++unit) {
+                    const int row = gate * H + unit;
+                    const int group = unit / 4, lane = gate * 4 + unit % 4;
+                    const float scale = isSigmoidRow(row, H) ? 0.5f : 1.0f;
+                    for (int j = 0; j < cols; ++j)
+                        layer.weights[(group * padded + j) * 16 + lane] = scale * file.rows[size_t(row) * cols + j];
+                    layer.bias[group * 16 + lane] = scale * file.bias[size_t(row)];
+                }
             }
-            reader.vector(layer.bias, g);
-            layer.hidden = sp;
-            layer.cell = sp + h_;
-            sp += 2 * size_t(h_);
-            reader.vector(layer.hidden, h_); // the state the trainer left the network in
-            reader.vector(layer.cell, h_);
+            for (int i = 0; i < H; ++i) {
+                layer.hidden[i] = file.hidden[size_t(i)];
+                layer.cell[i] = file.cell[size_t(i)];
+            }
         }
-        headWeights_ = wp;
-        reader.vector(wp, h_);
-        headBias_ = reader.next();
-        reader.expectEnd();
-        q_ = sp;
-        if constexpr (H != Dynamic)
-            for (int row = 0; row < g; ++row) gateScale_[row] = row >= 2 * h_ && row < 3 * h_ ? 1.0f : 0.5f;
+        for (int i = 0; i < H; ++i) head[i] = w.head[size_t(i)];
+        headBias = w.headBias;
+    }
+
+    // One step of one layer: the gate sums of every group (each sum split over even and odd columns,
+    // since the chains of additions are what a sample waits for), then all gate activations side by
+    // side (independent divisions overlap), then the cells.
+    template <int In>
+    [[gnu::always_inline]] static void advance(Layer& layer, const float* in) noexcept
+    {
+        constexpr int Cols = In + H;
+        constexpr int Padded = Cols + Cols % 2;
+        Vec4 x[Padded]; // every input spread over a register once
+        for (int j = 0; j < In; ++j) x[j] = splat4(in[j]);
+        for (int j = 0; j < H; ++j) x[In + j] = splat4(layer.hidden[j]);
+        if constexpr (Padded > Cols) x[Cols] = splat4(0.0f);
+        alignas(64) float q[4 * H];
+        for (int g = 0; g < Groups; ++g) {
+            const float* w = layer.weights + g * Padded * 16;
+            const float* b = layer.bias + g * 16;
+            Vec4 s0 = load4(b), s1 = load4(b + 4), s2 = load4(b + 8), s3 = load4(b + 12);
+            Vec4 t0 = splat4(0.0f), t1 = t0, t2 = t0, t3 = t0;
+            for (int j = 0; j < Padded; j += 2, w += 32) {
+                s0 += load4(w) * x[j];
+                s1 += load4(w + 4) * x[j];
+                s2 += load4(w + 8) * x[j];
+                s3 += load4(w + 12) * x[j];
+                t0 += load4(w + 16) * x[j + 1];
+                t1 += load4(w + 20) * x[j + 1];
+                t2 += load4(w + 24) * x[j + 1];
+                t3 += load4(w + 28) * x[j + 1];
+            }
+            store4(q + g * 16, s0 + t0);
+            store4(q + g * 16 + 4, s1 + t1);
+            store4(q + g * 16 + 8, s2 + t2);
+            store4(q + g * 16 + 12, s3 + t3);
+        }
+        for (int i = 0; i < 4 * H; i += 4) store4(q + i, fastTanh4(load4(q + i)));
+        for (int g = 0; g < Groups; ++g) {
+            const Vec4 input = 0.5f * (load4(q + g * 16) + 1.0f);
+            const Vec4 forget = 0.5f * (load4(q + g * 16 + 4) + 1.0f);
+            const Vec4 c = forget * load4(layer.cell + 4 * g) + input * load4(q + g * 16 + 8);
+            store4(layer.cell + 4 * g, c);
+            store4(q + g * 16, fastTanh4(c)); // the input gate is used: its place takes tanh(c)
+        }
+        for (int g = 0; g < Groups; ++g)
+            store4(layer.hidden + 4 * g, 0.5f * (load4(q + g * 16 + 12) + 1.0f) * load4(q + g * 16));
+    }
+
+    [[gnu::always_inline]] void run(const float* input, float* output, size_t count) noexcept
+    {
+        for (size_t t = 0; t < count; ++t) {
+            const float x = input ? input[t] : 0.0f;
+            advance<1>(layers[0], &x);
+            for (int n = 1; n < L; ++n) advance<H>(layers[n], layers[n - 1].hidden);
+            if (!output) continue;
+            Vec4 sum = splat4(0.0f);
+            for (int i = 0; i < H; i += 4) sum += load4(head + i) * load4(layers[L - 1].hidden + i);
+            output[t] = (sum[0] + sum[1]) + (sum[2] + sum[3]) + headBias;
+        }
+    }
+};
+
+// The kernel as built for the baseline, and for x86-64 cores with FMA. Null input: silence; null
+// output: nothing written.
+template <int H, int L>
+void runBaseline(LstmCore<H, L>& core, const float* input, float* output, size_t count) noexcept
+{
+    core.run(input, output, count);
+}
+
+#if NAM_HAS_FMA_CLONE
+template <int H, int L>
+NAM_FMA_CLONE void runFma(LstmCore<H, L>& core, const float* input, float* output, size_t count) noexcept
+{
+    core.run(input, output, count);
+}
+#endif
+
+template <int H, int L>
+class FixedLstm final : public LstmBase {
+public:
+    FixedLstm(const ModelSpec& spec, const LstmWeights& w) : LstmBase(spec), core_(w)
+    {
+#if NAM_HAS_FMA_CLONE
+        if (cpuHasFma()) run_ = &runFma<H, L>;
+#endif
+    }
+
+    void Prewarm() noexcept override { run_(core_, nullptr, nullptr, kPrewarmSamples); }
+    void Process(float* input, float* output, size_t numSamples) noexcept override
+    {
+        run_(core_, input, output, numSamples);
+    }
+
+private:
+    LstmCore<H, L> core_;
+    void (*run_)(LstmCore<H, L>&, const float*, float*, size_t) noexcept = &runBaseline<H, L>;
+};
+
+// Any hidden size and layer count: one matrix-vector product per layer over [input; hidden].
+class GeneralLstm final : public LstmBase {
+    using RowMajor = Eigen::Matrix<float, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>;
+
+public:
+    GeneralLstm(const ModelSpec& spec, LstmWeights w)
+        : LstmBase(spec), w_(std::move(w)), q_(size_t(4 * w_.hiddenSize)), in_(size_t(2 * w_.hiddenSize) + 1)
+    {
     }
 
     void Prewarm() noexcept override
@@ -81,84 +239,64 @@ public:
     }
 
 private:
-    struct Layer {
-        int inputSize = 0;
-        float* wx = nullptr; // g x inputSize
-        float* wh = nullptr; // g x h
-        float* bias = nullptr;
-        float* hidden = nullptr;
-        float* cell = nullptr;
-    };
-
     float step(float x) noexcept
     {
-        const int g = 4 * h_;
-        MutMap<G, 1> q(q_, g, 1);
-        const float* v = nullptr;
-        for (int n = 0; n < layerCount_; ++n) {
-            Layer& layer = layers_[n];
-            MutMap<H, 1> hidden(layer.hidden, h_, 1);
-            q = ConstMap<G, 1>(layer.bias, g, 1);
-            if (n == 0)
-                q += ConstMap<G, 1>(layer.wx, g, 1) * x;
-            else
-                q.noalias() += ConstMap<G, H>(layer.wx, g, h_) * ConstMap<H, 1>(v, h_, 1);
-            q.noalias() += ConstMap<G, H>(layer.wh, g, h_) * hidden;
-
-            // Gate order in the rows: input, forget, cell candidate, output.
-            if constexpr (H != Dynamic) {
-                // All four gates in one vectorised pass: the sigmoid gates are 0.5 * (tanh(x / 2) + 1),
-                // and halving is exact, so this equals the scalar form below.
-                using GateArray = Eigen::Array<float, G, 1>;
-                using HiddenArray = Eigen::Array<float, H, 1>;
-                const GateArray t = fastTanhBlock(GateArray(q.array() * ConstMap<G, 1>(gateScale_).array()));
-                const HiddenArray in = 0.5f * (t.template segment<H>(0) + 1.0f);
-                const HiddenArray forget = 0.5f * (t.template segment<H>(H) + 1.0f);
-                const HiddenArray out = 0.5f * (t.template segment<H>(3 * H) + 1.0f);
-                const HiddenArray c = forget * MutMap<H, 1>(layer.cell).array() + in * t.template segment<H>(2 * H);
-                MutMap<H, 1>(layer.cell) = c.matrix();
-                MutMap<H, 1>(layer.hidden) = (out * fastTanhBlock(c)).matrix();
-            } else {
-                for (int i = 0; i < h_; ++i) {
-                    float in = fastSigmoid(q_[i]);
-                    float forget = fastSigmoid(q_[h_ + i]);
-                    float candidate = fastTanh(q_[2 * h_ + i]);
-                    float out = fastSigmoid(q_[3 * h_ + i]);
-                    float c = forget * layer.cell[i] + in * candidate;
-                    layer.cell[i] = c;
-                    layer.hidden[i] = out * fastTanh(c);
-                }
+        const int h = w_.hiddenSize;
+        const float* v = &x;
+        for (LayerWeights& layer : w_.layers) {
+            const int cols = layer.inputSize + h;
+            std::copy_n(v, layer.inputSize, in_.data());
+            std::copy_n(layer.hidden.data(), h, in_.data() + layer.inputSize);
+            Eigen::Map<Eigen::VectorXf> q(q_.data(), 4 * h);
+            q.noalias() = Eigen::Map<const RowMajor>(layer.rows.data(), 4 * h, cols) *
+                          Eigen::Map<const Eigen::VectorXf>(in_.data(), cols);
+            q += Eigen::Map<const Eigen::VectorXf>(layer.bias.data(), 4 * h);
+            for (int i = 0; i < h; ++i) {
+                float in = fastSigmoid(q_[size_t(i)]);
+                float forget = fastSigmoid(q_[size_t(h + i)]);
+                float candidate = fastTanh(q_[size_t(2 * h + i)]);
+                float out = fastSigmoid(q_[size_t(3 * h + i)]);
+                float c = forget * layer.cell[size_t(i)] + in * candidate;
+                layer.cell[size_t(i)] = c;
+                layer.hidden[size_t(i)] = out * fastTanh(c);
             }
-            v = layer.hidden;
+            v = layer.hidden.data();
         }
-        return ConstMap<1, H>(headWeights_, 1, h_).dot(ConstMap<1, H>(v, 1, h_)) + headBias_;
+        return Eigen::Map<const Eigen::VectorXf>(w_.head.data(), h).dot(Eigen::Map<const Eigen::VectorXf>(v, h)) +
+               w_.headBias;
     }
 
-    int h_;
-    int layerCount_;
-    std::vector<float> weights_;
-    std::vector<float> state_;
-    Layer layers_[kMaxLstmLayers];
-    const float* headWeights_ = nullptr;
-    float headBias_ = 0.0f;
-    float* q_ = nullptr;
-    float gateScale_[H == Dynamic ? 1 : 4 * H] = {}; // fixed sizes: 1 for the candidate rows, else 0.5
+    LstmWeights w_;
+    std::vector<float> q_;
+    std::vector<float> in_;
 };
+
+template <int H>
+std::unique_ptr<NeuralModel> makeFixed(const ModelSpec& spec, const LstmWeights& w)
+{
+    if (w.layers.size() == 1) return std::make_unique<FixedLstm<H, 1>>(spec, w);
+    return std::make_unique<FixedLstm<H, 2>>(spec, w);
+}
 
 } // namespace
 
 std::unique_ptr<NeuralModel> makeLstm(const ModelSpec& spec)
 {
+    LstmWeights w = readLstm(spec);
     std::unique_ptr<NeuralModel> model;
-    switch (spec.lstm.hiddenSize) {
-    case 8: model = std::make_unique<LstmModel<8>>(spec); break;
-    case 12: model = std::make_unique<LstmModel<12>>(spec); break;
-    case 16: model = std::make_unique<LstmModel<16>>(spec); break;
-    case 20: model = std::make_unique<LstmModel<20>>(spec); break;
-    case 24: model = std::make_unique<LstmModel<24>>(spec); break;
-    case 32: model = std::make_unique<LstmModel<32>>(spec); break;
-    default: model = std::make_unique<LstmModel<Dynamic>>(spec); break;
+    if (w.layers.size() <= 2) {
+        switch (w.hiddenSize) {
+        case 8: model = makeFixed<8>(spec, w); break;
+        case 12: model = makeFixed<12>(spec, w); break;
+        case 16: model = makeFixed<16>(spec, w); break;
+        case 20: model = makeFixed<20>(spec, w); break;
+        case 24: model = makeFixed<24>(spec, w); break;
+        case 28: model = makeFixed<28>(spec, w); break;
+        case 32: model = makeFixed<32>(spec, w); break;
+        default: break;
+        }
     }
+    if (!model) model = std::make_unique<GeneralLstm>(spec, std::move(w));
     model->Prewarm();
     return model;
 }

@@ -185,6 +185,25 @@ size_t lstmWeightCount(const LstmSpec& lstm)
     return count + h + 1;
 }
 
+double modelCost(const ModelSpec& spec)
+{
+    // A fast tanh is some fifteen operations with a division: about eight multiply-adds.
+    constexpr double kActivation = 8.0;
+    double cost = 0.0;
+    if (spec.architecture == ModelSpec::Architecture::WaveNet) {
+        for (const LayerArraySpec& a : spec.layerArrays) {
+            const double c = a.channels, cz = a.gated ? 2 * c : c;
+            const double perLayer = cz * c * a.kernelSize + cz * a.conditionSize + c * c + cz * kActivation;
+            cost += c * a.inputSize + double(a.dilations.size()) * perLayer + a.headSize * c;
+        }
+    } else {
+        const double h = spec.lstm.hiddenSize;
+        for (int n = 0; n < spec.lstm.numLayers; ++n) cost += 4 * h * ((n == 0 ? 1 : h) + h) + 5 * h * kActivation;
+        cost += h;
+    }
+    return cost;
+}
+
 ModelSpec parseModelFile(std::istream& stream)
 {
     json root;

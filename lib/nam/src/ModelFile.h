@@ -48,6 +48,8 @@ inline constexpr int kMaxLstmLayers = 8;
 
 size_t waveNetWeightCount(const std::vector<LayerArraySpec>& arrays);
 size_t lstmWeightCount(const LstmSpec& lstm);
+// Multiply-adds per sample, an activation counted as eight.
+double modelCost(const ModelSpec& spec);
 
 // Reads one JSON value from `stream` (text after it is ignored) and checks it. Throws ModelError.
 ModelSpec parseModelFile(std::istream& stream);

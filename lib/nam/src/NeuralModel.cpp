@@ -15,6 +15,7 @@ NeuralModel* NeuralModel::CreateFromStream(std::istream& stream, std::filesystem
     std::unique_ptr<NeuralModel> model = spec.architecture == detail::ModelSpec::Architecture::WaveNet
                                              ? detail::makeWaveNet(spec)
                                              : detail::makeLstm(spec);
+    model->costPerSample_ = detail::modelCost(spec);
     return model.release();
 }
 

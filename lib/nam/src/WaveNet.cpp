@@ -1,12 +1,18 @@
 // WaveNet models. Of this library, only this file and Lstm.cpp compile Eigen products: keep it so.
 //
 // A block of samples goes through one layer at a time, so each layer's weights are loaded once per
-// block rather than once per sample. Each layer keeps its past inputs in a ring of
-// dilation*(kernel-1) + kMaxBlock columns: just enough that writing the current block never
-// overwrites a column that one of its taps still needs.
+// block rather than once per sample. Each layer keeps its past inputs in a ring of at least
+// dilation*(kernel-1) + kMaxBlock columns: enough that writing the current block never overwrites a
+// column that one of its taps still needs.
+//
+// Two layouts. Arrays of 12 or more channels hold each sample's channels together and compute them
+// a register of channels at a time (the standard and lite models' first arrays). Arrays of at most 8
+// channels (nano, feather, and the second arrays of the larger models) would fill such registers
+// only partly, so they hold each channel's samples together and compute four samples at a time.
 #include "Activation.h"
 #include "FastTanhBlock.h"
 #include "Models.h"
+#include "Vec4.h"
 
 #include <Eigen/Core>
 
@@ -21,27 +27,42 @@ template <int R, int C>
 using ConstMap = Eigen::Map<const Eigen::Matrix<float, R, C>>;
 template <int R, int C>
 using MutMap = Eigen::Map<Eigen::Matrix<float, R, C>>;
-using Strided = Eigen::Map<const Eigen::MatrixXf, 0, Eigen::OuterStride<>>;
+
+// The next `count` floats of an array that is handed out piece by piece.
+float* take(float*& p, size_t count)
+{
+    float* at = p;
+    p += count;
+    return at;
+}
+
+// Rows (channels) by columns (samples) of floats, either layout: element (row, t) at
+// data[row * rowStride + t * colStride].
+struct Plane {
+    const float* data = nullptr;
+    int rowStride = 0;
+    int colStride = 0;
+    float at(int row, int t) const { return data[size_t(row) * rowStride + size_t(t) * colStride]; }
+    // Rows x cols into `out`, column by column.
+    void copyTo(float* out, int rows, int cols) const
+    {
+        for (int t = 0; t < cols; ++t)
+            for (int r = 0; r < rows; ++r) *out++ = at(r, t);
+    }
+};
 
 class LayerArrayBase {
 public:
     virtual ~LayerArrayBase() = default;
-    // x: the raw input samples (n); v: this array's input (inputSize values per sample, samples
-    // vStride apart); accIn: the previous array's head output (channels x n), or null for zeros.
-    // With `settle`, n is 1 and every layer's whole history is first set to that layer's input, which
-    // gives the steady state of a constant input.
-    virtual void process(const float* x, const float* v, int vStride, const float* accIn, int n,
-                         bool settle) noexcept = 0;
-    // Output of the last layer: channels values per sample, residualStride() apart.
-    const float* residual() const { return residual_; }
-    int residualStride() const { return rows_; }
-    // Head output: headSize values per sample, packed.
-    const float* head() const { return head_; }
-
-protected:
-    float* residual_ = nullptr;
-    float* head_ = nullptr;
-    int rows_ = 0;
+    // x: the raw input samples (n, and zeros up to the next multiple of 4); v: this array's input
+    // (inputSize rows); accIn: the previous array's head output (channels rows), or no data for
+    // zeros. Both planes hold at least n columns, rounded up to a multiple of 4. With `settle`, n is
+    // 1 and every layer's whole history is first set to that layer's input, which gives the steady
+    // state of a constant input.
+    virtual void process(const float* x, Plane v, Plane accIn, int n, bool settle) noexcept = 0;
+    // Output of the last layer (channels rows) and of the head (headSize rows).
+    virtual Plane residual() const = 0;
+    virtual Plane head() const = 0;
 };
 
 struct Layer {
@@ -56,9 +77,10 @@ struct Layer {
     float* ring = nullptr;           // rows x ringSize
 };
 
-// C fixed at compile time for the trainer's shapes (not gated), Dynamic for any other shape. The
-// fixed path stores each channel vector in P rows, a whole number of SIMD registers; the extra rows
-// have zero weights everywhere, so they stay silent and feed nothing.
+// Channels together per sample. C fixed at compile time for the trainer's wide arrays (not gated),
+// Dynamic for any shape the other layout does not take. The fixed path stores each channel vector in
+// P rows, a whole number of SIMD registers; the extra rows have zero weights everywhere, so they stay
+// silent and feed nothing.
 template <int C>
 class LayerArray final : public LayerArrayBase {
     static constexpr int P = C == Dynamic ? Dynamic : (C + 3) / 4 * 4;
@@ -71,7 +93,8 @@ public:
         rows_ = C == Dynamic ? c_ : P;
         wr_ = gated_ ? 2 * c_ : rows_; // rows of the convolution: both halves when gated
         size_t weightCount = size_t(rows_) * cin_ + size_t(h_) * rows_ + h_;
-        size_t stateCount = size_t(kMaxBlock) * (2 * rows_ + wr_ + h_);
+        // z_ also takes the array's input, packed, in the general path.
+        size_t stateCount = size_t(kMaxBlock) * (2 * rows_ + std::max(wr_, cin_) + h_);
         for (int d : spec.dilations) {
             weightCount += size_t(wr_) * c_ * k_ + 2 * size_t(wr_) + size_t(rows_) * c_ + rows_;
             stateCount += size_t(rows_) * (size_t(d) * (k_ - 1) + kMaxBlock);
@@ -81,11 +104,6 @@ public:
 
         float* wp = weights_.data();
         float* sp = state_.data();
-        auto take = [](float*& p, size_t count) {
-            float* at = p;
-            p += count;
-            return at;
-        };
         // A matrix stored row by row in the file into `rows` x cols columns (padding rows stay 0).
         auto matrix = [&](float* out, int fileRows, int cols, int rows) {
             for (int r = 0; r < fileRows; ++r)
@@ -130,29 +148,33 @@ public:
 
         residual_ = take(sp, size_t(rows_) * kMaxBlock);
         acc_ = take(sp, size_t(rows_) * kMaxBlock);
-        z_ = take(sp, size_t(wr_) * kMaxBlock);
+        z_ = take(sp, size_t(std::max(wr_, cin_)) * kMaxBlock);
         head_ = take(sp, size_t(h_) * kMaxBlock);
     }
 
-    void process(const float* x, const float* v, int vStride, const float* accIn, int n, bool settle) noexcept override
+    Plane residual() const override { return {residual_, 1, rows_}; }
+    Plane head() const override { return {head_, 1, h_}; }
+
+    void process(const float* x, Plane v, Plane accIn, int n, bool settle) noexcept override
     {
         MutMap<P, Dynamic> r(residual_, rows_, n);
         MutMap<P, Dynamic> acc(acc_, rows_, n);
         if constexpr (C == Dynamic) {
-            r.noalias() = ConstMap<Dynamic, Dynamic>(rechannel_, c_, cin_) * Strided(v, cin_, n, Eigen::OuterStride<>(vStride));
+            v.copyTo(z_, cin_, n); // a packed operand: a strided one would make Eigen allocate a copy
+            r.noalias() = ConstMap<Dynamic, Dynamic>(rechannel_, c_, cin_) * ConstMap<Dynamic, Dynamic>(z_, cin_, n);
         } else {
             // Few inputs per sample (1, or the previous array's channels): plain fixed-size sums beat
             // a general product call.
             for (int t = 0; t < n; ++t) {
-                const float* in = v + size_t(t) * vStride;
-                Vec col = ConstMap<P, 1>(rechannel_) * in[0];
-                for (int j = 1; j < cin_; ++j) col.noalias() += ConstMap<P, 1>(rechannel_ + size_t(j) * P) * in[j];
+                Vec col = ConstMap<P, 1>(rechannel_) * v.at(0, t);
+                for (int j = 1; j < cin_; ++j) col.noalias() += ConstMap<P, 1>(rechannel_ + size_t(j) * P) * v.at(j, t);
                 r.col(t) = col;
             }
         }
-        if (accIn) {
+        if (accIn.data) {
             if constexpr (C != Dynamic) acc.setZero();
-            acc.topRows(c_) = ConstMap<Dynamic, Dynamic>(accIn, c_, n);
+            for (int t = 0; t < n; ++t)
+                for (int o = 0; o < c_; ++o) acc(o, t) = accIn.at(o, t);
         } else {
             acc.setZero();
         }
@@ -310,18 +332,266 @@ private:
     const float* rechannel_ = nullptr;
     const float* headWeights_ = nullptr;
     const float* headBiasValues_ = nullptr;
+    float* residual_ = nullptr;
+    float* head_ = nullptr;
+    int rows_ = 0;
     float* acc_ = nullptr;
     float* z_ = nullptr;
+};
+
+// ---- Channels apart: each channel's samples together, four samples per register.
+
+// Each layer's ring row holds ringSize columns and then `kMirror` more that repeat its first ones, so
+// that four samples starting anywhere in the ring can be read as one register.
+constexpr int kMirror = kMaxBlock + 4;
+static_assert(kMaxBlock % 4 == 0, "a block is whole registers of samples");
+
+struct TimeLayer {
+    int dilation = 0;
+    int ringSize = 0;
+    int stride = 0;              // ringSize + kMirror
+    int pos = 0;                 // ring column of the block's first sample
+    float* ring = nullptr;       // C rows
+    // Every weight stored four times over (one register), so that a product reads it as it stands.
+    const float* w = nullptr;        // [tap][in][out], oldest tap first
+    const float* bias = nullptr;     // [out]
+    const float* mixin = nullptr;    // [out]
+    const float* proj = nullptr;     // [in][out]
+    const float* projBias = nullptr; // [out]
+};
+
+struct TimeArrayState {
+    int cin = 0, headSize = 0, kernel = 0;
+    bool headBias = false;
+    Activation activation = Activation::Tanh;
+    std::vector<TimeLayer> layers;
+    const float* rechannel = nullptr; // [out][in], scalars
+    const float* headWeights = nullptr; // [head][in], scalars
+    const float* headBiasValues = nullptr;
+    float* acc = nullptr;      // C rows of kMaxBlock
+    float* residual = nullptr; // C rows of kMaxBlock
+    float* head = nullptr;     // headSize rows of kMaxBlock
+};
+
+[[gnu::always_inline]] inline Vec4 activate4(Vec4 z, Activation activation) noexcept
+{
+    switch (activation) {
+    case Activation::Tanh: return fastTanh4(z);
+    case Activation::ReLU: return z > 0.0f ? z : splat4(0.0f);
+    case Activation::Hardtanh: return z < -1.0f ? splat4(-1.0f) : (z > 1.0f ? splat4(1.0f) : z);
+    case Activation::LeakyReLU: return z > 0.0f ? z : 0.01f * z;
+    case Activation::Sigmoid: return Vec4{exactSigmoid(z[0]), exactSigmoid(z[1]), exactSigmoid(z[2]), exactSigmoid(z[3])};
+    }
+    return z;
+}
+
+// After columns [pos, pos + count) of every row were written (the write may run into the mirror):
+// bring the ring and its mirror back in step.
+inline void mirror(const TimeLayer& layer, int rows, int count) noexcept
+{
+    for (int c = 0; c < rows; ++c) {
+        float* row = layer.ring + size_t(c) * layer.stride;
+        const int end = layer.pos + count;
+        if (end > layer.ringSize) std::memcpy(row, row + layer.ringSize, sizeof(float) * size_t(end - layer.ringSize));
+        if (layer.pos < kMirror)
+            std::memcpy(row + layer.ringSize + layer.pos, row + layer.pos, sizeof(float) * size_t(std::min(end, kMirror) - layer.pos));
+    }
+}
+
+// One layer over a block (n4 samples, a multiple of 4): taps from the layer's ring, activation into
+// the head accumulator, and the residual into `out` (the next layer's ring, or the array's output).
+template <int C>
+[[gnu::always_inline]] inline void timeLayer(const TimeLayer& layer, const TimeArrayState& a, const float* x,
+                                             float* out, int outStride, int n4) noexcept
+{
+    const int k = a.kernel;
+    for (int t = 0; t < n4; t += 4) {
+        Vec4 z[C];
+        const Vec4 xv = load4(x + t);
+        for (int o = 0; o < C; ++o) z[o] = load4(layer.bias + 4 * o) + load4(layer.mixin + 4 * o) * xv;
+        for (int tap = 0; tap < k; ++tap) {
+            int col = layer.pos + t - layer.dilation * (k - 1 - tap);
+            if (col < 0) col += layer.ringSize;
+            else if (col >= layer.ringSize) col -= layer.ringSize;
+            const float* src = layer.ring + col;
+            const float* w = layer.w + size_t(tap) * C * C * 4;
+            for (int j = 0; j < C; ++j) {
+                const Vec4 in = load4(src + size_t(j) * layer.stride);
+                for (int o = 0; o < C; ++o) z[o] += load4(w + (j * C + o) * 4) * in;
+            }
+        }
+        for (int o = 0; o < C; ++o) {
+            z[o] = activate4(z[o], a.activation);
+            float* acc = a.acc + o * kMaxBlock + t;
+            store4(acc, load4(acc) + z[o]);
+        }
+        int now = layer.pos + t;
+        if (now >= layer.ringSize) now -= layer.ringSize;
+        for (int o = 0; o < C; ++o) {
+            Vec4 r = load4(layer.ring + size_t(o) * layer.stride + now) + load4(layer.projBias + 4 * o);
+            for (int j = 0; j < C; ++j) r += load4(layer.proj + (j * C + o) * 4) * z[j];
+            store4(out + size_t(o) * outStride + t, r);
+        }
+    }
+}
+
+template <int C>
+[[gnu::always_inline]] inline void timeArray(TimeArrayState& a, const float* x, Plane v, Plane accIn, int n,
+                                             bool settle) noexcept
+{
+    const int n4 = (n + 3) & ~3;
+    // The input of the first layer.
+    TimeLayer& first = a.layers.front();
+    for (int o = 0; o < C; ++o) {
+        float* row = first.ring + size_t(o) * first.stride + first.pos;
+        const float* weights = a.rechannel + size_t(o) * a.cin;
+        for (int t = 0; t < n4; t += 4) {
+            Vec4 sum = splat4(0.0f);
+            for (int j = 0; j < a.cin; ++j)
+                sum += splat4(weights[j]) * Vec4{v.at(j, t), v.at(j, t + 1), v.at(j, t + 2), v.at(j, t + 3)};
+            store4(row + t, sum);
+        }
+    }
+    mirror(first, C, n4);
+    for (int o = 0; o < C; ++o)
+        for (int t = 0; t < n4; ++t) a.acc[o * kMaxBlock + t] = accIn.data ? accIn.at(o, t) : 0.0f;
+
+    for (size_t l = 0; l < a.layers.size(); ++l) {
+        TimeLayer& layer = a.layers[l];
+        if (settle) {
+            for (int o = 0; o < C; ++o) {
+                float* row = layer.ring + size_t(o) * layer.stride;
+                std::fill(row, row + layer.stride, row[layer.pos]);
+            }
+        }
+        if (l + 1 < a.layers.size()) {
+            TimeLayer& next = a.layers[l + 1];
+            timeLayer<C>(layer, a, x, next.ring + next.pos, next.stride, n4);
+            mirror(next, C, n4);
+        } else {
+            timeLayer<C>(layer, a, x, a.residual, kMaxBlock, n4);
+        }
+        layer.pos += n;
+        if (layer.pos >= layer.ringSize) layer.pos -= layer.ringSize;
+    }
+
+    for (int h = 0; h < a.headSize; ++h) {
+        const float* weights = a.headWeights + size_t(h) * C;
+        const float bias = a.headBias ? a.headBiasValues[h] : 0.0f;
+        for (int t = 0; t < n4; t += 4) {
+            Vec4 sum = splat4(bias);
+            for (int j = 0; j < C; ++j) sum += splat4(weights[j]) * load4(a.acc + j * kMaxBlock + t);
+            store4(a.head + h * kMaxBlock + t, sum);
+        }
+    }
+}
+
+// The array as built for the baseline, and for x86-64 cores with FMA.
+template <int C>
+void timeArrayBaseline(TimeArrayState& a, const float* x, Plane v, Plane accIn, int n, bool settle) noexcept
+{
+    timeArray<C>(a, x, v, accIn, n, settle);
+}
+
+#if NAM_HAS_FMA_CLONE
+template <int C>
+NAM_FMA_CLONE void timeArrayFma(TimeArrayState& a, const float* x, Plane v, Plane accIn, int n, bool settle) noexcept
+{
+    timeArray<C>(a, x, v, accIn, n, settle);
+}
+#endif
+
+// Arrays of C <= 8 channels, not gated, any kernel size and activation.
+template <int C>
+class TimeLayerArray final : public LayerArrayBase {
+public:
+    TimeLayerArray(const LayerArraySpec& spec, WeightReader& reader)
+    {
+        a_.cin = spec.inputSize;
+        a_.headSize = spec.headSize;
+        a_.kernel = spec.kernelSize;
+        a_.headBias = spec.headBias;
+        a_.activation = spec.activation;
+        const int k = spec.kernelSize;
+        size_t weightCount = size_t(C) * a_.cin + size_t(a_.headSize) * C + a_.headSize;
+        size_t stateCount = size_t(kMaxBlock) * (2 * C + a_.headSize);
+        for (int d : spec.dilations) {
+            weightCount += 4 * (size_t(k) * C * C + 3 * C + size_t(C) * C);
+            stateCount += size_t(C) * (std::max(d * (k - 1) + kMaxBlock, kMirror) + kMirror);
+        }
+        weights_.assign(weightCount, 0.0f);
+        state_.assign(stateCount, 0.0f);
+        float* wp = weights_.data();
+        float* sp = state_.data();
+        auto spread = [](float* at, float value) { std::fill(at, at + 4, value); };
+
+        float* rechannel = take(wp, size_t(C) * a_.cin);
+        reader.vector(rechannel, C * a_.cin); // [out][in], as in the file
+        a_.rechannel = rechannel;
+        for (int d : spec.dilations) {
+            TimeLayer layer;
+            layer.dilation = d;
+            layer.ringSize = std::max(d * (k - 1) + kMaxBlock, kMirror);
+            layer.stride = layer.ringSize + kMirror;
+            float* w = take(wp, 4 * size_t(k) * C * C);
+            // File order is [out][in][tap].
+            for (int o = 0; o < C; ++o)
+                for (int i = 0; i < C; ++i)
+                    for (int tap = 0; tap < k; ++tap) spread(w + ((size_t(tap) * C + i) * C + o) * 4, reader.next());
+            layer.w = w;
+            float* bias = take(wp, 4 * size_t(C));
+            for (int o = 0; o < C; ++o) spread(bias + 4 * o, reader.next());
+            layer.bias = bias;
+            float* mixin = take(wp, 4 * size_t(C));
+            for (int o = 0; o < C; ++o) spread(mixin + 4 * o, reader.next());
+            layer.mixin = mixin;
+            float* proj = take(wp, 4 * size_t(C) * C);
+            for (int o = 0; o < C; ++o)
+                for (int i = 0; i < C; ++i) spread(proj + (size_t(i) * C + o) * 4, reader.next());
+            layer.proj = proj;
+            float* projBias = take(wp, 4 * size_t(C));
+            for (int o = 0; o < C; ++o) spread(projBias + 4 * o, reader.next());
+            layer.projBias = projBias;
+            layer.ring = take(sp, size_t(C) * layer.stride);
+            a_.layers.push_back(layer);
+        }
+        float* headW = take(wp, size_t(a_.headSize) * C);
+        reader.vector(headW, a_.headSize * C); // [head][in], as in the file
+        a_.headWeights = headW;
+        float* headB = take(wp, a_.headSize);
+        if (a_.headBias) reader.vector(headB, a_.headSize);
+        a_.headBiasValues = headB;
+        a_.acc = take(sp, size_t(C) * kMaxBlock);
+        a_.residual = take(sp, size_t(C) * kMaxBlock);
+        a_.head = take(sp, size_t(a_.headSize) * kMaxBlock);
+#if NAM_HAS_FMA_CLONE
+        if (cpuHasFma()) run_ = &timeArrayFma<C>;
+#endif
+    }
+
+    Plane residual() const override { return {a_.residual, kMaxBlock, 1}; }
+    Plane head() const override { return {a_.head, kMaxBlock, 1}; }
+
+    void process(const float* x, Plane v, Plane accIn, int n, bool settle) noexcept override
+    {
+        run_(a_, x, v, accIn, n, settle);
+    }
+
+private:
+    TimeArrayState a_;
+    std::vector<float> weights_;
+    std::vector<float> state_;
+    void (*run_)(TimeArrayState&, const float*, Plane, Plane, int, bool) noexcept = &timeArrayBaseline<C>;
 };
 
 std::unique_ptr<LayerArrayBase> makeLayerArray(const LayerArraySpec& spec, WeightReader& reader)
 {
     if (!spec.gated) {
         switch (spec.channels) {
-        case 2: return std::make_unique<LayerArray<2>>(spec, reader);
-        case 4: return std::make_unique<LayerArray<4>>(spec, reader);
-        case 6: return std::make_unique<LayerArray<6>>(spec, reader);
-        case 8: return std::make_unique<LayerArray<8>>(spec, reader);
+        case 2: return std::make_unique<TimeLayerArray<2>>(spec, reader);
+        case 4: return std::make_unique<TimeLayerArray<4>>(spec, reader);
+        case 6: return std::make_unique<TimeLayerArray<6>>(spec, reader);
+        case 8: return std::make_unique<TimeLayerArray<8>>(spec, reader);
         case 12: return std::make_unique<LayerArray<12>>(spec, reader);
         case 16: return std::make_unique<LayerArray<16>>(spec, reader);
         default: break;
@@ -345,7 +615,7 @@ public:
 
     void Prewarm() noexcept override
     {
-        input_[0] = 0.0f;
+        std::fill(std::begin(input_), std::end(input_), 0.0f);
         run(1, true);
     }
 
@@ -354,9 +624,10 @@ public:
         while (numSamples > 0) {
             int n = int(std::min<size_t>(numSamples, kMaxBlock));
             std::memcpy(input_, input, sizeof(float) * n); // input and output may be one buffer
+            std::fill(input_ + n, std::end(input_), 0.0f); // the lanes past n of the last four
             run(n, false);
-            const float* head = arrays_.back()->head();
-            for (int t = 0; t < n; ++t) output[t] = headScale_ * head[t];
+            const Plane head = arrays_.back()->head();
+            for (int t = 0; t < n; ++t) output[t] = headScale_ * head.at(0, t);
             input += n;
             output += n;
             numSamples -= size_t(n);
@@ -366,19 +637,17 @@ public:
 private:
     void run(int n, bool settle) noexcept
     {
-        const float* v = input_;
-        int stride = 1;
-        const float* acc = nullptr;
+        Plane v{input_, 0, 1};
+        Plane acc;
         for (auto& array : arrays_) {
-            array->process(input_, v, stride, acc, n, settle);
+            array->process(input_, v, acc, n, settle);
             v = array->residual();
-            stride = array->residualStride();
             acc = array->head();
         }
     }
 
     std::vector<std::unique_ptr<LayerArrayBase>> arrays_;
-    float input_[kMaxBlock] = {};
+    alignas(16) float input_[kMaxBlock] = {};
     float headScale_ = 0.0f;
 };
 

@@ -17,6 +17,7 @@ float mask_coverage(const lv_draw_rect_dsc_t * dsc, int32_t x, int32_t y);
 lv_color_t gradient_color(const lv_draw_rect_dsc_t * dsc, const lv_area_t & a, int32_t x, int32_t y);
 bool image_pixel(const lv_image_dsc_t * img, int32_t ix, int32_t iy, lv_color_t * c, uint32_t * a);
 void draw_shadow(lv_layer_t * layer, const lv_draw_rect_dsc_t * dsc, const lv_area_t & coords, int32_t radius);
+uint32_t glyph_coverage(const uint8_t * bitmap, lv_font_glyph_format_t format, int32_t i);
 void draw_glyph(lv_layer_t * layer, const lv_draw_label_dsc_t * dsc, int32_t x, int32_t baseline, uint32_t letter,
                 uint32_t next, int32_t * advance);
 void fill_area(lv_layer_t * layer, const lv_area_t & a, lv_color_t color, lv_opa_t opa);
@@ -390,6 +391,13 @@ void draw_shadow(lv_layer_t * layer, const lv_draw_rect_dsc_t * dsc, const lv_ar
     }
 }
 
+/* Coverage 0..255 of pixel i of a glyph bitmap. */
+uint32_t glyph_coverage(const uint8_t * bitmap, lv_font_glyph_format_t format, int32_t i)
+{
+    if(format == LV_FONT_GLYPH_FORMAT_A4) return ((bitmap[i >> 1] >> ((i & 1) ? 0 : 4)) & 0x0F) * 17;
+    return bitmap[i];
+}
+
 void draw_glyph(lv_layer_t * layer, const lv_draw_label_dsc_t * dsc, int32_t x, int32_t baseline, uint32_t letter,
                 uint32_t next, int32_t * advance)
 {
@@ -405,9 +413,8 @@ void draw_glyph(lv_layer_t * layer, const lv_draw_label_dsc_t * dsc, int32_t x, 
     lv_area_t area;
     if(!lv_area_intersect(&area, &box, &layer->clip)) return;
     for(int32_t y = area.y1; y <= area.y2; y++) {
-        const uint8_t * row = bitmap + (y - gy) * g.box_w;
         for(int32_t px = area.x1; px <= area.x2; px++) {
-            uint32_t a = row[px - gx];
+            uint32_t a = glyph_coverage(bitmap, g.format, (y - gy) * g.box_w + (px - gx));
             if(a) blend(layer, px, y, dsc->color, a * dsc->opa / 255);
         }
     }

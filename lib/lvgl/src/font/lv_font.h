@@ -1,8 +1,7 @@
 #pragma once
 // Fonts: a font answers, for a Unicode letter, the glyph's box and advance and its coverage
-// bitmap. The fonts of this layer (the Montserrat sizes and any font an application defines
-// with lv_font_ttf_dsc_t) are drawn from TrueType files through FreeType, anti-aliased with 16
-// coverage levels as 4-bit-per-pixel fonts are.
+// bitmap. The fonts of this layer (the Montserrat sizes) and of the application are compiled in:
+// glyph tables made at build time (lv_font_fmt_txt.h), 4 bits per pixel.
 #include "src/misc/lv_types.h"
 
 #ifdef __cplusplus
@@ -32,7 +31,8 @@ typedef enum {
 } lv_font_kerning_t;
 
 /* One glyph: box size and offsets in pixels; ofs_y is the distance of the box's bottom above the
- * base line. The bitmap is box_w x box_h bytes of coverage (0..255), row by row. */
+ * base line. The bitmap holds box_w x box_h coverage values, row by row, in `format` (A8: one byte
+ * 0..255 per pixel; A4: two pixels a byte, 0..15, the first in the high half). */
 typedef struct {
     const lv_font_t * resolved_font;
     uint16_t adv_w;
@@ -79,19 +79,6 @@ LV_FONT_DECLARE(lv_font_montserrat_40)
 LV_FONT_DECLARE(lv_font_montserrat_48)
 
 #define LV_FONT_DEFAULT (&lv_font_montserrat_14)
-
-/* This layer's TrueType fonts: the descriptor a font's dsc points to. `file` is a font file name
- * in the system's DejaVu folder (or an absolute path); `size_px` the em size in pixels. The font's
- * own line_height and base_line place the glyphs, so a font can be given any metrics. */
-typedef struct {
-    const char * file;
-    int32_t size_px;
-} lv_font_ttf_dsc_t;
-
-bool lv_font_ttf_get_glyph_dsc(const lv_font_t * font, lv_font_glyph_dsc_t * dsc, uint32_t letter, uint32_t letter_next);
-const void * lv_font_ttf_get_glyph_bitmap(lv_font_glyph_dsc_t * dsc, lv_draw_buf_t * draw_buf);
-/* Folder the TrueType files are looked up in (default /usr/share/fonts/truetype/dejavu). */
-void lv_font_ttf_set_folder(const char * path);
 
 #ifdef __cplusplus
 }

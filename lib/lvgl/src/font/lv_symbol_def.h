@@ -1,6 +1,6 @@
 #pragma once
-// The symbol glyphs as UTF-8 texts; this layer draws each with a look-alike glyph of the
-// DejaVu fonts (see lv_font_ttf.cpp).
+// The symbol glyphs as UTF-8 texts. The compiled-in fonts draw each with a look-alike glyph of the
+// DejaVu fonts (tools/lv_font_gen.cpp holds the list of these code points and their pictures).
 
 #define LV_SYMBOL_BULLET         "\xE2\x80\xA2" /* U+2022 */
 #define LV_SYMBOL_AUDIO          "\xEF\x80\x81" /* U+F001 */

@@ -44,12 +44,18 @@ public:
     // Gain that brings the model's loudness to -18 dBFS; 0 when unknown.
     virtual float GetRecommendedOutputDBAdjustment() const;
 
+    // Estimated work per sample, from the model's sizes: multiply-adds, each activation counted as
+    // eight. A standard WaveNet (16 and 8 channels) comes to 15,240; what a core can afford is
+    // the caller's to judge.
+    double GetCostPerSample() const { return costPerSample_; }
+
 protected:
     NeuralModel() = default;
 
     // The model's own levels from its metadata; the defaults give 0 dB adjustments.
     float inputLevelDbu_ = 12.0f;
     float loudnessDb_ = -18.0f;
+    double costPerSample_ = 0.0;
 };
 
 } // namespace NeuralAudio
