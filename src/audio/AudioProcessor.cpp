@@ -24,6 +24,8 @@ constexpr float kFadeOutStep = 0.9f;
 constexpr float kFadeOutEnd = 0.011111111f;
 constexpr float kFadeInStep = 1.1111112f;
 constexpr float kFadeInEnd = 0.80999994f;
+// Where the fade-out stops.
+constexpr float kFadeFloor = kFadeOutEnd * kFadeOutStep;
 
 enum FadeState : int {
     FADE_IDLE = 0,
@@ -206,7 +208,10 @@ void AudioProcessor::setControlTasks(void (*tasks)())
 bool AudioProcessor::framesFlowing()
 {
     if (frameCount.load(std::memory_order_acquire) == 0) return false;
-    return xthal_get_ccount() - lastFrameNs.load(std::memory_order_acquire) < kFlowWindowNs;
+    // The frame's time first, the clock after: read the other way round, a frame that ends in
+    // between is later than "now", and the unsigned difference calls it long gone.
+    const uint64_t last = lastFrameNs.load(std::memory_order_acquire);
+    return xthal_get_ccount() - last < kFlowWindowNs;
 }
 
 void AudioProcessor::setFadePoint(AudioBlock* block)
@@ -261,7 +266,12 @@ void AudioProcessor::resumeStalledFade()
 {
     if (compiler_status.load(std::memory_order_acquire) != FADE_OUT || framesFlowing()) return;
     int expected = FADE_OUT;
-    if (compiler_status.compare_exchange_strong(expected, FADE_COMPILE)) vTaskResume(compiler_handler.load());
+    if (!compiler_status.compare_exchange_strong(expected, FADE_COMPILE)) return;
+    // Nothing is heard without frames, so the gain may drop to the floor at once: the quiet pass is
+    // then quiet, and frames that come back start low and come up with the fade.
+    debounceVolume.store(kFadeFloor, std::memory_order_relaxed);
+    fadeStart.store(kFadeFloor, std::memory_order_relaxed);
+    vTaskResume(compiler_handler.load());
 }
 
 void AudioProcessor::fadeStep()
