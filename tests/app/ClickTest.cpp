@@ -132,13 +132,15 @@ public:
         for (int i = 0; i < count; ++i) frame();
     }
     // Runs frames until the fade is idle and every glide and cross-fade has had time to end.
-    // A loaded machine may keep the compile thread waiting for a processor a long while: the limit
-    // is in seconds, not in frames.
+    // Two compile passes have begun since the call (so the last change has reached the blocks), the
+    // fade is idle and has been for 60 frames. A loaded machine may keep the compile thread waiting
+    // for a processor a long while: the limit is in seconds, not in frames.
     void settle()
     {
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        const uint32_t passes = AudioProcessor::getCompilePasses() + 2;
         int quiet = 0;
-        while (quiet < 60 && std::chrono::steady_clock::now() < until) {
+        while ((quiet < 60 || AudioProcessor::getCompilePasses() < passes) && std::chrono::steady_clock::now() < until) {
             frame();
             quiet = AudioProcessor::getCompilerStatus() == 0 ? quiet + 1 : 0;
         }
