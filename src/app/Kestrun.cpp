@@ -160,6 +160,8 @@ Kestrun::Kestrun(Node* app, Node* root) : AudioBlock("Kestrun", app, Kestrun::ex
     delay = new DelayEngine(folders[kDelay], tempo);
     reverb = new ReverbFDN8(folders[kReverb]);
     mixer = new Mixer(app, AudioProcessor::getInput());
+    // The second input passes the mixer beside the chain: the fade of the chain is not for it.
+    AudioProcessor::setFadePoint(mixer);
 
     for (int i = 0; i < 4; ++i) {
         assigns.push_back(new NodeItem(root, kAssignKeys[i], kAssignLabels[i], "", ItemType::STRING));

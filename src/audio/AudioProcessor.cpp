@@ -24,16 +24,25 @@ constexpr float kFadeOutStep = 0.9f;
 constexpr float kFadeOutEnd = 0.011111111f;
 constexpr float kFadeInStep = 1.1111112f;
 constexpr float kFadeInEnd = 0.80999994f;
+// Where the fade-out stops.
+constexpr float kFadeFloor = kFadeOutEnd * kFadeOutStep;
 
 enum FadeState : int {
     FADE_IDLE = 0,
     FADE_OUT = 1,
     FADE_COMPILE = 2,
     FADE_IN = 3,
-    // A debounce won the fade and is stopping the compile thread; the audio thread waits for FADE_OUT,
-    // so the resume can never overtake the suspend.
+    // A debounce won the fade and is stopping the compile thread; the audio thread holds the gain
+    // until FADE_OUT, so the resume can never overtake the suspend.
     FADE_STARTING = 4,
 };
+
+// Changes that keep coming while the quiet pass runs make it run again, this many times at most;
+// after that the fade turns down once more for the rest.
+constexpr int kQuietPassRepeats = 4;
+
+// Set on "compileLoop" while it runs the quiet pass.
+thread_local bool inQuietPass = false;
 
 // Frames count as flowing when the last one ran within this time. Without frames no fade is started
 // (nothing would resume the compile thread), and a fade that frames stopped is finished by
@@ -78,6 +87,10 @@ NodeFloat* AudioProcessor::rin_meter = nullptr;
 NodeFloat* AudioProcessor::lout_meter = nullptr;
 NodeFloat* AudioProcessor::rout_meter = nullptr;
 std::atomic<float> AudioProcessor::debounceVolume{1.0f};
+std::atomic<float> AudioProcessor::fadeStart{1.0f};
+std::atomic<uint32_t> AudioProcessor::fadeRequests{0};
+std::atomic<uint32_t> AudioProcessor::compilePeriod{10000};
+AudioBlock* AudioProcessor::fadePoint = nullptr;
 std::atomic<int> AudioProcessor::compiler_status{FADE_IDLE};
 std::atomic<TaskHandle_t> AudioProcessor::compiler_handler{0};
 std::atomic<uint32_t> AudioProcessor::compilePasses{0};
@@ -195,49 +208,104 @@ void AudioProcessor::setControlTasks(void (*tasks)())
 bool AudioProcessor::framesFlowing()
 {
     if (frameCount.load(std::memory_order_acquire) == 0) return false;
-    return xthal_get_ccount() - lastFrameNs.load(std::memory_order_acquire) < kFlowWindowNs;
+    // The frame's time first, the clock after: read the other way round, a frame that ends in
+    // between is later than "now", and the unsigned difference calls it long gone.
+    const uint64_t last = lastFrameNs.load(std::memory_order_acquire);
+    return xthal_get_ccount() - last < kFlowWindowNs;
+}
+
+void AudioProcessor::setFadePoint(AudioBlock* block)
+{
+    fadePoint = block;
+}
+
+void AudioProcessor::setCompilePeriod(uint32_t microseconds)
+{
+    compilePeriod.store(microseconds);
 }
 
 void AudioProcessor::debounce(Node*)
 {
     const TaskHandle_t compiler = compiler_handler.load(std::memory_order_acquire);
-    // Before the engine runs, and from inside a compile pass, the next pass hands the change over.
+    // Before the engine runs nothing is heard. From inside a compile pass the blocks find their own
+    // changed structure and ask for the fade themselves (mayRestructure).
     if (compiler == 0 || pthread_equal(compiler, pthread_self())) return;
     // Without frames nothing would end the fade: the normal compile pass applies the change.
     if (!framesFlowing()) return;
-    int expected = FADE_IDLE;
-    if (!compiler_status.compare_exchange_strong(expected, FADE_STARTING)) return; // a fade is under way
-    vTaskSuspend(compiler);
-    compiler_status.store(FADE_OUT, std::memory_order_release);
+    // Counted so that the quiet pass knows a change came while it ran.
+    fadeRequests.fetch_add(1, std::memory_order_acq_rel);
+    for (;;) {
+        int state = compiler_status.load(std::memory_order_acquire);
+        // Fading out or at the quiet point: the quiet pass (or its repeat) takes this change.
+        if (state != FADE_IDLE && state != FADE_IN) return;
+        // Idle, or coming back up: (again) down, with the compile thread stopped until the floor.
+        if (!compiler_status.compare_exchange_weak(state, FADE_STARTING)) continue;
+        vTaskSuspend(compiler);
+        compiler_status.store(FADE_OUT, std::memory_order_release);
+        return;
+    }
+}
+
+void AudioProcessor::requestFade()
+{
+    for (;;) {
+        int state = compiler_status.load(std::memory_order_acquire);
+        if (state != FADE_IDLE && state != FADE_IN) return;
+        if (compiler_status.compare_exchange_weak(state, FADE_OUT)) return;
+    }
+}
+
+bool AudioProcessor::mayRestructure()
+{
+    if (inQuietPass || compiler_handler.load(std::memory_order_acquire) == 0 || !framesFlowing()) return true;
+    requestFade();
+    return false;
 }
 
 void AudioProcessor::resumeStalledFade()
 {
     if (compiler_status.load(std::memory_order_acquire) != FADE_OUT || framesFlowing()) return;
     int expected = FADE_OUT;
-    if (compiler_status.compare_exchange_strong(expected, FADE_COMPILE)) vTaskResume(compiler_handler.load());
+    if (!compiler_status.compare_exchange_strong(expected, FADE_COMPILE)) return;
+    // Nothing is heard without frames, so the gain may drop to the floor at once: the quiet pass is
+    // then quiet, and frames that come back start low and come up with the fade.
+    debounceVolume.store(kFadeFloor, std::memory_order_relaxed);
+    fadeStart.store(kFadeFloor, std::memory_order_relaxed);
+    vTaskResume(compiler_handler.load());
 }
 
 void AudioProcessor::fadeStep()
 {
+    const float old = debounceVolume.load(std::memory_order_relaxed);
+    fadeStart.store(old, std::memory_order_relaxed);
     switch (compiler_status.load(std::memory_order_acquire)) {
-    case FADE_OUT: {
-        const float old = debounceVolume.load(std::memory_order_relaxed);
+    case FADE_OUT:
         debounceVolume.store(old * kFadeOutStep, std::memory_order_relaxed);
         if (old < kFadeOutEnd) {
             int expected = FADE_OUT;
             if (compiler_status.compare_exchange_strong(expected, FADE_COMPILE)) vTaskResume(compiler_handler.load());
         }
         break;
-    }
-    case FADE_COMPILE: break; // held low until the compile pass is done
-    case FADE_IN: {
-        const float old = debounceVolume.load(std::memory_order_relaxed);
-        debounceVolume.store(old * kFadeInStep, std::memory_order_relaxed);
+    case FADE_IN:
+        // Never above 1: a fade that "controlLoop" finished while frames had stopped comes back up
+        // from where the gain was then.
+        debounceVolume.store(std::min(old * kFadeInStep, 1.0f), std::memory_order_relaxed);
         if (old > kFadeInEnd) compiler_status.store(FADE_IDLE, std::memory_order_release);
         break;
+    case FADE_IDLE: debounceVolume.store(1.0f, std::memory_order_relaxed); break;
+    default: break; // held: at the quiet point, or while a debounce stops the compile thread
     }
-    default: debounceVolume.store(1.0f, std::memory_order_relaxed); break;
+}
+
+void AudioProcessor::applyFade(AudioFrame frame)
+{
+    float start, increment;
+    getFadeRamp(start, increment);
+    if (start == 1.0f && increment == 0.0f) return;
+    for (int k = 0; k < FRAME_SAMPLES; ++k) {
+        const float g = start + increment * float(k + 1);
+        frame[0][k] *= g;
+        frame[1][k] *= g;
     }
 }
 
@@ -250,12 +318,17 @@ void AudioProcessor::processFrame()
     meterChannel(in_meter[0], in_saturation[0], frame[0]);
     meterChannel(in_meter[1], in_saturation[1], frame[1]);
 
+    bool faded = false;
     for (uint32_t i = blocks_start & (kSlots - 1); i != (blocks_end & (kSlots - 1));) {
+        if (blocks[i] == fadePoint) {
+            applyFade(frame);
+            faded = true;
+        }
         const bool stop = blocks_dsp[i](blocks[i], frame);
         i = (i + 1) & (kSlots - 1);
         if (stop) break;
     }
-
+    if (!faded) applyFade(frame);
     fadeStep();
     AudioUSB::write(frame);
     meterChannel(out_meter[0], out_saturation[0], frame[0]);
@@ -295,17 +368,38 @@ void* AudioProcessor::controlLoop(void*)
     }
 }
 
+void AudioProcessor::quietPass()
+{
+    // A change that comes while the pass runs may have been read by one block and not by another:
+    // the pass runs again while the gain is still held at the floor.
+    uint32_t seen;
+    int runs = 0;
+    inQuietPass = true;
+    do {
+        seen = fadeRequests.load(std::memory_order_acquire);
+        compileBlocks();
+        compilePasses.fetch_add(1, std::memory_order_release);
+    } while (fadeRequests.load(std::memory_order_acquire) != seen && ++runs < kQuietPassRepeats);
+    inQuietPass = false;
+    int expected = FADE_COMPILE;
+    // One more, after the fade-in has begun: down again, so that the next quiet pass takes it.
+    if (compiler_status.compare_exchange_strong(expected, FADE_IN) &&
+        fadeRequests.load(std::memory_order_acquire) != seen)
+        requestFade();
+}
+
 void* AudioProcessor::compileLoop(void*)
 {
     for (;;) {
-        if (compiler_status.load(std::memory_order_acquire) == FADE_COMPILE) {
+        const int state = compiler_status.load(std::memory_order_acquire);
+        if (state == FADE_COMPILE) {
+            quietPass();
+        } else if (state != FADE_OUT && state != FADE_STARTING) {
+            // Fading out toward a quiet pass, nothing is handed over before it: this thread is
+            // stopped there, unless a block of its own asked for the fade.
             compileBlocks();
-            int expected = FADE_COMPILE;
-            compiler_status.compare_exchange_strong(expected, FADE_IN);
-        } else {
-            compileBlocks();
+            compilePasses.fetch_add(1, std::memory_order_release);
         }
-        compilePasses.fetch_add(1, std::memory_order_release);
-        vTaskDelay(10000);
+        vTaskDelay(compilePeriod.load(std::memory_order_relaxed));
     }
 }

@@ -19,8 +19,20 @@ class NodeFloat;
 //
 // The fade: debounce (the change callback of structural nodes, any thread) stops the compile thread
 // and starts the fade-out; the audio thread multiplies the fade gain by 0.9 per frame and, once it is
-// below 0.011111111, resumes the compile thread, which recompiles every block once; the gain then
-// grows by 1.1111112 per frame back to 1.0. Each block multiplies its output by getDebounceVolume().
+// below 0.011111111, resumes the compile thread, which recompiles every block once (the quiet pass);
+// the gain then grows by 1.1111112 per frame back to 1.0.
+//
+// The fade is applied once, by the engine, to the frame the chain has made (moving in a straight line
+// across each frame): after the last block, or as it reaches the fade point (the output mixer, whose
+// auxiliary input passes beside the chain). The quiet point is then quiet for the whole chain,
+// repeats and tails included.
+// Blocks that record their input (delay lines, reverb, chorus) multiply what they write by the same
+// ramp (getFadeRamp), so that nothing they replay later holds a change heard at full level.
+//
+// Structural settings (switches, modes, selections) reach the audio only in the quiet pass: a
+// block's compile keeps the ones the audio has and takes new ones only when mayRestructure() says
+// so; otherwise mayRestructure asks for a fade itself. A pass that a change overtook therefore never
+// hands it over early, and a change that arrives while a fade comes back up turns it down again.
 class AudioProcessor {
 public:
     static constexpr int kSlots = 32;
@@ -41,6 +53,13 @@ public:
     // The dry copy of the current input frame.
     static float (*getInput())[FRAME_SAMPLES];
     static float getDebounceVolume() { return debounceVolume.load(std::memory_order_relaxed); }
+    // Audio thread: the fade gain across the current frame, sample k (0..15) getting
+    // start + increment * (k + 1): from the gain of the frame before to getDebounceVolume().
+    static void getFadeRamp(float& start, float& increment)
+    {
+        start = fadeStart.load(std::memory_order_relaxed);
+        increment = (debounceVolume.load(std::memory_order_relaxed) - start) * (1.0f / FRAME_SAMPLES);
+    }
     // Peak in dB (-110..0) of channel 0/1, io 1 = input, 0 = output; 0 for another channel or io.
     static float meter(int channel, int io);
     static bool channelSaturation(int channel, int io);
@@ -51,6 +70,11 @@ public:
 
     // The change callback of structural nodes (the node is not looked at).
     static void debounce(Node* node);
+    // Compile thread, from a block's compile: may a structural setting that differs from what the
+    // audio has be handed over now? True in the quiet pass, and whenever no audio could hear it (the
+    // engine not started, no frames flowing). Otherwise it asks for a fade and answers false: the
+    // block keeps its old setting and takes the new one in the quiet pass.
+    static bool mayRestructure();
     static int getCompilerStatus() { return compiler_status.load(std::memory_order_acquire); }
     // Completed compile passes, and frames run, since the start.
     static uint32_t getCompilePasses() { return compilePasses.load(std::memory_order_acquire); }
@@ -58,6 +82,11 @@ public:
 
     // What "controlLoop" runs every 10 ms (the control sources' tasks).
     static void setControlTasks(void (*tasks)());
+    // Start-up: the block before which the fade is applied (null: after the last block).
+    static void setFadePoint(AudioBlock* block);
+    // The sleep of "compileLoop" between passes (10 ms). Tests that drive frames faster than real
+    // time shorten it, to keep the unit's ratio of frames to compile passes.
+    static void setCompilePeriod(uint32_t microseconds);
 
 private:
     // Test programs put the engine back between tests once its threads have ended.
@@ -65,8 +94,12 @@ private:
 
     static void processFrame();
     static void fadeStep();
+    static void applyFade(AudioFrame frame);
     static bool framesFlowing();
     static void resumeStalledFade();
+    // Starts a fade-out (or turns a fade-in back down) without stopping the compile thread.
+    static void requestFade();
+    static void quietPass();
 
     static AudioBlock* blocks[kSlots];
     static BlockExec blocks_dsp[kSlots];
@@ -83,6 +116,10 @@ private:
     static NodeFloat* lout_meter;
     static NodeFloat* rout_meter;
     static std::atomic<float> debounceVolume;
+    static std::atomic<float> fadeStart; // the gain of the frame before
+    static std::atomic<uint32_t> fadeRequests; // debounce calls that may start a fade
+    static std::atomic<uint32_t> compilePeriod;
+    static AudioBlock* fadePoint;
     static std::atomic<int> compiler_status;
     static std::atomic<TaskHandle_t> compiler_handler;
     static std::atomic<uint32_t> compilePasses;

@@ -2,12 +2,13 @@
 #include <atomic>
 
 #include "dsp/AlignedArray.h"
+#include "dsp/Glide.h"
 
 // Power-of-two delay line with two taps cross-faded, so that the delay can change without a click,
 // and an optional triangle sweep of the read position with linear interpolation (reverb lines).
 // setDelay and setModulation run on the compile thread, exec on the audio thread. A tap's delay is
 // only ever changed while that tap is silent (weight below 0.05); the cross-fade takes about 60
-// blocks of 16 samples (20 ms).
+// blocks of 16 samples (20 ms). A new sweep depth glides, so the read position never jumps.
 class SimpleDelay {
 public:
     // length in samples; the ring is the smallest power of two that holds it (1 below 2).
@@ -35,10 +36,10 @@ public:
         xfade.store(xfTo, std::memory_order_relaxed);
         const float xfStep = n > 0 ? (xfTo - xfFrom) / static_cast<float>(n) : 0.0f;
         const float rate = modRate.load(std::memory_order_relaxed);
-        const float depth = modDepth.load(std::memory_order_relaxed);
+        const float depthTarget = modDepth.load(std::memory_order_relaxed);
         float* buf = buffer.data();
         int w = writeIndex;
-        if (depth == 0.0f) {
+        if (depthTarget == 0.0f && depthGlide.settled(0.0f)) {
             for (int k = 0; k < n; ++k) {
                 buf[w] = in[k];
                 float a = buf[(w - dA) & mask];
@@ -54,9 +55,10 @@ public:
             if (modPhase >= 1.0f)
                 modDir = -1.0f;
             const float step = modDir * rate;
+            const Ramp depth = depthGlide.advance(depthTarget, kDepthGlideShare, kDepthGlideSnap, n);
             for (int k = 0; k < n; ++k) {
                 modPhase += step;
-                float m = depth * modPhase;
+                float m = depth.at(k) * modPhase;
                 int i = static_cast<int>(m);
                 float f = m - static_cast<float>(i);
                 buf[w] = in[k];
@@ -84,6 +86,7 @@ private:
     // State, written by the audio thread (xfade is read by setDelay to know which tap is heard).
     std::atomic<float> xfade{0.0f};
     int writeIndex = 0;
+    Glide depthGlide{0.0f};
     float modPhase = 0.5f;
     float modDir = 1.0f;
 };

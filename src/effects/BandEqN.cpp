@@ -20,7 +20,7 @@ BandEqN::BandEqN(Node* parent, std::vector<float> frequencies, std::vector<float
     folder = new NodeItem(parent, "eq_nbands", "Equalizer", "eq_nbands", ItemType::MODULE);
     bandCount = int(this->frequencies.size());
     sectionCount = stereo ? 2 * bandCount : bandCount;
-    sections = std::make_unique<QuadBiquad[]>(std::size_t(sectionCount));
+    sections = std::make_unique<GlidingBiquad[]>(std::size_t(sectionCount));
     for (int i = 0; i < bandCount; ++i) {
         auto key = std::make_unique<char[]>(kTextSize);
         auto label = std::make_unique<char[]>(kTextSize);
@@ -48,12 +48,13 @@ float BandEqN::getQFactor(int band) const
 bool BandEqN::compile()
 {
     enabled.store(external.get() ? 1 : 0, std::memory_order_relaxed);
-    levelGain = std::exp(float(double(level->getValue()) * 0.05) * 2.3025851f);
+    // The level glides in exec: riding on a section's coefficients it would step every pass.
+    levelGain.store(std::exp(float(double(level->getValue()) * 0.05) * 2.3025851f), std::memory_order_relaxed);
     for (int i = 0; i < bandCount; ++i) {
         const float hz = frequencies[std::size_t(i)], q = getQFactor(i), dB = bands[std::size_t(i)]->getValue();
-        const float scale = i == 0 ? levelGain : 1.0f;
-        sections[std::size_t(i)].set_peaking(hz, q, dB, scale);
-        if (stereo) sections[std::size_t(bandCount + i)].set_peaking(hz, q, dB, scale);
+        auto design = [&](QuadBiquad& section) { section.set_peaking(hz, q, dB, 1.0f); };
+        sections[std::size_t(i)].set(design);
+        if (stereo) sections[std::size_t(bandCount + i)].set(design);
     }
     return false;
 }
@@ -66,5 +67,10 @@ bool BandEqN::exec(AudioBlock* block, AudioFrame frame)
     if (self->stereo)
         for (int i = self->bandCount; i < self->sectionCount; ++i)
             self->sections[std::size_t(i)].exec(frame[1], frame[1], FRAME_SAMPLES);
+    const Ramp level = self->levelGlide.advance(self->levelGain.load(std::memory_order_relaxed), kGainGlideShare,
+                                                kGainGlideSnap, FRAME_SAMPLES);
+    fx::forChannels(frame, self->stereo ? 2 : 1, [&](float* x, int) {
+        for (int i = 0; i < FRAME_SAMPLES; ++i) x[i] *= level.at(i);
+    });
     return false;
 }

@@ -1,6 +1,6 @@
 #pragma once
 #include "audio/AudioBlock.h"
-#include "dsp/QuadBiquad.h"
+#include "dsp/GlidingBiquad.h"
 #include "effects/BlockHelpers.h"
 
 #include <atomic>
@@ -12,7 +12,7 @@ class NodeItem;
 
 // A graphic equaliser of any number of peaking bands plus an output level, under a folder
 // "eq_nbands". Each band is a node "band_<index>" in dB (-12..12) labelled with its frequency; the
-// level ("level", dB) rides on the first band's section of each channel. Never in the chain by
+// level ("level", dB) glides on the output of each channel. Never in the chain by
 // itself: its owner sets the external on/off, calls compile and runs exec.
 // compile runs on the compile thread, exec on the audio thread.
 class BandEqN : public AudioBlock {
@@ -35,13 +35,14 @@ private:
     fx::ExternalSwitch external;
     std::vector<float> frequencies;
     std::vector<float> qFactors;
-    std::unique_ptr<QuadBiquad[]> sections; // left bands, then (stereo) right bands
+    std::unique_ptr<GlidingBiquad[]> sections; // left bands, then (stereo) right bands
     std::vector<std::unique_ptr<char[]>> keys;
     std::vector<std::unique_ptr<char[]>> labels;
     int sectionCount;
     int bandCount;
     bool stereo;
-    float levelGain = 0.0f;
+    std::atomic<float> levelGain{0.0f}; // linear; compile writes
+    Glide levelGlide;                   // audio thread
     NodeItem* folder = nullptr;
     std::vector<NodeFloat*> bands;
     NodeFloat* level = nullptr;

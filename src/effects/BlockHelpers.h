@@ -6,11 +6,17 @@
 // whole (a biquad's five coefficients, a gain matrix, a detector's thresholds and coefficients) is
 // published through dsp/DoubleBuffer.h: compile calls publish(set), exec copies read() once per frame.
 //
+// Structure: switches, modes and selections change what a block computes in a way no ramp can hide.
+// compile keeps the ones the audio has in a small struct and takes new ones through takeStructure,
+// which hands them over only at the fade's quiet point. Levels, pans, mixes and depths glide instead
+// (dsp/Glide.h), delay times cross-fade (dsp/Crossfade.h).
+//
 // Threads: the make* functions run in block constructors at start-up (they allocate nodes);
-// isOn and TempoLink's resolvers run in compile() on the compile thread; applyFade, applyGain and
-// forChannels run in exec on the audio thread and touch nothing but the frame and the fade gain.
+// isOn, takeStructure and TempoLink's resolvers run in compile() on the compile thread; fadeRamp and
+// forChannels run in exec on the audio thread and touch nothing but the frame.
 #include "audio/AudioBlock.h"
 #include "audio/AudioProcessor.h"
+#include "dsp/Glide.h"
 
 #include <atomic>
 #include <cmath>
@@ -46,6 +52,19 @@ public:
 private:
     std::atomic<bool> flag{true};
 };
+
+// ---- Structure ------------------------------------------------------------------------------------
+
+// Compile thread: `held` is what the audio has, `live` what the nodes say now. When they differ and
+// the engine allows it (the quiet pass, or nothing is heard), held takes live and the answer is true:
+// the block then rebuilds what depends on it. Otherwise the engine is asked for a fade and held stays.
+template <class T>
+bool takeStructure(T& held, const T& live)
+{
+    if (held == live || !AudioProcessor::mayRestructure()) return false;
+    held = live;
+    return true;
+}
 
 // ---- Common parameters ------------------------------------------------------------------------------
 
@@ -147,17 +166,13 @@ inline double volumeTaper(double percent)
 
 // ---- Audio thread ---------------------------------------------------------------------------------
 
-// Multiplies the first `channels` rows (1: left only, 2: both) by g.
-inline void applyGain(AudioFrame frame, int channels, float g)
+// The engine's fade gain across this frame: what a block records (a delay line, a reverb, a chorus)
+// is multiplied by it, so that it never replays a change that the fade hid when it was made.
+inline Ramp fadeRamp()
 {
-    for (int c = 0; c < channels; ++c)
-        for (int i = 0; i < FRAME_SAMPLES; ++i) frame[c][i] *= g;
-}
-
-// Multiplies the first `channels` rows by the engine's fade gain, as every block does with its output.
-inline void applyFade(AudioFrame frame, int channels)
-{
-    applyGain(frame, channels, AudioProcessor::getDebounceVolume());
+    Ramp r;
+    AudioProcessor::getFadeRamp(r.start, r.increment);
+    return r;
 }
 
 // Runs f(row, channel) on the first `channels` rows (1: the left channel, 2: both).

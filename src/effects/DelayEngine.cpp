@@ -25,6 +25,13 @@ constexpr float kTapeHigh[4] = {0.99942166f, 0.99903166f, 0.998395f, 0.997695f};
 
 constexpr unsigned kFrameMask = DelayEngine::kRingFrames - 1;
 
+// A move to a new delay time takes 10 ms: long enough not to click, short enough that a turning
+// knob is followed closely.
+constexpr int kCrossfadeSamples = 480;
+// What the ring may hold once the repeats have died away (-120 dBFS).
+constexpr float kQuietLevel = 1e-6f;
+
+
 // One line's sample `extra` samples (fractional, may be negative) behind frame number `base`.
 inline float readRing(const float* ring, int line, int base, float extra) {
     const float ei = std::floor(extra);
@@ -38,16 +45,16 @@ float roundHalfAway(float x) { return std::round(x); }
 } // namespace
 
 DelayEngine::DelayEngine(Node* parent, Tempo* tempo)
-    : AudioBlock("DelayEngine", parent, &DelayEngine::exec, BLOCK_APPEND) {
+    : AudioBlock("DelayEngine", parent, &DelayEngine::exec, BLOCK_APPEND),
+      taps(Taps{4096, 4096, referenceShapeTriang}, kCrossfadeSamples) {
     using fx::TempoLink;
     modulationsEngine_initReferenceShapes();
     Coeffs c{};
-    c.g0 = 1.0f;
-    c.delayL = c.delayR = 4096.0f;
-    c.cosL = 1.0f;
-    c.sinR = 1.0f;
-    c.dry = 1.0f;
-    c.shape = referenceShapeTriang;
+    c.taps = Taps{4096, 4096, referenceShapeTriang};
+    c.target[G0] = 1.0f;
+    c.target[COS_L] = 1.0f;
+    c.target[SIN_R] = 1.0f;
+    c.target[DRY] = 1.0f;
     coeffs.publish(c);
 
     onOff = fx::makeEnable(parent);
@@ -96,31 +103,28 @@ DelayEngine::DelayEngine(Node* parent, Tempo* tempo)
 }
 
 bool DelayEngine::compile() {
-    Coeffs c = coeffs.current();
-    const bool on = extOnOff.get() && !onOff->isValue(NodeOnOff::OFF);
+    // The switch gates the lines' input and sets the dry gain: the quiet point.
+    fx::takeStructure(on, extOnOff.get() && !onOff->isValue(NodeOnOff::OFF));
+    Coeffs c{};
     c.enabled = on ? 1 : 0;
+    float* t = c.target;
 
     const float r = modRate.rateHz();
     c.increment = r * kShapePointsPerHzSample;
-    if (modShape->isValue("Sin"))
-        c.shape = referenceShapeSin;
-    else if (modShape->isValue("Square"))
-        c.shape = referenceShapeSquare;
-    else
-        c.shape = referenceShapeTriang;
+    c.taps.shape = lfoShapeTable(modShape->getIndex());
     const float d = exponentialCurve(modDepth->getValue() * 0.01f, 10.0f);
     // A linked rate of 0 (no tempo) would divide by zero.
     const float m = modOnOff->isValue(NodeOnOff::ON)
                         ? std::fmin(1250.0f, d * 1250.0f / std::sqrt(std::sqrt(20.0f * std::fmax(r, 0.05f))))
                         : 0.0f;
-    c.depth = m;
-    c.offset = static_cast<int>(roundHalfAway(modSphase->getValue() * 0.125f));
+    t[DEPTH] = m;
+    t[OFFSET] = roundHalfAway(modSphase->getValue() * 0.125f);
 
     const bool dual = dualOnOff->isValue(NodeOnOff::ON);
     float tL = time.timeMs();
     float tR = dual ? timeR.timeMs() : tL;
     const float w = tape->getValue() * 0.48f;
-    c.tape = w;
+    t[TAPE] = w;
     tL += spread->getValue() * 0.099999994f;
     tR -= spread->getValue() * 0.099999994f;
     auto toSamples = [&](float ms) {
@@ -128,10 +132,10 @@ bool DelayEngine::compile() {
         // The shortest read stays a few frames behind the write position, whatever the wow.
         if (s < 2.0f * w + 0.5f * m + 32.0f)
             s = 2.0f * w + 32.0f;
-        return roundHalfAway(std::fmin(s, kMaxDelaySamples));
+        return static_cast<int>(roundHalfAway(std::fmin(s, kMaxDelaySamples)));
     };
-    c.delayL = toSamples(tL);
-    c.delayR = toSamples(tR);
+    c.taps.delayL = toSamples(tL);
+    c.taps.delayR = toSamples(tR);
 
     const float fb = feedback->getValue() * 0.01f;
     float fbR = fb;
@@ -140,7 +144,9 @@ bool DelayEngine::compile() {
         if (independent) {
             fbR = feedbackR->getValue() * 0.01f;
         } else {
-            const float e = c.delayL > 0.0f && c.delayR > 0.0f ? c.delayR / c.delayL : 1.0f;
+            const float e = c.taps.delayL > 0 && c.taps.delayR > 0
+                                ? static_cast<float>(c.taps.delayR) / static_cast<float>(c.taps.delayL)
+                                : 1.0f;
             fbR = std::pow(fb, e);
         }
     }
@@ -149,57 +155,54 @@ bool DelayEngine::compile() {
     const float b = bounce->getValue();
     const double angle = b * 0.01 * std::numbers::pi / 2.0;
     const float fL = fb * 0.999f, fR = fbR * 0.999f;
-    c.fLL = static_cast<float>(std::cos(angle)) * fL;
-    c.fRL = -static_cast<float>(std::sin(angle)) * fR;
-    c.fLR = static_cast<float>(std::sin(angle)) * fL;
-    c.fRR = static_cast<float>(std::cos(angle)) * fR;
+    t[F_LL] = static_cast<float>(std::cos(angle)) * fL;
+    t[F_RL] = -static_cast<float>(std::sin(angle)) * fR;
+    t[F_LR] = static_cast<float>(std::sin(angle)) * fL;
+    t[F_RR] = static_cast<float>(std::cos(angle)) * fR;
     if (b >= 0.0f) {
         const double ba = b * 0.01 * std::numbers::pi / 3.0;
         const float cs = static_cast<float>(std::cos(ba)), sn = static_cast<float>(std::sin(ba));
-        c.g0 = b * 0.0013397464f + cs / (sn + cs);
-        c.g1 = b * 0.0013397464f + (1.0f - cs) / (sn + cs);
+        t[G0] = b * 0.0013397464f + cs / (sn + cs);
+        t[G1] = b * 0.0013397464f + (1.0f - cs) / (sn + cs);
     } else {
-        c.g0 = 1.0f;
-        c.g1 = 0.0f;
+        t[G0] = 1.0f;
+        t[G1] = 0.0f;
     }
 
     const float u = mix->getValue() * 0.01f;
     if (u < 0.5f) {
-        c.wet = std::pow(2.0f * u, 1.33f);
-        c.dry = 1.0f;
+        t[WET] = std::pow(2.0f * u, 1.33f);
+        t[DRY] = 1.0f;
     } else {
-        c.wet = 1.0f;
-        c.dry = std::pow(2.0f * (1.0f - u), 1.33f);
+        t[WET] = 1.0f;
+        t[DRY] = std::pow(2.0f * (1.0f - u), 1.33f);
     }
     if (!on)
-        c.dry = 1.0f;
+        t[DRY] = 1.0f;
+    t[INPUT] = on ? 1.0f : 0.0f;
 
     if (dual) {
         const double aL = (panL->getValue() + 100.0) * 0.0025 * std::numbers::pi;
         const double aR = (panR->getValue() + 100.0) * 0.0025 * std::numbers::pi;
-        c.cosL = static_cast<float>(std::cos(aL));
-        c.sinL = static_cast<float>(std::sin(aL));
-        c.cosR = static_cast<float>(std::cos(aR));
-        c.sinR = static_cast<float>(std::sin(aR));
         const float v = mixBalance->getValue() * 0.01f;
         const float left = v < 0.0f ? 1.0f : exponentialCurve(1.0f - v, 10.0f);
         const float right = v < 0.0f ? exponentialCurve(v + 1.0f, 10.0f) : 1.0f;
-        c.cosL *= left;
-        c.sinL *= left;
-        c.cosR *= right;
-        c.sinR *= right;
+        t[COS_L] = static_cast<float>(std::cos(aL)) * left;
+        t[SIN_L] = static_cast<float>(std::sin(aL)) * left;
+        t[COS_R] = static_cast<float>(std::cos(aR)) * right;
+        t[SIN_R] = static_cast<float>(std::sin(aR)) * right;
     } else {
-        c.cosL = 1.0f;
-        c.sinL = 0.0f;
-        c.cosR = 0.0f;
-        c.sinR = 1.0f;
+        t[COS_L] = 1.0f;
+        t[SIN_L] = 0.0f;
+        t[COS_R] = 0.0f;
+        t[SIN_R] = 1.0f;
     }
 
-    tone[0].set_lohi_cut_1_order(loDamp->getValue(), hiDamp->getValue(), 1.0f);
-    tone[1].set_lohi_cut_1_order(loDamp->getValue(), hiDamp->getValue(), 1.0f);
+    for (GlidingBiquad& section : tone)
+        section.set([&](QuadBiquad& q) { q.set_lohi_cut_1_order(loDamp->getValue(), hiDamp->getValue(), 1.0f); });
     const float fc = 20000.0f - std::pow(analog->getValue() * 0.01f, 0.167f) * 18750.0f;
-    for (auto& q : bbd)
-        q.set_lpf_2_order(fc, 0.707f);
+    for (GlidingBiquad& section : bbd)
+        section.set([&](QuadBiquad& q) { q.set_lpf_2_order(fc, 0.707f); });
 
     coeffs.publish(c);
     return false;
@@ -208,9 +211,22 @@ bool DelayEngine::compile() {
 bool DelayEngine::exec(AudioBlock* block, AudioFrame frame) {
     auto* self = static_cast<DelayEngine*>(block);
     const Coeffs c = self->coeffs.read();
+    Glide* g = self->glides;
+    // Off, the repeats gone from the whole ring, the input closed and the dry gain at 1: the frame
+    // would pass as it is.
+    if (!c.enabled && self->quietSamples >= kRingFrames && g[DRY].settled(1.0f) && g[INPUT].settled(0.0f))
+        return false;
+
+    Ramp now[kParams];
+    // The sweep depth, the wow and the stereo lead move read positions: they glide slowly, since a
+    // quick move bends the pitch. The rest glides like levels.
+    for (int p = 0; p < kParams; ++p)
+        now[p] = p == DEPTH || p == TAPE || p == OFFSET
+                     ? g[p].advance(c.target[p], kDepthGlideShare, kDepthGlideSnap, FRAME_SAMPLES)
+                     : g[p].advance(c.target[p], kGainGlideShare, kGainGlideSnap, FRAME_SAMPLES);
+    self->taps.follow(c.taps);
+
     std::memcpy(self->dry, frame, sizeof(self->dry));
-    if (!c.enabled)
-        std::memset(frame, 0, sizeof(float) * FRAME_CHANNELS * FRAME_SAMPLES);
 
     for (int k = 0; k < 4; ++k) {
         if (self->tapePhase[k] < kTapeLow[k])
@@ -222,36 +238,49 @@ bool DelayEngine::exec(AudioBlock* block, AudioFrame frame) {
         self->lfoPhase -= static_cast<float>(kShapePoints);
 
     const float* ring = self->ring.data();
-    const float* T = c.shape;
     const int n0 = static_cast<int>(self->writeIndex / 2);
-    const int dL = static_cast<int>(c.delayL), dR = static_cast<int>(c.delayR);
+    const Taps& to = self->taps.to();
+    const Taps& from = self->taps.from();
     float* p = self->tapePhase;
     float phase = self->lfoPhase;
     for (int i = 0; i < FRAME_SAMPLES; ++i) {
-        const float wPlus = c.tape * (p[0] + p[1] + p[2] + p[3]);
-        const float wMinus = c.tape * (p[0] + p[2] - p[1] - p[3]);
+        const float w = now[TAPE].at(i), m = now[DEPTH].at(i);
+        const float wPlus = w * (p[0] + p[1] + p[2] + p[3]);
+        const float wMinus = w * (p[0] + p[2] - p[1] - p[3]);
         for (int k = 0; k < 4; ++k)
             p[k] += self->tapeDir[k] * kTapeStep[k];
         phase += c.increment;
         const int j = static_cast<int>(phase);
         const float f = phase - static_cast<float>(j);
-        int jR = static_cast<int>(phase + static_cast<float>(c.offset));
-        if (jR >= kShapePoints + 1)
-            jR -= kShapePoints;
-        const float lfoL = lfoShapeAt(T, j, f);
-        const float lfoR = lfoShapeAt(T, jR, f);
+        float fR;
+        const int jR = lfoRightPoint(phase, now[OFFSET].at(i), fR);
         // The whole delay is split into its integer part and the small swept part, so the fraction
         // keeps its precision however far back the line reads.
-        self->wet[0][i] = readRing(ring, 0, n0 + i - dL, c.depth * lfoL + wPlus);
-        self->wet[1][i] = readRing(ring, 1, n0 + i - dR, wMinus + c.depth * lfoR);
+        auto read = [&](const Taps& tp, float& l, float& r) {
+            l = readRing(ring, 0, n0 + i - tp.delayL, m * lfoShapeAt(tp.shape, j, f) + wPlus);
+            r = readRing(ring, 1, n0 + i - tp.delayR, wMinus + m * lfoShapeAt(tp.shape, jR, fR));
+        };
+        const float weight = self->taps.next();
+        float l, r;
+        read(to, l, r);
+        if (weight < 1.0f) {
+            float l0, r0;
+            read(from, l0, r0);
+            l = weight * l + (1.0f - weight) * l0;
+            r = weight * r + (1.0f - weight) * r0;
+        }
+        self->wet[0][i] = l;
+        self->wet[1][i] = r;
     }
     self->lfoPhase = phase;
 
-    const float v = AudioProcessor::getDebounceVolume();
+    const Ramp v = fx::fadeRamp();
     for (int i = 0; i < FRAME_SAMPLES; ++i) {
         const float wl = self->wet[0][i], wr = self->wet[1][i];
-        self->fb[0][i] = c.fLL * wl + c.fRL * wr + v * c.g0 * frame[0][i] + v * c.g1 * frame[1][i];
-        self->fb[1][i] = c.fLR * wl + c.fRR * wr + v * c.g0 * frame[1][i] - v * c.g1 * frame[1][i];
+        const float in = v.at(i) * now[INPUT].at(i);
+        const float g0 = in * now[G0].at(i), g1 = in * now[G1].at(i);
+        self->fb[0][i] = now[F_LL].at(i) * wl + now[F_RL].at(i) * wr + g0 * frame[0][i] + g1 * frame[1][i];
+        self->fb[1][i] = now[F_LR].at(i) * wl + now[F_RR].at(i) * wr + g0 * frame[1][i] - g1 * frame[1][i];
     }
     self->tone[0].exec(self->fb[0], self->fb[0], FRAME_SAMPLES);
     self->bbd[0].exec(self->fb[0], self->fb[0], FRAME_SAMPLES);
@@ -261,16 +290,20 @@ bool DelayEngine::exec(AudioBlock* block, AudioFrame frame) {
     self->bbd[3].exec(self->fb[1], self->fb[1], FRAME_SAMPLES);
 
     float* out = self->ring.data() + self->writeIndex;
+    float loudest = 0.0f;
     for (int i = 0; i < FRAME_SAMPLES; ++i) {
         out[2 * i] = self->fb[0][i];
         out[2 * i + 1] = self->fb[1][i];
+        loudest = std::fmax(loudest, std::fmax(std::fabs(self->fb[0][i]), std::fabs(self->fb[1][i])));
     }
     self->writeIndex = (self->writeIndex + 2 * FRAME_SAMPLES) & (2 * kRingFrames - 1);
+    self->quietSamples = loudest < kQuietLevel ? std::min(self->quietSamples + FRAME_SAMPLES, kRingFrames) : 0;
 
     for (int i = 0; i < FRAME_SAMPLES; ++i) {
         const float wl = self->wet[0][i], wr = self->wet[1][i];
-        frame[0][i] = self->dry[0][i] * c.dry + (c.cosL * wl + c.cosR * wr) * c.wet;
-        frame[1][i] = self->dry[1][i] * c.dry + (c.sinL * wl + c.sinR * wr) * c.wet;
+        const float wet = now[WET].at(i), dry = now[DRY].at(i);
+        frame[0][i] = self->dry[0][i] * dry + (now[COS_L].at(i) * wl + now[COS_R].at(i) * wr) * wet;
+        frame[1][i] = self->dry[1][i] * dry + (now[SIN_L].at(i) * wl + now[SIN_R].at(i) * wr) * wet;
     }
     return false;
 }

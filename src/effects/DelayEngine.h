@@ -1,8 +1,9 @@
 #pragma once
 #include "audio/AudioBlock.h"
 #include "dsp/AlignedArray.h"
+#include "dsp/Crossfade.h"
 #include "dsp/DoubleBuffer.h"
-#include "dsp/QuadBiquad.h"
+#include "dsp/GlidingBiquad.h"
 #include "effects/BlockHelpers.h"
 
 class Node;
@@ -17,9 +18,13 @@ class Tempo;
 // triangle oscillators, a chorus-like sweep of the read position from the shared LFO tables, and a
 // dual mode with its own right time, feedback, line pans and balance.
 //
-// The block always runs: switched off, its lines get silence, so the repeats die away while the dry
-// signal passes at unity. compile() on "compileLoop" publishes one coefficient set whole; exec runs
-// on "audioLoop". Times in ms on the nodes, in samples at 48 kHz in the coefficients.
+// Switched off, its lines get silence, so the repeats die away while the dry signal passes at unity;
+// once the whole ring holds nothing audible the block stops working until it is switched on again.
+// compile() on "compileLoop" publishes one coefficient set whole; the switch changes at the fade's
+// quiet point. In exec new delay times and LFO shapes cross-fade from the old read positions to the
+// new (a jump would click, and the click would repeat), while gains, pans, the feedback, the sweep
+// depth, the tape wow and the stereo phase glide. exec runs on "audioLoop". Times in ms on the
+// nodes, in samples at 48 kHz in the coefficients.
 class DelayEngine : public AudioBlock {
 public:
     static constexpr unsigned kRingFrames = 131072;   // stereo frames in the ring (1 MiB)
@@ -34,21 +39,33 @@ public:
     void setExtOnOff(bool on) { extOnOff.set(on); }
 
 private:
+    // What the read positions depend on beyond what glides: cross-faded when it changes.
+    struct Taps {
+        int delayL, delayR; // samples
+        const float* shape; // LFO table of the sweep
+        bool operator==(const Taps&) const = default;
+    };
+    // What glides in exec, by index into Coeffs::target, glides and now.
+    enum Param {
+        G0, G1,                 // input steering into the lines
+        TAPE,                   // wow depth w, samples per oscillator unit
+        DEPTH,                  // sweep depth m, samples
+        OFFSET,                 // right LFO lead, points
+        F_LL, F_RL, F_LR, F_RR, // feedback matrix
+        COS_L, COS_R, SIN_L, SIN_R, // output pans
+        DRY, WET,
+        INPUT, // 1 on, 0 off: the lines' input, so that it never starts or stops with a step
+        kParams
+    };
     struct Coeffs {
         int enabled;
-        float g0, g1;            // input steering into the lines
-        float delayL, delayR;    // samples
-        float tape;              // wow depth w, samples per oscillator unit
-        float fLL, fRL, fLR, fRR; // feedback matrix
-        float cosL, cosR, sinL, sinR; // output pans
-        float dry, wet;
-        const float* shape;
+        Taps taps;
         float increment; // LFO points per sample
-        int offset;      // right LFO lead, points
-        float depth;     // sweep depth m, samples
+        float target[kParams];
     };
 
     fx::ExternalSwitch extOnOff;
+    bool on = false; // the switch as the audio has it (compile thread)
 
     NodeOnOff* onOff = nullptr;
     fx::TempoLink time;
@@ -78,11 +95,14 @@ private:
     // Audio-thread state.
     AlignedArray<float> ring{2 * kRingFrames};
     unsigned writeIndex = 0; // in floats, always even
-    QuadBiquad tone[2];
-    QuadBiquad bbd[4]; // A, B on the left line, C, D on the right
+    unsigned quietSamples = 0; // samples written in a row that hold nothing audible
+    Crossfade<Taps> taps;
+    GlidingBiquad tone[2];
+    GlidingBiquad bbd[4]; // A, B on the left line, C, D on the right
     float tapePhase[4] = {};
     float tapeDir[4] = {1.0f, 1.0f, 1.0f, 1.0f};
     float lfoPhase = 0.0f;
+    Glide glides[kParams];
     alignas(16) float wet[2][FRAME_SAMPLES] = {};
     alignas(16) float fb[2][FRAME_SAMPLES] = {};
     alignas(16) float dry[2][FRAME_SAMPLES] = {};

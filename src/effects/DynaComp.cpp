@@ -5,6 +5,7 @@
 #include "params/NodeOnOff.h"
 #include "params/NodePreset.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -12,6 +13,10 @@ namespace {
 constexpr float kLn9PerMs = 0.04577551f;
 // ln 10 / 20: dB to the natural exponent.
 constexpr float kDbToExp = 0.115129255f;
+// How fast a turn of "Sensitivity" may move the "Dyn" gain, in nepers per sample (20 dB in 24 ms).
+// The gain 1 / (e s + 1) swings hardest at the first steps from 0, so the knob is followed in the
+// gain it makes rather than in its own units.
+constexpr float kSensitivitySlew = 0.002f;
 constexpr const char* kDyn = "Dyn";
 constexpr const char* kStudio = "Studio";
 } // namespace
@@ -40,27 +45,30 @@ DynaComp::DynaComp(Node* parent, NodePreset* preset) : AudioBlock("DynaComp", pa
 
 bool DynaComp::compile()
 {
-    Coeffs k;
-    k.enabled = fx::isOn(onOff, external.get()) ? 1 : 0;
+    // The two modes sound nothing alike (voicing, make-up): both switches wait for the quiet point.
     const bool studioMode = mode->isValue(kStudio);
-    k.mode = studioMode ? 1 : 0;
+    fx::takeStructure(structure, Structure{fx::isOn(onOff, external.get()), studioMode});
+    Coeffs k;
+    k.enabled = structure.on ? 1 : 0;
+    k.mode = structure.studio ? 1 : 0;
     threshold->setStyleVisible(studioMode);
     ratio->setStyleVisible(studioMode);
     knee->setStyleVisible(studioMode);
     toneNode->setStyleVisible(!studioMode);
     sensitivity->setStyleVisible(!studioMode);
-    status->setValue(studioMode ? studio.getActualGain() : gain.load(std::memory_order_relaxed));
+    status->setValue(structure.studio ? studio.getActualGain() : gain.load(std::memory_order_relaxed));
 
     k.sensitivity = sensitivity->getValue() * 1000.0f;
     k.attack = std::exp(-kLn9PerMs / attack->getValue());
     k.attackInv = 1.0f - k.attack;
     k.release = std::exp(-kLn9PerMs / release->getValue());
     k.releaseInv = 1.0f - k.release;
-    studio.load(threshold->getValue(), ratio->getValue(), attack->getValue(), release->getValue(),
-                makeup->getValue(), knee->getValue());
+    // The make-up gain glides in exec, for both modes.
+    studio.load(threshold->getValue(), ratio->getValue(), attack->getValue(), release->getValue(), 0.0f,
+                knee->getValue());
     k.makeup = std::exp(makeup->getValue() * kDbToExp);
     voicing.set_coeffs(3.2045f, -5.78f, 2.5775f, -1.279f, 0.2797f);
-    tone.set_hpf_shelf(3200.0f, 0.7f, (toneNode->getValue() - 50.0f) * 0.14f);
+    tone.set([&](QuadBiquad& q) { q.set_hpf_shelf(3200.0f, 0.7f, (toneNode->getValue() - 50.0f) * 0.14f); });
     coeffs.publish(k);
     return false;
 }
@@ -73,25 +81,30 @@ bool DynaComp::exec(AudioBlock* block, AudioFrame frame)
     float* left = frame[0];
     float* t = self->voiced;
     self->voicing.exec(left, t, FRAME_SAMPLES);
-    const float fade = AudioProcessor::getDebounceVolume();
     if (k.mode == 1) {
-        self->studio.exec(left, left, FRAME_SAMPLES, fade);
-        return false;
+        self->studio.exec(left, left, FRAME_SAMPLES, 1.0f); // the engine fades the chain
+    } else {
+        // Feedback detector: it follows the compressed output, so the gain found at one sample
+        // applies from the next.
+        float e = self->envelope;
+        float g = self->gain.load(std::memory_order_relaxed);
+        float s = self->sensitivityNow;
+        for (int i = 0; i < FRAME_SAMPLES; ++i) {
+            const float y = g * t[i];
+            t[i] = y;
+            const float d = std::fabs(y);
+            e = d > e ? k.attackInv * d + k.attack * e : k.releaseInv * d + k.release * e;
+            // d ln(e s + 1) / ds = e / (e s + 1): the step of s that moves the gain by the slew.
+            const float most = kSensitivitySlew * (e * s + 1.0f) / std::fmax(e, 1e-9f);
+            s += std::clamp(k.sensitivity - s, -most, most);
+            g = 1.0f / (e * s + 1.0f);
+        }
+        self->sensitivityNow = s;
+        self->envelope = e;
+        self->gain.store(g, std::memory_order_relaxed);
+        self->tone.exec(t, left, FRAME_SAMPLES);
     }
-    // Feedback detector: it follows the compressed output, so the gain found at one sample applies
-    // from the next.
-    float e = self->envelope;
-    float g = self->gain.load(std::memory_order_relaxed);
-    for (int i = 0; i < FRAME_SAMPLES; ++i) {
-        const float y = g * t[i];
-        t[i] = y;
-        const float d = std::fabs(y) * fade;
-        e = d > e ? k.attackInv * d + k.attack * e : k.releaseInv * d + k.release * e;
-        g = 1.0f / (e * k.sensitivity + 1.0f);
-    }
-    self->envelope = e;
-    self->gain.store(g, std::memory_order_relaxed);
-    self->tone.exec(t, left, FRAME_SAMPLES);
-    fx::applyGain(frame, 1, k.makeup * fade);
+    const Ramp makeup = self->makeupGlide.advance(k.makeup, kGainGlideShare, kGainGlideSnap, FRAME_SAMPLES);
+    for (int i = 0; i < FRAME_SAMPLES; ++i) left[i] *= makeup.at(i);
     return false;
 }

@@ -1,6 +1,7 @@
 #pragma once
 #include "audio/AudioBlock.h"
 #include "dsp/DoubleBuffer.h"
+#include "dsp/GlidingBiquad.h"
 #include "dsp/QuadBiquad.h"
 #include "dsp/QuadComp.h"
 #include "effects/BlockHelpers.h"
@@ -40,13 +41,25 @@ private:
         float makeup = 1.0f; // linear
     };
 
+    // The switch and the mode as the audio has them (compile thread).
+    struct Structure {
+        bool on = false;
+        bool studio = false;
+        bool operator==(const Structure&) const = default;
+    };
+
     DoubleBuffer<Coeffs> coeffs{Coeffs{}};
+    Structure structure;
+    Glide makeupGlide; // audio thread
+    // "Dyn": the sensitivity the gain is computed with (audio thread). It follows the knob no faster
+    // than the gain may move for it (kSensitivitySlew).
+    float sensitivityNow = 0.0f;
     // "Dyn" detector state (audio thread); the gain is also read by compile for "_stat".
     float envelope = 0.0f;
     std::atomic<float> gain{1.0f};
     QuadComp studio;
     QuadBiquad voicing;
-    QuadBiquad tone;
+    GlidingBiquad tone;
     alignas(16) float voiced[FRAME_SAMPLES] = {};
     fx::ExternalSwitch external;
 

@@ -5,10 +5,9 @@
 #include "params/NodeFloat.h"
 #include "params/NodeOnOff.h"
 
-#include <cstring>
-
 namespace {
 const std::vector<const char*> kSlopes{"OFF", "6dB/oct", "12dB/oct", "24dB/oct"};
+enum Slope { kSlopeOff, kSlope6, kSlope12, kSlope24 };
 // The two section Q factors of a fourth-order Butterworth filter, and the one of a second-order.
 constexpr float kButterworth4Q1 = 0.54f;
 constexpr float kButterworth4Q2 = 1.31f;
@@ -26,42 +25,43 @@ Equalizer::Equalizer(Node* parent) : AudioBlock("Equalizer", parent, &Equalizer:
                         {1.41f, 1.41f, 1.41f, 1.41f, 1.41f, 1.41f, 1.41f, 1.41f}, true);
 }
 
-void Equalizer::setCut(CutPair& pair, bool high, float hz, const char* slope)
+void Equalizer::setCut(CutPair& pair, bool high, float hz, int slope)
 {
-    if (std::strcmp(slope, "6dB/oct") == 0) {
+    if (slope == kSlope6) {
         if (high)
-            pair.a.set_hi_cut_1_order(hz);
+            pair.a.set([&](QuadBiquad& q) { q.set_hi_cut_1_order(hz); });
         else
-            pair.a.set_lo_cut_1_order(hz);
-        pair.b.set_coeffs(1, 0, 0, 0, 0);
-    } else if (std::strcmp(slope, "12dB/oct") == 0) {
+            pair.a.set([&](QuadBiquad& q) { q.set_lo_cut_1_order(hz); });
+        pair.b.set([&](QuadBiquad& q) { q.set_coeffs(1, 0, 0, 0, 0); });
+    } else if (slope == kSlope12) {
         if (high)
-            pair.a.set_lpf_2_order(hz, kButterworth2Q);
+            pair.a.set([&](QuadBiquad& q) { q.set_lpf_2_order(hz, kButterworth2Q); });
         else
-            pair.a.set_hpf_2_order(hz, kButterworth2Q);
-        pair.b.set_coeffs(1, 0, 0, 0, 0);
-    } else if (std::strcmp(slope, "24dB/oct") == 0) {
+            pair.a.set([&](QuadBiquad& q) { q.set_hpf_2_order(hz, kButterworth2Q); });
+        pair.b.set([&](QuadBiquad& q) { q.set_coeffs(1, 0, 0, 0, 0); });
+    } else if (slope == kSlope24) {
         if (high) {
-            pair.a.set_lpf_2_order(hz, kButterworth4Q1);
-            pair.b.set_lpf_2_order(hz, kButterworth4Q2);
+            pair.a.set([&](QuadBiquad& q) { q.set_lpf_2_order(hz, kButterworth4Q1); });
+            pair.b.set([&](QuadBiquad& q) { q.set_lpf_2_order(hz, kButterworth4Q2); });
         } else {
-            pair.a.set_hpf_2_order(hz, kButterworth4Q1);
-            pair.b.set_hpf_2_order(hz, kButterworth4Q2);
+            pair.a.set([&](QuadBiquad& q) { q.set_hpf_2_order(hz, kButterworth4Q1); });
+            pair.b.set([&](QuadBiquad& q) { q.set_hpf_2_order(hz, kButterworth4Q2); });
         }
     } else {
-        pair.a.set_coeffs(1, 0, 0, 0, 0);
-        pair.b.set_coeffs(1, 0, 0, 0, 0);
+        pair.a.set([&](QuadBiquad& q) { q.set_coeffs(1, 0, 0, 0, 0); });
+        pair.b.set([&](QuadBiquad& q) { q.set_coeffs(1, 0, 0, 0, 0); });
     }
 }
 
 bool Equalizer::compile()
 {
-    const bool on = fx::isOn(onOff, external.get());
-    enabled.store(on ? 1 : 0, std::memory_order_relaxed);
-    bands->setExtOnOff(on);
+    // A slope changes the order of the filter: like the switch, it waits for the quiet point.
+    fx::takeStructure(structure, Structure{fx::isOn(onOff, external.get()), loSlope->getIndex(), hiSlope->getIndex()});
+    enabled.store(structure.on ? 1 : 0, std::memory_order_relaxed);
+    bands->setExtOnOff(structure.on);
     bands->compile();
-    for (CutPair* pair : {&lowLeft, &lowRight}) setCut(*pair, false, loCut->getValue(), loSlope->getValueText());
-    for (CutPair* pair : {&highLeft, &highRight}) setCut(*pair, true, hiCut->getValue(), hiSlope->getValueText());
+    for (CutPair* pair : {&lowLeft, &lowRight}) setCut(*pair, false, loCut->getValue(), structure.loSlope);
+    for (CutPair* pair : {&highLeft, &highRight}) setCut(*pair, true, hiCut->getValue(), structure.hiSlope);
     return false;
 }
 
@@ -78,6 +78,5 @@ bool Equalizer::exec(AudioBlock* block, AudioFrame frame)
         high.b.exec(x, x, FRAME_SAMPLES);
     });
     BandEqN::exec(self->bands, frame);
-    fx::applyFade(frame, 2);
     return false;
 }

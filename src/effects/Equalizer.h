@@ -1,6 +1,6 @@
 #pragma once
 #include "audio/AudioBlock.h"
-#include "dsp/QuadBiquad.h"
+#include "dsp/GlidingBiquad.h"
 #include "effects/BlockHelpers.h"
 
 #include <atomic>
@@ -14,7 +14,7 @@ class NodeOnOff;
 // "6dB/oct", "12dB/oct", "24dB/oct" Butterworth), then an eight-band graphic equaliser (100 Hz to
 // 12.8 kHz in octaves, Q 1.41) with an output level. "lo_cut"/"hi_cut" in Hz.
 // compile runs on the compile thread and recomputes every coefficient (the filter memories are
-// kept); exec runs on the audio thread.
+// kept); the switch and the slopes change at the fade's quiet point. exec runs on the audio thread.
 class Equalizer : public AudioBlock {
 public:
     explicit Equalizer(Node* parent);
@@ -28,10 +28,19 @@ public:
 private:
     // One cut: two sections per channel.
     struct CutPair {
-        QuadBiquad a, b;
+        GlidingBiquad a, b;
     };
-    void setCut(CutPair& pair, bool high, float hz, const char* slope);
+    // slope: the option index of "lo_slope"/"hi_slope".
+    void setCut(CutPair& pair, bool high, float hz, int slope);
 
+    // The switch and the slopes as the audio has them (compile thread).
+    struct Structure {
+        bool on = false;
+        int loSlope = 0;
+        int hiSlope = 0;
+        bool operator==(const Structure&) const = default;
+    };
+    Structure structure;
     std::atomic<int> enabled{0};
     NodeOnOff* onOff = nullptr;
     BandEqN* bands = nullptr;

@@ -35,7 +35,8 @@ Expr::Expr(Node* parent) : AudioBlock("Expr", parent, &Expr::exec, BLOCK_PREPEND
 
 bool Expr::compile()
 {
-    enabled.store(fx::isOn(onOff, external.get()) ? 1 : 0, std::memory_order_relaxed);
+    fx::takeStructure(on, fx::isOn(onOff, external.get()));
+    enabled.store(on ? 1 : 0, std::memory_order_relaxed);
 
     float p = position->getValue() * 0.01f;
     const float e = emphasis->getValue() * 0.01f;
@@ -102,11 +103,12 @@ bool Expr::compile()
 
     // Load the silent biquad only; while a fade runs both are audible and stay as they are.
     const float x = fade.load(std::memory_order_acquire);
+    auto design = [&](QuadBiquad& q) { q.set_coeffs(float(b0), float(b1), float(b2), float(a1), float(a2)); };
     if (x == 1.0f) {
-        biquadA.set_coeffs(float(b0), float(b1), float(b2), float(a1), float(a2));
+        biquadA.set(design);
         direction.store(0, std::memory_order_release);
     } else if (x == 0.0f) {
-        biquadB.set_coeffs(float(b0), float(b1), float(b2), float(a1), float(a2));
+        biquadB.set(design);
         direction.store(1, std::memory_order_release);
     }
     return false;
@@ -121,9 +123,15 @@ bool Expr::exec(AudioBlock* block, AudioFrame frame)
     self->biquadA.exec(left, self->scratch, FRAME_SAMPLES);
     self->biquadB.exec(left, left, FRAME_SAMPLES);
     const float x = self->fade.load(std::memory_order_relaxed);
-    const float gain = AudioProcessor::getDebounceVolume();
-    for (int i = 0; i < FRAME_SAMPLES; ++i) left[i] = (x * left[i] + (1.0f - x) * self->scratch[i]) * gain;
-    float next = self->direction.load(std::memory_order_acquire) == 1 ? x + kFadeStep : x - kFadeStep;
-    self->fade.store(std::clamp(next, 0.0f, 1.0f), std::memory_order_release);
+    const float next =
+        std::clamp(self->direction.load(std::memory_order_acquire) == 1 ? x + kFadeStep : x - kFadeStep, 0.0f, 1.0f);
+    // The weight moves in a straight line across the frame: two filters far apart (a wah at two
+    // positions) would otherwise step by a 150th of their difference at every frame.
+    const float step = (next - x) / FRAME_SAMPLES;
+    for (int i = 0; i < FRAME_SAMPLES; ++i) {
+        const float w = x + step * float(i + 1);
+        left[i] = w * left[i] + (1.0f - w) * self->scratch[i];
+    }
+    self->fade.store(next, std::memory_order_release);
     return false;
 }

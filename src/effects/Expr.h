@@ -1,6 +1,6 @@
 #pragma once
 #include "audio/AudioBlock.h"
-#include "dsp/QuadBiquad.h"
+#include "dsp/GlidingBiquad.h"
 #include "effects/BlockHelpers.h"
 
 #include <atomic>
@@ -37,13 +37,15 @@ public:
 private:
     static constexpr float kFadeStep = 0.006666667f; // 150 frames
 
+    bool on = false; // the switch as the audio has it (compile thread)
     std::atomic<int> enabled{0};
     std::atomic<float> fade{0.0f};   // weight of biquad B (1 - weight of A); audio thread writes
     std::atomic<int> direction{0};   // 1: toward B, 0: toward A; compile thread writes
     float smoothed = 0.0f;
     alignas(16) float scratch[FRAME_SAMPLES] = {};
-    QuadBiquad biquadA;
-    QuadBiquad biquadB;
+    // Direct form I, so that new coefficients in the silent one leave no ringing to fade in.
+    GlidingBiquad biquadA;
+    GlidingBiquad biquadB;
     fx::ExternalSwitch external;
     int64_t lastCompileTime = 0;
 

@@ -15,13 +15,20 @@ namespace {
 constexpr const char* kTag = "IrLoader";
 // pi / 400: -100 % pans to angle 0 (left only), +100 % to pi/2 (right only).
 constexpr double kPanStep = 0.007853981633974483;
-// Below this fade gain the chain is quiet enough to clear the convolvers without a click.
-constexpr float kQuietPoint = 0.01f;
+// 1.0 then silence: the response of a cabinet that is not there.
+const float* unitImpulse() {
+    static const auto* impulse = [] {
+        auto* taps = new float[IrLoader::kTaps]();
+        taps[0] = 1.0f;
+        return taps;
+    }();
+    return impulse;
+}
 } // namespace
 
 IrLoader::IrLoader(Node* parent, Node* listParent, const char* listKey)
     : AudioBlock("IrLoader", parent, &IrLoader::exec, BLOCK_APPEND) {
-    mix.publish(Mix{0, 1.0f, 0.0f, 0.0f, 1.0f});
+    mix.publish(Mix{0, {1.0f, 0.0f, 0.0f, 1.0f}});
     list = new NodeList(listParent, listKey, "IR list", "wav_48000", kTaps * 4, kElements, 128, false);
 
     onOff1 = fx::makeEnable(parent);
@@ -71,58 +78,58 @@ const float* IrLoader::usableResponse(NodeParList* ir, int path) {
 bool IrLoader::compile() {
     const bool on1 = onOff1->isValue(NodeOnOff::ON);
     const bool on2 = onOff2->isValue(NodeOnOff::ON);
-    Mix m{};
-    m.enabled = fx::isOn(onOff1, extOnOff.get()) ? 1 : 0;
     const float* d1 = usableResponse(ir1, 0);
     const float* d2 = usableResponse(ir2, 1);
 
-    if (m.enabled && d1) {
-        std::memcpy(response1, d1, sizeof response1);
-        if (on2 && d2)
-            std::memcpy(response2, d2, sizeof response2);
-        else
-            std::memcpy(response2, response1, sizeof response2);
-    } else {
-        std::memset(response1, 0, sizeof response1);
-        std::memset(response2, 0, sizeof response2);
-        response1[0] = 1.0f;
-        response2[0] = 1.0f;
-    }
-    conv1.load(response1);
-    conv2.load(response2);
-
-    level2 = std::pow(10.0f, balance2->getValue() * 0.05f);
-    level1 = std::pow(10.0f, balance1->getValue() * 0.05f);
-
-    if (!on1 || !d1) {
-        cut1.set_lohi_cut_1_order(20.0f, 20000.0f, 1.0f);
-        cut2.set_lohi_cut_1_order(20.0f, 20000.0f, 1.0f);
-    } else if (on2 && d2) {
-        cut1.set_lohi_cut_1_order(loCut1->getValue(), hiCut1->getValue(), level1);
-        cut2.set_lohi_cut_1_order(loCut2->getValue(), hiCut2->getValue(), level2);
-    } else {
-        cut1.set_lohi_cut_1_order(loCut1->getValue(), hiCut1->getValue(), 1.0f);
-        cut2.set_lohi_cut_1_order(loCut1->getValue(), hiCut1->getValue(), 1.0f);
-    }
-    if (on1 && d1 && on2 && d2) {
-        const float a1 = static_cast<float>((pan1->getValue() + 100.0) * kPanStep);
-        const float a2 = static_cast<float>((pan2->getValue() + 100.0) * kPanStep);
-        m.pan1Cos = std::cos(a1);
-        m.pan1Sin = std::sin(a1);
-        m.pan2Cos = std::cos(a2);
-        m.pan2Sin = std::sin(a2);
-    } else {
-        m.pan1Cos = 1.0f;
-        m.pan1Sin = 0.0f;
-        m.pan2Cos = 0.0f;
-        m.pan2Sin = 1.0f;
-    }
-    mix.publish(m);
-
-    if (AudioProcessor::getDebounceVolume() < kQuietPoint) {
+    Structure live;
+    live.enabled = fx::isOn(onOff1, extOnOff.get());
+    live.layout = !on1 || !d1 ? BAND_LIMIT_ONLY : on2 && d2 ? STEREO : MONO;
+    // Without a response to play, the enabled block still band-limits through a unit impulse.
+    const bool play = live.enabled && d1;
+    const float* want1 = play ? d1 : unitImpulse();
+    const float* want2 = play ? (on2 && d2 ? d2 : d1) : unitImpulse();
+    // The responses are compared with what the convolvers hold, so that a selection, a switch or an
+    // element rewritten over the remote side is loaded once, at the fade's quiet point.
+    const bool newResponses = std::memcmp(response1, want1, sizeof response1) != 0 ||
+                              std::memcmp(response2, want2, sizeof response2) != 0;
+    if ((newResponses || !(structure == live)) && AudioProcessor::mayRestructure()) {
+        structure = live;
+        std::memcpy(response1, want1, sizeof response1);
+        std::memcpy(response2, want2, sizeof response2);
+        conv1.load(response1);
+        conv2.load(response2);
+        // A new response starts from clean lines.
         conv1.resetStatus();
         conv2.resetStatus();
     }
+
+    Mix m{};
+    m.enabled = structure.enabled ? 1 : 0;
+    if (structure.layout == STEREO) {
+        cut1.set([&](QuadBiquad& q) { q.set_lohi_cut_1_order(loCut1->getValue(), hiCut1->getValue(), 1.0f); });
+        cut2.set([&](QuadBiquad& q) { q.set_lohi_cut_1_order(loCut2->getValue(), hiCut2->getValue(), 1.0f); });
+        // The levels ride on the pans, which glide in exec.
+        const float level1 = std::pow(10.0f, balance1->getValue() * 0.05f);
+        const float level2 = std::pow(10.0f, balance2->getValue() * 0.05f);
+        const float a1 = static_cast<float>((pan1->getValue() + 100.0) * kPanStep);
+        const float a2 = static_cast<float>((pan2->getValue() + 100.0) * kPanStep);
+        m.weight[0] = std::cos(a1) * level1;
+        m.weight[1] = std::sin(a1) * level1;
+        m.weight[2] = std::cos(a2) * level2;
+        m.weight[3] = std::sin(a2) * level2;
+    } else {
+        // Mono: both paths through the first cuts; without a response, only the band limits.
+        const bool mono = structure.layout == MONO;
+        const float lo = mono ? loCut1->getValue() : 20.0f, hi = mono ? hiCut1->getValue() : 20000.0f;
+        for (GlidingBiquad* cut : {&cut1, &cut2})
+            cut->set([&](QuadBiquad& q) { q.set_lohi_cut_1_order(lo, hi, 1.0f); });
+        // The first path to the left output only, the second to the right only.
+        m.weight[0] = 1.0f;
+        m.weight[1] = 0.0f;
+        m.weight[2] = 0.0f;
+        m.weight[3] = 1.0f;
+    }
+    mix.publish(m);
     return false;
 }
 
@@ -131,15 +138,17 @@ bool IrLoader::exec(AudioBlock* block, AudioFrame frame) {
     const Mix m = self->mix.read();
     if (!m.enabled)
         return false;
-    fx::applyFade(frame, FRAME_CHANNELS);
     self->conv2.exec(frame[1], frame[1], FRAME_SAMPLES);
     self->conv1.exec(frame[0], frame[0], FRAME_SAMPLES);
     self->cut2.exec(frame[1], frame[1], FRAME_SAMPLES);
     self->cut1.exec(frame[0], self->scratch, FRAME_SAMPLES);
+    Ramp w[4];
+    for (int j = 0; j < 4; ++j)
+        w[j] = self->weights[j].advance(m.weight[j], kGainGlideShare, kGainGlideSnap, FRAME_SAMPLES);
     for (int i = 0; i < FRAME_SAMPLES; ++i) {
         const float a = self->scratch[i], b = frame[1][i];
-        frame[0][i] = m.pan1Cos * a + m.pan2Cos * b;
-        frame[1][i] = m.pan1Sin * a + m.pan2Sin * b;
+        frame[0][i] = w[0].at(i) * a + w[2].at(i) * b;
+        frame[1][i] = w[1].at(i) * a + w[3].at(i) * b;
     }
     return false;
 }

@@ -1,7 +1,7 @@
 #pragma once
 #include "audio/AudioBlock.h"
 #include "dsp/DoubleBuffer.h"
-#include "dsp/QuadBiquad.h"
+#include "dsp/GlidingBiquad.h"
 #include "dsp/QuadFIR.h"
 #include "effects/BlockHelpers.h"
 
@@ -16,10 +16,10 @@ class NodeParList;
 // through it; with "Stereo IR" on, the left input goes through the first and the right input
 // through the second, each with its own level, cut filters and constant-power pan, mixed to stereo.
 //
-// compile() on "compileLoop" copies the selected responses from the list on every pass (so an
-// element rewritten over the remote side is heard within 10 ms) and hands them to the convolvers,
-// which publish each tap set whole; at the fade's quiet point it asks the convolvers to clear their
-// history, so a new selection starts from clean lines. exec runs on "audioLoop".
+// compile() on "compileLoop" compares the selected responses with the ones the convolvers hold on
+// every pass, so an element rewritten over the remote side is noticed within 10 ms. A new response,
+// like a switch, is loaded at the fade's quiet point, into convolvers whose history is cleared so it
+// starts from clean lines. Levels and pans glide. exec runs on "audioLoop".
 class IrLoader : public AudioBlock {
 public:
     static constexpr int kTaps = 2048;
@@ -38,10 +38,17 @@ public:
     NodeList* getList() const { return list; }
 
 private:
+    // weight: path 1 into left and right, path 2 into left and right (pan times level).
     struct Mix {
         int enabled;
-        float pan1Cos, pan1Sin;
-        float pan2Cos, pan2Sin;
+        float weight[4];
+    };
+    enum Layout { BAND_LIMIT_ONLY, MONO, STEREO };
+    // The switch and the paths as the audio has them (compile thread).
+    struct Structure {
+        bool enabled = false;
+        int layout = BAND_LIMIT_ONLY;
+        bool operator==(const Structure&) const = default;
     };
 
     // The element's samples when every one is a finite number; null otherwise. A single NaN or
@@ -50,12 +57,12 @@ private:
 
     fx::ExternalSwitch extOnOff;
     alignas(16) float scratch[FRAME_SAMPLES] = {};
-    float level2 = 0.0f;
-    float level1 = 0.0f;
+    Structure structure;
     DoubleBuffer<Mix> mix;
+    Glide weights[4]; // audio thread
     alignas(16) float response1[kTaps] = {};
     alignas(16) float response2[kTaps] = {};
-    QuadBiquad cut1, cut2;
+    GlidingBiquad cut1, cut2;
     QuadFIR conv1{kTaps}, conv2{kTaps};
     bool refused[2] = {false, false};
 

@@ -23,21 +23,23 @@ bool Mixer::exec(AudioBlock* block, AudioFrame frame)
 {
     auto* self = static_cast<Mixer*>(block);
     const Gains k = self->gains.read();
-    const float* g = k.g;
+    // The levels come from knobs and presets: they glide, a step every compile pass would be heard.
+    Ramp g[8];
+    for (int i = 0; i < 8; ++i) g[i] = self->glides[i].advance(k.g[i], kGainGlideShare, kGainGlideSnap, FRAME_SAMPLES);
     float* outL = self->scratch[0];
     float* outR = self->scratch[1];
     const float* L = frame[0];
     const float* R = frame[1];
     for (int i = 0; i < FRAME_SAMPLES; ++i) {
-        outL[i] = g[0] * L[i] + g[3] * R[i];
-        outR[i] = g[2] * L[i] + g[1] * R[i];
+        outL[i] = g[0].at(i) * L[i] + g[3].at(i) * R[i];
+        outR[i] = g[2].at(i) * L[i] + g[1].at(i) * R[i];
     }
     if (self->aux) {
         const float* aL = self->aux[0];
         const float* aR = self->aux[1];
         for (int i = 0; i < FRAME_SAMPLES; ++i) {
-            outL[i] += g[4] * aL[i] + g[7] * aR[i];
-            outR[i] += g[6] * aL[i] + g[5] * aR[i];
+            outL[i] += g[4].at(i) * aL[i] + g[7].at(i) * aR[i];
+            outR[i] += g[6].at(i) * aL[i] + g[5].at(i) * aR[i];
         }
     }
     std::memcpy(frame[0], outL, sizeof self->scratch[0]);

@@ -1,12 +1,14 @@
 #pragma once
 #include "audio/AudioBlock.h"
 #include "dsp/DoubleBuffer.h"
+#include "dsp/Glide.h"
 
 // The last block of the chain: mixes the processed stereo frame with an auxiliary stereo frame (the
 // application gives it the chain's dry input) into the two outputs through a 2 x 4 matrix of linear
 // gains. It has no nodes: the application sets the gains from its own output nodes on every compile
-// pass (setMixerValue, compile thread); exec runs on the audio thread and reads the auxiliary frame
-// there. The fade gain is not applied here: the blocks before it carry the fade.
+// pass (setMixerValue, compile thread); exec runs on the audio thread, reads the auxiliary frame
+// there and glides to new gains. The fade gain is not applied here: the engine fades the frame as it
+// reaches the mixer (the application makes it the fade point), so the auxiliary frame is not faded.
 class Mixer : public AudioBlock {
 public:
     // aux: two rows of 16 samples, read every frame, owned by the caller; null mixes in silence.
@@ -28,4 +30,5 @@ private:
     alignas(16) float scratch[FRAME_CHANNELS][FRAME_SAMPLES] = {};
     // The eight gains change together (a level and a routing), so they are handed over as one set.
     DoubleBuffer<Gains> gains{Gains{}};
+    Glide glides[8]; // audio thread
 };

@@ -7,6 +7,7 @@
 #include "params/NodeItem.h"
 #include "params/NodeOnOff.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <numbers>
@@ -63,13 +64,6 @@ inline float readLine(const float* line, float pos) {
     return (1.0f - f) * line[i & kMask] + f * line[(i + 1) & kMask];
 }
 
-// The right channel's integer point: the phase plus its lead, folded back into the table.
-inline int rightPoint(float phase, int offset) {
-    int jR = static_cast<int>(phase + static_cast<float>(offset));
-    if (jR >= kShapePoints + 1)
-        jR -= kShapePoints;
-    return jR;
-}
 } // namespace
 
 ModulationsEngine::ModulationsEngine(Node* parent, Tempo* tempo, bool post)
@@ -77,13 +71,12 @@ ModulationsEngine::ModulationsEngine(Node* parent, Tempo* tempo, bool post)
       post(post) {
     modulationsEngine_initReferenceShapes();
     Coeffs c{};
+    c.mode = CHORUS;
     c.shape = referenceShapeTriang;
     c.d0 = 783.0f;
-    c.d1 = 1781.0f;
-    c.d2 = 2033.0f;
-    c.sweepMin = 1655.0f;
-    c.sweepMax = 1655.0f;
-    c.dry = 1.0f;
+    c.target[SWEEP_MIN] = 1655.0f;
+    c.target[SWEEP_MAX] = 1655.0f;
+    c.target[DRY] = 1.0f;
     coeffs.publish(c);
     buildNodes(parent, tempo);
     compile();
@@ -124,59 +117,53 @@ void ModulationsEngine::buildNodes(Node* parent, Tempo* tempo) {
                                       .def = 0.0f, .unit = "deg", .decimals = 0});
 }
 
-bool ModulationsEngine::compile() {
-    const bool on = extOnOff.get() && !onOff->isValue(NodeOnOff::OFF);
-    enabled = on ? 1 : 0;
-    Coeffs c = coeffs.current();
-    c.phaser = mode->isValue("Phaser");
+namespace {
+// Base delays of the three taps, samples: the second and third lose the sweep depth.
+constexpr float kTap0 = 783.0f, kTap1 = 1781.0f, kTap2 = 2033.0f;
+constexpr float kFlangerTap0 = 40.0f;
+} // namespace
 
-    tone[0].set_lohi_cut_1_order(loCut->getValue(), hiCut->getValue(), 1.0f);
-    tone[1].set_lohi_cut_1_order(loCut->getValue(), hiCut->getValue(), 1.0f);
+bool ModulationsEngine::compile() {
+    // The switch, the mode and the LFO shape change what is read from the lines: the quiet point.
+    fx::takeStructure(structure, Structure{extOnOff.get() && !onOff->isValue(NodeOnOff::OFF),
+                                           std::max(0, mode->getIndex()), std::max(0, shape->getIndex())});
+    Coeffs c{};
+    c.on = structure.on;
+    c.mode = structure.mode;
+    c.shape = lfoShapeTable(structure.shape);
+    float* t = c.target;
+
+    for (GlidingBiquad& section : tone)
+        section.set([&](QuadBiquad& q) { q.set_lohi_cut_1_order(loCut->getValue(), hiCut->getValue(), 1.0f); });
 
     const float r = rate.rateHz();
     c.increment = r * kShapePointsPerHzSample;
     c.trIncrement = trRate.rateHz() * kShapePointsPerHzSample;
-
-    if (shape->isValue("Sin"))
-        c.shape = referenceShapeSin;
-    else if (shape->isValue("Square"))
-        c.shape = referenceShapeSquare;
-    else
-        c.shape = referenceShapeTriang;
 
     const float emp = emphasis->getValue() * 0.01f;
     // A linked rate of 0 (no tempo) would divide by zero; it then sweeps as slowly as allowed.
     const float depthSamples = std::fmin(
         1250.0f, exponentialCurve(depthNode->getValue() * 0.01f, 10.0f) * 1250.0f /
                      std::sqrt(std::sqrt(20.0f * std::fmax(r, 0.05f))));
-    if (mode->isValue("Flanger")) {
-        c.depth = depthSamples;
-        c.d0 = 40.0f;
-        c.d1 = 1781.0f - depthSamples;
-        c.d2 = 2033.0f - depthSamples;
-        c.g0 = 1.0f;
-        c.g1 = 0.0f;
-        c.g2 = 0.0f;
-        c.feedback = exponentialCurve(emp, 10.0f) * 0.9f;
-    } else if (c.phaser) {
+    const float g0 = 1.0f;
+    t[SWEEP_MIN] = t[SWEEP_MAX] = 1655.0f;
+    if (c.mode == FLANGER) {
+        t[DEPTH] = depthSamples;
+        c.d0 = kFlangerTap0;
+        t[FEEDBACK] = exponentialCurve(emp, 10.0f) * 0.9f;
+    } else if (c.mode == PHASER) {
         const double s = std::exp(depthNode->getValue() * 0.023978952);
-        c.sweepMax = s > 6.9607253 ? 72382.3f : static_cast<float>(1655.0 * s * 2.0 * std::numbers::pi);
-        c.sweepMin = static_cast<float>(1655.0 / s * 2.0 * std::numbers::pi);
-        c.d0 = 783.0f;
-        c.d1 = 1781.0f;
-        c.d2 = 2033.0f;
-        c.feedback = exponentialCurve(emp, 2.33f) * 0.9f;
+        t[SWEEP_MAX] = s > 6.9607253 ? 72382.3f : static_cast<float>(1655.0 * s * 2.0 * std::numbers::pi);
+        t[SWEEP_MIN] = static_cast<float>(1655.0 / s * 2.0 * std::numbers::pi);
+        c.d0 = kTap0;
+        t[FEEDBACK] = exponentialCurve(emp, 2.33f) * 0.9f;
     } else {
-        c.depth = depthSamples;
-        c.d0 = 783.0f;
-        c.d1 = 1781.0f - depthSamples;
-        c.d2 = 2033.0f - depthSamples;
-        c.feedback = 0.0f;
-        c.g0 = 1.0f;
-        c.g1 = c.g2 = exponentialCurve(emp, 10.0f);
+        t[DEPTH] = depthSamples;
+        c.d0 = kTap0;
+        t[G1] = t[G2] = exponentialCurve(emp, 10.0f);
     }
 
-    c.offset = post && sphase ? roundPoints(sphase->getValue() * 0.125f) : 0;
+    t[OFFSET] = post && sphase ? static_cast<float>(roundPoints(sphase->getValue() * 0.125f)) : 0.0f;
 
     const float u = mix->getValue() * 0.01f;
     float dryGain = 1.0f, wetGain = 1.0f;
@@ -184,33 +171,51 @@ bool ModulationsEngine::compile() {
         wetGain = exponentialCurve(2.0f * u, 10.0f);
     else
         dryGain = exponentialCurve(2.0f * (1.0f - u), 10.0f);
-    if (!on) {
+    if (!c.on) {
         dryGain = 1.0f;
         wetGain = 0.0f;
-    } else if (!c.phaser && !mode->isValue("Flanger")) {
+    } else if (c.mode == CHORUS) {
         const float k = 1.0f / std::sqrt(dryGain * dryGain +
-                                         wetGain * wetGain * (c.g0 * c.g0 + c.g1 * c.g1 + c.g2 * c.g2));
+                                         wetGain * wetGain * (g0 * g0 + t[G1] * t[G1] + t[G2] * t[G2]));
         dryGain *= k;
         wetGain *= k;
     } else {
-        const float w = std::sqrt(1.0f - c.feedback * c.feedback) * wetGain;
+        const float w = std::sqrt(1.0f - t[FEEDBACK] * t[FEEDBACK]) * wetGain;
         const float k = 1.0f / std::sqrt(dryGain * dryGain + w * w);
         dryGain *= k;
         wetGain = k * w;
     }
-    c.dry = dryGain;
-    c.wet = wetGain;
+    t[DRY] = dryGain;
+    t[WET] = wetGain;
 
-    c.trDepth = on && !trOnOff->isValue(NodeOnOff::OFF) ? trDepth->getValue() * 0.01f : 0.0f;
-    c.trOffset = post && trSphase ? roundPoints(trSphase->getValue() * 0.125f) : 0;
-    c.trWave = trWave->getValue() * 0.01f;
+    t[TR_DEPTH] = c.on && !trOnOff->isValue(NodeOnOff::OFF) ? trDepth->getValue() * 0.01f : 0.0f;
+    t[TR_OFFSET] = post && trSphase ? static_cast<float>(roundPoints(trSphase->getValue() * 0.125f)) : 0.0f;
+    t[TR_WAVE] = trWave->getValue() * 0.01f;
     coeffs.publish(c);
     return false;
 }
 
 bool ModulationsEngine::exec(AudioBlock* block, AudioFrame frame) {
     auto* self = static_cast<ModulationsEngine*>(block);
-    if (self->coeffs.read().phaser)
+    const Coeffs c = self->coeffs.read();
+    Glide* g = self->glides;
+    // Off and settled at dry 1, wet 0, no tremolo: the frame would come out as it went in.
+    if (!c.on && g[DRY].settled(1.0f) && g[WET].settled(0.0f) && g[TR_DEPTH].settled(0.0f)) {
+        self->linesStale = true;
+        return false;
+    }
+    if (c.mode != self->heardMode || c.shape != self->heardShape) {
+        g[FEEDBACK].jump(0.0f);
+        self->heardMode = c.mode;
+        self->heardShape = c.shape;
+    }
+    // The depth and the stereo leads move read positions: they glide slowly, since a quick move
+    // bends the pitch. Gains and the sweep limits glide like levels.
+    for (int p = 0; p < kParams; ++p)
+        self->now[p] = p == DEPTH || p == OFFSET || p == TR_OFFSET
+                           ? g[p].advance(c.target[p], kDepthGlideShare, kDepthGlideSnap, FRAME_SAMPLES)
+                           : g[p].advance(c.target[p], kGainGlideShare, kGainGlideSnap, FRAME_SAMPLES);
+    if (c.mode == PHASER)
         phaseBasedModulationsExec(block, frame);
     else
         timeBasedModulationsExec(block, frame);
@@ -221,8 +226,14 @@ bool ModulationsEngine::exec(AudioBlock* block, AudioFrame frame) {
 bool ModulationsEngine::timeBasedModulationsExec(AudioBlock* block, AudioFrame frame) {
     auto* self = static_cast<ModulationsEngine*>(block);
     const Coeffs c = self->coeffs.read();
+    const Ramp* now = self->now;
+    if (self->linesStale) {
+        std::fill_n(self->lineL.data(), kLineSize, 0.0f);
+        std::fill_n(self->lineR.data(), kLineSize, 0.0f);
+        self->linesStale = false;
+        self->feed.jump(0.0f);
+    }
     const float* T = c.shape;
-    const float m = c.depth;
     if (self->phase > static_cast<float>(kShapePoints))
         self->phase -= static_cast<float>(kShapePoints);
     float phase = self->phase;
@@ -230,27 +241,31 @@ bool ModulationsEngine::timeBasedModulationsExec(AudioBlock* block, AudioFrame f
     const float* R = self->lineR.data();
     for (int k = 0; k < FRAME_SAMPLES; ++k) {
         const float n = static_cast<float>(self->writeIndex + k);
+        const float m = now[DEPTH].at(k), g1 = now[G1].at(k), g2 = now[G2].at(k);
         phase += c.increment;
         const int j = static_cast<int>(phase);
         const float f = phase - static_cast<float>(j);
-        const int jR = rightPoint(phase, c.offset);
-        self->wet[0][k] = c.g0 * readLine(L, n - c.d0 - m * lfoShapeAt(T, j, f)) +
-                          c.g1 * readLine(L, n - c.d1 - 0.92f * m * lfoShapeAt(T, j + 15, f)) +
-                          c.g2 * readLine(L, n - c.d2 - 0.81f * m * lfoShapeAt(T, j + 30, f));
-        self->wet[1][k] = c.g0 * readLine(R, n - c.d0 - m * lfoShapeAt(T, jR, f)) +
-                          c.g1 * readLine(R, n - c.d1 - 0.89f * m * lfoShapeAt(T, jR + 15, f)) +
-                          c.g2 * readLine(R, n - c.d2 - 0.83f * m * lfoShapeAt(T, jR + 30, f));
+        float fR;
+        const int jR = lfoRightPoint(phase, now[OFFSET].at(k), fR);
+        const float d1 = kTap1 - m, d2 = kTap2 - m;
+        self->wet[0][k] = readLine(L, n - c.d0 - m * lfoShapeAt(T, j, f)) +
+                          g1 * readLine(L, n - d1 - 0.92f * m * lfoShapeAt(T, j + 15, f)) +
+                          g2 * readLine(L, n - d2 - 0.81f * m * lfoShapeAt(T, j + 30, f));
+        self->wet[1][k] = readLine(R, n - c.d0 - m * lfoShapeAt(T, jR, fR)) +
+                          g1 * readLine(R, n - d1 - 0.89f * m * lfoShapeAt(T, jR + 15, fR)) +
+                          g2 * readLine(R, n - d2 - 0.83f * m * lfoShapeAt(T, jR + 30, fR));
     }
     self->phase = phase;
     self->tone[0].exec(self->wet[0], self->wet[0], FRAME_SAMPLES);
     self->tone[1].exec(self->wet[1], self->wet[1], FRAME_SAMPLES);
-    const float v = AudioProcessor::getDebounceVolume();
+    const Ramp fade = fx::fadeRamp();
+    const Ramp feed = self->feed.advance(1.0f, kGainGlideShare, kGainGlideSnap, FRAME_SAMPLES);
     float* lines[2] = {self->lineL.data(), self->lineR.data()};
     for (int ch = 0; ch < FRAME_CHANNELS; ++ch) {
         float* line = lines[ch] + self->writeIndex;
         for (int k = 0; k < FRAME_SAMPLES; ++k) {
-            line[k] = frame[ch][k] * v + c.feedback * self->wet[ch][k];
-            frame[ch][k] = frame[ch][k] * c.dry + self->wet[ch][k] * c.wet;
+            line[k] = frame[ch][k] * fade.at(k) * feed.at(k) + now[FEEDBACK].at(k) * self->wet[ch][k];
+            frame[ch][k] = frame[ch][k] * now[DRY].at(k) + self->wet[ch][k] * now[WET].at(k);
         }
     }
     self->writeIndex = (self->writeIndex + FRAME_SAMPLES) & (kLineSize - 1);
@@ -260,21 +275,27 @@ bool ModulationsEngine::timeBasedModulationsExec(AudioBlock* block, AudioFrame f
 bool ModulationsEngine::phaseBasedModulationsExec(AudioBlock* block, AudioFrame frame) {
     auto* self = static_cast<ModulationsEngine*>(block);
     const Coeffs c = self->coeffs.read();
+    const Ramp* now = self->now;
+    // The lines are not fed here: a chorus or flanger after this starts from cleared ones.
+    self->linesStale = true;
     const float* T = c.shape;
     if (self->phase > static_cast<float>(kShapePoints))
         self->phase -= static_cast<float>(kShapePoints);
     std::memcpy(self->dry, frame, sizeof(self->dry));
     float phase = self->phase;
-    const float span = c.sweepMax - c.sweepMin;
     for (int k = 0; k < FRAME_SAMPLES; ++k) {
         phase += c.increment;
         const int j = static_cast<int>(phase);
         const float f = phase - static_cast<float>(j);
-        const float lfo[2] = {lfoShapeAt(T, j, f), lfoShapeAt(T, rightPoint(phase, c.offset), f)};
+        float fR;
+        const int jR = lfoRightPoint(phase, now[OFFSET].at(k), fR);
+        const float lfo[2] = {lfoShapeAt(T, j, f), lfoShapeAt(T, jR, fR)};
+        const float low = now[SWEEP_MIN].at(k), span = now[SWEEP_MAX].at(k) - low;
+        const float feedback = now[FEEDBACK].at(k);
         for (int ch = 0; ch < FRAME_CHANNELS; ++ch) {
             AllpassStage* s = self->stages[ch];
-            float x = frame[ch][k] + c.feedback * s[3].lastOut;
-            const float w = c.sweepMin + span * lfo[ch] * lfo[ch];
+            float x = frame[ch][k] + feedback * s[3].lastOut;
+            const float w = low + span * lfo[ch] * lfo[ch];
             const float a = 1.0f - w * 2.0833333e-5f;
             for (int st = 0; st < 4; ++st)
                 x = phaserStageExec(s[st], a, x);
@@ -285,7 +306,7 @@ bool ModulationsEngine::phaseBasedModulationsExec(AudioBlock* block, AudioFrame 
     for (int ch = 0; ch < FRAME_CHANNELS; ++ch) {
         self->tone[ch].exec(frame[ch], frame[ch], FRAME_SAMPLES);
         for (int k = 0; k < FRAME_SAMPLES; ++k)
-            frame[ch][k] = self->dry[ch][k] * c.dry + frame[ch][k] * c.wet;
+            frame[ch][k] = self->dry[ch][k] * now[DRY].at(k) + frame[ch][k] * now[WET].at(k);
     }
     return false;
 }
@@ -293,21 +314,23 @@ bool ModulationsEngine::phaseBasedModulationsExec(AudioBlock* block, AudioFrame 
 bool ModulationsEngine::levelBasedModulationsExec(AudioBlock* block, AudioFrame frame) {
     auto* self = static_cast<ModulationsEngine*>(block);
     const Coeffs c = self->coeffs.read();
+    const Ramp* now = self->now;
     if (self->trPhase > static_cast<float>(kShapePoints))
         self->trPhase -= static_cast<float>(kShapePoints);
     float phase = self->trPhase;
-    const float wave = c.trWave;
     for (int k = 0; k < FRAME_SAMPLES; ++k) {
         phase += c.trIncrement;
         const int j = static_cast<int>(phase);
         const float f = phase - static_cast<float>(j);
-        const int jR = rightPoint(phase, c.trOffset);
+        float fR;
+        const int jR = lfoRightPoint(phase, now[TR_OFFSET].at(k), fR);
+        const float wave = now[TR_WAVE].at(k), depth = now[TR_DEPTH].at(k);
         const float shapeL =
             wave * lfoShapeAt(referenceShapeSquare, j, f) + (1.0f - wave) * lfoShapeAt(referenceShapeSin, j, f);
         const float shapeR =
-            wave * lfoShapeAt(referenceShapeSquare, jR, f) + (1.0f - wave) * lfoShapeAt(referenceShapeSin, jR, f);
-        frame[0][k] *= 1.0f - c.trDepth * shapeL;
-        frame[1][k] *= 1.0f - c.trDepth * shapeR;
+            wave * lfoShapeAt(referenceShapeSquare, jR, fR) + (1.0f - wave) * lfoShapeAt(referenceShapeSin, jR, fR);
+        frame[0][k] *= 1.0f - depth * shapeL;
+        frame[1][k] *= 1.0f - depth * shapeR;
     }
     self->trPhase = phase;
     return false;

@@ -1,7 +1,7 @@
 #pragma once
 #include "audio/AudioBlock.h"
 #include "dsp/DoubleBuffer.h"
-#include "dsp/QuadBiquad.h"
+#include "dsp/GlidingBiquad.h"
 #include "dsp/AlignedArray.h"
 #include "effects/BlockHelpers.h"
 
@@ -22,19 +22,35 @@ extern float referenceShapeSquare[2 * kShapePoints];
 extern bool referenceShapeInitialized;
 void modulationsEngine_initReferenceShapes();
 
+// The table of a "shape" option index: 0 "Triang", 1 "Sin", 2 "Square" (anything else: the triangle).
+inline const float* lfoShapeTable(int option) {
+    return option == 1 ? referenceShapeSin : option == 2 ? referenceShapeSquare : referenceShapeTriang;
+}
 // The table value at integer point j plus fraction f (linear interpolation to j + 1).
 inline float lfoShapeAt(const float* table, int j, float f) { return table[j] + f * (table[j + 1] - table[j]); }
+// The table point of the right channel, whose LFO leads by `offset` points (a stereo phase), folded
+// back into the table; its fraction goes to `fraction`.
+inline int lfoRightPoint(float phase, float offset, float& fraction) {
+    const float p = phase + offset;
+    int jR = static_cast<int>(p);
+    fraction = p - static_cast<float>(jR);
+    if (jR >= kShapePoints + 1)
+        jR -= kShapePoints;
+    return jR;
+}
 // Table points per sample for a rate in Hz: 45 points per cycle at 48 kHz.
 inline constexpr float kShapePointsPerHzSample = 0.0009375f;
 
 // The modulation block: chorus, flanger or phaser, followed by a tremolo, with tempo-linkable rates.
 // Two instances: "pre" (before the amp-model players, prepended) and "post" (after the equaliser,
-// appended), which alone has the "Stereo Phase" controls. The block always runs: "Enable" OFF acts
-// through dry 1 / wet 0 and a tremolo depth of 0, while the delay lines keep filling, so switching
-// on never replays stale audio.
+// appended), which alone has the "Stereo Phase" controls. "Enable" OFF acts through dry 1 / wet 0
+// and a tremolo depth of 0; once those have glided there the block stops working until it is
+// switched on again, and then starts from cleared lines, so it never replays stale audio.
 //
-// compile() on "compileLoop" turns the nodes into one coefficient set, published whole; exec and the
-// three processing paths run on "audioLoop". Rates in Hz, delays in samples at 48 kHz.
+// compile() on "compileLoop" turns the nodes into one coefficient set, published whole: the switch,
+// the mode and the LFO shape change at the fade's quiet point; depths, gains, the feedback, the
+// phaser's sweep and the stereo phases glide in exec. exec and the three processing paths run on
+// "audioLoop". Rates in Hz, delays in samples at 48 kHz.
 class ModulationsEngine : public AudioBlock {
 public:
     static constexpr int kLineSize = 2048;
@@ -44,6 +60,7 @@ public:
 
     bool compile() override;
     static bool exec(AudioBlock* block, AudioFrame frame);
+    // The three paths run on the glides exec has advanced for the frame.
     static bool timeBasedModulationsExec(AudioBlock* block, AudioFrame frame);
     static bool phaseBasedModulationsExec(AudioBlock* block, AudioFrame frame);
     static bool levelBasedModulationsExec(AudioBlock* block, AudioFrame frame);
@@ -56,6 +73,8 @@ public:
     static float sign(float x) { return x > 0.0f ? 1.0f : -1.0f; }
 
 private:
+    enum Mode { CHORUS, FLANGER, PHASER };
+
     struct AllpassStage {
         float lastIn = 0.0f;
         float lastOut = 0.0f;
@@ -69,29 +88,44 @@ private:
     }
     static void phaserAllpass_init(AllpassStage& s) { s = AllpassStage{}; }
 
+    // What glides in exec, by index into Coeffs::target, glides and now.
+    enum Param {
+        DEPTH,       // modulation depth m, samples
+        G1, G2,      // second and third tap gains (the first is 1)
+        FEEDBACK,
+        SWEEP_MIN, SWEEP_MAX, // angular frequencies of the phaser sweep
+        DRY, WET,
+        OFFSET,      // right channel's LFO lead, points
+        TR_DEPTH,    // 0..1
+        TR_WAVE,     // square share of the tremolo shape, 0..1
+        TR_OFFSET,   // points
+        kParams
+    };
+
+    // The switch, mode and LFO shape as the audio has them (compile thread).
+    struct Structure {
+        bool on = false;
+        int mode = CHORUS;
+        int shape = 0; // "Triang", "Sin", "Square"
+        bool operator==(const Structure&) const = default;
+    };
+
     // Everything exec reads, handed over whole from compile.
     struct Coeffs {
+        bool on;
+        int mode;
         const float* shape; // LFO table of the chorus, flanger and phaser
+        float d0;           // first tap's delay, samples
         float increment;    // LFO points per sample
-        int offset;         // right channel's LFO lead, points
-        float d0, d1, d2;   // base delays, samples
-        float g0, g1, g2;   // tap gains
-        float depth;        // modulation depth m, samples
-        float feedback;
-        bool phaser;
-        float sweepMin, sweepMax; // angular frequencies of the phaser sweep
-        float dry, wet;
         float trIncrement;
-        int trOffset;
-        float trDepth; // 0..1
-        float trWave;  // square share of the tremolo shape, 0..1
+        float target[kParams];
     };
 
     void buildNodes(Node* parent, Tempo* tempo);
 
     const bool post;
     fx::ExternalSwitch extOnOff;
-    int enabled = 0;
+    Structure structure;
 
     NodeOnOff* onOff = nullptr;
     NodeEnum* mode = nullptr;
@@ -115,10 +149,20 @@ private:
     AlignedArray<float> lineL{kLineSize};
     AlignedArray<float> lineR{kLineSize};
     unsigned writeIndex = 0;
-    QuadBiquad tone[2];
+    bool linesStale = false; // the lines missed audio (phaser, idle): cleared before they are read
+    // What enters the lines: cleared lines take the input in with a glide, so that where the new
+    // audio begins (at the fade's floor, not at silence) is no step the taps would play later.
+    Glide feed{1.0f};
+    // The mode and shape exec last ran with: a change moves the taps at once, and what the taps read
+    // then must not go back into the lines, so the feedback starts again from 0.
+    int heardMode = CHORUS;
+    const float* heardShape = referenceShapeTriang;
+    GlidingBiquad tone[2];
     AllpassStage stages[2][4];
     float phase = 0.0f;
     float trPhase = 0.0f;
+    Glide glides[kParams];
+    Ramp now[kParams]; // this frame's part of each glide
     alignas(16) float wet[2][FRAME_SAMPLES] = {};
     alignas(16) float dry[2][FRAME_SAMPLES] = {};
 };

@@ -359,7 +359,6 @@ bool NamPlayer::exec(AudioBlock* block, AudioFrame frame)
         } else {
             std::memcpy(frame[0], self->outputBuffer, sizeof self->outputBuffer);
             std::memcpy(frame[1], self->outputBuffer, sizeof self->outputBuffer);
-            fx::applyFade(frame, FRAME_CHANNELS);
         }
     } else if (self->monoBypass) {
         std::memcpy(frame[1], frame[0], sizeof(float) * FRAME_SAMPLES);

@@ -61,7 +61,8 @@ bool NoiseGate::compile()
     Coeffs k;
     k.attack = std::exp(-kLn9PerMs / attack->getValue());
     k.release = std::exp(-kLn9PerMs / release->getValue());
-    if (fx::isOn(onOff, external.get())) {
+    fx::takeStructure(on, fx::isOn(onOff, external.get()));
+    if (on) {
         k.openThreshold = std::pow(10.0f, 0.05f * threshold->getValue());
         k.closeThreshold = k.openThreshold * std::pow(10.0f, -0.05f * hysteresis->getValue());
     }
@@ -76,7 +77,6 @@ bool NoiseGate::exec(AudioBlock* block, AudioFrame frame)
     const float* in = self->source == DETECT_EXTERNAL ? self->externalSignal : frame[self->source];
     for (int i = 0; i < FRAME_SAMPLES; ++i) self->detector[i] = std::fabs(in[i]);
 
-    const float fade = AudioProcessor::getDebounceVolume();
     const bool left = self->mask & 1, right = self->mask & 2;
     float env = self->envelope, g = self->gain;
     for (int i = 0; i < FRAME_SAMPLES; ++i) {
@@ -85,9 +85,8 @@ bool NoiseGate::exec(AudioBlock* block, AudioFrame frame)
             g = (g - 1.0f) * k.attack + 1.0f;
         else if (env < k.closeThreshold)
             g *= k.release;
-        const float out = g * fade;
-        if (left) frame[0][i] *= out;
-        if (right) frame[1][i] *= out;
+        if (left) frame[0][i] *= g;
+        if (right) frame[1][i] *= g;
     }
     self->envelope = env;
     self->gain = g;

@@ -56,6 +56,7 @@ private:
     alignas(16) float detector[FRAME_SAMPLES] = {};
 
     DoubleBuffer<Coeffs> coeffs{Coeffs{}};
+    bool on = false; // the switch as the audio has it (compile thread)
     int mask;
     int source;
     fx::ExternalSwitch external;

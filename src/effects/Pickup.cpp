@@ -4,7 +4,6 @@
 #include "params/NodeEnum.h"
 #include "params/NodeOnOff.h"
 #include "params/Storage.h"
-#include "porting/Clock.h"
 #include "porting/Log.h"
 
 namespace {
@@ -32,29 +31,35 @@ Pickup::Pickup(Node* parent, bool store) : AudioBlock("Pickup", parent, &Pickup:
 
 bool Pickup::compile()
 {
-    active.store(fx::isOn(onOff, external.get()) ? 1 : 0, std::memory_order_relaxed);
-    if (input->getTime() <= lastLoad && output->getTime() <= lastLoad) return false;
-
     int index = output->getIndex();
     if (input->isValue("Single Coil"))
         index += pickup_targets;
     else if (input->isValue("Single Coil Bright"))
         index += 2 * pickup_targets;
-    if (index >= 0 && index < pickup_count)
-        filter.load(pickup_ptr[index]);
-    else
-        LOG_E(TAG, "wrong index = %d\n", index);
-    lastLoad = int64_t(esp_timer_get_time());
+    // The response the audio should have is the one of the selectors as they are now: compared with
+    // the one loaded, every change is loaded once, whatever the clock says.
+    Structure live{fx::isOn(onOff, external.get()), index};
+    if (index < 0 || index >= pickup_count) {
+        if (index != reportedIndex) LOG_E(TAG, "wrong index = %d\n", index);
+        reportedIndex = index;
+        live.table = structure.table;
+    }
+    const Structure before = structure;
+    if (fx::takeStructure(structure, live)) {
+        if (structure.table != before.table) filter.load(pickup_ptr[structure.table]);
+        // Switched on, the filter starts from silence rather than from what it heard long ago.
+        if (structure.on && !before.on) filter.resetStatus();
+    }
+    active.store(structure.on ? 1 : 0, std::memory_order_relaxed);
     return false;
 }
 
 bool Pickup::exec(AudioBlock* block, AudioFrame frame)
 {
     auto* self = static_cast<Pickup*>(block);
-    fx::applyGain(frame, 1, self->inputGain.load(std::memory_order_relaxed));
-    if (self->active.load(std::memory_order_relaxed)) {
-        self->filter.exec(frame[0], frame[0], FRAME_SAMPLES);
-        fx::applyFade(frame, 1);
-    }
+    const Ramp gain = self->gainGlide.advance(self->inputGain.load(std::memory_order_relaxed), kGainGlideShare,
+                                              kGainGlideSnap, FRAME_SAMPLES);
+    for (int i = 0; i < FRAME_SAMPLES; ++i) frame[0][i] *= gain.at(i);
+    if (self->active.load(std::memory_order_relaxed)) self->filter.exec(frame[0], frame[0], FRAME_SAMPLES);
     return false;
 }

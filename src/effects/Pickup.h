@@ -4,7 +4,6 @@
 #include "effects/BlockHelpers.h"
 
 #include <atomic>
-#include <cstdint>
 
 class NodeEnum;
 class NodeOnOff;
@@ -14,7 +13,8 @@ class NodeOnOff;
 // response of that pair (PickupTable.h). It also applies the input gain the application gives it,
 // whether the simulation is on or not. Left channel only; the right channel is never touched.
 // compile runs on the compile thread and loads a response only when a selector changed; exec runs
-// on the audio thread; setExtGain may be called from any thread.
+// on the audio thread; setExtGain may be called from any thread. A change of switch or response is
+// taken at the fade's quiet point; the input gain glides.
 class Pickup : public AudioBlock {
 public:
     // store: the selectors are device settings, stored on their own rather than in presets.
@@ -26,7 +26,7 @@ public:
     NodeOnOff* getOnOff() const { return onOff; }
     // Takes effect at the next compilation.
     void setExtOnOff(bool on) { external.set(on); }
-    // Linear input gain, applied from the next frame.
+    // Linear input gain; the audio glides to it from the next frame.
     void setExtGain(float gain) { inputGain.store(gain, std::memory_order_relaxed); }
     const QuadFIR& getFilter() const { return filter; }
 
@@ -38,6 +38,15 @@ private:
     NodeEnum* output = nullptr;
     QuadFIR filter{1024};
     NodeOnOff* onOff = nullptr;
-    // Time of this block's last response load (microseconds); selectors changed later reload.
-    int64_t lastLoad = 0;
+
+    // The switch and the response (table entry) as the audio has them (compile thread); no entry is
+    // loaded at first.
+    struct Structure {
+        bool on = false;
+        int table = -1;
+        bool operator==(const Structure&) const = default;
+    };
+    Structure structure;
+    int reportedIndex = -1; // an out-of-range entry is logged once per change
+    Glide gainGlide; // audio thread
 };

@@ -89,18 +89,22 @@ ReverbFDN8::ReverbFDN8(Node* parent) : AudioBlock("ReverbFDN8", parent, &ReverbF
 bool ReverbFDN8::compile() {
     Gains g = gains.current();
     const bool on = !onOff->isValue(NodeOnOff::OFF);
-    g.active = extOnOff.get() && on;
+    fx::takeStructure(structure, Structure{on, extOnOff.get() && on, std::max(0, mode->getIndex()),
+                                           std::max(0, pickup->getIndex()), std::max(0, dampMode->getIndex())});
+    g.active = structure.active;
 
-    const int m = std::max(0, mode->getIndex());
+    const int m = structure.mode;
     const bool spring = m == SPRING;
-    tone->setStyleVisible(spring);
-    pickup->setStyleVisible(spring);
-    tension->setStyleVisible(spring);
-    loDamp->setStyleVisible(!spring);
-    hiDamp->setStyleVisible(!spring);
-    loCut->setStyleVisible(!spring);
-    diffusion->setStyleVisible(!spring);
-    dampMode->setStyleVisible(!spring);
+    // The screens follow the mode node at once.
+    const bool springShown = mode->getIndex() == SPRING;
+    tone->setStyleVisible(springShown);
+    pickup->setStyleVisible(springShown);
+    tension->setStyleVisible(springShown);
+    loDamp->setStyleVisible(!springShown);
+    hiDamp->setStyleVisible(!springShown);
+    loCut->setStyleVisible(!springShown);
+    diffusion->setStyleVisible(!springShown);
+    dampMode->setStyleVisible(!springShown);
 
     const float P = preDelay->getValue() * 48.000004f;
     const float D = diffusion->getValue() * diffusion->getValue();
@@ -112,14 +116,14 @@ bool ReverbFDN8::compile() {
         const int* table = m == ROOM ? kRoomLines : m == HALL ? kHallLines : kGalaxyLines;
         const float T = m == ROOM ? 0.8f * std::sqrt(dc) + 0.2f : m == HALL ? 2.0f * dc + 1.0f : 28.0f * dc + 2.0f;
         const double r = std::exp(-6.907755278982137 / (static_cast<double>(T) * 48000.0));
-        const int damped = 2 << std::max(0, dampMode->getIndex());
+        const int damped = 2 << structure.damping;
         for (int i = 0; i < kLines; ++i) {
             lineLength[i] = table[i];
             g.line[i] = static_cast<float>(kNorm * std::pow(r, table[i]));
             if (i < damped)
-                damping[i].set_lohi_cut_1_order(loDamp->getValue(), hiDamp->getValue(), 1.0f);
+                damping[i].set([&](QuadBiquad& q) { q.set_lohi_cut_1_order(loDamp->getValue(), hiDamp->getValue(), 1.0f); });
             else
-                damping[i].set_lohi_cut_1_order(20.0f, 20000.0f, 1.0f);
+                damping[i].set([&](QuadBiquad& q) { q.set_lohi_cut_1_order(20.0f, 20000.0f, 1.0f); });
         }
         for (int k = 0; k < kLines; ++k) {
             const float fk = static_cast<float>(k);
@@ -149,11 +153,11 @@ bool ReverbFDN8::compile() {
             for (int s = 1; s < kStages; ++s)
                 g.diffusion[s][k] = kNorm;
         }
-        outFilter[0].set_lohi_cut_1_order(loCut->getValue(), hiCut->getValue());
-        outFilter[1].set_lohi_cut_1_order(loCut->getValue(), hiCut->getValue());
+        outFilter[0].set([&](QuadBiquad& q) { q.set_lohi_cut_1_order(loCut->getValue(), hiCut->getValue()); });
+        outFilter[1].set([&](QuadBiquad& q) { q.set_lohi_cut_1_order(loCut->getValue(), hiCut->getValue()); });
     } else {
         const float fbGain = (0.13f - 0.06f * dc) * dc + 0.26f;
-        const float c = pickup->isValue("POST") ? 0.0005f : pickup->isValue("PRE") ? 2e-06f : 2.8e-05f;
+        const float c = structure.pickup == 1 ? 0.0005f : structure.pickup == 0 ? 2e-06f : 2.8e-05f;
         const float t = tension->getValue();
         const float u = tone->getValue();
         const float cutoff = u * (19000.0f * u + 500.0f) + 1500.0f;
@@ -161,7 +165,7 @@ bool ReverbFDN8::compile() {
             const float len = ((0.032f * t - 0.072f) * t + 0.07f + c * static_cast<float>(kSpringPrimes[i])) * 48000.0f;
             lineLength[i] = static_cast<int>(std::fmin(len, kSpringLineMax));
             g.line[i] = fbGain;
-            damping[i].set_hi_cut_1_order(cutoff);
+            damping[i].set([&](QuadBiquad& q) { q.set_hi_cut_1_order(cutoff); });
         }
         for (int k = 0; k < kLines; ++k) {
             const float fk = static_cast<float>(k);
@@ -174,8 +178,8 @@ bool ReverbFDN8::compile() {
             for (int s = 1; s < kStages; ++s)
                 g.diffusion[s][k] = kSpringSigns[s - 1][k] * kNorm;
         }
-        outFilter[0].set_lohi_cut_1_order(150.0f, hiCut->getValue());
-        outFilter[1].set_lohi_cut_1_order(150.0f, hiCut->getValue());
+        outFilter[0].set([&](QuadBiquad& q) { q.set_lohi_cut_1_order(150.0f, hiCut->getValue()); });
+        outFilter[1].set([&](QuadBiquad& q) { q.set_lohi_cut_1_order(150.0f, hiCut->getValue()); });
     }
     for (int i = 0; i < kLines; ++i) {
         lines[i]->setDelay(lineLength[i]);
@@ -197,18 +201,31 @@ bool ReverbFDN8::compile() {
         g.wet = 1.0f;
         g.dry = exponentialCurve(2.0f * (1.0f - x), 10.0f);
     }
-    if (!on)
+    if (!structure.on)
         g.dry = 1.0f;
     gains.publish(g);
     return false;
 }
 
+namespace {
+// What may enter the network once its tail has died away (-120 dBFS).
+constexpr float kQuietLevel = 1e-6f;
+// Silence must have passed every diffusion stage and the longest line before nothing is left.
+constexpr unsigned kDrainSamples = kMainSize + ReverbFDN8::kStages * kDiffSize;
+
+inline Ramp glideGain(Glide& glide, float target) {
+    return glide.advance(target, kGainGlideShare, kGainGlideSnap, FRAME_SAMPLES);
+}
+} // namespace
+
 bool ReverbFDN8::exec(AudioBlock* block, AudioFrame frame) {
     auto* self = static_cast<ReverbFDN8*>(block);
     const Gains g = self->gains.read();
+    GainGlides& glides = self->glides;
+    // Off, the network silent and the dry gain at 1: the frame would pass as it is.
+    if (!g.active && self->quietSamples >= kDrainSamples && glides.dry.settled(1.0f) && glides.input.settled(0.0f))
+        return false;
     std::memcpy(self->dry, frame, sizeof(self->dry));
-    if (!g.active)
-        std::memset(frame, 0, sizeof(float) * FRAME_CHANNELS * FRAME_SAMPLES);
 
     float* lineRows[kLines];
     float* diffRows[kLines];
@@ -220,15 +237,17 @@ bool ReverbFDN8::exec(AudioBlock* block, AudioFrame frame) {
     for (int i = 0; i < kLines; ++i) {
         float* b = self->lineBuf[i];
         self->lines[i]->exec(b, b, FRAME_SAMPLES);
+        const Ramp gain = glideGain(glides.line[i], g.line[i]);
         for (int k = 0; k < FRAME_SAMPLES; ++k)
-            b[k] *= g.line[i];
+            b[k] *= gain.at(k);
         self->damping[i].exec(b, b, FRAME_SAMPLES);
     }
     hadamard8_frame16(lineRows);
 
-    const float v = AudioProcessor::getDebounceVolume() * 0.25f;
+    const Ramp v = fx::fadeRamp();
+    const Ramp input = glideGain(glides.input, g.active ? 1.0f : 0.0f);
     for (int k = 0; k < FRAME_SAMPLES; ++k)
-        self->mono[k] = (frame[0][k] + frame[1][k]) * v;
+        self->mono[k] = (frame[0][k] + frame[1][k]) * v.at(k) * input.at(k) * 0.25f;
     for (int i = 0; i < kLines; ++i)
         std::memcpy(self->diffBuf[i], self->mono, sizeof(self->mono));
 
@@ -236,28 +255,36 @@ bool ReverbFDN8::exec(AudioBlock* block, AudioFrame frame) {
         for (int i = 0; i < kLines; ++i) {
             float* b = self->diffBuf[i];
             self->diffusers[s][i]->exec(b, b, FRAME_SAMPLES);
-            const float gain = g.diffusion[s][i];
+            const Ramp gain = glideGain(glides.diffusion[s][i], g.diffusion[s][i]);
             for (int k = 0; k < FRAME_SAMPLES; ++k)
-                b[k] *= gain;
+                b[k] *= gain.at(k);
         }
         hadamard8_frame16(diffRows);
     }
 
+    float loudest = 0.0f;
     for (int i = 0; i < kLines; ++i)
-        for (int k = 0; k < FRAME_SAMPLES; ++k)
+        for (int k = 0; k < FRAME_SAMPLES; ++k) {
             self->lineBuf[i][k] += self->diffBuf[i][k];
-    const float cross = 1.0f - g.spread;
-    const float lift = 1.0f + 0.25f * g.spread;
+            loudest = std::fmax(loudest, std::fabs(self->lineBuf[i][k]));
+        }
+    self->quietSamples = loudest < kQuietLevel ? std::min(self->quietSamples + FRAME_SAMPLES, kDrainSamples) : 0;
+
+    const Ramp spread = glideGain(glides.spread, g.spread);
     for (int k = 0; k < FRAME_SAMPLES; ++k) {
         const float l = self->lineBuf[0][k] + self->lineBuf[1][k] + self->lineBuf[2][k] + self->lineBuf[3][k];
         const float r = self->lineBuf[4][k] + self->lineBuf[5][k] + self->lineBuf[6][k] + self->lineBuf[7][k];
+        const float cross = 1.0f - spread.at(k);
+        const float lift = 1.0f + 0.25f * spread.at(k);
         self->wet[0][k] = (l + r * cross) * lift;
         self->wet[1][k] = (r + l * cross) * lift;
     }
     self->outFilter[0].exec(self->wet[0], self->wet[0], FRAME_SAMPLES);
     self->outFilter[1].exec(self->wet[1], self->wet[1], FRAME_SAMPLES);
+    const Ramp dry = glideGain(glides.dry, g.dry);
+    const Ramp wet = glideGain(glides.wet, g.wet);
     for (int c = 0; c < FRAME_CHANNELS; ++c)
         for (int k = 0; k < FRAME_SAMPLES; ++k)
-            frame[c][k] = g.dry * self->dry[c][k] + g.wet * self->wet[c][k];
+            frame[c][k] = dry.at(k) * self->dry[c][k] + wet.at(k) * self->wet[c][k];
     return false;
 }

@@ -1,7 +1,7 @@
 #pragma once
 #include "audio/AudioBlock.h"
 #include "dsp/DoubleBuffer.h"
-#include "dsp/QuadBiquad.h"
+#include "dsp/GlidingBiquad.h"
 #include "dsp/SimpleDelay.h"
 #include "effects/BlockHelpers.h"
 
@@ -25,8 +25,10 @@ void hadamard8_frame16(float* const* buffers);
 // with its own controls.
 //
 // compile() on "compileLoop" sets the line lengths (the delay lines cross-fade to them), filters and
-// one gain set published whole; exec on "audioLoop". Switched off, the network gets silence and its
-// tail rings out while the dry signal passes at unity.
+// one gain set published whole, whose gains glide in exec; the switch and the modes change at the
+// fade's quiet point. exec on "audioLoop". Switched off, the network gets silence and its tail rings
+// out while the dry signal passes at unity; once the whole network is silent the block stops working
+// until it is switched on again.
 class ReverbFDN8 : public AudioBlock {
 public:
     static constexpr int kLines = 8;
@@ -52,8 +54,25 @@ private:
         float dry, wet;
         bool active;
     };
+    // The switch and the modes as the audio has them (compile thread).
+    struct Structure {
+        bool on = false;     // "Enable"
+        bool active = false; // "Enable" and the external switch
+        int mode = 0;
+        int pickup = 1;   // "md": "PRE", "POST", "POST+PRE"
+        int damping = 1;  // "dmp": "SOFT", "MEDIUM", "HARD"
+        bool operator==(const Structure&) const = default;
+    };
+    // The glides of the gain set, in the order of Gains' fields.
+    struct GainGlides {
+        Glide line[kLines];
+        Glide diffusion[kStages][kLines];
+        Glide spread, dry, wet;
+        Glide input; // 1 active, 0 not: the network's input opens and closes without a step
+    };
 
     fx::ExternalSwitch extOnOff;
+    Structure structure;
 
     NodeOnOff* onOff = nullptr;
     NodeEnum* mode = nullptr;
@@ -78,8 +97,8 @@ private:
 
     std::unique_ptr<SimpleDelay> lines[kLines];
     std::unique_ptr<SimpleDelay> diffusers[kStages][kLines];
-    QuadBiquad damping[kLines];
-    QuadBiquad outFilter[2];
+    GlidingBiquad damping[kLines];
+    GlidingBiquad outFilter[2];
 
     // Audio-thread state: what enters each line at the next frame, the diffusion branches, and the
     // dry, mono and wet frames.
@@ -88,4 +107,6 @@ private:
     alignas(16) float dry[2][FRAME_SAMPLES] = {};
     alignas(16) float mono[FRAME_SAMPLES] = {};
     alignas(16) float wet[2][FRAME_SAMPLES] = {};
+    GainGlides glides;
+    unsigned quietSamples = 0; // samples in a row in which nothing audible entered the network
 };

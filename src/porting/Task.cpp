@@ -253,6 +253,10 @@ int xTaskCreatePinnedToCore(TaskFunction_t function, const char* name, uint32_t,
     pthread_setname_np(thread, name); // names over 15 characters are refused; the thread keeps running
     LOG_I("Thread", "%s create success\n", name);
     pthread_detach(thread);
+    // Its suspend slot exists before anyone can stop or wake it: two first calls made at once from
+    // two threads could otherwise each take a slot of their own, and the thread would wait on one
+    // while the other is cleared.
+    slotFor(thread);
     if (handle) *handle = thread;
     return 0;
 }

@@ -272,21 +272,26 @@ TEST(Kestrun, CompileDrivesLedsOutputsEncoderAndGains)
         unit->compile();
         EXPECT_NEAR(unit->mainGain, c.main, 2e-3f * std::max(1.0f, c.main)) << c.vol << " " << c.level;
 
+        // The gains glide to new settings within a few milliseconds: 100 frames later they are there.
         float frame[2][FRAME_SAMPLES] = {};
         float (*dry)[FRAME_SAMPLES] = AudioProcessor::getInput();
-        for (int i = 0; i < FRAME_SAMPLES; ++i) {
-            frame[0][i] = 1.0f;
-            frame[1][i] = 0.0f;
-            dry[0][i] = 0.0f;
-            dry[1][i] = 1.0f;
+        for (int n = 0; n < 100; ++n) {
+            for (int i = 0; i < FRAME_SAMPLES; ++i) {
+                frame[0][i] = 1.0f;
+                frame[1][i] = 0.0f;
+                dry[0][i] = 0.0f;
+                dry[1][i] = 1.0f;
+            }
+            Mixer::exec(unit->mixer, frame);
         }
-        Mixer::exec(unit->mixer, frame);
         EXPECT_NEAR(frame[0][5], c.main + c.in2, 3e-3f * (1.0f + c.in2)) << c.vol << " " << c.aux;
         EXPECT_NEAR(frame[1][5], c.in2, 3e-3f * (1.0f + c.in2)) << c.vol << " " << c.aux;
 
         float in[2][FRAME_SAMPLES] = {};
-        for (float& s : in[0]) s = 0.1f;
-        Pickup::exec(unit->pickup, in);
+        for (int n = 0; n < 100; ++n) {
+            for (float& s : in[0]) s = 0.1f;
+            Pickup::exec(unit->pickup, in);
+        }
         EXPECT_NEAR(in[0][7], 0.1f * c.pickup, 1e-3f) << c.gain1;
     }
 }

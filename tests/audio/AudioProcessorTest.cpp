@@ -38,6 +38,16 @@ std::vector<float> framesWhile(int state, int limit)
     return gains;
 }
 
+// One block that does nothing but count, the engine started and a few frames run.
+TraceBlock& engineWithOneBlock()
+{
+    TraceBlock& block = *new TraceBlock("A", BLOCK_APPEND); // lives as long as the engine's threads
+    block.recordOrder = false;
+    startEngine();
+    for (int i = 0; i < 5; ++i) AudioProcessor::processBlock();
+    return block;
+}
+
 bool waitFor(const std::function<bool()>& done, int ms, bool runFrames)
 {
     auto until = Clock::now() + std::chrono::milliseconds(ms);
@@ -231,9 +241,12 @@ TEST(AudioProcessor, FadeTakes44FramesDownHoldsForACompilePassAnd43Up)
     ASSERT_EQ(down.size(), 44u);
     for (size_t i = 1; i < down.size(); ++i) EXPECT_LT(down[i], down[i - 1]);
     EXPECT_NEAR(down.back(), 0.0097f, 0.0001f);
-    // The block follows the fade gain (of the frame before: the step comes after the chain).
-    EXPECT_EQ(codec->out[0][0], down[down.size() - 2]);
-    EXPECT_EQ(codec->out[1][7], -down[down.size() - 2]);
+    // The engine fades the frame the chain left, in a straight line from the gain of the frame
+    // before to the gain the blocks saw (the step comes after the chain).
+    const float from = down[down.size() - 3], to = down[down.size() - 2];
+    EXPECT_FLOAT_EQ(codec->out[0][0], from + (to - from) / 16);
+    EXPECT_FLOAT_EQ(codec->out[1][7], -(from + (to - from) * 8 / 16));
+    EXPECT_FLOAT_EQ(codec->out[0][15], to);
 
     // Held until the compile thread has run one pass.
     std::vector<float> held;
@@ -254,6 +267,8 @@ TEST(AudioProcessor, FadeTakes44FramesDownHoldsForACompilePassAnd43Up)
     for (float gain : up) EXPECT_LE(gain, 1.0f);
     AudioProcessor::processBlock();
     EXPECT_EQ(AudioProcessor::getDebounceVolume(), 1.0f);
+    AudioProcessor::processBlock(); // the last step of the line up to 1.0
+    EXPECT_LT(codec->out[0][0], 1.0f);
     AudioProcessor::processBlock();
     EXPECT_EQ(codec->out[0][0], 1.0f);
 }
@@ -277,10 +292,7 @@ TEST(AudioProcessor, ChangeFromInsideACompileOrWithoutFramesStartsNoFade)
 
 TEST(AudioProcessor, FadeThatFramesStoppedIsFinishedAndCompilingGoesOn)
 {
-    TraceBlock& block = *new TraceBlock("A", BLOCK_APPEND); // lives as long as the engine's threads
-    block.recordOrder = false;
-    startEngine();
-    for (int i = 0; i < 5; ++i) AudioProcessor::processBlock();
+    engineWithOneBlock();
     AudioProcessor::debounce(nullptr);
     ASSERT_EQ(AudioProcessor::getCompilerStatus(), 1);
     // No more frames: "controlLoop" resumes the compile thread, which makes its pass.
@@ -328,4 +340,122 @@ TEST(AudioProcessor, TenThousandConcurrentChangesNeverLeaveTheCompileThreadStopp
     EXPECT_TRUE(compiling);
     EXPECT_GT(lowest.load(), 0.0f);
     EXPECT_LE(highest.load(), 1.0f);
+}
+
+namespace {
+
+// A block with a switch, handed over as the effect blocks do it: compile takes a changed switch
+// only when the engine allows it, and exec notes every change it hears and the fade gain then.
+class SwitchBlock : public AudioBlock {
+public:
+    SwitchBlock() : AudioBlock("Switch", nullptr, &SwitchBlock::exec, BLOCK_APPEND) {}
+    bool compile() override
+    {
+        const bool live = wanted.load();
+        if (live != held && AudioProcessor::mayRestructure()) held = live;
+        heard.store(held);
+        return false;
+    }
+    static bool exec(AudioBlock* block, AudioFrame)
+    {
+        auto* self = static_cast<SwitchBlock*>(block);
+        const bool on = self->heard.load();
+        const auto now = Clock::now();
+        // After frames stopped for longer than the engine's window nothing was heard: a change may
+        // then come without a fade. A loaded test machine can hold this thread up that long.
+        const bool flowing = now - self->lastFrame < std::chrono::milliseconds(40);
+        self->lastFrame = now;
+        if (on != self->last) {
+            self->last = on;
+            self->changes.fetch_add(1);
+            if (flowing) self->loudest.store(std::max(self->loudest.load(), AudioProcessor::getDebounceVolume()));
+        }
+        return false;
+    }
+    std::atomic<bool> wanted{false}; // the node: any thread
+    bool held = false;               // compile thread
+    std::atomic<bool> heard{false};
+    bool last = false;               // audio thread
+    Clock::time_point lastFrame;
+    std::atomic<int> changes{0};
+    std::atomic<float> loudest{0.0f};
+};
+
+} // namespace
+
+// The switch is stored first and its callback comes after, as nodes do; some switches have no
+// callback at all. Either way no change is heard before the fade has reached its floor, whatever
+// the compile pass was doing when it came.
+TEST(AudioProcessor, StructuralChangesAreHeardOnlyAtTheQuietPoint)
+{
+    auto& block = *new SwitchBlock; // lives as long as the engine's threads
+    startEngine();
+    AudioProcessor::setCompilePeriod(1000);
+    std::atomic<bool> stop{false};
+    std::thread audio([&] {
+        while (!stop.load()) {
+            AudioProcessor::processBlock();
+            std::this_thread::sleep_for(std::chrono::microseconds(30));
+        }
+    });
+    for (int i = 0; i < 300; ++i) {
+        block.wanted.store(!block.wanted.load());
+        if (i % 3 != 2) AudioProcessor::debounce(nullptr);
+        std::this_thread::sleep_for(std::chrono::microseconds(i * 7919 % 6000));
+    }
+    const bool settled = waitFor([&] { return AudioProcessor::getCompilerStatus() == 0 && block.heard == block.wanted; },
+                                 3000, false);
+    stop = true;
+    audio.join();
+    EXPECT_TRUE(settled);
+    EXPECT_GT(block.changes.load(), 10);
+    EXPECT_LT(block.loudest.load(), 0.011f) << "a change was heard above the fade's floor";
+}
+
+// A change that comes while the fade comes back up turns it down again from where it is.
+TEST(AudioProcessor, ChangeDuringTheFadeInTurnsItDownAgain)
+{
+    engineWithOneBlock();
+    AudioProcessor::debounce(nullptr);
+    framesWhile(1, 1000);
+    ASSERT_TRUE(waitFor([] { return AudioProcessor::getCompilerStatus() == 3; }, 2000, true));
+    for (int i = 0; i < 20; ++i) AudioProcessor::processBlock();
+    const float rising = AudioProcessor::getDebounceVolume();
+    ASSERT_GT(rising, 0.05f);
+    ASSERT_LT(rising, 0.8f);
+    AudioProcessor::debounce(nullptr);
+    EXPECT_EQ(AudioProcessor::getCompilerStatus(), 1);
+    std::vector<float> down = framesWhile(1, 1000);
+    ASSERT_FALSE(down.empty());
+    EXPECT_FLOAT_EQ(down.front(), rising * 0.9f);
+    EXPECT_LT(down.back(), 0.011f);
+    ASSERT_TRUE(waitFor([] { return AudioProcessor::getCompilerStatus() == 0; }, 2000, true));
+}
+
+// The fade point: what the blocks before it made is faded, what the block there adds is not (the
+// output mixer adds the second input, which passes beside the chain).
+TEST(AudioProcessor, WhatTheFadePointAddsIsNotFaded)
+{
+    struct AddBlock : AudioBlock {
+        AddBlock() : AudioBlock("Add", nullptr, &AddBlock::exec, BLOCK_APPEND) {}
+        bool compile() override { return false; }
+        static bool exec(AudioBlock*, AudioFrame frame)
+        {
+            for (int c = 0; c < FRAME_CHANNELS; ++c)
+                for (int k = 0; k < FRAME_SAMPLES; ++k) frame[c][k] += 0.25f;
+            return false;
+        }
+    };
+    TraceBlock& block = *new TraceBlock("A", BLOCK_APPEND); // both live as long as the engine's threads
+    block.recordOrder = false;
+    AudioProcessor::setFadePoint(new AddBlock);
+    ManualCodec* codec = startEngine();
+    codec->fill(1.0f, -1.0f);
+    for (int i = 0; i < 5; ++i) AudioProcessor::processBlock();
+    EXPECT_FLOAT_EQ(codec->out[0][15], 1.25f);
+    AudioProcessor::debounce(nullptr);
+    std::vector<float> down = framesWhile(1, 1000);
+    AudioProcessor::processBlock(); // held at the floor
+    EXPECT_NEAR(codec->out[0][15], down.back() * 1.0f + 0.25f, 1e-6);
+    EXPECT_NEAR(codec->out[1][15], down.back() * -1.0f + 0.25f, 1e-6);
 }

@@ -58,8 +58,8 @@ public:
     int written = 0;
 };
 
-// A block that notes what it does: its processing multiplies by `gain` and the fade gain, as every
-// effect block does, and stops the chain when asked; its compile counts passes.
+// A block that notes what it does: its processing multiplies by `gain` (the engine applies the fade
+// after the chain) and stops the chain when asked; its compile counts passes.
 class TraceBlock : public AudioBlock {
 public:
     TraceBlock(const char* name, int position, float gain = 1.0f)
@@ -74,7 +74,7 @@ public:
     static bool exec(AudioBlock* block, AudioFrame frame)
     {
         auto* self = static_cast<TraceBlock*>(block);
-        const float g = self->gain * AudioProcessor::getDebounceVolume();
+        const float g = self->gain;
         for (int c = 0; c < FRAME_CHANNELS; ++c)
             for (int k = 0; k < FRAME_SAMPLES; ++k) frame[c][k] *= g;
         self->processed++;

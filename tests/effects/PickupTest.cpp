@@ -61,21 +61,38 @@ TEST(Pickup, SelectorsChooseTheirStoredResponse)
     EXPECT_STREQ(pickup_names[53], "SingleBrite--SC-Vintage");
 }
 
-TEST(Pickup, InputChangeReloadsAndAQuietCompileDoesNot)
+// Every selector change is loaded once, whatever the clock reads: running, held in the microsecond
+// of the last load, or set back an hour since. A compile without a change loads nothing.
+TEST(Pickup, EverySelectorChangeIsLoadedOnceWhateverTheClock)
 {
-    Sim s("\"Humbucker\"", "\"Humbucker Rails\"");
-    const float* taps = s.pickup->getFilter().getCoeffs();
-    s.pickup->compile();
-    s.pickup->compile();
-    EXPECT_EQ(s.pickup->getFilter().getCoeffs(), taps); // nothing changed, nothing loaded
-    // Changes are told by their microsecond stamps: let the clock pass the last load first.
-    for (uint64_t loaded = esp_timer_get_time(); esp_timer_get_time() <= loaded;) {
+    struct Case {
+        const char* clock;
+        const char* node;
+        const char* value;
+        int entry;
+    } cases[] = {
+        {"running", "in_pick", "\"Single Coil\"", 21},
+        {"held", "in_pick", "\"Single Coil\"", 21},
+        {"held", "out_pick", "\"Humbucker Modern\"", 2},
+        {"set back", "in_pick", "\"Single Coil Bright\"", 39},
+        {"set back", "out_pick", "\"Single Coil Tele\"", 16},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.clock) + " " + c.node);
+        const uint64_t now = esp_timer_get_time();
+        if (std::string(c.clock) == "held") esp_timer_hold_for_tests(now);
+        Sim s("\"Humbucker\"", "\"Humbucker Rails\"");
+        if (std::string(c.clock) == "set back") esp_timer_hold_for_tests(now - 3600000000ull);
+        const float* taps = s.pickup->getFilter().getCoeffs();
+        s.pickup->compile();
+        EXPECT_EQ(s.pickup->getFilter().getCoeffs(), taps); // nothing changed, nothing loaded
+        setNode(s.folder, c.node, c.value);
+        s.pickup->compile();
+        esp_timer_hold_for_tests(0);
+        // Taps are kept time-reversed: the last one multiplies the newest sample.
+        EXPECT_EQ(s.pickup->getFilter().getCoeffs()[pickup_taps - 1], pickup_ptr[c.entry][0]);
+        EXPECT_EQ(s.pickup->getFilter().getCoeffs()[0], pickup_ptr[c.entry][pickup_taps - 1]);
     }
-    setNode(s.folder, "in_pick", "\"Single Coil\"");
-    s.pickup->compile();
-    EXPECT_NE(s.pickup->getFilter().getCoeffs(), taps);
-    // Taps are kept time-reversed: the last one multiplies the newest sample.
-    EXPECT_EQ(s.pickup->getFilter().getCoeffs()[pickup_taps - 1], pickup_ptr[21][0]);
 }
 
 TEST(Pickup, OffOrExternallyOffOnlyScalesTheLeftChannel)

@@ -1,0 +1,87 @@
+#pragma once
+#include <cmath>
+
+#include "dsp/DoubleBuffer.h"
+#include "dsp/Glide.h"
+#include "dsp/QuadBiquad.h"
+
+// A second-order section under a knob (a cut, a shelf, a band, a damping filter): designed with the
+// setters of QuadBiquad, but its coefficients glide to a new design instead of stepping. Each block
+// they cover a share of the way and move in a straight line within it, and the section runs in
+// direct form I, whose memory is the real past input and output: a changed coefficient then only
+// changes what is made of that past. (A stepped coefficient in the transposed form leaves its memory
+// out of step with the new section, which rings out as a click, worst for cuts near Nyquist.) Any
+// mix of two stable sections is stable, so the glide never leaves the stable region.
+//
+// set runs on the compile thread, exec and reset on the audio thread. A new section passes nothing
+// until it is first set; the first set is taken at once.
+class GlidingBiquad {
+public:
+    // design(QuadBiquad&) calls one of QuadBiquad's setters; the result is the new target.
+    template <class Design>
+    void set(Design&& design) {
+        design(designer);
+        target.publish(designer.getCoeffs());
+    }
+
+    // Filters n samples (in and out may be the same array).
+    inline void exec(const float* in, float* out, int n) {
+        const QuadBiquad::Coeffs t = target.read();
+        if (!primed) {
+            for (int j = 0; j < 5; ++j)
+                c[j] = t.c[j];
+            primed = true;
+        }
+        float end[5], step[5];
+        bool moving = false;
+        for (int j = 0; j < 5; ++j) {
+            end[j] = c[j] + (t.c[j] - c[j]) * kGainGlideShare;
+            if (std::fabs(t.c[j] - end[j]) <= kCoeffSnap)
+                end[j] = t.c[j];
+            step[j] = (end[j] - c[j]) / static_cast<float>(n);
+            moving |= end[j] != c[j];
+        }
+        float b0 = c[0], b1 = c[1], b2 = c[2], a1 = c[3], a2 = c[4];
+        float x1 = s.x1, x2 = s.x2, y1 = s.y1, y2 = s.y2;
+        for (int i = 0; i < n; ++i) {
+            if (moving) {
+                b0 += step[0];
+                b1 += step[1];
+                b2 += step[2];
+                a1 += step[3];
+                a2 += step[4];
+            }
+            const float x = in[i];
+            // Paired so that a section that is flat (b equal to a) passes its input exactly.
+            const float y = b0 * x + ((b1 * x1 - a1 * y1) + (b2 * x2 - a2 * y2));
+            x2 = x1;
+            x1 = x;
+            y2 = y1;
+            y1 = y;
+            out[i] = y;
+        }
+        s = State{x1, x2, y1, y2};
+        for (int j = 0; j < 5; ++j)
+            c[j] = end[j];
+    }
+
+    // Clears the memory (audio thread, or before audio runs).
+    void reset() { s = State{}; }
+
+    // The coefficients the section glides to (b0, b1, b2, a1, a2).
+    QuadBiquad::Coeffs getTarget() const { return target.current(); }
+
+private:
+    static constexpr float kCoeffSnap = 1e-7f;
+
+    struct State {
+        float x1 = 0.0f, x2 = 0.0f, y1 = 0.0f, y2 = 0.0f;
+    };
+
+    QuadBiquad designer; // compile thread: only its design is used
+    DoubleBuffer<QuadBiquad::Coeffs> target{QuadBiquad::Coeffs{}};
+    // Audio thread.
+    float c[5] = {};
+    bool primed = false;
+    State s;
+};
