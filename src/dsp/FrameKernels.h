@@ -97,21 +97,19 @@ inline void fircirc(const float* ring, const float* taps, float* out, int positi
 }
 
 // Output i: the weights move by step * error * x[i .. i + taps - 1] (the window that gave the error),
-// then out[i] = weights . x[i + 1 .. i + taps] and error = desired[i] - out[i].
-inline float lms(const float* x, float* w, const float* desired, float* out, float step, float error, int taps, int n) {
+// then out[i] = weights . x[i + 1 .. i + taps] and error = desired[i] - out[i]. groups(w, prev, cur,
+// g, m) does that for the first m weights (whole groups of four) and returns their sum; the rest
+// follow one by one.
+template <class Groups>
+inline float lmsRun(const float* x, float* w, const float* desired, float* out, float step, float error, int taps,
+                    int n, Groups groups) {
+    const int m = taps & ~3;
     for (int i = 0; i < n; ++i) {
         const float g = step * error;
         const float* prev = x + i;
         const float* cur = x + i + 1;
-        float acc[4] = {};
-        int k = 0;
-        for (; k + 4 <= taps; k += 4)
-            for (int j = 0; j < 4; ++j) {
-                w[k + j] += g * prev[k + j];
-                acc[j] += w[k + j] * cur[k + j];
-            }
-        float y = (acc[0] + acc[1]) + (acc[2] + acc[3]);
-        for (; k < taps; ++k) {
+        float y = groups(w, prev, cur, g, m);
+        for (int k = m; k < taps; ++k) {
             w[k] += g * prev[k];
             y += w[k] * cur[k];
         }
@@ -119,6 +117,18 @@ inline float lms(const float* x, float* w, const float* desired, float* out, flo
         error = desired[i] - y;
     }
     return error;
+}
+inline float lms(const float* x, float* w, const float* desired, float* out, float step, float error, int taps, int n) {
+    return lmsRun(x, w, desired, out, step, error, taps, n,
+                  [](float* w, const float* prev, const float* cur, float g, int m) {
+                      float acc[4] = {};
+                      for (int k = 0; k < m; k += 4)
+                          for (int j = 0; j < 4; ++j) {
+                              w[k + j] += g * prev[k + j];
+                              acc[j] += w[k + j] * cur[k + j];
+                          }
+                      return (acc[0] + acc[1]) + (acc[2] + acc[3]);
+                  });
 }
 
 } // namespace zq_portable
@@ -228,26 +238,16 @@ inline void fircirc(const float* ring, const float* taps, float* out, int positi
 }
 
 inline float lms(const float* x, float* w, const float* desired, float* out, float step, float error, int taps, int n) {
-    for (int i = 0; i < n; ++i) {
-        const float g = step * error;
-        const float* prev = x + i;
-        const float* cur = x + i + 1;
-        float32x4_t acc = vdupq_n_f32(0.0f);
-        int k = 0;
-        for (; k + 4 <= taps; k += 4) {
-            const float32x4_t wk = vfmaq_n_f32(vld1q_f32(w + k), vld1q_f32(prev + k), g);
-            vst1q_f32(w + k, wk);
-            acc = vfmaq_f32(acc, wk, vld1q_f32(cur + k));
-        }
-        float y = vaddvq_f32(acc);
-        for (; k < taps; ++k) {
-            w[k] += g * prev[k];
-            y += w[k] * cur[k];
-        }
-        out[i] = y;
-        error = desired[i] - y;
-    }
-    return error;
+    return zq_portable::lmsRun(x, w, desired, out, step, error, taps, n,
+                               [](float* w, const float* prev, const float* cur, float g, int m) {
+                                   float32x4_t acc = vdupq_n_f32(0.0f);
+                                   for (int k = 0; k < m; k += 4) {
+                                       const float32x4_t wk = vfmaq_n_f32(vld1q_f32(w + k), vld1q_f32(prev + k), g);
+                                       vst1q_f32(w + k, wk);
+                                       acc = vfmaq_f32(acc, wk, vld1q_f32(cur + k));
+                                   }
+                                   return vaddvq_f32(acc);
+                               });
 }
 
 } // namespace zq_neon
