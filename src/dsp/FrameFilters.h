@@ -5,8 +5,8 @@
 // Thin per-frame filters over the frame kernels: each keeps its coefficients (public, set by the
 // owner) apart from its state, and its exec filters one 16-sample frame from in to out (which may be
 // the same array). They have no hand-over of their own: the owner changes coefficients between
-// frames on the thread that runs them, or publishes a whole object through a DoubleBuffer.
-// Sizes are fixed at construction; exec allocates nothing.
+// frames on the thread that runs them (a set half written from another thread can make a recursive
+// section blow up). Sizes are fixed at construction; exec allocates nothing.
 
 // Transposed direct form II: b = b0, b1, b2; a[1], a[2] = a1, a2 (a[0] unused, a0 is 1).
 struct BiquadObjExec {

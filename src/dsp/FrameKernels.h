@@ -315,9 +315,10 @@ inline void ZQ_biquad_SFRAME(const float* x, const float* b, const float* a, flo
     state[1] = s2;
 }
 
-// A fourth-order section over the frame in direct form I, which keeps high-order sections well
-// conditioned: c = b0 .. b4, a1 .. a4 (a0 is 1); x[-4] .. x[-1] are the four inputs before the frame
-// and must be readable; state = the last four outputs, newest first. y must not overlap x[-4 .. 15].
+// A fourth-order section over the frame in direct form I, whose memory is plain past inputs and
+// outputs, so new coefficients act from the next sample on without stored terms of the old ones:
+// c = b0 .. b4, a1 .. a4 (a0 is 1); x[-4] .. x[-1] are the four inputs before the frame and must be
+// readable; state = the last four outputs, newest first. y must not overlap x[-4 .. 15].
 inline void ZQ_iir4(const float* x, const float* c, float* y, float* state) {
     float y1 = state[0], y2 = state[1], y3 = state[2], y4 = state[3];
     for (int i = 0; i < kZqFrame; ++i) {
