@@ -1,13 +1,16 @@
 // Cost of one 16-sample frame through the DSP building blocks, the FIR kernel against a plain
-// scalar convolution of the same taps (the FIR must stay several times faster), and the portable
-// and NEON paths of the kernels.
+// scalar convolution of the same taps (the FIR must stay several times faster), the portable
+// and NEON paths of the kernels, and the frame kernels and per-frame filters.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <random>
 #include <vector>
 
+#include "dsp/FrameFilters.h"
+#include "dsp/FrameKernels.h"
 #include "dsp/QuadBiquad.h"
 #include "dsp/QuadComp.h"
 #include "dsp/QuadFIR.h"
@@ -189,6 +192,73 @@ BENCHMARK(BM_FirBlock2048<true>)->Name("FirBlock2048/neon");
 BENCHMARK(BM_BiquadPath<true>)->Name("Biquad/neon");
 BENCHMARK(BM_CompressorPath<true>)->Name("Compressor/neon");
 #endif
+
+// The frame kernels: a 16-sample frame unless the name gives a count, portable and NEON form. The
+// body sees the inputs a and b (2048 floats each), the output o and P, the form's namespace.
+template <class Kernel>
+void kernelLoop(benchmark::State& st, Kernel&& kernel) {
+    auto a = noise(2048, 6), b = noise(2048, 7);
+    std::vector<float> o(2048 + kFrame);
+    for (auto _ : st) {
+        kernel(a.data(), b.data(), o.data());
+        benchmark::DoNotOptimize(o.data());
+        benchmark::ClobberMemory();
+    }
+}
+#define KERNEL_FORM(name, form, body)                                                                  \
+    void BM_##name##_##form(benchmark::State& st) {                                                    \
+        namespace P = zq_##form;                                                                       \
+        kernelLoop(st, [](const float* a, const float* b, float* o) { (void)a, (void)b, body; });       \
+    }                                                                                                  \
+    BENCHMARK(BM_##name##_##form)->Name(#name "/" #form);
+#if defined(__ARM_NEON)
+#define KERNEL_BENCH(name, body) KERNEL_FORM(name, portable, body) KERNEL_FORM(name, neon, body)
+#else
+#define KERNEL_BENCH(name, body) KERNEL_FORM(name, portable, body)
+#endif
+
+KERNEL_BENCH(VecMul, P::mul(a, b, o, kFrame))
+KERNEL_BENCH(WVec, P::weighted(a, b, 0.7f, o, kFrame))
+KERNEL_BENCH(VecRecip, P::recip(a, o, kFrame))
+KERNEL_BENCH(SumSquare, o[0] = P::dot(a, a, kFrame))
+KERNEL_BENCH(Peak, o[0] = P::maxAbs(a, kFrame))
+KERNEL_BENCH(Dotprod2048, o[0] = P::dot(a, b, 2048))
+// 16 outputs of a 64-tap FIR from a 128-sample ring, the window crossing the wrap.
+KERNEL_BENCH(FirCirc64, P::fircirc(a, b, o, 100, 127, 64, kFrame))
+// 16 outputs of a 32-tap adaptive filter; its weights live in o after the outputs.
+KERNEL_BENCH(Lms32, P::lms(a, o + kFrame, b, o, 1e-3f, 0.0f, 32, kFrame))
+
+// The per-frame filters, one form on both targets (the FIR runs the kernel of its target).
+template <class Filter, class Exec>
+void filterLoop(benchmark::State& st, Filter& f, Exec exec) {
+    frames(st, [&](const float* in, float* out) { exec(&f, in, out); });
+}
+void BM_BiquadObj(benchmark::State& st) {
+    BiquadObjExec f;
+    f.b[0] = 0.3f;
+    f.a[1] = -0.5f;
+    filterLoop(st, f, BiquadObjExec_exec);
+}
+void BM_IIR4Obj(benchmark::State& st) {
+    IIR4Obj f;
+    f.c[5] = -0.5f;
+    filterLoop(st, f, IIR4Obj_exec);
+}
+void BM_FIRExecObj64(benchmark::State& st) {
+    FIRExecObj f(64);
+    auto taps = noise(64, 8);
+    std::copy(taps.begin(), taps.end(), f.taps.data());
+    filterLoop(st, f, FIRExecObj_exec);
+}
+void BM_SinglePoleIIRObj(benchmark::State& st) {
+    SinglePoleIIRObj f;
+    f.a1 = -0.9f;
+    filterLoop(st, f, SinglePoleIIRObj_exec);
+}
+BENCHMARK(BM_BiquadObj);
+BENCHMARK(BM_IIR4Obj);
+BENCHMARK(BM_FIRExecObj64);
+BENCHMARK(BM_SinglePoleIIRObj);
 
 } // namespace
 

@@ -2,6 +2,7 @@
 
 #include "audio/AudioProcessor.h"
 #include "dsp/ExponentialCurve.h"
+#include "dsp/FractionalIndex.h"
 #include "params/NodeEnum.h"
 #include "params/NodeFloat.h"
 #include "params/NodeItem.h"
@@ -53,15 +54,13 @@ const std::vector<const char*> kTremoloSubdivisions = {"4/4", "2/4",  "1/4",  "D
 // Half away from zero, as the stereo offsets in table points are rounded.
 int roundPoints(float x) { return static_cast<int>(std::lround(x)); }
 
-// Linear interpolation in a line of 2048 samples at a fractional position (negative allowed).
+// Linear interpolation in a line of 2048 samples at a fractional position (negative allowed). A
+// negative position is first moved up by the line's length, as the block has always done, so that
+// its fraction, and so its output, stays the same to the bit.
 inline float readLine(const float* line, float pos) {
     if (pos < 0.0f)
         pos += static_cast<float>(ModulationsEngine::kLineSize);
-    const float fl = std::floor(pos);
-    const int i = static_cast<int>(fl);
-    const float f = pos - fl;
-    constexpr int kMask = ModulationsEngine::kLineSize - 1;
-    return (1.0f - f) * line[i & kMask] + f * line[(i + 1) & kMask];
+    return modulations_get_fractional_index_value_bounded(line, pos, ModulationsEngine::kLineSize - 1);
 }
 
 } // namespace
