@@ -169,8 +169,8 @@ def value_of(reply):
 
 
 class Program:
-    def __init__(self, binary, root, port):
-        self.binary, self.root, self.port = binary, root, port
+    def __init__(self, command, root, port):
+        self.command, self.root, self.port = command, root, port
         self.process = None
         self.starts = 0
         self.log_path = None
@@ -182,7 +182,7 @@ class Program:
                    KESTRUN_AUDIO_IN=audio_in, KESTRUN_AUDIO_OUT="none", KESTRUN_AUDIO_PACE="realtime")
         env.pop("KESTRUN_DBUS_ADDRESS", None)
         with open(self.log_path, "wb") as log:
-            self.process = subprocess.Popen([self.binary], env=env, stdout=log, stderr=subprocess.STDOUT,
+            self.process = subprocess.Popen(self.command, env=env, stdout=log, stderr=subprocess.STDOUT,
                                             stdin=subprocess.DEVNULL)
         deadline = time.monotonic() + 60
         while time.monotonic() < deadline:
@@ -369,6 +369,8 @@ def connect_serial(pty, seconds):
 def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--program", required=True, help="the host build's kestrun")
+    parser.add_argument("--emulator", default="",
+                        help="runs the program under this command (a cross build: qemu-aarch64 and its options)")
     parser.add_argument("--seconds", type=float, default=120)
     parser.add_argument("--interval", type=float, default=0, help="seconds between samples (default: a tenth)")
     parser.add_argument("--audio-in", default="sine:110:0.3")
@@ -380,7 +382,7 @@ def main():
 
     root = tempfile.mkdtemp(prefix="kestrun-soak.")
     os.makedirs(os.path.join(root, "dev"), exist_ok=True)
-    program = Program(os.path.abspath(args.program), root, free_port())
+    program = Program(args.emulator.split() + [os.path.abspath(args.program)], root, free_port())
     failures = []
     serial_pty = Pty(os.path.join(root, "dev", "ttyGS0"))
     midi_pty = Pty(os.path.join(root, "dev", "ttyS0"))

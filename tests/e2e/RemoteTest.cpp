@@ -224,14 +224,14 @@ TEST(Remote, SerialPort)
     computer.send(nul(request));
     // The computer reads only a little, so the port fills and the reply stays pending.
     pollfd ready {computer.fd(), POLLIN, 0};
-    ASSERT_EQ(poll(&ready, 1, 5000), 1);
+    ASSERT_EQ(poll(&ready, 1, 30000), 1);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     char head[1000];
     ASSERT_GT(read(computer.fd(), head, sizeof head), 0);
     computer.unplug();
     EXPECT_TRUE(unit.waitLog("I (Serial): Disconnected", 10000)) << unit.log();
     computer.plug();
-    std::string rest = computer.receive(8000);
+    std::string rest = computer.receive(30000);
     ASSERT_FALSE(rest.empty());
     EXPECT_EQ(rest.back(), '\0');
     EXPECT_TRUE(unit.running());
