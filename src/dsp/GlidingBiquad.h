@@ -26,34 +26,37 @@ public:
 
     // Filters n samples (in and out may be the same array).
     inline void exec(const float* in, float* out, int n) {
-        const QuadBiquad::Coeffs t = target.read();
+        const QuadBiquad::Coeffs& t = target.read();
+        // Gliding form: b0, b1 - a1, b2 - a2, a1, a2.
+        const float goal[5] = {t.c[0], t.c[1] - t.c[3], t.c[2] - t.c[4], t.c[3], t.c[4]};
         if (!primed) {
             for (int j = 0; j < 5; ++j)
-                c[j] = t.c[j];
+                c[j] = goal[j];
             primed = true;
         }
         float end[5], step[5];
         bool moving = false;
         for (int j = 0; j < 5; ++j) {
-            end[j] = c[j] + (t.c[j] - c[j]) * kGainGlideShare;
-            if (std::fabs(t.c[j] - end[j]) <= kCoeffSnap)
-                end[j] = t.c[j];
+            end[j] = c[j] + (goal[j] - c[j]) * kGainGlideShare;
+            if (std::fabs(goal[j] - end[j]) <= kCoeffSnap)
+                end[j] = goal[j];
             step[j] = (end[j] - c[j]) / static_cast<float>(n);
             moving |= end[j] != c[j];
         }
-        float b0 = c[0], b1 = c[1], b2 = c[2], a1 = c[3], a2 = c[4];
+        float b0 = c[0], d1 = c[1], d2 = c[2], a1 = c[3], a2 = c[4];
         float x1 = s.x1, x2 = s.x2, y1 = s.y1, y2 = s.y2;
         for (int i = 0; i < n; ++i) {
             if (moving) {
                 b0 += step[0];
-                b1 += step[1];
-                b2 += step[2];
+                d1 += step[1];
+                d2 += step[2];
                 a1 += step[3];
                 a2 += step[4];
             }
             const float x = in[i];
-            // Paired so that a section that is flat (b equal to a) passes its input exactly.
-            const float y = b0 * x + ((b1 * x1 - a1 * y1) + (b2 * x2 - a2 * y2));
+            // b1 x1 - a1 y1 written as a1 (x1 - y1) + (b1 - a1) x1: a flat section (b = a, b0 = 1)
+            // passes its input exactly, whether or not the compiler fuses the products.
+            const float y = b0 * x + ((a1 * (x1 - y1) + d1 * x1) + (a2 * (x2 - y2) + d2 * x2));
             x2 = x1;
             x1 = x;
             y2 = y1;
@@ -81,7 +84,7 @@ private:
     QuadBiquad designer; // compile thread: only its design is used
     DoubleBuffer<QuadBiquad::Coeffs> target{QuadBiquad::Coeffs{}};
     // Audio thread.
-    float c[5] = {};
+    float c[5] = {}; // the gliding form at the end of the last block
     bool primed = false;
     State s;
 };
