@@ -85,8 +85,15 @@ int main(int argc, char** argv)
     testing::UnitTest::GetInstance()->listeners().Append(new FreshStart(root));
     int result = RUN_ALL_TESTS();
     if (!std::getenv("KESTRUN_KEEP_ROOT")) {
-        std::string command = "rm -rf '" + root + "'";
-        if (std::system(command.c_str()) != 0) return result ? result : 3;
+        // The last test's threads still run (see above) and may be writing a file below the root
+        // while it goes: try again for a while. A root that stays is reported, not a failed test.
+        std::error_code error;
+        for (int attempt = 0; attempt < 50; ++attempt) {
+            std::filesystem::remove_all(root, error);
+            if (!error) break;
+            usleep(20000);
+        }
+        if (error) std::fprintf(stderr, "cannot remove %s: %s\n", root.c_str(), error.message().c_str());
     }
     return result;
 }
