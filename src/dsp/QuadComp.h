@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <cmath>
 
 #include "dsp/DoubleBuffer.h"
@@ -45,7 +46,7 @@ public:
         const Coeffs& k = coeffs.read();
         const float outGain = k.makeup * fadeGain;
         float e = env;
-        float g = lastGain;
+        float g = lastGain.load(std::memory_order_relaxed);
         for (int i = 0; i < n; ++i) {
             float x = in[i];
             e = smooth(k, e, target(k, std::fmin(std::log(std::fabs(x)) * kNepersToDb, kMaxLevelDb)));
@@ -53,7 +54,7 @@ public:
             out[i] = outGain * (g * x);
         }
         env = e;
-        lastGain = g;
+        lastGain.store(g, std::memory_order_relaxed);
     }
 
 #if defined(__ARM_NEON)
@@ -62,7 +63,7 @@ public:
         const Coeffs& k = coeffs.read();
         const float outGain = k.makeup * fadeGain;
         float e = env;
-        float g = lastGain;
+        float g = lastGain.load(std::memory_order_relaxed);
         int i = 0;
         for (; i + 4 <= n; i += 4) {
             const float32x4_t x = vld1q_f32(in + i);
@@ -77,18 +78,19 @@ public:
             g = vgetq_lane_f32(gains, 3);
         }
         env = e;
-        lastGain = g;
+        lastGain.store(g, std::memory_order_relaxed);
         if (i < n) execPortable(in + i, out + i, n - i, fadeGain);
     }
 #endif
 
-    // Linear gain of the last sample processed (before make-up).
-    float getActualGain() const { return lastGain; }
+    // Linear gain of the last sample processed (before make-up); the compile thread reads it for the
+    // gain display while the audio thread runs.
+    float getActualGain() const { return lastGain.load(std::memory_order_relaxed); }
 
     // Clears the smoothed gain.
     void reset() {
         env = 0.0f;
-        lastGain = 1.0f;
+        lastGain.store(1.0f, std::memory_order_relaxed);
     }
 
     Coeffs getCoeffs() const { return coeffs.current(); }
@@ -119,5 +121,5 @@ private:
     DoubleBuffer<Coeffs> coeffs{Coeffs{}};
     // State: the smoothed gain in dB and the last linear gain.
     float env = 0.0f;
-    float lastGain = 1.0f;
+    std::atomic<float> lastGain{1.0f};
 };

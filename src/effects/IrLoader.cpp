@@ -56,14 +56,11 @@ bool IrLoader::isEnabled() const { return onOff1->isValue(NodeOnOff::ON); }
 void IrLoader::toggle() { onOff1->setValue(isEnabled() ? NodeOnOff::OFF : NodeOnOff::ON); }
 
 const float* IrLoader::usableResponse(NodeParList* ir, int path) {
-    const uint8_t* data = ir->getData();
-    if (!data)
+    float* samples = candidate[path];
+    if (!ir->copyData(samples))
         return nullptr;
-    // Element data carries no alignment promise: read it as bytes.
     for (int k = 0; k < kTaps; ++k) {
-        float x;
-        std::memcpy(&x, data + 4 * k, sizeof x);
-        if (!std::isfinite(x)) {
+        if (!std::isfinite(samples[k])) {
             if (!refused[path])
                 LOG_W(kTag, "Impulse response \"%s\" holds a sample that is not a number; ignored\n",
                       ir->getValue().c_str());
@@ -72,7 +69,7 @@ const float* IrLoader::usableResponse(NodeParList* ir, int path) {
         }
     }
     refused[path] = false;
-    return reinterpret_cast<const float*>(data);
+    return samples;
 }
 
 bool IrLoader::compile() {

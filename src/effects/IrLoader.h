@@ -51,7 +51,8 @@ private:
         bool operator==(const Structure&) const = default;
     };
 
-    // The element's samples when every one is a finite number; null otherwise. A single NaN or
+    // The selected element's samples, copied into candidate[path] (the remote side may be rewriting
+    // the element meanwhile), when every one is a finite number; null otherwise. A single NaN or
     // infinity in an uploaded file would otherwise poison every block after this one for good.
     const float* usableResponse(NodeParList* ir, int path);
 
@@ -62,6 +63,7 @@ private:
     Glide weights[4]; // audio thread
     alignas(16) float response1[kTaps] = {};
     alignas(16) float response2[kTaps] = {};
+    alignas(16) float candidate[2][kTaps] = {}; // compile thread
     GlidingBiquad cut1, cut2;
     QuadFIR conv1{kTaps}, conv2{kTaps};
     bool refused[2] = {false, false};

@@ -182,6 +182,12 @@ uint8_t* NodeList::dataAt(int position)
     return element ? element->getData() : nullptr;
 }
 
+bool NodeList::copyDataAt(int position, void* out)
+{
+    NodeListElement* element = elementShownAt(position);
+    return element && element->copyData(out);
+}
+
 std::string NodeList::nameAt(int position)
 {
     NodeListElement* element = elementShownAt(position);

@@ -73,6 +73,8 @@ public:
     // Queries by position; an invalid position answers false, null, "" or -1.
     bool emptyAt(int position);
     uint8_t* dataAt(int position);
+    // A whole copy of the element's data (elementSize bytes); false when it is empty or absent.
+    bool copyDataAt(int position, void* out);
     std::string nameAt(int position);
     // First position holding a present element of that exact name; -1 for none and for "".
     int indexOf(const std::string& name);

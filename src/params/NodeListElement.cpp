@@ -64,6 +64,14 @@ uint8_t* NodeListElement::getData()
     return isEmpty() ? nullptr : record.get() + kNameArea;
 }
 
+bool NodeListElement::copyData(void* out) const
+{
+    std::lock_guard<std::mutex> guard(recordLock);
+    if (emptyLocked()) return false;
+    std::memcpy(out, record.get() + kNameArea, size_t(dataSize));
+    return true;
+}
+
 const char* NodeListElement::nameRefusal(const std::string& name)
 {
     if (name.empty()) return "no name";

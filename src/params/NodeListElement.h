@@ -20,7 +20,7 @@
 // Every change is written to the element's file at once by the operation that makes it; elements
 // are not enlisted with Storage. Lists are used from the screen, remote and compile threads: the
 // element's own operations take turns on its record (a screen drawing the names while the remote
-// side stores a preset); the data behind getData() is the caller's to share.
+// side stores a preset); the data behind getData() is the caller's to share; copyData reads it in turn.
 class NodeListElement : public Storable {
 public:
     static constexpr int kNameArea = 128;
@@ -49,6 +49,9 @@ public:
     bool isEmpty() const;
     // Null for an empty element.
     uint8_t* getData();
+    // Copies the data (its whole size) into `out` in turn with the element's other operations, so
+    // that a write on another thread is seen whole or not at all; false, nothing copied, when empty.
+    bool copyData(void* out) const;
     // Nothing when the name is refused (but "", which empties the element) or already the current
     // one; otherwise stores and writes. True when the element bears the name and its file is
     // written.

@@ -91,9 +91,9 @@ int NodeParList::getIndex()
     return list ? list->indexOf(getValue()) : -1;
 }
 
-uint8_t* NodeParList::getData()
+bool NodeParList::copyData(void* out)
 {
-    return list ? list->dataAt(getIndex()) : nullptr;
+    return list && list->copyDataAt(getIndex(), out);
 }
 
 int NodeParList::getElementCount()

@@ -53,8 +53,8 @@ public:
     NodeList* getReferenceList() const { return list; }
     // Position of the selected element; -1 when nothing present is selected.
     int getIndex();
-    // The selected element's data; null when nothing valid is selected.
-    uint8_t* getData();
+    // A whole copy of the selected element's data; false when nothing valid is selected.
+    bool copyData(void* out);
     int getElementCount();
     std::string getValueAt(int position);
     // Would a knob step in that direction change the selection?

@@ -1,7 +1,7 @@
 // The WAV reader of the host codec's file input: open, read every frame in odd counts, rewind.
 #include "FuzzSupport.h"
 
-#include "driver/host/WavReader.h"
+#include "driver/model/WavReader.h"
 
 #include <cstdlib>
 #include <string>

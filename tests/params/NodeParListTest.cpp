@@ -80,14 +80,16 @@ TEST(NodeParList, KnobStepsStopAtTheEndsAndFollowTheElementWhenMoved)
     f.list.move(3, 0);
     EXPECT_EQ(f.select.getValue(), "C");
     EXPECT_EQ(f.select.getIndex(), 0);
-    EXPECT_EQ(f.select.getData(), f.list.dataAt(0));
-    EXPECT_EQ(f.select.getData()[0], 3);
+    uint8_t data[16] = {};
+    ASSERT_TRUE(f.select.copyData(data));
+    EXPECT_EQ(std::memcmp(data, f.list.dataAt(0), sizeof data), 0);
+    EXPECT_EQ(data[0], 3);
     EXPECT_EQ(f.select.getValueAt(3), "B");
 
     f.list.deleteAt(0);
     EXPECT_EQ(f.select.getValue(), "C");
     EXPECT_EQ(f.select.getIndex(), -1);
-    EXPECT_EQ(f.select.getData(), nullptr);
+    EXPECT_FALSE(f.select.copyData(data));
     // From a name not in the list both directions go to the first present element.
     f.select.edit(false);
     EXPECT_EQ(f.select.getValue(), "A");
