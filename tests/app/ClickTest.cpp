@@ -29,6 +29,7 @@
 #include "params/NodeFloat.h"
 #include "params/NodeList.h"
 #include "params/NodePreset.h"
+#include "support/ResetHooks.h"
 #include "support/TempRoot.h"
 
 namespace {
@@ -83,13 +84,21 @@ const char* toneName(Tone tone)
     return tone == Tone::Steady ? "steady" : "plucked";
 }
 
-// The unit and its engine, built once per process: the chain of blocks cannot be taken down.
+// The unit and its engine, built once per test: the chain of blocks cannot be taken down, so when
+// the tests share a process, the one of the test before is left behind (its threads ended) and a
+// new one is built on the modules put back.
 class Unit {
 public:
     static Unit& get()
     {
-        static Unit* unit = new Unit;
-        return *unit;
+        if (!current) current = new Unit;
+        return *current;
+    }
+    static void leaveBehind()
+    {
+        static std::vector<Unit*> left;
+        if (current) left.push_back(current);
+        current = nullptr;
     }
 
     // Changes the tone over 20 ms: a step of the input would be recorded by the delay and the reverb
@@ -179,6 +188,8 @@ public:
     }
 
 private:
+    static Unit* current;
+
     Unit()
     {
         System::initialize("ap0003");
@@ -252,6 +263,9 @@ private:
     std::chrono::steady_clock::time_point next;
     std::chrono::steady_clock::time_point last;
 };
+
+Unit* Unit::current = nullptr;
+ResetHook unitReset([] { Unit::leaveBehind(); });
 
 // What one kind of change did, over all its repetitions.
 struct Figures {

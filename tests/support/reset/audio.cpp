@@ -22,6 +22,10 @@ struct TestReset<AudioProcessor> {
         AudioProcessor::lin_meter = AudioProcessor::rin_meter = nullptr;
         AudioProcessor::lout_meter = AudioProcessor::rout_meter = nullptr;
         AudioProcessor::debounceVolume.store(1.0f);
+        AudioProcessor::fadeStart.store(1.0f);
+        AudioProcessor::fadeRequests.store(0);
+        AudioProcessor::compilePeriod.store(10000);
+        AudioProcessor::fadePoint = nullptr;
         AudioProcessor::compiler_status.store(0);
         AudioProcessor::compiler_handler.store(0);
         AudioProcessor::compilePasses.store(0);
