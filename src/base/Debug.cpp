@@ -95,15 +95,15 @@ uint32_t Debug::getMaxExecTicks_n(int i, bool) { return record(i) ? takeAndReset
 
 void info_print()
 {
-    // The numbers are printed as %d, as the unit always has.
-    LOG_W("cycle ", "%d / %d max %d [%d %d] - %d\n", int(Debug::getExecTicks()), int(Debug::getCycleTicks()),
-          int(Debug::getMaxExecTicks(true)), int(Debug::getMinTicks(true)), int(Debug::getMaxTicks(true)),
-          int(Debug::get_overrun_cnt()));
+    // Nanoseconds as unsigned: the same text as signed below 2^31, and the gap before the first
+    // frames (seconds) is not printed negative.
+    LOG_W("cycle ", "%u / %u max %u [%u %u] - %u\n", Debug::getExecTicks(), Debug::getCycleTicks(),
+          Debug::getMaxExecTicks(true), Debug::getMinTicks(true), Debug::getMaxTicks(true), Debug::get_overrun_cnt());
     const char* tags[2] = {"cpu 1", "cpu 2"};
     for (int i = 0; i < 2; ++i) {
-        LOG_W(tags[i], "%d / %d max %d [%d %d] - %d\n", int(Debug::getExecTicks_n(i)), int(Debug::getCycleTicks_n(i)),
-              int(Debug::getMaxExecTicks_n(i, true)), int(Debug::getMinTicks_n(i, true)),
-              int(Debug::getMaxTicks_n(i, true)), int(Debug::get_overrun_cnt_n(i)));
+        LOG_W(tags[i], "%u / %u max %u [%u %u] - %u\n", Debug::getExecTicks_n(i), Debug::getCycleTicks_n(i),
+              Debug::getMaxExecTicks_n(i, true), Debug::getMinTicks_n(i, true), Debug::getMaxTicks_n(i, true),
+              Debug::get_overrun_cnt_n(i));
     }
 }
 

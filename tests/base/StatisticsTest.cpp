@@ -68,6 +68,13 @@ TEST(Debug, InfoLinesCarryTheRecordsAndResetTheExtremes)
               "W (cycle ): 120000 / 333333 max 0 [0 0] - 0\n"
               "W (cpu 1): 0 / 0 max 0 [0 0] - 1\n"
               "W (cpu 2): 0 / 0 max 0 [0 0] - 0\n");
+
+    // The gap before the first frames lasts seconds: more nanoseconds than a signed word holds.
+    Debug::start(Debug::main_cycle, 400000);
+    Debug::start(Debug::main_cycle, 3000400000u);
+    StdoutCapture gap;
+    info_print();
+    EXPECT_NE(gap.text().find(" / 3000000000 max 0 [66567 3000000000] - 0\n"), std::string::npos) << gap.text();
 }
 
 namespace {
