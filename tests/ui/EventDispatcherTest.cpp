@@ -253,6 +253,7 @@ TEST_F(EventDispatcherTest, BroadcastFromAnotherThreadWhileScreensOpenAndClose)
         std::atomic<int> sum{0};
     };
     auto* home = new Counter;
+    EventDispatcher::dispatch(); // settles the home screen: every broadcast from here on reaches it
     std::atomic<bool> stop{false};
     std::atomic<int> broadcasts{0};
     std::thread ticker([&] {
