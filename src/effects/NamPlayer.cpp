@@ -313,12 +313,19 @@ bool NamPlayer::compile()
         live.model = structure.model;
         live.element = structure.element;
     }
-    const int element = structure.element;
-    if (fx::takeStructure(structure, live) && structure.model != offered) {
-        if (structure.model && structure.element != element) structure.model->Prewarm();
-        offerModel(structure.model);
+    const Structure before = structure;
+    if (fx::takeStructure(structure, live)) {
+        if (structure.model != offered) {
+            if (structure.model && structure.element != before.element) structure.model->Prewarm();
+            offerModel(structure.model);
+        } else if (structure.on && !before.on && structure.model && !isBusy()) {
+            // Switched on again: what the model last heard, before it was switched off, would play
+            // on into the new signal. The worker runs no model while the player is off (and it is
+            // between frames), so it is free to be prewarmed until `enabled` says otherwise.
+            structure.model->Prewarm();
+        }
     }
-    enabled.store(structure.on ? 1 : 0, std::memory_order_relaxed);
+    enabled.store(structure.on ? 1 : 0, std::memory_order_release);
 
     lowStage.set([&](QuadBiquad& q) { q.set_lpf_shelf(100.0f, 0.7f, low->getValue()); });
     midStage.set([&](QuadBiquad& q) { q.set_peaking(800.0f, 0.7f, mid->getValue()); });
@@ -373,9 +380,16 @@ void NamPlayer::process()
 {
     for (int i = 0; i < FRAME_SAMPLES; ++i)
         workBuffer[i] = std::atomic_ref<float>(inputBuffer[i]).load(std::memory_order_relaxed);
-    if (!enabled.load(std::memory_order_relaxed)) {
+    if (!enabled.load(std::memory_order_acquire)) {
         std::memcpy(outputBuffer, workBuffer, sizeof outputBuffer);
+        restart = true;
         return;
+    }
+    // A model that starts (switched on, or newly taken) starts from silence; its input glides in,
+    // since a step into its history would be heard again as it reaches each of its longer delays.
+    if (restart) {
+        gains.jump(inputGain, 0.0f);
+        restart = false;
     }
     gains.read();
     gains.advance(FRAME_SAMPLES);
@@ -432,6 +446,7 @@ void* NamPlayer::playerThread(void* argument)
             self->runningSeq = seq;
             self->taken.store(self->running, std::memory_order_relaxed);
             self->takenSeq.store(seq, std::memory_order_release);
+            self->restart = true;
         }
 
         self->process();

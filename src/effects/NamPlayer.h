@@ -196,8 +196,9 @@ private:
     // that frame as done, exec never reads the output buffer while the worker writes it.
     std::atomic<uint32_t> handed{0};
     std::atomic<uint32_t> done{0};
-    // The worker's own copy of the frame it runs.
+    // The worker's own copy of the frame it runs, and whether its model starts afresh.
     alignas(16) float workBuffer[FRAME_SAMPLES] = {};
+    bool restart = true;
     int32_t warmUpCount = 0;
     int32_t instanceIndex = 0;
     const bool monoBypass;
