@@ -26,8 +26,8 @@ inline constexpr float kDepthGlideSnap = 1e-3f; // samples
 // A setting that glides to its target instead of stepping. Once per block it covers a fixed share of
 // the remaining distance (a one-pole glide with a time constant of about 1 / share blocks) and moves
 // in a straight line within the block, so the value never jumps and its slope changes only at block
-// edges. Within `snap` of the target it lands on it, so that a settled glide is exact and costs
-// nothing to test. The first block after construction starts on its target: a block that was never
+// edges. Within `snap` of the target, or once its share of the way is too small to move the value
+// at all, it lands on it, so that a settled glide is exact and costs nothing to test. The first block after construction starts on its target: a block that was never
 // heard has nothing to glide from.
 //
 // Audio thread only: the target comes from the block's coefficient set.
@@ -47,7 +47,8 @@ public:
         }
         const float start = current;
         float end = start + (target - start) * share;
-        if (std::fabs(target - end) <= snap)
+        // Close enough, or so close that the share no longer moves a float of this size: there.
+        if (std::fabs(target - end) <= snap || end == start)
             end = target;
         current = end;
         return {start, (end - start) / static_cast<float>(n)};

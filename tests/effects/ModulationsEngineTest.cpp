@@ -21,24 +21,6 @@ ModulationsEngine* build(Node* folder, bool post, Tempo* tempo = nullptr) {
 
 Stereo dc(std::size_t n) { return Stereo(std::vector<float>(n, 1.0f), std::vector<float>(n, 1.0f)); }
 
-TEST(ModulationShapes, TablesRepeatOneCycleInsideZeroToOne) {
-    modulationsEngine_initReferenceShapes();
-    for (const float* t : {referenceShapeSin, referenceShapeTriang, referenceShapeSquare}) {
-        for (int k = 0; k < 2 * kShapePoints; ++k) {
-            EXPECT_GE(t[k], 0.0f);
-            EXPECT_LE(t[k], 1.0f);
-        }
-        for (int k = 0; k < kShapePoints; ++k)
-            EXPECT_EQ(t[k], t[k + kShapePoints]);
-        EXPECT_FLOAT_EQ(t[0], 0.5f);
-    }
-    // The triangle rises first and turns at the top; the square is flattened towards its extremes.
-    EXPECT_GT(referenceShapeTriang[1], referenceShapeTriang[0]);
-    EXPECT_GT(*std::max_element(referenceShapeTriang, referenceShapeTriang + kShapePoints), 0.97f);
-    EXPECT_GT(referenceShapeSquare[5], referenceShapeSin[5]);
-    EXPECT_LT(referenceShapeSquare[30], referenceShapeSin[30]);
-}
-
 // Switched off, every mode passes the frame untouched, tremolo included, in both instances.
 TEST(ModulationsEngine, OffPassesTheFrameUnchanged) {
     for (bool post : {false, true})
