@@ -56,16 +56,28 @@ TEST(ChainFade, StructureIsTakenOnlyAtTheQuietPoint)
     ManualCodec* codec = startEngine();
     // Frames flow first: before they do, nothing is heard and a change is taken at once.
     for (int k = 0; k < 100; ++k) AudioProcessor::processBlock();
+    int counted = 0;
     for (int change = 1; change <= 20; ++change) {
         probe->live.store(change);
+        // Frames held up longer than the engine's window count as no audio at all: a change may then
+        // be taken at once (a loaded machine can do that to this thread). Such changes are left out.
+        auto last = std::chrono::steady_clock::now();
+        bool stalled = false;
         for (int k = 0; k < 20000 && probe->taken.load() != change; ++k) {
             AudioProcessor::processBlock();
+            const auto now = std::chrono::steady_clock::now();
+            stalled |= now - last > std::chrono::milliseconds(40);
+            last = now;
             std::this_thread::sleep_for(std::chrono::microseconds(50));
         }
         ASSERT_EQ(probe->taken.load(), change) << "never taken";
-        EXPECT_LT(probe->gainAtTake.load(), 0.011f) << "change " << change;
+        if (!stalled) {
+            EXPECT_LT(probe->gainAtTake.load(), 0.011f) << "change " << change;
+            ++counted;
+        }
         for (int k = 0; k < 20000 && AudioProcessor::getCompilerStatus() != 0; ++k) AudioProcessor::processBlock();
     }
+    EXPECT_GE(counted, 10);
     EXPECT_GT(codec->written, 0);
 }
 
