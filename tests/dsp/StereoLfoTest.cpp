@@ -1,4 +1,3 @@
-#include "dsp/DryWet.h"
 #include "dsp/StereoLfo.h"
 
 #include <gtest/gtest.h>
@@ -46,26 +45,6 @@ TEST(StereoLfo, RightLeadsByTheOffsetAndBothStayInTheTable)
             }
         }
     }
-}
-
-TEST(DryWet, KnobEndsMiddleAndSwitch)
-{
-    struct Case {
-        const char* what;
-        float u;
-        bool on;
-        float dry, wet;
-    } cases[] = {
-        {"all dry", 0.0f, true, 1.0f, 0.0f},     {"middle", 0.5f, true, 1.0f, 1.0f},
-        {"all wet", 1.0f, true, 0.0f, 1.0f},     {"quarter", 0.25f, true, 1.0f, dryWetCurve(0.5f)},
-        {"off keeps the dry", 1.0f, false, 1.0f, 1.0f},
-    };
-    for (const Case& c : cases) {
-        const DryWet g = dryWet(c.u, c.on, dryWetCurve);
-        EXPECT_FLOAT_EQ(g.dry, c.dry) << c.what;
-        EXPECT_FLOAT_EQ(g.wet, c.wet) << c.what;
-    }
-    EXPECT_LT(dryWetCurve(0.5f), 0.5f); // the wet comes in slowly
 }
 
 } // namespace
