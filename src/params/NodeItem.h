@@ -60,7 +60,7 @@ public:
     virtual std::string getValue();
 
     // True when the text changed; a text longer than kMaxLength bytes is refused (false).
-    bool setValue(std::string text);
+    virtual bool setValue(std::string text);
     // Would a JSON value text (quotes included) be refused for its length?
     static bool tooLong(const std::string& quoted) { return quoted.size() > kMaxLength + 2; }
     const char* getItemType() const { return itemType; }

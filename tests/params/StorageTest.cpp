@@ -46,6 +46,18 @@ struct TextItem : Storable {
     std::string value;
 };
 
+struct RecordItem : Storable {
+    explicit RecordItem(std::string key) : key(std::move(key)) {}
+    void createId() override { make_storage_id(key, storageId); }
+    void* getStorageData(int* size) override
+    {
+        *size = sizeof bytes;
+        return bytes;
+    }
+    std::string key;
+    char bytes[16] = {};
+};
+
 struct NothingItem : Storable {
     void createId() override { make_storage_id("nothing", storageId); }
     void* getStorageData(int* size) override
@@ -118,40 +130,79 @@ TEST(Storage, LongTextsAndFloatsSurviveARestart)
     EXPECT_EQ(number.value, 123.25f);
 }
 
-TEST(Storage, TornFilesKeepTheValueAndAreRewritten)
+TEST(Storage, FilesThatHoldNoWholeValueAreRewrittenOnlyWhenNothingReadableIsLost)
 {
     Storage::open();
     const std::string gain("\0\0\xc0\x40", 4); // 6.0f
+    enum Kind { kFloat, kText, kRecord };
     struct Case {
         const char* what;
-        bool text;
-        std::string file;
+        Kind kind;
+        std::string file; // "<fifo>", "<folder>", "<link>": that in place of the file
+        bool rewritten;   // at start-up, with the value in memory
+        std::string loaded; // the record's bytes loaded ("" for the other kinds: the default stays)
     } cases[] = {
-        {"empty float", false, ""},
-        {"short float", false, std::string("\0\0", 2)},
-        {"empty text", true, ""},
-        {"text without its NUL", true, "Gar"},
+        {"empty float", kFloat, "", true, ""},
+        {"short float", kFloat, std::string("\0\0", 2), true, ""},
+        {"empty text", kText, "", true, ""},
+        {"text without its NUL", kText, "Gar", false, ""},
+        {"text with a NUL inside", kText, std::string("Ga\0r\0", 5), false, ""},
+        {"FIFO", kText, "<fifo>", false, ""},
+        {"folder", kFloat, "<folder>", false, ""},
+        {"link to a whole value", kText, "<link>", false, ""},
+        {"short record", kRecord, "abcde", false, std::string("abcde") + std::string(11, '\0')},
+        {"long record", kRecord, "0123456789abcdefXYZ", false, "0123456789abcdef"},
     };
     for (const Case& c : cases) {
-        // At start-up: the default stays, the file is made whole again.
         FloatItem number(std::string("root\\gain\\") + c.what, 6.0f);
         TextItem text(std::string("root\\alias\\") + c.what, "Vornetide");
-        Storable& item = c.text ? static_cast<Storable&>(text) : number;
-        const std::string whole = c.text ? std::string("Vornetide\0", 10) : gain;
+        RecordItem record(std::string("root\\list:") + c.what);
+        Storable* items[] = {&number, &text, &record};
+        Storable& item = *items[c.kind];
         item.createId();
-        write_file(storeFile(item.getStorageId()), c.file);
-        StdoutCapture out;
-        EXPECT_FALSE(Storage::addItem(&item)) << c.what;
-        EXPECT_NE(out.text().find("torn"), std::string::npos) << c.what;
+        const std::string path = storeFile(item.getStorageId());
+        if (c.file == "<fifo>") {
+            ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
+        } else if (c.file == "<folder>") {
+            ASSERT_EQ(::mkdir(path.c_str(), 0755), 0);
+        } else if (c.file == "<link>") {
+            write_file(path + ".x", std::string("Other\0", 6));
+            ASSERT_EQ(::symlink((path + ".x").c_str(), path.c_str()), 0);
+        } else {
+            write_file(path, c.file);
+        }
+        struct stat before {};
+        ::lstat(path.c_str(), &before);
+
+        // A FIFO must not hold the start-up: it is never opened.
+        EXPECT_EQ(Storage::addItem(&item), !c.loaded.empty()) << c.what;
         EXPECT_EQ(number.value, 6.0f) << c.what;
         EXPECT_EQ(text.value, "Vornetide") << c.what;
-        EXPECT_EQ(read_file(storeFile(item.getStorageId())), whole) << c.what;
+        if (!c.loaded.empty()) {
+            EXPECT_EQ(std::string(record.bytes, 16), c.loaded) << c.what;
+        }
+        struct stat after {};
+        ::lstat(path.c_str(), &after);
+        const std::string whole = c.kind == kText ? std::string("Vornetide\0", 10) : gain;
+        if (c.rewritten) {
+            EXPECT_EQ(read_file(path), whole) << c.what;
+        } else {
+            EXPECT_TRUE(after.st_ino == before.st_ino && after.st_size == before.st_size) << c.what << ": left alone";
+        }
 
-        // Torn while running: the value in memory is written back on the item's visit.
-        write_file(storeFile(item.getStorageId()), c.file);
-        for (size_t i = 0; i <= Storage::items.size(); ++i) Storage::tasks();
-        EXPECT_EQ(read_file(storeFile(item.getStorageId())), whole) << c.what;
-        EXPECT_EQ(item.getStorageStatus(), Storable::kInSync) << c.what;
+        // Kept damage is written over once the value changes; a whole value loaded and spoilt while
+        // running is written back from memory.
+        number.value = 7.0f;
+        text.value = "Changed";
+        record.bytes[0] = 'Z';
+        for (int i = 0; i < 200; ++i) Storage::tasks();
+        if (c.kind != kRecord) {
+            // A folder cannot be written over: the value stays changed, to be retried.
+            EXPECT_EQ(item.getStorageStatus(), c.file == "<folder>" ? Storable::kChanged : Storable::kInSync) << c.what;
+        }
+        if (c.kind == kText) {
+            EXPECT_EQ(read_file(path), std::string("Changed\0", 8)) << c.what;
+        }
         Storage::items.clear();
         Storage::it = 0;
     }
@@ -277,13 +328,23 @@ TEST(Storage, AValueThatCouldNotBeStoredIsRetriedByTheCycle)
     FloatItem a("root\\retry", 3.0f);
     a.createId();
     Storage::open();
-    // Make the value unwritable: a folder stands where its file would go.
+    // Make the value unwritable: a folder stands where its file would go. Left as it is at start-up...
     std::string blocker = storeFile(a.getStorageId());
     ASSERT_EQ(::mkdir(blocker.c_str(), 0755), 0);
     EXPECT_FALSE(Storage::addItem(&a));
+    EXPECT_EQ(a.getStorageStatus(), Storable::kUnread);
+    // ...tried, told once, and retried once the value changes.
+    a.value = 4.0f;
+    StdoutCapture out;
+    for (int i = 0; i < 300; ++i) Storage::tasks();
     EXPECT_EQ(a.getStorageStatus(), Storable::kChanged);
+    const std::string log = out.text();
+    EXPECT_EQ(log, "ERROR (Storage): Storage error -1: rename error " + blocker + ": Is a directory\n");
+    EXPECT_EQ(Storage::failureNotice().reason, "Is a directory");
     ::rmdir(blocker.c_str());
+    StdoutCapture after;
     for (int i = 0; i < 120 && a.getStorageStatus() != Storable::kInSync; ++i) Storage::tasks();
     EXPECT_EQ(a.getStorageStatus(), Storable::kInSync);
     EXPECT_EQ(read_file(storeFile(a.getStorageId())).size(), 4u);
+    EXPECT_EQ(after.text(), "I (Storage): previous message repeated 5 times\n");
 }
