@@ -369,6 +369,20 @@ TEST_F(DrawerNodeTest, FoldersOpenBrowsersAndSelectionsTheListScreen)
     EXPECT_NE(dynamic_cast<DrawerArray*>(top()), nullptr);
 }
 
+TEST_F(DrawerNodeTest, ASelectionItsBlockCannotPlayIsMarked)
+{
+    t.presets->setElementAt(0, "Room", std::string(64, 'r').data());
+    t.ir->select("Room");
+    open(t.amp);
+    for (int i = 0; i < 8; i++) EventDispatcher::addEvent(UP);
+    settle();
+    for (bool unplayable : {false, true}) {
+        t.ir->setUnplayable(unplayable);
+        frame();
+        EXPECT_TRUE(has_text(unplayable ? LV_SYMBOL_WARNING " Room" : "Room")) << unplayable;
+    }
+}
+
 TEST_F(DrawerNodeTest, ANodeWithoutChildrenOnlyWritesItsNameToTheMonochromeBuffer)
 {
     open(t.gain);
