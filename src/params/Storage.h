@@ -11,7 +11,9 @@ class Storable;
 // addItem loads an item's stored value, or writes its current value when none is stored, and
 // enlists it (start-up, main thread). tasks() runs one step of the write-back cycle every 10 ms on
 // "eventTasks": it visits one item per call, finds a value that differs from its file by comparing
-// the two, and writes changed values back at most once every 50 calls.
+// the two, and writes changed values back at most once every 50 calls. The spacing is counted in
+// calls, which "eventTasks" makes 10 ms apart by relative sleeps on the monotonic clock: a step of the
+// wall clock cannot hold the writes back or hurry them.
 //
 // Items may also be enlisted after "eventTasks" has started (a transport's settings, the
 // temperature unit): the registry (items, it) is guarded by `registry`, taken only around the
