@@ -329,13 +329,13 @@ TEST_F(BluetoothTest, AdvertisingStopsWhileConnected)
     ASSERT_TRUE(eventually([] { return !ble_advertisment.load(); }));
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(count("RegisterAdvertisement"), 2u);
-    supervisor_time = int64_t(esp_timer_get_time()) - 5100000;
+    supervisor_time = monotonic_time_us() - 5100000;
     json registered = fake->waitForEvents("RegisterAdvertisement", 3);
     ASSERT_EQ(registered.size(), 3u);
     for (auto& event : registered) EXPECT_FALSE(event.contains("error")) << event.dump();
     EXPECT_TRUE(eventually([this] { return out->text().find("W (Ble Supervisor): Started advertising\n") != std::string::npos; }));
     // While advertising, the supervisor only moves its clock.
-    supervisor_time = int64_t(esp_timer_get_time()) - 5100000;
+    supervisor_time = monotonic_time_us() - 5100000;
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(count("RegisterAdvertisement"), 3u);
 }
@@ -376,7 +376,7 @@ void expectRunsWithoutAdapter(Redirect& out)
 {
     EXPECT_TRUE(ble_started);
     ble_set_tx("dropped");
-    supervisor_time = int64_t(esp_timer_get_time()) - 5100000;
+    supervisor_time = monotonic_time_us() - 5100000;
     EXPECT_TRUE(eventually([&] {
         return out.text().find("ERROR (Ble Supervisor): Error in adapter or advertisment\n") != std::string::npos;
     }));
