@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -291,6 +292,39 @@ TEST_F(BluetoothTest, SeveralRequestsInOneWriteAndOverlongRequests)
     for (auto& chunk : chunks) received += chunk;
     EXPECT_EQ(received, longest.reply + '\0' + after.reply + '\0');
     EXPECT_NE(out->text().find("W (BLE): Request longer than 9999 bytes dropped\n"), std::string::npos);
+}
+
+TEST_F(BluetoothTest, RequestsBeyondTheQueueGetEmptyReplies)
+{
+    ASSERT_EQ(fake->command({{"cmd", "start_notify"}, {"uuid", BLE_TX_UUID}}), (json{{"ok", true}}));
+    // 40 requests in one write: at most 32 wait, and each one beyond gets an empty reply in its turn.
+    std::string stream;
+    std::vector<std::string> echoes;
+    for (int i = 0; i < 40; ++i) {
+        Exchange e = writeOfLength(40 + i);
+        stream += e.request + '\0';
+        echoes.push_back(e.reply);
+    }
+    ASSERT_EQ(write(stream, {{"mtu", 517}}), (json{{"ok", true}}));
+    std::string received;
+    fake->waitFor([&](const json& events) {
+        received.clear();
+        for (auto& event : events)
+            if (event["event"] == "notify") received += fromHex(event["hex"]);
+        return std::count(received.begin(), received.end(), '\0') >= 40;
+    });
+    std::vector<std::string> replies;
+    for (size_t at = 0, end; (end = received.find('\0', at)) != std::string::npos; at = end + 1)
+        replies.push_back(received.substr(at, end - at));
+    ASSERT_EQ(replies.size(), 40u) << out->text();
+    size_t served = 0;
+    while (served < replies.size() && !replies[served].empty()) {
+        EXPECT_EQ(replies[served], echoes[served]);
+        ++served;
+    }
+    EXPECT_GE(served, 32u);
+    for (size_t i = served; i < replies.size(); ++i) EXPECT_EQ(replies[i], "") << i;
+    EXPECT_NE(out->text().find("W (BLE): Requests arrive faster than they are answered: dropped\n"), std::string::npos);
 }
 
 TEST_F(BluetoothTest, ReadsAreRejectedAndOtherCharacteristicsIgnored)
