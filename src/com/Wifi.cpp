@@ -167,6 +167,12 @@ void Wifi::serverStep()
             serverState = kError;
             return;
         }
+        // Connections closed by their clients first: a client that reconnects then finds its session
+        // parked, whatever the order of the slots.
+        for (Slot& slot : slots) {
+            char byte;
+            if (slot.fd >= 0 && slot.out.empty() && recv(slot.fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0) freeSlot(slot);
+        }
         lookAtWaiting(now);
         admit(now);
         for (Slot& slot : slots)
