@@ -1,6 +1,7 @@
 #include "params/NodeList.h"
 
 #include "params/ListTransfer.h"
+#include "params/NodeFragment.h"
 #include "params/NodeParList.h"
 #include "porting/Log.h"
 #include "porting/Task.h"
@@ -18,19 +19,8 @@ constexpr size_t kNameBlockDigits = 2 * kNameArea;
 constexpr uint32_t kClearPauseUs = 10000;
 // The write state's chunk in a refusal reply: no chunk a client could send or expect.
 constexpr int kRefusedChunk = -2;
-// A reason as a JSON string on one line (a loader's message may hold quotes, backslashes or line
-// ends), cut to a length a status line can carry.
+// A reason (a loader's message may be long) cut to what a status line carries.
 constexpr size_t kMaxErrorText = 160;
-
-std::string errorText(const std::string& reason)
-{
-    std::string text;
-    for (char c : reason.substr(0, kMaxErrorText)) {
-        if (c == '"' || c == '\\') text += '\\';
-        text += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
-    }
-    return text;
-}
 
 } // namespace
 
@@ -108,24 +98,7 @@ void NodeList::reset() {}
 
 std::string NodeList::escapeName(const std::string& name)
 {
-    std::string text;
-    text.reserve(name.size());
-    for (char c : name) {
-        if (c == '"' || c == '\\') text += '\\';
-        text += c;
-    }
-    return text;
-}
-
-std::string NodeList::unescapeName(const std::string& text)
-{
-    std::string name;
-    name.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\\' && i + 1 < text.size() && (text[i + 1] == '"' || text[i + 1] == '\\')) ++i;
-        name += text[i];
-    }
-    return name;
+    return NodeFragment::escape(name);
 }
 
 std::string NodeList::getDescription()
@@ -522,7 +495,8 @@ std::string NodeList::writeStatusJSON()
 {
     std::string text = getPath() + ":{\"index\":" + std::to_string(writeIndex) + ",\"chunk\":";
     if (!writeRefusal.empty())
-        return text + std::to_string(kRefusedChunk) + ",\"error\":\"" + errorText(writeRefusal) + "\"}";
+        return text + std::to_string(kRefusedChunk) + ",\"error\":\"" +
+                      NodeFragment::escape(writeRefusal.substr(0, kMaxErrorText)) + "\"}";
     return text + std::to_string(writeChunk) + "}";
 }
 
