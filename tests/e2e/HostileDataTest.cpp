@@ -10,6 +10,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <random>
 #include <sys/stat.h>
 #include <thread>
@@ -17,63 +18,39 @@
 
 namespace {
 
-std::string nul(std::string text)
-{
-    return Client::withNul(std::move(text));
-}
-
 std::string stored(const std::string& key)
 {
     return test_root() + "/home/storage/" + make_storage_id(key);
 }
 
-std::string floats(float value, size_t count = 2048)
+std::string floats(float value)
 {
-    std::string bytes(4 * count, '\0');
-    for (size_t k = 0; k < count; ++k) std::memcpy(&bytes[4 * k], &value, 4);
+    std::string bytes(8192, '\0');
+    for (size_t k = 0; k < bytes.size(); k += 4) std::memcpy(&bytes[k], &value, 4);
     return bytes;
 }
 
-std::string randomBytes(size_t size, unsigned seed)
+// The start of a 16-bit stereo WAV recording of a sine.
+std::string wav(size_t size)
 {
-    std::mt19937 generator(seed);
-    std::string bytes(size, '\0');
-    for (char& c : bytes) c = char(generator() | 1);
-    return bytes;
-}
-
-// A 16-bit stereo WAV of a sine, as a player would pick from a folder of recordings.
-std::string wav(size_t frames)
-{
-    std::string data;
-    for (size_t i = 0; i < 2 * frames; ++i) {
-        const int16_t sample = int16_t(12000 * std::sin(double(i / 2) * 0.0576));
-        data.append(reinterpret_cast<const char*>(&sample), 2);
+    std::string w("RIFF\xff\xff\0\0WAVEfmt \x10\0\0\0\x01\0\x02\0\x80\xbb\0\0\0\xee\x02\0\x04\0\x10\0data\xdb\xff\0\0", 44);
+    for (int i = 0; w.size() < size; ++i) {
+        const int16_t sample = int16_t(12000 * std::sin(i / 2 * 0.03));
+        w.append(reinterpret_cast<const char*>(&sample), 2);
     }
-    auto u32 = [](uint32_t v) { return std::string(reinterpret_cast<const char*>(&v), 4); };
-    const std::string format("\x01\x00\x02\x00\x80\xbb\x00\x00\x00\xee\x02\x00\x04\x00\x10\x00", 16);
-    return "RIFF" + u32(uint32_t(36 + data.size())) + "WAVEfmt " + u32(16) + format + "data" +
-           u32(uint32_t(data.size())) + data;
+    return w;
 }
 
-std::string modelText(const char* version)
+// A model list element's gzip image.
+std::string model(std::string text)
 {
-    std::string text = read_file(std::string(KESTRUN_TESTS_DIR) + "/data/nam/a_wavenet_small.nam");
-    const size_t at = text.find("0.5.");
-    return at == std::string::npos ? text : text.replace(at, 5, version);
+    text.resize(524288, '\0');
+    return transfer::gzip(text);
 }
 
-// A list element's name area.
-std::string nameArea(const std::string& name)
+bool once(const std::string& log, const std::string& line)
 {
-    return name + std::string(128 - name.size(), '\0');
-}
-
-std::string element(const std::string& content, size_t size)
-{
-    std::string image = content;
-    image.resize(size, '\0');
-    return transfer::gzip(image);
+    return log.find(line) != std::string::npos && log.find(line) == log.rfind(line);
 }
 
 } // namespace
@@ -83,74 +60,60 @@ TEST(HostileData, ResponsesAndModelsTheUnitCannotUseAreRefusedWithTheReason)
     Unit unit;
     unit.startQuiet();
     Client client(unit.port());
+    const std::string amp = read_file(std::string(KESTRUN_TESTS_DIR) + "/data/nam/a_wavenet_small.nam");
+    std::string newer = amp, noise(300000, '\0');
+    newer.replace(newer.find("0.5."), 5, "0.6.0");
+    std::mt19937 generator(4);
+    for (char& c : noise) c = char(generator());
     ASSERT_EQ(transfer::write(client, transfer::kIrs, 3, "Good", floats(0.001f)), "root\\ir_list:{\"index\":3,\"chunk\":-1}");
-    const std::string model = element(modelText("0.5.4"), 524288);
-    ASSERT_EQ(transfer::write(client, transfer::kModels, 2, "Plexi", model), "root\\nam_amp:{\"index\":2,\"chunk\":-1}");
-
-    struct Case {
-        const char* what;
+    ASSERT_EQ(transfer::write(client, transfer::kModels, 2, "Plexi", model(amp)), "root\\nam_amp:{\"index\":2,\"chunk\":-1}");
+    const struct {
         const transfer::List& list;
-        int index;
-        std::string data;
-        std::string error;
+        std::string data, error;
     } cases[] = {
-        {"all 3e38", transfer::kIrs, 3, floats(3e38f), "impulse response too loud: +836 dB, at most +60"},
-        {"all 1e6", transfer::kIrs, 3, floats(1e6f), "impulse response too loud: +186 dB, at most +60"},
-        {"all 1e20", transfer::kIrs, 3, floats(1e20f), "impulse response too loud: +466 dB, at most +60"},
-        {"silence", transfer::kIrs, 3, floats(0.0f), "impulse response silent: -inf dB, at least -60"},
-        {"a WAV file's first 8192 bytes", transfer::kIrs, 3, wav(4096).substr(0, 8192), "impulse response"},
-        {"a text file", transfer::kModels, 2, element("Amp notes: gain 7, bass 5\n", 524288), "invalid NAM file: "},
-        {"a WAV file", transfer::kModels, 2, element(wav(48000), 524288), "invalid NAM file: "},
-        {"300 kB of random bytes", transfer::kModels, 2, element(randomBytes(300000, 4), 524288), "invalid NAM file: "},
-        {"a version 0.6.0 model", transfer::kModels, 2, element(modelText("0.6.0"), 524288),
-         "invalid NAM file: file version newer than 0.5.4"},
+        {transfer::kIrs, floats(3e38f), "impulse response too loud: +836 dB, at most +60"},
+        {transfer::kIrs, floats(1e6f), "impulse response too loud: +186 dB, at most +60"},
+        {transfer::kIrs, floats(1e20f), "impulse response too loud: +466 dB, at most +60"},
+        {transfer::kIrs, wav(8192), "impulse response "},
+        {transfer::kModels, model("Amp notes: gain 7, bass 5\n"), "invalid NAM file: "},
+        {transfer::kModels, model(wav(300000)), "invalid NAM file: "},
+        {transfer::kModels, model(noise), "invalid NAM file: "},
+        {transfer::kModels, model(newer), "invalid NAM file: file version newer than 0.5.4\"}"},
     };
-    for (const Case& c : cases) {
-        const std::string refused = std::string(c.list.path) + ":{\"index\":" + std::to_string(c.index) +
-                                    ",\"chunk\":-2,\"error\":\"" + c.error;
-        EXPECT_EQ(transfer::write(client, c.list, c.index, "Bad", c.data).rfind(refused, 0), 0u) << c.what;
+    for (const auto& c : cases) {
+        const int at = c.list.gzip ? 2 : 3;
+        const std::string reply = transfer::write(client, c.list, at, "Bad", c.data);
+        EXPECT_EQ(reply.rfind(std::string(c.list.path) + ":{\"index\":" + std::to_string(at) +
+                                  ",\"chunk\":-2,\"error\":\"" + c.error, 0), 0u) << reply;
     }
-    // The stored elements are untouched.
-    EXPECT_EQ(transfer::read(client, transfer::kIrs, 3), floats(0.001f));
-    EXPECT_EQ(transfer::gunzip(transfer::read(client, transfer::kModels, 2)), transfer::gunzip(model));
+    EXPECT_EQ(transfer::read(client, transfer::kIrs, 3), floats(0.001f)) << "the stored elements are untouched";
+    EXPECT_EQ(transfer::gunzip(transfer::read(client, transfer::kModels, 2)).substr(0, amp.size()), amp);
 }
 
 TEST(HostileData, StoredFilesCutOrReplacedKeepWhatCanBeReadAndAreToldOnce)
 {
     Unit unit;
     unit.startQuiet();
-    std::string text(9000, 'p');
-    {
-        Client client(unit.port());
-        client.ask("write root\\app\\preset:{\"value\":\"Lead\",\"save\":\"save\"}");
-        ASSERT_TRUE(waitUntil([&] { return read_file(stored("root\\app\\preset")) == std::string("Lead", 5); }, 10000));
-    }
+    Client(unit.port()).ask("write root\\app\\preset:{\"value\":\"Lead\",\"save\":\"save\"}");
+    ASSERT_TRUE(waitUntil([&] { return read_file(stored("root\\app\\preset")) == std::string("Lead", 5); }, 10000));
     unit.kill();
-    const std::string preset = stored("root\\presets:0");
-    const std::string whole = read_file(preset);
-    ASSERT_EQ(whole.substr(0, 5), std::string("Lead", 5));
-    ::truncate(preset.c_str(), 1000);
+    const std::string preset = stored("root\\presets:0"), whole = read_file(preset), alias = stored("root\\sys\\alias");
+    ASSERT_EQ(::truncate(preset.c_str(), 1000), 0);
     // Written by an older program that did not check them.
-    write_file(stored("root\\ir_list:0"), nameArea("Old IR") + floats(1e20f));
-    write_file(stored("root\\nam_amp:4"), nameArea("Old amp") + std::string("not a model") + std::string(524277, '\0'));
-    ::unlink(stored("root\\sys\\alias").c_str());
-    ASSERT_EQ(::mkfifo(stored("root\\sys\\alias").c_str(), 0644), 0);
+    write_file(stored("root\\ir_list:0"), std::string("Old IR").append(122, '\0') + floats(1e20f));
+    write_file(stored("root\\nam_amp:4"), std::string("Old amp").append(121, '\0').append("not a model").append(524277, '\0'));
+    ASSERT_EQ(::unlink(alias.c_str()) + ::mkfifo(alias.c_str(), 0644), 0);
 
-    unit.startQuiet(); // a FIFO would hold a blocking open forever
+    unit.startQuiet(); // a FIFO opened for reading would hold the start for ever
     Client client(unit.port());
     EXPECT_EQ(valueOf(client, "root\\app\\preset"), "\"Lead\"");
     EXPECT_EQ(transfer::read(client, transfer::kPresets, 0).substr(0, 872), whole.substr(128, 872));
-    struct stat st {};
-    EXPECT_EQ((::stat(preset.c_str(), &st), st.st_size), 1000) << "left as it was until it changes";
-    EXPECT_TRUE(::stat(stored("root\\sys\\alias").c_str(), &st) == 0 && S_ISFIFO(st.st_mode));
+    EXPECT_EQ(read_file(preset).size(), 1000u) << "left as it was until it changes";
     client.ask("write root\\app\\ir\\on_off:{\"value\":\"ON\"}\r\nwrite root\\app\\ir\\ir:{\"value\":\"Old IR\"}");
     EXPECT_TRUE(unit.waitLog("W (IrLoader): Impulse response \"Old IR\" passed over: impulse response too loud", 5000));
-    const std::string log = unit.log();
-    for (const std::string& line : {"W (Storage): " + stored("root\\sys\\alias") + ": not a regular file",
-                                    std::string("ERROR (NamPlayer): Error parsing nam file: slot 4 \"Old amp\": "
-                                                "invalid NAM file: "),
-                                    std::string("W (IrLoader): Impulse response \"Old IR\" passed over")})
-        EXPECT_EQ(log.find(line), log.rfind(line)) << line << "\n" << log;
+    for (const std::string& line : {"W (Storage): " + alias + ": not a regular file, left as it is",
+                                    std::string("ERROR (NamPlayer): Error parsing nam file: slot 4 \"Old amp\": invalid")})
+        EXPECT_TRUE(once(unit.log(), line)) << line << "\n" << unit.log();
 }
 
 TEST(HostileData, ALostOrDamagedPasswordLocksRemoteChanges)
@@ -159,36 +122,30 @@ TEST(HostileData, ALostOrDamagedPasswordLocksRemoteChanges)
     unit.startQuiet();
     unit.kill();
     const std::string pwd = stored("root\\sys\\pwd");
-    struct Case {
-        const char* what;
-        std::function<void()> damage;
-    } cases[] = {
-        {"cut", [&] { write_file(pwd, "hunt"); }},
-        {"random bytes", [&] { write_file(pwd, randomBytes(40, 5)); }},
-        {"deleted", [&] { ::unlink(pwd.c_str()); }},
-        {"a folder", [&] { ::mkdir(pwd.c_str(), 0755); }},
-        {"a link to an empty password", [&] {
-             write_file(pwd + ".x", std::string(1, '\0'));
-             ::symlink((pwd + ".x").c_str(), pwd.c_str());
-         }},
+    const std::function<void()> damages[] = {
+        [&] { write_file(pwd, "hunt"); }, // cut
+        [&] { write_file(pwd, std::string("\x93\x11\0\xfe\x7f\x80\x01\x42\x01", 9)); },
+        [&] { ::unlink(pwd.c_str()); },
+        [&] { ::mkdir(pwd.c_str(), 0755); },
+        [&] {
+            write_file(pwd + ".x", std::string(1, '\0'));
+            ASSERT_EQ(::symlink((pwd + ".x").c_str(), pwd.c_str()), 0);
+        },
     };
-    for (const Case& c : cases) {
-        ::unlink(pwd.c_str());
-        ::rmdir(pwd.c_str());
-        c.damage();
-        struct stat before {};
+    for (const auto& damage : damages) {
+        if (::unlink(pwd.c_str()) != 0) ::rmdir(pwd.c_str());
+        damage();
+        struct stat before {}, after {};
         ::lstat(pwd.c_str(), &before);
         unit.startQuiet();
         Client client(unit.port());
         std::string reply = client.ask("write root\\sys\\alias:{\"value\":\"x\"}\r\nread root\\sys\\alias");
-        EXPECT_EQ(reply, nul("token " + tokenOf(reply) + " n\r\nroot\\sys\\alias:{\"value\":\"\"}")) << c.what;
-        const std::string lock = "Stored password unreadable: remote changes locked until a password is set on the unit";
-        EXPECT_EQ(unit.log().find(lock), unit.log().rfind(lock)) << c.what;
-        EXPECT_NE(unit.log().find(lock), std::string::npos) << c.what;
+        EXPECT_EQ(reply, Client::withNul("token " + tokenOf(reply) + " n\r\nroot\\sys\\alias:{\"value\":\"\"}"));
+        EXPECT_TRUE(once(unit.log(), "Stored password unreadable: remote changes locked until a password is set "
+                                     "on the unit")) << unit.log();
         std::this_thread::sleep_for(std::chrono::seconds(1));
-        struct stat after {};
         ::lstat(pwd.c_str(), &after);
-        EXPECT_TRUE(after.st_ino == before.st_ino && after.st_mode == before.st_mode) << c.what << ": left alone";
+        EXPECT_TRUE(after.st_ino == before.st_ino && after.st_mode == before.st_mode) << "left alone";
         unit.kill();
     }
 }
@@ -197,28 +154,22 @@ TEST(HostileData, StorageThatCannotBeWrittenIsToldOnceAndEchoesStillCome)
 {
     Unit unit;
     unit.startQuiet();
-    const std::string alias = stored("root\\sys\\alias");
-    ::unlink(alias.c_str());
-    ASSERT_EQ(::mkdir(alias.c_str(), 0755), 0);
+    const std::string alias = stored("root\\sys\\alias"), folder = test_root() + "/home/storage";
+    ASSERT_EQ(::unlink(alias.c_str()) + ::mkdir(alias.c_str(), 0755), 0);
     Client client(unit.port());
-    for (const char* value : {"a", "b"})
-        EXPECT_EQ(client.ask(std::string("write root\\sys\\alias:{\"value\":\"") + value + "\"}"),
-                  nul(std::string("root\\sys\\alias:{\"value\":\"") + value + "\"}\r\n"));
-    const std::string line = "ERROR (Storage): Storage error -1: rename error " + alias + ": Is a directory\n";
-    ASSERT_TRUE(unit.waitLog(line, 10000));
-    std::this_thread::sleep_for(std::chrono::seconds(3)); // retried every cycle meanwhile
-    EXPECT_EQ(unit.log().find(line), unit.log().rfind(line)) << unit.log();
+    for (const char* value : {"a", "b"}) {
+        const std::string line = std::string("root\\sys\\alias:{\"value\":\"") + value + "\"}";
+        EXPECT_EQ(client.ask("write " + line), Client::withNul(line + "\r\n"));
+    }
+    std::this_thread::sleep_for(std::chrono::seconds(4)); // retried every cycle meanwhile
+    EXPECT_TRUE(once(unit.log(), "ERROR (Storage): Storage error -1: rename error " + alias + ": Is a directory\n"));
     unit.kill();
 
-    // A root whose storage folder cannot be made: one line with the path and the cause.
-    ::rmdir(alias.c_str());
-    const std::string folder = test_root() + "/home/storage";
-    ::rename(folder.c_str(), (folder + ".old").c_str());
+    // A store folder that cannot be made: one line with the path and the cause.
+    ASSERT_EQ(::rename(folder.c_str(), (folder + ".old").c_str()), 0);
     write_file(folder, "a file where the folder must be");
     unit.startQuiet();
     std::this_thread::sleep_for(std::chrono::seconds(3));
-    const std::string cause = "Failed to nvs_flash_init err = 1: mkdir error " + folder + ": Not a directory\n";
-    EXPECT_NE(unit.log().find(cause), std::string::npos) << unit.log();
-    EXPECT_EQ(unit.log().find("Failed to nvs_flash_init"), unit.log().rfind("Failed to nvs_flash_init"));
-    EXPECT_EQ(unit.log().find("Storage error"), std::string::npos);
+    EXPECT_TRUE(once(unit.log(), "Failed to nvs_flash_init")) << unit.log();
+    EXPECT_TRUE(once(unit.log(), "err = 1: mkdir error " + folder + ": Not a directory\n"));
 }

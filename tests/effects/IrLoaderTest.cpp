@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
+#include <cstdlib>
 #include <limits>
 
 using fxtest::keep;
@@ -144,41 +144,32 @@ TEST(IrLoader, StereoPathsPanAndLevelApart) {
 }
 
 TEST(IrLoader, StoredResponsesThatCannotBeACabinetsArePassedOverAndSaidOnce) {
-    struct Case {
-        const char* what;
-        float tap; // every sample
+    const struct {
+        std::string name; // every sample: the name's number
         const char* reason;
-    } cases[] = {
-        {"nan", std::numeric_limits<float>::quiet_NaN(), "sample 0 not a number"},
-        {"huge", 3e38f, "too loud: +836 dB"}, // finite, but a sum of two overflows
-        {"loud", 1e6f, "too loud: +186 dB, at most +60"},
-        {"zero", 0.0f, "silent: -inf dB, at least -60"},
-    };
+    } cases[] = {{"nan", "sample 0 not a number"}, {"1e6", "too loud: +186 dB, at most +60"},
+                 {"0", "silent: -inf dB, at least -60"}};
     // Stored by an older program that did not check: written straight into the element files.
     Storage::open();
-    for (int i = 0; i < 4; ++i) {
-        std::string record(128 + IrLoader::kTaps * 4, '\0');
-        record.replace(0, std::strlen(cases[i].what), cases[i].what);
-        for (int k = 0; k < IrLoader::kTaps; ++k) std::memcpy(&record[128 + 4 * k], &cases[i].tap, 4);
+    for (int i = 0; i < 3; ++i) {
+        const float tap = std::strtof(cases[i].name.c_str(), nullptr);
+        std::string record = cases[i].name + std::string(128 - cases[i].name.size(), '\0');
+        for (int k = 0; k < IrLoader::kTaps; ++k) record.append(reinterpret_cast<const char*>(&tap), 4);
         write_file(test_root() + "/home/storage/" + make_storage_id("root\\ir_list:" + std::to_string(i)), record);
     }
     auto [f, cab] = build();
     setNode(f, "on_off", "\"ON\"");
-    for (const Case& c : cases) {
-        EXPECT_NE(IrLoader::responseRefusal(cab->getList()->dataAt(int(&c - cases)), IrLoader::kTaps * 4).find(c.reason),
-                  std::string::npos) << c.what;
-        setNode(f, "ir", std::string("\"") + c.what + "\"");
+    for (const auto& c : cases) {
+        setNode(f, "ir", "\"" + c.name + "\"");
         StdoutCapture capture;
         for (int i = 0; i < 3; ++i) cab->compile();
-        EXPECT_EQ(capture.text(), std::string("W (IrLoader): Impulse response \"") + c.what + "\" passed over: " +
-                                      IrLoader::responseRefusal(cab->getList()->dataAt(int(&c - cases)), 8192) + "\n");
+        EXPECT_EQ(capture.text(), "W (IrLoader): Impulse response \"" + c.name + "\" passed over: impulse response " +
+                                      c.reason + "\n");
         auto noise = dsptest::noise(4800, 6);
         Stereo out = run(cab, &IrLoader::exec, Stereo(noise, noise));
-        EXPECT_TRUE(fxtest::allFinite(out.l) && fxtest::allFinite(out.r)) << c.what;
-        EXPECT_NEAR(sineGainDb(cab, &IrLoader::exec, 1000), 0.0, 0.1) << c.what; // as with nothing selected
-        EXPECT_TRUE(static_cast<NodeParList*>(f->pathToNode(f->getPath() + "\\ir"))->isUnplayable()) << c.what;
-        // Nor can it be stored again.
-        EXPECT_FALSE(cab->getList()->setElementAt(5, "again", cab->getList()->dataAt(int(&c - cases)))) << c.what;
+        EXPECT_TRUE(fxtest::allFinite(out.l) && fxtest::allFinite(out.r)) << c.name;
+        EXPECT_NEAR(sineGainDb(cab, &IrLoader::exec, 1000), 0.0, 0.1) << c.name; // as with nothing selected
+        EXPECT_TRUE(static_cast<NodeParList*>(fxtest::findNode(f, "ir"))->isUnplayable()) << c.name;
     }
 }
 

@@ -135,24 +135,17 @@ TEST(Storage, FilesThatHoldNoWholeValueAreRewrittenOnlyWhenNothingReadableIsLost
 {
     Storage::open();
     const std::string gain("\0\0\xc0\x40", 4); // 6.0f
-    enum Kind { kFloat, kText, kRecord };
     struct Case {
         const char* what;
-        Kind kind;
-        std::string file; // "<fifo>", "<folder>", "<link>": that in place of the file
-        bool rewritten;   // at start-up, with the value in memory
-        std::string loaded; // the record's bytes loaded ("" for the other kinds: the default stays)
+        int kind; // 0 float, 1 text, 2 record of 16 bytes
+        std::string file;
+        bool rewritten; // at start-up; otherwise left as it is until the value changes
     } cases[] = {
-        {"empty float", kFloat, "", true, ""},
-        {"short float", kFloat, std::string("\0\0", 2), true, ""},
-        {"empty text", kText, "", true, ""},
-        {"text without its NUL", kText, "Gar", false, ""},
-        {"text with a NUL inside", kText, std::string("Ga\0r\0", 5), false, ""},
-        {"FIFO", kText, "<fifo>", false, ""},
-        {"folder", kFloat, "<folder>", false, ""},
-        {"link to a whole value", kText, "<link>", false, ""},
-        {"short record", kRecord, "abcde", false, std::string("abcde") + std::string(11, '\0')},
-        {"long record", kRecord, "0123456789abcdefXYZ", false, "0123456789abcdef"},
+        {"empty float", 0, "", true},
+        {"short float", 0, std::string("\0\0", 2), true},
+        {"empty text", 1, "", true},
+        {"text without its NUL", 1, "Gar", false},
+        {"long record", 2, "0123456789abcdefXYZ", false}, // loads what fits
     };
     for (const Case& c : cases) {
         FloatItem number(std::string("root\\gain\\") + c.what, 6.0f);
@@ -162,48 +155,19 @@ TEST(Storage, FilesThatHoldNoWholeValueAreRewrittenOnlyWhenNothingReadableIsLost
         Storable& item = *items[c.kind];
         item.createId();
         const std::string path = storeFile(item.getStorageId());
-        if (c.file == "<fifo>") {
-            ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);
-        } else if (c.file == "<folder>") {
-            ASSERT_EQ(::mkdir(path.c_str(), 0755), 0);
-        } else if (c.file == "<link>") {
-            write_file(path + ".x", std::string("Other\0", 6));
-            ASSERT_EQ(::symlink((path + ".x").c_str(), path.c_str()), 0);
-        } else {
-            write_file(path, c.file);
-        }
-        struct stat before {};
-        ::lstat(path.c_str(), &before);
+        write_file(path, c.file);
+        EXPECT_EQ(Storage::addItem(&item), c.kind == 2) << c.what;
+        EXPECT_TRUE(number.value == 6.0f && text.value == "Vornetide") << c.what;
+        EXPECT_EQ(std::string(record.bytes, 16), c.kind == 2 ? "0123456789abcdef" : std::string(16, '\0'));
+        EXPECT_EQ(read_file(path), !c.rewritten ? c.file : c.kind ? std::string("Vornetide\0", 10) : gain) << c.what;
 
-        // A FIFO must not hold the start-up: it is never opened.
-        EXPECT_EQ(Storage::addItem(&item), !c.loaded.empty()) << c.what;
-        EXPECT_EQ(number.value, 6.0f) << c.what;
-        EXPECT_EQ(text.value, "Vornetide") << c.what;
-        if (!c.loaded.empty()) {
-            EXPECT_EQ(std::string(record.bytes, 16), c.loaded) << c.what;
-        }
-        struct stat after {};
-        ::lstat(path.c_str(), &after);
-        const std::string whole = c.kind == kText ? std::string("Vornetide\0", 10) : gain;
-        if (c.rewritten) {
-            EXPECT_EQ(read_file(path), whole) << c.what;
-        } else {
-            EXPECT_TRUE(after.st_ino == before.st_ino && after.st_size == before.st_size) << c.what << ": left alone";
-        }
-
-        // Kept damage is written over once the value changes; a whole value loaded and spoilt while
-        // running is written back from memory.
-        number.value = 7.0f;
+        // Damage kept is written over once the value changes; a file spoilt while running is written
+        // back from memory.
         text.value = "Changed";
-        record.bytes[0] = 'Z';
+        write_file(path, c.file);
         for (int i = 0; i < 200; ++i) Storage::tasks();
-        if (c.kind != kRecord) {
-            // A folder cannot be written over: the value stays changed, to be retried.
-            EXPECT_EQ(item.getStorageStatus(), c.file == "<folder>" ? Storable::kChanged : Storable::kInSync) << c.what;
-        }
-        if (c.kind == kText) {
-            EXPECT_EQ(read_file(path), std::string("Changed\0", 8)) << c.what;
-        }
+        const std::string now = c.kind == 1 ? std::string("Changed\0", 8) : c.kind == 0 ? gain : c.file;
+        EXPECT_EQ(read_file(path), now) << c.what;
         Storage::items.clear();
         Storage::it = 0;
     }
