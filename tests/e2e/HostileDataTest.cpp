@@ -163,6 +163,8 @@ TEST(HostileData, StorageThatCannotBeWrittenIsToldOnceAndEchoesStillCome)
     }
     std::this_thread::sleep_for(std::chrono::seconds(4)); // retried every cycle meanwhile
     EXPECT_TRUE(once(unit.log(), "ERROR (Storage): Storage error -1: rename error " + alias + ": Is a directory\n"));
+    ASSERT_EQ(::rmdir(alias.c_str()), 0);
+    EXPECT_TRUE(unit.waitLog("I (Storage): previous message repeated", 10000)) << "the repeats were counted";
     unit.kill();
 
     // A store folder that cannot be made: one line with the path and the cause.
