@@ -20,6 +20,15 @@ template <int N, class F>
     (std::make_integer_sequence<int, N>{});
 }
 
+// f(i, j) for i < N and j < M, both unrolled.
+template <int N, int M, class F>
+[[gnu::always_inline]] inline void each(F&& f)
+{
+    unroll<N>([&](auto i) __attribute__((always_inline)) {
+        unroll<M>([&](auto j) __attribute__((always_inline)) { f(i, j); });
+    });
+}
+
 // The activations of Vec4.h on a NEON register (the same type underneath): the same results.
 [[gnu::always_inline]] inline float32x4_t neonFastTanh(float32x4_t v)
 {
