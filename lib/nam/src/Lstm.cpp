@@ -75,6 +75,36 @@ protected:
     }
 };
 
+// Fills the layers, head and state of a fixed-size core from the file. The gate rows are regrouped by
+// four hidden units: a group's 16 rows are its units' input, forget, candidate and output rows (lane
+// gate * 4 + unit % 4), and `column(group, j, inputSize)` says where file column j of a group goes
+// (in rows of 16). The sigmoid rows are halved.
+template <int H, class Core, class Column>
+void loadCore(Core& core, const LstmWeights& w, Column column)
+{
+    for (size_t n = 0; n < w.layers.size(); ++n) {
+        const LayerWeights& file = w.layers[n];
+        auto& layer = core.layers[n];
+        const int cols = file.inputSize + H;
+        for (int gate = 0; gate < 4; ++gate) {
+            for (int unit = 0; unit < H; ++unit) {
+                const int row = gate * H + unit;
+                const int group = unit / 4, lane = gate * 4 + unit % 4;
+                const float scale = isSigmoidRow(row, H) ? 0.5f : 1.0f;
+                for (int j = 0; j < cols; ++j)
+                    layer.weights[column(group, j, file.inputSize) * 16 + lane] = scale * file.rows[size_t(row) * cols + j];
+                layer.bias[group * 16 + lane] = scale * file.bias[size_t(row)];
+            }
+        }
+        for (int i = 0; i < H; ++i) {
+            layer.hidden[i] = file.hidden[size_t(i)];
+            layer.cell[i] = file.cell[size_t(i)];
+        }
+    }
+    for (int i = 0; i < H; ++i) core.head[i] = w.head[size_t(i)];
+    core.headBias = w.headBias;
+}
+
 // Weights and state of an LSTM with hidden size H (a multiple of 4) and L layers, sizes fixed at
 // compile time. The gate rows are regrouped by four hidden units: a group holds those units' input,
 // forget, candidate and output rows (16 rows, four SIMD registers), and for each input column the
@@ -99,28 +129,10 @@ struct LstmCore {
 
     explicit LstmCore(const LstmWeights& w)
     {
-        for (int n = 0; n < L; ++n) {
-            const LayerWeights& file = w.layers[size_t(n)];
-            Layer& layer = layers[n];
-            const int cols = file.inputSize + H;
-            const int padded = cols + cols % 2;
-            for (int gate = 0; gate < 4; ++gate) {
-                for (int unit = 0; unit < H; ++unit) {
-                    const int row = gate * H + unit;
-                    const int group = unit / 4, lane = gate * 4 + unit % 4;
-                    const float scale = isSigmoidRow(row, H) ? 0.5f : 1.0f;
-                    for (int j = 0; j < cols; ++j)
-                        layer.weights[(group * padded + j) * 16 + lane] = scale * file.rows[size_t(row) * cols + j];
-                    layer.bias[group * 16 + lane] = scale * file.bias[size_t(row)];
-                }
-            }
-            for (int i = 0; i < H; ++i) {
-                layer.hidden[i] = file.hidden[size_t(i)];
-                layer.cell[i] = file.cell[size_t(i)];
-            }
-        }
-        for (int i = 0; i < H; ++i) head[i] = w.head[size_t(i)];
-        headBias = w.headBias;
+        loadCore<H>(*this, w, [](int group, int j, int in) {
+            const int cols = in + H;
+            return group * (cols + cols % 2) + j;
+        });
     }
 
     // One step of one layer: the gate sums of every group (each sum split over even and odd columns,
@@ -207,30 +219,8 @@ struct NeonLstmCore {
 
     explicit NeonLstmCore(const LstmWeights& w)
     {
-        for (int n = 0; n < L; ++n) {
-            const LayerWeights& file = w.layers[size_t(n)];
-            Layer& layer = layers[n];
-            const int in = file.inputSize, cols = in + H;
-            for (int gate = 0; gate < 4; ++gate) {
-                for (int unit = 0; unit < H; ++unit) {
-                    const int row = gate * H + unit;
-                    const int group = unit / 4, lane = gate * 4 + unit % 4;
-                    const float scale = isSigmoidRow(row, H) ? 0.5f : 1.0f;
-                    // File columns: the input, then the hidden state.
-                    for (int j = 0; j < cols; ++j) {
-                        const int col = j < in ? H + j : j - in;
-                        layer.weights[(group * cols + col) * 16 + lane] = scale * file.rows[size_t(row) * cols + j];
-                    }
-                    layer.bias[group * 16 + lane] = scale * file.bias[size_t(row)];
-                }
-            }
-            for (int i = 0; i < H; ++i) {
-                layer.hidden[i] = file.hidden[size_t(i)];
-                layer.cell[i] = file.cell[size_t(i)];
-            }
-        }
-        for (int i = 0; i < H; ++i) head[i] = w.head[size_t(i)];
-        headBias = w.headBias;
+        // File columns: the input, then the hidden state.
+        loadCore<H>(*this, w, [](int group, int j, int in) { return group * (in + H) + (j < in ? H + j : j - in); });
     }
 
     // sums[g][gate] += the group's weights of `count` columns from `col` on, times the registers of
