@@ -30,7 +30,6 @@ inline int run(int argc, char** argv)
 {
     flush_denormals();
     benchmark::Initialize(&argc, argv);
-    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     return 0;
