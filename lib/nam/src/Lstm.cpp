@@ -91,8 +91,10 @@ void loadCore(Core& core, const LstmWeights& w, Column column)
                 const int row = gate * H + unit;
                 const int group = unit / 4, lane = gate * 4 + unit % 4;
                 const float scale = isSigmoidRow(row, H) ? 0.5f : 1.0f;
-                for (int j = 0; j < cols; ++j)
-                    layer.weights[column(group, j, file.inputSize) * 16 + lane] = scale * file.rows[size_t(row) * cols + j];
+                for (int j = 0; j < cols; ++j) {
+                    const float weight = file.rows[size_t(row) * cols + j];
+                    layer.weights[column(group, j, file.inputSize) * 16 + lane] = scale * weight;
+                }
                 layer.bias[group * 16 + lane] = scale * file.bias[size_t(row)];
             }
         }
@@ -231,10 +233,10 @@ struct NeonLstmCore {
     {
         for (int r = 0; r < count; r += 4) {
             const float32x4_t v = vld1q_f32(values + r);
-            unroll<4>([&](auto lane) __attribute__((always_inline)) {
-                unroll<G>([&](auto g) __attribute__((always_inline)) {
+            unroll<4>([&](auto lane) NAM_INLINE {
+                unroll<G>([&](auto g) NAM_INLINE {
                     const float32x4x4_t q = vld1q_f32_x4(w + (size_t(g) * cols + col + r + lane) * 16);
-                    unroll<4>([&](auto gate) __attribute__((always_inline)) {
+                    unroll<4>([&](auto gate) NAM_INLINE {
                         sums[g][gate] = vfmaq_laneq_f32(sums[g][gate], q.val[gate], v, decltype(lane)::value);
                     });
                 });
@@ -250,21 +252,21 @@ struct NeonLstmCore {
         constexpr int Cols = In + H;
         const float* w = layer.weights + size_t(first) * Cols * 16;
         float32x4_t sums[Chunk][4];
-        each<G, 4>([&](auto g, auto gate) __attribute__((always_inline)) {
+        each<G, 4>([&](auto g, auto gate) NAM_INLINE {
             sums[g][gate] = vld1q_f32(layer.bias + (first + g) * 16 + gate * 4);
         });
         columns<G>(sums, w, Cols, 0, hidden, H);
         if constexpr (In == 1) {
-            unroll<G>([&](auto g) __attribute__((always_inline)) {
+            unroll<G>([&](auto g) NAM_INLINE {
                 const float32x4x4_t q = vld1q_f32_x4(w + (size_t(g) * Cols + H) * 16);
-                unroll<4>([&](auto gate) __attribute__((always_inline)) {
+                unroll<4>([&](auto gate) NAM_INLINE {
                     sums[g][gate] = vfmaq_n_f32(sums[g][gate], q.val[gate], in[0]);
                 });
             });
         } else {
             columns<G>(sums, w, Cols, H, in, In);
         }
-        unroll<G>([&](auto g) __attribute__((always_inline)) {
+        unroll<G>([&](auto g) NAM_INLINE {
             const float32x4_t half = vdupq_n_f32(0.5f);
             const float32x4_t input = vfmaq_f32(half, half, neonFastTanh(sums[g][0]));
             const float32x4_t forget = vfmaq_f32(half, half, neonFastTanh(sums[g][1]));
@@ -275,7 +277,7 @@ struct NeonLstmCore {
             vst1q_f32(cell, c);
             sums[g][0] = vmulq_f32(out, neonFastTanh(c)); // the hidden state, stored once every sum is made
         });
-        unroll<G>([&](auto g) __attribute__((always_inline)) {
+        unroll<G>([&](auto g) NAM_INLINE {
             vst1q_f32(layer.hidden + (first + g) * 4, sums[g][0]);
         });
     }
@@ -302,9 +304,11 @@ struct NeonLstmCore {
             advance<1>(layers[0], &x);
             for (int n = 1; n < L; ++n) advance<H>(layers[n], layers[n - 1].hidden);
             if (!output) continue;
-            float32x4_t sum = vmulq_f32(vld1q_f32(head), vld1q_f32(layers[L - 1].hidden));
-            for (int i = 4; i < H; i += 4) sum = vfmaq_f32(sum, vld1q_f32(head + i), vld1q_f32(layers[L - 1].hidden + i));
-            output[t] = (vgetq_lane_f32(sum, 0) + vgetq_lane_f32(sum, 1)) + (vgetq_lane_f32(sum, 2) + vgetq_lane_f32(sum, 3)) + headBias;
+            const float* hidden = layers[L - 1].hidden;
+            float32x4_t sum = vmulq_f32(vld1q_f32(head), vld1q_f32(hidden));
+            for (int i = 4; i < H; i += 4) sum = vfmaq_f32(sum, vld1q_f32(head + i), vld1q_f32(hidden + i));
+            output[t] = (vgetq_lane_f32(sum, 0) + vgetq_lane_f32(sum, 1)) + (vgetq_lane_f32(sum, 2) + vgetq_lane_f32(sum, 3)) +
+                        headBias;
         }
     }
 };

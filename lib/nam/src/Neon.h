@@ -9,11 +9,15 @@
 // Helpers of the NEON forms of the runtime's kernels (aarch64).
 namespace NeuralAudio::detail {
 
+// For the lambdas of the unrolled loops below: g++ inlines a lambda only where it sees fit, and one
+// left out of line takes the sums it adds to out of their registers.
+#define NAM_INLINE __attribute__((always_inline))
+
 // f(std::integral_constant<int, i>) for i = 0 .. N-1, unrolled: a lane number must be a constant.
 template <int N, class F>
 [[gnu::always_inline]] inline void unroll(F&& f)
 {
-    [&]<int... I>(std::integer_sequence<int, I...>) __attribute__((always_inline))
+    [&]<int... I>(std::integer_sequence<int, I...>) NAM_INLINE
     {
         (f(std::integral_constant<int, I>{}), ...);
     }
@@ -24,8 +28,8 @@ template <int N, class F>
 template <int N, int M, class F>
 [[gnu::always_inline]] inline void each(F&& f)
 {
-    unroll<N>([&](auto i) __attribute__((always_inline)) {
-        unroll<M>([&](auto j) __attribute__((always_inline)) { f(i, j); });
+    unroll<N>([&](auto i) NAM_INLINE {
+        unroll<M>([&](auto j) NAM_INLINE { f(i, j); });
     });
 }
 

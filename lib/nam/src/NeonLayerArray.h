@@ -108,14 +108,16 @@ public:
             inStride = kMaxBlock;
         }
         TimeLayer& first = layers_.front();
-        passes(n4, [&](auto ss, int t) { inputPass<decltype(ss)::value>(in + t, inStride, first.ring + first.pos + t, first.stride); });
+        float* const start = first.ring + first.pos;
+        passes(n4, [&](auto ss, int t) { inputPass<decltype(ss)::value>(in + t, inStride, start + t, first.stride); });
         mirror(first, C, n4);
         for (int o = 0; o < C; ++o) {
             float* acc = acc_ + o * kMaxBlock;
             if (!accIn.data)
                 for (int t = 0; t < n4; t += 4) vst1q_f32(acc + t, vdupq_n_f32(0.0f));
             else if (accIn.colStride == 1)
-                for (int t = 0; t < n4; t += 4) vst1q_f32(acc + t, vld1q_f32(accIn.data + size_t(o) * accIn.rowStride + t));
+                for (int t = 0; t < n4; t += 4)
+                    vst1q_f32(acc + t, vld1q_f32(accIn.data + size_t(o) * accIn.rowStride + t));
             else
                 for (int t = 0; t < n4; ++t) acc[t] = accIn.at(o, t);
         }
@@ -163,13 +165,15 @@ private:
     [[gnu::always_inline]] static void mixInput(Sums& z, const float* row, const float* weights) noexcept
     {
         float32x4_t v[S];
-        unroll<S>([&](auto s) __attribute__((always_inline)) { v[s] = vld1q_f32(row + 4 * s); });
-        unroll<R>([&](auto g) __attribute__((always_inline)) {
+        unroll<S>([&](auto s) NAM_INLINE { v[s] = vld1q_f32(row + 4 * s); });
+        unroll<R>([&](auto g) NAM_INLINE {
             const float32x4_t wv = vld1q_f32(weights + 4 * g);
-            unroll<4>([&](auto lane) __attribute__((always_inline)) {
+            unroll<4>([&](auto lane) NAM_INLINE {
                 constexpr int o = 4 * decltype(g)::value + decltype(lane)::value;
                 if constexpr (o < C)
-                    unroll<S>([&](auto s) __attribute__((always_inline)) { z[o][s] = vfmaq_laneq_f32(z[o][s], v[s], wv, decltype(lane)::value); });
+                    unroll<S>([&](auto s) NAM_INLINE {
+                        z[o][s] = vfmaq_laneq_f32(z[o][s], v[s], wv, decltype(lane)::value);
+                    });
             });
         });
     }
@@ -179,35 +183,34 @@ private:
     [[gnu::always_inline]] static void mix(Sums& z, const float* src, int stride, const float* w, int count) noexcept
     {
         if constexpr (J > 0)
-            unroll<J>([&](auto j) __attribute__((always_inline)) { mixInput<S>(z, src + j * size_t(stride), w + j * CP); });
+            unroll<J>([&](auto j) NAM_INLINE { mixInput<S>(z, src + j * size_t(stride), w + j * CP); });
         else
             for (int j = 0; j < count; ++j) mixInput<S>(z, src + size_t(j) * stride, w + size_t(j) * CP);
     }
 
-    // The first layer's input over 4S samples: the array's input rows mixed into `out`.
-    // (Flattened, as the layer pass: every lambda of the unrolled loops inlined, the sums in registers.)
+    // The first layer's input over 4S samples: the array's input rows mixed into `out`. (Flattened,
+    // as the layer pass: one function whatever the compiler makes of the helpers it calls.)
     template <int S>
     [[gnu::flatten]] void inputPass(const float* in, int inStride, float* out, int outStride) noexcept
     {
         Sums z;
-        each<C, S>([&](auto o, auto s) __attribute__((always_inline)) { z[o][s] = vdupq_n_f32(0.0f); });
+        each<C, S>([&](auto o, auto s) NAM_INLINE { z[o][s] = vdupq_n_f32(0.0f); });
         mix<S, 0>(z, in, inStride, rechannel_, cin_);
-        each<C, S>([&](auto o, auto s) __attribute__((always_inline)) { vst1q_f32(out + o * size_t(outStride) + 4 * s, z[o][s]); });
+        each<C, S>([&](auto o, auto s) NAM_INLINE { vst1q_f32(out + o * size_t(outStride) + 4 * s, z[o][s]); });
     }
 
     // One layer over 4S samples from t: taps from the ring, activation into the head accumulator,
     // residual into `out`.
     template <int S, bool Tanh>
-    [[gnu::flatten]] void layerPass(const TimeLayer& layer, const float* x, float* out, int outStride,
-                                          int t) noexcept
+    [[gnu::flatten]] void layerPass(const TimeLayer& layer, const float* x, float* out, int outStride, int t) noexcept
     {
         Sums z;
         float32x4_t xv[S];
-        unroll<S>([&](auto s) __attribute__((always_inline)) { xv[s] = vld1q_f32(x + t + 4 * s); });
-        unroll<C>([&](auto o) __attribute__((always_inline)) {
+        unroll<S>([&](auto s) NAM_INLINE { xv[s] = vld1q_f32(x + t + 4 * s); });
+        unroll<C>([&](auto o) NAM_INLINE {
             constexpr int lane = decltype(o)::value % 4, reg = decltype(o)::value / 4 * 4;
             const float32x4_t b = vld1q_f32(layer.bias + reg), m = vld1q_f32(layer.mixin + reg);
-            unroll<S>([&](auto s) __attribute__((always_inline)) { z[o][s] = vfmaq_laneq_f32(vdupq_laneq_f32(b, lane), xv[s], m, lane); });
+            unroll<S>([&](auto s) NAM_INLINE { z[o][s] = vfmaq_laneq_f32(vdupq_laneq_f32(b, lane), xv[s], m, lane); });
         });
         const int k = kernel_;
         for (int tap = 0; tap < k; ++tap) {
@@ -216,29 +219,31 @@ private:
             else if (col >= layer.ringSize) col -= layer.ringSize;
             mix<S, C>(z, layer.ring + col, layer.stride, layer.w + size_t(tap) * C * CP, C);
         }
-        each<C, S>([&](auto o, auto s) __attribute__((always_inline)) {
+        each<C, S>([&](auto o, auto s) NAM_INLINE {
             z[o][s] = Tanh ? neonFastTanh(z[o][s]) : neonActivate(z[o][s], activation_);
             float* acc = acc_ + o * kMaxBlock + t + 4 * s;
             vst1q_f32(acc, vaddq_f32(vld1q_f32(acc), z[o][s]));
         });
         int now = layer.pos + t;
         if (now >= layer.ringSize) now -= layer.ringSize;
-        unroll<C>([&](auto o) __attribute__((always_inline)) {
+        unroll<C>([&](auto o) NAM_INLINE {
             constexpr int lane = decltype(o)::value % 4, reg = decltype(o)::value / 4 * 4;
             const float32x4_t pb = vdupq_laneq_f32(vld1q_f32(layer.projBias + reg), lane);
             const float* ring = layer.ring + decltype(o)::value * size_t(layer.stride) + now;
             const float* row = layer.proj + decltype(o)::value * CP;
             float32x4_t r[S];
-            unroll<S>([&](auto s) __attribute__((always_inline)) { r[s] = vaddq_f32(vld1q_f32(ring + 4 * s), pb); });
-            unroll<R>([&](auto g) __attribute__((always_inline)) {
+            unroll<S>([&](auto s) NAM_INLINE { r[s] = vaddq_f32(vld1q_f32(ring + 4 * s), pb); });
+            unroll<R>([&](auto g) NAM_INLINE {
                 const float32x4_t wv = vld1q_f32(row + 4 * decltype(g)::value);
-                unroll<4>([&](auto l) __attribute__((always_inline)) {
+                unroll<4>([&](auto l) NAM_INLINE {
                     constexpr int j = 4 * decltype(g)::value + decltype(l)::value;
                     if constexpr (j < C)
-                        unroll<S>([&](auto s) __attribute__((always_inline)) { r[s] = vfmaq_laneq_f32(r[s], z[j][s], wv, decltype(l)::value); });
+                        unroll<S>([&](auto s) NAM_INLINE {
+                            r[s] = vfmaq_laneq_f32(r[s], z[j][s], wv, decltype(l)::value);
+                        });
                 });
             });
-            unroll<S>([&](auto s) __attribute__((always_inline)) { vst1q_f32(out + o * size_t(outStride) + t + 4 * s, r[s]); });
+            unroll<S>([&](auto s) NAM_INLINE { vst1q_f32(out + o * size_t(outStride) + t + 4 * s, r[s]); });
         });
     }
 
