@@ -53,6 +53,17 @@ def cache_value(build, key):
     return None
 
 
+def build_plugin(folder):
+    """The plugin, compiled for the host into `folder` when missing or older than its sources."""
+    plugin = Path(folder) / "insn_count.so"
+    if not plugin.exists() or plugin.stat().st_mtime < max(p.stat().st_mtime for p in PLUGIN_SOURCE.parent.iterdir()):
+        plugin.parent.mkdir(parents=True, exist_ok=True)
+        command = ["cc", "-std=gnu11", "-O2", "-Wall", "-Wextra", "-shared", "-fPIC", "-o", str(plugin), str(PLUGIN_SOURCE)]
+        if subprocess.run(command).returncode != 0:
+            fail("cannot build the counting plugin")
+    return plugin
+
+
 def prepare(build, make):
     if not (build / "CMakeCache.txt").exists():
         if build != ROOT / "build-device":
@@ -65,30 +76,21 @@ def prepare(build, make):
         targets = ["bench_nam", "bench_chain", "bench_dsp"]
         if subprocess.run(["cmake", "--build", str(build), "--target", *targets]).returncode != 0:
             fail(f"cannot build {' '.join(targets)} in {build}")
-    plugin = build / "count" / "insn_count.so"
-    if not plugin.exists() or plugin.stat().st_mtime < max(p.stat().st_mtime for p in PLUGIN_SOURCE.parent.iterdir()):
-        plugin.parent.mkdir(exist_ok=True)
-        command = ["cc", "-std=gnu11", "-O2", "-Wall", "-Wextra", "-shared", "-fPIC", "-o", str(plugin), str(PLUGIN_SOURCE)]
-        if subprocess.run(command).returncode != 0:
-            fail("cannot build the counting plugin")
     sysroot = cache_value(build, "KESTRUN_SYSROOT")
     if not sysroot or not Path(sysroot).is_dir():
         fail(f"{build} names no sysroot")
-    return plugin, sysroot
+    return build_plugin(build / "count"), sysroot
 
 
-def run_once(build, plugin, sysroot, program, name, iterations):
-    """Counts of one run: {(thread, bucket): [all, arith, ldst]}, and what the program printed."""
+def run_counted(plugin, sysroot, argv, env):
+    """Runs argv under qemu with the plugin: {(thread, bucket): [all, arith, ldst]}, and its output."""
     with tempfile.TemporaryDirectory(prefix="count-") as scratch:
         out = Path(scratch) / "counts"
-        env = dict(os.environ, KESTRUN_BENCH_ITERATIONS=str(iterations), KESTRUN_ROOT=scratch)
-        command = ["qemu-aarch64", "-cpu", "cortex-a72", "-L", sysroot, "-plugin", f"{plugin},out={out}",
-                   str(build / "bench" / program), f"--benchmark_filter=^{re.escape(name)}/iterations:"]
+        env = dict(os.environ, KESTRUN_ROOT=scratch, **env)
+        command = ["qemu-aarch64", "-cpu", "cortex-a72", "-L", sysroot, "-plugin", f"{plugin},out={out}", *argv]
         done = subprocess.run(command, env=env, capture_output=True, text=True)
         if done.returncode != 0 or not out.exists():
-            fail(f"{program} {name} failed ({done.returncode}):\n{done.stdout[-2000:]}{done.stderr[-2000:]}")
-        if f"{name} " not in done.stdout and f"{name}/" not in done.stdout:
-            fail(f"{program} has no benchmark {name}")
+            fail(f"{' '.join(argv)} failed ({done.returncode}):\n{done.stdout[-2000:]}{done.stderr[-2000:]}")
         counts = {}
         for line in out.read_text().split("\n"):
             if line:
@@ -97,17 +99,26 @@ def run_once(build, plugin, sysroot, program, name, iterations):
         return counts, done.stdout
 
 
+def per_iteration(a, b, short, long):
+    """The difference of two runs' counts over the difference of their lengths."""
+    per = {}
+    for k in set(a) | set(b):
+        na, nb = a.get(k, [0, 0, 0]), b.get(k, [0, 0, 0])
+        per[k] = [(y - x) / (long - short) for x, y in zip(na, nb)]
+    return per
+
+
 def count_case(build, plugin, sysroot, part, program, name):
     """Per iteration: {(thread, bucket): [all, arith, ldst]} (fractions), and the longer run's output."""
     short, long = LENGTHS[part]
-    a, _ = run_once(build, plugin, sysroot, program, name, short)
-    b, text = run_once(build, plugin, sysroot, program, name, long)
-    keys = set(a) | set(b)
-    per = {}
-    for k in keys:
-        na, nb = a.get(k, [0, 0, 0]), b.get(k, [0, 0, 0])
-        per[k] = [(y - x) / (long - short) for x, y in zip(na, nb)]
-    return per, text
+    argv = [str(build / "bench" / program), f"--benchmark_filter=^{re.escape(name)}/iterations:"]
+    runs = []
+    for n in (short, long):
+        counts, text = run_counted(plugin, sysroot, argv, {"KESTRUN_BENCH_ITERATIONS": str(n)})
+        if f"{name}/" not in text:
+            fail(f"{program} has no benchmark {name}")
+        runs.append(counts)
+    return per_iteration(runs[0], runs[1], short, long), text
 
 
 def chain_names(text):
