@@ -6,10 +6,10 @@
 // The first lines printed compare the runtime with a plain implementation of the same standard
 // WaveNet (run-time-sized matrices, one sample at a time), measured in the same run: the fixed-size,
 // block-wise runtime has to be at least 1.5 times faster.
+#include "BenchMain.h"
 #include "NeuralAudio/NeuralModel.h"
 
 #include <Eigen/Core>
-#include "BenchMain.h"
 #include <nlohmann/json.hpp>
 
 #include <chrono>
