@@ -75,12 +75,27 @@ protected:
     }
 };
 
+// Weights and state of a fixed-size LSTM of hidden size H and L layers, room for two inputs of H per
+// layer; the core that derives from it decides the weights' order.
+template <int H, int L>
+struct LstmStore {
+    struct Layer {
+        alignas(64) float weights[4 * H * 2 * H] = {};
+        alignas(64) float bias[4 * H] = {};
+        alignas(16) float hidden[H] = {};
+        alignas(16) float cell[H] = {};
+    };
+    Layer layers[L];
+    alignas(16) float head[H] = {};
+    float headBias = 0.0f;
+};
+
 // Fills the layers, head and state of a fixed-size core from the file. The gate rows are regrouped by
 // four hidden units: a group's 16 rows are its units' input, forget, candidate and output rows (lane
 // gate * 4 + unit % 4), and `column(group, j, inputSize)` says where file column j of a group goes
 // (in rows of 16). The sigmoid rows are halved.
-template <int H, class Core, class Column>
-void loadCore(Core& core, const LstmWeights& w, Column column)
+template <int H, int L, class Column>
+void loadCore(LstmStore<H, L>& core, const LstmWeights& w, Column column)
 {
     for (size_t n = 0; n < w.layers.size(); ++n) {
         const LayerWeights& file = w.layers[n];
@@ -113,25 +128,21 @@ void loadCore(Core& core, const LstmWeights& w, Column column)
 // group's 16 weights lie together, so one pass over a group's columns leaves its sums in registers
 // while the inputs stream by, and the four gates of four units come out side by side.
 template <int H, int L>
-struct LstmCore {
+struct LstmCore : LstmStore<H, L> {
     static_assert(H % 4 == 0, "hidden units come in groups of 4");
     static constexpr int Groups = H / 4;
 
     // The first layer takes the sample, the others the previous layer's hidden state: In + H columns,
-    // padded to an even count; every layer is stored at the larger size so that they form one array.
-    struct Layer {
-        alignas(64) float weights[4 * H * 2 * H] = {};
-        alignas(64) float bias[4 * H] = {};
-        alignas(16) float hidden[H] = {};
-        alignas(16) float cell[H] = {};
-    };
-    Layer layers[L];
-    alignas(16) float head[H] = {};
-    float headBias = 0.0f;
+    // padded to an even count (Store: every layer at the larger size).
+    using Store = LstmStore<H, L>;
+    using typename Store::Layer;
+    using Store::head;
+    using Store::headBias;
+    using Store::layers;
 
     explicit LstmCore(const LstmWeights& w)
     {
-        loadCore<H>(*this, w, [](int group, int j, int in) {
+        loadCore<H, L>(*this, w, [](int group, int j, int in) {
             const int cols = in + H;
             return group * (cols + cols % 2) + j;
         });
@@ -204,25 +215,22 @@ struct LstmCore {
 // sums for the add latency without splitting them by column. Columns: the hidden state first, then
 // the layer's input. The sums' order differs from LstmCore's, by the last bits.
 template <int H, int L>
-struct NeonLstmCore {
+struct NeonLstmCore : LstmStore<H, L> {
     static_assert(H % 4 == 0, "hidden units come in groups of 4");
     static constexpr int Groups = H / 4;
     static constexpr int Chunk = Groups < 4 ? Groups : 4; // groups whose sums are held at once
 
-    struct Layer {
-        alignas(64) float weights[Groups * 2 * H * 16] = {}; // [group][column][gate][unit]
-        alignas(64) float bias[4 * H] = {};                  // [group][gate][unit]
-        alignas(16) float hidden[H] = {};
-        alignas(16) float cell[H] = {};
-    };
-    Layer layers[L];
-    alignas(16) float head[H] = {};
-    float headBias = 0.0f;
+    // Weights [group][column][gate][unit], bias [group][gate][unit].
+    using Store = LstmStore<H, L>;
+    using typename Store::Layer;
+    using Store::head;
+    using Store::headBias;
+    using Store::layers;
 
     explicit NeonLstmCore(const LstmWeights& w)
     {
         // File columns: the input, then the hidden state.
-        loadCore<H>(*this, w, [](int group, int j, int in) { return group * (in + H) + (j < in ? H + j : j - in); });
+        loadCore<H, L>(*this, w, [](int group, int j, int in) { return group * (in + H) + (j < in ? H + j : j - in); });
     }
 
     // sums[g][gate] += the group's weights of `count` columns from `col` on, times the registers of
