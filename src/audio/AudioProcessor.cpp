@@ -7,6 +7,7 @@
 #include "params/NodeFloat.h"
 #include "params/NodeItem.h"
 #include "porting/Clock.h"
+#include "porting/CountMark.h"
 #include "porting/Denormals.h"
 #include "porting/Log.h"
 
@@ -312,6 +313,7 @@ void AudioProcessor::applyFade(AudioFrame frame)
 void AudioProcessor::processFrame()
 {
     Debug::cycle_start();
+    count_mark_frame();
     AudioFrame frame = Codec::getAudio();
     std::memcpy(input, frame, sizeof input);
     AudioUSB::read(frame);
@@ -324,7 +326,9 @@ void AudioProcessor::processFrame()
             applyFade(frame);
             faded = true;
         }
+        count_mark_block();
         const bool stop = blocks_dsp[i](blocks[i], frame);
+        count_mark_road();
         i = (i + 1) & (kSlots - 1);
         if (stop) break;
     }
