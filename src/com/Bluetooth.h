@@ -17,7 +17,8 @@ class Node;
 // into notification-sized chunks, back to the GLib loop, which sends them: a batch at a time, so the
 // loop never holds more than one batch and a long reply goes out over several passes. Advertising is
 // started and stopped on the GLib loop only. SIGINT tears the GATT side down on the GLib loop; the
-// process keeps running, and later SIGINTs are ignored.
+// process keeps running, and later SIGINTs are ignored. (A host program without a bus blocks SIGINT
+// for its own stop, HostStop, so there it never reaches this side.)
 //
 // The host build talks to the D-Bus bus at $KESTRUN_DBUS_ADDRESS (a test's private bus with a
 // stand-in of BlueZ) and to no bus when it is unset, so that it never reconfigures the machine's own
@@ -31,6 +32,10 @@ public:
     void initialize() override;
     // Advertising supervisor, then at most one request answered.
     void tasks() override;
+
+    // Whether this process talks to a BlueZ at all: on the unit, or given $KESTRUN_DBUS_ADDRESS.
+    // Only then is SIGINT the Bluetooth side's (teardown, the program keeps running).
+    static bool hasBus();
 
 private:
     Node* name;

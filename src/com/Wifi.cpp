@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -118,17 +119,22 @@ void Wifi::serverStep()
         if (!setNonBlocking(listenSocket)) LOG_E(TAG, "Can not set server not blocking %d\n", errno);
         if (bind(listenSocket, reinterpret_cast<sockaddr*>(&bindAddress), sizeof bindAddress) != 0) {
             const int error = errno;
-            if (setupFailed(kBindStep, error)) LOG_E(TAG, "Listen socket unable to bind: errno %d\n", error);
+            if (setupFailed(kBindStep, error))
+                LOG_E(TAG, "Listen socket unable to bind: errno %d (port %d: %s)\n", error, port, std::strerror(error));
             serverState = kError;
             break;
         }
         if (listen(listenSocket, kBacklog) != 0) {
             const int error = errno;
-            if (setupFailed(kListenStep, error)) LOG_E(TAG, "Error occurred during listen: errno %d\n", error);
+            if (setupFailed(kListenStep, error))
+                LOG_E(TAG, "Error occurred during listen: errno %d (port %d: %s)\n", error, port, std::strerror(error));
             serverState = kError;
             break;
         }
         setupLog.changed(0);
+        // At start and after each restart of the server (rare): the port a client must use.
+        LOG_I(TAG, "Listening on TCP port %d (%s)\n", port,
+              TcpEndpoint::bindAddress() == INADDR_ANY ? "every interface" : "loopback only");
         serverState = kServe;
         break;
     }

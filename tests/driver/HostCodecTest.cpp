@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -105,16 +106,30 @@ TEST(HostCodec, ParsesTheEnvironmentTexts)
         {nullptr, "speaker", nullptr, false}, {nullptr, nullptr, "slow", false},
     };
     for (auto c : cases) {
+        SCOPED_TRACE(std::string(c.in ? c.in : "-") + " " + (c.out ? c.out : "-") + " " + (c.pace ? c.pace : "-"));
         HostCodecConfig parsed;
         std::string error;
-        EXPECT_EQ(HostCodecConfig::parse(c.in, c.out, c.pace, nullptr, parsed, error), c.ok)
-            << (c.in ? c.in : "-") << " " << (c.out ? c.out : "-") << " " << (c.pace ? c.pace : "-");
+        StdoutCapture out;
+        EXPECT_EQ(HostCodecConfig::parse(c.in, c.out, c.pace, nullptr, parsed, error), c.ok);
         if (!c.ok) {
-            EXPECT_FALSE(error.empty());
+            // One line naming the variable and the value, and the default taken in its place.
+            const std::string text = out.text();
+            EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 1) << text;
+            EXPECT_NE(text.find("W (HostCodec): KESTRUN_AUDIO_"), std::string::npos) << text;
+            const char* value = c.in ? c.in : c.out ? c.out : c.pace;
+            EXPECT_NE(text.find(std::string("=\"") + value + "\""), std::string::npos) << text;
+            EXPECT_EQ(parsed.output, HostCodecConfig::Output::None);
+            EXPECT_EQ(parsed.pace, HostCodecConfig::Pace::RealTime);
+            EXPECT_EQ(parsed.sineHz, 440.0f);
+            EXPECT_EQ(parsed.sineAmplitude, 0.5f);
+            EXPECT_NE(parsed.input, HostCodecConfig::Input::Wav);
         }
     }
-    HostCodecConfig parsed;
+    HostCodecConfig looped;
     std::string error;
+    EXPECT_FALSE(HostCodecConfig::parse(nullptr, nullptr, nullptr, "yes", looped, error));
+    EXPECT_FALSE(looped.loop);
+    HostCodecConfig parsed;
     ASSERT_TRUE(HostCodecConfig::parse("sine:1000:0.25", "alsa:hw:1,0", "fast", "1", parsed, error));
     EXPECT_EQ(parsed.sineHz, 1000.0f);
     EXPECT_EQ(parsed.sineAmplitude, 0.25f);

@@ -181,7 +181,7 @@ TEST(Screens, WalkThroughEveryScreenWithThePanel)
     for (const std::string& line : typing("Gig rig", key)) panel.step(line);
     panel.expect("keyboard_typed");
     panel.step("turn main " + std::to_string(kOkKey - key));
-    const Step toTheTuner[] = {
+    const Step toTheSaveAs[] = {
         {"click main", "list_gig_rig"},
         {"long main", "chooser"},
         {"click knob1", "list_gig_rig"},
@@ -191,6 +191,16 @@ TEST(Screens, WalkThroughEveryScreenWithThePanel)
         {"click main", "setup_folder"},
         {"click knob1", "setup"},
         {"click knob1", "chain_gig_rig"},
+        {"click knob1", "home_gig_rig"},
+    };
+    for (const Step& s : toTheSaveAs) panel.step(s.command, s.screen);
+    // "Save as..." with a name one character too long: a popup says why, and the keyboard stays.
+    panel.step("long knob2", "save_as");
+    for (const std::string& line : typing(std::string(25, 'x'), key)) panel.step(line);
+    panel.step("turn main " + std::to_string(kOkKey - key));
+    panel.step("click main", "popup_name_refused");
+    panel.step("click main", "save_as_refused");
+    const Step toTheTuner[] = {
         {"click knob1", "home_gig_rig"},
         // An edit marks the preset; changing presets then asks first, and so does overwriting.
         {"turn knob1 3", "home_gig_rig_edited"},
