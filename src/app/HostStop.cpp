@@ -3,6 +3,7 @@
 #include "app/PanelStandIn.h"
 #include "com/Bluetooth.h"
 #include "params/Storage.h"
+#include "platform/UnitBoard.h"
 #include "porting/Log.h"
 #include "porting/Task.h"
 
@@ -14,32 +15,28 @@ namespace {
 
 const char* const TAG = "Main";
 
+// Empty on the unit.
 sigset_t stopSignals()
 {
     sigset_t set;
     sigemptyset(&set);
-    sigaddset(&set, SIGINT);
+    if (UnitBoard::detected()) return set;
     sigaddset(&set, SIGTERM);
+    if (!Bluetooth::hasBus()) sigaddset(&set, SIGINT);
     return set;
 }
 
 } // namespace
 
-bool HostStop::wanted()
-{
-    return !Bluetooth::hasBus();
-}
-
 void HostStop::prepare()
 {
-    if (!wanted()) return;
     sigset_t set = stopSignals();
     pthread_sigmask(SIG_BLOCK, &set, nullptr);
 }
 
 void HostStop::waitForever()
 {
-    if (!wanted())
+    if (UnitBoard::detected())
         for (;;) vTaskDelay(1000000);
     const sigset_t set = stopSignals();
     int signal = 0;
@@ -50,7 +47,7 @@ void HostStop::waitForever()
     PanelStandIn::giveTerminalBack();
     LOG_I(TAG, "%d value(s) written; stopped\n", written);
     std::fflush(stdout);
-    // The other threads hold no state that needs more than this; their destructors must not run
-    // under them.
+    // The other threads hold nothing that needs more than this; the destructors of statics must not
+    // run under them.
     _exit(0);
 }

@@ -1,5 +1,5 @@
 // The unit's program: starts every service in order on the main thread, then sleeps forever.
-// The unit has no orderly shutdown; a host without Bluetooth stops on Ctrl-C or SIGTERM (HostStop).
+// The unit has no orderly shutdown; elsewhere SIGTERM, and Ctrl-C without Bluetooth, stop it (HostStop).
 
 #include "app/HostStop.h"
 #include "app/Kestrun.h"

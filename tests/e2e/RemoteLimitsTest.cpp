@@ -292,6 +292,8 @@ TEST(RemoteLimits, SecondSigintKeepsTheUnitRunning)
         EXPECT_EQ(client.ask("read root\\sys\\_name"), kName) << "after SIGINT " << i;
     }
     EXPECT_NE(unit.log().find("ERROR (BLE): Terminated"), std::string::npos) << unit.log();
+    // Off the unit SIGTERM stops it all the same, pending values written.
+    EXPECT_EQ(unit.stop(SIGTERM, 20000 * KESTRUN_PROGRAM_SLOWDOWN), 0) << unit.log();
 }
 
 TEST(RemoteLimits, OverlongPasswordIsRefusedAndTheOldOneSurvivesRestart)
