@@ -17,133 +17,96 @@
 
 namespace {
 
-// Starting, stopping and storing take this long at most on a loaded machine.
 constexpr int kWaitMs = 20000 * KESTRUN_PROGRAM_SLOWDOWN;
 
-// Without Bluetooth (no bus), Ctrl-C and SIGTERM stop the program; a value written just before is
-// stored, and a terminal the panel keys took is given back as it was.
+tcflag_t lineMode(int terminal)
+{
+    termios settings {};
+    tcgetattr(terminal, &settings);
+    return settings.c_lflag & (ICANON | ECHO);
+}
+
+// Without Bluetooth, Ctrl-C (here with the panel keys on a terminal) and SIGTERM stop the program:
+// values written just before are stored, and the terminal is given back as it was.
 TEST(HostStop, ValuesWrittenJustBeforeTheStopAreThereAfterTheRestart)
 {
-    const struct {
-        const char* what;
-        int signal;
-        bool terminal;
-    } cases[] = {{"Ctrl-C with the panel keys on a terminal", SIGINT, true}, {"SIGTERM", SIGTERM, false}};
-    int round = 0;
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        ++round;
-        int terminal = -1, keys = -1;
-        termios before {};
-        if (c.terminal) {
-            terminal = posix_openpt(O_RDWR | O_NOCTTY);
-            ASSERT_GE(terminal, 0);
-            ASSERT_EQ(grantpt(terminal) | unlockpt(terminal), 0);
-            keys = ::open(ptsname(terminal), O_RDWR | O_NOCTTY);
-            ASSERT_GE(keys, 0);
-            ASSERT_EQ(tcgetattr(keys, &before), 0);
-            ASSERT_TRUE(before.c_lflag & ICANON);
-            setenv("KESTRUN_PANEL_KEYS", "1", 1);
-        }
+    for (int signal : {SIGINT, SIGTERM}) {
+        SCOPED_TRACE(signal);
+        int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+        ASSERT_EQ(grantpt(terminal) | unlockpt(terminal), 0);
+        int keys = ::open(ptsname(terminal), O_RDWR | O_NOCTTY);
+        const tcflag_t before = lineMode(keys);
+        setenv("KESTRUN_PANEL_KEYS", signal == SIGINT ? "1" : "0", 1);
         Unit unit;
         unit.setInput(keys);
         unit.start();
-        if (c.terminal) {
+        unsetenv("KESTRUN_PANEL_KEYS");
+        if (signal == SIGINT) {
             ASSERT_TRUE(unit.waitLog("I (Panel): keys:", kWaitMs)) << unit.log();
-            termios taken {};
-            tcgetattr(keys, &taken);
-            EXPECT_FALSE(taken.c_lflag & ICANON);
+            EXPECT_NE(lineMode(keys), before);
         }
         Client client(unit.port());
-        const std::string alias = "stopped-" + std::to_string(round);
-        const std::string volume = std::to_string(20 + round);
+        const std::string alias = "stopped-" + std::to_string(signal), volume = std::to_string(signal + 10);
         client.ask("write root\\sys\\alias:{\"value\":\"" + alias + "\"}\r\nwrite root\\app\\output\\vol:{\"value\":" +
                    volume + "}");
-        EXPECT_EQ(unit.stop(c.signal, kWaitMs), 0) << unit.log();
-        EXPECT_NE(unit.log().find("I (Main): " + std::string(c.signal == SIGINT ? "SIGINT" : "SIGTERM")),
-                  std::string::npos)
-            << unit.log();
-        if (c.terminal) {
-            termios after {};
-            tcgetattr(keys, &after);
-            EXPECT_EQ(after.c_lflag & (ICANON | ECHO), before.c_lflag & (ICANON | ECHO));
-            unsetenv("KESTRUN_PANEL_KEYS");
-            unit.setInput(-1);
-            ::close(keys);
-            ::close(terminal);
-        }
+        EXPECT_EQ(unit.stop(signal, kWaitMs), 0) << unit.log();
+        EXPECT_EQ(lineMode(keys), before);
+        ::close(keys);
+        ::close(terminal);
 
+        unit.setInput(-1);
         unit.start();
         Client again(unit.port());
         EXPECT_EQ(valueOf(again, "root\\sys\\alias"), "\"" + alias + "\"");
         EXPECT_EQ(valueOf(again, "root\\app\\output\\vol"), volume + ".000000");
-        unit.kill();
     }
 }
 
 // Every wrong setting is said in one line with the variable, its value and what is done instead;
-// a port another program holds is named with the reason, and the port taken at last is logged.
+// a port another program holds is named with the reason, and the port taken at last is logged; a
+// plain file where the panel pipe belongs is replaced by the pipe.
 TEST(HostSettings, WrongSettingsAreSaidAndTheProgramGoesOn)
 {
     const struct {
-        const char* what;
         const char* name;
         std::string value;
         const char* instead;
     } cases[] = {
-        {"real time", "KESTRUN_REALTIME", "yes", "normal priorities"},
-        {"audio input", "KESTRUN_AUDIO_IN", "noise", ": silence"},
-        {"audio output", "KESTRUN_AUDIO_OUT", "speaker", ": no output"},
-        {"pace", "KESTRUN_AUDIO_PACE", "slow", ": real time"},
-        {"loop", "KESTRUN_AUDIO_LOOP", "yes", "plays once"},
-        {"screen file", "KESTRUN_SCREEN_PNG", test_root() + "/missing/screen.png", "no screen file is written"},
-        {"panel keys", "KESTRUN_PANEL_KEYS", "2", "the keys do not work the panel"},
-        {"adapter address", "KESTRUN_BT_ADDR", "zz", "all zero"},
+        {"KESTRUN_REALTIME", "yes", "normal priorities"},   {"KESTRUN_AUDIO_IN", "noise", ": silence"},
+        {"KESTRUN_AUDIO_OUT", "speaker", ": no output"},     {"KESTRUN_AUDIO_PACE", "slow", ": real time"},
+        {"KESTRUN_AUDIO_LOOP", "yes", "plays once"},         {"KESTRUN_PANEL_KEYS", "2", "keys do not work"},
+        {"KESTRUN_BT_ADDR", "zz", "all zero"},
+        {"KESTRUN_SCREEN_PNG", test_root() + "/missing/screen.png", "no screen file is written"},
     };
     for (const auto& c : cases) setenv(c.name, c.value.c_str(), 1);
-    // An "echo" into the panel pipe before the first start made a plain file of it.
     write_file(test_root() + "/panel", "click a\n");
-
     Unit unit;
-    // Another program holds the port.
     int holder = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address {};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(uint16_t(unit.port()));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
-    ASSERT_EQ(::listen(holder, 1), 0);
+    sockaddr_in address {AF_INET, htons(uint16_t(unit.port())), {htonl(INADDR_LOOPBACK)}, {}};
+    ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof address) | ::listen(holder, 1), 0);
     unit.start();
     for (const auto& c : cases) unsetenv(c.name);
 
     const std::string port = std::to_string(unit.port());
-    EXPECT_TRUE(unit.waitLog("Listen socket unable to bind: errno 98 (port " + port + ": Address already in use)",
-                             kWaitMs))
-        << unit.log();
+    EXPECT_TRUE(unit.waitLog("unable to bind: errno 98 (port " + port + ": Address already in use)", kWaitMs));
     ::close(holder);
-    EXPECT_TRUE(unit.waitLog("I (Wifi): Listening on TCP port " + port + " (loopback only)", kWaitMs)) << unit.log();
-
-    EXPECT_TRUE(unit.waitLog("replaced by the pipe", kWaitMs)) << unit.log();
+    EXPECT_TRUE(unit.waitLog("I (Wifi): Listening on TCP port " + port + " (loopback only)", kWaitMs));
+    EXPECT_TRUE(unit.waitLog("replaced by the pipe", kWaitMs));
     int pipe = ::open((test_root() + "/panel").c_str(), O_WRONLY | O_NONBLOCK);
-    ASSERT_GE(pipe, 0) << "not a pipe the program reads";
-    ASSERT_EQ(::write(pipe, "click b\n", 8), 8);
+    ASSERT_EQ(::write(pipe, "click b\n", 8), 8) << "not a pipe the program reads";
     ::close(pipe);
     EXPECT_TRUE(unit.waitLog("I (Panel): click b", kWaitMs)) << unit.log();
 
     const std::string log = unit.log();
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        const std::string named = std::string(c.name) + "=\"" + c.value + "\"";
-        const size_t at = log.find(named);
-        ASSERT_NE(at, std::string::npos) << log;
-        EXPECT_EQ(log.find(named, at + 1), std::string::npos) << "said once";
-        const std::string line = log.substr(log.rfind('\n', at) + 1, log.find('\n', at) - log.rfind('\n', at) - 1);
+        const size_t at = log.find(std::string(c.name) + "=\"" + c.value + "\"");
+        ASSERT_NE(at, std::string::npos) << c.name << log;
+        const size_t start = log.rfind('\n', at) + 1;
+        const std::string line = log.substr(start, log.find('\n', at) - start);
         EXPECT_EQ(line.rfind("W (", 0), 0u) << line;
         EXPECT_NE(line.find(c.instead), std::string::npos) << line;
+        EXPECT_EQ(log.find(c.name, log.find('\n', at)), std::string::npos) << "said once: " << c.name;
     }
-    // The program went on: it answers.
-    Client client(unit.port());
-    EXPECT_EQ(client.ask("browse root\\nothing"), Client::withNul("\r\n"));
 }
 
 } // namespace

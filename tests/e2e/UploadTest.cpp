@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
-#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <sys/wait.h>
@@ -16,58 +16,37 @@
 
 namespace {
 
-struct ToolRun {
-    int status;
-    std::string output;
-};
-
-// Runs a tool of scripts/ with the unit's port; its status and everything it printed.
-ToolRun tool(const Unit& unit, const std::string& arguments)
+// Runs a tool of scripts/ on the unit's port: its exit status, and what it printed.
+int tool(const Unit& unit, const std::string& arguments, std::string& output)
 {
-    const std::string command = "KESTRUN_TCP_PORT=" + std::to_string(unit.port()) + " python3 " KESTRUN_TESTS_DIR
-                                "/../scripts/" + arguments + " 2>&1";
-    ToolRun run{-1, ""};
+    const std::string command = "KESTRUN_TCP_PORT=" + std::to_string(unit.port()) +
+                                " python3 " KESTRUN_TESTS_DIR "/../scripts/" + arguments + " 2>&1";
     FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return run;
     char buffer[4096];
-    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) run.output.append(buffer, n);
+    for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, n);
     const int status = ::pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-// A WAV file of PCM (16 or 24 bits) or 32-bit float frames; `channels` values per frame.
-std::string wav(int rate, int channels, int bits, bool floats, const std::vector<double>& values)
+// A WAV file of `bits`-bit PCM frames (on this little-endian host), and the element the cabinet must
+// get from channel `pick`: floats of full scale 1.0, cut or padded to 2048.
+std::string wav(int rate, int channels, int bits, const std::vector<double>& values, int pick, std::string& element)
 {
-    std::string data;
-    for (double v : values) {
-        if (floats) {
-            float f = float(v);
-            data.append(reinterpret_cast<const char*>(&f), 4);
-        } else {
-            int32_t s = int32_t(std::lround(v * double((1 << (bits - 1)) - 1)));
-            data.append(reinterpret_cast<const char*>(&s), size_t(bits / 8)); // little-endian host
-        }
-    }
-    auto u16 = [](int v) { return std::string{char(v & 0xFF), char((v >> 8) & 0xFF)}; };
-    auto u32 = [&](uint32_t v) { return u16(int(v & 0xFFFF)) + u16(int(v >> 16)); };
-    const int align = channels * bits / 8;
-    std::string fmt = u16(floats ? 3 : 1) + u16(channels) + u32(uint32_t(rate)) + u32(uint32_t(rate * align)) +
-                      u16(align) + u16(bits);
-    std::string body = "WAVEfmt " + u32(uint32_t(fmt.size())) + fmt + "data" + u32(uint32_t(data.size())) + data;
-    return "RIFF" + u32(uint32_t(body.size())) + body;
-}
-
-// What the stored element must hold: the PCM samples as floats (full scale 1.0), cut or padded to 2048.
-std::string irElement(const std::vector<double>& samples, int bits)
-{
+    auto bytes = [](uint32_t v, int n) { return std::string(reinterpret_cast<const char*>(&v), size_t(n)); };
     const double full = double(1 << (bits - 1));
-    std::string bytes(2048 * 4, '\0');
-    for (size_t i = 0; i < samples.size() && i < 2048; ++i) {
-        float f = float(double(std::lround(samples[i] * (full - 1))) / full);
-        std::memcpy(&bytes[i * 4], &f, 4);
+    std::string data;
+    element.assign(2048 * 4, '\0');
+    for (size_t i = 0; i < values.size(); ++i) {
+        const long sample = std::lround(values[i] * (full - 1));
+        data += bytes(uint32_t(sample), bits / 8);
+        const float f = float(double(sample) / full);
+        if (int(i) % channels == pick && i / size_t(channels) < 2048) std::memcpy(&element[i / size_t(channels) * 4], &f, 4);
     }
-    return bytes;
+    const int align = channels * bits / 8;
+    const std::string body = "WAVEfmt " + bytes(16, 4) + bytes(1, 2) + bytes(uint32_t(channels), 2) +
+                             bytes(uint32_t(rate), 4) + bytes(uint32_t(rate * align), 4) + bytes(uint32_t(align), 2) +
+                             bytes(uint32_t(bits), 2) + "data" + bytes(uint32_t(data.size()), 4) + data;
+    return "RIFF" + bytes(uint32_t(body.size()), 4) + body;
 }
 
 TEST(UploadTools, ModelsAndImpulseResponsesReachTheirSlotsAndRefusalsSayWhy)
@@ -75,72 +54,53 @@ TEST(UploadTools, ModelsAndImpulseResponsesReachTheirSlotsAndRefusalsSayWhy)
     Unit unit;
     unit.startQuiet();
     Client client(unit.port());
-    const std::string dir = test_root();
-    const std::string model = read_file(KESTRUN_TESTS_DIR "/data/nam/e_wavenet_nano.nam");
-    ASSERT_FALSE(model.empty());
+    const std::string dir = test_root(), nano = KESTRUN_TESTS_DIR "/data/nam/e_wavenet_nano.nam";
+    const std::string model = read_file(nano);
     write_file(dir + "/zipped.nam.gz", transfer::gzip(model));
     write_file(dir + "/broken.nam", "{\"architecture\": ");
-
-    // A decaying stereo response of 3000 frames: the right channel, cut to 2048.
-    std::vector<double> stereo, right, mono;
-    for (int i = 0; i < 3000; ++i) {
-        stereo.push_back(0.9 * std::exp(-i / 300.0));
-        stereo.push_back(-0.5 * std::exp(-i / 100.0));
-        right.push_back(-0.5 * std::exp(-i / 100.0));
-    }
+    // A decaying stereo response of 3000 frames (its right channel, cut), a short mono one (padded).
+    std::vector<double> stereo, mono;
+    for (int i = 0; i < 6000; ++i) stereo.push_back((i % 2 ? -0.5 : 0.9) * std::exp(-i / 300.0));
     for (int i = 0; i < 500; ++i) mono.push_back(i % 7 == 0 ? 0.25 : -0.125);
-    write_file(dir + "/stereo.wav", wav(48000, 2, 24, false, stereo));
-    write_file(dir + "/short.wav", wav(48000, 1, 16, false, mono));
-    write_file(dir + "/cd.wav", wav(44100, 1, 16, false, mono));
+    std::string right, padded, unused;
+    write_file(dir + "/stereo.wav", wav(48000, 2, 24, stereo, 1, right));
+    write_file(dir + "/short.wav", wav(48000, 1, 16, mono, 0, padded));
+    write_file(dir + "/cd.wav", wav(44100, 1, 16, mono, 0, unused));
 
     const struct {
-        const char* what;
         std::string arguments;
         int status;
-        const char* said;                  // in the output
-        const transfer::List* list;        // null: nothing stored
+        const char* said;
+        const transfer::List* list; // where the element is read back (null: not read)
         int position;
-        std::string element;               // the data the list must hold there
+        const std::string& element;
     } cases[] = {
-        {"a model, gzipped on the way", "upload.py amp 01B " KESTRUN_TESTS_DIR "/data/nam/e_wavenet_nano.nam", 0,
-         "stored and read back", &transfer::kModels, 1, model},
-        {"a gzipped model file", "upload.py drive 02A " + dir + "/zipped.nam.gz --name Nano", 0, "stored and read back",
-         nullptr, 3, ""},
-        {"a stereo response's right channel, cut", "upload.py ir 01C " + dir + "/stereo.wav --channel right", 0,
-         "cut to the first 2048", &transfer::kIrs, 2, irElement(right, 24)},
-        {"a short mono response, padded", "upload.py ir 5 " + dir + "/short.wav", 0, "padded with silence",
-         &transfer::kIrs, 5, irElement(mono, 16)},
-        {"another sample rate", "upload.py ir 01A " + dir + "/cd.wav", 1, "is at 44100 Hz", nullptr, 0, ""},
-        {"a name the unit refuses", "upload.py ir 01A " + dir + "/short.wav --name " + std::string(32, 'n'), 1,
-         "refused: name too long", nullptr, 0, ""},
-        {"not a model", "upload.py amp 01A " + dir + "/broken.nam", 1, "not a model file", nullptr, 0, ""},
-        {"no such slot", "upload.py ir 18A " + dir + "/short.wav", 1, "outside the list", nullptr, 0, ""},
+        {"upload.py amp 01B " + nano, 0, "stored and read back", &transfer::kModels, 1, model},
+        {"upload.py drive 02A " + dir + "/zipped.nam.gz --name Nano", 0, "stored and read back", nullptr, 0, model},
+        {"upload.py ir 01C " + dir + "/stereo.wav --channel right", 0, "cut to the first 2048", &transfer::kIrs, 2, right},
+        {"upload.py ir 5 " + dir + "/short.wav", 0, "padded with silence", &transfer::kIrs, 5, padded},
+        {"upload.py ir 01A " + dir + "/cd.wav", 1, "is at 44100 Hz", nullptr, 0, unused},
+        {"upload.py ir 01A " + dir + "/short.wav --name " + std::string(32, 'n'), 1, "refused: name too long", nullptr,
+         0, unused},
+        {"upload.py amp 01A " + dir + "/broken.nam", 1, "not a model file", nullptr, 0, unused},
+        {"upload.py ir 18A " + dir + "/short.wav", 1, "outside the list", nullptr, 0, unused},
+        {"upload_image.py " + nano, 0, "written to /home/app_run", nullptr, 0, unused},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        const ToolRun run = tool(unit, c.arguments);
-        EXPECT_EQ(run.status, c.status) << run.output;
-        EXPECT_NE(run.output.find(c.said), std::string::npos) << run.output;
+        SCOPED_TRACE(c.arguments);
+        std::string output;
+        EXPECT_EQ(tool(unit, c.arguments, output), c.status) << output;
+        EXPECT_NE(output.find(c.said), std::string::npos) << output;
         if (!c.list) continue;
         std::string data = transfer::read(client, *c.list, c.position);
         if (c.list->gzip) data = transfer::gunzip(data);
-        ASSERT_GE(data.size(), c.element.size());
-        EXPECT_TRUE(data.compare(0, c.element.size(), c.element) == 0);
-        EXPECT_EQ(data.find_first_not_of('\0', c.element.size()), std::string::npos) << "zero after the element";
+        EXPECT_EQ(data, c.element + std::string(data.size() - std::min(data.size(), c.element.size()), '\0'));
     }
     // Names: the file's without its extension, or the one given; nothing in the refused slots.
-    EXPECT_NE(client.ask("browse root\\nam_drive").find("\"value\":[\"\",\"\",\"\",\"Nano\",\"\","), std::string::npos);
-    EXPECT_NE(client.ask("browse root\\ir_list").find("\"value\":[\"\",\"\",\"stereo\",\"\",\"\",\"short\",\"\","),
-              std::string::npos);
-    EXPECT_NE(client.ask("browse root\\nam_amp").find("\"value\":[\"\",\"e_wavenet_nano\",\"\","), std::string::npos);
-
-    // A program image: it becomes home/app_run.
-    std::string image(5000, '\0');
-    for (size_t i = 0; i < image.size(); ++i) image[i] = char(i * 7 + 3);
-    write_file(dir + "/image", image);
-    const ToolRun run = tool(unit, "upload_image.py " + dir + "/image");
-    EXPECT_EQ(run.status, 0) << run.output;
-    EXPECT_EQ(read_file(dir + "/home/app_run"), image);
+    EXPECT_NE(client.ask("browse root\\nam_drive").find("[\"\",\"\",\"\",\"Nano\",\"\","), std::string::npos);
+    EXPECT_NE(client.ask("browse root\\ir_list").find("[\"\",\"\",\"stereo\",\"\",\"\",\"short\",\"\","), std::string::npos);
+    EXPECT_NE(client.ask("browse root\\nam_amp").find("[\"\",\"e_wavenet_nano\",\"\","), std::string::npos);
+    EXPECT_EQ(read_file(dir + "/home/app_run"), model);
 }
 
 } // namespace
