@@ -47,6 +47,7 @@ void draw_default_splash()
     lv_obj_align(platform, LV_ALIGN_CENTER, 48, 30);
 }
 
+#if KESTRUN_HOST
 // The host writes each frame to $KESTRUN_SCREEN_PNG; a file it cannot write is said once, not
 // left for a person to wonder why no picture comes.
 void check_screen_file()
@@ -61,6 +62,7 @@ void check_screen_file()
         EnvSetting::refuse("LCD", "KESTRUN_SCREEN_PNG", file, "is not in a folder that exists and may be written",
                            "no screen file is written");
 }
+#endif
 
 } // namespace
 
