@@ -224,7 +224,12 @@ def main():
     env = dict(os.environ, KESTRUN_ROOT=root, KESTRUN_TCP_PORT=str(port))
     env.pop("KESTRUN_DBUS_ADDRESS", None)
     log = open(os.path.join(root, "kestrun.log"), "w")
-    unit = subprocess.Popen([args.program], env=env, stdout=log, stderr=subprocess.STDOUT)
+    try:
+        unit = subprocess.Popen([args.program], env=env, stdout=log, stderr=subprocess.STDOUT)
+    except OSError as e:
+        print(f"remote_fuzz: cannot start {args.program}: {e.strerror}")
+        shutil.rmtree(root, ignore_errors=True)
+        return 1
     failed = True
     try:
         # A fresh root on a loaded machine may take far longer than usual: wait as long as the program
