@@ -181,7 +181,7 @@ TEST(Screens, WalkThroughEveryScreenWithThePanel)
     for (const std::string& line : typing("Gig rig", key)) panel.step(line);
     panel.expect("keyboard_typed");
     panel.step("turn main " + std::to_string(kOkKey - key));
-    const Step toTheSaveAs[] = {
+    const Step toTheTuner[] = {
         {"click main", "list_gig_rig"},
         {"long main", "chooser"},
         {"click knob1", "list_gig_rig"},
@@ -191,16 +191,6 @@ TEST(Screens, WalkThroughEveryScreenWithThePanel)
         {"click main", "setup_folder"},
         {"click knob1", "setup"},
         {"click knob1", "chain_gig_rig"},
-        {"click knob1", "home_gig_rig"},
-    };
-    for (const Step& s : toTheSaveAs) panel.step(s.command, s.screen);
-    // "Save as..." with a name one character too long: a popup says why, and the keyboard stays.
-    panel.step("long knob2", "save_as");
-    for (const std::string& line : typing(std::string(25, 'x'), key)) panel.step(line);
-    panel.step("turn main " + std::to_string(kOkKey - key));
-    panel.step("click main", "popup_name_refused");
-    panel.step("click main", "save_as_refused");
-    const Step toTheTuner[] = {
         {"click knob1", "home_gig_rig"},
         // An edit marks the preset; changing presets then asks first, and so does overwriting.
         {"turn knob1 3", "home_gig_rig_edited"},
@@ -225,3 +215,25 @@ TEST(Screens, WalkThroughEveryScreenWithThePanel)
 }
 
 } // namespace
+
+// "Save as..." with a name one character too long: a popup says why, and the keyboard stays with the
+// text. (Apart from the walk, so that each stays well within a test's time under a sanitizer.)
+TEST(Screens, SaveAsARefusedNameSaysWhyOnTheKeyboard)
+{
+#if KESTRUN_DEVICE
+    GTEST_SKIP() << "the device build draws on a framebuffer only; the walk reads the host back end's PNG frames";
+#endif
+    setenv("KESTRUN_SCREEN_PNG", (test_root() + "/screen.png").c_str(), 1);
+    setenv("KESTRUN_AUDIO_PACE", "manual", 1);
+    Unit unit;
+    unit.start();
+    Client(unit.port()).ask("write root\\app\\preset:{\"value\":\"Thirty-one characters of a name\",\"save\":\"save\"}");
+    Panel panel(unit);
+    panel.waitPastSplash();
+    panel.step("long knob2", "save_as");
+    int key = 0;
+    for (const std::string& line : typing("x", key)) panel.step(line);
+    panel.step("turn main " + std::to_string(kOkKey - key));
+    panel.step("click main", "popup_name_refused");
+    panel.step("click main", "save_as_refused");
+}
