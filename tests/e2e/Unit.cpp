@@ -60,6 +60,7 @@ void Unit::start()
         int fd = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(fd, STDOUT_FILENO);
         dup2(fd, STDERR_FILENO);
+        if (input >= 0) dup2(input, STDIN_FILENO);
         setenv("KESTRUN_TCP_PORT", port.c_str(), 1);
         // KESTRUN_ROOT is the test's own fresh root already.
         std::string command = "exec " + program_command(KESTRUN_PROGRAM);
@@ -95,6 +96,26 @@ void Unit::kill()
     ::kill(pid, SIGKILL);
     waitpid(pid, nullptr, 0);
     pid = -1;
+    checkReports();
+}
+
+int Unit::stop(int signal, int ms)
+{
+    if (pid <= 0) return -1;
+    ::kill(pid, signal);
+    int status = 0;
+    const bool ended = waitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; }, ms);
+    if (!ended) {
+        kill();
+        return -1;
+    }
+    pid = -1;
+    checkReports();
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+void Unit::checkReports()
+{
     // In the sanitizer builds the program is instrumented too; its reports land in its log.
     std::string text = log();
     for (const char* report : {"WARNING: ThreadSanitizer", "ERROR: AddressSanitizer", "runtime error:"})

@@ -14,8 +14,13 @@ public:
     // Started with the link check failing, and once the first join cycle is over, so that nothing
     // changes under the test by itself.
     void startQuiet();
-    // As a power cut: no orderly shutdown exists.
+    // As a power cut.
     void kill();
+    // Sends `signal` (a stop on the host: SIGINT, SIGTERM) and waits up to `ms` for the end: the
+    // exit status, or -1 when the program did not end by itself (it is killed then).
+    int stop(int signal, int ms);
+    // Standard input of the next start (a terminal, for the panel keys); -1: the test's own.
+    void setInput(int fd) { input = fd; }
     bool running();
     int port() const { return tcpPort; }
     pid_t processId() const { return pid; }
@@ -27,7 +32,10 @@ public:
     bool waitLog(const std::string& text, int ms) const;
 
 private:
+    // Once the program has ended: a sanitizer's report in its log fails the test.
+    void checkReports();
     pid_t pid = -1;
+    int input = -1;
     int tcpPort;
     int starts = 0;
 };
