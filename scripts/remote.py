@@ -51,6 +51,15 @@ def login_hash(text):
     return "".join("%02X" % v for v in s)
 
 
+def free_port():
+    """A TCP port on loopback that nothing listens on now (for a program started by a tool or test)."""
+    s = socket.socket()
+    s.bind(("127.0.0.1", 0))
+    port = s.getsockname()[1]
+    s.close()
+    return port
+
+
 class RemoteError(Exception):
     """Something the user has to act on; its text says what."""
 

@@ -26,19 +26,11 @@ import tempfile
 import threading
 import time
 
-from remote import login_hash
+from remote import free_port, login_hash
 
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 PASSWORD = "4711"
 NAME_REQUEST = b"read root\\sys\\_name"
-
-
-def free_port():
-    s = socket.socket()
-    s.bind(("127.0.0.1", 0))
-    port = s.getsockname()[1]
-    s.close()
-    return port
 
 
 def connect(port, host, timeout=5.0):
