@@ -26,19 +26,13 @@ import tempfile
 import threading
 import time
 
+from remote import free_port
+
 SECRET = "fuzz-wifi-secret"
 PASSWORD = "fuzz-login"
 # The TCP server takes requests up to this many bytes, NUL included.
 MAX_REQUEST = 65535
 VERBS = ["browse ", "read ", "write ", "dwrite ", "dread ", "dswap ", "dmove ", "supd ", "upd ", "token "]
-
-
-def free_port():
-    s = socket.socket()
-    s.bind(("127.0.0.1", 0))
-    port = s.getsockname()[1]
-    s.close()
-    return port
 
 
 def exchange(port, request, timeout=5.0):

@@ -102,6 +102,20 @@ TEST(UploadTools, ModelsAndImpulseResponsesReachTheirSlotsAndRefusalsSayWhy)
     EXPECT_NE(client.ask("browse root\\ir_list").find("[\"\",\"\",\"stereo\",\"\",\"\",\"short\",\"\","), std::string::npos);
     EXPECT_NE(client.ask("browse root\\nam_amp").find("[\"\",\"e_wavenet_nano\",\"\","), std::string::npos);
     EXPECT_EQ(read_file(dir + "/home/app_run"), model);
+
+    // Behind a password the tools log in with the one given, and say what is wrong otherwise.
+    client.ask("write root\\sys\\pwd:{\"value\":\"4711\"}");
+    const struct {
+        const char* password;
+        int status;
+        const char* said;
+    } logins[] = {{"", 1, "give it with --password"}, {"--password 0000", 1, "refused the password"},
+                  {"--password 4711", 0, "padded with silence"}};
+    for (const auto& c : logins) {
+        std::string output;
+        EXPECT_EQ(tool(unit, "upload.py ir 7 " + dir + "/short.wav --name locked " + c.password, output), c.status) << output;
+        EXPECT_NE(output.find(c.said), std::string::npos) << output;
+    }
 }
 
 } // namespace
