@@ -3,6 +3,8 @@
 #include "dsp/Glide.h"
 
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 
 // The settings of one block that glide (dsp/Glide.h), with whatever else its processing reads from
 // the compile pass (`Fixed`: a switch, a mode, a shape table, a rate), handed over as one set.
@@ -48,7 +50,13 @@ public:
     // Construction: a new setting, at `initial` until compile sets it.
     Param add(GlideKind kind, float initial = 0.0f)
     {
-        const int i = count < kCapacity ? count++ : kCapacity - 1;
+        // A block with more settings than this is a build mistake: it stops at once, in every test
+        // that builds the block, rather than sharing a slot between two settings.
+        if (count == kCapacity) {
+            std::fputs("ParamSet: more than kCapacity settings in one block\n", stderr);
+            std::abort();
+        }
+        const int i = count++;
         kinds[i] = kind;
         staged.target[i] = initial;
         published.publish(staged);
