@@ -312,8 +312,12 @@ TEST(RemoteLimits, OverlongPasswordIsRefusedAndTheOldOneSurvivesRestart)
         EXPECT_EQ(reply, nul("token " + tokenOf(reply) +
                              " y\r\nroot\\sys\\pwd:{\"value\":\"\"}\r\nroot\\sys\\alias:{\"value\":\"kept\"}\r\n"));
     }
-    for (int i = 0; i < 200 && read_file(pwdFile) != std::string("first", 6); ++i) std::this_thread::sleep_for(50ms);
+    // Both written before the kill: the storage cycle takes one value at a time.
+    const std::string aliasFile = test_root() + "/home/storage/" + make_storage_id("root\\sys\\alias");
+    auto stored = [&] { return read_file(pwdFile) == std::string("first", 6) && read_file(aliasFile) == std::string("kept", 5); };
+    for (int i = 0; i < 400 && !stored(); ++i) std::this_thread::sleep_for(50ms);
     ASSERT_EQ(read_file(pwdFile), std::string("first", 6));
+    ASSERT_EQ(read_file(aliasFile), std::string("kept", 5));
 
     unit.kill();
     unit.startQuiet();
