@@ -3,20 +3,113 @@
 
 namespace {
 int atLeastOne(int taps) { return taps < 1 ? 1 : taps; }
+int stride4(int taps) { return (atLeastOne(taps) + 3) & ~3; }
+int partsAfterHead(int taps) { return (atLeastOne(taps) - 1) / QuadFIR::kBlock; }
+constexpr int kSpectrum = RealFft32::kSpectrum;
+// Undoes RealFft32's scaling: twice the DFT on the way in, 32 times on the way out.
+constexpr float kSpectrumScale = 1.0f / 128.0f;
 } // namespace
 
 QuadFIR::QuadFIR(int n)
-    : taps(atLeastOne(n)), stride((atLeastOne(n) + 3) & ~3), bank(2 * static_cast<std::size_t>(stride)),
-      firState(static_cast<std::size_t>(atLeastOne(n)) + kBlock) {
-    bank[taps - 1] = 1.0f;
+    : taps(atLeastOne(n)), stride(stride4(n)), parts(partsAfterHead(n)),
+      setStride(stride4(n) + kBlock + partsAfterHead(n) * kSpectrum), bank(2 * static_cast<std::size_t>(setStride)),
+      pairs(2 * static_cast<std::size_t>(parts) * kSpectrum), recent(3 * kBlock) {
+    for (int set = 0; set < 2; ++set) {
+        bank[set * setStride + taps - 1] = 1.0f;
+        bank[set * setStride + stride + kBlock - 1] = 1.0f;
+    }
+    blockSet = bank.data();
 }
 
-void QuadFIR::publish(const float* next) {
-    int cur = active.load(std::memory_order_relaxed);
+void QuadFIR::clear() {
+    std::memset(pairs.data(), 0, pairs.size() * sizeof(float));
+    std::memset(recent.data(), 0, recent.size() * sizeof(float));
+    std::memset(tail, 0, sizeof(tail));
+    fill = 0;
+}
+
+void QuadFIR::startBlock() {
+    blockSet = bank.data() + active.load(std::memory_order_acquire) * setStride;
+    float* r = recent.data();
+    if (parts > 0) {
+        newest = newest + 1 == parts ? 0 : newest + 1;
+        float* slot = pairs.data() + newest * kSpectrum;
+        RealFft32::forward(r, slot);
+        std::memcpy(slot + parts * kSpectrum, slot, kSpectrum * sizeof(float));
+        alignas(16) float acc[kSpectrum];
+        // Oldest pair first, against the last partition first.
+        multiplyAdd(slot + kSpectrum, blockSet + stride + kBlock, parts, acc);
+        RealFft32::inverseUpperHalf(acc, tail);
+    }
+    std::memcpy(r, r + kBlock, kBlock * sizeof(float));
+    std::memset(r + kBlock, 0, kBlock * sizeof(float));
+}
+
+void QuadFIR::multiplyAddPortable(const float* __restrict x, const float* __restrict g, int count,
+                                  float* __restrict acc) {
+    constexpr int kBins = RealFft32::kBins, kNyquist = RealFft32::kNyquist;
+    float re[kBins] = {}, im[kBins] = {}, nyquist = 0.0f;
+    for (int q = 0; q < count; ++q, x += kSpectrum, g += kSpectrum) {
+        for (int b = 0; b < kBins; ++b) {
+            re[b] += x[b] * g[b] - x[kBins + b] * g[kBins + b];
+            im[b] += x[b] * g[kBins + b] + x[kBins + b] * g[b];
+        }
+        nyquist += x[kNyquist] * g[kNyquist];
+    }
+    for (int b = 0; b < kBins; ++b) {
+        acc[b] = re[b];
+        acc[kBins + b] = im[b];
+    }
+    acc[kNyquist] = nyquist;
+    acc[kNyquist + 1] = acc[kNyquist + 2] = acc[kNyquist + 3] = 0.0f;
+}
+
+#if defined(__ARM_NEON)
+// The 16 bins' sums stay in eight registers; each spectrum is four loads of four registers.
+void QuadFIR::multiplyAddNeon(const float* __restrict x, const float* __restrict g, int count,
+                              float* __restrict acc) {
+    float32x4_t re[4], im[4];
+    for (int j = 0; j < 4; ++j)
+        re[j] = im[j] = vdupq_n_f32(0.0f);
+    float nyquist = 0.0f;
+    for (int q = 0; q < count; ++q, x += kSpectrum, g += kSpectrum) {
+        const float32x4x4_t xr = vld1q_f32_x4(x), xi = vld1q_f32_x4(x + 16);
+        const float32x4x4_t gr = vld1q_f32_x4(g), gi = vld1q_f32_x4(g + 16);
+        for (int j = 0; j < 4; ++j) {
+            re[j] = vfmaq_f32(re[j], xr.val[j], gr.val[j]);
+            re[j] = vfmsq_f32(re[j], xi.val[j], gi.val[j]);
+            im[j] = vfmaq_f32(im[j], xr.val[j], gi.val[j]);
+            im[j] = vfmaq_f32(im[j], xi.val[j], gr.val[j]);
+        }
+        nyquist += x[RealFft32::kNyquist] * g[RealFft32::kNyquist];
+    }
+    for (int j = 0; j < 4; ++j) {
+        vst1q_f32(acc + 4 * j, re[j]);
+        vst1q_f32(acc + 16 + 4 * j, im[j]);
+    }
+    vst1q_f32(acc + RealFft32::kNyquist, vsetq_lane_f32(nyquist, vdupq_n_f32(0.0f), 0));
+}
+#endif
+
+void QuadFIR::publish(float* next) {
+    const float* cur = bank.data() + active.load(std::memory_order_relaxed) * setStride;
     // The blocks reload unchanged responses on every compile pass: those need no hand-over.
-    if (std::memcmp(bank.data() + cur * stride, next, taps * sizeof(float)) == 0)
+    if (std::memcmp(cur, next, taps * sizeof(float)) == 0)
         return;
-    active.store(1 - cur, std::memory_order_release);
+    // The head: the first 16 taps in time, reversed like the rest, zero where the filter is shorter.
+    float* head = next + stride;
+    for (int j = 0; j < kBlock; ++j)
+        head[kBlock - 1 - j] = j < taps ? next[taps - 1 - j] : 0.0f;
+    // Partition p (taps 16 p .. 16 p + 15 in time) goes to spectrum parts - p, so that the oldest
+    // block pair meets the last partition first.
+    float* spectra = next + stride + kBlock;
+    for (int p = 1; p <= parts; ++p) {
+        alignas(16) float padded[RealFft32::kSize] = {};
+        for (int j = 0; j < kBlock && kBlock * p + j < taps; ++j)
+            padded[j] = next[taps - 1 - (kBlock * p + j)] * kSpectrumScale;
+        RealFft32::forwardPortable(padded, spectra + (parts - p) * kSpectrum);
+    }
+    active.store(1 - active.load(std::memory_order_relaxed), std::memory_order_release);
 }
 
 void QuadFIR::load(const float* ir) {
@@ -35,7 +128,7 @@ void QuadFIR::load_blend(const float* ir, float wet) {
 }
 
 void QuadFIR::load_smooth_blend(const float* ir, float wet, float s) {
-    const float* cur = bank.data() + active.load(std::memory_order_relaxed) * stride;
+    const float* cur = bank.data() + active.load(std::memory_order_relaxed) * setStride;
     float* c = spare();
     for (int k = 0; k < taps; ++k) {
         float target = wet * ir[taps - 1 - k];

@@ -54,8 +54,11 @@ TEST(QuadFIR, ImpulseAtTapDDelaysByD) {
             QuadFIR fir(c.taps);
             fir.load(ir.data());
             auto y = run(fir, x, split);
+            // Within the head the delayed sample comes back exactly; beyond it through the
+            // transforms, within their rounding.
+            const float tolerance = c.d < QuadFIR::kBlock ? 0.0f : 1e-6f;
             for (std::size_t i = 0; i < x.size(); ++i)
-                ASSERT_EQ(y[i], i >= std::size_t(c.d) ? x[i - c.d] : 0.0f)
+                ASSERT_NEAR(y[i], i >= std::size_t(c.d) ? x[i - c.d] : 0.0f, tolerance)
                     << c.taps << " taps, d " << c.d << ", split " << split << ", sample " << i;
         }
     }
@@ -134,14 +137,13 @@ TEST(QuadFIR, HistoryOutlivesATapChangeUntilReset) {
         EXPECT_EQ(v, 0.0f);
 }
 
-TEST(QuadFIR, TapsAndHistoryAre16ByteAligned) {
+TEST(QuadFIR, TapsAre16ByteAligned) {
     for (int taps : {1, 3, 1023, 1024, 2048}) {
         QuadFIR fir(taps);
         std::vector<float> ir(taps, 0.1f);
         EXPECT_TRUE(aligned16(fir.getCoeffs())) << taps;
         fir.load(ir.data()); // the other bank
         EXPECT_TRUE(aligned16(fir.getCoeffs())) << taps;
-        EXPECT_TRUE(aligned16(fir.getState())) << taps;
     }
 }
 
