@@ -62,7 +62,7 @@ TEST(SimpleDelay, SettledLineDelaysExactly) {
             settle(d);
             auto y = run(d, x, split);
             for (std::size_t i = 0; i < x.size(); ++i)
-                ASSERT_NEAR(y[i], i >= std::size_t(delay) ? x[i - delay] : 0.0f, 1e-6f)
+                ASSERT_EQ(y[i], i >= std::size_t(delay) ? x[i - delay] : 0.0f)
                     << "delay " << delay << " split " << split << " sample " << i;
         }
 }
