@@ -65,28 +65,28 @@ void QuadFIR::multiplyAddPortable(const float* __restrict x, const float* __rest
 }
 
 #if defined(__ARM_NEON)
-// The 16 bins' sums stay in eight registers; each spectrum is four loads of four registers.
+// The 16 bins' sums stay in eight registers (named: g++ keeps an array of them in memory); each
+// spectrum is four loads of four registers.
 void QuadFIR::multiplyAddNeon(const float* __restrict x, const float* __restrict g, int count,
                               float* __restrict acc) {
-    float32x4_t re[4], im[4];
-    for (int j = 0; j < 4; ++j)
-        re[j] = im[j] = vdupq_n_f32(0.0f);
+    float32x4_t re0 = vdupq_n_f32(0.0f), re1 = re0, re2 = re0, re3 = re0;
+    float32x4_t im0 = re0, im1 = re0, im2 = re0, im3 = re0;
     float nyquist = 0.0f;
-    for (int q = 0; q < count; ++q, x += kSpectrum, g += kSpectrum) {
+    for (const float* end = x + count * kSpectrum; x != end; x += kSpectrum, g += kSpectrum) {
         const float32x4x4_t xr = vld1q_f32_x4(x), xi = vld1q_f32_x4(x + 16);
         const float32x4x4_t gr = vld1q_f32_x4(g), gi = vld1q_f32_x4(g + 16);
-        for (int j = 0; j < 4; ++j) {
-            re[j] = vfmaq_f32(re[j], xr.val[j], gr.val[j]);
-            re[j] = vfmsq_f32(re[j], xi.val[j], gi.val[j]);
-            im[j] = vfmaq_f32(im[j], xr.val[j], gi.val[j]);
-            im[j] = vfmaq_f32(im[j], xi.val[j], gr.val[j]);
-        }
+        re0 = vfmsq_f32(vfmaq_f32(re0, xr.val[0], gr.val[0]), xi.val[0], gi.val[0]);
+        re1 = vfmsq_f32(vfmaq_f32(re1, xr.val[1], gr.val[1]), xi.val[1], gi.val[1]);
+        re2 = vfmsq_f32(vfmaq_f32(re2, xr.val[2], gr.val[2]), xi.val[2], gi.val[2]);
+        re3 = vfmsq_f32(vfmaq_f32(re3, xr.val[3], gr.val[3]), xi.val[3], gi.val[3]);
+        im0 = vfmaq_f32(vfmaq_f32(im0, xr.val[0], gi.val[0]), xi.val[0], gr.val[0]);
+        im1 = vfmaq_f32(vfmaq_f32(im1, xr.val[1], gi.val[1]), xi.val[1], gr.val[1]);
+        im2 = vfmaq_f32(vfmaq_f32(im2, xr.val[2], gi.val[2]), xi.val[2], gr.val[2]);
+        im3 = vfmaq_f32(vfmaq_f32(im3, xr.val[3], gi.val[3]), xi.val[3], gr.val[3]);
         nyquist += x[RealFft32::kNyquist] * g[RealFft32::kNyquist];
     }
-    for (int j = 0; j < 4; ++j) {
-        vst1q_f32(acc + 4 * j, re[j]);
-        vst1q_f32(acc + 16 + 4 * j, im[j]);
-    }
+    vst1q_f32_x4(acc, float32x4x4_t{{re0, re1, re2, re3}});
+    vst1q_f32_x4(acc + 16, float32x4x4_t{{im0, im1, im2, im3}});
     vst1q_f32(acc + RealFft32::kNyquist, vsetq_lane_f32(nyquist, vdupq_n_f32(0.0f), 0));
 }
 #endif

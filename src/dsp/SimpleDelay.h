@@ -46,10 +46,12 @@ public:
         float* buf = buffer.data();
         int w = writeIndex;
         const bool still = depthTarget == 0.0f && depthGlide.settled(0.0f);
-        // Settled on one tap that neither reads what this call writes nor wraps onto it: a copy in
-        // and a copy out (the weights are exactly 1 and 0, so the output is the tap's sample).
+        // Settled on one tap that reads what this call writes at once (delay 0) or nothing of it,
+        // not even by wrapping: a copy in and a copy out (the weights are exactly 1 and 0, so the
+        // output is the tap's sample).
         const int heard = xfTo == 0.0f ? dA : dB;
-        if (still && xfFrom == xfTo && (xfTo == 0.0f || xfTo == 1.0f) && heard >= n && heard <= size - n) {
+        if (still && xfFrom == xfTo && (xfTo == 0.0f || xfTo == 1.0f) &&
+            (heard == 0 || (heard >= n && heard <= size - n))) {
             toRing(buf, w, in, n);
             fromRing(buf, (w - heard) & mask, out, n);
             w = (w + n) & mask;
