@@ -1,14 +1,13 @@
 #pragma once
 
 // Real transforms of 32 samples for the partitioned convolution of the FIR filter, on the audio
-// thread (no allocation, no shared state). A spectrum takes kSpectrum floats: the real parts of bins
+// thread (no allocation; the twiddles are a read-only table). A spectrum takes kSpectrum floats: the real parts of bins
 // 0..15, their imaginary parts (that of bin 0 is zero for a real signal), the real bin 16 and three
 // zeros, so that every array of spectra keeps 16-byte alignment.
 //
 // Scaling is left to the caller, to save the multiplications: forward gives twice the DFT,
-// X[k] = 2 sum x[m] e^(-2 pi i k m / 32); inverseUpperHalf of such a spectrum gives samples 16..31 of 32
-// times the inverse DFT of X / 2, i.e. 32 times what a normalised inverse would give for the true DFT.
-// A product spectrum (forward of a signal times forward of a response / 128) therefore comes back as
+// X[k] = 2 sum x[m] e^(-2 pi i k m / 32); inverseUpperHalf gives samples 16..31 of 32 times the
+// normalised inverse DFT. The product of two forward spectra divided by 128 therefore comes back as
 // the circular convolution itself.
 //
 // Portable forms (plain loops, the reference) and, on aarch64, NEON forms that keep the 16-point
