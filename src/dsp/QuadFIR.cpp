@@ -45,6 +45,25 @@ void QuadFIR::startBlock() {
     std::memset(r + kBlock, 0, kBlock * sizeof(float));
 }
 
+void QuadFIR::exec(const float* in, float* out, int n) {
+    if (clearPending.exchange(false, std::memory_order_acquire))
+        clear();
+    while (n > 0) {
+        if (fill == 0)
+            startBlock();
+        const int m = n < kBlock - fill ? n : kBlock - fill;
+        std::memcpy(recent.data() + kBlock + fill, in, m * sizeof(float));
+        float y[kBlock];
+        block16(blockSet + stride, recent.data() + 1, y, kBlock);
+        for (int i = 0; i < m; ++i)
+            out[i] = tail[fill + i] + y[fill + i];
+        fill = fill + m == kBlock ? 0 : fill + m;
+        in += m;
+        out += m;
+        n -= m;
+    }
+}
+
 void QuadFIR::multiplyAddPortable(const float* __restrict x, const float* __restrict g, int count,
                                   float* __restrict acc) {
     constexpr int kBins = RealFft32::kBins, kNyquist = RealFft32::kNyquist;

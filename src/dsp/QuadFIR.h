@@ -41,24 +41,9 @@ public:
 
     // Filters n samples (any n; the blocks pass 16). in and out may be the same array. The history
     // stays across a change of taps.
-    inline void exec(const float* in, float* out, int n) {
-        if (clearPending.exchange(false, std::memory_order_acquire))
-            clear();
-        while (n > 0) {
-            if (fill == 0)
-                startBlock();
-            const int m = n < kBlock - fill ? n : kBlock - fill;
-            std::memcpy(recent.data() + kBlock + fill, in, m * sizeof(float));
-            float y[kBlock];
-            block16(blockSet + stride, recent.data() + 1, y, kBlock);
-            for (int i = 0; i < m; ++i)
-                out[i] = tail[fill + i] + y[fill + i];
-            fill = fill + m == kBlock ? 0 : fill + m;
-            in += m;
-            out += m;
-            n -= m;
-        }
-    }
+    // (Out of line: the blocks that hold a filter keep their own paths, the switched-off one above
+    // all, free of its registers.)
+    void exec(const float* in, float* out, int n);
 
     int getTaps() const { return taps; }
     // The published taps, time-reversed (N floats).
