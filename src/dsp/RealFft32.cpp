@@ -34,44 +34,37 @@ struct Twiddles {
 };
 const Twiddles kTw;
 
+// The 4-point transform of elements 0, s, 2s, 3s (real and imaginary parts apart) into elements 0,
+// t, 2t, 3t of the output.
+inline void transform4(const float* xr, const float* xi, int s, float* yr, float* yi, int t) {
+    const float s02r = xr[0] + xr[2 * s], d02r = xr[0] - xr[2 * s];
+    const float s13r = xr[s] + xr[3 * s], d13r = xr[s] - xr[3 * s];
+    const float s02i = xi[0] + xi[2 * s], d02i = xi[0] - xi[2 * s];
+    const float s13i = xi[s] + xi[3 * s], d13i = xi[s] - xi[3 * s];
+    yr[0] = s02r + s13r;
+    yi[0] = s02i + s13i;
+    yr[t] = d02r + d13i;
+    yi[t] = d02i - d13r;
+    yr[2 * t] = s02r - s13r;
+    yi[2 * t] = s02i - s13i;
+    yr[3 * t] = d02r - d13i;
+    yi[3 * t] = d02i + d13r;
+}
+
 // In place, split arrays of 16; natural order in and out.
 void fft16(float* re, float* im) {
     float ar[16], ai[16];
     // Columns: element 4 row + col; the result's row is the column transform's bin.
-    for (int l = 0; l < 4; ++l) {
-        const float s02r = re[l] + re[8 + l], d02r = re[l] - re[8 + l];
-        const float s13r = re[4 + l] + re[12 + l], d13r = re[4 + l] - re[12 + l];
-        const float s02i = im[l] + im[8 + l], d02i = im[l] - im[8 + l];
-        const float s13i = im[4 + l] + im[12 + l], d13i = im[4 + l] - im[12 + l];
-        ar[l] = s02r + s13r;
-        ai[l] = s02i + s13i;
-        ar[4 + l] = d02r + d13i;
-        ai[4 + l] = d02i - d13r;
-        ar[8 + l] = s02r - s13r;
-        ai[8 + l] = s02i - s13i;
-        ar[12 + l] = d02r - d13i;
-        ai[12 + l] = d02i + d13r;
-    }
+    for (int col = 0; col < 4; ++col)
+        transform4(re + col, im + col, 4, ar + col, ai + col, 4);
     for (int i = 4; i < 16; ++i) {
         const float r = ar[i], m = ai[i], wr = kTw.rowRe[i - 4], wi = kTw.rowIm[i - 4];
         ar[i] = r * wr - m * wi;
         ai[i] = r * wi + m * wr;
     }
     // Rows: row k1's four columns give bins k1, k1 + 4, k1 + 8, k1 + 12.
-    for (int k1 = 0; k1 < 4; ++k1) {
-        const float* br = ar + 4 * k1;
-        const float* bi = ai + 4 * k1;
-        const float s02r = br[0] + br[2], d02r = br[0] - br[2], s13r = br[1] + br[3], d13r = br[1] - br[3];
-        const float s02i = bi[0] + bi[2], d02i = bi[0] - bi[2], s13i = bi[1] + bi[3], d13i = bi[1] - bi[3];
-        re[k1] = s02r + s13r;
-        im[k1] = s02i + s13i;
-        re[4 + k1] = d02r + d13i;
-        im[4 + k1] = d02i - d13r;
-        re[8 + k1] = s02r - s13r;
-        im[8 + k1] = s02i - s13i;
-        re[12 + k1] = d02r - d13i;
-        im[12 + k1] = d02i + d13r;
-    }
+    for (int k1 = 0; k1 < 4; ++k1)
+        transform4(ar + 4 * k1, ai + 4 * k1, 1, re + k1, im + k1, 4);
 }
 
 } // namespace
