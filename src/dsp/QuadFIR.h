@@ -35,8 +35,9 @@ public:
     // Every tap moves the fraction s from its present value towards the load_blend target, so that
     // repeated calls glide from one response to another.
     void load_smooth_blend(const float* ir, float wet, float s);
-    // Clears the history at the start of the next exec (called at the fade's quiet point so that a
-    // new response starts from clean delay lines; the clearing itself stays on the audio thread).
+    // Clears the history at the start of the next exec, where a new block of 16 then starts (called
+    // at the fade's quiet point so that a new response starts from clean delay lines; the clearing
+    // itself stays on the audio thread).
     void resetStatus() { clearPending.store(true, std::memory_order_release); }
 
     // Filters n samples (any n; the blocks pass 16). in and out may be the same array. The history

@@ -66,7 +66,7 @@ TEST(QuadFIR, ImpulseAtTapDDelaysByD) {
 
 // The vector kernel against a direct convolution, over many blocks and every tap-count remainder.
 TEST(QuadFIR, RandomTapsMatchADirectConvolution) {
-    for (int taps : {2048, 1024, 1023, 9, 5, 1}) {
+    for (int taps : {2048, 1024, 1023, 100, 33, 17, 9, 5, 1}) {
         auto ir = noise(taps, 10 + taps, 0.05f);
         auto x = noise(taps + 2000, 20 + taps);
         auto ref = convolve(ir, x);
@@ -135,6 +135,36 @@ TEST(QuadFIR, HistoryOutlivesATapChangeUntilReset) {
     fir.exec(silence.data(), out.data(), 64);
     for (float v : out)
         EXPECT_EQ(v, 0.0f);
+}
+
+// Taps loaded in the middle of a block of 16 (calls of 8 samples) take effect with the next block:
+// the rest of the block is filtered as it began. A reset asked for with them clears the history at
+// the next call instead, which then starts from silence with the new taps.
+TEST(QuadFIR, ChangesWithinABlockWaitForTheNextBlock) {
+    const int taps = 300;
+    auto irA = noise(taps, 11, 0.1f), irB = noise(taps, 12, 0.1f);
+    auto x = noise(480, 13);
+    const std::size_t change = 40; // half-way through the third block
+    auto refA = convolve(irA, x), refB = convolve(irB, x);
+    std::vector<float> after(x.begin() + change, x.end());
+    auto refFresh = convolve(irB, after);
+    for (bool reset : {false, true}) {
+        QuadFIR fir(taps);
+        fir.load(irA.data());
+        std::vector<float> y(x.size());
+        for (std::size_t i = 0; i < x.size(); i += 8) {
+            if (i == change) {
+                fir.load(irB.data());
+                if (reset)
+                    fir.resetStatus();
+            }
+            fir.exec(x.data() + i, y.data() + i, 8);
+        }
+        for (std::size_t i = 0; i < x.size(); ++i) {
+            const double want = reset ? (i < change ? refA[i] : refFresh[i - change]) : i < 48 ? refA[i] : refB[i];
+            ASSERT_NEAR(y[i], want, 2e-6) << (reset ? "reset" : "load") << ", sample " << i;
+        }
+    }
 }
 
 TEST(QuadFIR, TapsAre16ByteAligned) {
