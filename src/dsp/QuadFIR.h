@@ -3,17 +3,25 @@
 #include <cstring>
 
 #include "dsp/AlignedArray.h"
+#include "dsp/RealFft32.h"
 
 #if defined(__ARM_NEON)
 #include <arm_neon.h>
 #endif
 
-// Direct-form FIR filter on one channel: the cabinet impulse responses (2048 taps) and the pickup
-// simulator (1024 taps). Taps are kept time-reversed, coeffs[N-1] multiplying the current sample
-// and coeffs[0] the oldest, and the history holds N - 1 past samples plus one block of 16, both
-// 16-byte aligned: the layout of the vector FIR routine the blocks were written for.
-// load* run on the compile thread and publish a whole new tap set (a block is never filtered with
-// half old, half new taps); exec runs on the audio thread. A new filter passes its input unchanged.
+// FIR filter on one channel: the cabinet impulse responses (2048 taps) and the pickup simulator
+// (1024 taps), without latency. The first 16 taps (the head) run in direct form, on the present
+// block and the one before; the rest in partitions of 16 taps, each convolved in the frequency domain
+// with a past block pair (uniformly partitioned overlap-save): a 32-point transform per block, one
+// complex multiply-add per bin and partition, one inverse, about a quarter of the direct form's work.
+// That part only depends on past blocks, so it is done once at the start of each block of 16 and
+// any split of the input gives the same result.
+//
+// Taps are kept time-reversed, coeffs[N-1] multiplying the current sample and coeffs[0] the oldest,
+// with the head and the partitions' spectra (RealFft32's layout, scaled by 1/128) beside them.
+// load* run on the compile thread and publish a whole new tap set (a block of 16 is never filtered
+// with half old, half new taps); exec runs on the audio thread. A new filter passes its input
+// unchanged.
 class QuadFIR {
 public:
     static constexpr int kBlock = 16;
@@ -27,34 +35,20 @@ public:
     // Every tap moves the fraction s from its present value towards the load_blend target, so that
     // repeated calls glide from one response to another.
     void load_smooth_blend(const float* ir, float wet, float s);
-    // Clears the history at the start of the next exec (called at the fade's quiet point so that a
-    // new response starts from clean delay lines; the clearing itself stays on the audio thread).
+    // Clears the history at the start of the next exec, where a new block of 16 then starts (called
+    // at the fade's quiet point so that a new response starts from clean delay lines; the clearing
+    // itself stays on the audio thread).
     void resetStatus() { clearPending.store(true, std::memory_order_release); }
 
     // Filters n samples (any n; the blocks pass 16). in and out may be the same array. The history
     // stays across a change of taps.
-    inline void exec(const float* in, float* out, int n) {
-        if (clearPending.exchange(false, std::memory_order_acquire))
-            std::memset(firState.data(), 0, firState.size() * sizeof(float));
-        const float* c = bank.data() + active.load(std::memory_order_acquire) * stride;
-        float* hist = firState.data();
-        while (n > 0) {
-            int m = n < kBlock ? n : kBlock;
-            std::memcpy(hist + taps - 1, in, m * sizeof(float));
-            float y[kBlock];
-            block16(c, hist, y, taps);
-            std::memcpy(out, y, m * sizeof(float));
-            std::memmove(hist, hist + m, (taps - 1) * sizeof(float));
-            in += m;
-            out += m;
-            n -= m;
-        }
-    }
+    // (Out of line: the blocks that hold a filter keep their own paths, the switched-off one above
+    // all, free of its registers.)
+    void exec(const float* in, float* out, int n);
 
     int getTaps() const { return taps; }
     // The published taps, time-reversed (N floats).
-    const float* getCoeffs() const { return bank.data() + active.load(std::memory_order_acquire) * stride; }
-    const float* getState() const { return firState.data(); }
+    const float* getCoeffs() const { return bank.data() + active.load(std::memory_order_acquire) * setStride; }
 
     // y[i] = sum over k of c[k] * h[i + k] for i < 16: NEON intrinsics on aarch64, the portable
     // loop elsewhere.
@@ -137,14 +131,45 @@ public:
     }
 #endif
 
+    // acc = the sum over q < count of x[q] times g[q], spectra of RealFft32's layout stored one after
+    // the other: the partitions' products. NEON intrinsics on aarch64, the portable loop elsewhere.
+    static void multiplyAdd(const float* __restrict x, const float* __restrict g, int count,
+                            float* __restrict acc) {
+#if defined(__ARM_NEON)
+        multiplyAddNeon(x, g, count, acc);
+#else
+        multiplyAddPortable(x, g, count, acc);
+#endif
+    }
+    static void multiplyAddPortable(const float* __restrict x, const float* __restrict g, int count,
+                                    float* __restrict acc);
+#if defined(__ARM_NEON)
+    static void multiplyAddNeon(const float* __restrict x, const float* __restrict g, int count,
+                                float* __restrict acc);
+#endif
+
 private:
-    void publish(const float* next);
-    float* spare() { return bank.data() + (1 - active.load(std::memory_order_relaxed)) * stride; }
+    void publish(float* next);
+    float* spare() { return bank.data() + (1 - active.load(std::memory_order_relaxed)) * setStride; }
+    // Transforms the block pair just completed, sums the partitions' products into the tail of the
+    // block that starts, and moves the pair on (audio thread).
+    void startBlock();
+    void clear();
 
     const int taps;
-    const int stride; // taps rounded up to 4 floats, so both banks start 16-byte aligned
+    const int stride;   // taps rounded up to 4 floats
+    const int parts;    // partitions after the head
+    const int setStride; // one tap set: taps, head (16), spectra of partitions parts .. 1
     AlignedArray<float> bank; // two tap sets; the published one is active
-    AlignedArray<float> firState; // N + 16
     std::atomic<int> active{0};
     std::atomic<bool> clearPending{false};
+    // Audio thread: the tap set of the present block, the spectra of the last `parts` block pairs
+    // (each written twice, at slot and slot + parts, so that the newest `parts` are always in a row),
+    // the previous and present block (and room for the head's reads), the tail of the present block.
+    const float* blockSet = nullptr;
+    AlignedArray<float> pairs;
+    AlignedArray<float> recent;
+    alignas(16) float tail[kBlock] = {};
+    int newest = 0;
+    int fill = 0;
 };

@@ -1,5 +1,6 @@
 #pragma once
 #include <atomic>
+#include <cmath>
 
 #include "dsp/AlignedArray.h"
 #include "dsp/Glide.h"
@@ -8,7 +9,8 @@
 // and an optional triangle sweep of the read position with linear interpolation (reverb lines).
 // setDelay and setModulation run on the compile thread, exec on the audio thread. A tap's delay is
 // only ever changed while that tap is silent (weight below 0.05); the cross-fade takes about 60
-// blocks of 16 samples (20 ms). A new sweep depth glides, so the read position never jumps.
+// blocks of 16 samples (20 ms) and then rests on one tap alone. A new sweep depth glides, so the
+// read position never jumps.
 class SimpleDelay {
 public:
     // length in samples; the ring is the smallest power of two that holds it (1 below 2).
@@ -32,14 +34,28 @@ public:
         // One cross-fade step per call, as a ramp across the block: a jump of the weight at the
         // block boundary would step the output by 5 % of the difference between the taps.
         const float xfFrom = xfade.load(std::memory_order_relaxed);
-        const float xfTo = 0.95f * xfFrom + 0.050000012f * target;
+        float xfTo = 0.95f * xfFrom + 0.050000012f * target;
+        // Lands on the tap, as a glide does: short of it, the fade would stall a few 1e-7 away and
+        // keep both taps in every sample.
+        if (std::fabs(xfTo - target) <= kGainGlideSnap)
+            xfTo = target;
         xfade.store(xfTo, std::memory_order_relaxed);
         const float xfStep = n > 0 ? (xfTo - xfFrom) / static_cast<float>(n) : 0.0f;
         const float rate = modRate.load(std::memory_order_relaxed);
         const float depthTarget = modDepth.load(std::memory_order_relaxed);
         float* buf = buffer.data();
         int w = writeIndex;
-        if (depthTarget == 0.0f && depthGlide.settled(0.0f)) {
+        const bool still = depthTarget == 0.0f && depthGlide.settled(0.0f);
+        // Settled on one tap that reads what this call writes at once (delay 0) or nothing of it,
+        // not even by wrapping: a copy in and a copy out (the weights are exactly 1 and 0, so the
+        // output is the tap's sample).
+        const int heard = xfTo == 0.0f ? dA : dB;
+        if (still && xfFrom == xfTo && (xfTo == 0.0f || xfTo == 1.0f) &&
+            (heard == 0 || (heard >= n && heard <= size - n))) {
+            toRing(buf, w, in, n);
+            fromRing(buf, (w - heard) & mask, out, n);
+            w = (w + n) & mask;
+        } else if (still) {
             for (int k = 0; k < n; ++k) {
                 buf[w] = in[k];
                 float a = buf[(w - dA) & mask];
@@ -76,6 +92,22 @@ public:
     int getSize() const { return size; }
 
 private:
+    // n samples into the ring from position at, and out of it, wrapping at the end.
+    inline void toRing(float* __restrict buf, int at, const float* __restrict src, int n) const {
+        const int first = n < size - at ? n : size - at;
+        for (int k = 0; k < first; ++k)
+            buf[at + k] = src[k];
+        for (int k = first; k < n; ++k)
+            buf[k - first] = src[k];
+    }
+    inline void fromRing(const float* __restrict buf, int at, float* __restrict dst, int n) const {
+        const int first = n < size - at ? n : size - at;
+        for (int k = 0; k < first; ++k)
+            dst[k] = buf[at + k];
+        for (int k = first; k < n; ++k)
+            dst[k] = buf[k - first];
+    }
+
     const int size;
     const int mask;
     AlignedArray<float> buffer;

@@ -8,6 +8,7 @@
 #include "dsp/QuadBiquad.h"
 #include "dsp/QuadComp.h"
 #include "dsp/QuadFIR.h"
+#include "dsp/RealFft32.h"
 
 #include "DspTestUtil.h"
 
@@ -80,6 +81,38 @@ TEST(Neon, FirBlockMatchesThePortableBlock)
         QuadFIR::block16Neon(c.data(), h.data(), neon.data(), taps);
         EXPECT_LE(maxDifference(portable, neon), kRelative * peak(portable)) << taps;
     }
+}
+
+// The partitioned FIR's three kernels: the transform of a block pair, the sum of a response's
+// spectra times the pairs' (the cabinet's 127 partitions and short runs), and the inverse of that
+// sum, each on both paths from the same input.
+TEST(Neon, PartitionKernelsMatchThePortableForms)
+{
+    constexpr int kSpectrum = RealFft32::kSpectrum;
+    const std::vector<float> x = dsptest::noise(RealFft32::kSize, 8);
+    std::vector<float> portable(kSpectrum), neon(kSpectrum);
+    RealFft32::forwardPortable(x.data(), portable.data());
+    RealFft32::forwardNeon(x.data(), neon.data());
+    EXPECT_LE(maxDifference(portable, neon), kRelative * peak(portable)) << "forward";
+
+    for (int count : {1, 2, 127}) {
+        std::vector<float> pairs(std::size_t(count) * kSpectrum), spectra(pairs.size());
+        for (int q = 0; q < count; ++q) {
+            const std::vector<float> a = dsptest::noise(RealFft32::kSize, 20 + q), b = dsptest::noise(16, 40 + q);
+            std::vector<float> padded(RealFft32::kSize, 0.0f);
+            std::copy(b.begin(), b.end(), padded.begin());
+            RealFft32::forwardPortable(a.data(), pairs.data() + q * kSpectrum);
+            RealFft32::forwardPortable(padded.data(), spectra.data() + q * kSpectrum);
+        }
+        QuadFIR::multiplyAddPortable(pairs.data(), spectra.data(), count, portable.data());
+        QuadFIR::multiplyAddNeon(pairs.data(), spectra.data(), count, neon.data());
+        EXPECT_LE(maxDifference(portable, neon), kRelative * peak(portable)) << count << " partitions";
+    }
+
+    std::vector<float> yPortable(16), yNeon(16);
+    RealFft32::inverseUpperHalfPortable(portable.data(), yPortable.data());
+    RealFft32::inverseUpperHalfNeon(portable.data(), yNeon.data());
+    EXPECT_LE(maxDifference(yPortable, yNeon), kRelative * peak(yPortable)) << "inverse";
 }
 
 // Each path rounds every product and sum of a step once; those errors enter the recursion and leave

@@ -54,8 +54,11 @@ TEST(QuadFIR, ImpulseAtTapDDelaysByD) {
             QuadFIR fir(c.taps);
             fir.load(ir.data());
             auto y = run(fir, x, split);
+            // Within the head the delayed sample comes back exactly; beyond it through the
+            // transforms, within their rounding.
+            const float tolerance = c.d < QuadFIR::kBlock ? 0.0f : 1e-6f;
             for (std::size_t i = 0; i < x.size(); ++i)
-                ASSERT_EQ(y[i], i >= std::size_t(c.d) ? x[i - c.d] : 0.0f)
+                ASSERT_NEAR(y[i], i >= std::size_t(c.d) ? x[i - c.d] : 0.0f, tolerance)
                     << c.taps << " taps, d " << c.d << ", split " << split << ", sample " << i;
         }
     }
@@ -63,7 +66,7 @@ TEST(QuadFIR, ImpulseAtTapDDelaysByD) {
 
 // The vector kernel against a direct convolution, over many blocks and every tap-count remainder.
 TEST(QuadFIR, RandomTapsMatchADirectConvolution) {
-    for (int taps : {2048, 1024, 1023, 9, 5, 1}) {
+    for (int taps : {2048, 1024, 1023, 100, 33, 17, 9, 5, 1}) {
         auto ir = noise(taps, 10 + taps, 0.05f);
         auto x = noise(taps + 2000, 20 + taps);
         auto ref = convolve(ir, x);
@@ -134,14 +137,43 @@ TEST(QuadFIR, HistoryOutlivesATapChangeUntilReset) {
         EXPECT_EQ(v, 0.0f);
 }
 
-TEST(QuadFIR, TapsAndHistoryAre16ByteAligned) {
+// Taps loaded in the middle of a block of 16 (calls of 8 samples) take effect with the next block:
+// the rest of the block is filtered as it began. A reset asked for with them clears the history at
+// the next call instead, which then starts from silence with the new taps.
+TEST(QuadFIR, ChangesWithinABlockWaitForTheNextBlock) {
+    const int taps = 300;
+    auto irA = noise(taps, 11, 0.1f), irB = noise(taps, 12, 0.1f);
+    auto x = noise(480, 13);
+    const std::size_t change = 40; // half-way through the third block
+    auto refA = convolve(irA, x), refB = convolve(irB, x);
+    std::vector<float> after(x.begin() + change, x.end());
+    auto refFresh = convolve(irB, after);
+    for (bool reset : {false, true}) {
+        QuadFIR fir(taps);
+        fir.load(irA.data());
+        std::vector<float> y(x.size());
+        for (std::size_t i = 0; i < x.size(); i += 8) {
+            if (i == change) {
+                fir.load(irB.data());
+                if (reset)
+                    fir.resetStatus();
+            }
+            fir.exec(x.data() + i, y.data() + i, 8);
+        }
+        for (std::size_t i = 0; i < x.size(); ++i) {
+            const double want = reset ? (i < change ? refA[i] : refFresh[i - change]) : i < 48 ? refA[i] : refB[i];
+            ASSERT_NEAR(y[i], want, 2e-6) << (reset ? "reset" : "load") << ", sample " << i;
+        }
+    }
+}
+
+TEST(QuadFIR, TapsAre16ByteAligned) {
     for (int taps : {1, 3, 1023, 1024, 2048}) {
         QuadFIR fir(taps);
         std::vector<float> ir(taps, 0.1f);
         EXPECT_TRUE(aligned16(fir.getCoeffs())) << taps;
         fir.load(ir.data()); // the other bank
         EXPECT_TRUE(aligned16(fir.getCoeffs())) << taps;
-        EXPECT_TRUE(aligned16(fir.getState())) << taps;
     }
 }
 

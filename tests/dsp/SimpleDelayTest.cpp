@@ -53,18 +53,23 @@ TEST(SimpleDelay, DelayIsLimitedToTheRing) {
 }
 
 // A settled line delays any input exactly, whatever the split; delay 0 returns the sample written.
+// The first delay is heard on the second tap; one reached from another delay on the first again.
 TEST(SimpleDelay, SettledLineDelaysExactly) {
     auto x = noise(3000, 3);
-    for (int delay : {0, 1, 15, 16, 17, 500, 1023})
-        for (int split : {1, 3, 16, 17}) {
-            SimpleDelay d(1024);
-            d.setDelay(delay);
-            settle(d);
-            auto y = run(d, x, split);
-            for (std::size_t i = 0; i < x.size(); ++i)
-                ASSERT_NEAR(y[i], i >= std::size_t(delay) ? x[i - delay] : 0.0f, 1e-6f)
-                    << "delay " << delay << " split " << split << " sample " << i;
-        }
+    for (int before : {-1, 700})
+        for (int delay : {0, 1, 15, 16, 17, 500, 1023})
+            for (int split : {1, 3, 16, 17}) {
+                SimpleDelay d(1024);
+                for (int step : {before, delay})
+                    if (step >= 0) {
+                        d.setDelay(step);
+                        settle(d);
+                    }
+                auto y = run(d, x, split);
+                for (std::size_t i = 0; i < x.size(); ++i)
+                    ASSERT_EQ(y[i], i >= std::size_t(delay) ? x[i - delay] : 0.0f)
+                        << "delay " << delay << " after " << before << " split " << split << " sample " << i;
+            }
 }
 
 // A change of delay fades from the old tap to the new one over about 60 blocks, with no step larger
