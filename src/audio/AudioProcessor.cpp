@@ -196,8 +196,11 @@ void AudioProcessor::compileBlocks()
         rout_meter->setValue(meter(1, 0));
     }
     AudioUSB::compile();
-    for (uint32_t i = blocks_start & (kSlots - 1); i != (blocks_end & (kSlots - 1)); i = (i + 1) & (kSlots - 1))
+    for (uint32_t i = blocks_start & (kSlots - 1); i != (blocks_end & (kSlots - 1)); i = (i + 1) & (kSlots - 1)) {
         if (blocks[i]->compile()) break;
+        // Between two blocks the compile thread holds nothing: a fade may pause it here.
+        task_exit_point();
+    }
 }
 
 void AudioProcessor::setControlTasks(void (*tasks)())
@@ -240,6 +243,8 @@ void AudioProcessor::debounce(Node*)
         if (state != FADE_IDLE && state != FADE_IN) return;
         // Idle, or coming back up: (again) down, with the compile thread stopped until the floor.
         if (!compiler_status.compare_exchange_weak(state, FADE_STARTING)) continue;
+        // Paused at its next pause point (the top of its loop, or between two blocks), never where
+        // it stands: it may hold the allocator's lock, which this thread or the audio thread needs.
         vTaskSuspend(compiler);
         compiler_status.store(FADE_OUT, std::memory_order_release);
         return;

@@ -17,10 +17,12 @@ class NodeFloat;
 //   "compileLoop" (nice -2): every 10 ms the meter nodes, AudioUSB::compile and each block's compile;
 //   "controlLoop" (nice -3): every 10 ms the control sources.
 //
-// The fade: debounce (the change callback of structural nodes, any thread) stops the compile thread
+// The fade: debounce (the change callback of structural nodes, any thread) pauses the compile thread
 // and starts the fade-out; the audio thread multiplies the fade gain by 0.9 per frame and, once it is
 // below 0.011111111, resumes the compile thread, which recompiles every block once (the quiet pass);
-// the gain then grows by 1.1111112 per frame back to 1.0.
+// the gain then grows by 1.1111112 per frame back to 1.0. The pause is cooperative: the compile thread
+// stops only at the top of its loop or between two blocks, where it holds nothing, and the audio
+// thread only releases it, never waits for it.
 //
 // The fade is applied once, by the engine, to the frame the chain has made (moving in a straight line
 // across each frame): after the last block, or as it reaches the fade point (the output mixer, whose
