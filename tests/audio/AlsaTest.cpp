@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <thread>
 
 namespace {
@@ -344,6 +345,38 @@ TEST(Alsa, XrunAndUnplugReopenTheStreams)
     EXPECT_TRUE(alsa_streams_open());
     EXPECT_EQ(host.openCount(AlsaStream::Capture), opens + 2);
     EXPECT_EQ(host.misuseCount(), 0);
+}
+
+// The compile pass steers only a capture stream that is prepared or running, whatever the audio
+// thread has or has not met on it; the playback stream recovers by itself (its write prepares it).
+TEST(Alsa, OnlyACaptureStreamPreparedOrRunningIsSteered)
+{
+    struct Case {
+        const char* what;
+        std::function<void(SimulatedUsbHost&)> fault;
+        int reopens;
+        int openStreams;
+    };
+    const Case cases[] = {
+        {"steady streams", [](SimulatedUsbHost&) {}, 0, 2},
+        {"capture over-run before the next read", [](SimulatedUsbHost& host) { host.injectXrun(AlsaStream::Capture); },
+         1, 2},
+        {"cable pulled before the next read", [](SimulatedUsbHost& host) { host.unplug(); }, 0, 0},
+        {"playback over-run", [](SimulatedUsbHost& host) { host.injectXrun(AlsaStream::Playback); }, 0, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SimulatedUsbHost host;
+        alsa_set_backend(&host);
+        for (long frame = 0; frame < 300; ++frame) unitFrame(host, frame);
+        const int opens = host.openCount(AlsaStream::Capture);
+        c.fault(host);
+        update_alsa_status(); // no frame since the fault
+        EXPECT_EQ(host.openCount(AlsaStream::Capture) - opens, c.reopens);
+        EXPECT_EQ(host.openStreams(), c.openStreams);
+        EXPECT_EQ(host.misuseCount(), 0);
+        alsa_set_backend(nullptr);
+    }
 }
 
 TEST(Alsa, StreamsAreNeverClosedUnderTheAudioThread)
