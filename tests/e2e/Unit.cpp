@@ -33,7 +33,7 @@ int msLeft(Clock::time_point end)
 
 int free_port()
 {
-    int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a {};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -92,9 +92,14 @@ long Unit::residentKb(const char* field) const
 void Unit::kill()
 {
     if (pid <= 0) return;
-    ::kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
+    if (running()) {
+        ::kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    } else {
+        ADD_FAILURE() << "the program " << ended() << " before the test ended it\n" << log();
+    }
     pid = -1;
+    reaped = false;
     // In the sanitizer builds the program is instrumented too; its reports land in its log.
     std::string text = log();
     for (const char* report : {"WARNING: ThreadSanitizer", "ERROR: AddressSanitizer", "runtime error:"})
@@ -104,7 +109,16 @@ void Unit::kill()
 bool Unit::running()
 {
     if (pid <= 0) return false;
-    return waitpid(pid, nullptr, WNOHANG) == 0;
+    if (!reaped && waitpid(pid, &status, WNOHANG) == pid) reaped = true;
+    return !reaped;
+}
+
+std::string Unit::ended()
+{
+    if (pid <= 0 || running()) return "";
+    if (WIFSIGNALED(status))
+        return "was killed by signal " + std::to_string(WTERMSIG(status)) + " (" + strsignal(WTERMSIG(status)) + ")";
+    return "exited with status " + std::to_string(WEXITSTATUS(status));
 }
 
 std::string Unit::log() const
@@ -112,9 +126,15 @@ std::string Unit::log() const
     return read_file(test_root() + "/kestrun." + std::to_string(starts) + ".log");
 }
 
-bool Unit::waitLog(const std::string& text, int ms) const
+bool Unit::waitLog(const std::string& text, int ms)
 {
-    return waitUntil([&] { return log().find(text) != std::string::npos; }, ms);
+    auto found = [&] { return log().find(text) != std::string::npos; };
+    // A program that has ended prints nothing more: no reason to wait for it.
+    if (waitUntil([&] { return found() || !running(); }, ms) && !found()) {
+        ADD_FAILURE() << "the program " << ended() << " while the test waited for \"" << text << "\"";
+        return false;
+    }
+    return found();
 }
 
 Client::Client(int port)
@@ -126,7 +146,8 @@ Client::Client(int port)
     auto end = Clock::now() + std::chrono::seconds(3);
     do {
         if (socket >= 0) ::close(socket);
-        socket = ::socket(AF_INET, SOCK_STREAM, 0);
+        // Not inherited by a program started later: its end would outlive the test's.
+        socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (::connect(socket, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     } while (Clock::now() < end);

@@ -14,20 +14,28 @@ public:
     // Started with the link check failing, and once the first join cycle is over, so that nothing
     // changes under the test by itself.
     void startQuiet();
-    // As a power cut: no orderly shutdown exists.
+    // As a power cut: no orderly shutdown exists. A program that had ended by itself before is a
+    // failure of the test, reported with how it ended.
     void kill();
     bool running();
+    // "" while the program runs; else how it ended ("exited with status 1", "killed by signal 11
+    // (Segmentation fault)").
+    std::string ended();
     int port() const { return tcpPort; }
     pid_t processId() const { return pid; }
     // Kilobytes: the process's resident memory now and at its peak (/proc status).
     long residentKb(const char* field = "VmRSS") const;
     // What the program printed so far.
     std::string log() const;
-    // Waits until the log holds `text` (false after `ms` milliseconds).
-    bool waitLog(const std::string& text, int ms) const;
+    // Waits until the log holds `text` (false after `ms` milliseconds, or at once, reported as a
+    // failure, when the program has ended).
+    bool waitLog(const std::string& text, int ms);
 
 private:
     pid_t pid = -1;
+    // The wait status, once the process has been reaped.
+    bool reaped = false;
+    int status = 0;
     int tcpPort;
     int starts = 0;
 };
