@@ -61,6 +61,7 @@ void Unit::start()
         dup2(fd, STDOUT_FILENO);
         dup2(fd, STDERR_FILENO);
         setenv("KESTRUN_TCP_PORT", port.c_str(), 1);
+        for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
         // KESTRUN_ROOT is the test's own fresh root already.
         std::string command = "exec " + program_command(KESTRUN_PROGRAM);
         execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
@@ -80,6 +81,11 @@ void Unit::startQuiet()
     while (ShellScript::log().find(linkCheck) == std::string::npos && Clock::now() < end)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
+}
+
+void Unit::setEnvironment(const std::string& name, const std::string& value)
+{
+    environment.emplace_back(name, value);
 }
 
 long Unit::residentKb(const char* field) const
@@ -267,6 +273,13 @@ std::string valueOf(Client& client, const std::string& path)
     size_t at = reply.find("\"value\":");
     if (at == std::string::npos) return "";
     return reply.substr(at + 8, reply.find(",\"", at + 8) - at - 8);
+}
+
+size_t occurrences(const std::string& text, const std::string& part)
+{
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++n;
+    return n;
 }
 
 bool waitUntil(const std::function<bool()>& done, int ms)

@@ -5,12 +5,16 @@
 #include <functional>
 #include <string>
 #include <sys/types.h>
+#include <utility>
+#include <vector>
 
 class Unit {
 public:
     Unit();
     ~Unit();
     void start();
+    // Set in the program's environment at its next start.
+    void setEnvironment(const std::string& name, const std::string& value);
     // Started with the link check failing, and once the first join cycle is over, so that nothing
     // changes under the test by itself.
     void startQuiet();
@@ -38,6 +42,7 @@ private:
     int status = 0;
     int tcpPort;
     int starts = 0;
+    std::vector<std::pair<std::string, std::string>> environment;
 };
 
 // A TCP client of the unit.
@@ -88,6 +93,8 @@ private:
 };
 
 int free_port();
+// How often `part` occurs in `text`.
+size_t occurrences(const std::string& text, const std::string& part);
 // Polls until `done` answers true (false after `ms` milliseconds).
 bool waitUntil(const std::function<bool()>& done, int ms);
 // The value member of a node's fragment as a client browses it ("" when there is no such node).

@@ -1,0 +1,238 @@
+// Structural changes by the thousand (blocks switched from MIDI, from the remote side and by preset
+// loads from the footswitches) while MIDI bytes, remote writes and panel events keep flowing, on a
+// machine whose every CPU is busy and, in the plain build, with every allocation of the program made
+// slow (tests/e2e/preload): a fade's pause must never stop a thread that holds something another
+// needs. KESTRUN_STRESS_SECONDS sets the length (20 s).
+#include "Keyboard.h"
+#include "Unit.h"
+
+#include "support/TempRoot.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fcntl.h>
+#include <memory>
+#include <sched.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double msBetween(Clock::time_point from, Clock::time_point to)
+{
+    return std::chrono::duration<double, std::milli>(to - from).count();
+}
+
+// Busy loops on every CPU this process may use, at normal priority, for the life of the object.
+class Load {
+public:
+    Load()
+    {
+        cpu_set_t cpus;
+        CPU_ZERO(&cpus);
+        const int count = sched_getaffinity(0, sizeof cpus, &cpus) == 0 ? CPU_COUNT(&cpus) : 2;
+        for (int i = 0; i < count; ++i)
+            loops.emplace_back([this] {
+                while (!stop.load(std::memory_order_relaxed)) {
+                }
+            });
+    }
+    int count() const { return int(loops.size()); }
+    ~Load()
+    {
+        stop = true;
+        for (auto& loop : loops) loop.join();
+    }
+
+private:
+    std::atomic<bool> stop{false};
+    std::vector<std::thread> loops;
+};
+
+// The q-quantile of the values (0 when there are none).
+double quantile(std::vector<double> values, double q)
+{
+    if (values.empty()) return 0.0;
+    std::sort(values.begin(), values.end());
+    return values[std::min(values.size() - 1, size_t(q * double(values.size())))];
+}
+
+// How long the control thread may take to pass a MIDI byte back: its 10-ms cycle, the queue at the
+// slowed allocator, and the delays a busy machine gives both it and this test's threads (typically a
+// few tens of milliseconds; on a shared machine at six times its CPUs' load, some hundreds). A thread
+// stopped where it holds the allocator's lock, with the audio thread waiting behind it, takes seconds
+// or for ever; the allocator itself reports a stop of 10 ms.
+constexpr double kThruBoundMs = 1000.0 * KESTRUN_PROGRAM_SLOWDOWN;
+// A remote reply (a write each) counts as missed after this.
+constexpr int kReplyMs = 10000;
+
+const char* kMidiSwitch = "root\\app\\reverb\\on_off"; // control change 5
+const char* kRemoteSwitches[] = {"root\\app\\mod\\on_off", "root\\app\\delay\\on_off"};
+
+std::string write(const std::string& path, const std::string& value)
+{
+    return "write " + path + ":{\"value\":\"" + value + "\"}";
+}
+
+} // namespace
+
+TEST(Stress, StructuralChangesNeverStallTheControlThreadNorLoseAMidiByte)
+{
+    const char* secondsText = std::getenv("KESTRUN_STRESS_SECONDS");
+    const int seconds = secondsText && std::atoi(secondsText) > 0 ? std::atoi(secondsText) : 20;
+    Keyboard keyboard;
+    ASSERT_GE(keyboard.end, 0);
+    Unit unit;
+    const bool slowAllocator = *KESTRUN_SLOW_ALLOC != '\0';
+    if (slowAllocator) unit.setEnvironment("LD_PRELOAD", KESTRUN_SLOW_ALLOC);
+    unit.start();
+    ASSERT_TRUE(unit.waitLog("I (SourceMidi): Driver install done", 20000)) << unit.log();
+    ASSERT_TRUE(unit.waitLog("I (Panel): commands from", 20000)) << unit.log();
+
+    // Two presets for the footswitches: A with every switch on, B with every switch off.
+    {
+        Client setup(unit.port());
+        for (const char* preset : {"Lead", "Clean"}) {
+            const std::string value = std::string(preset) == "Lead" ? "ON" : "OFF";
+            setup.ask(write(kMidiSwitch, value));
+            for (const char* path : kRemoteSwitches) setup.ask(write(path, value));
+            setup.ask("write root\\app\\preset:{\"value\":\"" + std::string(preset) + "\",\"save\":\"save\"}");
+        }
+        ASSERT_EQ(valueOf(setup, "root\\app\\preset"), "\"Clean\"");
+    }
+
+    auto load = std::make_unique<Load>();
+    const int busyLoops = load->count();
+    std::atomic<bool> stop{false};
+
+    // MIDI: a clock byte every 5 ms, and every 15 ms a control change that switches the reverb.
+    std::string sent;
+    std::vector<Clock::time_point> sentAt;
+    int midiSwitches = 0;
+    std::thread midiOut([&] {
+        for (int tick = 0; !stop.load(); ++tick) {
+            std::string bytes = "\xF8";
+            if (tick % 3 == 0) {
+                bytes += std::string("\xB0\x05", 2) + ((tick / 3) % 2 ? '\x00' : '\x7F');
+                ++midiSwitches;
+            }
+            for (size_t done = 0; done < bytes.size() && !stop.load();) {
+                ssize_t n = ::write(keyboard.end, bytes.data() + done, bytes.size() - done);
+                if (n <= 0) {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                    continue;
+                }
+                sent.append(bytes, done, size_t(n));
+                sentAt.insert(sentAt.end(), size_t(n), Clock::now());
+                done += size_t(n);
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+    std::string thru;
+    std::vector<Clock::time_point> thruAt;
+    std::atomic<size_t> thruCount{0};
+    std::atomic<bool> drained{false};
+    std::thread midiIn([&] {
+        char buffer[1024];
+        while (!drained.load()) {
+            pollfd p{keyboard.end, POLLIN, 0};
+            if (::poll(&p, 1, 20) <= 0) continue;
+            ssize_t n = ::read(keyboard.end, buffer, sizeof buffer);
+            if (n <= 0) continue;
+            thru.append(buffer, size_t(n));
+            thruAt.insert(thruAt.end(), size_t(n), Clock::now());
+            thruCount.store(thru.size());
+        }
+    });
+
+    // The remote side: two clients, each switching a block with every write.
+    std::vector<double> replyMs[2];
+    int missed[2] = {0, 0};
+    std::vector<std::thread> remotes;
+    for (int c = 0; c < 2; ++c)
+        remotes.emplace_back([&, c] {
+            Client client(unit.port());
+            for (int i = 0; !stop.load(); ++i) {
+                const auto before = Clock::now();
+                client.send(Client::withNul(write(kRemoteSwitches[c], i % 2 ? "OFF" : "ON")));
+                const std::string reply = client.reply(kReplyMs);
+                if (reply.empty() || reply.back() != '\0') {
+                    ++missed[c];
+                    return; // the stream is out of step from here
+                }
+                replyMs[c].push_back(msBetween(before, Clock::now()));
+            }
+        });
+
+    // The panel: footswitches A and B in turn, each loading its preset.
+    int clicks = 0;
+    std::thread panel([&] {
+        const int pipe = ::open((test_root() + "/panel").c_str(), O_WRONLY | O_CLOEXEC);
+        ASSERT_GE(pipe, 0);
+        for (; !stop.load(); ++clicks) {
+            const std::string line = clicks % 2 ? "click b\n" : "click a\n";
+            ASSERT_EQ(::write(pipe, line.data(), line.size()), ssize_t(line.size()));
+            std::this_thread::sleep_for(std::chrono::milliseconds(250));
+        }
+        ::close(pipe);
+    });
+
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    stop = true;
+    midiOut.join();
+    for (auto& remote : remotes) remote.join();
+    panel.join();
+    load.reset();
+    // What is still on its way comes back once the control thread's next passes run.
+    const auto deadline = Clock::now() + std::chrono::seconds(10 * KESTRUN_PROGRAM_SLOWDOWN);
+    while (thruCount.load() < sent.size() && Clock::now() < deadline && unit.running())
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // The panel carries out its commands one after another.
+    waitUntil([&] { return int(occurrences(unit.log(), "I (Panel): click ")) >= clicks || !unit.running(); },
+              30000 * KESTRUN_PROGRAM_SLOWDOWN);
+    drained = true;
+    midiIn.join();
+
+    std::vector<double> thruMs;
+    for (size_t i = 0; i < std::min(thru.size(), sent.size()); ++i) thruMs.push_back(msBetween(sentAt[i], thruAt[i]));
+    std::vector<double> replies = replyMs[0];
+    replies.insert(replies.end(), replyMs[1].begin(), replyMs[1].end());
+    const int changes = midiSwitches + int(replies.size()) + clicks;
+    const std::string log = unit.log();
+    const size_t panelDone = occurrences(log, "I (Panel): click ");
+    const char* kSlept = "W (SlowAllocator): ";
+    std::printf("Stress, %d s, %d busy loops%s: %d structural changes (%d from MIDI, %zu remote writes, %d "
+                "footswitch preset loads)\n"
+                "  MIDI thru: %zu of %zu bytes back; delay ms p50 %.1f, p99 %.1f, max %.1f\n"
+                "  remote writes: %zu answered, %d missed; reply ms p50 %.1f, p99 %.1f, max %.1f\n"
+                "  panel: %zu of %d footswitch clicks carried out\n"
+                "  threads that slept holding the allocator's lock: %zu\n",
+                seconds, busyLoops, slowAllocator ? ", allocations slowed" : "", changes, midiSwitches,
+                replies.size(), clicks, thru.size(), sent.size(), quantile(thruMs, 0.5), quantile(thruMs, 0.99),
+                quantile(thruMs, 1.0), replies.size(), missed[0] + missed[1], quantile(replies, 0.5),
+                quantile(replies, 0.99), quantile(replies, 1.0), panelDone, clicks, occurrences(log, kSlept));
+
+    EXPECT_TRUE(unit.running()) << unit.ended();
+    EXPECT_EQ(log.find(kSlept), std::string::npos) << log.substr(log.find(kSlept), 2000);
+    EXPECT_EQ(thru, sent) << "every MIDI byte comes back through the thru, in order";
+    EXPECT_LT(quantile(thruMs, 1.0), kThruBoundMs) << "the control thread stopped for longer";
+    EXPECT_EQ(missed[0] + missed[1], 0);
+    EXPECT_EQ(int(panelDone), clicks);
+    EXPECT_GT(changes, 1000);
+
+    // And it still takes the last change of each kind.
+    keyboard.play("\xB0\x05\x7F");
+    Client client(unit.port());
+    EXPECT_TRUE(waitUntil([&] { return valueOf(client, kMidiSwitch) == "\"ON\""; }, 5000 * KESTRUN_PROGRAM_SLOWDOWN));
+    client.ask(write(kRemoteSwitches[0], "ON"));
+    EXPECT_EQ(valueOf(client, kRemoteSwitches[0]), "\"ON\"");
+}
