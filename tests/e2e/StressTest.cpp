@@ -1,8 +1,9 @@
 // Structural changes by the thousand (blocks switched from MIDI, from the remote side and by preset
-// loads from the footswitches) while MIDI bytes, remote writes and panel events keep flowing, on a
-// machine whose every CPU is busy and, in the plain build, with every allocation of the program made
-// slow (tests/e2e/preload): a fade's pause must never stop a thread that holds something another
-// needs. KESTRUN_STRESS_SECONDS sets the length (20 s).
+// loads from the footswitches) while MIDI bytes, remote writes and panel events keep flowing and, in
+// the plain build, every allocation of the program is made slow (tests/e2e/preload): a fade's pause
+// must never stop a thread that holds something another needs. The machine's load is the suite's own
+// (busy loops of the test's own would starve the tests beside it); README gives figures under load.
+// KESTRUN_STRESS_SECONDS sets the length (20 s).
 #include "Keyboard.h"
 #include "Unit.h"
 
@@ -16,8 +17,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fcntl.h>
-#include <memory>
-#include <sched.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
@@ -30,32 +29,6 @@ double msBetween(Clock::time_point from, Clock::time_point to)
 {
     return std::chrono::duration<double, std::milli>(to - from).count();
 }
-
-// Busy loops on every CPU this process may use, at normal priority, for the life of the object.
-class Load {
-public:
-    Load()
-    {
-        cpu_set_t cpus;
-        CPU_ZERO(&cpus);
-        const int count = sched_getaffinity(0, sizeof cpus, &cpus) == 0 ? CPU_COUNT(&cpus) : 2;
-        for (int i = 0; i < count; ++i)
-            loops.emplace_back([this] {
-                while (!stop.load(std::memory_order_relaxed)) {
-                }
-            });
-    }
-    int count() const { return int(loops.size()); }
-    ~Load()
-    {
-        stop = true;
-        for (auto& loop : loops) loop.join();
-    }
-
-private:
-    std::atomic<bool> stop{false};
-    std::vector<std::thread> loops;
-};
 
 // The q-quantile of the values (0 when there are none).
 double quantile(std::vector<double> values, double q)
@@ -109,8 +82,6 @@ TEST(Stress, StructuralChangesNeverStallTheControlThreadNorLoseAMidiByte)
         ASSERT_EQ(valueOf(setup, "root\\app\\preset"), "\"Clean\"");
     }
 
-    auto load = std::make_unique<Load>();
-    const int busyLoops = load->count();
     std::atomic<bool> stop{false};
 
     // MIDI: a clock byte every 5 ms, and every 15 ms a control change that switches the reverb.
@@ -191,7 +162,6 @@ TEST(Stress, StructuralChangesNeverStallTheControlThreadNorLoseAMidiByte)
     midiOut.join();
     for (auto& remote : remotes) remote.join();
     panel.join();
-    load.reset();
     // What is still on its way comes back once the control thread's next passes run.
     const auto deadline = Clock::now() + std::chrono::seconds(10 * KESTRUN_PROGRAM_SLOWDOWN);
     while (thruCount.load() < sent.size() && Clock::now() < deadline && unit.running())
@@ -210,13 +180,13 @@ TEST(Stress, StructuralChangesNeverStallTheControlThreadNorLoseAMidiByte)
     const std::string log = unit.log();
     const size_t panelDone = occurrences(log, "I (Panel): click ");
     const char* kSlept = "W (SlowAllocator): ";
-    std::printf("Stress, %d s, %d busy loops%s: %d structural changes (%d from MIDI, %zu remote writes, %d "
+    std::printf("Stress, %d s%s: %d structural changes (%d from MIDI, %zu remote writes, %d "
                 "footswitch preset loads)\n"
                 "  MIDI thru: %zu of %zu bytes back; delay ms p50 %.1f, p99 %.1f, max %.1f\n"
                 "  remote writes: %zu answered, %d missed; reply ms p50 %.1f, p99 %.1f, max %.1f\n"
                 "  panel: %zu of %d footswitch clicks carried out\n"
                 "  threads that slept holding the allocator's lock: %zu\n",
-                seconds, busyLoops, slowAllocator ? ", allocations slowed" : "", changes, midiSwitches,
+                seconds, slowAllocator ? ", allocations slowed" : "", changes, midiSwitches,
                 replies.size(), clicks, thru.size(), sent.size(), quantile(thruMs, 0.5), quantile(thruMs, 0.99),
                 quantile(thruMs, 1.0), replies.size(), missed[0] + missed[1], quantile(replies, 0.5),
                 quantile(replies, 0.99), quantile(replies, 1.0), panelDone, clicks, occurrences(log, kSlept));
