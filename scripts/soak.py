@@ -389,12 +389,14 @@ def main():
     try:
         program.start(args.audio_in)
         print(f"soak: {args.seconds:.0f} s, program pid {program.process.pid}, root {root}", flush=True)
-        tcp = [TcpEndpoint(f"tcp{i + 1}", program.port) for i in range(3)]
+        tcp = [TcpEndpoint("tcp1", program.port)]
         serial = connect_serial(serial_pty, 30)
         # The presets the program changes and the MIDI program changes select.
         for i, name in enumerate(PRESETS):
             tcp[0].ask(f"write root\\app\\output\\vol:{{\"value\":{20 + 20 * i}}}")
             tcp[0].ask(f"write root\\app\\preset:{{\"value\":\"{name}\",\"save\":\"save\"}}")
+        # The other two only now: a connection without a request for 2 s is dropped.
+        tcp += [TcpEndpoint(f"tcp{i + 1}", program.port) for i in (1, 2)]
 
         endpoints = tcp + [serial]
         load = Load(endpoints, midi_pty, program.thread_states)

@@ -101,12 +101,18 @@ std::string Update::update_start(const std::string& size)
     }
     LOG_I(kTag, "start: %s\n", size.c_str());
     if (announced > kMaxImageBytes) {
-        // No transfer opens: the data calls then fail, and no client can exhaust the unit's memory.
+        // No transfer opens, and the reply says so at once ("0": no chunk size) rather than after the
+        // client has sent the whole image; no client can exhaust the unit's memory.
         LOG_E(kTag, "image too large: %s\n", size.c_str());
-    } else if (announced > 0) {
+        return "0";
+    }
+    if (announced > 0) {
         update_handle.reset(new (std::nothrow) uint8_t[size_t(announced)]);
-        if (update_handle) update_bytes = int(announced);
-        else LOG_E(kTag, "no memory for %lld bytes\n", announced);
+        if (!update_handle) {
+            LOG_E(kTag, "no memory for %lld bytes\n", announced);
+            return "0";
+        }
+        update_bytes = int(announced);
     }
     return std::to_string(batch_size);
 }

@@ -20,6 +20,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <sys/wait.h>
+#include <utility>
 #include <vector>
 
 std::atomic<bool> ble_initialized{false};
@@ -51,11 +52,20 @@ std::atomic<uint32_t> ble_client_mtu{0};
 std::atomic<bool> applicationReady{false};
 std::atomic<bool> advertisingReady{false};
 
-moodycamel::ConcurrentQueue<std::string> rxQueue(1024);
+// A request, or (empty text, `dropped` > 0) that many requests dropped in a row, each of which is
+// answered with an empty reply (a lone NUL), in its place among the replies.
+struct RxEntry {
+    std::string request;
+    uint32_t dropped = 0;
+};
+moodycamel::ConcurrentQueue<RxEntry> rxQueue(1024);
 // Requests waiting beyond this are dropped: a central writing faster than the unit answers must not
-// grow the queue without end.
-constexpr size_t kMaxQueuedRequests = 32;
-bool ble_receive_dropping = false; // "nimble_tasks" only: the drop is logged once per burst
+// grow the queue without end. What a drop leaves is one entry per RX write at most.
+constexpr int kMaxQueuedRequests = 32;
+std::atomic<int> queuedRequests{0};
+// "nimble_tasks" only: requests of the current write dropped so far, and whether this burst was logged.
+uint32_t droppedInWrite = 0;
+bool ble_receive_dropping = false;
 
 // The reply on its way, owned by "comTasks": handed to the GLib loop a batch of notifications at a
 // time, the next batch only once the loop has sent the previous one, so what waits in the loop stays
@@ -82,9 +92,10 @@ bool tornDown = false;
 // Without an adapter the supervisor's error would repeat every 5 s for ever ("comTasks" only).
 LogOnce supervisorLog{"Ble Supervisor"};
 
+// The supervisor's period is an interval: monotonic, so setting the wall clock cannot stall it.
 int64_t now()
 {
-    return int64_t(esp_timer_get_time());
+    return monotonic_time_us();
 }
 
 // ---- GLib thread -----------------------------------------------------------------------------
@@ -103,13 +114,17 @@ void stopAdvertising()
 
 void pushRequest(uint32_t length)
 {
-    if (rxQueue.size_approx() >= kMaxQueuedRequests) {
+    if (queuedRequests.load() >= kMaxQueuedRequests) {
         if (!ble_receive_dropping) LOG_W("BLE", "Requests arrive faster than they are answered: dropped\n");
         ble_receive_dropping = true;
+        ++droppedInWrite;
         return;
     }
     ble_receive_dropping = false;
-    rxQueue.enqueue(std::string(reinterpret_cast<const char*>(ble_receive_packet), length));
+    // The drops of this write go before the request that follows them.
+    if (droppedInWrite) rxQueue.enqueue(RxEntry{{}, std::exchange(droppedInWrite, 0)});
+    ++queuedRequests;
+    rxQueue.enqueue(RxEntry{std::string(reinterpret_cast<const char*>(ble_receive_packet), length), 0});
 }
 
 const char* on_local_char_write(const GattApplication*, const char*, const char* service_uuid,
@@ -143,6 +158,7 @@ const char* on_local_char_write(const GattApplication*, const char*, const char*
             ble_receive_packet_index = 0;
         }
     }
+    if (droppedInWrite) rxQueue.enqueue(RxEntry{{}, std::exchange(droppedInWrite, 0)});
     return nullptr;
 }
 
@@ -378,7 +394,7 @@ void* nimble_tasks(void*)
 
 // ---- "comTasks" ------------------------------------------------------------------------------
 
-Bluetooth::Bluetooth(Node* root, Node* name) : ComInterface(root), name(name) {}
+Bluetooth::Bluetooth(Node* root, Node* name) : ComInterface(root, "Bluetooth"), name(name) {}
 
 void Bluetooth::initialize()
 {
@@ -395,8 +411,16 @@ void Bluetooth::tasks()
     ble_supervisor();
     // One reply at a time: the next request waits until this one is handed over whole.
     if (ble_flush_tx()) return;
-    std::string request = ble_get_rx();
-    if (!request.empty()) ble_set_tx(processRequest(std::move(request)));
+    std::string request;
+    uint32_t dropped = 0;
+    // Dropped requests cost nothing to answer: all those before the next request go in this pass.
+    while (ble_take_rx(request, dropped)) {
+        if (!dropped) {
+            ble_set_tx(processRequest(std::move(request)));
+            return;
+        }
+        ble_set_tx(std::string(dropped - 1, '\0'));
+    }
 }
 
 int ble_start(const char* name)
@@ -419,11 +443,14 @@ int ble_start(const char* name)
     return 0;
 }
 
-std::string ble_get_rx()
+bool ble_take_rx(std::string& request, uint32_t& dropped)
 {
-    std::string request;
-    if (!rxQueue.try_dequeue(request)) return {};
-    return request;
+    RxEntry entry;
+    if (!rxQueue.try_dequeue(entry)) return false;
+    if (!entry.dropped) --queuedRequests;
+    request = std::move(entry.request);
+    dropped = entry.dropped;
+    return true;
 }
 
 void ble_set_tx(std::string reply)

@@ -16,8 +16,10 @@ class Node;
 // "comTasks" (initialize, tasks) takes one request per pass, answers it and hands the reply, cut
 // into notification-sized chunks, back to the GLib loop, which sends them: a batch at a time, so the
 // loop never holds more than one batch and a long reply goes out over several passes. Advertising is
-// started and stopped on the GLib loop only. SIGINT tears the GATT side down on the GLib loop; the
-// process keeps running, and later SIGINTs are ignored.
+// started and stopped on the GLib loop only. At most 32 requests wait to be answered; a request that
+// arrives beyond them is not served but answered, in its turn, with an empty reply (a lone NUL), so
+// a client never waits for a reply that will not come and knows what to send again. SIGINT tears
+// the GATT side down on the GLib loop; the process keeps running, and later SIGINTs are ignored.
 //
 // The host build talks to the D-Bus bus at $KESTRUN_DBUS_ADDRESS (a test's private bus with a
 // stand-in of BlueZ) and to no bus when it is unset, so that it never reconfigures the machine's own
@@ -45,8 +47,9 @@ inline constexpr int BLE_RECEIVE_PACKET_SIZE = 10000;
 // Starts "nimble_tasks" with the device name (at most 19 bytes are kept). Once per process: a second
 // call, or a null name, only logs "Already initialized". Returns 0.
 int ble_start(const char* name);
-// The oldest complete request, or "" when none is waiting ("comTasks").
-std::string ble_get_rx();
+// Takes the oldest waiting entry ("comTasks"): a complete request (`dropped` 0), or a count of
+// requests dropped because too many were waiting, each owed an empty reply. False when none waits.
+bool ble_take_rx(std::string& request, uint32_t& dropped);
 // Sends the reply and its NUL as notifications of the TX characteristic; dropped when there is no
 // GATT application ("comTasks"). The first batch goes at once, the rest with ble_flush_tx.
 void ble_set_tx(std::string reply);
@@ -64,7 +67,7 @@ void set_ble_conn_params(int handle, int minInterval, int maxInterval, int laten
 extern std::atomic<bool> ble_initialized;  // ble_start has run
 extern std::atomic<bool> ble_started;      // the GLib main loop is running
 extern std::atomic<bool> ble_advertisment; // advertising is believed to be on
-// Microseconds: last connection, RX write, teardown or supervisor action.
+// Microseconds of the monotonic clock: last connection, RX write, teardown or supervisor action.
 extern std::atomic<int64_t> supervisor_time;
 // The MTU of the last RX write, never below 128.
 extern std::atomic<uint32_t> ble_mtu;

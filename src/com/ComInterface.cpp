@@ -3,6 +3,7 @@
 #include "base/Update.h"
 #include "com/Com.h"
 #include "params/Node.h"
+#include "params/NodeFragment.h"
 #include "params/NodeItem.h"
 #include "params/NodeList.h"
 #include "params/Security.h"
@@ -31,21 +32,13 @@ size_t countLines(const std::string& request, size_t pos)
     return lines;
 }
 
-int64_t now_us()
-{
-    return static_cast<int64_t>(esp_timer_get_time());
-}
-
-// The new lastRead of a walk that is about to begin. The clock is read before the walk, not after
-// it, so a node changed during the walk is reported by the next "read" rather than never; and the
-// walk begins only once the clock has moved past that reading, so a change stamped with the same
-// microsecond is one that the walk itself sees.
+// The new lastRead of a walk that is about to begin. The stamp is taken before the walk, not after
+// it, so a node changed during the walk is reported by the next "read" rather than never; stamps
+// never repeat nor go back, so every change stamped later counts as newer, whatever the wall clock
+// does meanwhile.
 int64_t walkStart()
 {
-    int64_t started = now_us();
-    while (now_us() == started) {
-    }
-    return started;
+    return change_stamp_us();
 }
 
 // The list that the text before the argument's first ':' names; null unless that node exists and
@@ -59,20 +52,25 @@ NodeList* findList(Node* root, const std::string& argument)
     return dynamic_cast<NodeList*>(node);
 }
 
-// The echo of a "write": its argument, except that a text too long for an item to keep is refused,
-// and the echo then shows the value kept, so that the client does not take the refusal for success.
-std::string writeEcho(Node* root, const std::string& argument)
+// The echo of a "write": its argument when the node now holds the value sent; otherwise the node's
+// fragment with the value that it kept, so that a client never takes a refusal (no JSON, a node that
+// cannot be written, a value its type refuses) for success. A path that names no node is echoed as
+// sent: there is no value to show.
+std::string writeEcho(Node* root, const std::string& argument, bool taken)
 {
-    auto [path, value] = Node::parsePathValue(argument);
-    if (!NodeItem::tooLong(value)) return argument;
-    Node* node = root->pathToNode(path);
-    if (!dynamic_cast<NodeItem*>(node)) return argument;
+    if (taken) return argument;
+    Node* node = root->pathToNode(argument.substr(0, argument.find(':')));
+    if (!node) return argument;
+    std::string path, value;
+    if (NodeFragment::parse(argument, path, value) && node->isWritable() &&
+        NodeFragment::holds(node->getValueJSON(), value))
+        return argument;
     return node->getJSON(DESCRIPTION_VALUE);
 }
 
 } // namespace
 
-ComInterface::ComInterface(Node* root) : root(root)
+ComInterface::ComInterface(Node* root, std::string client) : root(root), client(std::move(client))
 {
     Com::addIface(this);
 }
@@ -94,7 +92,13 @@ std::string ComInterface::processRequest(std::string request)
     if (password) {
         // Only the first line may answer the token; it then goes on like any other line.
         std::string first = request.substr(0, request.find("\r\n"));
-        if (startsWith(first, "token ")) authorised = Security::checkToken(token, first.substr(6));
+        // A client that has to wait is answered " n" without its answer being looked at.
+        const int64_t now = monotonic_time_us();
+        if (startsWith(first, "token ") && throttle.allow(client, now, client.c_str())) {
+            authorised = Security::checkToken(token, first.substr(6));
+            if (authorised) throttle.succeeded(client);
+            else throttle.failed(client, now);
+        }
         token = Security::generateToken();
         reply = "token " + token + (authorised ? " y\r\n" : " n\r\n");
     }
@@ -170,8 +174,8 @@ bool ComInterface::serveLine(const std::string& line, bool authorised, std::stri
         if (!authorised) return true;
         if (!room()) return false;
         std::string argument = line.substr(6);
-        root->parseJSON(argument);
-        reply += writeEcho(root, argument) + "\r\n";
+        bool taken = root->parseJSON(argument);
+        reply += writeEcho(root, argument, taken) + "\r\n";
     } else if (startsWith(line, "supd ")) {
         if (!authorised) return true;
         if (!room()) return false;

@@ -1,4 +1,6 @@
 #pragma once
+#include "com/LoginThrottle.h"
+
 #include <cstdint>
 #include <string>
 
@@ -10,6 +12,9 @@ class Node;
 // transport sends that reply followed by one NUL. Each transport keeps its own login token and its
 // own lastRead, so "read" on one transport is not disturbed by another.
 //
+// Login answers are throttled per client of this transport (LoginThrottle): `client` names the
+// client that the request comes from; a throttled answer gets " n" without being checked.
+//
 // A reply never exceeds kMaxReply bytes: once a line's output would not fit, that line and every
 // later line of the request are skipped (with a warning), so a request of thousands of lines costs
 // bounded memory and time. A full "browse root" is about 45 kB, so a dozen of them still fit.
@@ -18,7 +23,8 @@ class Node;
 // no lock.
 class ComInterface {
 public:
-    explicit ComInterface(Node* root);
+    // `client`: how the transport's one client is named (Wifi sets it per request).
+    explicit ComInterface(Node* root, std::string client = "remote");
     // One-time start of the transport, on "comTasks" before its first tasks().
     virtual void initialize() {}
     // One polling pass: receive, answer, send.
@@ -38,8 +44,13 @@ protected:
     Node* root;
     // Last login token issued by this transport; the client must answer this one.
     std::string token;
-    // Microseconds: time of the last successful "browse" or "read" on this transport.
+    // Microseconds (change_stamp_us): time of the last successful "browse" or "read" on this
+    // transport.
     int64_t lastRead = 0;
+    // The client of the request being answered, for the login back-off and its log line: the
+    // transport's name, or a TCP peer's address.
+    std::string client;
+    LoginThrottle throttle;
 
 private:
     // Room kept for what a changing verb adds besides its own text ("dwrite ", a status, a count).

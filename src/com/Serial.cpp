@@ -54,7 +54,7 @@ int make_port_raw(int fd)
 }
 
 Serial::Serial(Node* root, const char* path, int a, int b)
-    : ComInterface(root), a(a), b(b), path(path), buffer(kCapacity, 0)
+    : ComInterface(root, "the serial port"), a(a), b(b), path(path), buffer(kCapacity, 0)
 {
 }
 
@@ -93,7 +93,8 @@ void Serial::tasks()
         }
     }
 
-    int64_t now = static_cast<int64_t>(esp_timer_get_time());
+    // The reopen period is an interval: monotonic, so setting the wall clock cannot stall it.
+    int64_t now = monotonic_time_us();
     if (!lastOpenSet) {
         lastOpenSet = true;
         lastOpen = now;

@@ -15,19 +15,30 @@ class NodeItem;
 // service by mDNS.
 //
 // tasks() (every 20 ms on "comTasks") mirrors the join state into root\sys\wifi\state and runs one
-// step of a small non-blocking server: up to three clients, each request and reply ended by a NUL.
-// Nothing in a pass waits on a client: each slot has its own receive buffer and its own output
+// step of a small non-blocking server: three slots serve clients, each request and reply ended by a
+// NUL. Nothing in a pass waits on a client: each slot has its own receive buffer and its own output
 // buffer, which is drained across passes, so a client that does not read stalls only itself.
-// A slot is freed as soon as its peer closes or errors, and after 5 s without a request or without
-// taking any of its reply. When all slots are busy and another client waits, the slot idle longest
-// among those held for at least a second yields to it (any slot held for 5 s, if none is idle), so
-// more than three clients take turns and a waiting client is served within 5 s.
+//
+// Slots go to clients that talk. Every pass accepts whatever connections are pending into a waiting
+// room (kWaiting; when full, the newest connection of the address with the most waiting ones, one
+// that has not sent a whole request first, is closed), and looks (without taking them) whether a
+// waiting client has sent a whole request. A slot is freed when its peer closes or errors, when it
+// has not sent a whole request within kRequestTimeout of being let in or of its last reply, and when
+// it takes none of its reply for kIdleTimeout. A waiting client is let in to a free slot, or takes
+// one from a client that is between requests or sending slowly: at once (after kMinHold) when the
+// waiting client has a whole request, after a turn of kYieldAfter otherwise. Clients of an address
+// that holds no slot come first, so one address holds at most one slot while others wait, however
+// many connections it opens. Time is the monotonic clock, so setting the wall clock changes nothing.
+//
+// Addresses are the peer's IPv4 address as it is: on loopback every 127.x.y.z is a client of its
+// own (tests and the attack script give their clients distinct loopback addresses).
 //
 // Login token and lastRead belong to the client, not to the connection: a freed slot parks them
-// under the peer's address for the idle time, and a later connection from that address takes them up
-// with its first request: while a password is set, the session whose token that request answers;
-// otherwise the address's latest. So a client that connects per request can log in and its polls
-// miss nothing, while no client can answer another's token.
+// under the peer's address for kSessionKeep (a client that sent nothing parks nothing; at most four
+// per address), and a later connection from that address takes them up with its first request:
+// while a password is set, the session whose token that request answers; otherwise the address's
+// latest. So a client that connects per request can log in and its polls miss nothing, while no
+// client can answer another's token.
 //
 // initialize() (once, on "comTasks") writes the Avahi service file and starts
 // "wifiConnectionsHandler", which every 5 s joins the network with nmcli when the SSID or password
@@ -37,14 +48,30 @@ class Wifi : public ComInterface {
 public:
     static constexpr int kSlots = 3;
     static constexpr int kBufferSize = 65536;
-    // Clients waiting to be accepted: those beyond it retry their connection after a second or more.
-    static constexpr int kBacklog = 8;
-    // Microseconds.
+    // Connections pending in the kernel: each pass takes them all, so this only has to cover a burst
+    // between two passes (beyond it a client's connection is retried after a second).
+    static constexpr int kBacklog = 256;
+    // Connections accepted and waiting for a slot.
+    static constexpr size_t kWaiting = 16;
+    // Connections taken from the kernel in one pass.
+    static constexpr int kAcceptPerPass = 256;
+    // Bytes looked at in a waiting connection for the NUL of a whole request.
+    static constexpr size_t kPeek = 1024;
+    // Microseconds (monotonic clock).
+    // A slot without a whole request for this long is freed.
+    static constexpr int64_t kRequestTimeout = 2000000;
+    // A reply of which nothing was taken for this long frees its slot; a waiting connection is
+    // closed after this long.
     static constexpr int64_t kIdleTimeout = 5000000;
-    // A slot held this long may be made to yield to a waiting client.
+    // A slot yields to a waiting client with a whole request once it has had this long for its own.
+    static constexpr int64_t kMinHold = 200000;
+    // A slot between requests yields to any waiting client after this turn.
     static constexpr int64_t kYieldAfter = 1000000;
-    // Sessions parked at once; beyond it the oldest is forgotten.
-    static constexpr size_t kParked = 8;
+    // How long a freed slot's session waits for its client to come back.
+    static constexpr int64_t kSessionKeep = 60000000;
+    // Sessions parked at once (the oldest is forgotten beyond it), and per address.
+    static constexpr size_t kParked = 64;
+    static constexpr size_t kParkedPerAddress = 4;
     static constexpr int64_t kJoinPeriod = 5000000;
     static constexpr int64_t kRetryPeriod = 30000000;
     static constexpr int64_t kCheckPeriod = 10000000;
@@ -81,11 +108,20 @@ private:
         int64_t since;
         Session session;
     };
+    // An accepted connection waiting for a slot.
+    struct Waiting {
+        int fd;
+        uint32_t address;
+        int64_t since;
+        // A whole request (or a full peek) is waiting in it.
+        bool talks = false;
+    };
     struct Slot {
         int fd = -1;
         int count = 0;
-        // Microseconds: accept, last complete request or last bytes of a reply taken (idle rule).
+        // Monotonic microseconds: let in, last complete request or last bytes of a reply taken.
         int64_t time = 0;
+        // Monotonic microseconds: let in.
         int64_t accepted = 0;
         // Set while an over-long request is dropped up to its NUL.
         bool discarding = false;
@@ -121,14 +157,21 @@ private:
     int listenSocket = -1;
     sockaddr_in bindAddress {};
     std::array<Slot, kSlots> slots;
+    std::vector<Waiting> waiting;
     std::vector<Parked> parked;
     bool buffersReady = false;
 
     void mirrorState();
     void serverStep();
     // False when the listen socket failed (the server restarts).
-    bool acceptClient(int64_t now);
-    Slot* yieldingSlot(int64_t now);
+    bool acceptClients(int64_t now);
+    void lookAtWaiting(int64_t now);
+    void closeWaiting(size_t index);
+    // Lets waiting clients in, as far as slots free or yield to them.
+    void admit(int64_t now);
+    int slotsOf(uint32_t address) const;
+    Slot* yieldingSlot(const Waiting& client, int64_t now);
+    void park(Slot& slot, int64_t now);
     void serveSlot(Slot& slot);
     void receive(Slot& slot);
     void answer(Slot& slot, const std::string& request);

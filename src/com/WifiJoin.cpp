@@ -104,7 +104,7 @@ void* Wifi::connectionsHandler(void* arg)
 {
     Wifi* wifi = static_cast<Wifi*>(arg);
     for (;;) {
-        wifi->joinCycle(static_cast<int64_t>(esp_timer_get_time()));
+        wifi->joinCycle(monotonic_time_us());
         vTaskDelay(kJoinPeriod);
     }
     return nullptr;

@@ -1,5 +1,6 @@
 #include "params/Node.h"
 
+#include "params/NodeFragment.h"
 #include "params/StorageId.h"
 #include "porting/Clock.h"
 
@@ -11,7 +12,8 @@ namespace {
 
 int64_t now()
 {
-    return int64_t(esp_timer_get_time());
+    // A stamp never goes back, so a poll is not blinded by the wall clock being set back.
+    return change_stamp_us();
 }
 
 constexpr const char* kVisible = "visible";
@@ -306,7 +308,7 @@ std::string Node::getJSON(DescriptionLevel level)
     case DESCRIPTION_STYLE:
         return getPath() + ":{" + getValueJSON() + getStyleProperties() + "}";
     default:
-        return getPath() + ":{\"desc\":\"" + getDisplayName() + "\"," + getValueJSON() + "," + getDescriptionJSON() +
+        return getPath() + ":{\"desc\":\"" + NodeFragment::escape(getDisplayName()) + "\"," + getValueJSON() + "," + getDescriptionJSON() +
                "}";
     }
 }
@@ -360,10 +362,24 @@ std::pair<std::string, std::string> Node::parsePathValue(const std::string& line
     return {path, splitString(members, "\"value\":", "").second};
 }
 
+bool Node::isWritable() const
+{
+    return name[0] != '_';
+}
+
 bool Node::parseJSON(const std::string& line)
 {
-    auto [path, value] = parsePathValue(line);
+    std::string path, value;
+    if (!NodeFragment::parse(line, path, value)) return false;
     Node* node = pathToNode(path);
-    if (!node || node->getName()[0] == '_') return false;
-    return node->fromString(value);
+    return node && node->isWritable() && node->fromString(value);
+}
+
+bool Node::parseStoredJSON(const std::string& line)
+{
+    std::string path, value;
+    NodeFragment::parseStored(line, path, value);
+    Node* node = pathToNode(path);
+    // Folders keep what a preset stored for them: the same fixed text.
+    return node && node->getName()[0] != '_' && node->fromString(value);
 }

@@ -42,7 +42,8 @@ inline constexpr const char* CTRL = "ctrl";
 // the audio thread: paths, texts and fragments allocate.
 //
 // Paths are the keys from "root" joined by single backslashes ("root\sys\_name"); a key beginning
-// with "_" cannot be written from the remote side. Times are microseconds of esp_timer_get_time.
+// with "_" cannot be written from the remote side. Times are microseconds of change_stamp_us: the
+// wall clock, never going back.
 class Node : public Storable {
 public:
     using Callback = void (*)(Node*);
@@ -144,11 +145,18 @@ public:
     // when `second` is empty or absent). Two empty texts when `first` is absent.
     static std::pair<std::string, std::string> splitString(const std::string& text, const std::string& first,
                                                            const std::string& second);
-    // (path, value text) of a fragment; a string value keeps its quotes.
+    // (path, value text) of a fragment by the old split: the first '}' ends the members, and a string
+    // value keeps its quotes and is taken raw. Only fragments stored before values were escaped need it.
     static std::pair<std::string, std::string> parsePathValue(const std::string& line);
-    // Sets the value of the node that a fragment names below this node. False when no node has the
-    // path, the key begins with "_", or the type refuses the value.
+    // Sets the value of the node that a fragment names below this node; the members must be one JSON
+    // object (NodeFragment::parse). False when they are not, when no node has the path, when the node
+    // cannot be written (its key begins with "_", or it is a folder) or the type refuses the value.
     bool parseJSON(const std::string& line);
+    // As parseJSON for a fragment from a stored text: one that is no JSON is read as it was written,
+    // and only keys beginning with "_" are refused.
+    bool parseStoredJSON(const std::string& line);
+    // May a fragment set this node? Not a key beginning with "_", nor a folder.
+    virtual bool isWritable() const;
 
 protected:
     std::atomic<Callback> onChange{nullptr};

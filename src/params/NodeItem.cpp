@@ -1,5 +1,9 @@
 #include "params/NodeItem.h"
 
+#include "params/NodeFragment.h"
+
+#include <cstring>
+
 namespace {
 // Per thread: a reply for one client is built on one thread while others may build theirs.
 thread_local bool hidingSecrets = false;
@@ -60,8 +64,16 @@ bool NodeItem::setValue(std::string text)
 
 bool NodeItem::fromString(std::string text)
 {
-    if (text.size() < 2 || text.front() != '"' || text.back() != '"') return false;
-    return setValue(text.substr(1, text.size() - 2));
+    std::string decoded;
+    if (!NodeFragment::unquote(text, decoded)) return false;
+    return setValue(std::move(decoded));
+}
+
+bool NodeItem::isWritable() const
+{
+    for (const char* text : {ItemType::STRING, ItemType::COLOR, ItemType::LINK})
+        if (std::strcmp(itemType, text) == 0) return Node::isWritable();
+    return false;
 }
 
 void NodeItem::reset()
@@ -71,10 +83,10 @@ void NodeItem::reset()
 
 std::string NodeItem::getValueJSON()
 {
-    return "\"value\":\"" + (secret && hidingSecrets ? std::string() : getValue()) + "\"";
+    return "\"value\":\"" + (secret && hidingSecrets ? std::string() : NodeFragment::escape(getValue())) + "\"";
 }
 
 std::string NodeItem::getDescription()
 {
-    return std::string(",\"item_type\":\"") + itemType + "\",\"def\":\"" + defaultValue + "\"";
+    return std::string(",\"item_type\":\"") + itemType + "\",\"def\":\"" + NodeFragment::escape(defaultValue) + "\"";
 }

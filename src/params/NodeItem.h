@@ -23,6 +23,8 @@ inline constexpr const char* LINK = "link";             // a node path
 // readers on other threads never see a torn or freed text. Its stored image is the text, so a text
 // longer than storage gives back at start (kMaxLength bytes) is refused rather than lost at restart.
 //
+// The value and default travel in JSON escaped (NodeFragment::escape), so any text gives valid JSON.
+//
 // A secret item (a password) shows an empty value in its JSON while a SecretsHidden scope is open on
 // the calling thread: the remote side opens one for a client that has not logged in.
 class NodeItem : public Node {
@@ -48,9 +50,11 @@ public:
     void setStorageText(const std::string& text) override;
 
     void edit(bool up) override;
-    // Takes a quoted text (the quotes are removed); any text up to kMaxLength bytes is accepted, the
+    // Takes a JSON string (NodeFragment::unquote); any text up to kMaxLength bytes is accepted, the
     // empty one included.
     bool fromString(std::string text) override;
+    // Folders (every item type but texts, colours and links) hold no value a client may set.
+    bool isWritable() const override;
     std::string toString() override;
     const char* getType() override { return NodeType::ITEM; }
     std::string getDescription() override;
@@ -61,8 +65,6 @@ public:
 
     // True when the text changed; a text longer than kMaxLength bytes is refused (false).
     bool setValue(std::string text);
-    // Would a JSON value text (quotes included) be refused for its length?
-    static bool tooLong(const std::string& quoted) { return quoted.size() > kMaxLength + 2; }
     const char* getItemType() const { return itemType; }
     // The stored text itself, whatever getValue or toString make of it.
     std::string getText() const { return value.get(); }

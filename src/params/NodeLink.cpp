@@ -1,5 +1,7 @@
 #include "params/NodeLink.h"
 
+#include "params/NodeFragment.h"
+
 #include "porting/TextHelpers.h"
 
 #include <cstring>
@@ -39,6 +41,18 @@ Node* NodeLink::getLinkedNode()
     if (path.empty()) return nullptr;
     Node* app = applicationNode();
     return app ? app->pathToNode(singleBackslashes(path)) : nullptr;
+}
+
+bool NodeLink::fromString(std::string text)
+{
+    std::string path;
+    if (!NodeFragment::unquote(text, path)) return false;
+    return setValue(doubleBackslashes(singleBackslashes(path)));
+}
+
+std::string NodeLink::getValueJSON()
+{
+    return "\"value\":\"" + NodeFragment::escape(singleBackslashes(getText())) + "\"";
 }
 
 std::string NodeLink::toString()

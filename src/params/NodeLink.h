@@ -22,6 +22,11 @@ public:
     // node); "" when nothing is linked.
     std::string toString() override;
 
+    // A JSON string (NodeFragment::unquote); the path is kept with its backslashes doubled.
+    bool fromString(std::string text) override;
+    // The path with single backslashes, escaped for JSON: the doubled form that it always travelled in.
+    std::string getValueJSON() override;
+
     // Null for no link or a path that names no node.
     Node* getLinkedNode();
 

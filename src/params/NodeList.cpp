@@ -1,6 +1,7 @@
 #include "params/NodeList.h"
 
 #include "params/ListTransfer.h"
+#include "params/NodeFragment.h"
 #include "params/NodeParList.h"
 #include "porting/Log.h"
 #include "porting/Task.h"
@@ -95,24 +96,7 @@ void NodeList::reset() {}
 
 std::string NodeList::escapeName(const std::string& name)
 {
-    std::string text;
-    text.reserve(name.size());
-    for (char c : name) {
-        if (c == '"' || c == '\\') text += '\\';
-        text += c;
-    }
-    return text;
-}
-
-std::string NodeList::unescapeName(const std::string& text)
-{
-    std::string name;
-    name.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\\' && i + 1 < text.size() && (text[i + 1] == '"' || text[i + 1] == '\\')) ++i;
-        name += text[i];
-    }
-    return name;
+    return NodeFragment::escape(name);
 }
 
 std::string NodeList::getDescription()

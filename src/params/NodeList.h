@@ -102,9 +102,8 @@ public:
     bool move(int from, int to);
     void notifyDataUpdate(int position);
 
-    // Element names inside JSON strings: double quotes and backslashes escaped, and back.
+    // An element name inside a JSON string (NodeFragment::escape).
     static std::string escapeName(const std::string& name);
-    static std::string unescapeName(const std::string& text);
 
     // Remote transfer (argument = the request text after the verb and its blank).
     // The "dread" reply, or "" when refused.

@@ -1,5 +1,6 @@
 #include "params/NodeParList.h"
 
+#include "params/NodeFragment.h"
 #include "porting/Clock.h"
 
 NodeParList::NodeParList(Node* parent, const char* name, const char* displayName, std::string defaultValue,
@@ -40,8 +41,9 @@ void NodeParList::edit(bool up)
 
 bool NodeParList::fromString(std::string text)
 {
-    if (text.size() < 2 || text.front() != '"' || text.back() != '"') return false;
-    setValue(NodeList::unescapeName(text.substr(1, text.size() - 2)));
+    std::string name;
+    if (!NodeFragment::unquote(text, name)) return false;
+    setValue(name);
     return true;
 }
 

@@ -1,5 +1,7 @@
 #include "params/NodePreset.h"
 
+#include "params/NodeFragment.h"
+
 #include <cstring>
 #include <deque>
 #include <map>
@@ -117,8 +119,11 @@ bool NodePreset::fromString(std::string text)
     if (text.size() < 2 || text.front() != '"' || text.back() != '"') return false;
     std::string inner = text.substr(1, text.size() - 2);
     std::string name;
-    if (withoutSaveMarker(inner, &name)) save(NodeList::unescapeName(name));
-    else load(NodeList::unescapeName(inner));
+    // The marker follows the escaped name, whose own quotes are escaped: a name cannot fake it.
+    bool saving = withoutSaveMarker(inner, &name);
+    if (!NodeFragment::unquote("\"" + (saving ? name : inner) + "\"", name)) return false;
+    if (saving) save(name);
+    else load(name);
     return true;
 }
 
@@ -215,10 +220,11 @@ bool NodePreset::load(const std::string& name)
     for (Node* node : coveredNodes()) covered.insert(node);
 
     for (const std::string& line : lines) {
-        std::string path = Node::parsePathValue(line).first;
+        std::string path, value;
+        NodeFragment::parseStored(line, path, value);
         auto found = nodes.find(path);
         if (found == nodes.end() || !covered.count(found->second)) continue;
-        found->second->parseJSON(line);
+        found->second->parseStoredJSON(line);
         nodes.erase(found);
     }
     for (const auto& entry : nodes) entry.second->reset();

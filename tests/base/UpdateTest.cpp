@@ -140,7 +140,7 @@ TEST(Update, OversizedAnnouncementOpensNoTransfer)
 {
     for (const std::string& size : {std::to_string(Update::kMaxImageBytes + 1), std::string("99999999999999999999999")}) {
         StdoutCapture out;
-        EXPECT_EQ(Update::update_start(size), "2048");
+        EXPECT_EQ(Update::update_start(size), "0") << "refused in the first reply";
         EXPECT_EQ(Update::update_data("0011"), "0");
         std::string log = out.text();
         EXPECT_NE(log.find("ERROR (Update): image too large"), std::string::npos) << size;

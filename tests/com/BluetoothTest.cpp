@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -293,6 +294,39 @@ TEST_F(BluetoothTest, SeveralRequestsInOneWriteAndOverlongRequests)
     EXPECT_NE(out->text().find("W (BLE): Request longer than 9999 bytes dropped\n"), std::string::npos);
 }
 
+TEST_F(BluetoothTest, RequestsBeyondTheQueueGetEmptyReplies)
+{
+    ASSERT_EQ(fake->command({{"cmd", "start_notify"}, {"uuid", BLE_TX_UUID}}), (json{{"ok", true}}));
+    // 40 requests in one write: at most 32 wait, and each one beyond gets an empty reply in its turn.
+    std::string stream;
+    std::vector<std::string> echoes;
+    for (int i = 0; i < 40; ++i) {
+        Exchange e = writeOfLength(40 + i);
+        stream += e.request + '\0';
+        echoes.push_back(e.reply);
+    }
+    ASSERT_EQ(write(stream, {{"mtu", 517}}), (json{{"ok", true}}));
+    std::string received;
+    fake->waitFor([&](const json& events) {
+        received.clear();
+        for (auto& event : events)
+            if (event["event"] == "notify") received += fromHex(event["hex"]);
+        return std::count(received.begin(), received.end(), '\0') >= 40;
+    });
+    std::vector<std::string> replies;
+    for (size_t at = 0, end; (end = received.find('\0', at)) != std::string::npos; at = end + 1)
+        replies.push_back(received.substr(at, end - at));
+    ASSERT_EQ(replies.size(), 40u) << out->text();
+    size_t served = 0;
+    while (served < replies.size() && !replies[served].empty()) {
+        EXPECT_EQ(replies[served], echoes[served]);
+        ++served;
+    }
+    EXPECT_GE(served, 32u);
+    for (size_t i = served; i < replies.size(); ++i) EXPECT_EQ(replies[i], "") << i;
+    EXPECT_NE(out->text().find("W (BLE): Requests arrive faster than they are answered: dropped\n"), std::string::npos);
+}
+
 TEST_F(BluetoothTest, ReadsAreRejectedAndOtherCharacteristicsIgnored)
 {
     ASSERT_EQ(fake->command({{"cmd", "start_notify"}, {"uuid", BLE_TX_UUID}}), (json{{"ok", true}}));
@@ -329,13 +363,13 @@ TEST_F(BluetoothTest, AdvertisingStopsWhileConnected)
     ASSERT_TRUE(eventually([] { return !ble_advertisment.load(); }));
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(count("RegisterAdvertisement"), 2u);
-    supervisor_time = int64_t(esp_timer_get_time()) - 5100000;
+    supervisor_time = monotonic_time_us() - 5100000;
     json registered = fake->waitForEvents("RegisterAdvertisement", 3);
     ASSERT_EQ(registered.size(), 3u);
     for (auto& event : registered) EXPECT_FALSE(event.contains("error")) << event.dump();
     EXPECT_TRUE(eventually([this] { return out->text().find("W (Ble Supervisor): Started advertising\n") != std::string::npos; }));
     // While advertising, the supervisor only moves its clock.
-    supervisor_time = int64_t(esp_timer_get_time()) - 5100000;
+    supervisor_time = monotonic_time_us() - 5100000;
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(count("RegisterAdvertisement"), 3u);
 }
@@ -376,7 +410,7 @@ void expectRunsWithoutAdapter(Redirect& out)
 {
     EXPECT_TRUE(ble_started);
     ble_set_tx("dropped");
-    supervisor_time = int64_t(esp_timer_get_time()) - 5100000;
+    supervisor_time = monotonic_time_us() - 5100000;
     EXPECT_TRUE(eventually([&] {
         return out.text().find("ERROR (Ble Supervisor): Error in adapter or advertisment\n") != std::string::npos;
     }));

@@ -51,12 +51,13 @@ TEST(Protocol, RepliesWithoutPassword)
         {"dwrite root\\sys\\alias:{\"index\":0,\"chunk\":1,\"value\":\"00\"}", "\r\n"},
         {"dswap root\\nothing:{\"index\":0,\"index2\":1}", "\r\n"},
         {"dmove root\\sys", "\r\n"},
-        // "write" echoes its argument whatever the parse did.
-        {"write root\\sys\\_name:{\"value\":\"Evil\"}", "root\\sys\\_name:{\"value\":\"Evil\"}\r\n"},
-        {"write root\\sys\\alias", "root\\sys\\alias\r\n"},
+        // "write" echoes its argument when the node took the value (or has no node to show); what was
+        // refused is echoed with the value kept.
+        {"write root\\sys\\_name:{\"value\":\"Evil\"}", "root\\sys\\_name:{\"value\":\"Quelm Device\"}\r\n"},
+        {"write root\\sys\\alias", "root\\sys\\alias:{\"value\":\"\"}\r\n"},
         {"write root\\nothing:{\"value\":\"x\"}", "root\\nothing:{\"value\":\"x\"}\r\n"},
         {"write root\\app\\gain:{\"value\":7.5}\r\nwrite root\\app:{\"value\":}",
-         "root\\app\\gain:{\"value\":7.5}\r\nroot\\app:{\"value\":}\r\n"},
+         "root\\app\\gain:{\"value\":7.5}\r\nroot\\app:{\"value\":\"\"}\r\n"},
     };
     for (const Case& c : cases) EXPECT_EQ(iface.processRequest(c.request), c.reply) << c.request;
 

@@ -167,8 +167,9 @@ TEST(WifiServer, IdleClientIsDropped)
     ASSERT_EQ(poll(&p, 1, 8000), 1);
     EXPECT_EQ(recv(fd, &byte, 1, 0), 0);
     auto waited = Clock::now() - start;
-    EXPECT_GT(waited, std::chrono::milliseconds(4500));
-    EXPECT_LT(waited, std::chrono::milliseconds(6500));
+    // Not a whole request within 2 s.
+    EXPECT_GT(waited, std::chrono::milliseconds(1900));
+    EXPECT_LT(waited, std::chrono::milliseconds(3500));
     close(fd);
 }
 
@@ -235,7 +236,7 @@ TEST(WifiServer, TakenPortIsReportedOnceAndServedWhenFree)
     EXPECT_EQ(log.find('\n', expected.size()), log.size() - 1) << log;
 }
 
-TEST(WifiServer, WaitingClientIsServedWithinAnIdlePeriod)
+TEST(WifiServer, WaitingClientWithAWholeRequestTakesASlowSendersSlot)
 {
     Server server;
     // Three clients that never finish a request hold every slot.
@@ -249,9 +250,8 @@ TEST(WifiServer, WaitingClientIsServedWithinAnIdlePeriod)
     auto start = Clock::now();
     int waiting = server.connectClient();
     sendText(waiting, withNul("read root\\sys\\_name"));
-    EXPECT_EQ(receiveReply(waiting, 1500), "") << "no slot yet";
-    EXPECT_EQ(receiveReply(waiting, 6000), withNul(kNameFragment));
-    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(6000));
+    EXPECT_EQ(receiveReply(waiting, 1000), withNul(kNameFragment));
+    EXPECT_LT(Clock::now() - start, std::chrono::milliseconds(1000));
     for (int fd : holders) close(fd);
     close(waiting);
 }

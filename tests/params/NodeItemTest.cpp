@@ -27,7 +27,9 @@ TEST(NodeItem, QuotedTextSetsAnyValueOnce)
         bool result;
         const char* value;
     } cases[] = {{"\"\"", true, ""}, {"\"\"", false, ""}, {"abc", false, ""}, {"\"", false, ""},
-                 {"\"a b\"", true, "a b"}, {"\"a\"b\"", true, "a\"b"}};
+                 {"\"a b\"", true, "a b"}, {"\"a\\\"b\\\\c\\n\"", true, "a\"b\\c\n"},
+                 // A JSON string, or nothing: a raw inner quote is refused.
+                 {"\"a\"b\"", false, "a\"b\\c\n"}};
     for (const auto& c : cases) {
         EXPECT_EQ(node->fromString(c.text), c.result) << c.text;
         EXPECT_EQ(node->getValue(), c.value);
@@ -39,6 +41,8 @@ TEST(NodeItem, QuotedTextSetsAnyValueOnce)
     EXPECT_EQ(calls, 1);
     EXPECT_FALSE(node->setValue("x"));
     EXPECT_EQ(node->getValueJSON(), "\"value\":\"x\"");
+    node->setValue("q\"\\\x01");
+    EXPECT_EQ(node->getValueJSON(), "\"value\":\"q\\\"\\\\\\u0001\"");
     EXPECT_EQ(node->getDescription(), ",\"item_type\":\"string\",\"def\":\"x\"");
 }
 

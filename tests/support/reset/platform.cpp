@@ -13,4 +13,5 @@ static ResetHook platformReset([] {
     FramebufferModel::reset();
     ShellScript::reset();
     esp_timer_hold_for_tests(0);
+    esp_timer_step_for_tests(0);
 });
