@@ -8,7 +8,7 @@
 // than kSleptNs is reported on standard error: "W (SlowAllocator): NAME slept N ms holding the
 // allocator's lock". One merely preempted on a busy machine is not.
 //
-// KESTRUN_ALLOC_HOLD_US sets the hold (default 20 microseconds); freeing takes the lock without
+// KESTRUN_ALLOC_HOLD_US sets the hold (default 10 microseconds); freeing takes the lock without
 // holding it longer.
 #define _GNU_SOURCE
 #include <errno.h>
@@ -28,7 +28,7 @@ extern void* __libc_realloc(void* pointer, size_t size);
 extern void* __libc_memalign(size_t alignment, size_t size);
 
 static pthread_mutex_t lock = PTHREAD_MUTEX_INITIALIZER;
-static long holdNs = 20000;
+static long holdNs = 10000;
 static const long long kSleptNs = 10000000;
 // The holder's entry time and voluntary switches so far (written by the holder only).
 static long long enteredNs;
