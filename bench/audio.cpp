@@ -6,7 +6,7 @@
 #include "driver/Codec.h"
 #include "driver/model/HostCodec.h"
 
-#include <benchmark/benchmark.h>
+#include "BenchMain.h"
 
 #include <cstdint>
 #include <memory>
@@ -97,6 +97,6 @@ void BM_FrameRoadI2S(benchmark::State& state)
 
 } // namespace
 
-BENCHMARK(BM_FrameRoadHostCodec);
-BENCHMARK(BM_FrameRoadI2S);
-BENCHMARK_MAIN();
+KESTRUN_BENCHMARK(BM_FrameRoadHostCodec);
+KESTRUN_BENCHMARK(BM_FrameRoadI2S);
+KESTRUN_BENCHMARK_MAIN()

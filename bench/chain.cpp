@@ -2,9 +2,10 @@
 // mixer, the frame road around it included): with every block off, once the tails of the delay and
 // the reverb have died away, and with every block on in a busy setting. The amp-model players run no
 // model here: their cost lies on their own cores (bench_player), the audio thread only hands over.
-#include <benchmark/benchmark.h>
+#include "BenchMain.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <random>
 #include <string>
 #include <unistd.h>
@@ -62,6 +63,8 @@ Kestrun& unit()
         std::vector<float> taps(IrLoader::kTaps, 0.0f);
         for (int i = 0; i < IrLoader::kTaps; ++i) taps[std::size_t(i)] = (i % 7 - 3) * 0.01f / (1.0f + i * 0.1f);
         k->irLoader->getList()->setElementAt(0, "cab", taps.data());
+        // The instruction counter names the blocks of a frame's count by these lines.
+        if (bench::fixedIterations() > 0) AudioProcessor::displayInfo();
         return k;
     }();
     return *app;
@@ -114,8 +117,8 @@ void BM_ChainAllOn(benchmark::State& state)
 
 } // namespace
 
-BENCHMARK(BM_ChainAllOff);
-BENCHMARK(BM_ChainAllOn);
+KESTRUN_BENCHMARK(BM_ChainAllOff);
+KESTRUN_BENCHMARK(BM_ChainAllOn);
 
 int main(int argc, char** argv)
 {
@@ -123,9 +126,7 @@ int main(int argc, char** argv)
     char root[] = "/tmp/kestrun-bench.XXXXXX";
     if (!mkdtemp(root)) return 2;
     setenv("KESTRUN_ROOT", root, 1);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    const std::string command = std::string("rm -rf '") + root + "'";
-    return std::system(command.c_str()) == 0 ? 0 : 3;
+    const int status = bench::run(argc, argv);
+    std::filesystem::remove_all(root);
+    return status;
 }

@@ -1,7 +1,7 @@
 // Cost of one 16-sample frame through the DSP building blocks, the FIR kernel against a plain
 // scalar convolution of the same taps (the FIR must stay several times faster), the portable
 // and NEON paths of the kernels, and the frame kernels and per-frame filters.
-#include <benchmark/benchmark.h>
+#include "BenchMain.h"
 
 #include <algorithm>
 #include <chrono>
@@ -40,7 +40,7 @@ void BM_BiquadSection(benchmark::State& st) {
         benchmark::ClobberMemory();
     }
 }
-BENCHMARK(BM_BiquadSection);
+KESTRUN_BENCHMARK(BM_BiquadSection);
 
 void BM_Compressor(benchmark::State& st) {
     QuadComp comp;
@@ -53,7 +53,7 @@ void BM_Compressor(benchmark::State& st) {
         benchmark::ClobberMemory();
     }
 }
-BENCHMARK(BM_Compressor);
+KESTRUN_BENCHMARK(BM_Compressor);
 
 void BM_Fir2048(benchmark::State& st) {
     QuadFIR fir(kTaps);
@@ -67,7 +67,7 @@ void BM_Fir2048(benchmark::State& st) {
         benchmark::ClobberMemory();
     }
 }
-BENCHMARK(BM_Fir2048);
+KESTRUN_BENCHMARK(BM_Fir2048);
 
 // The textbook convolution: one output at a time, summing every tap over a linear history.
 struct ScalarConvolution {
@@ -99,7 +99,7 @@ void BM_ScalarConvolution2048(benchmark::State& st) {
         benchmark::ClobberMemory();
     }
 }
-BENCHMARK(BM_ScalarConvolution2048);
+KESTRUN_BENCHMARK(BM_ScalarConvolution2048);
 
 // Both kernels on the same taps and input, interleaved in one loop so that they see the same machine
 // load: counters give ns per frame of each and the speed-up of the FIR.
@@ -132,7 +132,7 @@ void BM_FirVsScalar2048(benchmark::State& st) {
     st.counters["scalar_ns"] = scalarNs;
     st.counters["speedup"] = scalarNs / firNs;
 }
-BENCHMARK(BM_FirVsScalar2048);
+KESTRUN_BENCHMARK(BM_FirVsScalar2048);
 
 // Each kernel's portable path (the reference, and the path of the x86 build) and, on aarch64, its
 // NEON path, one frame per iteration. Under qemu-user the aarch64 figures say nothing about the
@@ -184,13 +184,13 @@ void BM_CompressorPath(benchmark::State& st) {
     });
 }
 
-BENCHMARK(BM_FirBlock2048<false>)->Name("FirBlock2048/portable");
-BENCHMARK(BM_BiquadPath<false>)->Name("Biquad/portable");
-BENCHMARK(BM_CompressorPath<false>)->Name("Compressor/portable");
+KESTRUN_BENCHMARK(BM_FirBlock2048<false>)->Name("FirBlock2048/portable");
+KESTRUN_BENCHMARK(BM_BiquadPath<false>)->Name("Biquad/portable");
+KESTRUN_BENCHMARK(BM_CompressorPath<false>)->Name("Compressor/portable");
 #if defined(__ARM_NEON)
-BENCHMARK(BM_FirBlock2048<true>)->Name("FirBlock2048/neon");
-BENCHMARK(BM_BiquadPath<true>)->Name("Biquad/neon");
-BENCHMARK(BM_CompressorPath<true>)->Name("Compressor/neon");
+KESTRUN_BENCHMARK(BM_FirBlock2048<true>)->Name("FirBlock2048/neon");
+KESTRUN_BENCHMARK(BM_BiquadPath<true>)->Name("Biquad/neon");
+KESTRUN_BENCHMARK(BM_CompressorPath<true>)->Name("Compressor/neon");
 #endif
 
 // The frame kernels: a 16-sample frame unless the name gives a count, portable and NEON form. The
@@ -210,7 +210,7 @@ void kernelLoop(benchmark::State& st, Kernel&& kernel) {
         namespace P = zq_##form;                                                                       \
         kernelLoop(st, [](const float* a, const float* b, float* o) { (void)a, (void)b, body; });       \
     }                                                                                                  \
-    BENCHMARK(BM_##name##_##form)->Name(#name "/" #form);
+    KESTRUN_BENCHMARK(BM_##name##_##form)->Name(#name "/" #form);
 #if defined(__ARM_NEON)
 #define KERNEL_BENCH(name, body) KERNEL_FORM(name, portable, body) KERNEL_FORM(name, neon, body)
 #else
@@ -255,11 +255,11 @@ void BM_SinglePoleIIRObj(benchmark::State& st) {
     f.a1 = -0.9f;
     filterLoop(st, f, SinglePoleIIRObj_exec);
 }
-BENCHMARK(BM_BiquadObj);
-BENCHMARK(BM_IIR4Obj);
-BENCHMARK(BM_FIRExecObj64);
-BENCHMARK(BM_SinglePoleIIRObj);
+KESTRUN_BENCHMARK(BM_BiquadObj);
+KESTRUN_BENCHMARK(BM_IIR4Obj);
+KESTRUN_BENCHMARK(BM_FIRExecObj64);
+KESTRUN_BENCHMARK(BM_SinglePoleIIRObj);
 
 } // namespace
 
-BENCHMARK_MAIN();
+KESTRUN_BENCHMARK_MAIN()

@@ -1,6 +1,6 @@
 // The cost of one 16-sample stereo frame through each effect block, switched on and set to its
 // busiest path. A frame must finish in 1/3 ms for the whole chain on one core of the unit.
-// To add a block: one BENCHMARK_CAPTURE line with a function that builds it.
+// To add a block: one KESTRUN_BENCHMARK_CAPTURE line with a function that builds it.
 #include "audio/AudioBlock.h"
 #include "effects/DynaComp.h"
 #include "effects/Equalizer.h"
@@ -11,7 +11,7 @@
 #include "params/Node.h"
 #include "params/NodeItem.h"
 
-#include <benchmark/benchmark.h>
+#include "BenchMain.h"
 
 #include <random>
 #include <string>
@@ -110,14 +110,14 @@ void frame(benchmark::State& state, Make make)
     }
 }
 
-BENCHMARK_CAPTURE(frame, NoiseGate, noiseGate);
-BENCHMARK_CAPTURE(frame, DynaCompDyn, [] { return dynaComp("\"Dyn\""); });
-BENCHMARK_CAPTURE(frame, DynaCompStudio, [] { return dynaComp("\"Studio\""); });
-BENCHMARK_CAPTURE(frame, Expr, expr);
-BENCHMARK_CAPTURE(frame, Pickup, pickup);
-BENCHMARK_CAPTURE(frame, Equalizer, equalizer);
-BENCHMARK_CAPTURE(frame, Mixer, mixer);
+KESTRUN_BENCHMARK_CAPTURE(frame, NoiseGate, noiseGate);
+KESTRUN_BENCHMARK_CAPTURE(frame, DynaCompDyn, [] { return dynaComp("\"Dyn\""); });
+KESTRUN_BENCHMARK_CAPTURE(frame, DynaCompStudio, [] { return dynaComp("\"Studio\""); });
+KESTRUN_BENCHMARK_CAPTURE(frame, Expr, expr);
+KESTRUN_BENCHMARK_CAPTURE(frame, Pickup, pickup);
+KESTRUN_BENCHMARK_CAPTURE(frame, Equalizer, equalizer);
+KESTRUN_BENCHMARK_CAPTURE(frame, Mixer, mixer);
 
 } // namespace
 
-BENCHMARK_MAIN();
+KESTRUN_BENCHMARK_MAIN()

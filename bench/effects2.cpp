@@ -1,7 +1,7 @@
 // Cost of one 16-sample stereo frame through the modulation, delay, cabinet and reverb blocks in
 // their busiest settings, and of 16 samples of the pitch shifter. A whole chain must finish a frame
 // in 1/3 ms on one core of the unit.
-#include <benchmark/benchmark.h>
+#include "BenchMain.h"
 
 #include <cstdio>
 #include <memory>
@@ -60,7 +60,7 @@ void BM_Modulation(benchmark::State& st) {
     st.SetLabel(modes[st.range(0)]);
     runFrames(st, m, &ModulationsEngine::exec);
 }
-BENCHMARK(BM_Modulation)->DenseRange(0, 2);
+KESTRUN_BENCHMARK(BM_Modulation)->DenseRange(0, 2);
 
 void BM_Delay(benchmark::State& st) {
     Node* f = folder();
@@ -72,7 +72,7 @@ void BM_Delay(benchmark::State& st) {
     set(f, "tcfolder\\analog", "50");
     runFrames(st, d, &DelayEngine::exec);
 }
-BENCHMARK(BM_Delay);
+KESTRUN_BENCHMARK(BM_Delay);
 
 void BM_CabinetStereo(benchmark::State& st) {
     Node* f = folder();
@@ -90,7 +90,7 @@ void BM_CabinetStereo(benchmark::State& st) {
     set(f, "ir2\\ir", "\"b\"");
     runFrames(st, cab, &IrLoader::exec);
 }
-BENCHMARK(BM_CabinetStereo);
+KESTRUN_BENCHMARK(BM_CabinetStereo);
 
 void BM_ReverbFDN8(benchmark::State& st) {
     static const char* modes[] = {"\"ROOM\"", "\"HALL\"", "\"GALAXY\"", "\"SPRING\""};
@@ -101,7 +101,7 @@ void BM_ReverbFDN8(benchmark::State& st) {
     st.SetLabel(modes[st.range(0)]);
     runFrames(st, r, &ReverbFDN8::exec);
 }
-BENCHMARK(BM_ReverbFDN8)->DenseRange(0, 3);
+KESTRUN_BENCHMARK(BM_ReverbFDN8)->DenseRange(0, 3);
 
 void BM_ReverbFDN(benchmark::State& st) {
     Node* f = folder();
@@ -109,7 +109,7 @@ void BM_ReverbFDN(benchmark::State& st) {
     set(f, "on_off", "\"ON\"");
     runFrames(st, r, &ReverbFDN::exec);
 }
-BENCHMARK(BM_ReverbFDN);
+KESTRUN_BENCHMARK(BM_ReverbFDN);
 
 void BM_SpringVerb(benchmark::State& st) {
     Node* f = folder();
@@ -117,7 +117,7 @@ void BM_SpringVerb(benchmark::State& st) {
     set(f, "on_off", "\"ON\"");
     runFrames(st, r, &SpringVerb::exec);
 }
-BENCHMARK(BM_SpringVerb);
+KESTRUN_BENCHMARK(BM_SpringVerb);
 
 void BM_PitchShifter(benchmark::State& st) {
     auto p = std::make_unique<PolyPhasePitchShifter>(4096, unsigned(st.range(0)));
@@ -129,8 +129,8 @@ void BM_PitchShifter(benchmark::State& st) {
         benchmark::ClobberMemory();
     }
 }
-BENCHMARK(BM_PitchShifter)->Arg(2)->Arg(4);
+KESTRUN_BENCHMARK(BM_PitchShifter)->Arg(2)->Arg(4);
 
 } // namespace
 
-BENCHMARK_MAIN();
+KESTRUN_BENCHMARK_MAIN()

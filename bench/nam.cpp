@@ -6,10 +6,10 @@
 // The first lines printed compare the runtime with a plain implementation of the same standard
 // WaveNet (run-time-sized matrices, one sample at a time), measured in the same run: the fixed-size,
 // block-wise runtime has to be at least 1.5 times faster.
+#include "BenchMain.h"
 #include "NeuralAudio/NeuralModel.h"
 
 #include <Eigen/Core>
-#include <benchmark/benchmark.h>
 #include <nlohmann/json.hpp>
 
 #include <chrono>
@@ -336,11 +336,10 @@ int compareWithPlain()
 
 int main(int argc, char** argv)
 {
-    int status = compareWithPlain();
-    for (const Named& m : models()) benchmark::RegisterBenchmark(m.name, BM_Model, m.text);
-    benchmark::RegisterBenchmark("plain_wavenet_standard", BM_PlainStandardWaveNet);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return status;
+    flush_denormals();
+    // The instruction counter wants the models alone.
+    int status = bench::fixedIterations() > 0 ? 0 : compareWithPlain();
+    for (const Named& m : models()) benchmark::RegisterBenchmark(m.name, BM_Model, m.text)->Apply(bench::countable);
+    benchmark::RegisterBenchmark("plain_wavenet_standard", BM_PlainStandardWaveNet)->Apply(bench::countable);
+    return bench::run(argc, argv) != 0 ? 1 : status;
 }

@@ -15,7 +15,7 @@
 #include "params/NodeParList.h"
 #include "params/NodePreset.h"
 
-#include <benchmark/benchmark.h>
+#include "BenchMain.h"
 
 #include <algorithm>
 #include <cmath>
@@ -133,6 +133,7 @@ int main(int argc, char** argv)
         return std::filesystem::file_size(a) < std::filesystem::file_size(b);
     });
 
+    flush_denormals(); // before the player starts its worker, which inherits the setting
     auto* root = new NodeItem(nullptr, "root", "root", "", ItemType::SYSTEM);
     auto* presets = new NodeList(root, "presets", "Presets", "pst_pst", 16384, 60);
     auto* app = new NodeItem(root, "app", "App", "", ItemType::SYSTEM);
@@ -152,14 +153,13 @@ int main(int argc, char** argv)
         const std::string name = file.stem().string().substr(0, 31);
         player->getModelList()->setElementAt(slot++, name, element.data());
         benchmark::RegisterBenchmark(("NamPlayer/" + name).c_str(), frameThroughPlayer, name)
-            ->Unit(benchmark::kMicrosecond);
+            ->Unit(benchmark::kMicrosecond)
+            ->Apply(bench::countable);
     }
 
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
+    const int status = bench::run(argc, argv);
     if (scratch[0]) std::filesystem::remove_all(scratch);
     // The worker thread runs until the process ends, as on the unit.
     std::fflush(stdout);
-    std::_Exit(0);
+    std::_Exit(status);
 }

@@ -17,7 +17,8 @@ trap 'rm -rf "$work"' EXIT
 # One round of one program: "name cpu-ns-per-frame" lines. bench_nam's exit status speaks of its own
 # check against the plain implementation, not of these timings.
 measure() {
-  { "$1" --benchmark_filter='^(wavenet|lstm)_' --benchmark_min_time=0.2s --benchmark_format=csv 2>/dev/null || true; } |
+  # Plain seconds: Debian's benchmark library (1.7) reads no unit and ignores "0.2s" with a complaint.
+  { "$1" --benchmark_filter='^(wavenet|lstm)_' --benchmark_min_time=0.2 --benchmark_format=csv 2>/dev/null || true; } |
     awk -F, '$1 ~ /^"(wavenet|lstm)_/ { gsub(/"/, "", $1); print $1, $4 }'
 }
 

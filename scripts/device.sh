@@ -2,8 +2,10 @@
 # The unit's own build: cross-builds the device target (aarch64) with its tests and benchmarks into
 # build-device/ and runs the suite under qemu-aarch64.
 #
-#   scripts/device.sh [--build-only] [ctest arguments...]
+#   scripts/device.sh [--build-only | --configure-only] [ctest arguments...]
 #
+# --configure-only stops once build-device/ is configured, for scripts that build only the targets
+# they need (scripts/count-device.sh).
 # Host packages added when missing: the cross compiler and qemu-user. The arm64 libraries come as
 # Debian .debs fetched by a private apt configuration (its own lists, state and cache below
 # build-device/apt, architecture arm64) and unpacked into build-device/sysroot; the host's own
@@ -92,16 +94,21 @@ make_sysroot() {
   echo "$wanted" > "$stamp"
 }
 
-build_only=0
-if [ "${1:-}" = "--build-only" ]; then build_only=1; shift; fi
+stop_after=
+case "${1:-}" in
+  --build-only) stop_after=build; shift ;;
+  --configure-only) stop_after=configure; shift ;;
+esac
 
 install_packages || exit 1
 install_host_tools || exit 1
 make_sysroot || { echo "device.sh: cannot make the sysroot"; exit 1; }
 
-configure_and_build "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRUN_TARGET=device \
+configure_build "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DKESTRUN_TARGET=device \
   -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/aarch64-linux-gnu.cmake" -DKESTRUN_SYSROOT="$sysroot" || exit 1
-[ $build_only = 1 ] && exit 0
+[ "$stop_after" = configure ] && exit 0
+cmake --build "$build" || exit 1
+[ "$stop_after" = build ] && exit 0
 
 # Emulation is several times slower than the unit: a longer time-out per test. The engine's timing
 # tests (fade against the compile thread, late amp-model workers) depend on how qemu schedules the

@@ -7,6 +7,7 @@
 #include "params/NodeFloat.h"
 #include "params/NodeItem.h"
 #include "porting/Clock.h"
+#include "porting/CountMark.h"
 #include "porting/Denormals.h"
 #include "porting/Log.h"
 
@@ -301,6 +302,7 @@ void AudioProcessor::applyFade(AudioFrame frame)
 void AudioProcessor::processFrame()
 {
     Debug::cycle_start();
+    count_mark_frame();
     AudioFrame frame = Codec::getAudio();
     std::memcpy(engine.input, frame, sizeof engine.input);
     AudioUSB::read(frame);
@@ -313,7 +315,9 @@ void AudioProcessor::processFrame()
             applyFade(frame);
             faded = true;
         }
+        count_mark_block();
         const bool stop = engine.blocks_dsp[i](engine.blocks[i], frame);
+        count_mark_road();
         i = nextSlot(i);
         if (stop) break;
     }

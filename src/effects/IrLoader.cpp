@@ -9,6 +9,7 @@
 #include "porting/Log.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -30,6 +31,7 @@ IrLoader::IrLoader(Node* parent, Node* listParent, const char* listKey)
     : AudioBlock("IrLoader", parent, &IrLoader::exec, BLOCK_APPEND) {
     mix.publish(Mix{0, {1.0f, 0.0f, 0.0f, 1.0f}});
     list = new NodeList(listParent, listKey, "IR list", "wav_48000", kTaps * 4, kElements, 128, false);
+    list->setContentCheck(&IrLoader::responseRefusal);
 
     onOff1 = fx::makeEnable(parent);
     ir1 = new NodeParList(parent, "ir", "IR (Mono - 1)", "", list);
@@ -55,21 +57,39 @@ bool IrLoader::isEnabled() const { return onOff1->isValue(NodeOnOff::ON); }
 
 void IrLoader::toggle() { onOff1->setValue(isEnabled() ? NodeOnOff::OFF : NodeOnOff::ON); }
 
+std::string IrLoader::responseRefusal(const uint8_t* data, int size) {
+    if (size < int(sizeof(float)) * kTaps)
+        return "impulse response too short";
+    double gain = 0.0;
+    for (int k = 0; k < kTaps; ++k) {
+        float tap;
+        std::memcpy(&tap, data + k * sizeof tap, sizeof tap);
+        if (!std::isfinite(tap))
+            return "impulse response sample " + std::to_string(k) + " not a number";
+        gain += std::fabs(double(tap));
+    }
+    char text[80];
+    const double db = gain > 0.0 ? 20.0 * std::log10(gain) : -INFINITY;
+    if (db > kMaxGainDb)
+        std::snprintf(text, sizeof text, "impulse response too loud: %+.0f dB, at most %+.0f", db, kMaxGainDb);
+    else if (db < kMinGainDb)
+        std::snprintf(text, sizeof text, "impulse response silent: %+.0f dB, at least %+.0f", db, kMinGainDb);
+    else
+        return std::string();
+    return text;
+}
+
 const float* IrLoader::usableResponse(NodeParList* ir, int path) {
     float* samples = candidate[path];
-    if (!ir->copyData(samples))
-        return nullptr;
-    for (int k = 0; k < kTaps; ++k) {
-        if (!std::isfinite(samples[k])) {
-            if (!refused[path])
-                LOG_W(kTag, "Impulse response \"%s\" holds a sample that is not a number; ignored\n",
-                      ir->getValue().c_str());
-            refused[path] = true;
-            return nullptr;
-        }
-    }
-    refused[path] = false;
-    return samples;
+    const bool present = ir->copyData(samples);
+    const std::string why =
+        present ? responseRefusal(reinterpret_cast<const uint8_t*>(samples), int(sizeof candidate[path])) : "";
+    ir->setUnplayable(!why.empty());
+    const std::string name = why.empty() ? std::string() : ir->getValue();
+    if (!name.empty() && name != refused[path])
+        LOG_W(kTag, "Impulse response \"%s\" passed over: %s\n", name.c_str(), why.c_str());
+    refused[path] = name;
+    return present && why.empty() ? samples : nullptr;
 }
 
 bool IrLoader::compile() {

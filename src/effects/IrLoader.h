@@ -5,6 +5,9 @@
 #include "dsp/QuadFIR.h"
 #include "effects/BlockHelpers.h"
 
+#include <cstdint>
+#include <string>
+
 class Node;
 class NodeFloat;
 class NodeList;
@@ -20,10 +23,22 @@ class NodeParList;
 // every pass, so an element rewritten over the remote side is noticed within 10 ms. A new response,
 // like a switch, is loaded at the fade's quiet point, into convolvers whose history is cleared so it
 // starts from clean lines. Levels and pans glide. exec runs on "audioLoop".
+//
+// A response is used only when it could be a cabinet's (responseRefusal): every sample finite, and
+// the sum of the samples' magnitudes, the most the convolution can raise a signal's peak, between
+// -60 dB and +60 dB. Uploads outside that are refused with the reason; a stored one (an older
+// program's) is passed over as no response, said once in the log and marked on the screens.
 class IrLoader : public AudioBlock {
 public:
     static constexpr int kTaps = 2048;
     static constexpr int kElements = 50;
+    // Bounds of the sum of |sample| (the response's largest gain for any signal), in dB.
+    static constexpr double kMaxGainDb = 60.0;
+    static constexpr double kMinGainDb = -60.0;
+
+    // Why kTaps little-endian floats cannot be a cabinet's response; "" when they can. Also the
+    // list's content check (any thread).
+    static std::string responseRefusal(const uint8_t* data, int size);
 
     // listParent and listKey name the stored list of responses ("ir_list" under root).
     IrLoader(Node* parent, Node* listParent, const char* listKey);
@@ -52,8 +67,8 @@ private:
     };
 
     // The selected element's samples, copied into candidate[path] (the remote side may be rewriting
-    // the element meanwhile), when every one is a finite number; null otherwise. A single NaN or
-    // infinity in an uploaded file would otherwise poison every block after this one for good.
+    // the element meanwhile), when they could be a cabinet's; null otherwise. A single NaN or
+    // infinity in a stored file would otherwise poison every block after this one for good.
     const float* usableResponse(NodeParList* ir, int path);
 
     fx::ExternalSwitch extOnOff;
@@ -66,7 +81,8 @@ private:
     alignas(16) float candidate[2][kTaps] = {}; // compile thread
     GlidingBiquad cut1, cut2;
     QuadFIR conv1{kTaps}, conv2{kTaps};
-    bool refused[2] = {false, false};
+    // The element each path refused last (said once), "" for none; compile thread.
+    std::string refused[2];
 
     NodeList* list = nullptr;
     NodeOnOff* onOff1 = nullptr;

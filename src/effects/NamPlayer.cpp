@@ -15,6 +15,7 @@
 #include "porting/TextHelpers.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
@@ -138,6 +139,7 @@ void NamPlayer::initialize(Node* listParent, NamPlayer* player, const char* key)
     player->publishView(-1);
     player->modelList->setOnDataChange(&NamPlayer::updateList);
     player->modelList->setOnLayoutChange(&NamPlayer::updateLayout);
+    player->modelList->setContentCheck(&NamPlayer::modelRefusal);
     instances.push_back(player);
     player->instanceIndex = int32_t(instances.size()) - 1;
 }
@@ -214,26 +216,38 @@ bool NamPlayer::isSettled() const
     return takenSeq.load(std::memory_order_acquire) == offers;
 }
 
-NeuralAudio::NeuralModel* NamPlayer::build(const std::string& text)
+NeuralAudio::NeuralModel* NamPlayer::build(const std::string& text, std::string* why)
 {
     NeuralAudio::NeuralModel* model = nullptr;
     try {
         std::istringstream stream(text);
         model = NeuralAudio::NeuralModel::CreateFromStream(stream, ".nam");
-    } catch (const std::exception&) {
+    } catch (const std::exception& e) {
+        *why = e.what();
+        return nullptr;
     } catch (...) {
+        *why = "model not loaded";
+        return nullptr;
     }
     // A model its core cannot run in a frame would only ever play overruns.
-    if (model && model->GetCostPerSample() > kMaxModelCost) {
+    if (model->GetCostPerSample() > kMaxModelCost) {
+        char text[96];
+        std::snprintf(text, sizeof text, "model too heavy for the unit: %.0f operations per sample, at most %.0f",
+                      model->GetCostPerSample(), kMaxModelCost);
+        *why = text;
         delete model;
-        model = nullptr;
-    }
-    if (!model) {
-        LOG_E(kTag, "Error parsing nam file\n");
         return nullptr;
     }
     model->Prewarm();
     return model;
+}
+
+std::string NamPlayer::modelRefusal(const uint8_t* data, int size)
+{
+    const auto* text = reinterpret_cast<const char*>(data);
+    std::string why;
+    delete build(std::string(text, strnlen(text, size_t(size))), &why);
+    return why;
 }
 
 bool NamPlayer::mayRun(const NeuralAudio::NeuralModel* model, bool caughtUp) const
@@ -246,7 +260,14 @@ void NamPlayer::rebuild(int element, const ListView& v)
     Built& slot = built[element];
     NeuralAudio::NeuralModel* old = slot.model;
     const std::shared_ptr<const std::string>& text = v.text[element];
-    slot.model = text && !text->empty() ? build(*text) : nullptr;
+    std::string why;
+    slot.model = text && !text->empty() ? build(*text, &why) : nullptr;
+    if (!why.empty()) {
+        int position = 0;
+        while (position < kSlots && v.element[position] != element) ++position;
+        LOG_E(kTag, "Error parsing nam file: slot %d \"%s\": %s\n", position,
+              position < kSlots ? v.name[position].c_str() : "", why.c_str());
+    }
     slot.version = v.textVersion[element];
     // The worker may still be running the old model: it is deleted once the worker has let it go.
     if (old) retired.push_back(old);
@@ -318,6 +339,8 @@ bool NamPlayer::compile()
         if (target && selected != offeredElement) target->Prewarm();
         offerModel(target, selected);
     }
+    // A selected model that could not be built plays dry: the screens must not show it as playing.
+    modelSelector->setUnplayable(selected >= 0 && !target);
 
     lowStage->set_lpf_shelf(100.0f, 0.7f, low->getValue());
     midStage->set_peaking(800.0f, 0.7f, mid->getValue());

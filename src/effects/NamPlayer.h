@@ -64,6 +64,10 @@ public:
 
     // Creates the model list, reads what it shows, hooks updateList and updateLayout, enlists the player.
     static void initialize(Node* listParent, NamPlayer* player, const char* key);
+    // Why a model text (an element's data, up to its first NUL) cannot be played: the loader's reason,
+    // or a cost above kMaxModelCost; "" when it can. Also the model lists' content check, so that an
+    // upload the player could not load is refused (any thread; builds the model once).
+    static std::string modelRefusal(const uint8_t* data, int size);
     // The model list's data-change callback (the writing thread): publishes the new text of that
     // position to every player of the list.
     static void updateList(Node* list, int index);
@@ -128,8 +132,8 @@ private:
     std::string elementText(int position);
     // On the list's writing thread: publishes order, names and, for `changed` (or -1), the new text.
     void publishView(int changed);
-    // Parses, checks and prewarms a model text; null (with the error line) when it cannot be run.
-    NeuralAudio::NeuralModel* build(const std::string& text);
+    // Parses, checks and prewarms a model text; null, with the reason, when it cannot be run.
+    static NeuralAudio::NeuralModel* build(const std::string& text, std::string* why);
     // Rebuilds one element's model from the view (compile thread).
     void rebuild(int element, const ListView& view);
     // Compile thread: the worker may be running `model` (the current offer, or the one before while

@@ -9,10 +9,21 @@ namespace {
 
 using Json = nlohmann::json;
 
+// `text` between quotes (appended, not concatenated: g++ 12 warns on the temporaries otherwise).
+std::string quoted(const std::string& text)
+{
+    std::string out;
+    out.reserve(text.size() + 2);
+    out += '"';
+    out += text;
+    out += '"';
+    return out;
+}
+
 // The value text of a parsed JSON value (see NodeFragment).
 std::string valueText(const Json& value)
 {
-    if (value.is_string()) return "\"" + NodeFragment::escape(value.get<std::string>()) + "\"";
+    if (value.is_string()) return quoted(NodeFragment::escape(value.get<std::string>()));
     return value.dump();
 }
 
@@ -43,7 +54,7 @@ void NodeFragment::parseStored(const std::string& line, std::string& path, std::
     std::tie(path, value) = Node::parsePathValue(line);
     // Then a text was written raw: the node gets it back as it was.
     if (value.size() >= 2 && value.front() == '"' && value.back() == '"')
-        value = "\"" + escape(value.substr(1, value.size() - 2)) + "\"";
+        value = quoted(escape(value.substr(1, value.size() - 2)));
 }
 
 bool NodeFragment::unquote(const std::string& text, std::string& decoded)

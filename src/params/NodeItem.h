@@ -64,7 +64,7 @@ public:
     virtual std::string getValue();
 
     // True when the text changed; a text longer than kMaxLength bytes is refused (false).
-    bool setValue(std::string text);
+    virtual bool setValue(std::string text);
     const char* getItemType() const { return itemType; }
     // The stored text itself, whatever getValue or toString make of it.
     std::string getText() const { return value.get(); }

@@ -19,6 +19,8 @@ constexpr size_t kNameBlockDigits = 2 * kNameArea;
 constexpr uint32_t kClearPauseUs = 10000;
 // The write state's chunk in a refusal reply: no chunk a client could send or expect.
 constexpr int kRefusedChunk = -2;
+// A reason (a loader's message may be long) cut to what a status line carries.
+constexpr size_t kMaxErrorText = 160;
 
 } // namespace
 
@@ -242,6 +244,12 @@ const char* NodeList::refusal(int position, const std::string& name)
 bool NodeList::setElementAt(int position, const std::string& name, const void* data)
 {
     if (refusal(position, name)) return false;
+    if (data && contentCheck && !contentCheck(static_cast<const uint8_t*>(data), elementSize).empty()) return false;
+    return storeElement(position, name, data);
+}
+
+bool NodeList::storeElement(int position, const std::string& name, const void* data)
+{
     bool stored = elementShownAt(position)->setData(name, data);
     dropReadImage();
     notifyDataUpdate(position);
@@ -420,19 +428,19 @@ bool NodeList::parseWriteJSON(std::string argument)
         if (k == 0) {
             // Refused at once, so that the client does not send every chunk for nothing.
             const char* refused = refusal(position, name);
-            setWriteState(refused ? -1 : 1, position, refused);
+            setWriteState(refused ? -1 : 1, position, refused ? refused : "");
             return true;
         }
         // A rename; the empty name deletes.
         const char* refused = name.empty() ? nullptr : refusal(position, name);
         if (!refused && !setNameAt(position, name)) refused = "storage error";
-        setWriteState(-1, position, refused);
+        setWriteState(-1, position, refused ? refused : "");
         return true;
     }
 
     if (request.hex.size() != 2 * size_t(chunk)) return false;
     if (k != writeChunk || position != writeIndex) {
-        setWriteState(-1, -1, nullptr);
+        setWriteState(-1, -1, "");
         return true;
     }
     bool marked = false;
@@ -440,18 +448,18 @@ bool NodeList::parseWriteJSON(std::string argument)
     size_t decoded = list_transfer::from_hex(request.hex.data(), request.hex.size(), record + kNameArea + offset,
                                              gzip, &marked);
     if (k < lastChunk() && !marked) {
-        setWriteState(k + 1, position, nullptr);
+        setWriteState(k + 1, position, "");
         return true;
     }
     setWriteState(-1, position, finishWrite(position, offset + decoded));
     return true;
 }
 
-void NodeList::setWriteState(int nextChunk, int index, const char* refused)
+void NodeList::setWriteState(int nextChunk, int index, std::string refused)
 {
     writeChunk = nextChunk;
     writeIndex = index;
-    writeRefusal = refused;
+    writeRefusal = std::move(refused);
 }
 
 std::string NodeList::nameBlock() const
@@ -460,7 +468,7 @@ std::string NodeList::nameBlock() const
     return std::string(block, strnlen(block, kNameArea));
 }
 
-const char* NodeList::finishWrite(int position, size_t imageLength)
+std::string NodeList::finishWrite(int position, size_t imageLength)
 {
     uint8_t* data = transferRecord.data() + kNameArea;
     const std::string name = nameBlock();
@@ -475,13 +483,20 @@ const char* NodeList::finishWrite(int position, size_t imageLength)
         std::memset(data, 0, size_t(elementSize));
         std::memcpy(data, content.data(), produced);
     }
-    return setElementAt(position, name, data) ? nullptr : "storage error";
+    // Checked once, here, with the reason for the client.
+    if (contentCheck) {
+        std::string why = contentCheck(data, elementSize);
+        if (!why.empty()) return why;
+    }
+    return storeElement(position, name, data) ? "" : "storage error";
 }
 
 std::string NodeList::writeStatusJSON()
 {
     std::string text = getPath() + ":{\"index\":" + std::to_string(writeIndex) + ",\"chunk\":";
-    if (writeRefusal) return text + std::to_string(kRefusedChunk) + ",\"error\":\"" + writeRefusal + "\"}";
+    if (!writeRefusal.empty())
+        return text + std::to_string(kRefusedChunk) + ",\"error\":\"" +
+                      NodeFragment::escape(writeRefusal.substr(0, kMaxErrorText)) + "\"}";
     return text + std::to_string(writeChunk) + "}";
 }
 

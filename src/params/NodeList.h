@@ -22,6 +22,8 @@ class NodeParList;
 // time; the write state (write chunk, write index) is one per list. A write the list refuses (a
 // name it cannot keep, a damaged image, a failed file write) is answered with chunk -2 and the
 // reason: {"index":i,"chunk":-2,"error":"name taken"}; success keeps its {"index":i,"chunk":-1}.
+// The list's owner may check the content too (setContentCheck): an element whose data it could not
+// use is refused with the owner's reason, by every writer, and the stored element stays as it was.
 //
 // The selectors over the list (NodeParList) enlist themselves, so that renaming an element renames
 // the selections that name it.
@@ -34,6 +36,8 @@ class NodeList : public Node {
 public:
     using DataCallback = void (*)(Node*, int);
     using LayoutCallback = void (*)(Node*);
+    // Why data of elementSize bytes cannot be an element ("" when it can). Runs on the writing thread.
+    using ContentCheck = std::string (*)(const uint8_t* data, int size);
 
     NodeList(Node* parent, const char* name, const char* displayName, const char* itemType, int elementSize,
              int count, int chunk, bool gzip);
@@ -63,6 +67,8 @@ public:
     // Called after positions were reordered (swap, move) or an element renamed, which change no data.
     // Null is ignored.
     void setOnLayoutChange(LayoutCallback callback);
+    // Start-up only (the owner's constructor).
+    void setContentCheck(ContentCheck check) { contentCheck = check; }
 
     int getElementCount() const { return elementCount; }
     int getElementSize() const { return elementSize; }
@@ -90,8 +96,9 @@ public:
     // Why `name` cannot be written at `position`: an invalid position, a name no element may bear
     // (NodeListElement::nameRefusal) or one that another position holds. Null when it can.
     const char* refusal(int position, const std::string& name);
-    // Changes by position; a refused change changes nothing and answers false. True when the
-    // element holds the name (and data) and its file is written.
+    // Changes by position; a refused change (a name or, with data, a content refused) changes
+    // nothing and answers false. True when the element holds the name (and data) and its file is
+    // written.
     bool setElementAt(int position, const std::string& name, const void* data);
     // "" empties the element. A renamed element takes the selections of its old name along.
     bool setNameAt(int position, const std::string& name);
@@ -135,8 +142,8 @@ private:
     std::vector<uint8_t> transferRecord;
     int writeChunk = -1;
     int writeIndex = -1;
-    // Why the last write was refused; null after an accepted one.
-    const char* writeRefusal = nullptr;
+    // Why the last write was refused; "" after an accepted one.
+    std::string writeRefusal;
     int chunk;
     bool gzip;
     std::vector<uint8_t> compressed;
@@ -147,6 +154,7 @@ private:
     int group = 0;
     DataCallback onDataChange = nullptr;
     LayoutCallback onLayoutChange = nullptr;
+    ContentCheck contentCheck = nullptr;
     std::vector<NodeParList*> selectors;
 
     // Lists built without elements have no valid position.
@@ -160,8 +168,10 @@ private:
     bool pathIsList(const std::string& path, bool forChange);
     // The name of the transfer record's name block (up to its first NUL, at most 128 characters).
     std::string nameBlock() const;
-    void setWriteState(int chunk, int index, const char* refusal);
+    void setWriteState(int chunk, int index, std::string refusal);
     // Stores the assembled element (a gzip image of imageLength bytes is inflated first); the
-    // reason when it was not stored.
-    const char* finishWrite(int position, size_t imageLength);
+    // reason when it was not stored ("" when it was).
+    std::string finishWrite(int position, size_t imageLength);
+    // setElementAt once name and content are accepted.
+    bool storeElement(int position, const std::string& name, const void* data);
 };

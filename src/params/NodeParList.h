@@ -3,6 +3,7 @@
 #include "params/NodeList.h"
 #include "params/SharedSnapshot.h"
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -59,11 +60,17 @@ public:
     std::string getValueAt(int position);
     // Would a knob step in that direction change the selection?
     bool canEdit(bool up);
+    // Whether the block using the selection cannot play the element it names (a model its player
+    // could not load, a response the cabinet refused), so that the screens do not show it as playing.
+    // Set by the block's compile, read by the screens.
+    void setUnplayable(bool unplayable) { this->unplayable.store(unplayable, std::memory_order_relaxed); }
+    bool isUnplayable() const { return unplayable.load(std::memory_order_relaxed); }
 
 protected:
     friend class NodeList; // forgets itself when it goes first
     SharedSnapshot<std::string> value;
     NodeList* list;
+    std::atomic<bool> unplayable{false};
 
     // Stores the value without notifying.
     void storeValue(std::string name) { value.set(std::move(name)); }

@@ -1,11 +1,27 @@
 #pragma once
 #include "params/NodeItem.h"
 
+#include <atomic>
+
 // A password: set like any text item (remote "write", the keyboard), shown on the unit's own screen
 // (toString), but never sent: its JSON value is always "". The login check reads getText().
+//
+// A stored password that cannot be read whole (cut, damaged, a folder or a link in its place, or
+// missing from a store that holds other files, which a unit that has run once always does) locks the
+// unit: isLocked() until a password is set on the unit itself (the setup screen's keyboard), since
+// while locked no remote client can log in to set one. The damaged file is left as it is.
 class NodePassword : public NodeItem {
 public:
     NodePassword(Node* parent, const char* name, const char* displayName, std::string text, const char* itemType);
 
     std::string getValue() override { return ""; }
+    // A new password also lifts the lock.
+    bool setValue(std::string text) override;
+    bool isLocked() const { return locked.load(std::memory_order_acquire); }
+
+protected:
+    bool replaceUnread(Unread what) override;
+
+private:
+    std::atomic<bool> locked{false};
 };

@@ -129,12 +129,14 @@ std::string Security::getDefaultPassword()
 
 bool Security::hasPassword()
 {
-    return initilized && password && !password->getText().empty();
+    // A lost password is one that no answer matches: the unit stays closed.
+    return initilized && password && (password->isLocked() || !password->getText().empty());
 }
 
 bool Security::checkToken(const std::string& token, const std::string& response)
 {
     if (!initilized || !password) return true;
+    if (password->isLocked()) return false;
     std::string stored = password->getText();
     if (stored.empty()) return true;
     // Without a token the expected answer would be the same after every boot.

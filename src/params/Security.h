@@ -11,7 +11,9 @@ class NodePassword;
 // the client answers with generateHash(password + token), 16 upper-case hexadecimal characters.
 // The user's password is root\sys\pwd (persisted; empty means no login). Every unit also has a
 // default password of its own, the hash applied twice to its Bluetooth address; it serves only while
-// no password is set (when every answer passes anyway), since the address is public.
+// no password is set (when every answer passes anyway), since the address is public. A password whose
+// stored file was damaged locks the unit (NodePassword::isLocked): no answer passes until a password
+// is set on the unit itself.
 //
 // initialize runs once on the main thread during start-up; checks run on "comTasks" while the UI may
 // change the password (a check sees the old or the new one).

@@ -2,12 +2,14 @@
 
 #include "params/Storable.h"
 #include "porting/Log.h"
+#include "porting/LogOnce.h"
 #include "porting/Nvs.h"
 
 #include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
 
 std::vector<Storable*> Storage::items;
@@ -18,6 +20,7 @@ bool Storage::initialized = false;
 std::mutex Storage::registry;
 
 namespace {
+constexpr const char* kTag = "Storage";
 // Texts are read through a buffer sized for the longest value any node holds, so that a long text
 // (a network password, a link path) survives a restart.
 constexpr size_t kMaxText = Storage::kMaxText;
@@ -33,19 +36,89 @@ std::atomic_ref<uint32_t> word(void* data)
 {
     return std::atomic_ref<uint32_t>(*static_cast<uint32_t*>(data));
 }
+
+// What a stored file gave: a whole value, no file, nothing worth keeping (no byte, or part of a
+// 4-byte value), or something that is not a whole value but must not be destroyed.
+enum class Found { kWhole, kMissing, kEmpty, kDamaged };
+
+// Classifies a text file read into `bytes`; `why` names the damage.
+Found classifyText(const uint8_t* bytes, size_t length, const char** why)
+{
+    if (length == 0) return Found::kEmpty;
+    if (length > kMaxText) *why = "text too long";
+    else if (bytes[length - 1] != 0) *why = "text cut short";
+    else if (std::memchr(bytes, 0, length) != bytes + length - 1) *why = "not a text";
+    else return Found::kWhole;
+    return Found::kDamaged;
+}
+
+// Failures told once per kind (LogOnce state: the step and the error); the notice for the screens.
+std::mutex failureMutex;
+LogOnce failureLog{kTag};
+Storage::Notice notice;
+// "Initializing storage" is said once.
+std::atomic<bool> announced{false};
+// Whether the store held any file when this process opened it.
+std::atomic<bool> heldFiles{false};
+
+int64_t failureKind(const NvsFailure& failure)
+{
+    const std::string kind = std::string(failure.step) + ":" + std::to_string(failure.error);
+    return int64_t(std::hash<std::string>{}(kind) | 1);
+}
 } // namespace
+
+void Storage::reportFailure(const std::string& message)
+{
+    const NvsFailure& failure = nvs_last_failure();
+    std::lock_guard<std::mutex> lock(failureMutex);
+    if (!failureLog.changed(failureKind(failure))) return;
+    const char* reason = std::strerror(failure.error);
+    LOG_E(kTag, "%s: %s error %s: %s\n", message.c_str(), failure.step, failure.path.c_str(), reason);
+    ++notice.sequence;
+    notice.reason = reason;
+}
+
+void Storage::reportSuccess()
+{
+    std::lock_guard<std::mutex> lock(failureMutex);
+    failureLog.changed(0);
+}
+
+Storage::Notice Storage::failureNotice()
+{
+    std::lock_guard<std::mutex> lock(failureMutex);
+    return notice;
+}
+
+void Storage::resetFailures()
+{
+    std::lock_guard<std::mutex> lock(failureMutex);
+    failureLog = LogOnce(kTag);
+    notice = Notice();
+    announced.store(false);
+}
 
 void Storage::open()
 {
     if (initialized) return;
-    LOG_I("Storage", "Initializing storage\n");
+    // Once: a store that cannot be opened is tried again by every operation.
+    if (!announced.exchange(true)) LOG_I(kTag, "Initializing storage\n");
     int err = nvs_flash_init();
     if (err == 0) err = nvs_open("storage", NVS_READWRITE, &handle);
     if (err != 0) {
-        LOG_E("Storage", "Failed to nvs_flash_init err = %d\n", err);
+        reportFailure("Failed to nvs_flash_init err = " + std::to_string(err));
         return;
     }
+    // Before this process writes anything.
+    heldFiles.store(nvs_has_keys());
     initialized = true;
+}
+
+bool Storage::populated()
+{
+    open();
+    return heldFiles.load();
 }
 
 void Storage::initliaze()
@@ -90,6 +163,9 @@ void Storage::tasks()
     case Storable::kInSync:
         item->loadStorage();
         break;
+    case Storable::kUnread:
+        item->checkUnread();
+        break;
     case Storable::kChanged:
         if (delay == kWriteSpacing) {
             item->storeStorage();
@@ -115,6 +191,24 @@ void Storable::setStorageText(const std::string& value)
     if (text && size < 0) *text = value;
 }
 
+std::string Storable::currentImage(void* data, int size)
+{
+    if (size < 0) return getStorageText();
+    if (isWord(data, size)) {
+        const uint32_t value = word(data).load(std::memory_order_relaxed);
+        return std::string(reinterpret_cast<const char*>(&value), sizeof value);
+    }
+    return std::string(static_cast<const char*>(data), size_t(size));
+}
+
+void Storable::checkUnread()
+{
+    int size = 0;
+    void* data = getStorageData(&size);
+    if (storageStatus.load() != kUnread || !data || size == 0 || !unreadValue) return;
+    if (currentImage(data, size) != *unreadValue) storageStatus.store(kChanged);
+}
+
 bool Storable::loadStorage()
 {
     Storage::open();
@@ -122,55 +216,90 @@ bool Storable::loadStorage()
     void* data = getStorageData(&size);
     if (!data || size == 0) return false;
 
-    bool read;
-    bool differs = false;
-    std::string text;
-    std::unique_ptr<uint8_t[]> bytes;
-    if (size < 0) {
-        auto buffer = std::make_unique<char[]>(kMaxText);
-        size_t capacity = kMaxText;
-        read = nvs_get_str(Storage::handle, storageId, buffer.get(), &capacity) == 0;
-        if (read) {
-            text = buffer.get();
-            differs = text != getStorageText();
+    const bool text = size < 0;
+    const size_t capacity = text ? kMaxText : size_t(size);
+    auto bytes = std::make_unique<uint8_t[]>(capacity);
+    size_t length = 0;
+    const char* why = nullptr;
+    Found found = Found::kWhole;
+    switch (nvs_read(storageId, bytes.get(), capacity, &length)) {
+    case NVS_READ_MISSING:
+        found = Found::kMissing;
+        break;
+    case NVS_READ_NOT_FILE:
+        found = Found::kDamaged;
+        why = "not a regular file";
+        break;
+    case NVS_READ_FAILED:
+        found = Found::kDamaged;
+        why = "unreadable";
+        break;
+    case NVS_READ_NOT_OPENED:
+        // Told once when the store was opened.
+        found = Found::kDamaged;
+        break;
+    case NVS_READ_OK:
+        if (text) {
+            found = classifyText(bytes.get(), length, &why);
+        } else if (size == int(sizeof(uint32_t))) {
+            // A part of a 4-byte value means nothing (an empty float file would load as 0).
+            if (length != sizeof(uint32_t)) {
+                LOG_E(kTag, "torn value %s: %zu of %d bytes\n", storageId, length, size);
+                found = Found::kEmpty;
+            }
         }
-    } else {
-        bytes = std::make_unique<uint8_t[]>(size_t(size));
-        size_t length = size_t(size);
-        read = nvs_get_blob(Storage::handle, storageId, bytes.get(), &length) == 0;
-        // Every value file holds all its bytes: a shorter one was cut (an empty float would load
-        // as 0).
-        if (read && length != size_t(size)) {
-            LOG_E("Storage", "torn value %s: %zu of %d bytes\n", storageId, length, size);
-            read = false;
-        }
-        uint32_t value = isWord(data, size) ? word(data).load(std::memory_order_relaxed) : 0;
-        if (read) differs = std::memcmp(bytes.get(), isWord(data, size) ? &value : data, size_t(size)) != 0;
+        // Larger values keep what there is: a cut list element keeps its name and the start of its
+        // data, the rest zero.
+        break;
     }
 
-    if (!read) {
-        storeStorage();
-        // A value that could not be written either is left for the cycle to retry.
-        if (storageStatus.load() == kNeverLoaded) storageStatus.store(kChanged);
+    if (found == Found::kWhole) {
+        const int status = storageStatus.load();
+        if (status == kNeverLoaded || status == kUnread) {
+            if (!text && length != size_t(size))
+                LOG_W(kTag, "%s: %zu bytes for a value of %d, loaded with %s\n", nvs_key_path(storageId).c_str(),
+                      length, size, length < size_t(size) ? "the rest zero" : "the rest left out");
+            if (text) {
+                setStorageText(reinterpret_cast<const char*>(bytes.get()));
+            } else if (isWord(data, size)) {
+                uint32_t value;
+                std::memcpy(&value, bytes.get(), sizeof value);
+                word(data).store(value, std::memory_order_relaxed);
+            } else {
+                std::memcpy(data, bytes.get(), size_t(size));
+            }
+            storageStatus.store(kInSync);
+            // Rewritten with the secret's permissions, whatever the file had.
+            if (secret) storeStorage();
+            onLoad();
+            return true;
+        }
+        const std::string stored = text ? std::string(reinterpret_cast<const char*>(bytes.get()))
+                                        : std::string(reinterpret_cast<const char*>(bytes.get()), size_t(size));
+        if (stored != currentImage(data, size)) storageStatus.store(kChanged);
         return false;
     }
-    if (storageStatus.load() == kNeverLoaded) {
-        if (size < 0) {
-            setStorageText(text);
-        } else if (isWord(data, size)) {
-            uint32_t value;
-            std::memcpy(&value, bytes.get(), sizeof value);
-            word(data).store(value, std::memory_order_relaxed);
-        } else {
-            std::memcpy(data, bytes.get(), size_t(size));
-        }
-        storageStatus.store(kInSync);
-        // Rewritten with the secret's permissions, whatever the file had.
-        if (secret) storeStorage();
-        onLoad();
-        return true;
+
+    const int status = storageStatus.load();
+    if (status == kInSync || status == kChanged) {
+        // The file went bad while the value in memory stayed good: it is made whole again.
+        storeStorage();
+        return false;
     }
-    if (differs) storageStatus.store(kChanged);
+    const Unread what = found == Found::kMissing ? Unread::kMissing
+                        : found == Found::kEmpty ? Unread::kEmpty
+                                                 : Unread::kDamaged;
+    // Asked first, so that the item hears of every damage.
+    const bool replace = replaceUnread(what) && what != Unread::kDamaged;
+    if (replace) {
+        storeStorage();
+        // A value that could not be written either is left for the cycle to retry.
+        if (storageStatus.load() != kInSync) storageStatus.store(kChanged);
+        return false;
+    }
+    if (why) LOG_W(kTag, "%s: %s, left as it is until its value changes\n", nvs_key_path(storageId).c_str(), why);
+    unreadValue = std::make_unique<std::string>(currentImage(data, size));
+    storageStatus.store(kUnread);
     return false;
 }
 
@@ -192,9 +321,10 @@ bool Storable::storeStorage()
         err = nvs_set_blob(Storage::handle, storageId, data, size_t(size));
     }
     if (err != 0) {
-        LOG_E("Storage", "Storage error %d\n", err);
+        Storage::reportFailure("Storage error " + std::to_string(err));
         return false;
     }
     storageStatus.store(kInSync);
+    Storage::reportSuccess();
     return true;
 }

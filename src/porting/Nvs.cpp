@@ -3,6 +3,7 @@
 #include "platform/Paths.h"
 #include "porting/Log.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -55,83 +56,113 @@ std::string keyPath(const char* key)
     return storeDirectory + "/" + key;
 }
 
-// Reads a whole key file into `buffer` of `capacity` bytes. -1 on any error (printed with `tag`,
-// except a missing file), else the number of bytes read.
-long readKey(const char* tag, const char* key, void* buffer, size_t capacity, bool sizeInMessage)
+thread_local NvsFailure lastFailure;
+
+int fail(const char* step, const std::string& path, int error = errno)
 {
+    lastFailure.step = step;
+    lastFailure.error = error;
+    lastFailure.path = path;
+    return -1;
+}
+
+// Reads a key file into `buffer` of `capacity` bytes, the rest zeroed; *length = the file's size.
+// The file is opened without blocking (a FIFO would hold the reader until a writer came) and without
+// following a link, and read only when it is a regular file. A file longer than the buffer is read
+// in part when `prefix`, else not at all (the buffer untouched).
+nvs_read_t readKey(const char* key, void* buffer, size_t capacity, size_t* length, bool prefix)
+{
+    *length = 0;
     std::string path = keyPath(key);
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return -1;
+    // Looked at before it is opened: opening a device or a FIFO may already do something.
     struct stat st;
-    if (::fstat(fd, &st) != 0) {
-        LOG_E(tag, "fstat error %s\n", path.c_str());
+    if (::lstat(path.c_str(), &st) != 0) return errno == ENOENT ? NVS_READ_MISSING : NVS_READ_FAILED;
+    if (!S_ISREG(st.st_mode)) return NVS_READ_NOT_FILE;
+    // Without blocking or following a link, in case the file was replaced meanwhile.
+    int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) return errno == ENOENT ? NVS_READ_MISSING : errno == ELOOP ? NVS_READ_NOT_FILE : NVS_READ_FAILED;
+    const bool statted = ::fstat(fd, &st) == 0;
+    if (!statted || !S_ISREG(st.st_mode)) {
         ::close(fd);
-        return -1;
+        return statted ? NVS_READ_NOT_FILE : NVS_READ_FAILED;
     }
-    if (size_t(st.st_size) > capacity) {
-        if (sizeInMessage)
-            LOG_E(tag, "st_size error %s %lx %lx\n", path.c_str(), (unsigned long)st.st_size, (unsigned long)capacity);
-        else
-            LOG_E(tag, "st_size error %s\n", path.c_str());
+    *length = size_t(st.st_size);
+    if (!prefix && *length > capacity) {
         ::close(fd);
-        return -1;
+        return NVS_READ_OK;
     }
+    std::memset(buffer, 0, capacity);
+    size_t want = std::min(capacity, *length);
     size_t done = 0;
-    while (done < capacity) {
-        ssize_t n = ::read(fd, static_cast<char*>(buffer) + done, capacity - done);
+    while (done < want) {
+        ssize_t n = ::read(fd, static_cast<char*>(buffer) + done, want - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         done += size_t(n);
     }
     ::close(fd);
-    if (done != size_t(st.st_size)) {
+    return done == want ? NVS_READ_OK : NVS_READ_FAILED;
+}
+
+// The Part of nvs_get_blob and nvs_get_str that reads: -1 on any error (printed with `tag`, except a
+// missing file), else the number of bytes read.
+long getKey(const char* tag, const char* key, void* buffer, size_t capacity, bool sizeInMessage)
+{
+    std::string path = keyPath(key);
+    size_t length = 0;
+    switch (readKey(key, buffer, capacity, &length, false)) {
+    case NVS_READ_MISSING:
+        return -1;
+    case NVS_READ_NOT_FILE:
+        LOG_E(tag, "not a regular file %s\n", path.c_str());
+        return -1;
+    case NVS_READ_OK:
+        if (length <= capacity) return long(length);
+        if (sizeInMessage)
+            LOG_E(tag, "st_size error %s %lx %lx\n", path.c_str(), (unsigned long)length, (unsigned long)capacity);
+        else
+            LOG_E(tag, "st_size error %s\n", path.c_str());
+        return -1;
+    default:
         LOG_E(tag, "bytes_read error %s\n", path.c_str());
         return -1;
     }
-    return long(done);
 }
 
 // Writes the value to a temporary of this thread's own (two threads writing one key never mix
 // their bytes), flushes it to the medium, renames it over the key file and flushes the folder.
-int writeKey(const char* tag, const char* key, const void* bytes, size_t length, bool errorTextOnOpen,
-             mode_t mode)
+int writeKey(const char* key, const void* bytes, size_t length, mode_t mode)
 {
     std::string path = keyPath(key);
     std::string temp = path + "." + std::to_string(::gettid()) + kTempSuffix;
     // Created afresh, so that the file gets `mode` whatever an older temporary had.
     ::unlink(temp.c_str());
     int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (fd < 0) {
-        LOG_E(tag, "open error %s\n", errorTextOnOpen ? std::strerror(errno) : path.c_str());
-        return -1;
-    }
+    if (fd < 0) return fail("open", path);
     size_t done = 0;
+    int error = 0;
     while (done < length) {
         ssize_t n = ::write(fd, static_cast<const char*>(bytes) + done, length - done);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
+        if (n <= 0) {
+            error = n < 0 ? errno : ENOSPC;
+            break;
+        }
         done += size_t(n);
     }
-    bool synced = ::fsync(fd) == 0;
-    if (::close(fd) != 0 || !synced) {
-        LOG_E(tag, "close error %s\n", path.c_str());
+    if (error == 0 && ::fsync(fd) != 0) error = errno;
+    const char* step = done != length ? "write" : "close";
+    if (::close(fd) != 0 && error == 0) error = errno;
+    if (error != 0) {
         ::unlink(temp.c_str());
-        return -1;
-    }
-    if (done != length) {
-        LOG_E(tag, "written error %s\n", path.c_str());
-        ::unlink(temp.c_str());
-        return -1;
+        return fail(step, path, error);
     }
     if (::rename(temp.c_str(), path.c_str()) != 0) {
-        LOG_E(tag, "written error %s\n", path.c_str());
+        fail("rename", path);
         ::unlink(temp.c_str());
         return -1;
     }
-    if (!syncDirectory()) {
-        LOG_E(tag, "sync error %s\n", path.c_str());
-        return -1;
-    }
+    if (!syncDirectory()) return fail("sync", storeDirectory);
     return 0;
 }
 
@@ -145,9 +176,16 @@ int nvs_flash_init()
 int nvs_open(const char* name, nvs_open_mode_t, nvs_handle_t*)
 {
     storeDirectory = Paths::map(std::string("/home/") + (name ? name : ""));
+    opened = 0;
     struct stat st;
-    if (::stat(storeDirectory.c_str(), &st) != 0 && ::mkdir(storeDirectory.c_str(), 0755) != 0) {
-        opened = 0;
+    if (::stat(storeDirectory.c_str(), &st) != 0) {
+        if (::mkdir(storeDirectory.c_str(), 0755) != 0) {
+            fail("mkdir", storeDirectory);
+            return 1;
+        }
+    } else if (!S_ISDIR(st.st_mode)) {
+        // A file standing where the folder must be: every write would fail.
+        fail("mkdir", storeDirectory, ENOTDIR);
         return 1;
     }
     opened = 1;
@@ -158,9 +196,8 @@ int nvs_open(const char* name, nvs_open_mode_t, nvs_handle_t*)
 int nvs_get_blob(nvs_handle_t, const char* key, void* buffer, size_t* size)
 {
     if (!buffer || !opened || !key || !size) return 1;
-    long n = readKey("nvs_get_blob", key, buffer, *size, true);
+    long n = getKey("nvs_get_blob", key, buffer, *size, true);
     if (n < 0) return -1;
-    std::memset(static_cast<char*>(buffer) + n, 0, *size - size_t(n));
     *size = size_t(n);
     return 0;
 }
@@ -168,7 +205,7 @@ int nvs_get_blob(nvs_handle_t, const char* key, void* buffer, size_t* size)
 int nvs_get_str(nvs_handle_t, const char* key, char* buffer, size_t* size)
 {
     if (!buffer || !opened || !key || !size || *size == 0) return 1;
-    long n = readKey("nvs_get_str", key, buffer, *size, false);
+    long n = getKey("nvs_get_str", key, buffer, *size, false);
     if (n < 0) return -1;
     // A text file ends with its NUL; one that does not was torn and must not load as garbage.
     if (n == 0 || buffer[n - 1] != '\0') {
@@ -181,17 +218,45 @@ int nvs_get_str(nvs_handle_t, const char* key, char* buffer, size_t* size)
 int nvs_set_blob(nvs_handle_t, const char* key, const void* bytes, size_t length)
 {
     if (!bytes || !opened || !key || ssize_t(length) < 0) return 1;
-    return writeKey("nvs_set_blob", key, bytes, length, false, kFileMode);
+    return writeKey(key, bytes, length, kFileMode);
 }
 
 int nvs_set_str(nvs_handle_t, const char* key, const char* text)
 {
     if (!text || !opened || !key) return 1;
-    return writeKey("nvs_set_str", key, text, std::strlen(text) + 1, true, kFileMode);
+    return writeKey(key, text, std::strlen(text) + 1, kFileMode);
 }
 
 int nvs_set_secret_str(nvs_handle_t, const char* key, const char* text)
 {
     if (!text || !opened || !key) return 1;
-    return writeKey("nvs_set_str", key, text, std::strlen(text) + 1, true, kSecretMode);
+    return writeKey(key, text, std::strlen(text) + 1, kSecretMode);
+}
+
+nvs_read_t nvs_read(const char* key, void* buffer, size_t capacity, size_t* length)
+{
+    *length = 0;
+    if (!opened || !key || !buffer) return NVS_READ_NOT_OPENED;
+    return readKey(key, buffer, capacity, length, true);
+}
+
+bool nvs_has_keys()
+{
+    DIR* dir = opened ? ::opendir(storeDirectory.c_str()) : nullptr;
+    if (!dir) return false;
+    bool found = false;
+    while (dirent* entry = ::readdir(dir))
+        if (entry->d_name[0] != '.' && !isTemporary(entry->d_name)) found = true;
+    ::closedir(dir);
+    return found;
+}
+
+std::string nvs_key_path(const char* key)
+{
+    return keyPath(key);
+}
+
+const NvsFailure& nvs_last_failure()
+{
+    return lastFailure;
 }

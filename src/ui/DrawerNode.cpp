@@ -152,7 +152,7 @@ void DrawerNode::drawRow(Node* child, int y, bool selected, int width, int value
         lv_obj_set_style_bg_color(value, selected ? lv_color_white() : lv_color_black(), 0);
         lv_obj_set_style_bg_opa(value, selected ? LV_OPA_COVER : LV_OPA_TRANSP, 0);
         lv_obj_set_style_text_color(value, selected ? lv_color_black() : lv_color_white(), 0);
-        lv_label_set_text(value, child->toString().c_str());
+        lv_label_set_text(value, shown_value(child).c_str());
         return;
     }
 
@@ -165,7 +165,7 @@ void DrawerNode::drawRow(Node* child, int y, bool selected, int width, int value
     } else if (is_item_of(child, ItemType::COLOR)) {
         create_hue_slider(child, sliderX, y + 7);
     } else {
-        create_row_value(y + 1, width, child->toString().c_str(), color);
+        create_row_value(y + 1, width, shown_value(child).c_str(), color);
     }
 }
 

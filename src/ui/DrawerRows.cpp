@@ -1,5 +1,6 @@
 #include "ui/DrawerRows.h"
 
+#include "params/NodeParList.h"
 #include "ui/ScreenFrame.h"
 
 namespace {
@@ -94,4 +95,11 @@ bool rows_cursor_previous(int& cursor, int& scrollTop)
     cursor--;
     if (cursor < scrollTop) scrollTop = cursor;
     return true;
+}
+
+std::string shown_value(Node* node)
+{
+    auto* selection = dynamic_cast<NodeParList*>(node);
+    if (selection && selection->isUnplayable()) return LV_SYMBOL_WARNING " " + node->toString();
+    return node->toString();
 }

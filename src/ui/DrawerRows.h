@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <string>
 
 #include "lvgl.h"
 
@@ -34,6 +35,13 @@ void create_row_arrow(int y, int width, uint32_t color);
 
 // A value text right-aligned at the end of the row.
 lv_obj_t* create_row_value(int y, int width, const char* text, uint32_t color);
+
+class Node;
+
+// A value as the screens show it: the node's text form, after a warning sign when it is a selection
+// that its block cannot play (an amp model that did not load, a refused response), so that it never
+// looks as if it played.
+std::string shown_value(Node* node);
 
 // Colour of a row's texts.
 inline uint32_t row_text_color(bool selected)

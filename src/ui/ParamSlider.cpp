@@ -4,6 +4,7 @@
 
 #include "params/Node.h"
 #include "params/NodeFloat.h"
+#include "ui/DrawerRows.h"
 
 namespace {
 
@@ -104,6 +105,6 @@ void create_param_slider(lv_obj_t* parent, int x, Node* node, int color, const c
         int value = isFloat ? float_bar_value(static_cast<NodeFloat*>(node)) : 0;
         create_bar(parent, x, color, value, !isFloat);
     }
-    if (isChoice) create_text(parent, x + kValueX, kValueY, kValueW, kValueH, node->toString().c_str());
+    if (isChoice) create_text(parent, x + kValueX, kValueY, kValueW, kValueH, shown_value(node).c_str());
     create_text(parent, x + kTitleX, kTitleY, kTitleW, kTitleH, node->getDisplayName());
 }

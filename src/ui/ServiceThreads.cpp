@@ -9,6 +9,7 @@
 #include "params/Storage.h"
 #include "porting/Clock.h"
 #include "porting/Task.h"
+#include "ui/DrawerPopup.h"
 #include "ui/EventCode.h"
 #include "ui/EventDispatcher.h"
 #include "ui/LCD.h"
@@ -32,6 +33,8 @@ std::atomic<bool> boardStarted{false};
 
 uint64_t tickTime = 0;
 bool tickStarted = false;
+// The storage failures told so far (systemTasks).
+uint64_t toldFailures = 0;
 
 void frame_step()
 {
@@ -51,8 +54,19 @@ void* system_tasks(void*)
     vTaskDelay(kFirstClearDelayMicros);
     while (!boardStarted.load(std::memory_order_acquire)) vTaskDelay(kPassMicros);
     LCD::clear();
-    for (;;) system_tasks_loop();
+    for (;;) {
+        system_tasks_loop();
+        tell_storage_failures();
+    }
     return nullptr;
+}
+
+void tell_storage_failures()
+{
+    const Storage::Notice notice = Storage::failureNotice();
+    if (notice.sequence == toldFailures) return;
+    toldFailures = notice.sequence;
+    new DrawerPopup("Changes not saved", notice.reason, 0, nullptr);
 }
 
 int system_tasks_loop()
@@ -97,6 +111,7 @@ void service_threads_reset()
     boardStarted.store(false);
     tickTime = 0;
     tickStarted = false;
+    toldFailures = 0;
 }
 
 void* event_tasks(void*)

@@ -19,6 +19,11 @@ void* system_tasks(void*);
 void* event_tasks(void*);
 
 void waitModal();
+// Called by system_tasks between its passes, never inside waitModal (a popup closing there would end
+// the wait of the modal screen below it): a value that storage could not write, which would be lost
+// at the next start, is told to the player in a popup naming the failure, once per failure told in
+// the log.
+void tell_storage_failures();
 // One systemTasks pass (10-ms sleep, one dispatch, the frame step); returns what dispatch returned.
 int system_tasks_loop();
 // One eventTasks pass without its sleep, after the board has been started (what event_tasks repeats).

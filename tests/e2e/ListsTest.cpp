@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstring>
 #include <random>
 
 namespace {
@@ -102,16 +104,19 @@ TEST(Lists, APresetAnImpulseResponseAndAModelTravelBothWaysOverTcp)
     unit.start();
     Client client(unit.port());
     const std::string preset = randomBytes(16384, 1);
-    const std::string response = randomBytes(8192, 2);
+    // A cabinet-like response: noise decaying over the 2048 samples.
+    std::string response(8192, '\0');
+    std::mt19937 generator(2);
+    for (int k = 0; k < 2048; ++k) {
+        const float tap = float(int(generator() % 2001) - 1000) * 1e-3f * std::exp(-k / 300.0f);
+        std::memcpy(&response[4 * size_t(k)], &tap, 4);
+    }
     // A model file is JSON text: it compresses, though not trivially.
-    std::string model = "{\"version\":\"0.5.4\",\"architecture\":\"Test\",\"weights\":[";
-    std::mt19937 generator(3);
-    while (model.size() < 200000) model += "-0." + std::to_string(generator() % 1000000) + ",";
-    model += "0]}";
-    std::string content = model;
+    std::string content = read_file(std::string(KESTRUN_TESTS_DIR) + "/data/nam/a_wavenet_small.nam");
+    ASSERT_GT(content.size(), 8000u);
     content.resize(524288, '\0');
     const std::string image = transfer::gzip(content);
-    ASSERT_GT(image.size(), 10 * 1024u);
+    ASSERT_GT(image.size(), 2 * 1024u);
 
     EXPECT_EQ(transfer::write(client, transfer::kPresets, 7, "Uploaded", preset),
               "root\\presets:{\"index\":7,\"chunk\":-1}");

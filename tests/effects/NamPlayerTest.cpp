@@ -9,6 +9,8 @@
 #include "params/NodeList.h"
 #include "params/NodeParList.h"
 #include "params/NodePreset.h"
+#include "params/Storage.h"
+#include "params/StorageId.h"
 #include "platform/Paths.h"
 #include "support/TempRoot.h"
 
@@ -265,6 +267,7 @@ TEST(NamPlayer, RefusedModelsPrintOnceAndPassTheSignal)
     struct Case {
         const char* name;
         std::string text;
+        const char* reason;
         bool runnable = false; // the runtime itself builds it
     };
     // Valid files beyond what one core of the unit can run in a frame: an LSTM of 2 x 128 (about 13.6
@@ -286,12 +289,14 @@ TEST(NamPlayer, RefusedModelsPrintOnceAndPassTheSignal)
     wide["weights"] = std::vector<int>(weights, 0);
     ASSERT_LT(lstm.dump().size(), size_t(NamPlayer::kElementSize));
     const Case cases[] = {
-        {"LSTM 2 x 128: too much work per frame", lstm.dump(), true},
-        {"WaveNet of 32 and 16 channels: too much work per frame", wide.dump(), true},
-        {"broken JSON", "{\"version\": \"0.5.4\", \"architecture\": "},
-        {"unknown architecture", "{\"version\":\"0.5.4\",\"architecture\":\"Transformer\",\"config\":{},\"weights\":[]}"},
-        {"text filling the element without a NUL", std::string(NamPlayer::kElementSize, 'x')},
+        {"LSTM 2 x 128: too much work per frame", lstm.dump(), "model too heavy for the unit", true},
+        {"WaveNet of 32 and 16 channels: too much work per frame", wide.dump(), "model too heavy for the unit", true},
+        {"broken JSON", "{\"version\": \"0.5.4\", \"architecture\": ", "invalid NAM file"},
+        {"unknown architecture", "{\"version\":\"0.5.4\",\"architecture\":\"Transformer\",\"config\":{},\"weights\":[]}",
+         "invalid NAM file"},
+        {"text filling the element without a NUL", std::string(NamPlayer::kElementSize, 'x'), "invalid NAM file"},
     };
+    Storage::open();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         if (c.runnable) {
@@ -299,22 +304,29 @@ TEST(NamPlayer, RefusedModelsPrintOnceAndPassTheSignal)
             std::unique_ptr<NeuralAudio::NeuralModel> model(NeuralAudio::NeuralModel::CreateFromStream(stream, ".nam"));
             EXPECT_GT(model->GetCostPerSample(), NamPlayer::kMaxModelCost);
         }
+        // Stored by an older program that did not check: written straight into the element's file.
+        std::string record(128 + NamPlayer::kElementSize, '\0');
+        record.replace(0, 3, "bad");
+        record.replace(128, std::min(c.text.size(), size_t(NamPlayer::kElementSize)), c.text);
+        write_file(test_root() + "/home/storage/" + make_storage_id("root\\nam_amp:2"), record);
+        StdoutCapture capture;
         Rig rig;
         setNode(rig.folder, "on_off", "\"ON\"");
         setNode(rig.folder, "lvl", "100");
-        StdoutCapture capture;
-        rig.store(2, "bad", c.text);
         setNode(rig.folder, "model", "\"bad\"");
         rig.settle(4);
         const std::string printed = capture.text();
-        std::size_t count = 0;
-        for (std::size_t at = 0; (at = printed.find("ERROR (NamPlayer): Error parsing nam file\n", at)) !=
-                                 std::string::npos;
-             ++at)
-            ++count;
-        EXPECT_EQ(count, 1u) << printed;
+        const uint8_t* data = rig.player->getModelList()->dataAt(2);
+        const std::string why = NamPlayer::modelRefusal(data, NamPlayer::kElementSize);
+        EXPECT_NE(why.find(c.reason), std::string::npos) << why;
+        const std::string line = "ERROR (NamPlayer): Error parsing nam file: slot 2 \"bad\": " + why + "\n";
+        EXPECT_EQ(printed.find(line), printed.rfind(line)) << printed;
+        EXPECT_NE(printed.find(line), std::string::npos) << printed;
         EXPECT_FALSE(rig.player->hasModel(2));
+        EXPECT_TRUE(rig.player->getModelSelector()->isUnplayable());
         EXPECT_NEAR(gainAt(rig, 1000), 18.0, 0.2);
+        // An upload of the same is refused.
+        EXPECT_FALSE(rig.player->getModelList()->setElementAt(3, "again", data));
     }
 }
 
@@ -665,12 +677,12 @@ TEST(NamPlayer, StoredModelsAreBuiltAtStartAndFilesCanBeStored)
 
     write_file(Paths::map("/home/models/wave.nam"), vectorText("t_wavenet_tiny.nam"));
     again.player->loadModelFromFile("wave", "/home/models/wave.nam", 5);
+    // A file that cannot be read is no model the player could load: nothing is stored.
     again.player->loadModelFromFile("none", "/home/models/missing.nam", 6);
     again.player->loadModelFromFile("far", "/home/models/wave.nam", 50);
     again.settle();
     EXPECT_TRUE(again.player->hasModel(5));
-    EXPECT_EQ(again.player->getModelList()->nameAt(6), "none");
-    EXPECT_FALSE(again.player->hasModel(6));
+    EXPECT_EQ(again.player->getModelList()->indexOf("none"), -1);
     EXPECT_EQ(again.player->getModelList()->indexOf("far"), -1);
 }
 

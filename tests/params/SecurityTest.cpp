@@ -2,6 +2,9 @@
 #include "params/NodeItem.h"
 #include "params/NodePassword.h"
 #include "params/Security.h"
+#include "params/Storage.h"
+#include "params/StorageId.h"
+#include "support/TempRoot.h"
 
 #include <cctype>
 #include <cstdlib>
@@ -87,6 +90,23 @@ TEST(Security, PasswordAnswersAreCheckedExactly)
     for (const auto& c : cases) EXPECT_EQ(Security::checkToken(c.token, c.response), c.accepted) << c.response;
     // The JSON never shows the password; the check uses the real one.
     EXPECT_EQ(Security::password->getValueJSON(), "\"value\":\"\"");
+}
+
+TEST(Security, ADamagedPasswordLocksUntilOneIsSetOnTheUnit)
+{
+    Storage::open();
+    const std::string file = test_root() + "/home/storage/" + make_storage_id("root\\sys\\pwd");
+    write_file(file, "secr"); // "secret" cut before its end
+    Security::initialize(systemNode());
+    const std::string token = "0123456789ABCDEF";
+    for (const char* guess : {"", "secr", "secret"})
+        EXPECT_FALSE(Security::checkToken(token, Security::generateHash(guess + token))) << guess;
+    EXPECT_TRUE(Security::hasPassword());
+    Security::password->setValue("fresh"); // what the setup screen's keyboard does
+    EXPECT_TRUE(Security::checkToken(token, Security::generateHash("fresh" + token)));
+    EXPECT_EQ(read_file(file), "secr") << "left as it was until then";
+    for (int i = 0; i < 200; ++i) Storage::tasks();
+    EXPECT_EQ(read_file(file), std::string("fresh", 6));
 }
 
 TEST(Security, DefaultPasswordComesFromTheAddressAndYieldsToTheUsers)

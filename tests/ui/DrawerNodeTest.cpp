@@ -359,6 +359,10 @@ TEST_F(DrawerNodeTest, FoldersOpenBrowsersAndSelectionsTheListScreen)
     // The parent kept its cursor: the folder row is still highlighted, with its arrow.
     EXPECT_EQ(text_color(label("Equaliser")), 0x000000u);
     EXPECT_TRUE(has_text(LV_SYMBOL_RIGHT));
+    // A selection its block cannot play is not shown as if it played.
+    t.ir->setUnplayable(true);
+    frame();
+    EXPECT_TRUE(has_text(LV_SYMBOL_WARNING " "));
 
     send({DOWN, CLICK});
     EXPECT_NE(dynamic_cast<DrawerList*>(top()), nullptr);

@@ -1,7 +1,13 @@
 #include "ScreenTest.h"
 
+#include "params/Storage.h"
+#include "porting/Nvs.h"
+#include "support/TempRoot.h"
 #include "ui/DrawerPopup.h"
 #include "ui/Glcd.h"
+#include "ui/ServiceThreads.h"
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -168,6 +174,21 @@ TEST_F(DrawerPopupTest, OneLineMessageAndASingleSelectedOk)
     EXPECT_EQ(bg_color(list[0]), 0xFFFFFFu);
     send({PRESS, CLICK}); // no answer to write: only closes
     EXPECT_EQ(depth(), 1);
+}
+
+TEST_F(DrawerPopupTest, AValueStorageCouldNotWriteIsToldOnce)
+{
+    new RecordingScreen;
+    Storage::open();
+    ::mkdir((test_root() + "/home/storage/k").c_str(), 0755); // a folder where the value's file must go
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_NE(nvs_set_blob(0, "k", "x", 1), 0);
+        Storage::reportFailure("Storage error -1");
+        tell_storage_failures();
+    }
+    frame();
+    EXPECT_EQ(depth(), 2) << "one popup for a repeated failure";
+    EXPECT_TRUE(has_text("Changes not saved") && has_text("Is a directory"));
 }
 
 } // namespace

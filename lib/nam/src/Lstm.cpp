@@ -3,6 +3,7 @@
 // out for the vector unit; any other size runs the same computation with run-time sizes.
 #include "Activation.h"
 #include "Models.h"
+#include "Neon.h"
 #include "Vec4.h"
 
 #include <Eigen/Core>
@@ -74,18 +75,10 @@ protected:
     }
 };
 
-// Weights and state of an LSTM with hidden size H (a multiple of 4) and L layers, sizes fixed at
-// compile time. The gate rows are regrouped by four hidden units: a group holds those units' input,
-// forget, candidate and output rows (16 rows, four SIMD registers), and for each input column the
-// group's 16 weights lie together, so one pass over a group's columns leaves its sums in registers
-// while the inputs stream by, and the four gates of four units come out side by side.
+// Weights and state of a fixed-size LSTM of hidden size H and L layers, room for two inputs of H per
+// layer; the core that derives from it decides the weights' order.
 template <int H, int L>
-struct LstmCore {
-    static_assert(H % 4 == 0, "hidden units come in groups of 4");
-    static constexpr int Groups = H / 4;
-
-    // The first layer takes the sample, the others the previous layer's hidden state: In + H columns,
-    // padded to an even count; every layer is stored at the larger size so that they form one array.
+struct LstmStore {
     struct Layer {
         alignas(64) float weights[4 * H * 2 * H] = {};
         alignas(64) float bias[4 * H] = {};
@@ -95,31 +88,64 @@ struct LstmCore {
     Layer layers[L];
     alignas(16) float head[H] = {};
     float headBias = 0.0f;
+};
+
+// Fills the layers, head and state of a fixed-size core from the file. The gate rows are regrouped by
+// four hidden units: a group's 16 rows are its units' input, forget, candidate and output rows (lane
+// gate * 4 + unit % 4), and `column(group, j, inputSize)` says where file column j of a group goes
+// (in rows of 16). The sigmoid rows are halved.
+template <int H, int L, class Column>
+void loadCore(LstmStore<H, L>& core, const LstmWeights& w, Column column)
+{
+    for (size_t n = 0; n < w.layers.size(); ++n) {
+        const LayerWeights& file = w.layers[n];
+        auto& layer = core.layers[n];
+        const int cols = file.inputSize + H;
+        for (int gate = 0; gate < 4; ++gate) {
+            for (int unit = 0; unit < H; ++unit) {
+                const int row = gate * H + unit;
+                const int group = unit / 4, lane = gate * 4 + unit % 4;
+                const float scale = isSigmoidRow(row, H) ? 0.5f : 1.0f;
+                for (int j = 0; j < cols; ++j) {
+                    const float weight = file.rows[size_t(row) * cols + j];
+                    layer.weights[column(group, j, file.inputSize) * 16 + lane] = scale * weight;
+                }
+                layer.bias[group * 16 + lane] = scale * file.bias[size_t(row)];
+            }
+        }
+        for (int i = 0; i < H; ++i) {
+            layer.hidden[i] = file.hidden[size_t(i)];
+            layer.cell[i] = file.cell[size_t(i)];
+        }
+    }
+    for (int i = 0; i < H; ++i) core.head[i] = w.head[size_t(i)];
+    core.headBias = w.headBias;
+}
+
+// Weights and state of an LSTM with hidden size H (a multiple of 4) and L layers, sizes fixed at
+// compile time. The gate rows are regrouped by four hidden units: a group holds those units' input,
+// forget, candidate and output rows (16 rows, four SIMD registers), and for each input column the
+// group's 16 weights lie together, so one pass over a group's columns leaves its sums in registers
+// while the inputs stream by, and the four gates of four units come out side by side.
+template <int H, int L>
+struct LstmCore : LstmStore<H, L> {
+    static_assert(H % 4 == 0, "hidden units come in groups of 4");
+    static constexpr int Groups = H / 4;
+
+    // The first layer takes the sample, the others the previous layer's hidden state: In + H columns,
+    // padded to an even count (Store: every layer at the larger size).
+    using Store = LstmStore<H, L>;
+    using typename Store::Layer;
+    using Store::head;
+    using Store::headBias;
+    using Store::layers;
 
     explicit LstmCore(const LstmWeights& w)
     {
-        for (int n = 0; n < L; ++n) {
-            const LayerWeights& file = w.layers[size_t(n)];
-            Layer& layer = layers[n];
-            const int cols = file.inputSize + H;
-            const int padded = cols + cols % 2;
-            for (int gate = 0; gate < 4; ++gate) {
-                for (int unit = 0; unit < H; ++unit) {
-                    const int row = gate * H + unit;
-                    const int group = unit / 4, lane = gate * 4 + unit % 4;
-                    const float scale = isSigmoidRow(row, H) ? 0.5f : 1.0f;
-                    for (int j = 0; j < cols; ++j)
-                        layer.weights[(group * padded + j) * 16 + lane] = scale * file.rows[size_t(row) * cols + j];
-                    layer.bias[group * 16 + lane] = scale * file.bias[size_t(row)];
-                }
-            }
-            for (int i = 0; i < H; ++i) {
-                layer.hidden[i] = file.hidden[size_t(i)];
-                layer.cell[i] = file.cell[size_t(i)];
-            }
-        }
-        for (int i = 0; i < H; ++i) head[i] = w.head[size_t(i)];
-        headBias = w.headBias;
+        loadCore<H, L>(*this, w, [](int group, int j, int in) {
+            const int cols = in + H;
+            return group * (cols + cols % 2) + j;
+        });
     }
 
     // One step of one layer: the gate sums of every group (each sum split over even and odd columns,
@@ -181,29 +207,144 @@ struct LstmCore {
     }
 };
 
-// The kernel as built for the baseline, and for x86-64 cores with FMA. Null input: silence; null
-// output: nothing written.
+#if defined(__ARM_NEON)
+// The unit's form (aarch64 NEON) of LstmCore: the same sums, gates and cells, but each hidden state
+// is read four units to a register and every multiply-add takes its input from a lane, so no input is
+// spread over a register first; a group's 16 weights of one column come in one load of four
+// registers, and all groups (up to four, 16 sums) run side by side, which keeps enough independent
+// sums for the add latency without splitting them by column. Columns: the hidden state first, then
+// the layer's input. The sums' order differs from LstmCore's, by the last bits.
 template <int H, int L>
-void runBaseline(LstmCore<H, L>& core, const float* input, float* output, size_t count) noexcept
+struct NeonLstmCore : LstmStore<H, L> {
+    static_assert(H % 4 == 0, "hidden units come in groups of 4");
+    static constexpr int Groups = H / 4;
+    static constexpr int Chunk = Groups < 4 ? Groups : 4; // groups whose sums are held at once
+
+    // Weights [group][column][gate][unit], bias [group][gate][unit].
+    using Store = LstmStore<H, L>;
+    using typename Store::Layer;
+    using Store::head;
+    using Store::headBias;
+    using Store::layers;
+
+    explicit NeonLstmCore(const LstmWeights& w)
+    {
+        // File columns: the input, then the hidden state.
+        loadCore<H, L>(*this, w, [](int group, int j, int in) { return group * (in + H) + (j < in ? H + j : j - in); });
+    }
+
+    // sums[g][gate] += the group's weights of `count` columns from `col` on, times the registers of
+    // `values` by lanes.
+    template <int G>
+    [[gnu::always_inline]] static void columns(float32x4_t (&sums)[Chunk][4], const float* w, int cols,
+                                               int col, const float* values, int count) noexcept
+    {
+        for (int r = 0; r < count; r += 4) {
+            const float32x4_t v = vld1q_f32(values + r);
+            unroll<4>([&](auto lane) NAM_INLINE {
+                unroll<G>([&](auto g) NAM_INLINE {
+                    const float32x4x4_t q = vld1q_f32_x4(w + (size_t(g) * cols + col + r + lane) * 16);
+                    unroll<4>([&](auto gate) NAM_INLINE {
+                        sums[g][gate] = vfmaq_laneq_f32(sums[g][gate], q.val[gate], v, decltype(lane)::value);
+                    });
+                });
+            });
+        }
+    }
+
+    // One step of one layer for the groups first .. first + G - 1.
+    // (hidden: the layer's state before the step.)
+    template <int In, int G>
+    [[gnu::always_inline]] static void chunk(Layer& layer, const float* hidden, const float* in, int first) noexcept
+    {
+        constexpr int Cols = In + H;
+        const float* w = layer.weights + size_t(first) * Cols * 16;
+        float32x4_t sums[Chunk][4];
+        each<G, 4>([&](auto g, auto gate) NAM_INLINE {
+            sums[g][gate] = vld1q_f32(layer.bias + (first + g) * 16 + gate * 4);
+        });
+        columns<G>(sums, w, Cols, 0, hidden, H);
+        if constexpr (In == 1) {
+            unroll<G>([&](auto g) NAM_INLINE {
+                const float32x4x4_t q = vld1q_f32_x4(w + (size_t(g) * Cols + H) * 16);
+                unroll<4>([&](auto gate) NAM_INLINE {
+                    sums[g][gate] = vfmaq_n_f32(sums[g][gate], q.val[gate], in[0]);
+                });
+            });
+        } else {
+            columns<G>(sums, w, Cols, H, in, In);
+        }
+        unroll<G>([&](auto g) NAM_INLINE {
+            const float32x4_t half = vdupq_n_f32(0.5f);
+            const float32x4_t input = vfmaq_f32(half, half, neonFastTanh(sums[g][0]));
+            const float32x4_t forget = vfmaq_f32(half, half, neonFastTanh(sums[g][1]));
+            const float32x4_t candidate = neonFastTanh(sums[g][2]);
+            const float32x4_t out = vfmaq_f32(half, half, neonFastTanh(sums[g][3]));
+            float* cell = layer.cell + (first + g) * 4;
+            const float32x4_t c = vfmaq_f32(vmulq_f32(forget, vld1q_f32(cell)), input, candidate);
+            vst1q_f32(cell, c);
+            sums[g][0] = vmulq_f32(out, neonFastTanh(c)); // the hidden state, stored once every sum is made
+        });
+        unroll<G>([&](auto g) NAM_INLINE {
+            vst1q_f32(layer.hidden + (first + g) * 4, sums[g][0]);
+        });
+    }
+
+    template <int In>
+    [[gnu::always_inline]] static void advance(Layer& layer, const float* in) noexcept
+    {
+        // Every chunk reads the whole previous hidden state: a later chunk's new units wait until all
+        // are made.
+        if constexpr (Groups == Chunk) {
+            chunk<In, Chunk>(layer, layer.hidden, in, 0);
+        } else {
+            alignas(16) float previous[H];
+            std::copy_n(layer.hidden, H, previous);
+            for (int first = 0; first + Chunk <= Groups; first += Chunk) chunk<In, Chunk>(layer, previous, in, first);
+            if constexpr (Groups % Chunk != 0) chunk<In, Groups % Chunk>(layer, previous, in, Groups - Groups % Chunk);
+        }
+    }
+
+    [[gnu::always_inline]] void run(const float* input, float* output, size_t count) noexcept
+    {
+        for (size_t t = 0; t < count; ++t) {
+            const float x = input ? input[t] : 0.0f;
+            advance<1>(layers[0], &x);
+            for (int n = 1; n < L; ++n) advance<H>(layers[n], layers[n - 1].hidden);
+            if (!output) continue;
+            const float* hidden = layers[L - 1].hidden;
+            float32x4_t sum = vmulq_f32(vld1q_f32(head), vld1q_f32(hidden));
+            for (int i = 4; i < H; i += 4) sum = vfmaq_f32(sum, vld1q_f32(head + i), vld1q_f32(hidden + i));
+            output[t] = (vgetq_lane_f32(sum, 0) + vgetq_lane_f32(sum, 1)) + (vgetq_lane_f32(sum, 2) + vgetq_lane_f32(sum, 3)) +
+                        headBias;
+        }
+    }
+};
+#endif
+
+// Runs a fixed-size core as built for the baseline, and for x86-64 cores with FMA. Null input:
+// silence; null output: nothing written.
+template <class Core>
+void runBaseline(Core& core, const float* input, float* output, size_t count) noexcept
 {
     core.run(input, output, count);
 }
 
 #if NAM_HAS_FMA_CLONE
-template <int H, int L>
-NAM_FMA_CLONE void runFma(LstmCore<H, L>& core, const float* input, float* output, size_t count) noexcept
+template <class Core>
+NAM_FMA_CLONE void runFma(Core& core, const float* input, float* output, size_t count) noexcept
 {
     core.run(input, output, count);
 }
 #endif
 
-template <int H, int L>
+template <class Core>
 class FixedLstm final : public LstmBase {
 public:
     FixedLstm(const ModelSpec& spec, const LstmWeights& w) : LstmBase(spec), core_(w)
     {
 #if NAM_HAS_FMA_CLONE
-        if (cpuHasFma()) run_ = &runFma<H, L>;
+        if (cpuHasFma()) run_ = &runFma<Core>;
 #endif
     }
 
@@ -214,8 +355,8 @@ public:
     }
 
 private:
-    LstmCore<H, L> core_;
-    void (*run_)(LstmCore<H, L>&, const float*, float*, size_t) noexcept = &runBaseline<H, L>;
+    Core core_;
+    void (*run_)(Core&, const float*, float*, size_t) noexcept = &runBaseline<Core>;
 };
 
 // Any hidden size and layer count: one matrix-vector product per layer over [input; hidden].
@@ -271,11 +412,20 @@ private:
     std::vector<float> in_;
 };
 
+template <int H, int L>
+std::unique_ptr<NeuralModel> makeFixed(const ModelSpec& spec, const LstmWeights& w)
+{
+#if defined(__ARM_NEON)
+    if (!baselineRequested()) return std::make_unique<FixedLstm<NeonLstmCore<H, L>>>(spec, w);
+#endif
+    return std::make_unique<FixedLstm<LstmCore<H, L>>>(spec, w);
+}
+
 template <int H>
 std::unique_ptr<NeuralModel> makeFixed(const ModelSpec& spec, const LstmWeights& w)
 {
-    if (w.layers.size() == 1) return std::make_unique<FixedLstm<H, 1>>(spec, w);
-    return std::make_unique<FixedLstm<H, 2>>(spec, w);
+    if (w.layers.size() == 1) return makeFixed<H, 1>(spec, w);
+    return makeFixed<H, 2>(spec, w);
 }
 
 } // namespace

@@ -1,4 +1,7 @@
 #pragma once
+#include "Activation.h"
+#include "ModelFile.h"
+
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -45,6 +48,28 @@ using Vec4 = float __attribute__((vector_size(16)));
     return num / den;
 }
 
+// Any activation of the model files on four lanes.
+[[gnu::always_inline]] inline Vec4 activate4(Vec4 z, Activation activation) noexcept
+{
+    switch (activation) {
+    case Activation::Tanh: return fastTanh4(z);
+    case Activation::ReLU: return z > 0.0f ? z : splat4(0.0f);
+    case Activation::Hardtanh: return z < -1.0f ? splat4(-1.0f) : (z > 1.0f ? splat4(1.0f) : z);
+    case Activation::LeakyReLU: return z > 0.0f ? z : 0.01f * z;
+    case Activation::Sigmoid: return Vec4{exactSigmoid(z[0]), exactSigmoid(z[1]), exactSigmoid(z[2]), exactSigmoid(z[3])};
+    }
+    return z;
+}
+
+// KESTRUN_NAM_BASELINE=1 keeps the portable kernels, as built for the baseline of the architecture,
+// when a model is built: to test and time them on a core that would run another form (x86-64 with
+// FMA, aarch64 with the NEON forms).
+inline bool baselineRequested()
+{
+    const char* baseline = std::getenv("KESTRUN_NAM_BASELINE");
+    return baseline && baseline[0] == '1';
+}
+
 // The x86-64 baseline has no fused multiply-add, which every aarch64 core has (and which the library is
 // built to use there). The small fixed-size kernels are therefore compiled once more for x86-64 cores
 // with AVX2 and FMA, at the same four-float width, and the copy is chosen once, when a model is built.
@@ -53,8 +78,7 @@ using Vec4 = float __attribute__((vector_size(16)));
 #define NAM_FMA_CLONE __attribute__((target("avx2,fma")))
 inline bool cpuHasFma()
 {
-    // KESTRUN_NAM_BASELINE=1 keeps the baseline kernels, to test and time them on a core with FMA.
-    if (const char* baseline = std::getenv("KESTRUN_NAM_BASELINE"); baseline && baseline[0] == '1') return false;
+    if (baselineRequested()) return false;
     __builtin_cpu_init(); // may run before the library's own start-up code
     return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
 }

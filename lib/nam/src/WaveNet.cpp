@@ -11,7 +11,9 @@
 // only partly, so they hold each channel's samples together and compute four samples at a time.
 #include "Activation.h"
 #include "FastTanhBlock.h"
+#include "LayerArrayBase.h"
 #include "Models.h"
+#include "NeonLayerArray.h"
 #include "Vec4.h"
 
 #include <Eigen/Core>
@@ -27,43 +29,6 @@ template <int R, int C>
 using ConstMap = Eigen::Map<const Eigen::Matrix<float, R, C>>;
 template <int R, int C>
 using MutMap = Eigen::Map<Eigen::Matrix<float, R, C>>;
-
-// The next `count` floats of an array that is handed out piece by piece.
-float* take(float*& p, size_t count)
-{
-    float* at = p;
-    p += count;
-    return at;
-}
-
-// Rows (channels) by columns (samples) of floats, either layout: element (row, t) at
-// data[row * rowStride + t * colStride].
-struct Plane {
-    const float* data = nullptr;
-    int rowStride = 0;
-    int colStride = 0;
-    float at(int row, int t) const { return data[size_t(row) * rowStride + size_t(t) * colStride]; }
-    // Rows x cols into `out`, column by column.
-    void copyTo(float* out, int rows, int cols) const
-    {
-        for (int t = 0; t < cols; ++t)
-            for (int r = 0; r < rows; ++r) *out++ = at(r, t);
-    }
-};
-
-class LayerArrayBase {
-public:
-    virtual ~LayerArrayBase() = default;
-    // x: the raw input samples (n, and zeros up to the next multiple of 4); v: this array's input
-    // (inputSize rows); accIn: the previous array's head output (channels rows), or no data for
-    // zeros. Both planes hold at least n columns, rounded up to a multiple of 4. With `settle`, n is
-    // 1 and every layer's whole history is first set to that layer's input, which gives the steady
-    // state of a constant input.
-    virtual void process(const float* x, Plane v, Plane accIn, int n, bool settle) noexcept = 0;
-    // Output of the last layer (channels rows) and of the head (headSize rows).
-    virtual Plane residual() const = 0;
-    virtual Plane head() const = 0;
-};
 
 struct Layer {
     int dilation = 0;
@@ -339,26 +304,7 @@ private:
     float* z_ = nullptr;
 };
 
-// ---- Channels apart: each channel's samples together, four samples per register.
-
-// Each layer's ring row holds ringSize columns and then `kMirror` more that repeat its first ones, so
-// that four samples starting anywhere in the ring can be read as one register.
-constexpr int kMirror = kMaxBlock + 4;
-static_assert(kMaxBlock % 4 == 0, "a block is whole registers of samples");
-
-struct TimeLayer {
-    int dilation = 0;
-    int ringSize = 0;
-    int stride = 0;              // ringSize + kMirror
-    int pos = 0;                 // ring column of the block's first sample
-    float* ring = nullptr;       // C rows
-    // Every weight stored four times over (one register), so that a product reads it as it stands.
-    const float* w = nullptr;        // [tap][in][out], oldest tap first
-    const float* bias = nullptr;     // [out]
-    const float* mixin = nullptr;    // [out]
-    const float* proj = nullptr;     // [in][out]
-    const float* projBias = nullptr; // [out]
-};
+// ---- Channels apart: each channel's samples together, four samples per register (TimeLayer, LayerArrayBase.h).
 
 struct TimeArrayState {
     int cin = 0, headSize = 0, kernel = 0;
@@ -372,31 +318,6 @@ struct TimeArrayState {
     float* residual = nullptr; // C rows of kMaxBlock
     float* head = nullptr;     // headSize rows of kMaxBlock
 };
-
-[[gnu::always_inline]] inline Vec4 activate4(Vec4 z, Activation activation) noexcept
-{
-    switch (activation) {
-    case Activation::Tanh: return fastTanh4(z);
-    case Activation::ReLU: return z > 0.0f ? z : splat4(0.0f);
-    case Activation::Hardtanh: return z < -1.0f ? splat4(-1.0f) : (z > 1.0f ? splat4(1.0f) : z);
-    case Activation::LeakyReLU: return z > 0.0f ? z : 0.01f * z;
-    case Activation::Sigmoid: return Vec4{exactSigmoid(z[0]), exactSigmoid(z[1]), exactSigmoid(z[2]), exactSigmoid(z[3])};
-    }
-    return z;
-}
-
-// After columns [pos, pos + count) of every row were written (the write may run into the mirror):
-// bring the ring and its mirror back in step.
-inline void mirror(const TimeLayer& layer, int rows, int count) noexcept
-{
-    for (int c = 0; c < rows; ++c) {
-        float* row = layer.ring + size_t(c) * layer.stride;
-        const int end = layer.pos + count;
-        if (end > layer.ringSize) std::memcpy(row, row + layer.ringSize, sizeof(float) * size_t(end - layer.ringSize));
-        if (layer.pos < kMirror)
-            std::memcpy(row + layer.ringSize + layer.pos, row + layer.pos, sizeof(float) * size_t(std::min(end, kMirror) - layer.pos));
-    }
-}
 
 // One layer over a block (n4 samples, a multiple of 4): taps from the layer's ring, activation into
 // the head accumulator, and the residual into `out` (the next layer's ring, or the array's output).
@@ -458,12 +379,7 @@ template <int C>
 
     for (size_t l = 0; l < a.layers.size(); ++l) {
         TimeLayer& layer = a.layers[l];
-        if (settle) {
-            for (int o = 0; o < C; ++o) {
-                float* row = layer.ring + size_t(o) * layer.stride;
-                std::fill(row, row + layer.stride, row[layer.pos]);
-            }
-        }
+        if (settle) settleRing(layer, C);
         if (l + 1 < a.layers.size()) {
             TimeLayer& next = a.layers[l + 1];
             timeLayer<C>(layer, a, x, next.ring + next.pos, next.stride, n4);
@@ -517,7 +433,7 @@ public:
         size_t stateCount = size_t(kMaxBlock) * (2 * C + a_.headSize);
         for (int d : spec.dilations) {
             weightCount += 4 * (size_t(k) * C * C + 3 * C + size_t(C) * C);
-            stateCount += size_t(C) * (std::max(d * (k - 1) + kMaxBlock, kMirror) + kMirror);
+            stateCount += size_t(C) * (timeRingSize(d, k) + kMirror);
         }
         weights_.assign(weightCount, 0.0f);
         state_.assign(stateCount, 0.0f);
@@ -531,7 +447,7 @@ public:
         for (int d : spec.dilations) {
             TimeLayer layer;
             layer.dilation = d;
-            layer.ringSize = std::max(d * (k - 1) + kMaxBlock, kMirror);
+            layer.ringSize = timeRingSize(d, k);
             layer.stride = layer.ringSize + kMirror;
             float* w = take(wp, 4 * size_t(k) * C * C);
             // File order is [out][in][tap].
@@ -586,6 +502,19 @@ private:
 
 std::unique_ptr<LayerArrayBase> makeLayerArray(const LayerArraySpec& spec, WeightReader& reader)
 {
+#if defined(__ARM_NEON)
+    if (!spec.gated && !baselineRequested()) {
+        switch (spec.channels) {
+        case 2: return std::make_unique<NeonLayerArray<2>>(spec, reader);
+        case 4: return std::make_unique<NeonLayerArray<4>>(spec, reader);
+        case 6: return std::make_unique<NeonLayerArray<6>>(spec, reader);
+        case 8: return std::make_unique<NeonLayerArray<8>>(spec, reader);
+        case 12: return std::make_unique<NeonLayerArray<12>>(spec, reader);
+        case 16: return std::make_unique<NeonLayerArray<16>>(spec, reader);
+        default: break;
+        }
+    }
+#endif
     if (!spec.gated) {
         switch (spec.channels) {
         case 2: return std::make_unique<TimeLayerArray<2>>(spec, reader);

@@ -15,6 +15,7 @@ static ResetHook paramsReset([] {
     Storage::delay = 0;
     Storage::handle = 0;
     Storage::initialized = false;
+    Storage::resetFailures();
     NodeTemp::temp_unit.store(nullptr);
     Security::password = nullptr;
     Security::initilized = false;
