@@ -34,7 +34,7 @@ enum FadeState : int {
     FADE_OUT = 1,
     FADE_COMPILE = 2,
     FADE_IN = 3,
-    // A debounce won the fade and is stopping the compile thread; the audio thread holds the gain
+    // A debounce won the fade and is pausing the compile thread; the audio thread holds the gain
     // until FADE_OUT, so the resume can never overtake the suspend.
     FADE_STARTING = 4,
 };
@@ -225,7 +225,7 @@ void AudioProcessor::debounce(Node*)
         int state = engine.compiler_status.load(std::memory_order_acquire);
         // Fading out or at the quiet point: the quiet pass (or its repeat) takes this change.
         if (state != FADE_IDLE && state != FADE_IN) return;
-        // Idle, or coming back up: (again) down, with the compile thread stopped until the floor.
+        // Idle, or coming back up: (again) down, with the compile thread paused until the floor.
         if (!engine.compiler_status.compare_exchange_weak(state, FADE_STARTING)) continue;
         // Paused at its next pause point (the top of its loop, or between two blocks), never where
         // it stands: it may hold the allocator's lock, which this thread or the audio thread needs.
@@ -389,7 +389,7 @@ void* AudioProcessor::compileLoop(void*)
             quietPass();
         } else if (state != FADE_OUT && state != FADE_STARTING) {
             // Fading out toward a quiet pass, nothing is handed over before it: this thread is
-            // stopped there, unless a block of its own asked for the fade.
+            // paused there (its delay is a pause point), unless a block of its own asked for the fade.
             compileBlocks();
             engine.compilePasses.fetch_add(1, std::memory_order_release);
         }

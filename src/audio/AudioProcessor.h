@@ -99,7 +99,7 @@ private:
     static void applyFade(AudioFrame frame);
     static bool framesFlowing();
     static void resumeStalledFade();
-    // Starts a fade-out (or turns a fade-in back down) without stopping the compile thread.
+    // Starts a fade-out (or turns a fade-in back down) without pausing the compile thread.
     static void requestFade();
     static void quietPass();
 
