@@ -116,7 +116,8 @@ void AudioProcessor::displayInfo()
 {
     int position = 1;
     for (uint32_t i = firstSlot(); i != endSlot(); i = nextSlot(i))
-        LOG_I(kTag, "Chain item %d: %s (%p)\n", position++, engine.blocks[i]->getName(), static_cast<void*>(engine.blocks[i]));
+        LOG_I(kTag, "Chain item %d: %s (%p)\n", position++, engine.blocks[i]->getName(),
+              static_cast<void*>(engine.blocks[i]));
 }
 
 void AudioProcessor::audioInitialize(bool meters)

@@ -38,11 +38,11 @@ double quantile(std::vector<double> values, double q)
     return values[std::min(values.size() - 1, size_t(q * double(values.size())))];
 }
 
-// How long the control thread may take to pass a MIDI byte back: its 10-ms cycle, the queue at the
-// slowed allocator, and the delays a busy machine gives both it and this test's threads (typically a
-// few tens of milliseconds; on a shared machine at six times its CPUs' load, some hundreds). A thread
-// stopped where it holds the allocator's lock, with the audio thread waiting behind it, takes seconds
-// or for ever; the allocator itself reports a stop of 10 ms.
+// How long the control thread may take to pass a MIDI byte back, less the time this test's own reader
+// ran late: its 10-ms cycle, the queue at the slowed allocator, and the delays a busy machine gives it
+// (typically a few tens of milliseconds; on a shared machine at several times its CPUs' load, some
+// hundreds). A thread stopped where it holds the allocator's lock, with the audio thread waiting
+// behind it, takes seconds or for ever; the allocator itself reports a stop of 10 ms.
 constexpr double kThruBoundMs = 1000.0 * KESTRUN_PROGRAM_SLOWDOWN;
 // A remote reply (a write each) counts as missed after this.
 constexpr int kReplyMs = 10000;
@@ -112,9 +112,15 @@ TEST(Stress, StructuralChangesNeverStallTheControlThreadNorLoseAMidiByte)
     std::vector<Clock::time_point> thruAt;
     std::atomic<size_t> thruCount{0};
     std::atomic<bool> drained{false};
+    // On a busy machine this test's own reader may run late too: a byte's delay includes that.
+    std::atomic<double> readerLateMs{0.0};
     std::thread midiIn([&] {
         char buffer[1024];
+        auto lastLoop = Clock::now();
         while (!drained.load()) {
+            const auto now = Clock::now();
+            readerLateMs.store(std::max(readerLateMs.load(), msBetween(lastLoop, now)));
+            lastLoop = now;
             pollfd p{keyboard.end, POLLIN, 0};
             if (::poll(&p, 1, 20) <= 0) continue;
             ssize_t n = ::read(keyboard.end, buffer, sizeof buffer);
@@ -182,19 +188,21 @@ TEST(Stress, StructuralChangesNeverStallTheControlThreadNorLoseAMidiByte)
     const char* kSlept = "W (SlowAllocator): ";
     std::printf("Stress, %d s%s: %d structural changes (%d from MIDI, %zu remote writes, %d "
                 "footswitch preset loads)\n"
-                "  MIDI thru: %zu of %zu bytes back; delay ms p50 %.1f, p99 %.1f, max %.1f\n"
+                "  MIDI thru: %zu of %zu bytes back; delay ms p50 %.1f, p99 %.1f, max %.1f (this test's reader late "
+                "by up to %.1f)\n"
                 "  remote writes: %zu answered, %d missed; reply ms p50 %.1f, p99 %.1f, max %.1f\n"
                 "  panel: %zu of %d footswitch clicks carried out\n"
                 "  threads that slept holding the allocator's lock: %zu\n",
                 seconds, slowAllocator ? ", allocations slowed" : "", changes, midiSwitches,
                 replies.size(), clicks, thru.size(), sent.size(), quantile(thruMs, 0.5), quantile(thruMs, 0.99),
-                quantile(thruMs, 1.0), replies.size(), missed[0] + missed[1], quantile(replies, 0.5),
-                quantile(replies, 0.99), quantile(replies, 1.0), panelDone, clicks, occurrences(log, kSlept));
+                quantile(thruMs, 1.0), readerLateMs.load(), replies.size(), missed[0] + missed[1],
+                quantile(replies, 0.5), quantile(replies, 0.99), quantile(replies, 1.0), panelDone, clicks,
+                occurrences(log, kSlept));
 
     EXPECT_TRUE(unit.running()) << unit.ended();
     EXPECT_EQ(log.find(kSlept), std::string::npos) << log.substr(log.find(kSlept), 2000);
     EXPECT_EQ(thru, sent) << "every MIDI byte comes back through the thru, in order";
-    EXPECT_LT(quantile(thruMs, 1.0), kThruBoundMs) << "the control thread stopped for longer";
+    EXPECT_LT(quantile(thruMs, 1.0) - readerLateMs.load(), kThruBoundMs) << "the control thread stopped for longer";
     EXPECT_EQ(missed[0] + missed[1], 0);
     EXPECT_EQ(int(panelDone), clicks);
     EXPECT_GT(changes, 1000);
@@ -208,8 +216,9 @@ TEST(Stress, StructuralChangesNeverStallTheControlThreadNorLoseAMidiByte)
     const int settleMs = 10000 * KESTRUN_PROGRAM_SLOWDOWN;
     EXPECT_TRUE(waitUntil(
         [&] {
-            return valueOf(client, kMidiSwitch) == quoted(kept) && valueOf(client, kRemoteSwitches[0]) == quoted(kept) &&
-                   valueOf(client, kRemoteSwitches[1]) == quoted(kept);
+            for (const char* path : {kMidiSwitch, kRemoteSwitches[0], kRemoteSwitches[1]})
+                if (valueOf(client, path) != quoted(kept)) return false;
+            return true;
         },
         settleMs));
     keyboard.play(std::string("\xB0\x05", 2) + (lead ? '\x00' : '\x7F'));

@@ -204,7 +204,8 @@ struct LockHolder {
     bool advancesWithin(int ms)
     {
         const uint64_t before = rounds.load();
-        for (int i = 0; i < ms && rounds.load() == before; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        for (int i = 0; i < ms && rounds.load() == before; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         return rounds.load() != before;
     }
 };
