@@ -284,7 +284,7 @@ void AudioProcessor::fadeStep()
         if (old > kFadeInEnd) engine.compiler_status.store(FADE_IDLE, std::memory_order_release);
         break;
     case FADE_IDLE: engine.debounceVolume.store(1.0f, std::memory_order_relaxed); break;
-    default: break; // held: at the quiet point, or while a debounce stops the compile thread
+    default: break; // held: at the quiet point, or while a debounce pauses the compile thread
     }
 }
 
