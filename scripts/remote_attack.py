@@ -26,50 +26,11 @@ import tempfile
 import threading
 import time
 
+from remote import free_port, login_hash
+
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 PASSWORD = "4711"
 NAME_REQUEST = b"read root\\sys\\_name"
-
-
-def hash_tables():
-    """The login hash's published tables, as a client takes them from the source."""
-    text = open(os.path.join(REPO, "src/params/Security.cpp")).read()
-
-    def table(name):
-        body = re.search(r"Security::%s\[\d+\] = \{([^}]*)\}" % name, text).group(1)
-        return [int(v) for v in body.replace("\n", " ").split(",") if v.strip()]
-
-    salt = re.search(r'Security::salt = "([^"]*)"', text).group(1)
-    return table("keys1"), table("keys2"), table("rKeys1"), table("rKeys2"), table("initialState"), salt
-
-
-T1, T2, P1, P2, INITIAL, SALT = hash_tables()
-
-
-def login_hash(text):
-    m = (text + SALT).encode()
-    s = list(INITIAL)
-    for index, byte in enumerate(m):
-        i = index & 0xFF
-        a = index % 8
-        p, q = P1[a], P2[a]
-        s[a] = (s[a] + T1[s[q]] + i + byte) & 0xFF
-        s[a] = (s[a] + T2[(s[p] + i) & 0xFF]) & 0xFF
-        s[a] = (s[a] + T1[s[P1[i & 6]]]) & 0xFF
-        s[a] = (s[a] + T2[s[P2[i & 5]]]) & 0xFF
-        s[p] = (s[p] + T1[s[i & 2]]) & 0xFF
-        s[p] = (s[p] + T2[s[i & 3]]) & 0xFF
-        s[q] = (s[q] + T1[s[i & 5]]) & 0xFF
-        s[q] = (s[q] + T2[s[a]] + ((32 - i) & 0xFF)) & 0xFF
-    return "".join("%02X" % v for v in s)
-
-
-def free_port():
-    s = socket.socket()
-    s.bind(("127.0.0.1", 0))
-    port = s.getsockname()[1]
-    s.close()
-    return port
 
 
 def connect(port, host, timeout=5.0):

@@ -5,7 +5,8 @@ Starts the built program in a fresh root folder of its own, then sends mutated r
 clients at once: valid lines with mangled paths and JSON, random bytes, thousands of lines, requests
 split over many segments, connections closed early or never read. Bounded by a request count and a
 time limit. Reports requests, connections, replies, crashes, memory, and whether the stored files
-changed.
+changed. It waits for the program to answer as long as the program runs, and removes the root folder
+afterwards unless the run failed.
 
 Default: a login password is set first and the fuzzing clients never log in, so nothing may change
 any stored file, and no reply may carry a secret. With --open no password is set: every verb is
@@ -16,6 +17,7 @@ served (writes change files), and only crashes and hangs count.
 import argparse
 import os
 import random
+import shutil
 import signal
 import socket
 import subprocess
@@ -24,19 +26,13 @@ import tempfile
 import threading
 import time
 
+from remote import free_port
+
 SECRET = "fuzz-wifi-secret"
 PASSWORD = "fuzz-login"
 # The TCP server takes requests up to this many bytes, NUL included.
 MAX_REQUEST = 65535
 VERBS = ["browse ", "read ", "write ", "dwrite ", "dread ", "dswap ", "dmove ", "supd ", "upd ", "token "]
-
-
-def free_port():
-    s = socket.socket()
-    s.bind(("127.0.0.1", 0))
-    port = s.getsockname()[1]
-    s.close()
-    return port
 
 
 def exchange(port, request, timeout=5.0):
@@ -50,6 +46,14 @@ def exchange(port, request, timeout=5.0):
                 break
             reply += chunk
         return reply
+
+
+def answers(port):
+    """Whether the program answers a request on the port now."""
+    try:
+        return exchange(port, b"browse root\\nothing", timeout=5).endswith(b"\0")
+    except OSError:
+        return False
 
 
 def resident_kb(pid, field="VmRSS"):
@@ -214,13 +218,22 @@ def main():
     env = dict(os.environ, KESTRUN_ROOT=root, KESTRUN_TCP_PORT=str(port))
     env.pop("KESTRUN_DBUS_ADDRESS", None)
     log = open(os.path.join(root, "kestrun.log"), "w")
-    unit = subprocess.Popen([args.program], env=env, stdout=log, stderr=subprocess.STDOUT)
     try:
-        for _ in range(200):
-            if "Listen socket created" in open(os.path.join(root, "kestrun.log")).read():
-                break
-            time.sleep(0.05)
-        time.sleep(0.5)
+        unit = subprocess.Popen([args.program], env=env, stdout=log, stderr=subprocess.STDOUT)
+    except OSError as e:
+        print(f"remote_fuzz: cannot start {args.program}: {e.strerror}")
+        shutil.rmtree(root, ignore_errors=True)
+        return 1
+    failed = True
+    try:
+        # A fresh root on a loaded machine may take far longer than usual: wait as long as the program
+        # runs, until it answers.
+        while not answers(port):
+            if unit.poll() is not None:
+                print(f"remote_fuzz: the program ended before it answered (exit {unit.returncode}); "
+                      f"its log: {os.path.join(root, 'kestrun.log')}")
+                return 1
+            time.sleep(0.2)
         storage = os.path.join(root, "home", "storage")
         setup = 'write root\\sys\\wifi\\password:{"value":"%s"}' % SECRET
         if not args.open:
@@ -280,12 +293,18 @@ def main():
             print(f"program image       {'written' if image else 'not written'}")
             print(f"secrets in replies  {len(stats.leaks)}")
         failed = crashed or probe_ms < 0 or stats.timeouts or (not args.open and (changed or image or stats.leaks))
-        print("remote_fuzz: " + ("FAILED" if failed else "passed") + f" (root {root})")
+        print("remote_fuzz: " + ("FAILED" if failed else "passed"))
         return 1 if failed else 0
     finally:
         if unit.poll() is None:
             unit.send_signal(signal.SIGKILL)
             unit.wait()
+        log.close()
+        # The root holds every list element (tens of MB): kept only when something is to be looked at.
+        if failed:
+            print(f"remote_fuzz: root kept for a look: {root}")
+        else:
+            shutil.rmtree(root, ignore_errors=True)
 
 
 if __name__ == "__main__":

@@ -22,6 +22,8 @@ import threading
 import time
 import tty
 
+from remote import free_port
+
 REPLY_TIMEOUT_S = 10.0
 PRESETS = ["soak one", "soak two", "soak three"]
 # Parameters the clients change; values are picked from their ranges.
@@ -36,14 +38,6 @@ VALUE = re.compile(r'"value":("([^"]*)"|[^,}]*)')
 
 class Missed(Exception):
     pass
-
-
-def free_port():
-    s = socket.socket()
-    s.bind(("127.0.0.1", 0))
-    port = s.getsockname()[1]
-    s.close()
-    return port
 
 
 class Endpoint:

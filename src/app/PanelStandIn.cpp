@@ -1,6 +1,7 @@
 #include "app/PanelStandIn.h"
 
 #include "app/PanelWiring.h"
+#include "platform/EnvSetting.h"
 #include "platform/Paths.h"
 #include "platform/UnitBoard.h"
 #include "platform/model/I2cModel.h"
@@ -238,9 +239,9 @@ const char* commandOfKey(const std::string& key)
     return nullptr;
 }
 
-// A watcher process puts the terminal back as it was when the program ends, however it ends: there
-// is no orderly shutdown, and Ctrl-C belongs to the Bluetooth side. It waits for the end of a pipe
-// whose other end only the program holds.
+// A watcher process puts the terminal back as it was when the program ends, however it ends (a
+// kill, a crash, the unit's missing shutdown; an orderly stop gives it back itself first). It waits
+// for the end of a pipe whose other end only the program holds.
 void watchTerminal(const termios& saved)
 {
     int ends[2];
@@ -264,11 +265,24 @@ void watchTerminal(const termios& saved)
     if (pid < 0) close(ends[1]);
 }
 
+// The terminal's settings before the keys took it, for giveTerminalBack.
+termios savedTerminal;
+std::atomic<bool> terminalTaken{false};
+
 // Keys arrive one at a time without echo; the terminal is put back when the program ends.
 bool takeTerminal()
 {
-    const char* want = std::getenv("KESTRUN_PANEL_KEYS");
-    if (!want || std::strcmp(want, "1") != 0 || !isatty(STDIN_FILENO)) return false;
+    const char* want = EnvSetting::text("KESTRUN_PANEL_KEYS");
+    if (!want || std::strcmp(want, "0") == 0) return false;
+    if (std::strcmp(want, "1") != 0) {
+        EnvSetting::refuse(TAG, "KESTRUN_PANEL_KEYS", want, "is neither 1 nor 0", "the keys do not work the panel");
+        return false;
+    }
+    if (!isatty(STDIN_FILENO)) {
+        EnvSetting::refuse(TAG, "KESTRUN_PANEL_KEYS", want, "but standard input is no terminal",
+                           "only the pipe works the panel");
+        return false;
+    }
     termios saved;
     if (tcgetattr(STDIN_FILENO, &saved) != 0) return false;
     termios raw = saved;
@@ -276,7 +290,9 @@ bool takeTerminal()
     raw.c_cc[VMIN] = 1;
     raw.c_cc[VTIME] = 0;
     watchTerminal(saved);
+    savedTerminal = saved;
     if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) != 0) return false;
+    terminalTaken = true;
     LOG_I(TAG, "keys: arrows turn, Enter clicks the main encoder; a b c footswitches (README.md)\n");
     return true;
 }
@@ -356,12 +372,17 @@ void PanelStandIn::start(const std::atomic<uint64_t>& passes)
     boardPasses = &passes;
     const std::string path = Paths::root() + "/panel";
     struct stat st {};
-    if (lstat(path.c_str(), &st) == 0 && !S_ISFIFO(st.st_mode)) {
+    const bool exists = lstat(path.c_str(), &st) == 0;
+    // A command echoed into the path before the pipe existed made a plain file of it.
+    if (exists && S_ISREG(st.st_mode) && unlink(path.c_str()) == 0) {
+        LOG_W(TAG, "%s was a plain file (written before the program made the pipe): replaced by the pipe\n",
+              path.c_str());
+    } else if (exists && !S_ISFIFO(st.st_mode)) {
         LOG_E(TAG, "%s is not a named pipe: no panel commands\n", path.c_str());
         serving = false;
         return;
     }
-    if (!S_ISFIFO(st.st_mode) && mkfifo(path.c_str(), 0600) != 0) {
+    if ((!exists || !S_ISFIFO(st.st_mode)) && mkfifo(path.c_str(), 0600) != 0) {
         LOG_E(TAG, "cannot make %s: %s\n", path.c_str(), std::strerror(errno));
         serving = false;
         return;
@@ -379,4 +400,9 @@ void PanelStandIn::start(const std::atomic<uint64_t>& passes)
         return;
     }
     LOG_I(TAG, "commands from %s\n", path.c_str());
+}
+
+void PanelStandIn::giveTerminalBack()
+{
+    if (terminalTaken.exchange(false)) tcsetattr(STDIN_FILENO, TCSANOW, &savedTerminal);
 }

@@ -10,7 +10,8 @@
 // a frame has carried it.
 //
 // Commands, one a line, come from the named pipe "panel" in the root folder
-// (echo "click a" > "$KESTRUN_ROOT/panel"):
+// (echo "click a" > "$KESTRUN_ROOT/panel"); a plain file there (an echo before the first start) is
+// replaced by the pipe:
 //   turn main|knob1..knob4 [N]     N detents (default 1; negative turns down)
 //   click CONTROL                  a short press: CONTROL is main, knob1..knob4 (the encoder pushes)
 //                                  or a, b, c (the footswitches)
@@ -31,4 +32,7 @@ public:
     // Once, after the panel I/O array has started ("eventTasks"); later calls do nothing. `passes`
     // counts the board's event-loop passes.
     static void start(const std::atomic<uint64_t>& passes);
+    // Puts the terminal back as it was before the keys took it (a stop on the host, any thread).
+    // A program that ends otherwise gets it back from a watcher process, a moment after its end.
+    static void giveTerminalBack();
 };

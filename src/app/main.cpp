@@ -1,6 +1,7 @@
 // The unit's program: starts every service in order on the main thread, then sleeps forever.
-// There is no orderly shutdown.
+// The unit has no orderly shutdown; elsewhere SIGTERM, and Ctrl-C without Bluetooth, stop it (HostStop).
 
+#include "app/HostStop.h"
 #include "app/Kestrun.h"
 #include "app/KestrunUpdater.h"
 #include "audio/AudioProcessor.h"
@@ -26,6 +27,8 @@ int main()
 {
     // Log lines must reach a pipe or file as they are written.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    // Before any thread: each one created later inherits the stop signals' block.
+    HostStop::prepare();
 
     if (Scheduling::unitRealtime() && lock_memory() < 0)
         LOG_E("MemLock", "Continuing without memory locking...\n\n");
@@ -56,5 +59,5 @@ int main()
     xTaskCreatePinnedToCore(Com::com_tasks, "comTasks", 0, nullptr, 0, nullptr, 0);
     xTaskCreatePinnedToCore(info_tasks, "infoTasks", 0, nullptr, 0, nullptr, 0);
 
-    for (;;) vTaskDelay(1000000);
+    HostStop::waitForever();
 }

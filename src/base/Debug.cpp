@@ -1,5 +1,6 @@
 #include "base/Debug.h"
 
+#include "platform/Scheduling.h"
 #include "porting/Clock.h"
 #include "porting/Log.h"
 #include "porting/LogOnce.h"
@@ -109,13 +110,16 @@ void info_print()
 
 void* info_tasks(void*)
 {
-    // Printed at start and when the overruns reach their 1st, 2nd, 4th... (the lines carry the
-    // counts), not every 2 s: the log of a unit left on, or of a loaded PC, would fill with them.
+    // With the unit's real-time set-up (the unit, or KESTRUN_REALTIME=1) every 2 s: the lines are
+    // the diagnostic a player sends in. Elsewhere at start and when the overruns reach their 1st,
+    // 2nd, 4th... (the lines carry the counts): a PC without real-time rights is late now and then,
+    // and its log would fill with them.
+    const bool everyTime = Scheduling::unitRealtime();
     LogOnce statistics;
     for (bool first = true;; first = false) {
         uint64_t overruns = Debug::get_overrun_cnt();
         for (int i = 0; i < Debug::kRecords; ++i) overruns += Debug::get_overrun_cnt_n(i);
-        if (statistics.reached(overruns) || first) info_print();
+        if (statistics.reached(overruns) || first || everyTime) info_print();
         vTaskDelay(2000000);
     }
     return nullptr;

@@ -1,6 +1,7 @@
 #include "com/Bluetooth.h"
 
 #include "params/Node.h"
+#include "platform/EnvSetting.h"
 #include "platform/Shell.h"
 #include "platform/UnitBoard.h"
 #include "porting/Clock.h"
@@ -281,8 +282,8 @@ GDBusConnection* openBus()
     if (UnitBoard::detected()) {
         connection = g_bus_get_sync(G_BUS_TYPE_SYSTEM, nullptr, &error);
     } else {
-        const char* address = std::getenv("KESTRUN_DBUS_ADDRESS");
-        if (!address || !*address) {
+        const char* address = EnvSetting::text("KESTRUN_DBUS_ADDRESS");
+        if (!address) {
             LOG_W("BLE", "No D-Bus bus: KESTRUN_DBUS_ADDRESS is not set\n");
             return nullptr;
         }
@@ -291,6 +292,13 @@ GDBusConnection* openBus()
             GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
                                  G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
             nullptr, nullptr, &error);
+        if (!connection) {
+            EnvSetting::refuse("BLE", "KESTRUN_DBUS_ADDRESS", address,
+                               std::string("cannot be reached (") + error->message + ")",
+                               "Bluetooth stays off (Ctrl-C still only tears it down)");
+            g_error_free(error);
+            return nullptr;
+        }
     }
     if (!connection) {
         LOG_E("BLE", "Cannot connect to D-Bus: %s\n", error->message);
@@ -344,6 +352,8 @@ void* nimble_tasks(void*)
     // Every object, signal subscription and call reply of the GATT side is bound to this context.
     g_main_context_push_thread_default(context);
     // Through the loop rather than an asynchronous handler, so the teardown may free and call D-Bus.
+    // A host program without a bus keeps SIGINT blocked in every thread (HostStop): it never
+    // arrives here, and stops the program instead.
     GSource* sigint = g_unix_signal_source_new(SIGINT);
     if (!sigint) {
         log_log_at_level(GATT_LOG_ERROR, "BLE", "can't catch SIGINT");
@@ -404,6 +414,11 @@ void Bluetooth::initialize()
     }
     std::string text = name->toString();
     ble_start(text.c_str());
+}
+
+bool Bluetooth::hasBus()
+{
+    return UnitBoard::detected() || EnvSetting::text("KESTRUN_DBUS_ADDRESS") != nullptr;
 }
 
 void Bluetooth::tasks()

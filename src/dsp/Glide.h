@@ -10,13 +10,25 @@ struct Ramp {
     float end(int n) const { return at(n - 1); }
 };
 
-// A setting that glides to its target instead of stepping: a gain, a pan, a mix, a feedback, a
-// modulation depth in samples. Once per block it covers a fixed share of the remaining distance
-// (a one-pole glide with a time constant of about 1 / share blocks) and moves in a straight line
-// within the block, so the value never jumps and its slope changes only at block edges. Within
-// `snap` of the target it lands on it, so that a settled glide is exact and costs nothing to test.
-// The first block after construction starts on its target: a block that was never heard has nothing
-// to glide from.
+// How a setting may move, fixed for each setting when its block is built. A level (a gain, a pan, a
+// mix, a feedback) glides with a time constant of about 2.5 ms: quick enough for a knob to feel
+// direct, slow enough that its steps (the compile pass hands one every 10 ms) are not heard. A read
+// position (a modulation depth, a tape wow, a stereo lead of an LFO) moves where a delay line is
+// read, and the speed of that move is a pitch shift: it glides about 15 ms.
+enum class GlideKind { Level, Position };
+
+// Shares per 16-sample block of the two kinds, and how close to its target a glide lands on it.
+inline constexpr float kGainGlideShare = 0.125f;
+inline constexpr float kGainGlideSnap = 1e-6f;
+inline constexpr float kDepthGlideShare = 0.02f;
+inline constexpr float kDepthGlideSnap = 1e-3f; // samples
+
+// A setting that glides to its target instead of stepping. Once per block it covers a fixed share of
+// the remaining distance (a one-pole glide with a time constant of about 1 / share blocks) and moves
+// in a straight line within the block, so the value never jumps and its slope changes only at block
+// edges. Within `snap` of the target, or once its share of the way is too small to move the value
+// at all, it lands on it, so that a settled glide is exact and costs nothing to test. The first block after construction starts on its target: a block that was never
+// heard has nothing to glide from.
 //
 // Audio thread only: the target comes from the block's coefficient set.
 class Glide {
@@ -35,10 +47,15 @@ public:
         }
         const float start = current;
         float end = start + (target - start) * share;
-        if (std::fabs(target - end) <= snap)
+        // Close enough, or so close that the share no longer moves a float of this size: there.
+        if (std::fabs(target - end) <= snap || end == start)
             end = target;
         current = end;
         return {start, (end - start) / static_cast<float>(n)};
+    }
+    Ramp advance(float target, GlideKind kind, int n) {
+        return kind == GlideKind::Level ? advance(target, kGainGlideShare, kGainGlideSnap, n)
+                                        : advance(target, kDepthGlideShare, kDepthGlideSnap, n);
     }
     // Stands at v now, and glides from there.
     void jump(float v) {
@@ -50,12 +67,3 @@ private:
     float current = 0.0f;
     bool primed = false;
 };
-
-// Shares per 16-sample block of the glides the blocks use. A level, pan or mix glides with a time
-// constant of about 2.5 ms: quick enough for a knob to feel direct, slow enough that its steps (the
-// compile pass hands one every 10 ms) are not heard. A modulation depth or a tape wow moves a read
-// position, and the speed of that move is a pitch shift: those glide about 15 ms.
-inline constexpr float kGainGlideShare = 0.125f;
-inline constexpr float kGainGlideSnap = 1e-6f;
-inline constexpr float kDepthGlideShare = 0.02f;
-inline constexpr float kDepthGlideSnap = 1e-3f; // samples

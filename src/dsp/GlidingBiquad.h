@@ -38,7 +38,8 @@ public:
         bool moving = false;
         for (int j = 0; j < 5; ++j) {
             end[j] = c[j] + (goal[j] - c[j]) * kGainGlideShare;
-            if (std::fabs(goal[j] - end[j]) <= kCoeffSnap)
+            // Close enough, or too close for the share to move it: there (else it would never settle).
+            if (std::fabs(goal[j] - end[j]) <= kCoeffSnap || end[j] == c[j])
                 end[j] = goal[j];
             step[j] = (end[j] - c[j]) / static_cast<float>(n);
             moving |= end[j] != c[j];

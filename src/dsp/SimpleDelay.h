@@ -55,7 +55,7 @@ public:
             if (modPhase >= 1.0f)
                 modDir = -1.0f;
             const float step = modDir * rate;
-            const Ramp depth = depthGlide.advance(depthTarget, kDepthGlideShare, kDepthGlideSnap, n);
+            const Ramp depth = depthGlide.advance(depthTarget, GlideKind::Position, n);
             for (int k = 0; k < n; ++k) {
                 modPhase += step;
                 float m = depth.at(k) * modPhase;

@@ -49,7 +49,8 @@ bool BandEqN::compile()
 {
     enabled.store(external.get() ? 1 : 0, std::memory_order_relaxed);
     // The level glides in exec: riding on a section's coefficients it would step every pass.
-    levelGain.store(std::exp(float(double(level->getValue()) * 0.05) * 2.3025851f), std::memory_order_relaxed);
+    params.set(levelGain, std::exp(float(double(level->getValue()) * 0.05) * 2.3025851f));
+    params.publish();
     for (int i = 0; i < bandCount; ++i) {
         const float hz = frequencies[std::size_t(i)], q = getQFactor(i), dB = bands[std::size_t(i)]->getValue();
         auto design = [&](QuadBiquad& section) { section.set_peaking(hz, q, dB, 1.0f); };
@@ -67,8 +68,9 @@ bool BandEqN::exec(AudioBlock* block, AudioFrame frame)
     if (self->stereo)
         for (int i = self->bandCount; i < self->sectionCount; ++i)
             self->sections[std::size_t(i)].exec(frame[1], frame[1], FRAME_SAMPLES);
-    const Ramp level = self->levelGlide.advance(self->levelGain.load(std::memory_order_relaxed), kGainGlideShare,
-                                                kGainGlideSnap, FRAME_SAMPLES);
+    self->params.read();
+    self->params.advance(FRAME_SAMPLES);
+    const Ramp& level = self->params[self->levelGain];
     fx::forChannels(frame, self->stereo ? 2 : 1, [&](float* x, int) {
         for (int i = 0; i < FRAME_SAMPLES; ++i) x[i] *= level.at(i);
     });

@@ -1,6 +1,7 @@
 #pragma once
 #include "audio/AudioBlock.h"
 #include "dsp/GlidingBiquad.h"
+#include "dsp/ParamSet.h"
 #include "effects/BlockHelpers.h"
 
 #include <atomic>
@@ -41,8 +42,8 @@ private:
     int sectionCount;
     int bandCount;
     bool stereo;
-    std::atomic<float> levelGain{0.0f}; // linear; compile writes
-    Glide levelGlide;                   // audio thread
+    ParamSet<> params;
+    const ParamSet<>::Param levelGain = params.add(GlideKind::Level); // linear
     NodeItem* folder = nullptr;
     std::vector<NodeFloat*> bands;
     NodeFloat* level = nullptr;

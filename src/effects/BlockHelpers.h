@@ -1,15 +1,20 @@
 #pragma once
 // The chores every effect block shares, in one place: its "Enable" switch, the usual parameter
-// nodes, tempo-linked times and rates, the fade gain and the walk over one or two channels.
+// nodes, tempo-linked times and rates, the structural hand-over, the fade gain and the walk over one
+// or two channels.
 //
-// Coefficient hand-over: compile() writes plain fields that exec reads. A set that must change as a
-// whole (a biquad's five coefficients, a gain matrix, a detector's thresholds and coefficients) is
-// published through dsp/DoubleBuffer.h: compile calls publish(set), exec copies read() once per frame.
-//
-// Structure: switches, modes and selections change what a block computes in a way no ramp can hide.
-// compile keeps the ones the audio has in a small struct and takes new ones through takeStructure,
-// which hands them over only at the fade's quiet point. Levels, pans, mixes and depths glide instead
-// (dsp/Glide.h), delay times cross-fade (dsp/Crossfade.h).
+// The click-free kit, used alike by every block of the chain:
+// - structure (switches, modes, selections, a loaded response or model), which changes what a block
+//   computes in a way no ramp can hide: compile keeps what the audio has in a small struct and takes
+//   what the nodes say only through takeStructure, which hands it over at the fade's quiet point;
+// - levels, pans, mixes, depths and read positions glide: each is declared once, with its kind, in
+//   the block's dsp/ParamSet.h, which hands compile's targets (and whatever else exec reads) over
+//   whole and advances every glide in one call per frame;
+// - filter sections under a knob glide in dsp/GlidingBiquad.h; delay times that would jump a read
+//   position cross-fade (dsp/Crossfade.h); what a block records takes the fade ramp (fadeRamp);
+// - the dry/wet law is dsp/DryWet.h, the LFOs of the modulation and delay blocks dsp/StereoLfo.h.
+// A set that must change as a whole without gliding (a detector's thresholds) goes through
+// dsp/DoubleBuffer.h: compile calls publish(set), exec copies read() once per frame.
 //
 // Threads: the make* functions run in block constructors at start-up (they allocate nodes);
 // isOn, takeStructure and TempoLink's resolvers run in compile() on the compile thread; fadeRamp and

@@ -1,8 +1,8 @@
 #include "effects/DelayEngine.h"
 
 #include "audio/AudioProcessor.h"
+#include "dsp/DryWet.h"
 #include "dsp/ExponentialCurve.h"
-#include "effects/ModulationsEngine.h"
 #include "params/NodeEnum.h"
 #include "params/NodeFloat.h"
 #include "params/NodeItem.h"
@@ -49,13 +49,6 @@ DelayEngine::DelayEngine(Node* parent, Tempo* tempo)
       taps(Taps{4096, 4096, referenceShapeTriang}, kCrossfadeSamples) {
     using fx::TempoLink;
     modulationsEngine_initReferenceShapes();
-    Coeffs c{};
-    c.taps = Taps{4096, 4096, referenceShapeTriang};
-    c.target[G0] = 1.0f;
-    c.target[COS_L] = 1.0f;
-    c.target[SIN_R] = 1.0f;
-    c.target[DRY] = 1.0f;
-    coeffs.publish(c);
 
     onOff = fx::makeEnable(parent);
     time = TempoLink(parent, "dlytime", "Time", tempo,
@@ -105,9 +98,9 @@ DelayEngine::DelayEngine(Node* parent, Tempo* tempo)
 bool DelayEngine::compile() {
     // The switch gates the lines' input and sets the dry gain: the quiet point.
     fx::takeStructure(on, extOnOff.get() && !onOff->isValue(NodeOnOff::OFF));
-    Coeffs c{};
+    ParamSet<Coeffs>& p = params;
+    Coeffs& c = p.fixed();
     c.enabled = on ? 1 : 0;
-    float* t = c.target;
 
     const float r = modRate.rateHz();
     c.increment = r * kShapePointsPerHzSample;
@@ -117,14 +110,14 @@ bool DelayEngine::compile() {
     const float m = modOnOff->isValue(NodeOnOff::ON)
                         ? std::fmin(1250.0f, d * 1250.0f / std::sqrt(std::sqrt(20.0f * std::fmax(r, 0.05f))))
                         : 0.0f;
-    t[DEPTH] = m;
-    t[OFFSET] = roundHalfAway(modSphase->getValue() * 0.125f);
+    p.set(depth, m);
+    p.set(offset, roundHalfAway(modSphase->getValue() * 0.125f));
 
     const bool dual = dualOnOff->isValue(NodeOnOff::ON);
     float tL = time.timeMs();
     float tR = dual ? timeR.timeMs() : tL;
     const float w = tape->getValue() * 0.48f;
-    t[TAPE] = w;
+    p.set(tapeDepth, w);
     tL += spread->getValue() * 0.099999994f;
     tR -= spread->getValue() * 0.099999994f;
     auto toSamples = [&](float ms) {
@@ -155,31 +148,24 @@ bool DelayEngine::compile() {
     const float b = bounce->getValue();
     const double angle = b * 0.01 * std::numbers::pi / 2.0;
     const float fL = fb * 0.999f, fR = fbR * 0.999f;
-    t[F_LL] = static_cast<float>(std::cos(angle)) * fL;
-    t[F_RL] = -static_cast<float>(std::sin(angle)) * fR;
-    t[F_LR] = static_cast<float>(std::sin(angle)) * fL;
-    t[F_RR] = static_cast<float>(std::cos(angle)) * fR;
+    p.set(fLL, static_cast<float>(std::cos(angle)) * fL);
+    p.set(fRL, -static_cast<float>(std::sin(angle)) * fR);
+    p.set(fLR, static_cast<float>(std::sin(angle)) * fL);
+    p.set(fRR, static_cast<float>(std::cos(angle)) * fR);
     if (b >= 0.0f) {
         const double ba = b * 0.01 * std::numbers::pi / 3.0;
         const float cs = static_cast<float>(std::cos(ba)), sn = static_cast<float>(std::sin(ba));
-        t[G0] = b * 0.0013397464f + cs / (sn + cs);
-        t[G1] = b * 0.0013397464f + (1.0f - cs) / (sn + cs);
+        p.set(g0, b * 0.0013397464f + cs / (sn + cs));
+        p.set(g1, b * 0.0013397464f + (1.0f - cs) / (sn + cs));
     } else {
-        t[G0] = 1.0f;
-        t[G1] = 0.0f;
+        p.set(g0, 1.0f);
+        p.set(g1, 0.0f);
     }
 
-    const float u = mix->getValue() * 0.01f;
-    if (u < 0.5f) {
-        t[WET] = std::pow(2.0f * u, 1.33f);
-        t[DRY] = 1.0f;
-    } else {
-        t[WET] = 1.0f;
-        t[DRY] = std::pow(2.0f * (1.0f - u), 1.33f);
-    }
-    if (!on)
-        t[DRY] = 1.0f;
-    t[INPUT] = on ? 1.0f : 0.0f;
+    const DryWet g = dryWet(mix->getValue() * 0.01f, on, [](float x) { return std::pow(x, 1.33f); });
+    p.set(dryGain, g.dry);
+    p.set(wetGain, g.wet);
+    p.set(input, on ? 1.0f : 0.0f);
 
     if (dual) {
         const double aL = (panL->getValue() + 100.0) * 0.0025 * std::numbers::pi;
@@ -187,15 +173,15 @@ bool DelayEngine::compile() {
         const float v = mixBalance->getValue() * 0.01f;
         const float left = v < 0.0f ? 1.0f : exponentialCurve(1.0f - v, 10.0f);
         const float right = v < 0.0f ? exponentialCurve(v + 1.0f, 10.0f) : 1.0f;
-        t[COS_L] = static_cast<float>(std::cos(aL)) * left;
-        t[SIN_L] = static_cast<float>(std::sin(aL)) * left;
-        t[COS_R] = static_cast<float>(std::cos(aR)) * right;
-        t[SIN_R] = static_cast<float>(std::sin(aR)) * right;
+        p.set(cosL, static_cast<float>(std::cos(aL)) * left);
+        p.set(sinL, static_cast<float>(std::sin(aL)) * left);
+        p.set(cosR, static_cast<float>(std::cos(aR)) * right);
+        p.set(sinR, static_cast<float>(std::sin(aR)) * right);
     } else {
-        t[COS_L] = 1.0f;
-        t[SIN_L] = 0.0f;
-        t[COS_R] = 0.0f;
-        t[SIN_R] = 1.0f;
+        p.set(cosL, 1.0f);
+        p.set(sinL, 0.0f);
+        p.set(cosR, 0.0f);
+        p.set(sinR, 1.0f);
     }
 
     for (GlidingBiquad& section : tone)
@@ -204,26 +190,20 @@ bool DelayEngine::compile() {
     for (GlidingBiquad& section : bbd)
         section.set([&](QuadBiquad& q) { q.set_lpf_2_order(fc, 0.707f); });
 
-    coeffs.publish(c);
+    p.publish();
     return false;
 }
 
 bool DelayEngine::exec(AudioBlock* block, AudioFrame frame) {
     auto* self = static_cast<DelayEngine*>(block);
-    const Coeffs c = self->coeffs.read();
-    Glide* g = self->glides;
+    ParamSet<Coeffs>& p = self->params;
+    const Coeffs& c = p.read();
     // Off, the repeats gone from the whole ring, the input closed and the dry gain at 1: the frame
     // would pass as it is.
-    if (!c.enabled && self->quietSamples >= kRingFrames && g[DRY].settled(1.0f) && g[INPUT].settled(0.0f))
+    if (!c.enabled && self->quietSamples >= kRingFrames && p.settled(self->dryGain, 1.0f) &&
+        p.settled(self->input, 0.0f))
         return false;
-
-    Ramp now[kParams];
-    // The sweep depth, the wow and the stereo lead move read positions: they glide slowly, since a
-    // quick move bends the pitch. The rest glides like levels.
-    for (int p = 0; p < kParams; ++p)
-        now[p] = p == DEPTH || p == TAPE || p == OFFSET
-                     ? g[p].advance(c.target[p], kDepthGlideShare, kDepthGlideSnap, FRAME_SAMPLES)
-                     : g[p].advance(c.target[p], kGainGlideShare, kGainGlideSnap, FRAME_SAMPLES);
+    p.advance(FRAME_SAMPLES);
     self->taps.follow(c.taps);
 
     std::memcpy(self->dry, frame, sizeof(self->dry));
@@ -234,31 +214,28 @@ bool DelayEngine::exec(AudioBlock* block, AudioFrame frame) {
         if (self->tapePhase[k] >= kTapeHigh[k])
             self->tapeDir[k] = -1.0f;
     }
-    if (self->lfoPhase > static_cast<float>(kShapePoints))
-        self->lfoPhase -= static_cast<float>(kShapePoints);
+    StereoLfo& lfo = self->lfo;
+    lfo.wrap();
 
     const float* ring = self->ring.data();
     const int n0 = static_cast<int>(self->writeIndex / 2);
     const Taps& to = self->taps.to();
     const Taps& from = self->taps.from();
-    float* p = self->tapePhase;
-    float phase = self->lfoPhase;
+    float* tp = self->tapePhase;
+    const Ramp &tape = p[self->tapeDepth], &depth = p[self->depth], &offset = p[self->offset];
     for (int i = 0; i < FRAME_SAMPLES; ++i) {
-        const float w = now[TAPE].at(i), m = now[DEPTH].at(i);
-        const float wPlus = w * (p[0] + p[1] + p[2] + p[3]);
-        const float wMinus = w * (p[0] + p[2] - p[1] - p[3]);
+        const float w = tape.at(i), m = depth.at(i);
+        const float wPlus = w * (tp[0] + tp[1] + tp[2] + tp[3]);
+        const float wMinus = w * (tp[0] + tp[2] - tp[1] - tp[3]);
         for (int k = 0; k < 4; ++k)
-            p[k] += self->tapeDir[k] * kTapeStep[k];
-        phase += c.increment;
-        const int j = static_cast<int>(phase);
-        const float f = phase - static_cast<float>(j);
-        float fR;
-        const int jR = lfoRightPoint(phase, now[OFFSET].at(i), fR);
+            tp[k] += self->tapeDir[k] * kTapeStep[k];
+        LfoPoint left, right;
+        lfo.step(c.increment, offset.at(i), left, right);
         // The whole delay is split into its integer part and the small swept part, so the fraction
         // keeps its precision however far back the line reads.
-        auto read = [&](const Taps& tp, float& l, float& r) {
-            l = readRing(ring, 0, n0 + i - tp.delayL, m * lfoShapeAt(tp.shape, j, f) + wPlus);
-            r = readRing(ring, 1, n0 + i - tp.delayR, wMinus + m * lfoShapeAt(tp.shape, jR, fR));
+        auto read = [&](const Taps& t, float& l, float& r) {
+            l = readRing(ring, 0, n0 + i - t.delayL, m * left.in(t.shape) + wPlus);
+            r = readRing(ring, 1, n0 + i - t.delayR, wMinus + m * right.in(t.shape));
         };
         const float weight = self->taps.next();
         float l, r;
@@ -272,15 +249,16 @@ bool DelayEngine::exec(AudioBlock* block, AudioFrame frame) {
         self->wet[0][i] = l;
         self->wet[1][i] = r;
     }
-    self->lfoPhase = phase;
 
     const Ramp v = fx::fadeRamp();
+    const Ramp &in = p[self->input], &s0 = p[self->g0], &s1 = p[self->g1];
+    const Ramp &fLL = p[self->fLL], &fRL = p[self->fRL], &fLR = p[self->fLR], &fRR = p[self->fRR];
     for (int i = 0; i < FRAME_SAMPLES; ++i) {
         const float wl = self->wet[0][i], wr = self->wet[1][i];
-        const float in = v.at(i) * now[INPUT].at(i);
-        const float g0 = in * now[G0].at(i), g1 = in * now[G1].at(i);
-        self->fb[0][i] = now[F_LL].at(i) * wl + now[F_RL].at(i) * wr + g0 * frame[0][i] + g1 * frame[1][i];
-        self->fb[1][i] = now[F_LR].at(i) * wl + now[F_RR].at(i) * wr + g0 * frame[1][i] - g1 * frame[1][i];
+        const float gain = v.at(i) * in.at(i);
+        const float a = gain * s0.at(i), b = gain * s1.at(i);
+        self->fb[0][i] = fLL.at(i) * wl + fRL.at(i) * wr + a * frame[0][i] + b * frame[1][i];
+        self->fb[1][i] = fLR.at(i) * wl + fRR.at(i) * wr + a * frame[1][i] - b * frame[1][i];
     }
     self->tone[0].exec(self->fb[0], self->fb[0], FRAME_SAMPLES);
     self->bbd[0].exec(self->fb[0], self->fb[0], FRAME_SAMPLES);
@@ -299,11 +277,13 @@ bool DelayEngine::exec(AudioBlock* block, AudioFrame frame) {
     self->writeIndex = (self->writeIndex + 2 * FRAME_SAMPLES) & (2 * kRingFrames - 1);
     self->quietSamples = loudest < kQuietLevel ? std::min(self->quietSamples + FRAME_SAMPLES, kRingFrames) : 0;
 
+    const Ramp &dry = p[self->dryGain], &wet = p[self->wetGain];
+    const Ramp &cosL = p[self->cosL], &cosR = p[self->cosR], &sinL = p[self->sinL], &sinR = p[self->sinR];
     for (int i = 0; i < FRAME_SAMPLES; ++i) {
         const float wl = self->wet[0][i], wr = self->wet[1][i];
-        const float wet = now[WET].at(i), dry = now[DRY].at(i);
-        frame[0][i] = self->dry[0][i] * dry + (now[COS_L].at(i) * wl + now[COS_R].at(i) * wr) * wet;
-        frame[1][i] = self->dry[1][i] * dry + (now[SIN_L].at(i) * wl + now[SIN_R].at(i) * wr) * wet;
+        const float w = wet.at(i), d = dry.at(i);
+        frame[0][i] = self->dry[0][i] * d + (cosL.at(i) * wl + cosR.at(i) * wr) * w;
+        frame[1][i] = self->dry[1][i] * d + (sinL.at(i) * wl + sinR.at(i) * wr) * w;
     }
     return false;
 }

@@ -2,8 +2,9 @@
 #include "audio/AudioBlock.h"
 #include "dsp/AlignedArray.h"
 #include "dsp/Crossfade.h"
-#include "dsp/DoubleBuffer.h"
 #include "dsp/GlidingBiquad.h"
+#include "dsp/ParamSet.h"
+#include "dsp/StereoLfo.h"
 #include "effects/BlockHelpers.h"
 
 class Node;
@@ -45,24 +46,14 @@ private:
         const float* shape; // LFO table of the sweep
         bool operator==(const Taps&) const = default;
     };
-    // What glides in exec, by index into Coeffs::target, glides and now.
-    enum Param {
-        G0, G1,                 // input steering into the lines
-        TAPE,                   // wow depth w, samples per oscillator unit
-        DEPTH,                  // sweep depth m, samples
-        OFFSET,                 // right LFO lead, points
-        F_LL, F_RL, F_LR, F_RR, // feedback matrix
-        COS_L, COS_R, SIN_L, SIN_R, // output pans
-        DRY, WET,
-        INPUT, // 1 on, 0 off: the lines' input, so that it never starts or stops with a step
-        kParams
-    };
+    // What exec reads beside the glides.
     struct Coeffs {
-        int enabled;
-        Taps taps;
-        float increment; // LFO points per sample
-        float target[kParams];
+        int enabled = 0;
+        Taps taps{4096, 4096, referenceShapeTriang};
+        float increment = 0.0f; // LFO points per sample
+        bool operator==(const Coeffs&) const = default;
     };
+    using Param = ParamSet<Coeffs>::Param;
 
     fx::ExternalSwitch extOnOff;
     bool on = false; // the switch as the audio has it (compile thread)
@@ -90,7 +81,23 @@ private:
     NodeFloat* panL = nullptr;
     NodeFloat* panR = nullptr;
 
-    DoubleBuffer<Coeffs> coeffs;
+    // The sweep depth, the wow and the stereo lead move read positions: they glide slowly, since a
+    // quick move bends the pitch. The rest glides like levels.
+    ParamSet<Coeffs> params;
+    const Param g0 = params.add(GlideKind::Level, 1.0f); // input steering into the lines
+    const Param g1 = params.add(GlideKind::Level);
+    const Param tapeDepth = params.add(GlideKind::Position); // wow depth w, samples per oscillator unit
+    const Param depth = params.add(GlideKind::Position);     // sweep depth m, samples
+    const Param offset = params.add(GlideKind::Position);    // right LFO lead, points
+    // The feedback matrix.
+    const Param fLL = params.add(GlideKind::Level), fRL = params.add(GlideKind::Level);
+    const Param fLR = params.add(GlideKind::Level), fRR = params.add(GlideKind::Level);
+    // The output pans.
+    const Param cosL = params.add(GlideKind::Level, 1.0f), cosR = params.add(GlideKind::Level);
+    const Param sinL = params.add(GlideKind::Level), sinR = params.add(GlideKind::Level, 1.0f);
+    const Param dryGain = params.add(GlideKind::Level, 1.0f), wetGain = params.add(GlideKind::Level);
+    // 1 on, 0 off: the lines' input, so that it never starts or stops with a step.
+    const Param input = params.add(GlideKind::Level);
 
     // Audio-thread state.
     AlignedArray<float> ring{2 * kRingFrames};
@@ -101,8 +108,7 @@ private:
     GlidingBiquad bbd[4]; // A, B on the left line, C, D on the right
     float tapePhase[4] = {};
     float tapeDir[4] = {1.0f, 1.0f, 1.0f, 1.0f};
-    float lfoPhase = 0.0f;
-    Glide glides[kParams];
+    StereoLfo lfo;
     alignas(16) float wet[2][FRAME_SAMPLES] = {};
     alignas(16) float fb[2][FRAME_SAMPLES] = {};
     alignas(16) float dry[2][FRAME_SAMPLES] = {};

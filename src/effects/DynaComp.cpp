@@ -48,7 +48,7 @@ bool DynaComp::compile()
     // The two modes sound nothing alike (voicing, make-up): both switches wait for the quiet point.
     const bool studioMode = mode->isValue(kStudio);
     fx::takeStructure(structure, Structure{fx::isOn(onOff, external.get()), studioMode});
-    Coeffs k;
+    Coeffs& k = params.fixed();
     k.enabled = structure.on ? 1 : 0;
     k.mode = structure.studio ? 1 : 0;
     threshold->setStyleVisible(studioMode);
@@ -63,21 +63,21 @@ bool DynaComp::compile()
     k.attackInv = 1.0f - k.attack;
     k.release = std::exp(-kLn9PerMs / release->getValue());
     k.releaseInv = 1.0f - k.release;
-    // The make-up gain glides in exec, for both modes.
     studio.load(threshold->getValue(), ratio->getValue(), attack->getValue(), release->getValue(), 0.0f,
                 knee->getValue());
-    k.makeup = std::exp(makeup->getValue() * kDbToExp);
+    params.set(makeupGain, std::exp(makeup->getValue() * kDbToExp));
     voicing.set_coeffs(3.2045f, -5.78f, 2.5775f, -1.279f, 0.2797f);
     tone.set([&](QuadBiquad& q) { q.set_hpf_shelf(3200.0f, 0.7f, (toneNode->getValue() - 50.0f) * 0.14f); });
-    coeffs.publish(k);
+    params.publish();
     return false;
 }
 
 bool DynaComp::exec(AudioBlock* block, AudioFrame frame)
 {
     auto* self = static_cast<DynaComp*>(block);
-    const Coeffs k = self->coeffs.read();
+    const Coeffs& k = self->params.read();
     if (!k.enabled) return false;
+    self->params.advance(FRAME_SAMPLES);
     float* left = frame[0];
     float* t = self->voiced;
     self->voicing.exec(left, t, FRAME_SAMPLES);
@@ -104,7 +104,7 @@ bool DynaComp::exec(AudioBlock* block, AudioFrame frame)
         self->gain.store(g, std::memory_order_relaxed);
         self->tone.exec(t, left, FRAME_SAMPLES);
     }
-    const Ramp makeup = self->makeupGlide.advance(k.makeup, kGainGlideShare, kGainGlideSnap, FRAME_SAMPLES);
+    const Ramp& makeup = self->params[self->makeupGain];
     for (int i = 0; i < FRAME_SAMPLES; ++i) left[i] *= makeup.at(i);
     return false;
 }

@@ -1,7 +1,7 @@
 #pragma once
 #include "audio/AudioBlock.h"
-#include "dsp/DoubleBuffer.h"
 #include "dsp/GlidingBiquad.h"
+#include "dsp/ParamSet.h"
 #include "dsp/QuadBiquad.h"
 #include "dsp/QuadComp.h"
 #include "effects/BlockHelpers.h"
@@ -31,14 +31,14 @@ public:
     void setExtOnOff(bool on) { external.set(on); }
 
 private:
-    // What exec reads, published whole by compile.
+    // What exec reads beside the make-up gain, published with it by compile.
     struct Coeffs {
         int enabled = 0;
         int mode = 0; // 0 "Dyn", 1 "Studio"
         float sensitivity = 0.0f; // "Sensitivity" x 1000
         float attack = 0.0f, attackInv = 1.0f;
         float release = 0.0f, releaseInv = 1.0f;
-        float makeup = 1.0f; // linear
+        bool operator==(const Coeffs&) const = default;
     };
 
     // The switch and the mode as the audio has them (compile thread).
@@ -48,9 +48,10 @@ private:
         bool operator==(const Structure&) const = default;
     };
 
-    DoubleBuffer<Coeffs> coeffs{Coeffs{}};
     Structure structure;
-    Glide makeupGlide; // audio thread
+    // The make-up gain glides, for both modes.
+    ParamSet<Coeffs> params;
+    const ParamSet<Coeffs>::Param makeupGain = params.add(GlideKind::Level, 1.0f); // linear
     // "Dyn": the sensitivity the gain is computed with (audio thread). It follows the knob no faster
     // than the gain may move for it (kSensitivitySlew).
     float sensitivityNow = 0.0f;

@@ -29,7 +29,6 @@ const float* unitImpulse() {
 
 IrLoader::IrLoader(Node* parent, Node* listParent, const char* listKey)
     : AudioBlock("IrLoader", parent, &IrLoader::exec, BLOCK_APPEND) {
-    mix.publish(Mix{0, {1.0f, 0.0f, 0.0f, 1.0f}});
     list = new NodeList(listParent, listKey, "IR list", "wav_48000", kTaps * 4, kElements, 128, false);
     list->setContentCheck(&IrLoader::responseRefusal);
 
@@ -98,30 +97,24 @@ bool IrLoader::compile() {
     const float* d1 = usableResponse(ir1, 0);
     const float* d2 = usableResponse(ir2, 1);
 
-    Structure live;
     live.enabled = fx::isOn(onOff1, extOnOff.get());
     live.layout = !on1 || !d1 ? BAND_LIMIT_ONLY : on2 && d2 ? STEREO : MONO;
     // Without a response to play, the enabled block still band-limits through a unit impulse.
     const bool play = live.enabled && d1;
-    const float* want1 = play ? d1 : unitImpulse();
-    const float* want2 = play ? (on2 && d2 ? d2 : d1) : unitImpulse();
+    std::memcpy(live.response[0], play ? d1 : unitImpulse(), sizeof live.response[0]);
+    std::memcpy(live.response[1], play ? (on2 && d2 ? d2 : d1) : unitImpulse(), sizeof live.response[1]);
     // The responses are compared with what the convolvers hold, so that a selection, a switch or an
     // element rewritten over the remote side is loaded once, at the fade's quiet point.
-    const bool newResponses = std::memcmp(response1, want1, sizeof response1) != 0 ||
-                              std::memcmp(response2, want2, sizeof response2) != 0;
-    if ((newResponses || !(structure == live)) && AudioProcessor::mayRestructure()) {
-        structure = live;
-        std::memcpy(response1, want1, sizeof response1);
-        std::memcpy(response2, want2, sizeof response2);
-        conv1.load(response1);
-        conv2.load(response2);
+    if (fx::takeStructure(structure, live)) {
+        conv1.load(structure.response[0]);
+        conv2.load(structure.response[1]);
         // A new response starts from clean lines.
         conv1.resetStatus();
         conv2.resetStatus();
     }
 
-    Mix m{};
-    m.enabled = structure.enabled ? 1 : 0;
+    mix.fixed().enabled = structure.enabled ? 1 : 0;
+    float w[4];
     if (structure.layout == STEREO) {
         cut1.set([&](QuadBiquad& q) { q.set_lohi_cut_1_order(loCut1->getValue(), hiCut1->getValue(), 1.0f); });
         cut2.set([&](QuadBiquad& q) { q.set_lohi_cut_1_order(loCut2->getValue(), hiCut2->getValue(), 1.0f); });
@@ -130,10 +123,10 @@ bool IrLoader::compile() {
         const float level2 = std::pow(10.0f, balance2->getValue() * 0.05f);
         const float a1 = static_cast<float>((pan1->getValue() + 100.0) * kPanStep);
         const float a2 = static_cast<float>((pan2->getValue() + 100.0) * kPanStep);
-        m.weight[0] = std::cos(a1) * level1;
-        m.weight[1] = std::sin(a1) * level1;
-        m.weight[2] = std::cos(a2) * level2;
-        m.weight[3] = std::sin(a2) * level2;
+        w[0] = std::cos(a1) * level1;
+        w[1] = std::sin(a1) * level1;
+        w[2] = std::cos(a2) * level2;
+        w[3] = std::sin(a2) * level2;
     } else {
         // Mono: both paths through the first cuts; without a response, only the band limits.
         const bool mono = structure.layout == MONO;
@@ -141,27 +134,28 @@ bool IrLoader::compile() {
         for (GlidingBiquad* cut : {&cut1, &cut2})
             cut->set([&](QuadBiquad& q) { q.set_lohi_cut_1_order(lo, hi, 1.0f); });
         // The first path to the left output only, the second to the right only.
-        m.weight[0] = 1.0f;
-        m.weight[1] = 0.0f;
-        m.weight[2] = 0.0f;
-        m.weight[3] = 1.0f;
+        w[0] = 1.0f;
+        w[1] = 0.0f;
+        w[2] = 0.0f;
+        w[3] = 1.0f;
     }
-    mix.publish(m);
+    for (int j = 0; j < 4; ++j) mix.set(weight[j], w[j]);
+    mix.publish();
     return false;
 }
 
 bool IrLoader::exec(AudioBlock* block, AudioFrame frame) {
     auto* self = static_cast<IrLoader*>(block);
-    const Mix m = self->mix.read();
-    if (!m.enabled)
+    if (!self->mix.read().enabled)
         return false;
+    self->mix.advance(FRAME_SAMPLES);
     self->conv2.exec(frame[1], frame[1], FRAME_SAMPLES);
     self->conv1.exec(frame[0], frame[0], FRAME_SAMPLES);
     self->cut2.exec(frame[1], frame[1], FRAME_SAMPLES);
     self->cut1.exec(frame[0], self->scratch, FRAME_SAMPLES);
     Ramp w[4];
     for (int j = 0; j < 4; ++j)
-        w[j] = self->weights[j].advance(m.weight[j], kGainGlideShare, kGainGlideSnap, FRAME_SAMPLES);
+        w[j] = self->mix[self->weight[j]];
     for (int i = 0; i < FRAME_SAMPLES; ++i) {
         const float a = self->scratch[i], b = frame[1][i];
         frame[0][i] = w[0].at(i) * a + w[2].at(i) * b;

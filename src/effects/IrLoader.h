@@ -1,7 +1,7 @@
 #pragma once
 #include "audio/AudioBlock.h"
-#include "dsp/DoubleBuffer.h"
 #include "dsp/GlidingBiquad.h"
+#include "dsp/ParamSet.h"
 #include "dsp/QuadFIR.h"
 #include "effects/BlockHelpers.h"
 
@@ -53,16 +53,16 @@ public:
     NodeList* getList() const { return list; }
 
 private:
-    // weight: path 1 into left and right, path 2 into left and right (pan times level).
     struct Mix {
-        int enabled;
-        float weight[4];
+        int enabled = 0;
+        bool operator==(const Mix&) const = default;
     };
     enum Layout { BAND_LIMIT_ONLY, MONO, STEREO };
-    // The switch and the paths as the audio has them (compile thread).
+    // The switch, the paths and the two responses as the audio has them (compile thread).
     struct Structure {
         bool enabled = false;
         int layout = BAND_LIMIT_ONLY;
+        alignas(16) float response[2][kTaps] = {};
         bool operator==(const Structure&) const = default;
     };
 
@@ -74,10 +74,11 @@ private:
     fx::ExternalSwitch extOnOff;
     alignas(16) float scratch[FRAME_SAMPLES] = {};
     Structure structure;
-    DoubleBuffer<Mix> mix;
-    Glide weights[4]; // audio thread
-    alignas(16) float response1[kTaps] = {};
-    alignas(16) float response2[kTaps] = {};
+    Structure live; // compile thread: what the nodes and the list say now
+    // Path 1 into left and right, path 2 into left and right (pan times level).
+    ParamSet<Mix> mix;
+    const ParamSet<Mix>::Param weight[4] = {mix.add(GlideKind::Level, 1.0f), mix.add(GlideKind::Level),
+                                            mix.add(GlideKind::Level), mix.add(GlideKind::Level, 1.0f)};
     alignas(16) float candidate[2][kTaps] = {}; // compile thread
     GlidingBiquad cut1, cut2;
     QuadFIR conv1{kTaps}, conv2{kTaps};

@@ -12,20 +12,23 @@ Mixer::Mixer(Node* parent, float (*aux)[FRAME_SAMPLES])
     : AudioBlock("Mixer", parent, &Mixer::exec, BLOCK_APPEND), aux(aux)
 {
     if (!aux) LOG_E(TAG, "Error, aux_path not provided\n");
+    for (int i = 0; i < 8; ++i) g[i] = gains.add(GlideKind::Level, i < 2 ? 1.0f : 0.0f);
 }
 
 void Mixer::setMixerValue(float g0, float g1, float g2, float g3, float g4, float g5, float g6, float g7)
 {
-    gains.publish(Gains{{g0, g1, g2, g3, g4, g5, g6, g7}});
+    const float values[8] = {g0, g1, g2, g3, g4, g5, g6, g7};
+    for (int i = 0; i < 8; ++i) gains.set(g[i], values[i]);
+    gains.publish();
 }
 
 bool Mixer::exec(AudioBlock* block, AudioFrame frame)
 {
     auto* self = static_cast<Mixer*>(block);
-    const Gains k = self->gains.read();
-    // The levels come from knobs and presets: they glide, a step every compile pass would be heard.
+    self->gains.read();
+    self->gains.advance(FRAME_SAMPLES);
     Ramp g[8];
-    for (int i = 0; i < 8; ++i) g[i] = self->glides[i].advance(k.g[i], kGainGlideShare, kGainGlideSnap, FRAME_SAMPLES);
+    for (int i = 0; i < 8; ++i) g[i] = self->gains[self->g[i]];
     float* outL = self->scratch[0];
     float* outR = self->scratch[1];
     const float* L = frame[0];

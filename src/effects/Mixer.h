@@ -1,7 +1,6 @@
 #pragma once
 #include "audio/AudioBlock.h"
-#include "dsp/DoubleBuffer.h"
-#include "dsp/Glide.h"
+#include "dsp/ParamSet.h"
 
 // The last block of the chain: mixes the processed stereo frame with an auxiliary stereo frame (the
 // application gives it the chain's dry input) into the two outputs through a 2 x 4 matrix of linear
@@ -22,13 +21,10 @@ public:
     void setMixerValue(float g0, float g1, float g2, float g3, float g4, float g5, float g6, float g7);
 
 private:
-    struct Gains {
-        float g[8] = {1, 1, 0, 0, 0, 0, 0, 0};
-    };
-
     const float (*aux)[FRAME_SAMPLES];
     alignas(16) float scratch[FRAME_CHANNELS][FRAME_SAMPLES] = {};
     // The eight gains change together (a level and a routing), so they are handed over as one set.
-    DoubleBuffer<Gains> gains{Gains{}};
-    Glide glides[8]; // audio thread
+    // They come from knobs and presets: they glide, a step every compile pass would be heard.
+    ParamSet<> gains;
+    ParamSet<>::Param g[8];
 };

@@ -1,6 +1,7 @@
 #include "effects/ModulationsEngine.h"
 
 #include "audio/AudioProcessor.h"
+#include "dsp/DryWet.h"
 #include "dsp/ExponentialCurve.h"
 #include "dsp/FractionalIndex.h"
 #include "params/NodeEnum.h"
@@ -12,39 +13,6 @@
 #include <cmath>
 #include <cstring>
 #include <numbers>
-
-alignas(16) float referenceShapeSin[2 * kShapePoints];
-alignas(16) float referenceShapeTriang[2 * kShapePoints];
-alignas(16) float referenceShapeSquare[2 * kShapePoints];
-bool referenceShapeInitialized = false;
-
-void modulationsEngine_initReferenceShapes() {
-    if (referenceShapeInitialized)
-        return;
-    // 6.28 / 45: the tables were voiced with this step, a hair short of a full cycle.
-    constexpr float kStep = 0.13955556f;
-    float tri = 0.5f, dir = 1.0f;
-    constexpr float kTriStep = 0.044444446f;
-    for (int k = 0; k < kShapePoints; ++k) {
-        const float s = std::sin(static_cast<float>(k) * kStep);
-        referenceShapeSin[k] = (s + 1.0f) * 0.5f;
-        const float sgn = s <= 0.0f ? -1.0f : 1.0f;
-        referenceShapeSquare[k] = (sgn * std::pow(std::fabs(s), 0.25f) + 1.0f) * 0.5f;
-        referenceShapeTriang[k] = tri;
-        float next = tri + dir * kTriStep;
-        if (next > 1.0f || next < 0.0f) {
-            dir = -dir;
-            next = tri + dir * kTriStep;
-        }
-        tri = next;
-    }
-    for (int k = 0; k < kShapePoints; ++k) {
-        referenceShapeSin[k + kShapePoints] = referenceShapeSin[k];
-        referenceShapeSquare[k + kShapePoints] = referenceShapeSquare[k];
-        referenceShapeTriang[k + kShapePoints] = referenceShapeTriang[k];
-    }
-    referenceShapeInitialized = true;
-}
 
 namespace {
 const std::vector<const char*> kRateSubdivisions = {"4/4", "2/4", "1/4", "Dotted 8th", "1/8", "1/16", "Triplet"};
@@ -69,14 +37,6 @@ ModulationsEngine::ModulationsEngine(Node* parent, Tempo* tempo, bool post)
     : AudioBlock("ModulationsEngine", parent, &ModulationsEngine::exec, post ? BLOCK_APPEND : BLOCK_PREPEND),
       post(post) {
     modulationsEngine_initReferenceShapes();
-    Coeffs c{};
-    c.mode = CHORUS;
-    c.shape = referenceShapeTriang;
-    c.d0 = 783.0f;
-    c.target[SWEEP_MIN] = 1655.0f;
-    c.target[SWEEP_MAX] = 1655.0f;
-    c.target[DRY] = 1.0f;
-    coeffs.publish(c);
     buildNodes(parent, tempo);
     compile();
 }
@@ -126,11 +86,11 @@ bool ModulationsEngine::compile() {
     // The switch, the mode and the LFO shape change what is read from the lines: the quiet point.
     fx::takeStructure(structure, Structure{extOnOff.get() && !onOff->isValue(NodeOnOff::OFF),
                                            std::max(0, mode->getIndex()), std::max(0, shape->getIndex())});
-    Coeffs c{};
+    ParamSet<Coeffs>& p = params;
+    Coeffs& c = p.fixed();
     c.on = structure.on;
     c.mode = structure.mode;
     c.shape = lfoShapeTable(structure.shape);
-    float* t = c.target;
 
     for (GlidingBiquad& section : tone)
         section.set([&](QuadBiquad& q) { q.set_lohi_cut_1_order(loCut->getValue(), hiCut->getValue(), 1.0f); });
@@ -145,75 +105,75 @@ bool ModulationsEngine::compile() {
         1250.0f, exponentialCurve(depthNode->getValue() * 0.01f, 10.0f) * 1250.0f /
                      std::sqrt(std::sqrt(20.0f * std::fmax(r, 0.05f))));
     const float g0 = 1.0f;
-    t[SWEEP_MIN] = t[SWEEP_MAX] = 1655.0f;
+    float m = 0.0f, fb = 0.0f, gain12 = 0.0f, low = 1655.0f, high = 1655.0f;
     if (c.mode == FLANGER) {
-        t[DEPTH] = depthSamples;
+        m = depthSamples;
         c.d0 = kFlangerTap0;
-        t[FEEDBACK] = exponentialCurve(emp, 10.0f) * 0.9f;
+        fb = exponentialCurve(emp, 10.0f) * 0.9f;
     } else if (c.mode == PHASER) {
         const double s = std::exp(depthNode->getValue() * 0.023978952);
-        t[SWEEP_MAX] = s > 6.9607253 ? 72382.3f : static_cast<float>(1655.0 * s * 2.0 * std::numbers::pi);
-        t[SWEEP_MIN] = static_cast<float>(1655.0 / s * 2.0 * std::numbers::pi);
+        high = s > 6.9607253 ? 72382.3f : static_cast<float>(1655.0 * s * 2.0 * std::numbers::pi);
+        low = static_cast<float>(1655.0 / s * 2.0 * std::numbers::pi);
         c.d0 = kTap0;
-        t[FEEDBACK] = exponentialCurve(emp, 2.33f) * 0.9f;
+        fb = exponentialCurve(emp, 2.33f) * 0.9f;
     } else {
-        t[DEPTH] = depthSamples;
+        m = depthSamples;
         c.d0 = kTap0;
-        t[G1] = t[G2] = exponentialCurve(emp, 10.0f);
+        gain12 = exponentialCurve(emp, 10.0f);
     }
+    p.set(depth, m);
+    p.set(feedback, fb);
+    p.set(g1, gain12);
+    p.set(g2, gain12);
+    p.set(sweepMin, low);
+    p.set(sweepMax, high);
+    p.set(offset, post && sphase ? static_cast<float>(roundPoints(sphase->getValue() * 0.125f)) : 0.0f);
 
-    t[OFFSET] = post && sphase ? static_cast<float>(roundPoints(sphase->getValue() * 0.125f)) : 0.0f;
-
-    const float u = mix->getValue() * 0.01f;
-    float dryGain = 1.0f, wetGain = 1.0f;
-    if (u < 0.5f)
-        wetGain = exponentialCurve(2.0f * u, 10.0f);
-    else
-        dryGain = exponentialCurve(2.0f * (1.0f - u), 10.0f);
+    DryWet g = dryWet(mix->getValue() * 0.01f, c.on, dryWetCurve);
     if (!c.on) {
-        dryGain = 1.0f;
-        wetGain = 0.0f;
+        g.wet = 0.0f;
     } else if (c.mode == CHORUS) {
-        const float k = 1.0f / std::sqrt(dryGain * dryGain +
-                                         wetGain * wetGain * (g0 * g0 + t[G1] * t[G1] + t[G2] * t[G2]));
-        dryGain *= k;
-        wetGain *= k;
+        const float k = 1.0f / std::sqrt(g.dry * g.dry + g.wet * g.wet * (g0 * g0 + gain12 * gain12 + gain12 * gain12));
+        g.dry *= k;
+        g.wet *= k;
     } else {
-        const float w = std::sqrt(1.0f - t[FEEDBACK] * t[FEEDBACK]) * wetGain;
-        const float k = 1.0f / std::sqrt(dryGain * dryGain + w * w);
-        dryGain *= k;
-        wetGain = k * w;
+        const float w = std::sqrt(1.0f - fb * fb) * g.wet;
+        const float k = 1.0f / std::sqrt(g.dry * g.dry + w * w);
+        g.dry *= k;
+        g.wet = k * w;
     }
-    t[DRY] = dryGain;
-    t[WET] = wetGain;
+    p.set(dryGain, g.dry);
+    p.set(wetGain, g.wet);
 
-    t[TR_DEPTH] = c.on && !trOnOff->isValue(NodeOnOff::OFF) ? trDepth->getValue() * 0.01f : 0.0f;
-    t[TR_OFFSET] = post && trSphase ? static_cast<float>(roundPoints(trSphase->getValue() * 0.125f)) : 0.0f;
-    t[TR_WAVE] = trWave->getValue() * 0.01f;
-    coeffs.publish(c);
+    p.set(tremoloDepth, c.on && !trOnOff->isValue(NodeOnOff::OFF) ? trDepth->getValue() * 0.01f : 0.0f);
+    p.set(tremoloOffset, post && trSphase ? static_cast<float>(roundPoints(trSphase->getValue() * 0.125f)) : 0.0f);
+    p.set(tremoloWave, trWave->getValue() * 0.01f);
+    p.publish();
     return false;
 }
 
 bool ModulationsEngine::exec(AudioBlock* block, AudioFrame frame) {
     auto* self = static_cast<ModulationsEngine*>(block);
-    const Coeffs c = self->coeffs.read();
-    Glide* g = self->glides;
+    ParamSet<Coeffs>& p = self->params;
+    const Coeffs& c = p.read();
     // Off and settled at dry 1, wet 0, no tremolo: the frame would come out as it went in.
-    if (!c.on && g[DRY].settled(1.0f) && g[WET].settled(0.0f) && g[TR_DEPTH].settled(0.0f)) {
+    if (!c.on && p.settled(self->dryGain, 1.0f) && p.settled(self->wetGain, 0.0f) &&
+        p.settled(self->tremoloDepth, 0.0f)) {
         self->linesStale = true;
         return false;
     }
     if (c.mode != self->heardMode || c.shape != self->heardShape) {
-        g[FEEDBACK].jump(0.0f);
+        p.jump(self->feedback, 0.0f);
         self->heardMode = c.mode;
         self->heardShape = c.shape;
     }
-    // The depth and the stereo leads move read positions: they glide slowly, since a quick move
-    // bends the pitch. Gains and the sweep limits glide like levels.
-    for (int p = 0; p < kParams; ++p)
-        self->now[p] = p == DEPTH || p == OFFSET || p == TR_OFFSET
-                           ? g[p].advance(c.target[p], kDepthGlideShare, kDepthGlideSnap, FRAME_SAMPLES)
-                           : g[p].advance(c.target[p], kGainGlideShare, kGainGlideSnap, FRAME_SAMPLES);
+    if (c.mode != PHASER && self->linesStale) {
+        std::fill_n(self->lineL.data(), kLineSize, 0.0f);
+        std::fill_n(self->lineR.data(), kLineSize, 0.0f);
+        self->linesStale = false;
+        p.jump(self->feed, 0.0f);
+    }
+    p.advance(FRAME_SAMPLES);
     if (c.mode == PHASER)
         phaseBasedModulationsExec(block, frame);
     else
@@ -224,47 +184,37 @@ bool ModulationsEngine::exec(AudioBlock* block, AudioFrame frame) {
 
 bool ModulationsEngine::timeBasedModulationsExec(AudioBlock* block, AudioFrame frame) {
     auto* self = static_cast<ModulationsEngine*>(block);
-    const Coeffs c = self->coeffs.read();
-    const Ramp* now = self->now;
-    if (self->linesStale) {
-        std::fill_n(self->lineL.data(), kLineSize, 0.0f);
-        std::fill_n(self->lineR.data(), kLineSize, 0.0f);
-        self->linesStale = false;
-        self->feed.jump(0.0f);
-    }
+    const ParamSet<Coeffs>& p = self->params;
+    const Coeffs& c = p.lastRead();
     const float* T = c.shape;
-    if (self->phase > static_cast<float>(kShapePoints))
-        self->phase -= static_cast<float>(kShapePoints);
-    float phase = self->phase;
+    StereoLfo& lfo = self->lfo;
+    lfo.wrap();
     const float* L = self->lineL.data();
     const float* R = self->lineR.data();
+    const Ramp &depth = p[self->depth], &g1 = p[self->g1], &g2 = p[self->g2], &offset = p[self->offset];
     for (int k = 0; k < FRAME_SAMPLES; ++k) {
         const float n = static_cast<float>(self->writeIndex + k);
-        const float m = now[DEPTH].at(k), g1 = now[G1].at(k), g2 = now[G2].at(k);
-        phase += c.increment;
-        const int j = static_cast<int>(phase);
-        const float f = phase - static_cast<float>(j);
-        float fR;
-        const int jR = lfoRightPoint(phase, now[OFFSET].at(k), fR);
+        const float m = depth.at(k), gain1 = g1.at(k), gain2 = g2.at(k);
+        LfoPoint left, right;
+        lfo.step(c.increment, offset.at(k), left, right);
         const float d1 = kTap1 - m, d2 = kTap2 - m;
-        self->wet[0][k] = readLine(L, n - c.d0 - m * lfoShapeAt(T, j, f)) +
-                          g1 * readLine(L, n - d1 - 0.92f * m * lfoShapeAt(T, j + 15, f)) +
-                          g2 * readLine(L, n - d2 - 0.81f * m * lfoShapeAt(T, j + 30, f));
-        self->wet[1][k] = readLine(R, n - c.d0 - m * lfoShapeAt(T, jR, fR)) +
-                          g1 * readLine(R, n - d1 - 0.89f * m * lfoShapeAt(T, jR + 15, fR)) +
-                          g2 * readLine(R, n - d2 - 0.83f * m * lfoShapeAt(T, jR + 30, fR));
+        self->wet[0][k] = readLine(L, n - c.d0 - m * left.in(T)) +
+                          gain1 * readLine(L, n - d1 - 0.92f * m * left.in(T, 15)) +
+                          gain2 * readLine(L, n - d2 - 0.81f * m * left.in(T, 30));
+        self->wet[1][k] = readLine(R, n - c.d0 - m * right.in(T)) +
+                          gain1 * readLine(R, n - d1 - 0.89f * m * right.in(T, 15)) +
+                          gain2 * readLine(R, n - d2 - 0.83f * m * right.in(T, 30));
     }
-    self->phase = phase;
     self->tone[0].exec(self->wet[0], self->wet[0], FRAME_SAMPLES);
     self->tone[1].exec(self->wet[1], self->wet[1], FRAME_SAMPLES);
     const Ramp fade = fx::fadeRamp();
-    const Ramp feed = self->feed.advance(1.0f, kGainGlideShare, kGainGlideSnap, FRAME_SAMPLES);
+    const Ramp &feed = p[self->feed], &feedback = p[self->feedback], &dry = p[self->dryGain], &wet = p[self->wetGain];
     float* lines[2] = {self->lineL.data(), self->lineR.data()};
     for (int ch = 0; ch < FRAME_CHANNELS; ++ch) {
         float* line = lines[ch] + self->writeIndex;
         for (int k = 0; k < FRAME_SAMPLES; ++k) {
-            line[k] = frame[ch][k] * fade.at(k) * feed.at(k) + now[FEEDBACK].at(k) * self->wet[ch][k];
-            frame[ch][k] = frame[ch][k] * now[DRY].at(k) + self->wet[ch][k] * now[WET].at(k);
+            line[k] = frame[ch][k] * fade.at(k) * feed.at(k) + feedback.at(k) * self->wet[ch][k];
+            frame[ch][k] = frame[ch][k] * dry.at(k) + self->wet[ch][k] * wet.at(k);
         }
     }
     self->writeIndex = (self->writeIndex + FRAME_SAMPLES) & (kLineSize - 1);
@@ -273,64 +223,56 @@ bool ModulationsEngine::timeBasedModulationsExec(AudioBlock* block, AudioFrame f
 
 bool ModulationsEngine::phaseBasedModulationsExec(AudioBlock* block, AudioFrame frame) {
     auto* self = static_cast<ModulationsEngine*>(block);
-    const Coeffs c = self->coeffs.read();
-    const Ramp* now = self->now;
+    const ParamSet<Coeffs>& p = self->params;
+    const Coeffs& c = p.lastRead();
     // The lines are not fed here: a chorus or flanger after this starts from cleared ones.
     self->linesStale = true;
     const float* T = c.shape;
-    if (self->phase > static_cast<float>(kShapePoints))
-        self->phase -= static_cast<float>(kShapePoints);
+    StereoLfo& lfo = self->lfo;
+    lfo.wrap();
     std::memcpy(self->dry, frame, sizeof(self->dry));
-    float phase = self->phase;
+    const Ramp &offset = p[self->offset], &sweepMin = p[self->sweepMin], &sweepMax = p[self->sweepMax];
+    const Ramp& feedback = p[self->feedback];
     for (int k = 0; k < FRAME_SAMPLES; ++k) {
-        phase += c.increment;
-        const int j = static_cast<int>(phase);
-        const float f = phase - static_cast<float>(j);
-        float fR;
-        const int jR = lfoRightPoint(phase, now[OFFSET].at(k), fR);
-        const float lfo[2] = {lfoShapeAt(T, j, f), lfoShapeAt(T, jR, fR)};
-        const float low = now[SWEEP_MIN].at(k), span = now[SWEEP_MAX].at(k) - low;
-        const float feedback = now[FEEDBACK].at(k);
+        LfoPoint left, right;
+        lfo.step(c.increment, offset.at(k), left, right);
+        const float lfoValue[2] = {left.in(T), right.in(T)};
+        const float low = sweepMin.at(k), span = sweepMax.at(k) - low;
+        const float fb = feedback.at(k);
         for (int ch = 0; ch < FRAME_CHANNELS; ++ch) {
             AllpassStage* s = self->stages[ch];
-            float x = frame[ch][k] + feedback * s[3].lastOut;
-            const float w = low + span * lfo[ch] * lfo[ch];
+            float x = frame[ch][k] + fb * s[3].lastOut;
+            const float w = low + span * lfoValue[ch] * lfoValue[ch];
             const float a = 1.0f - w * 2.0833333e-5f;
             for (int st = 0; st < 4; ++st)
                 x = phaserStageExec(s[st], a, x);
             frame[ch][k] = x;
         }
     }
-    self->phase = phase;
+    const Ramp &dry = p[self->dryGain], &wet = p[self->wetGain];
     for (int ch = 0; ch < FRAME_CHANNELS; ++ch) {
         self->tone[ch].exec(frame[ch], frame[ch], FRAME_SAMPLES);
         for (int k = 0; k < FRAME_SAMPLES; ++k)
-            frame[ch][k] = self->dry[ch][k] * now[DRY].at(k) + frame[ch][k] * now[WET].at(k);
+            frame[ch][k] = self->dry[ch][k] * dry.at(k) + frame[ch][k] * wet.at(k);
     }
     return false;
 }
 
 bool ModulationsEngine::levelBasedModulationsExec(AudioBlock* block, AudioFrame frame) {
     auto* self = static_cast<ModulationsEngine*>(block);
-    const Coeffs c = self->coeffs.read();
-    const Ramp* now = self->now;
-    if (self->trPhase > static_cast<float>(kShapePoints))
-        self->trPhase -= static_cast<float>(kShapePoints);
-    float phase = self->trPhase;
+    const ParamSet<Coeffs>& p = self->params;
+    const Coeffs& c = p.lastRead();
+    StereoLfo& lfo = self->trLfo;
+    lfo.wrap();
+    const Ramp &offset = p[self->tremoloOffset], &wave = p[self->tremoloWave], &depth = p[self->tremoloDepth];
     for (int k = 0; k < FRAME_SAMPLES; ++k) {
-        phase += c.trIncrement;
-        const int j = static_cast<int>(phase);
-        const float f = phase - static_cast<float>(j);
-        float fR;
-        const int jR = lfoRightPoint(phase, now[TR_OFFSET].at(k), fR);
-        const float wave = now[TR_WAVE].at(k), depth = now[TR_DEPTH].at(k);
-        const float shapeL =
-            wave * lfoShapeAt(referenceShapeSquare, j, f) + (1.0f - wave) * lfoShapeAt(referenceShapeSin, j, f);
-        const float shapeR =
-            wave * lfoShapeAt(referenceShapeSquare, jR, fR) + (1.0f - wave) * lfoShapeAt(referenceShapeSin, jR, fR);
-        frame[0][k] *= 1.0f - depth * shapeL;
-        frame[1][k] *= 1.0f - depth * shapeR;
+        LfoPoint left, right;
+        lfo.step(c.trIncrement, offset.at(k), left, right);
+        const float w = wave.at(k), d = depth.at(k);
+        const float shapeL = w * left.in(referenceShapeSquare) + (1.0f - w) * left.in(referenceShapeSin);
+        const float shapeR = w * right.in(referenceShapeSquare) + (1.0f - w) * right.in(referenceShapeSin);
+        frame[0][k] *= 1.0f - d * shapeL;
+        frame[1][k] *= 1.0f - d * shapeR;
     }
-    self->trPhase = phase;
     return false;
 }

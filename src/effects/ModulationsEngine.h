@@ -1,8 +1,9 @@
 #pragma once
 #include "audio/AudioBlock.h"
-#include "dsp/DoubleBuffer.h"
-#include "dsp/GlidingBiquad.h"
 #include "dsp/AlignedArray.h"
+#include "dsp/GlidingBiquad.h"
+#include "dsp/ParamSet.h"
+#include "dsp/StereoLfo.h"
 #include "effects/BlockHelpers.h"
 
 class Node;
@@ -10,36 +11,6 @@ class NodeEnum;
 class NodeFloat;
 class NodeOnOff;
 class Tempo;
-
-// LFO shape tables shared by the modulation and delay blocks: one cycle of 45 points (entries
-// 0..44) repeated in entries 45..89, so that a phase up to 45 plus one neighbour and an offset up to
-// 45 are read without wrapping. Values lie in 0..1. Built once, during start-up, before any block
-// that reads them runs.
-inline constexpr int kShapePoints = 45;
-extern float referenceShapeSin[2 * kShapePoints];
-extern float referenceShapeTriang[2 * kShapePoints];
-extern float referenceShapeSquare[2 * kShapePoints];
-extern bool referenceShapeInitialized;
-void modulationsEngine_initReferenceShapes();
-
-// The table of a "shape" option index: 0 "Triang", 1 "Sin", 2 "Square" (anything else: the triangle).
-inline const float* lfoShapeTable(int option) {
-    return option == 1 ? referenceShapeSin : option == 2 ? referenceShapeSquare : referenceShapeTriang;
-}
-// The table value at integer point j plus fraction f (linear interpolation to j + 1).
-inline float lfoShapeAt(const float* table, int j, float f) { return table[j] + f * (table[j + 1] - table[j]); }
-// The table point of the right channel, whose LFO leads by `offset` points (a stereo phase), folded
-// back into the table; its fraction goes to `fraction`.
-inline int lfoRightPoint(float phase, float offset, float& fraction) {
-    const float p = phase + offset;
-    int jR = static_cast<int>(p);
-    fraction = p - static_cast<float>(jR);
-    if (jR >= kShapePoints + 1)
-        jR -= kShapePoints;
-    return jR;
-}
-// Table points per sample for a rate in Hz: 45 points per cycle at 48 kHz.
-inline constexpr float kShapePointsPerHzSample = 0.0009375f;
 
 // The modulation block: chorus, flanger or phaser, followed by a tremolo, with tempo-linkable rates.
 // Two instances: "pre" (before the amp-model players, prepended) and "post" (after the equaliser,
@@ -88,20 +59,6 @@ private:
     }
     static void phaserAllpass_init(AllpassStage& s) { s = AllpassStage{}; }
 
-    // What glides in exec, by index into Coeffs::target, glides and now.
-    enum Param {
-        DEPTH,       // modulation depth m, samples
-        G1, G2,      // second and third tap gains (the first is 1)
-        FEEDBACK,
-        SWEEP_MIN, SWEEP_MAX, // angular frequencies of the phaser sweep
-        DRY, WET,
-        OFFSET,      // right channel's LFO lead, points
-        TR_DEPTH,    // 0..1
-        TR_WAVE,     // square share of the tremolo shape, 0..1
-        TR_OFFSET,   // points
-        kParams
-    };
-
     // The switch, mode and LFO shape as the audio has them (compile thread).
     struct Structure {
         bool on = false;
@@ -110,16 +67,18 @@ private:
         bool operator==(const Structure&) const = default;
     };
 
-    // Everything exec reads, handed over whole from compile.
+    // What exec reads beside the glides.
     struct Coeffs {
-        bool on;
-        int mode;
-        const float* shape; // LFO table of the chorus, flanger and phaser
-        float d0;           // first tap's delay, samples
-        float increment;    // LFO points per sample
-        float trIncrement;
-        float target[kParams];
+        bool on = false;
+        int mode = CHORUS;
+        const float* shape = referenceShapeTriang; // LFO table of the chorus, flanger and phaser
+        float d0 = 783.0f;  // first tap's delay, samples
+        float increment = 0.0f; // LFO points per sample
+        float trIncrement = 0.0f;
+        bool operator==(const Coeffs&) const = default;
     };
+
+    using Param = ParamSet<Coeffs>::Param;
 
     void buildNodes(Node* parent, Tempo* tempo);
 
@@ -143,26 +102,38 @@ private:
     NodeFloat* trWave = nullptr;
     NodeFloat* trSphase = nullptr;
 
-    DoubleBuffer<Coeffs> coeffs;
+    // Read positions glide slowly (a quick move bends the pitch); gains and the sweep like levels.
+    ParamSet<Coeffs> params;
+    const Param depth = params.add(GlideKind::Position); // modulation depth m, samples
+    const Param g1 = params.add(GlideKind::Level); // second and third tap gains
+    const Param g2 = params.add(GlideKind::Level);
+    const Param feedback = params.add(GlideKind::Level);
+    // Angular frequencies of the phaser sweep.
+    const Param sweepMin = params.add(GlideKind::Level, 1655.0f);
+    const Param sweepMax = params.add(GlideKind::Level, 1655.0f);
+    const Param dryGain = params.add(GlideKind::Level, 1.0f);
+    const Param wetGain = params.add(GlideKind::Level);
+    const Param offset = params.add(GlideKind::Position); // right LFO's lead, points
+    const Param tremoloDepth = params.add(GlideKind::Level); // 0..1
+    const Param tremoloWave = params.add(GlideKind::Level);  // square share, 0..1
+    const Param tremoloOffset = params.add(GlideKind::Position);
+    // What enters the lines: cleared lines take the input in with a glide, so that where the new
+    // audio begins (at the fade's floor, not at silence) is no step the taps would play later.
+    const Param feed = params.add(GlideKind::Level, 1.0f);
 
     // Audio-thread state.
     AlignedArray<float> lineL{kLineSize};
     AlignedArray<float> lineR{kLineSize};
     unsigned writeIndex = 0;
     bool linesStale = false; // the lines missed audio (phaser, idle): cleared before they are read
-    // What enters the lines: cleared lines take the input in with a glide, so that where the new
-    // audio begins (at the fade's floor, not at silence) is no step the taps would play later.
-    Glide feed{1.0f};
     // The mode and shape exec last ran with: a change moves the taps at once, and what the taps read
     // then must not go back into the lines, so the feedback starts again from 0.
     int heardMode = CHORUS;
     const float* heardShape = referenceShapeTriang;
     GlidingBiquad tone[2];
     AllpassStage stages[2][4];
-    float phase = 0.0f;
-    float trPhase = 0.0f;
-    Glide glides[kParams];
-    Ramp now[kParams]; // this frame's part of each glide
+    StereoLfo lfo;
+    StereoLfo trLfo;
     alignas(16) float wet[2][FRAME_SAMPLES] = {};
     alignas(16) float dry[2][FRAME_SAMPLES] = {};
 };

@@ -122,11 +122,7 @@ NamPlayer::NamPlayer(Node* parent, Node* listParent, NodePreset* preset, const c
         preset->addIgnoreNode(metaOut);
     }
     modelSelector->setOnChange(&AudioProcessor::debounce);
-
-    lowStage = new QuadBiquad();
-    midStage = new QuadBiquad();
-    trebleStage = new QuadBiquad();
-    dcCut = new QuadBiquad();
+    dcCut.set_lo_cut_1_order(2.0f);
 
     xTaskCreatePinnedToCore(&NamPlayer::playerThread, "NAM player", 4096, this, kWorkerPriority, &worker,
                             unsigned(instances.size() + 1));
@@ -281,11 +277,10 @@ void NamPlayer::loadModel(int index)
     if (e >= 0 && e < kSlots) rebuild(e, *v);
 }
 
-void NamPlayer::offerModel(NeuralAudio::NeuralModel* model, int element)
+void NamPlayer::offerModel(NeuralAudio::NeuralModel* model)
 {
     offeredBefore = offered;
     offered = model;
-    offeredElement = element;
     offer.store(model, std::memory_order_relaxed);
     offerSeq.store(++offers, std::memory_order_release);
     // Without a model the signal passes dry: a former model's adjustment would only make it louder
@@ -309,8 +304,6 @@ void NamPlayer::loadModelFromFile(std::string name, std::string path, int index)
 
 bool NamPlayer::compile()
 {
-    enabled.store(fx::isOn(onOff, extOnOff.get()) ? 1 : 0, std::memory_order_relaxed);
-
     const std::shared_ptr<const ListView> v = view.snapshot();
     const bool caughtUp = takenSeq.load(std::memory_order_acquire) == offers;
     std::erase_if(retired, [&](NeuralAudio::NeuralModel* model) {
@@ -332,25 +325,39 @@ bool NamPlayer::compile()
         }
     }
 
-    // The selection's model goes to the worker once it has taken the previous offer. A model the
-    // selection moves to is prewarmed first: nobody runs it at that moment.
+    // The switch and the selection's model reach the audio at the quiet point; a model goes to the
+    // worker only once it has taken the previous offer (until then the model asked for waits). A
+    // model the selection moves to is prewarmed first: nobody runs it at that moment.
     NeuralAudio::NeuralModel* target = selected >= 0 && selected < kSlots ? built[selected].model : nullptr;
-    if (target != offered && caughtUp) {
-        if (target && selected != offeredElement) target->Prewarm();
-        offerModel(target, selected);
+    Structure live{fx::isOn(onOff, extOnOff.get()), target, selected};
+    if (!caughtUp) {
+        live.model = structure.model;
+        live.element = structure.element;
     }
+    const Structure before = structure;
+    if (fx::takeStructure(structure, live)) {
+        if (structure.model != offered) {
+            if (structure.model && structure.element != before.element) structure.model->Prewarm();
+            offerModel(structure.model);
+        } else if (structure.on && !before.on && structure.model && !isBusy()) {
+            // Switched on again: what the model last heard, before it was switched off, would play
+            // on into the new signal. The worker runs no model while the player is off (and it is
+            // between frames), so it is free to be prewarmed until `enabled` says otherwise.
+            structure.model->Prewarm();
+        }
+    }
+    enabled.store(structure.on ? 1 : 0, std::memory_order_release);
     // A selected model that could not be built plays dry: the screens must not show it as playing.
     modelSelector->setUnplayable(selected >= 0 && !target);
 
-    lowStage->set_lpf_shelf(100.0f, 0.7f, low->getValue());
-    midStage->set_peaking(800.0f, 0.7f, mid->getValue());
-    trebleStage->set_hpf_shelf(5000.0f, 0.7f, treble->getValue());
-    dcCut->set_lo_cut_1_order(2.0f);
+    lowStage.set([&](QuadBiquad& q) { q.set_lpf_shelf(100.0f, 0.7f, low->getValue()); });
+    midStage.set([&](QuadBiquad& q) { q.set_peaking(800.0f, 0.7f, mid->getValue()); });
+    trebleStage.set([&](QuadBiquad& q) { q.set_hpf_shelf(5000.0f, 0.7f, treble->getValue()); });
 
-    inputGain.store(dbToGain(double(gain->getValue()) + inputAdjustment), std::memory_order_relaxed);
+    gains.set(inputGain, dbToGain(double(gain->getValue()) + inputAdjustment));
     const double taper = fx::volumeTaper(volume->getValue());
-    outputGain.store(float(taper * std::pow(10.0, (outputAdjustment + kOutputReferenceDb) * 0.05)),
-                     std::memory_order_relaxed);
+    gains.set(outputGain, float(taper * std::pow(10.0, (outputAdjustment + kOutputReferenceDb) * 0.05)));
+    gains.publish();
     metaIn->setValue(inputAdjustment);
     metaOut->setValue(outputAdjustment);
 
@@ -374,9 +381,8 @@ bool NamPlayer::exec(AudioBlock* block, AudioFrame frame)
     }
 
     if (self->enabled.load(std::memory_order_relaxed)) {
-        const float g = self->inputGain.load(std::memory_order_relaxed);
         for (int i = 0; i < FRAME_SAMPLES; ++i)
-            std::atomic_ref<float>(self->inputBuffer[i]).store(frame[0][i] * g, std::memory_order_relaxed);
+            std::atomic_ref<float>(self->inputBuffer[i]).store(frame[0][i], std::memory_order_relaxed);
         if (late) {
             std::memset(frame, 0, sizeof(float) * FRAME_CHANNELS * FRAME_SAMPLES);
         } else {
@@ -397,32 +403,42 @@ void NamPlayer::process()
 {
     for (int i = 0; i < FRAME_SAMPLES; ++i)
         workBuffer[i] = std::atomic_ref<float>(inputBuffer[i]).load(std::memory_order_relaxed);
-    if (!enabled.load(std::memory_order_relaxed)) {
+    if (!enabled.load(std::memory_order_acquire)) {
         std::memcpy(outputBuffer, workBuffer, sizeof outputBuffer);
+        restart = true;
         return;
     }
+    // A model that starts (switched on, or newly taken) starts from silence; its input glides in,
+    // since a step into its history would be heard again as it reaches each of its longer delays.
+    if (restart) {
+        gains.jump(inputGain, 0.0f);
+        restart = false;
+    }
+    gains.read();
+    gains.advance(FRAME_SAMPLES);
+    const Ramp &in = gains[inputGain], &out = gains[outputGain];
+    for (int i = 0; i < FRAME_SAMPLES; ++i) workBuffer[i] *= in.at(i);
     if (running) running->Process(workBuffer, outputBuffer, FRAME_SAMPLES);
     else std::memcpy(outputBuffer, workBuffer, sizeof outputBuffer);
     for (float& sample : outputBuffer)
         if (!valid_float(sample)) sample = 0.0f;
-    dcCut->exec(outputBuffer, outputBuffer, FRAME_SAMPLES);
-    lowStage->exec(outputBuffer, outputBuffer, FRAME_SAMPLES);
-    midStage->exec(outputBuffer, outputBuffer, FRAME_SAMPLES);
-    trebleStage->exec(outputBuffer, outputBuffer, FRAME_SAMPLES);
-    const float g = outputGain.load(std::memory_order_relaxed);
+    dcCut.exec(outputBuffer, outputBuffer, FRAME_SAMPLES);
+    lowStage.exec(outputBuffer, outputBuffer, FRAME_SAMPLES);
+    midStage.exec(outputBuffer, outputBuffer, FRAME_SAMPLES);
+    trebleStage.exec(outputBuffer, outputBuffer, FRAME_SAMPLES);
     bool blown = false;
-    for (float& sample : outputBuffer) {
-        sample *= g;
-        blown |= !valid_float(sample);
+    for (int i = 0; i < FRAME_SAMPLES; ++i) {
+        outputBuffer[i] *= out.at(i);
+        blown |= !valid_float(outputBuffer[i]);
     }
     // A finite but absurd model output can still overflow the tone stages; their memory would then
     // hold infinities for good. Silence the frame and start the stages afresh (this thread owns them).
     if (blown) {
         std::memset(outputBuffer, 0, sizeof outputBuffer);
-        dcCut->reset();
-        lowStage->reset();
-        midStage->reset();
-        trebleStage->reset();
+        dcCut.reset();
+        lowStage.reset();
+        midStage.reset();
+        trebleStage.reset();
     }
 }
 
@@ -455,6 +471,7 @@ void* NamPlayer::playerThread(void* argument)
             self->runningSeq = seq;
             self->taken.store(self->running, std::memory_order_relaxed);
             self->takenSeq.store(seq, std::memory_order_release);
+            self->restart = true;
         }
 
         self->process();

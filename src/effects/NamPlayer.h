@@ -1,5 +1,7 @@
 #pragma once
 #include "audio/AudioBlock.h"
+#include "dsp/GlidingBiquad.h"
+#include "dsp/ParamSet.h"
 #include "dsp/QuadBiquad.h"
 #include "effects/BlockHelpers.h"
 #include "params/SharedSnapshot.h"
@@ -32,11 +34,13 @@ class NodePreset;
 //   "audioLoop", exec: hands the left input (times the input gain) to the worker and plays the
 //       worker's result of the previous frame; a worker still busy costs a muted frame, never a wait.
 //   "NAM player", playerThread: woken once per frame through a futex; takes a newly offered model
-//       between frames, then runs the model, the tone stages (DC cut, low shelf 100 Hz, mid peak
-//       800 Hz, high shelf 5 kHz) and the output gain.
+//       between frames, then runs the input gain, the model, the tone stages (DC cut, low shelf
+//       100 Hz, mid peak 800 Hz, high shelf 5 kHz) and the output gain. Both gains and the three
+//       tone sections glide to what compile sets.
 //   "compileLoop", compile: gains (dB nodes and the model's recommended adjustments), tone
 //       coefficients, building the models of changed list elements, and offering the selection's
-//       model to the worker.
+//       model to the worker. The switch and a new model (another selection, or the selected element
+//       rewritten) are handed over at the fade's quiet point.
 //   Any thread writing the list (remote, screens): updateList and updateLayout, which publish a copy
 //       of what the list shows (ListView); compile reads that copy, never the list.
 // Built models belong to list elements, not positions, so reordering the list moves them along. A
@@ -140,20 +144,32 @@ private:
     // the worker has not taken the current one).
     bool mayRun(const NeuralAudio::NeuralModel* model, bool caughtUp) const;
     // Compile thread: hands `model` to the worker, which takes it at its next frame.
-    void offerModel(NeuralAudio::NeuralModel* model, int element);
+    void offerModel(NeuralAudio::NeuralModel* model);
+
+    // The switch and the model as the audio has them (compile thread).
+    struct Structure {
+        bool on = false;
+        NeuralAudio::NeuralModel* model = nullptr;
+        int element = -1; // of the list
+        bool operator==(const Structure&) const = default;
+    };
 
     std::atomic<int32_t> enabled{0};
-    std::atomic<float> inputGain{0.0f};
-    std::atomic<float> outputGain{0.0f};
     fx::ExternalSwitch extOnOff;
+    Structure structure;
+    // Compile -> worker: the gains, linear.
+    ParamSet<> gains;
+    const ParamSet<>::Param inputGain = gains.add(GlideKind::Level);
+    const ParamSet<>::Param outputGain = gains.add(GlideKind::Level);
     float outputAdjustment = 0.0f;
     float inputAdjustment = 0.0f;
     NodeParList* modelSelector = nullptr;
     NodeList* modelList = nullptr;
-    QuadBiquad* lowStage = nullptr;
-    QuadBiquad* midStage = nullptr;
-    QuadBiquad* trebleStage = nullptr;
-    QuadBiquad* dcCut = nullptr;
+    // Compile -> worker; the worker alone runs and clears them.
+    GlidingBiquad lowStage;
+    GlidingBiquad midStage;
+    GlidingBiquad trebleStage;
+    QuadBiquad dcCut;
 
     // List writers -> compile.
     SharedSnapshot<ListView> view;
@@ -163,7 +179,6 @@ private:
     std::vector<NeuralAudio::NeuralModel*> retired; // replaced models the worker may still run
     NeuralAudio::NeuralModel* offered = nullptr;
     NeuralAudio::NeuralModel* offeredBefore = nullptr;
-    int offeredElement = -1;
     uint32_t offers = 0;
     // Compile -> worker: the offered model, then its sequence number (release); the worker answers
     // with the number it took (and the model, for tests and statistics).
@@ -175,7 +190,8 @@ private:
     NeuralAudio::NeuralModel* running = nullptr;
     uint32_t runningSeq = 0;
 
-    // Written by exec while a late worker may still be reading it: accessed as atomics.
+    // The left input, written by exec while a late worker may still be reading it: accessed as
+    // atomics.
     alignas(16) float inputBuffer[FRAME_SAMPLES] = {};
     // Written by the worker, read by exec only once the worker has finished the latest frame.
     alignas(16) float outputBuffer[FRAME_SAMPLES] = {};
@@ -184,8 +200,9 @@ private:
     // that frame as done, exec never reads the output buffer while the worker writes it.
     std::atomic<uint32_t> handed{0};
     std::atomic<uint32_t> done{0};
-    // The worker's own copy of the frame it runs.
+    // The worker's own copy of the frame it runs, and whether its model starts afresh.
     alignas(16) float workBuffer[FRAME_SAMPLES] = {};
+    bool restart = true;
     int32_t warmUpCount = 0;
     int32_t instanceIndex = 0;
     const bool monoBypass;

@@ -1,5 +1,6 @@
 #pragma once
 #include "audio/AudioBlock.h"
+#include "dsp/ParamSet.h"
 #include "dsp/QuadFIR.h"
 #include "effects/BlockHelpers.h"
 
@@ -48,5 +49,6 @@ private:
     };
     Structure structure;
     int reportedIndex = -1; // an out-of-range entry is logged once per change
-    Glide gainGlide; // audio thread
+    ParamSet<> params;
+    const ParamSet<>::Param gain = params.follow(GlideKind::Level, &inputGain);
 };

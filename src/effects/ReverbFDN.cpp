@@ -1,7 +1,7 @@
 #include "effects/ReverbFDN.h"
 
 #include "audio/AudioProcessor.h"
-#include "dsp/ExponentialCurve.h"
+#include "dsp/DryWet.h"
 #include "params/NodeEnum.h"
 #include "params/NodeFloat.h"
 #include "params/NodeOnOff.h"
@@ -15,14 +15,25 @@ namespace {
 constexpr float kLfoStep[ReverbFDN::kLines] = {1.29e-5f, 1.79e-5f, 2.21e-5f, 2.79e-5f};
 constexpr float kLfoSpan[ReverbFDN::kLines] = {11.0f, 47.0f, 107.0f, 89.0f};
 constexpr unsigned kMask = ReverbFDN::kRingSize - 1;
+
+// Every mode reads the same lines: their lengths, and each line's share of the wet output.
+struct Lines {
+    float length[ReverbFDN::kLines];
+    float weight[ReverbFDN::kLines];
+    Lines() {
+        float sum = 0.0f;
+        for (int len : ReverbFDN::GALAXY_DELAY)
+            sum += static_cast<float>(len);
+        for (int i = 0; i < ReverbFDN::kLines; ++i) {
+            length[i] = static_cast<float>(ReverbFDN::GALAXY_DELAY[i]);
+            weight[i] = 0.5f * length[i] / sum;
+        }
+    }
+};
+const Lines kLineSet;
 } // namespace
 
 ReverbFDN::ReverbFDN(Node* parent) : AudioBlock("ReverbFDN", parent, &ReverbFDN::exec, BLOCK_APPEND) {
-    Coeffs c{};
-    for (int i = 0; i < kLines; ++i)
-        c.length[i] = static_cast<float>(GALAXY_DELAY[i]);
-    c.wet = 1.0f;
-    coeffs.publish(c);
     for (auto& a : allpass)
         a = std::make_unique<SchroederAllPass>(2048);
 
@@ -40,9 +51,9 @@ ReverbFDN::ReverbFDN(Node* parent) : AudioBlock("ReverbFDN", parent, &ReverbFDN:
 }
 
 bool ReverbFDN::compile() {
-    Coeffs c = coeffs.current();
-    const bool on = !onOff->isValue(NodeOnOff::OFF);
-    c.active = extOnOff.get() && on;
+    fx::takeStructure(on, extOnOff.get() && !onOff->isValue(NodeOnOff::OFF));
+    ParamSet<Coeffs>& p = params;
+    p.fixed().active = on;
 
     const float d = decay->getValue();
     const float T = mode->isValue("HALL") ? 1.0f + 2.0f * d : mode->isValue("GALAXY") ? 2.0f + 28.0f * d : 0.1f + 0.9f * d;
@@ -52,38 +63,29 @@ bool ReverbFDN::compile() {
                             static_cast<unsigned>(GALAXY_DELAY_ALLPASS[i]));
     }
     const double r = std::exp(-6.907755278982137 / (static_cast<double>(T) * 48000.0));
-    float sum = 0.0f;
-    for (int len : GALAXY_DELAY)
-        sum += static_cast<float>(len);
     for (int i = 0; i < kLines; ++i) {
-        c.length[i] = static_cast<float>(GALAXY_DELAY[i]);
-        c.weight[i] = 0.5f * c.length[i] / sum;
         const float fb = static_cast<float>(std::pow(r, GALAXY_DELAY[i]));
-        damping[i].set_lohi_cut_1_order(loDamp->getValue(), hiDamp->getValue(), fb * 0.5f);
+        damping[i].set([&](QuadBiquad& q) { q.set_lohi_cut_1_order(loDamp->getValue(), hiDamp->getValue(), fb * 0.5f); });
     }
-    c.modDepth = modulation->getValue() * 0.008f + 0.2f;
+    p.set(modDepth, modulation->getValue() * 0.008f + 0.2f);
 
-    const float x = mix->getValue();
-    if (x < 0.5f) {
-        c.wet = exponentialCurve(2.0f * x, 10.0f);
-        c.dry = 1.0f;
-    } else {
-        c.wet = 1.0f;
-        c.dry = exponentialCurve(2.0f * (1.0f - x), 10.0f);
-    }
-    if (!on)
-        c.dry = 1.0f;
-    coeffs.publish(c);
+    const DryWet g = dryWet(mix->getValue(), !onOff->isValue(NodeOnOff::OFF), dryWetCurve);
+    p.set(dryGain, g.dry);
+    p.set(wetGain, g.wet);
+    p.publish();
     return false;
 }
 
 bool ReverbFDN::exec(AudioBlock* block, AudioFrame frame) {
     auto* self = static_cast<ReverbFDN*>(block);
-    const Coeffs c = self->coeffs.read();
+    ParamSet<Coeffs>& p = self->params;
+    const Coeffs& c = p.read();
+    p.advance(FRAME_SAMPLES);
     std::memcpy(self->dry, frame, sizeof(self->dry));
     if (!c.active)
         std::memset(frame, 0, sizeof(float) * FRAME_CHANNELS * FRAME_SAMPLES);
 
+    const Ramp& depth = p[self->modDepth];
     float* ring = self->rings.data();
     const unsigned wp = self->writePos;
     for (int i = 0; i < kLines; ++i) {
@@ -100,7 +102,7 @@ bool ReverbFDN::exec(AudioBlock* block, AudioFrame frame) {
                 dir = 1.0f;
             }
             // Read point: length + 1 behind this sample's write, pushed back by the sweep.
-            const float back = c.length[i] + 1.0f + c.modDepth * v * kLfoSpan[i];
+            const float back = kLineSet.length[i] + 1.0f + depth.at(k) * v * kLfoSpan[i];
             const float fl = std::floor(back);
             const float f = back - fl;
             const unsigned a = (wp + static_cast<unsigned>(k) - static_cast<unsigned>(fl)) & kMask;
@@ -110,16 +112,16 @@ bool ReverbFDN::exec(AudioBlock* block, AudioFrame frame) {
         self->lfoDir[i] = dir;
     }
     for (int k = 0; k < FRAME_SAMPLES; ++k) {
-        self->wet[0][k] = c.weight[0] * self->line[0][k] + c.weight[1] * self->line[1][k];
-        self->wet[1][k] = c.weight[2] * self->line[2][k] + c.weight[3] * self->line[3][k];
+        self->wet[0][k] = kLineSet.weight[0] * self->line[0][k] + kLineSet.weight[1] * self->line[1][k];
+        self->wet[1][k] = kLineSet.weight[2] * self->line[2][k] + kLineSet.weight[3] * self->line[3][k];
     }
     for (int i = 0; i < kLines; ++i) {
         self->damping[i].exec(self->line[i], self->line[i], FRAME_SAMPLES);
         self->allpass[i]->exec(self->line[i], self->diffused[i], FRAME_SAMPLES);
     }
-    const float v = AudioProcessor::getDebounceVolume() * 0.707f;
+    const Ramp fade = fx::fadeRamp();
     for (int k = 0; k < FRAME_SAMPLES; ++k) {
-        const float in = (frame[0][k] + frame[1][k]) * v;
+        const float in = (frame[0][k] + frame[1][k]) * fade.at(k) * 0.707f;
         const float l0 = self->diffused[0][k], l1 = self->diffused[1][k];
         const float l2 = self->diffused[2][k], l3 = self->diffused[3][k];
         const float a = l0 + in;
@@ -132,6 +134,6 @@ bool ReverbFDN::exec(AudioBlock* block, AudioFrame frame) {
     self->writePos = (wp + FRAME_SAMPLES) & kMask;
     for (int ch = 0; ch < FRAME_CHANNELS; ++ch)
         for (int k = 0; k < FRAME_SAMPLES; ++k)
-            frame[ch][k] = c.dry * self->dry[ch][k] + c.wet * self->wet[ch][k];
+            frame[ch][k] = p[self->dryGain].at(k) * self->dry[ch][k] + p[self->wetGain].at(k) * self->wet[ch][k];
     return false;
 }

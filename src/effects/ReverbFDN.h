@@ -1,8 +1,8 @@
 #pragma once
 #include "audio/AudioBlock.h"
 #include "dsp/AlignedArray.h"
-#include "dsp/DoubleBuffer.h"
-#include "dsp/QuadBiquad.h"
+#include "dsp/GlidingBiquad.h"
+#include "dsp/ParamSet.h"
 #include "dsp/SchroederAllPass.h"
 #include "effects/BlockHelpers.h"
 
@@ -18,8 +18,9 @@ class NodeOnOff;
 // first-order filter that also carries its feedback gain, smeared by a Schroeder allpass and mixed
 // back by a 4-point Hadamard matrix. It is a complete block that the unit's chain does not include.
 //
-// compile() on "compileLoop" publishes one coefficient set whole; exec on "audioLoop". Switched
-// off, the network gets silence and its tail rings out while the dry signal passes at unity.
+// compile() on "compileLoop" publishes one coefficient set whole; exec on "audioLoop". The switch
+// changes at the fade's quiet point; gains, the sweep depth and the damping glide. Switched off, the
+// network gets silence and its tail rings out while the dry signal passes at unity.
 class ReverbFDN : public AudioBlock {
 public:
     static constexpr int kLines = 4;
@@ -43,12 +44,10 @@ public:
 
 private:
     struct Coeffs {
-        float length[kLines];
-        float weight[kLines];
-        float modDepth;
-        float dry, wet;
-        bool active;
+        bool active = false;
+        bool operator==(const Coeffs&) const = default;
     };
+    using Param = ParamSet<Coeffs>::Param;
 
     fx::ExternalSwitch extOnOff;
     NodeOnOff* onOff = nullptr;
@@ -59,8 +58,11 @@ private:
     NodeFloat* hiDamp = nullptr;
     NodeFloat* loDamp = nullptr;
 
-    DoubleBuffer<Coeffs> coeffs;
-    QuadBiquad damping[kLines];
+    bool on = false; // the switch as the audio has it (compile thread)
+    ParamSet<Coeffs> params;
+    const Param modDepth = params.add(GlideKind::Position);
+    const Param dryGain = params.add(GlideKind::Level), wetGain = params.add(GlideKind::Level, 1.0f);
+    GlidingBiquad damping[kLines];
     std::unique_ptr<SchroederAllPass> allpass[kLines];
 
     // Audio-thread state.

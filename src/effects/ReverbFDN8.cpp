@@ -1,7 +1,7 @@
 #include "effects/ReverbFDN8.h"
 
 #include "audio/AudioProcessor.h"
-#include "dsp/ExponentialCurve.h"
+#include "dsp/DryWet.h"
 #include "effects/BlockHelpers.h"
 #include "params/NodeEnum.h"
 #include "params/NodeFloat.h"
@@ -50,10 +50,10 @@ enum Mode { ROOM, HALL, GALAXY, SPRING };
 } // namespace
 
 ReverbFDN8::ReverbFDN8(Node* parent) : AudioBlock("ReverbFDN8", parent, &ReverbFDN8::exec, BLOCK_APPEND) {
-    Gains g{};
-    g.wet = 1.0f;
-    gains.publish(g);
     for (int i = 0; i < kLines; ++i) {
+        lineGain[i] = params.add(GlideKind::Level);
+        for (int s = 0; s < kStages; ++s)
+            diffusionGain[s][i] = params.add(GlideKind::Level);
         lines[i] = std::make_unique<SimpleDelay>(kMainSize);
         for (int s = 0; s < kStages; ++s)
             diffusers[s][i] = std::make_unique<SimpleDelay>(kDiffSize);
@@ -87,11 +87,11 @@ ReverbFDN8::ReverbFDN8(Node* parent) : AudioBlock("ReverbFDN8", parent, &ReverbF
 }
 
 bool ReverbFDN8::compile() {
-    Gains g = gains.current();
+    ParamSet<Coeffs>& p = params;
     const bool on = !onOff->isValue(NodeOnOff::OFF);
     fx::takeStructure(structure, Structure{on, extOnOff.get() && on, std::max(0, mode->getIndex()),
                                            std::max(0, pickup->getIndex()), std::max(0, dampMode->getIndex())});
-    g.active = structure.active;
+    p.fixed().active = structure.active;
 
     const int m = structure.mode;
     const bool spring = m == SPRING;
@@ -108,9 +108,10 @@ bool ReverbFDN8::compile() {
 
     const float P = preDelay->getValue() * 48.000004f;
     const float D = diffusion->getValue() * diffusion->getValue();
-    g.spread = spread->getValue() * 0.01f;
+    const float spreadShareNow = spread->getValue() * 0.01f;
+    p.set(spreadShare, spreadShareNow);
     const float dc = decay->getValue();
-    const float extra = g.spread * 487.0f;
+    const float extra = spreadShareNow * 487.0f;
 
     if (!spring) {
         const int* table = m == ROOM ? kRoomLines : m == HALL ? kHallLines : kGalaxyLines;
@@ -119,7 +120,7 @@ bool ReverbFDN8::compile() {
         const int damped = 2 << structure.damping;
         for (int i = 0; i < kLines; ++i) {
             lineLength[i] = table[i];
-            g.line[i] = static_cast<float>(kNorm * std::pow(r, table[i]));
+            p.set(lineGain[i], static_cast<float>(kNorm * std::pow(r, table[i])));
             if (i < damped)
                 damping[i].set([&](QuadBiquad& q) { q.set_lohi_cut_1_order(loDamp->getValue(), hiDamp->getValue(), 1.0f); });
             else
@@ -149,9 +150,9 @@ bool ReverbFDN8::compile() {
             diffLength[1][k] = static_cast<int>(s1);
             diffLength[2][k] = static_cast<int>(s2);
             diffLength[3][k] = static_cast<int>(s3);
-            g.diffusion[0][k] = m == GALAXY ? 0.07f : 0.125f;
+            p.set(diffusionGain[0][k], m == GALAXY ? 0.07f : 0.125f);
             for (int s = 1; s < kStages; ++s)
-                g.diffusion[s][k] = kNorm;
+                p.set(diffusionGain[s][k], kNorm);
         }
         outFilter[0].set([&](QuadBiquad& q) { q.set_lohi_cut_1_order(loCut->getValue(), hiCut->getValue()); });
         outFilter[1].set([&](QuadBiquad& q) { q.set_lohi_cut_1_order(loCut->getValue(), hiCut->getValue()); });
@@ -164,7 +165,7 @@ bool ReverbFDN8::compile() {
         for (int i = 0; i < kLines; ++i) {
             const float len = ((0.032f * t - 0.072f) * t + 0.07f + c * static_cast<float>(kSpringPrimes[i])) * 48000.0f;
             lineLength[i] = static_cast<int>(std::fmin(len, kSpringLineMax));
-            g.line[i] = fbGain;
+            p.set(lineGain[i], fbGain);
             damping[i].set([&](QuadBiquad& q) { q.set_hi_cut_1_order(cutoff); });
         }
         for (int k = 0; k < kLines; ++k) {
@@ -174,9 +175,9 @@ bool ReverbFDN8::compile() {
             diffLength[1][k] = static_cast<int>(std::fmin((0.009f + 0.002625f * fk) * 48000.0f, kSpringDiffMax));
             diffLength[2][k] = static_cast<int>(std::fmin((0.01f + 0.001875f * fk) * 48000.0f, kSpringDiffMax));
             diffLength[3][k] = static_cast<int>(std::fmin((0.009f + 0.002875f * fk) * 48000.0f, kSpringDiffMax));
-            g.diffusion[0][k] = 0.125f;
+            p.set(diffusionGain[0][k], 0.125f);
             for (int s = 1; s < kStages; ++s)
-                g.diffusion[s][k] = kSpringSigns[s - 1][k] * kNorm;
+                p.set(diffusionGain[s][k], kSpringSigns[s - 1][k] * kNorm);
         }
         outFilter[0].set([&](QuadBiquad& q) { q.set_lohi_cut_1_order(150.0f, hiCut->getValue()); });
         outFilter[1].set([&](QuadBiquad& q) { q.set_lohi_cut_1_order(150.0f, hiCut->getValue()); });
@@ -193,17 +194,11 @@ bool ReverbFDN8::compile() {
     lines[5]->setModulation(1.159375e-05f, md * 37.0f);
     lines[7]->setModulation(8.3125e-06f, md * 119.0f);
 
-    const float x = mix->getValue();
-    if (x < 0.5f) {
-        g.wet = exponentialCurve(2.0f * x, 10.0f);
-        g.dry = 1.0f;
-    } else {
-        g.wet = 1.0f;
-        g.dry = exponentialCurve(2.0f * (1.0f - x), 10.0f);
-    }
-    if (!structure.on)
-        g.dry = 1.0f;
-    gains.publish(g);
+    const DryWet g = dryWet(mix->getValue(), structure.on, dryWetCurve);
+    p.set(dryGain, g.dry);
+    p.set(wetGain, g.wet);
+    p.set(input, structure.active ? 1.0f : 0.0f);
+    p.publish();
     return false;
 }
 
@@ -213,18 +208,17 @@ constexpr float kQuietLevel = 1e-6f;
 // Silence must have passed every diffusion stage and the longest line before nothing is left.
 constexpr unsigned kDrainSamples = kMainSize + ReverbFDN8::kStages * kDiffSize;
 
-inline Ramp glideGain(Glide& glide, float target) {
-    return glide.advance(target, kGainGlideShare, kGainGlideSnap, FRAME_SAMPLES);
-}
 } // namespace
 
 bool ReverbFDN8::exec(AudioBlock* block, AudioFrame frame) {
     auto* self = static_cast<ReverbFDN8*>(block);
-    const Gains g = self->gains.read();
-    GainGlides& glides = self->glides;
+    ParamSet<Coeffs>& p = self->params;
+    const Coeffs& c = p.read();
     // Off, the network silent and the dry gain at 1: the frame would pass as it is.
-    if (!g.active && self->quietSamples >= kDrainSamples && glides.dry.settled(1.0f) && glides.input.settled(0.0f))
+    if (!c.active && self->quietSamples >= kDrainSamples && p.settled(self->dryGain, 1.0f) &&
+        p.settled(self->input, 0.0f))
         return false;
+    p.advance(FRAME_SAMPLES);
     std::memcpy(self->dry, frame, sizeof(self->dry));
 
     float* lineRows[kLines];
@@ -237,7 +231,7 @@ bool ReverbFDN8::exec(AudioBlock* block, AudioFrame frame) {
     for (int i = 0; i < kLines; ++i) {
         float* b = self->lineBuf[i];
         self->lines[i]->exec(b, b, FRAME_SAMPLES);
-        const Ramp gain = glideGain(glides.line[i], g.line[i]);
+        const Ramp& gain = p[self->lineGain[i]];
         for (int k = 0; k < FRAME_SAMPLES; ++k)
             b[k] *= gain.at(k);
         self->damping[i].exec(b, b, FRAME_SAMPLES);
@@ -245,7 +239,7 @@ bool ReverbFDN8::exec(AudioBlock* block, AudioFrame frame) {
     hadamard8_frame16(lineRows);
 
     const Ramp v = fx::fadeRamp();
-    const Ramp input = glideGain(glides.input, g.active ? 1.0f : 0.0f);
+    const Ramp& input = p[self->input];
     for (int k = 0; k < FRAME_SAMPLES; ++k)
         self->mono[k] = (frame[0][k] + frame[1][k]) * v.at(k) * input.at(k) * 0.25f;
     for (int i = 0; i < kLines; ++i)
@@ -255,7 +249,7 @@ bool ReverbFDN8::exec(AudioBlock* block, AudioFrame frame) {
         for (int i = 0; i < kLines; ++i) {
             float* b = self->diffBuf[i];
             self->diffusers[s][i]->exec(b, b, FRAME_SAMPLES);
-            const Ramp gain = glideGain(glides.diffusion[s][i], g.diffusion[s][i]);
+            const Ramp& gain = p[self->diffusionGain[s][i]];
             for (int k = 0; k < FRAME_SAMPLES; ++k)
                 b[k] *= gain.at(k);
         }
@@ -270,7 +264,7 @@ bool ReverbFDN8::exec(AudioBlock* block, AudioFrame frame) {
         }
     self->quietSamples = loudest < kQuietLevel ? std::min(self->quietSamples + FRAME_SAMPLES, kDrainSamples) : 0;
 
-    const Ramp spread = glideGain(glides.spread, g.spread);
+    const Ramp& spread = p[self->spreadShare];
     for (int k = 0; k < FRAME_SAMPLES; ++k) {
         const float l = self->lineBuf[0][k] + self->lineBuf[1][k] + self->lineBuf[2][k] + self->lineBuf[3][k];
         const float r = self->lineBuf[4][k] + self->lineBuf[5][k] + self->lineBuf[6][k] + self->lineBuf[7][k];
@@ -281,10 +275,9 @@ bool ReverbFDN8::exec(AudioBlock* block, AudioFrame frame) {
     }
     self->outFilter[0].exec(self->wet[0], self->wet[0], FRAME_SAMPLES);
     self->outFilter[1].exec(self->wet[1], self->wet[1], FRAME_SAMPLES);
-    const Ramp dry = glideGain(glides.dry, g.dry);
-    const Ramp wet = glideGain(glides.wet, g.wet);
-    for (int c = 0; c < FRAME_CHANNELS; ++c)
+    const Ramp &dry = p[self->dryGain], &wet = p[self->wetGain];
+    for (int ch = 0; ch < FRAME_CHANNELS; ++ch)
         for (int k = 0; k < FRAME_SAMPLES; ++k)
-            frame[c][k] = dry.at(k) * self->dry[c][k] + wet.at(k) * self->wet[c][k];
+            frame[ch][k] = dry.at(k) * self->dry[ch][k] + wet.at(k) * self->wet[ch][k];
     return false;
 }

@@ -1,7 +1,7 @@
 #pragma once
 #include "audio/AudioBlock.h"
-#include "dsp/DoubleBuffer.h"
 #include "dsp/GlidingBiquad.h"
+#include "dsp/ParamSet.h"
 #include "dsp/SimpleDelay.h"
 #include "effects/BlockHelpers.h"
 
@@ -47,13 +47,6 @@ public:
     int getDiffusionLength(int stage, int branch) const { return diffLength[stage][branch]; }
 
 private:
-    struct Gains {
-        float line[kLines];
-        float diffusion[kStages][kLines];
-        float spread;
-        float dry, wet;
-        bool active;
-    };
     // The switch and the modes as the audio has them (compile thread).
     struct Structure {
         bool on = false;     // "Enable"
@@ -63,13 +56,12 @@ private:
         int damping = 1;  // "dmp": "SOFT", "MEDIUM", "HARD"
         bool operator==(const Structure&) const = default;
     };
-    // The glides of the gain set, in the order of Gains' fields.
-    struct GainGlides {
-        Glide line[kLines];
-        Glide diffusion[kStages][kLines];
-        Glide spread, dry, wet;
-        Glide input; // 1 active, 0 not: the network's input opens and closes without a step
+    // What exec reads beside the gains.
+    struct Coeffs {
+        bool active = false;
+        bool operator==(const Coeffs&) const = default;
     };
+    using Param = ParamSet<Coeffs>::Param;
 
     fx::ExternalSwitch extOnOff;
     Structure structure;
@@ -91,7 +83,15 @@ private:
     NodeFloat* loCut = nullptr;
     NodeFloat* spread = nullptr;
 
-    DoubleBuffer<Gains> gains;
+    // Gains, all gliding like levels.
+    ParamSet<Coeffs> params;
+    Param lineGain[kLines];
+    Param diffusionGain[kStages][kLines];
+    const Param spreadShare = params.add(GlideKind::Level); // 0..1
+    const Param dryGain = params.add(GlideKind::Level);
+    const Param wetGain = params.add(GlideKind::Level, 1.0f);
+    // 1 active, 0 not: the network's input opens and closes without a step.
+    const Param input = params.add(GlideKind::Level);
     int lineLength[kLines] = {};
     int diffLength[kStages][kLines] = {};
 
@@ -107,6 +107,5 @@ private:
     alignas(16) float dry[2][FRAME_SAMPLES] = {};
     alignas(16) float mono[FRAME_SAMPLES] = {};
     alignas(16) float wet[2][FRAME_SAMPLES] = {};
-    GainGlides glides;
     unsigned quietSamples = 0; // samples in a row in which nothing audible entered the network
 };

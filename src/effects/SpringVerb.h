@@ -1,6 +1,7 @@
 #pragma once
 #include "audio/AudioBlock.h"
-#include "dsp/DoubleBuffer.h"
+#include "dsp/Crossfade.h"
+#include "dsp/ParamSet.h"
 #include "effects/BlockHelpers.h"
 
 class Node;
@@ -14,9 +15,10 @@ class NodeOnOff;
 // same spring length but different allpass pairs, so the tails decorrelate. It is a complete block
 // that the unit's chain does not include.
 //
-// compile() on "compileLoop" publishes one coefficient set whole; exec on "audioLoop". All delay
-// buffers live inside the object; instanceClear empties them (at construction, never while audio
-// runs through the block).
+// compile() on "compileLoop" publishes one coefficient set whole; exec on "audioLoop". The switch
+// changes at the fade's quiet point; gains and the tone glide, and a new spring length cross-fades
+// from the old read position. All delay buffers live inside the object; instanceClear empties them
+// (at construction, never while audio runs through the block).
 class SpringVerb : public AudioBlock {
 public:
     static constexpr int kSampleRate = 48000;
@@ -38,16 +40,15 @@ public:
     void instanceClear();
 
     // The spring length in samples of the last compile pass.
-    int getSpringDelay() const { return coeffs.current().springDelay; }
+    int getSpringDelay() const { return params.fixed().springDelay; }
 
 private:
     struct Coeffs {
-        bool active;
-        float feedback;
-        int springDelay;
-        float lpB0, lpA1; // one-pole low-pass of the loop (bilinear)
-        float dry, wet;
+        bool active = false;
+        int springDelay = 1;
+        bool operator==(const Coeffs&) const = default;
     };
+    using Param = ParamSet<Coeffs>::Param;
     struct State {
         float spring[2][kMainSize];
         float inner[kInner][kInnerSize];
@@ -63,7 +64,13 @@ private:
     NodeFloat* tension = nullptr;
     NodeEnum* position = nullptr;
 
-    DoubleBuffer<Coeffs> coeffs;
+    bool on = false; // the switch as the audio has it (compile thread)
+    ParamSet<Coeffs> params;
+    const Param feedback = params.add(GlideKind::Level);
+    // One-pole low-pass of the loop (bilinear).
+    const Param lpB0 = params.add(GlideKind::Level), lpA1 = params.add(GlideKind::Level);
+    const Param dryGain = params.add(GlideKind::Level, 1.0f), wetGain = params.add(GlideKind::Level);
+    Crossfade<int> springDelay{1, 1}; // audio thread
     State state;
     alignas(16) float dry[2][FRAME_SAMPLES] = {};
 };

@@ -108,11 +108,10 @@ bool Tuner::exec(AudioBlock* block, AudioFrame frame)
 
 bool Tuner::compile()
 {
-    if (!fx::isOn(onOff, true)) {
-        active.store(false, std::memory_order_relaxed);
-        return false;
-    }
-    active.store(true, std::memory_order_relaxed);
+    // Muting the chain, or giving it back, is a step in the output: the quiet point.
+    fx::takeStructure(on, fx::isOn(onOff, true));
+    active.store(on, std::memory_order_relaxed);
+    if (!on) return false;
 
     track(estimatePeriod());
 

@@ -19,6 +19,8 @@ float getCentsErrorNormalized(float f, float ref);
 // being compiled, and estimates the pitch from the ring by an FFT autocorrelation, then the nearest
 // equal-tempered note for the chosen A4 reference ("ref", Hz), its octave and the deviation in cents.
 //
+// The switch takes effect at the fade's quiet point.
+//
 // Threads: exec on "audioLoop" writes the ring, its write position and the level follower; compile on
 // "compileLoop" reads them while the ring keeps being written (the ring is 512 samples longer than
 // the 4096 analysed, so a pass has about 10 ms before its window is overwritten) and writes the
@@ -100,6 +102,7 @@ private:
     std::atomic<int> octave{0};
     std::atomic<float> cents{0.0f};
 
+    bool on = false; // the switch as the audio has it (compile thread)
     std::atomic<bool> active{false};
     std::atomic<bool> deepNotches{false};
 };

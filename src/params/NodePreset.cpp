@@ -145,11 +145,23 @@ bool NodePreset::save(std::string name)
     if (!list) return false;
     if (name.empty()) name = getValue();
     if (name.empty()) return false;
-    int position = list->indexOf(name);
-    if (position == -1) position = list->firstEmpty();
+    int position = savePosition(name);
     if (position == -1) return false; // full
     saveAs(position, name);
     return false;
+}
+
+int NodePreset::savePosition(const std::string& name)
+{
+    int position = list->indexOf(name);
+    return position == -1 ? list->firstEmpty() : position;
+}
+
+const char* NodePreset::saveRefusal(const std::string& name)
+{
+    if (!list) return "no list";
+    int position = savePosition(name);
+    return position == -1 ? "no empty slot" : list->refusal(position, name);
 }
 
 void NodePreset::saveAs(int position, std::string name)

@@ -41,6 +41,9 @@ public:
     // Stores the current parameters at a list position under a name ("" keeps the element's name,
     // or gives "new preset" to an empty one); nothing when the list refuses the name there.
     void saveAs(int position, std::string name);
+    // Why saving the current parameters under a name would store nothing ("no empty slot", or the
+    // list's refusal of the name); null when it would store them.
+    const char* saveRefusal(const std::string& name);
     std::string presetToString();
     // True when a covered node changed after the last load or save.
     bool isEdited();
@@ -65,6 +68,9 @@ private:
     std::vector<Node*> coveredNodes();
     bool load(const std::string& name);
     bool save(std::string name);
+    // Where a save under a name goes: the position holding the name, else the first empty one
+    // (-1 when the list is full).
+    int savePosition(const std::string& name);
     // Stores text under a name at a position, cut to what the element holds; true when stored.
     bool storeText(int position, const std::string& name, const std::string& text);
 };

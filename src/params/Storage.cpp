@@ -177,6 +177,17 @@ void Storage::tasks()
     }
 }
 
+int Storage::writePending()
+{
+    int written = 0;
+    for (Storable* item : enlisted()) {
+        // The comparison with its file marks a value changed since the cycle last saw it.
+        if (item->getStorageStatus() == Storable::kInSync) item->loadStorage();
+        if (item->getStorageStatus() == Storable::kChanged && item->storeStorage()) ++written;
+    }
+    return written;
+}
+
 std::string Storable::getStorageText()
 {
     int size = 0;

@@ -29,6 +29,9 @@ public:
     static void initliaze();
     static bool addItem(Storable* item);
     static void tasks();
+    // Writes at once every enlisted value that differs from its file (a stop of the program); the
+    // number written. Any thread; the write-back cycle may run meanwhile.
+    static int writePending();
 
     static constexpr int kWriteSpacing = 50;
     // A stored text is read back through a buffer of this many bytes, its NUL included: no text

@@ -1,5 +1,6 @@
 #include "platform/AdapterAddress.h"
 
+#include "platform/EnvSetting.h"
 #include "platform/UnitBoard.h"
 
 #include <cstdio>
@@ -45,12 +46,15 @@ bool AdapterAddress::read(uint8_t address[6])
 #if KESTRUN_DEVICE
     if (UnitBoard::detected()) return readAdapter(address);
 #endif
-    const char* text = std::getenv("KESTRUN_BT_ADDR");
+    const char* text = EnvSetting::text("KESTRUN_BT_ADDR");
     if (!text) return false;
     unsigned v[6];
     char tail;
-    if (std::sscanf(text, "%2x:%2x:%2x:%2x:%2x:%2x%c", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &tail) != 6)
+    if (std::sscanf(text, "%2x:%2x:%2x:%2x:%2x:%2x%c", &v[0], &v[1], &v[2], &v[3], &v[4], &v[5], &tail) != 6) {
+        EnvSetting::refuse("AdapterAddress", "KESTRUN_BT_ADDR", text, "is not an address like AA:BB:CC:DD:EE:FF",
+                           "the address is all zero");
         return false;
+    }
     for (int i = 0; i < 6; ++i) address[i] = uint8_t(v[i]);
     return true;
 }

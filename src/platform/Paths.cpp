@@ -1,11 +1,14 @@
 #include "platform/Paths.h"
 
+#include "platform/EnvSetting.h"
 #include "platform/UnitBoard.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -18,12 +21,22 @@ void makeDirs(const std::string& path)
     mkdir(path.c_str(), 0755);
 }
 
+// 0 for a folder this process may write in, else why not (an errno).
+int folderError(const std::string& path)
+{
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) return errno;
+    if (!S_ISDIR(st.st_mode)) return ENOTDIR;
+    return access(path.c_str(), W_OK) == 0 ? 0 : errno;
+}
+
 // $KESTRUN_ROOT wins on every build (tests run in a fresh root even on the unit); otherwise the
 // unit's paths stand as they are on the unit, and everywhere else live below the user's state folder.
 std::string chooseRoot()
 {
     std::string root;
-    if (const char* env = std::getenv("KESTRUN_ROOT"); env && *env) {
+    const char* env = EnvSetting::text("KESTRUN_ROOT");
+    if (env) {
         root = env;
     } else if (UnitBoard::detected()) {
         return "";
@@ -33,6 +46,9 @@ std::string chooseRoot()
     }
     while (root.size() > 1 && root.back() == '/') root.pop_back();
     makeDirs(root);
+    if (int error = folderError(root); env && error != 0)
+        EnvSetting::refuse("Paths", "KESTRUN_ROOT", env, std::string("is no folder to write in (") + std::strerror(error) + ")",
+                           "nothing is stored, recorded or piped there");
     return root;
 }
 

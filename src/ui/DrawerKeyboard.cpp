@@ -1,7 +1,9 @@
 #include "ui/DrawerKeyboard.h"
 
+#include "ui/DrawerPopup.h"
 #include "ui/EventDispatcher.h"
 #include "ui/ScreenFrame.h"
+#include "ui/ServiceThreads.h"
 
 namespace {
 
@@ -138,8 +140,7 @@ void DrawerKeyboard::pressLetter(int key)
     } else if (key >= 13 && key <= 22) {
         text += char(first + 10 + key - 13);
     } else if (key == 23) {
-        if (result != nullptr) *result = text;
-        close();
+        ok();
     } else if (key >= 24 && key <= 29) {
         text += char(first + 20 + key - 24);
     } else if (key == 30) {
@@ -166,8 +167,7 @@ void DrawerKeyboard::pressDigit(int key)
     } else if (key >= 7 && key <= 9) {
         text += char('5' + key - 7);
     } else if (key == 10) {
-        if (result != nullptr) *result = text;
-        close();
+        ok();
     } else if (key == 11) {
         text += '_';
     } else if (key >= 12 && key <= 14) {
@@ -177,6 +177,20 @@ void DrawerKeyboard::pressDigit(int key)
     } else if (key == 16) {
         close();
     }
+}
+
+void DrawerKeyboard::ok()
+{
+    const std::string refusal = check ? check(text) : std::string();
+    if (!refusal.empty()) {
+        // Modal in turn: its close must end this wait, not the caller's.
+        new DrawerPopup("Refused", refusal, 0, nullptr);
+        waitModal();
+        return;
+    }
+    if (result != nullptr) *result = text;
+    if (accepted != nullptr) *accepted = true;
+    close();
 }
 
 void DrawerKeyboard::backspace()

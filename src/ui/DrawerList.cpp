@@ -140,15 +140,28 @@ void DrawerList::nameEmptySlot()
 {
     const int slot = cursor;
     std::string text;
-    new DrawerKeyboard(plist->getDisplayName(), &text);
-    waitModal();
-    if (text.empty()) return;
+    if (!openKeyboard(slot, text) || text.empty()) return;
     // Filled meanwhile (by the remote side): the typed name is dropped rather than overwrite it.
     if (!list->nameAt(slot).empty()) return;
     // A name the list refuses stores nothing, and selects nothing either.
     if (!list->setElementAt(slot, text, nullptr)) return;
     plist->setValue(text + PRESET_SAVE_SUFFIX);
     plist->select(text);
+}
+
+bool DrawerList::openKeyboard(int slot, std::string& text)
+{
+    // A name the list refuses for this slot keeps the keyboard open with the reason: closing would
+    // store nothing and say nothing.
+    auto* keyboard = new DrawerKeyboard(plist->getDisplayName(), &text);
+    keyboard->setCheck([this, slot](const std::string& typed) {
+        const char* refusal = typed.empty() ? nullptr : list->refusal(slot, typed);
+        return std::string(refusal ? refusal : "");
+    });
+    bool accepted = false;
+    keyboard->setAccepted(&accepted);
+    waitModal();
+    return accepted;
 }
 
 void DrawerList::manage()
@@ -165,9 +178,7 @@ void DrawerList::manage()
         list->deleteAt(slot);
     } else if (choice == "Rename") {
         std::string text = name;
-        new DrawerKeyboard(plist->getDisplayName(), &text);
-        waitModal();
-        if (text.empty()) return;
+        if (!openKeyboard(slot, text) || text.empty()) return;
         list->setNameAt(slot, text);
         // A name already used by another slot is refused by the list; selecting it then would load
         // that other element instead. A renamed selection follows by itself, edits kept.

@@ -38,4 +38,7 @@ private:
     void select();
     void nameEmptySlot();
     void manage();
+    // The keyboard on `text` for a name of `slot`, until OK with a name the list keeps there (or
+    // the empty text): true; or a cancel: false.
+    bool openKeyboard(int slot, std::string& text);
 };

@@ -245,13 +245,13 @@ void DrawerNode::openLeaf(Node* child)
 {
     if (is_item_of(child, ItemType::STRING)) {
         auto* item = static_cast<NodeItem*>(child);
-        const std::string before = item->getValue();
-        std::string value = before;
-        new DrawerKeyboard(child->getDisplayName(), &value);
+        std::string value = item->getValue();
+        bool accepted = false;
+        (new DrawerKeyboard(child->getDisplayName(), &value))->setAccepted(&accepted);
         waitModal();
-        // Only a text the keyboard handed back: an item whose shown value is not its stored text
-        // (the password shows "") would otherwise be overwritten by a cancelled keyboard.
-        if (value != before) item->setValue(value);
+        // Only a text taken by OK: the password opens empty (its value is never shown), so a
+        // cancel must keep it while OK on the empty text removes it.
+        if (accepted) item->setValue(value);
         return;
     }
     if (is_type(child, "action")) {

@@ -430,7 +430,12 @@ void Home::saveAs()
     if (preset == nullptr) return;
     const std::string current = preset->getValue();
     std::string name = current;
-    new DrawerKeyboard("Save as...", &name, "");
+    // A name that would store nothing keeps the keyboard open, with the reason, rather than return
+    // as if saved. The empty name (nothing) and the current one (overwrite) are answered below.
+    (new DrawerKeyboard("Save as...", &name, ""))->setCheck([this, current](const std::string& text) {
+        const char* refusal = text.empty() || text == current ? nullptr : preset->saveRefusal(text);
+        return std::string(refusal ? refusal : "");
+    });
     waitModal();
     if (name.empty()) return;
     if (name == current) {

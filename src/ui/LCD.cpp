@@ -1,8 +1,13 @@
 #include "ui/LCD.h"
 
 #include "lvgl.h"
+#include "platform/EnvSetting.h"
 #include "platform/Paths.h"
 #include "ui/ScreenFrame.h"
+
+#include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -42,6 +47,23 @@ void draw_default_splash()
     lv_obj_align(platform, LV_ALIGN_CENTER, 48, 30);
 }
 
+#if KESTRUN_HOST
+// The host writes each frame to $KESTRUN_SCREEN_PNG; a file it cannot write is said once, not
+// left for a person to wonder why no picture comes.
+void check_screen_file()
+{
+    const char* file = EnvSetting::text("KESTRUN_SCREEN_PNG");
+    if (file == nullptr) return;
+    std::string folder = file;
+    const size_t slash = folder.rfind('/');
+    folder = slash == std::string::npos ? "." : slash == 0 ? "/" : folder.substr(0, slash);
+    struct stat st {};
+    if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || access(folder.c_str(), W_OK) != 0)
+        EnvSetting::refuse("LCD", "KESTRUN_SCREEN_PNG", file, "is not in a folder that exists and may be written",
+                           "no screen file is written");
+}
+#endif
+
 } // namespace
 
 LCD::SplashFunction LCD::custom_splash = nullptr;
@@ -50,6 +72,9 @@ std::atomic<bool> LCD::initialized{false};
 void LCD::initialize()
 {
     lv_init();
+#if KESTRUN_HOST
+    check_screen_file();
+#endif
     lv_display_t* display = lv_linux_fbdev_create();
     std::string device = Paths::map("/dev/fb0");
     lv_linux_fbdev_set_file(display, device.c_str());

@@ -224,16 +224,20 @@ TEST(WifiServer, TakenPortIsReportedOnceAndServedWhenFree)
     close(holder);
     for (int pass = 0; pass < 10 && wifi->getServerState() != 2; ++pass) wifi->tasks();
     EXPECT_EQ(wifi->getServerState(), 2) << "serving";
+    // The port and the reason are named; once served, the port is said.
     const std::string expected = "I (Wifi): Listen socket created\n"
-                                 "ERROR (Wifi): Listen socket unable to bind: errno " + std::to_string(EADDRINUSE) + "\n"
+                                 "ERROR (Wifi): Listen socket unable to bind: errno " + std::to_string(EADDRINUSE) +
+                                 " (port " + std::to_string(port) + ": Address already in use)\n"
                                  "I (Wifi): previous message repeated ";
+    const std::string listening = "I (Wifi): Listening on TCP port " + std::to_string(port) + " (loopback only)\n";
     // The server's lines only (the join thread announces the service meanwhile).
     std::istringstream lines(capture.text());
     std::string log;
     for (std::string line; std::getline(lines, line);)
         if (line.find(" (Wifi): ") != std::string::npos) log += line + "\n";
     EXPECT_EQ(log.rfind(expected, 0), 0u) << log;
-    EXPECT_EQ(log.find('\n', expected.size()), log.size() - 1) << log;
+    EXPECT_EQ(log.find('\n', expected.size()), log.size() - 1 - listening.size()) << log;
+    EXPECT_EQ(log.substr(log.size() - listening.size()), listening) << log;
 }
 
 TEST(WifiServer, WaitingClientWithAWholeRequestTakesASlowSendersSlot)

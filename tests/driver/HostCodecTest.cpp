@@ -105,16 +105,24 @@ TEST(HostCodec, ParsesTheEnvironmentTexts)
         {nullptr, "speaker", nullptr, false}, {nullptr, nullptr, "slow", false},
     };
     for (auto c : cases) {
+        SCOPED_TRACE(std::string(c.in ? c.in : "-") + " " + (c.out ? c.out : "-") + " " + (c.pace ? c.pace : "-"));
         HostCodecConfig parsed;
         std::string error;
-        EXPECT_EQ(HostCodecConfig::parse(c.in, c.out, c.pace, nullptr, parsed, error), c.ok)
-            << (c.in ? c.in : "-") << " " << (c.out ? c.out : "-") << " " << (c.pace ? c.pace : "-");
+        StdoutCapture out;
+        EXPECT_EQ(HostCodecConfig::parse(c.in, c.out, c.pace, nullptr, parsed, error), c.ok);
         if (!c.ok) {
-            EXPECT_FALSE(error.empty());
+            // A warning naming the variable and the value; the default taken in its place.
+            const char* value = c.in ? c.in : c.out ? c.out : c.pace;
+            EXPECT_NE(out.text().find(std::string("=\"") + value + "\""), std::string::npos);
+            EXPECT_TRUE(parsed.output == HostCodecConfig::Output::None && parsed.pace == HostCodecConfig::Pace::RealTime &&
+                        parsed.sineHz == 440.0f && parsed.input != HostCodecConfig::Input::Wav);
         }
     }
-    HostCodecConfig parsed;
+    HostCodecConfig looped;
     std::string error;
+    EXPECT_FALSE(HostCodecConfig::parse(nullptr, nullptr, nullptr, "yes", looped, error));
+    EXPECT_FALSE(looped.loop);
+    HostCodecConfig parsed;
     ASSERT_TRUE(HostCodecConfig::parse("sine:1000:0.25", "alsa:hw:1,0", "fast", "1", parsed, error));
     EXPECT_EQ(parsed.sineHz, 1000.0f);
     EXPECT_EQ(parsed.sineAmplitude, 0.25f);

@@ -60,6 +60,7 @@ void Unit::start()
         int fd = ::open(logPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(fd, STDOUT_FILENO);
         dup2(fd, STDERR_FILENO);
+        if (input >= 0) dup2(input, STDIN_FILENO);
         setenv("KESTRUN_TCP_PORT", port.c_str(), 1);
         for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
         // KESTRUN_ROOT is the test's own fresh root already.
@@ -106,6 +107,30 @@ void Unit::kill()
     }
     pid = -1;
     reaped = false;
+    checkReports();
+}
+
+int Unit::stop(int signal, int ms)
+{
+    if (pid <= 0) return -1;
+    if (!running()) {
+        kill(); // reports how it had ended
+        return -1;
+    }
+    ::kill(pid, signal);
+    if (!waitUntil([&] { return !running(); }, ms)) {
+        kill();
+        return -1;
+    }
+    const int exit = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    pid = -1;
+    reaped = false;
+    checkReports();
+    return exit;
+}
+
+void Unit::checkReports()
+{
     // In the sanitizer builds the program is instrumented too; its reports land in its log.
     std::string text = log();
     for (const char* report : {"WARNING: ThreadSanitizer", "ERROR: AddressSanitizer", "runtime error:"})

@@ -18,9 +18,14 @@ public:
     // Started with the link check failing, and once the first join cycle is over, so that nothing
     // changes under the test by itself.
     void startQuiet();
-    // As a power cut: no orderly shutdown exists. A program that had ended by itself before is a
-    // failure of the test, reported with how it ended.
+    // As a power cut. A program that had ended by itself before is a failure of the test, reported
+    // with how it ended.
     void kill();
+    // Sends `signal` (a stop on the host: SIGINT, SIGTERM) and waits up to `ms` for the end: the
+    // exit status, or -1 when the program did not end by itself (it is killed then).
+    int stop(int signal, int ms);
+    // Standard input of the next start (a terminal, for the panel keys); -1: the test's own.
+    void setInput(int fd) { input = fd; }
     bool running();
     // "" while the program runs; else how it ended ("exited with status 1", "killed by signal 11
     // (Segmentation fault)").
@@ -36,10 +41,13 @@ public:
     bool waitLog(const std::string& text, int ms);
 
 private:
+    // Once the program has ended: a sanitizer's report in its log fails the test.
+    void checkReports();
     pid_t pid = -1;
     // The wait status, once the process has been reaped.
     bool reaped = false;
     int status = 0;
+    int input = -1;
     int tcpPort;
     int starts = 0;
     std::vector<std::pair<std::string, std::string>> environment;

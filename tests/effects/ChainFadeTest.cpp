@@ -7,11 +7,79 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cmath>
 #include <thread>
 
 namespace {
+
+// Starts the engine on a codec moved by the test; the chain is what was built before.
+ManualCodec* startEngine()
+{
+    auto* codec = new ManualCodec;
+    Codec::search();
+    AudioProcessor::audioInitialize(true);
+    for (int i = 0; i < 5000 && !codec->started; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_TRUE(codec->started);
+    return codec;
+}
+
+// A block with one structural setting that it finds changed by itself (no change callback).
+class StructureProbe : public AudioBlock {
+public:
+    StructureProbe() : AudioBlock("Probe", nullptr, &StructureProbe::exec, BLOCK_APPEND) {}
+    bool compile() override
+    {
+        if (fx::takeStructure(held, live.load())) {
+            gainAtTake.store(AudioProcessor::getDebounceVolume());
+            taken.store(held);
+        }
+        return false;
+    }
+    static bool exec(AudioBlock*, AudioFrame) { return false; }
+
+    std::atomic<int> live{0};
+    std::atomic<int> taken{0};
+    std::atomic<float> gainAtTake{1.0f};
+
+private:
+    int held = 0; // compile thread
+};
+
+// A structural change is handed over only at the quiet point: the block asks for the fade itself,
+// and the pass that takes the change runs while the fade gain is at its floor.
+TEST(ChainFade, StructureIsTakenOnlyAtTheQuietPoint)
+{
+    makeSystemTree();
+    auto* probe = fxtest::keep(new StructureProbe);
+    ManualCodec* codec = startEngine();
+    // Frames flow first: before they do, nothing is heard and a change is taken at once.
+    for (int k = 0; k < 100; ++k) AudioProcessor::processBlock();
+    int counted = 0;
+    for (int change = 1; change <= 20; ++change) {
+        probe->live.store(change);
+        // Frames held up longer than the engine's window count as no audio at all: a change may then
+        // be taken at once (a loaded machine can do that to this thread). Such changes are left out.
+        auto last = std::chrono::steady_clock::now();
+        bool stalled = false;
+        for (int k = 0; k < 20000 && probe->taken.load() != change; ++k) {
+            AudioProcessor::processBlock();
+            const auto now = std::chrono::steady_clock::now();
+            stalled |= now - last > std::chrono::milliseconds(40);
+            last = now;
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
+        }
+        ASSERT_EQ(probe->taken.load(), change) << "never taken";
+        if (!stalled) {
+            EXPECT_LT(probe->gainAtTake.load(), 0.011f) << "change " << change;
+            ++counted;
+        }
+        for (int k = 0; k < 20000 && AudioProcessor::getCompilerStatus() != 0; ++k) AudioProcessor::processBlock();
+    }
+    EXPECT_GE(counted, 10);
+    EXPECT_GT(codec->written, 0);
+}
 
 TEST(ChainFade, SwitchingTheEqualiserOnDoesNotClick)
 {
@@ -22,11 +90,7 @@ TEST(ChainFade, SwitchingTheEqualiserOnDoesNotClick)
     new NoiseGate(gateFolder, 3, 3, AudioProcessor::getInput()[0], false);
     new Equalizer(eqFolder);
     fxtest::setNode(eqFolder, "eq_nbands\\level", "6");
-    auto* codec = new ManualCodec;
-    Codec::search();
-    AudioProcessor::audioInitialize(true);
-    for (int i = 0; i < 5000 && !codec->started; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    ASSERT_TRUE(codec->started);
+    ManualCodec* codec = startEngine();
 
     std::vector<float> out;
     long n = 0;

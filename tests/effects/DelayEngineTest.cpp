@@ -1,11 +1,11 @@
-#include "TimeEffectsSupport.h"
+#include "BlockTestUtil.h"
 #include "effects/DelayEngine.h"
 #include "effects/Tempo.h"
 #include "params/Node.h"
 
 #include <gtest/gtest.h>
 
-using fx2test::amplitudeIn;
+using fxtest::amplitudeIn;
 using fxtest::findNode;
 using fxtest::keep;
 using fxtest::run;
@@ -35,7 +35,7 @@ TEST(DelayEngine, DefaultRepeatsEvery300msAtThirtyPercent) {
     auto [f, d] = build();
     setNode(f, "on_off", "\"ON\"");
     d->compile();
-    auto in = fx2test::burst(4 * 14400 + kOn, kOn, kHz);
+    auto in = fxtest::burst(4 * 14400 + kOn, kOn, kHz);
     Stereo out = run(d, &DelayEngine::exec, Stereo(in, in));
     const double wet = std::pow(0.4, 1.33); // 20 % mix
     EXPECT_NEAR(toneAt(out.l, 0), 0.5, 0.01); // dry at unity
@@ -44,7 +44,7 @@ TEST(DelayEngine, DefaultRepeatsEvery300msAtThirtyPercent) {
     EXPECT_NEAR(toneAt(out.l, 28800) / first, 0.3, 0.02);
     EXPECT_NEAR(toneAt(out.l, 43200) / toneAt(out.l, 28800), 0.3, 0.02);
     // Nothing between the repeats: the delay is 14400 samples, not a frame more or less.
-    EXPECT_LT(fx2test::rmsIn(out.l, kOn + 16, 14400 - 16), 1e-4);
+    EXPECT_LT(fxtest::rmsIn(out.l, kOn + 16, 14400 - 16), 1e-4);
     EXPECT_GT(std::fabs(out.l[14400 + 100]), 1e-3);
     EXPECT_EQ(out.l, out.r);
 }
@@ -66,7 +66,7 @@ TEST(DelayEngine, MixSetsDryAndWetGains) {
         setNode(f, "on_off", c.on);
         setNode(f, "mix", c.mix);
         d->compile();
-        auto in = fx2test::burst(14400 + kOn, kOn, kHz);
+        auto in = fxtest::burst(14400 + kOn, kOn, kHz);
         Stereo out = run(d, &DelayEngine::exec, Stereo(in, in));
         const bool on = std::string(c.on) == "\"ON\"";
         EXPECT_NEAR(toneAt(out.l, 0), 0.5 * c.dry, 0.01) << c.mix << c.on;
@@ -97,7 +97,7 @@ TEST(DelayEngine, TimesFollowTheTempo) {
         setNode(f, "dlytime\\lock", c.lock);
         setNode(f, "dlytime\\sbdv", c.sbdv);
         d->compile();
-        auto in = fx2test::impulse(c.samples + 200);
+        auto in = fxtest::impulse(c.samples + 200);
         Stereo out = run(d, &DelayEngine::exec, Stereo(in, std::vector<float>(in.size())));
         std::size_t at = std::max_element(out.l.begin() + 16, out.l.end()) - out.l.begin();
         // The repeat passes the loop's filters: its peak is within a sample of the delay.
@@ -112,7 +112,7 @@ TEST(DelayEngine, BouncingAlternatesTheRepeatsBetweenTheLines) {
     setNode(f, "fdbk", "80");
     setNode(f, "tcfolder\\bounce", "100");
     d->compile();
-    auto in = fx2test::burst(4 * 14400 + kOn, kOn, kHz);
+    auto in = fxtest::burst(4 * 14400 + kOn, kOn, kHz);
     Stereo out = run(d, &DelayEngine::exec, Stereo(in, in));
     for (int k = 1; k <= 3; ++k) {
         const double l = toneAt(out.l, 14400 * std::size_t(k)), r = toneAt(out.r, 14400 * std::size_t(k));
@@ -128,7 +128,7 @@ TEST(DelayEngine, SwitchingOffLetsTheRepeatsDieAway) {
     setNode(f, "mix", "50");
     d->compile();
     const std::size_t n = 3 * 14400 + kOn;
-    auto first = fx2test::burst(n, kOn, kHz);
+    auto first = fxtest::burst(n, kOn, kHz);
     std::vector<float> second(n);
     for (std::size_t i = 0; i < kOn; ++i)
         second[14400 + 7200 + i] = first[i]; // a new note after the switch
@@ -157,7 +157,7 @@ TEST(DelayEngine, LockedDualFeedbackScalesWithTheTimeRatio) {
     setNode(f, "ddfolder\\fbpol", "\"Locked\"");
     d->compile();
     EXPECT_FALSE(findNode(f, "ddfolder\\fdbkr")->getStyleVisible());
-    auto in = fx2test::burst(3 * 9600 + kOn, kOn, kHz);
+    auto in = fxtest::burst(3 * 9600 + kOn, kOn, kHz);
     Stereo out = run(d, &DelayEngine::exec, Stereo(in, in));
     // Left line to the left output, right line to the right one (pans -100 / +100).
     EXPECT_NEAR(toneAt(out.l, 9600) / toneAt(out.l, 4800), 0.5, 0.02);

@@ -1,4 +1,4 @@
-#include "TimeEffectsSupport.h"
+#include "BlockTestUtil.h"
 #include "effects/IrLoader.h"
 #include "params/NodeList.h"
 #include "params/NodeParList.h"
@@ -72,7 +72,7 @@ TEST(IrLoader, MonoConvolvesBothChannelsWithTheFirstResponse) {
     auto noise = dsptest::noise(4800, 3);
     Stereo out = run(cab, &IrLoader::exec, Stereo(noise, noise));
     EXPECT_EQ(out.l, out.r);
-    Stereo imp = run(cab, &IrLoader::exec, Stereo(fx2test::impulse(4096, 1024), fx2test::impulse(4096, 1024)));
+    Stereo imp = run(cab, &IrLoader::exec, Stereo(fxtest::impulse(4096, 1024), fxtest::impulse(4096, 1024)));
     EXPECT_EQ(peakAt(imp.l), 1029u);
     EXPECT_NEAR(sineGainDb(cab, &IrLoader::exec, 1000), -6.02, 0.1);
     // Levels belong to the stereo mode only.
@@ -136,7 +136,7 @@ TEST(IrLoader, StereoPathsPanAndLevelApart) {
         expectLevel(level(out.l), c.leftToLeftDb, c.pan1);
         expectLevel(level(out.r), c.leftToRightDb, c.pan1);
         // Path 2 carries the right input with its own 30-sample response.
-        auto imp = fx2test::impulse(2048, 512);
+        auto imp = fxtest::impulse(2048, 512);
         Stereo r = run(cab, &IrLoader::exec, Stereo(std::vector<float>(imp.size()), imp));
         EXPECT_EQ(peakAt(std::string(c.pan2) == "100" ? r.r : r.l), 542u) << c.pan2;
     }

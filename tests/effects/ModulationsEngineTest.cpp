@@ -1,4 +1,4 @@
-#include "TimeEffectsSupport.h"
+#include "BlockTestUtil.h"
 #include "effects/ModulationsEngine.h"
 #include "effects/Tempo.h"
 
@@ -20,24 +20,6 @@ ModulationsEngine* build(Node* folder, bool post, Tempo* tempo = nullptr) {
 }
 
 Stereo dc(std::size_t n) { return Stereo(std::vector<float>(n, 1.0f), std::vector<float>(n, 1.0f)); }
-
-TEST(ModulationShapes, TablesRepeatOneCycleInsideZeroToOne) {
-    modulationsEngine_initReferenceShapes();
-    for (const float* t : {referenceShapeSin, referenceShapeTriang, referenceShapeSquare}) {
-        for (int k = 0; k < 2 * kShapePoints; ++k) {
-            EXPECT_GE(t[k], 0.0f);
-            EXPECT_LE(t[k], 1.0f);
-        }
-        for (int k = 0; k < kShapePoints; ++k)
-            EXPECT_EQ(t[k], t[k + kShapePoints]);
-        EXPECT_FLOAT_EQ(t[0], 0.5f);
-    }
-    // The triangle rises first and turns at the top; the square is flattened towards its extremes.
-    EXPECT_GT(referenceShapeTriang[1], referenceShapeTriang[0]);
-    EXPECT_GT(*std::max_element(referenceShapeTriang, referenceShapeTriang + kShapePoints), 0.97f);
-    EXPECT_GT(referenceShapeSquare[5], referenceShapeSin[5]);
-    EXPECT_LT(referenceShapeSquare[30], referenceShapeSin[30]);
-}
 
 // Switched off, every mode passes the frame untouched, tremolo included, in both instances.
 TEST(ModulationsEngine, OffPassesTheFrameUnchanged) {
@@ -92,7 +74,7 @@ TEST(ModulationsEngine, TremoloFollowsItsRateDepthAndSwitches) {
         // Sine shape: the gain swings from 1 down to 0 once per period.
         EXPECT_LT(*std::min_element(out.l.begin(), out.l.end()), 0.01f);
         EXPECT_GT(*std::max_element(out.l.begin(), out.l.end()), 0.99f);
-        auto d = fx2test::dips(out.l, 0.05f, c.period / 2);
+        auto d = fxtest::dips(out.l, 0.05f, c.period / 2);
         ASSERT_GE(d.size(), 2u) << c.lock << c.sbdv;
         for (std::size_t i = 1; i < d.size(); ++i)
             EXPECT_NEAR(double(d[i] - d[i - 1]), double(c.period), c.period * 0.01) << c.lock << c.sbdv;
@@ -134,7 +116,7 @@ TEST(ModulationsEngine, StereoPhaseOnlyInThePostInstance) {
     setNode(f, "trfolder\\sphase", "180");
     m->compile();
     Stereo out = run(m, &ModulationsEngine::exec, dc(40000));
-    auto dl = fx2test::dips(out.l, 0.05f, 6000), dr = fx2test::dips(out.r, 0.05f, 6000);
+    auto dl = fxtest::dips(out.l, 0.05f, 6000), dr = fxtest::dips(out.r, 0.05f, 6000);
     ASSERT_GE(dl.size(), 2u);
     ASSERT_GE(dr.size(), 2u);
     // 180 degrees is 23 of the 45 table points: the right dip trails by about half a period.
@@ -150,7 +132,7 @@ TEST(ModulationsEngine, ChorusAtHalfMixIsEqualPowerDryAndDelayedWet) {
     setNode(f, "tcfolder\\emp", "0");
     m->compile();
     Stereo out = run(m, &ModulationsEngine::exec,
-                     Stereo(fx2test::impulse(2048), fx2test::impulse(2048)));
+                     Stereo(fxtest::impulse(2048), fxtest::impulse(2048)));
     EXPECT_NEAR(out.l[0], 1.0 / std::sqrt(2.0), 1e-4);
     auto at = std::max_element(out.l.begin() + 16, out.l.end()) - out.l.begin();
     EXPECT_NEAR(double(at), 783.0, 2.0);

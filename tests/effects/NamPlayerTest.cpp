@@ -1,4 +1,3 @@
-#include "AllocationCounter.h"
 #include "BlockTestUtil.h"
 #include "NeuralAudio/NeuralModel.h"
 #include "base/Debug.h"
@@ -694,31 +693,6 @@ TEST(NamPlayer, AdjustmentNodesStayOutOfPresets)
     EXPECT_NE(text.find("nam_amp\\model"), std::string::npos);
     EXPECT_EQ(text.find("_meta_in"), std::string::npos);
     EXPECT_EQ(text.find("_meta_out"), std::string::npos);
-}
-
-TEST(NamPlayer, ExecAndWorkerAllocateNothing)
-{
-    Rig rig;
-    rig.store(0, "lstm", vectorText("d_lstm_2x8.nam"));
-    rig.store(1, "wave", vectorText("a_wavenet_small.nam"));
-    setNode(rig.folder, "on_off", "\"ON\"");
-    auto noise = dsptest::noise(16, 9);
-    float frame[FRAME_CHANNELS][FRAME_SAMPLES];
-    long counted = 0;
-    for (const char* model : {"\"wave\"", "\"lstm\""}) {
-        setNode(rig.folder, "model", model);
-        rig.settle();
-        alloccount::open();
-        for (int k = 0; k < 64; ++k) {
-            std::copy(noise.begin(), noise.end(), frame[0]);
-            std::copy(noise.begin(), noise.end(), frame[1]);
-            NamPlayer::exec(rig.player, frame);
-            rig.waitIdle();
-        }
-        counted += alloccount::close();
-        EXPECT_TRUE(rig.player->hasModel(rig.player->getModelSelector()->getIndex()));
-    }
-    EXPECT_EQ(counted, 0);
 }
 
 } // namespace

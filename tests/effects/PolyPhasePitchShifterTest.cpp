@@ -1,4 +1,4 @@
-#include "TimeEffectsSupport.h"
+#include "BlockTestUtil.h"
 #include "effects/PolyPhasePitchShifter.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "TimeEffectsSupport.h"
+#include "BlockTestUtil.h"
 #include "effects/ReverbFDN8.h"
 
 #include <gtest/gtest.h>
@@ -69,7 +69,7 @@ TEST(ReverbFDN8, TailFallsSixtyDecibelsInTheDecayTime) {
         std::fill(in.begin() + 4800, in.end(), 0.0f);
         Stereo out = run(r, &ReverbFDN8::exec, Stereo(in, in));
         const std::size_t t1 = 4800 + 12000, t2 = t1 + std::size_t(24000 * c.seconds); // half the decay time
-        const double drop = dsptest::db(fx2test::rmsIn(out.l, t2, t2 + 4800) / fx2test::rmsIn(out.l, t1, t1 + 4800));
+        const double drop = dsptest::db(fxtest::rmsIn(out.l, t2, t2 + 4800) / fxtest::rmsIn(out.l, t1, t1 + 4800));
         EXPECT_NEAR(drop, -30.0, 6.0) << c.mode << " decay " << c.decay;
     }
 }
@@ -86,13 +86,13 @@ TEST(ReverbFDN8, MixEndsAreDryOnlyAndWetOnly) {
         setNode(f, "on_off", "\"ON\"");
         setNode(f, "mix", c.mix);
         settle(r);
-        auto in = fx2test::impulse(9600);
+        auto in = fxtest::impulse(9600);
         Stereo out = run(r, &ReverbFDN8::exec, Stereo(in, in));
         EXPECT_NEAR(out.l[0], c.at0, 1e-6) << c.mix;
         if (c.dryOnly) {
             EXPECT_EQ(out.l, in);
         } else {
-            EXPECT_GT(fx2test::rmsIn(out.l, 1, out.l.size()), 1e-4) << c.mix;
+            EXPECT_GT(fxtest::rmsIn(out.l, 1, out.l.size()), 1e-4) << c.mix;
         }
     }
 }
@@ -115,7 +115,7 @@ TEST(ReverbFDN8, OffLetsTheTailRingAndPassesNewInputDry) {
         });
     };
     Stereo plain = once(false), note = once(true);
-    EXPECT_GT(fx2test::rmsIn(plain.l, 6400, 12000), 1e-3); // the tail keeps sounding
+    EXPECT_GT(fxtest::rmsIn(plain.l, 6400, 12000), 1e-3); // the tail keeps sounding
     for (std::size_t i = 0; i < plain.size(); ++i)
         ASSERT_NEAR(note.l[i] - plain.l[i], i == 24000 ? 1.0f : 0.0f, 1e-6) << i;
 }

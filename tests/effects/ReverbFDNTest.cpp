@@ -1,4 +1,4 @@
-#include "TimeEffectsSupport.h"
+#include "BlockTestUtil.h"
 #include "effects/ReverbFDN.h"
 
 #include <gtest/gtest.h>
@@ -42,9 +42,9 @@ TEST(ReverbFDN, TailFallsSixtyDecibelsInTheModesTime) {
         std::fill(in.begin() + 4800, in.end(), 0.0f);
         Stereo out = run(r, &ReverbFDN::exec, Stereo(in, in));
         const std::size_t t1 = 4800 + 12000, t2 = t1 + std::size_t(24000 * c.seconds);
-        const double drop = dsptest::db(fx2test::rmsIn(out.l, t2, t2 + 4800) / fx2test::rmsIn(out.l, t1, t1 + 4800));
+        const double drop = dsptest::db(fxtest::rmsIn(out.l, t2, t2 + 4800) / fxtest::rmsIn(out.l, t1, t1 + 4800));
         EXPECT_NEAR(drop, -30.0, 6.0) << c.mode << " decay " << c.decay;
-        EXPECT_GT(fx2test::rmsIn(out.r, t1, t1 + 4800), 1e-4) << c.mode;
+        EXPECT_GT(fxtest::rmsIn(out.r, t1, t1 + 4800), 1e-4) << c.mode;
     }
 }
 
@@ -62,13 +62,13 @@ TEST(ReverbFDN, MixEndsAndSwitchOff) {
         setNode(f, "on_off", c.on);
         setNode(f, "mix", c.mix);
         r->compile();
-        auto in = fx2test::impulse(9600);
+        auto in = fxtest::impulse(9600);
         Stereo out = run(r, &ReverbFDN::exec, Stereo(in, in));
         EXPECT_NEAR(out.l[0], c.at0, 1e-6) << c.on << c.mix;
         if (c.dryExact) {
             EXPECT_EQ(out.l, in) << c.on << c.mix;
         } else {
-            EXPECT_GT(fx2test::rmsIn(out.l, 1344, 9600), 1e-4);
+            EXPECT_GT(fxtest::rmsIn(out.l, 1344, 9600), 1e-4);
         }
     }
 }

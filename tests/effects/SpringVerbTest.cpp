@@ -1,4 +1,4 @@
-#include "TimeEffectsSupport.h"
+#include "BlockTestUtil.h"
 #include "effects/SpringVerb.h"
 
 #include <gtest/gtest.h>
@@ -26,7 +26,7 @@ Stereo click(Spring& sp) {
     setNode(sp.f, "on_off", "\"ON\"");
     setNode(sp.f, "mix", "1");
     sp.s->compile();
-    auto in = fx2test::impulse(72000, 16);
+    auto in = fxtest::impulse(72000, 16);
     return run(sp.s, &SpringVerb::exec, Stereo(in, in));
 }
 
@@ -45,8 +45,8 @@ TEST(SpringVerb, TensionAndPositionSetTheSpringLength) {
         auto out = click(sp);
         EXPECT_NEAR(sp.s->getSpringDelay(), c.samples, 1) << c.tension << c.position;
         // Nothing comes out before the click has gone once round the spring.
-        EXPECT_LT(fx2test::rmsIn(out.l, 0, std::size_t(c.samples) + 16), 1e-7) << c.tension << c.position;
-        EXPECT_GT(fx2test::rmsIn(out.l, std::size_t(c.samples) + 16, 24000), 1e-5) << c.tension;
+        EXPECT_LT(fxtest::rmsIn(out.l, 0, std::size_t(c.samples) + 16), 1e-7) << c.tension << c.position;
+        EXPECT_GT(fxtest::rmsIn(out.l, std::size_t(c.samples) + 16, 24000), 1e-5) << c.tension;
     }
 }
 
@@ -59,7 +59,7 @@ TEST(SpringVerb, DecayLengthensAndToneBrightensTheTail) {
         std::vector<float> hf(out.l.size());
         for (std::size_t i = 1; i < hf.size(); ++i)
             hf[i] = out.l[i] - out.l[i - 1]; // first difference: weighs the highs
-        return std::pair{fx2test::rmsIn(out.l, 40000, 72000), fx2test::rmsIn(hf, 4000, 24000)};
+        return std::pair{fxtest::rmsIn(out.l, 40000, 72000), fxtest::rmsIn(hf, 4000, 24000)};
     };
     // The loop gain spans only 0.26 to 0.33: the difference grows with every round of the spring.
     EXPECT_GT(tail("1", "0.5").first, 1.4 * tail("0", "0.5").first);
@@ -85,7 +85,7 @@ TEST(SpringVerb, OffPassesDryAndLetsTheTailRing) {
             sp.s->compile();
         }
     });
-    EXPECT_GT(fx2test::rmsIn(out.l, 4000, 8000), 1e-3);
+    EXPECT_GT(fxtest::rmsIn(out.l, 4000, 8000), 1e-3);
     EXPECT_TRUE(fxtest::allFinite(out.l) && fxtest::allFinite(out.r));
     EXPECT_LT(fxtest::peak(out.l), 4.0);
 }

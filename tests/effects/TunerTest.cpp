@@ -1,4 +1,3 @@
-#include "AllocationCounter.h"
 #include "BlockTestUtil.h"
 #include "audio/EngineSupport.h"
 #include "effects/Tuner.h"
@@ -337,17 +336,6 @@ TEST(Tuner, CentsFoldIntoOneOctave)
     };
     for (const Case& c : cases)
         EXPECT_NEAR(getCentsErrorNormalized(float(c.f), float(c.ref)), c.cents, 0.05) << c.f;
-}
-
-TEST(Tuner, ExecAllocatesNothing)
-{
-    Rig rig;
-    rig.on();
-    rig.playSine(110, 0.5, Tuner::kHistory);
-    float frame[FRAME_CHANNELS][FRAME_SAMPLES] = {};
-    alloccount::open();
-    for (int k = 0; k < 200; ++k) Tuner::exec(rig.tuner, frame);
-    EXPECT_EQ(alloccount::close(), 0);
 }
 
 } // namespace

@@ -1,106 +1,9 @@
 // After creation a model must never allocate: Process and Prewarm run on the amp-model worker thread.
-// This binary replaces the global operator new (and, outside the sanitizer build, malloc itself, which
-// Eigen would use) and counts every allocation made while a counting window is open.
+// Uses the test programs' allocation counter (support/AllocationCounter.h).
 #include "NamTestSupport.h"
+#include "support/AllocationCounter.h"
 
 #include <gtest/gtest.h>
-
-#include <atomic>
-#include <cstdlib>
-#include <new>
-
-namespace {
-std::atomic<bool> counting{false};
-std::atomic<long> allocations{0};
-
-void note()
-{
-    if (counting.load(std::memory_order_relaxed)) allocations.fetch_add(1, std::memory_order_relaxed);
-}
-} // namespace
-
-void* operator new(std::size_t size)
-{
-    note();
-    if (void* p = std::malloc(size ? size : 1)) return p;
-    throw std::bad_alloc();
-}
-
-void* operator new[](std::size_t size)
-{
-    return operator new(size);
-}
-
-void* operator new(std::size_t size, std::align_val_t align)
-{
-    note();
-    size_t a = std::max(size_t(align), sizeof(void*));
-    if (void* p = std::aligned_alloc(a, (size + a - 1) / a * a)) return p;
-    throw std::bad_alloc();
-}
-
-void* operator new[](std::size_t size, std::align_val_t align)
-{
-    return operator new(size, align);
-}
-
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
-
-#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
-// glibc lets a program supply malloc itself; forward to the C library's own implementation.
-extern "C" {
-void* __libc_malloc(size_t);
-void* __libc_calloc(size_t, size_t);
-void* __libc_realloc(void*, size_t);
-void* __libc_memalign(size_t, size_t);
-void __libc_free(void*);
-
-void* malloc(size_t size)
-{
-    note();
-    return __libc_malloc(size);
-}
-void* calloc(size_t count, size_t size)
-{
-    note();
-    return __libc_calloc(count, size);
-}
-void* realloc(void* p, size_t size)
-{
-    note();
-    return __libc_realloc(p, size);
-}
-void* aligned_alloc(size_t align, size_t size)
-{
-    note();
-    return __libc_memalign(align, size);
-}
-void* memalign(size_t align, size_t size)
-{
-    note();
-    return __libc_memalign(align, size);
-}
-int posix_memalign(void** out, size_t align, size_t size)
-{
-    note();
-    void* p = __libc_memalign(align, size);
-    if (!p) return 12; // ENOMEM
-    *out = p;
-    return 0;
-}
-void free(void* p)
-{
-    __libc_free(p);
-}
-}
-#endif
 
 using namespace namtest;
 
@@ -110,31 +13,12 @@ namespace {
 // prewarms it in between, all inside the counting window; returns the allocations seen.
 long allocationsWhilePlaying(NeuralAudio::NeuralModel& model, std::vector<float>& input, std::vector<float>& output)
 {
-    allocations = 0;
-    counting = true;
+    alloccount::open();
     for (size_t block : {16, 1, 7, 100}) {
         for (size_t at = 0; at + block <= input.size(); at += block) model.Process(input.data() + at, output.data() + at, block);
         model.Prewarm();
     }
-    counting = false;
-    return allocations.load();
-}
-
-TEST(NamAllocation, CountingSeesAllocations)
-{
-    // The window itself must work, or the test below proves nothing.
-    allocations = 0;
-    counting = true;
-    auto* p = new std::vector<float>(100);
-    void* m = std::malloc(64);
-    counting = false;
-    delete p;
-    std::free(m);
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    EXPECT_GE(allocations.load(), 2);
-#else
-    EXPECT_GE(allocations.load(), 3);
-#endif
+    return alloccount::close();
 }
 
 TEST(NamAllocation, ProcessAndPrewarmAllocateNothing)

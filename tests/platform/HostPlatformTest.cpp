@@ -3,6 +3,7 @@
 #include "platform/PhysicalMemory.h"
 #include "platform/UnitBoard.h"
 #include "platform/Shell.h"
+#include "platform/TcpEndpoint.h"
 #include "platform/model/ShellScript.h"
 #include "support/TempRoot.h"
 
@@ -92,4 +93,24 @@ TEST(UnitBoard, OnlyTheUnitsComputeModuleIsTheUnit)
     };
     for (const Case& c : cases) EXPECT_EQ(UnitBoard::isUnitModel(c.model), c.unit) << c.model;
     EXPECT_FALSE(UnitBoard::detected());
+}
+
+// A wrong port is replaced by the unit's, and said once in a line with the variable and the value.
+TEST(EnvSetting, WrongPortIsSaidOnceAndReplaced)
+{
+    const struct {
+        const char* value;
+        int port;
+    } cases[] = {{"0", 8080}, {"70000", 8080}, {"abc", 8080}, {"9000x", 8080}, {"9000", 9000}};
+    for (const auto& c : cases) {
+        setenv("KESTRUN_TCP_PORT", c.value, 1);
+        StdoutCapture out;
+        EXPECT_EQ(TcpEndpoint::port(8080), c.port) << c.value;
+        EXPECT_EQ(TcpEndpoint::port(8080), c.port) << c.value;
+        const std::string said = c.port == 8080 ? "W (Wifi): KESTRUN_TCP_PORT=\"" + std::string(c.value) +
+                                                      "\" is not a port number from 1 to 65535: listening on port 8080 instead\n"
+                                                : "";
+        EXPECT_EQ(out.text(), said);
+    }
+    unsetenv("KESTRUN_TCP_PORT");
 }

@@ -32,8 +32,9 @@ int changed_pixels(const ScreenImage& a, const ScreenImage& b, const std::vector
 bool updating_screens();
 std::string reference_screen(const std::string& suite, const std::string& name);
 
-// Compares a frame with its reference (or writes the reference when updating). A frame that does not
-// match is kept as screens-failed/SUITE-NAME.png in the working folder, for a look.
+// Compares a frame with its reference (or, when updating, writes the reference unless no pixel
+// outside `ignore` differs). A frame that does not match is kept as screens-failed/SUITE-NAME.png in
+// the working folder, for a look.
 testing::AssertionResult matches_reference(const std::string& suite, const std::string& name,
                                            const ScreenImage& frame, const std::vector<ScreenArea>& ignore = {});
 

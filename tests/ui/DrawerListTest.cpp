@@ -15,6 +15,8 @@ constexpr int UP = EventCode::MAIN + EventCode::TURN_UP;
 constexpr int DOWN = EventCode::MAIN + EventCode::TURN_DOWN;
 constexpr int CLICK = EventCode::MAIN + EventCode::PUSH_CLICK;
 constexpr int LONG = EventCode::MAIN + EventCode::PUSH_LONG;
+constexpr int PRESS = EventCode::MAIN + EventCode::PUSH_PRESS;
+constexpr int KNOB1_CLICK = EventCode::KNOB1 + EventCode::PUSH_CLICK;
 
 // Sixty preset slots, the first thirty filled ("p0" .. "p29"), preset 07B ("p19") selected.
 struct Presets {
@@ -215,8 +217,10 @@ TEST_F(DrawerListTest, LongPressRenamesDeletesAndOverwrites)
     for (int i = 0; i < 7; i++) codes.push_back(UP);
     codes.push_back(CLICK); // "5": "p15"
     for (int i = 0; i < 3; i++) codes.push_back(UP);
-    codes.push_back(CLICK); // OK
+    codes.push_back(CLICK); // OK: a popup says why, then the keyboard is back; knob 1 cancels it
+    const int keyboard = depth() + 1;
     send_later(codes, 300);
+    send_at_depths({{keyboard + 1, {PRESS, CLICK}}, {keyboard, {KNOB1_CLICK}}});
     send({LONG, CLICK});
     EXPECT_EQ(p.list->nameAt(16), "p16");
     EXPECT_EQ(p.preset->getValue(), "p17x");

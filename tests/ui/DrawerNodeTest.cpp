@@ -341,6 +341,11 @@ TEST_F(DrawerNodeTest, TextItemsAreEditedWithTheKeyboard)
     for (int code : keyboard_codes("new")) codes.push_back(code);
     send(codes);
     EXPECT_EQ(t.pwd->getText(), "new");
+    // OK on the empty text removes it.
+    codes = {CLICK};
+    for (int code : keyboard_codes("")) codes.push_back(code);
+    send(codes);
+    EXPECT_EQ(t.pwd->getText(), "");
 }
 
 TEST_F(DrawerNodeTest, FoldersOpenBrowsersAndSelectionsTheListScreen)

@@ -355,6 +355,26 @@ TEST_F(HomeTest, SaveOverwriteAndSaveAs)
     EXPECT_EQ(depth(), 2);
 }
 
+TEST_F(HomeTest, SaveAsARefusedNameSaysWhyAndStaysOnTheKeyboard)
+{
+    open();
+    u.preset->setValue("p1");
+    // "p1" and 30 letters: one too many. OK opens the popup; once it is closed the keyboard is back
+    // with the text: a backspace (12 keys before OK) and OK save it.
+    const int keyboard = depth() + 1;
+    std::vector<int> fix(12, DOWN), codes{244};
+    fix.push_back(CLICK);
+    fix.insert(fix.end(), 12, UP);
+    fix.push_back(CLICK);
+    send_at_depths({{keyboard + 1, {PRESS, CLICK}}, {keyboard, fix}});
+    for (int code : keyboard_codes(std::string(30, 'a'))) codes.push_back(code);
+    send(codes);
+    const std::string kept = std::string("p1").append(29, 'a');
+    EXPECT_EQ(u.list->indexOf(kept), 8);
+    EXPECT_EQ(u.preset->getValue(), kept);
+    EXPECT_EQ(top(), home);
+}
+
 TEST_F(HomeTest, LongPressOfFootswitchCStartsTheTunerAndOtherCodesPass)
 {
     open();

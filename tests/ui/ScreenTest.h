@@ -85,6 +85,18 @@ protected:
         });
     }
 
+    // Posts each group of codes from another thread once the screen stack is that deep: for modal
+    // screens opened on top of modal screens while the test's thread waits inside waitModal.
+    void send_at_depths(std::vector<std::pair<int, std::vector<int>>> stages)
+    {
+        feeders.emplace_back([stages] {
+            for (const auto& [depth, codes] : stages) {
+                while (EventDispatcher::elements() != depth) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+                for (int code : codes) EventDispatcher::addEvent(code);
+            }
+        });
+    }
+
     // Posts the codes and dispatches until the queue is empty (a CLOSE ends a dispatch call).
     void send(std::initializer_list<int> codes)
     {

@@ -1,6 +1,7 @@
 #include "driver/model/HostCodec.h"
 
 #include "driver/Codec.h"
+#include "platform/EnvSetting.h"
 #include "porting/Log.h"
 #include "porting/Task.h"
 
@@ -49,6 +50,13 @@ bool HostCodecConfig::parse(const char* in, const char* out, const char* pace, c
                             HostCodecConfig& config, std::string& error)
 {
     config = HostCodecConfig{};
+    error.clear();
+    // A wrong setting is reported and replaced by its default; the others still count.
+    auto wrong = [&error](const char* name, const std::string& value, const char* problem, const char* instead) {
+        EnvSetting::refuse(kTag, name, value.c_str(), problem, instead);
+        error += std::string(name) + "=\"" + value + "\" " + problem + "\n";
+    };
+
     std::string input = in ? in : "";
     if (input.empty() || input == "silence") {
         config.input = Input::Silence;
@@ -60,8 +68,10 @@ bool HostCodecConfig::parse(const char* in, const char* out, const char* pace, c
         if ((!hz.empty() && (!parseNumber(hz, config.sineHz) || config.sineHz <= 0.0f || config.sineHz >= 24000.0f)) ||
             (!amplitude.empty() &&
              (!parseNumber(amplitude, config.sineAmplitude) || config.sineAmplitude < 0.0f || config.sineAmplitude > 1.0f))) {
-            error = "KESTRUN_AUDIO_IN: bad sine \"" + input + "\"";
-            return false;
+            config.sineHz = HostCodecConfig{}.sineHz;
+            config.sineAmplitude = HostCodecConfig{}.sineAmplitude;
+            wrong("KESTRUN_AUDIO_IN", input, "is not a sine below 24000 Hz of an amplitude from 0 to 1",
+                  "a sine of 440 Hz at 0.5");
         }
     } else if (startsWith(input, "wav:") && input.size() > 4) {
         config.input = Input::Wav;
@@ -70,8 +80,8 @@ bool HostCodecConfig::parse(const char* in, const char* out, const char* pace, c
         config.input = Input::Alsa;
         config.inputName = input.substr(5);
     } else {
-        error = "KESTRUN_AUDIO_IN: unknown input \"" + input + "\"";
-        return false;
+        wrong("KESTRUN_AUDIO_IN", input, "is not silence, sine[:HZ[:AMPLITUDE]], wav:PATH or alsa:DEVICE",
+              "silence");
     }
 
     std::string output = out ? out : "";
@@ -84,8 +94,7 @@ bool HostCodecConfig::parse(const char* in, const char* out, const char* pace, c
         config.output = Output::Alsa;
         config.outputName = output.substr(5);
     } else {
-        error = "KESTRUN_AUDIO_OUT: unknown output \"" + output + "\"";
-        return false;
+        wrong("KESTRUN_AUDIO_OUT", output, "is not none, wav:PATH or alsa:DEVICE", "no output");
     }
 
     std::string timing = pace ? pace : "";
@@ -96,11 +105,14 @@ bool HostCodecConfig::parse(const char* in, const char* out, const char* pace, c
     } else if (timing == "manual") {
         config.pace = Pace::Manual;
     } else {
-        error = "KESTRUN_AUDIO_PACE: unknown pace \"" + timing + "\"";
-        return false;
+        wrong("KESTRUN_AUDIO_PACE", timing, "is not realtime, fast or manual", "real time");
     }
-    config.loop = loop && std::strcmp(loop, "1") == 0;
-    return true;
+
+    std::string again = loop ? loop : "";
+    config.loop = again == "1";
+    if (!again.empty() && again != "0" && again != "1")
+        wrong("KESTRUN_AUDIO_LOOP", again, "is neither 1 nor 0", "a WAV input plays once");
+    return error.empty();
 }
 
 HostCodec::HostCodec(const HostCodecConfig& config) : CodecInterface("HostCodec"), config(config) {}
@@ -108,6 +120,8 @@ HostCodec::HostCodec(const HostCodecConfig& config) : CodecInterface("HostCodec"
 bool HostCodec::initialize()
 {
     std::string error;
+    // The setting that failed, for the message.
+    const char* setting = "KESTRUN_AUDIO_IN";
     bool ok = true;
     switch (config.input) {
     case HostCodecConfig::Input::Wav:
@@ -120,10 +134,12 @@ bool HostCodec::initialize()
     case HostCodecConfig::Input::Alsa: ok = alsaIn.open(config.inputName, true, error); break;
     default: break;
     }
+    if (ok) setting = "KESTRUN_AUDIO_OUT";
     if (ok && config.output == HostCodecConfig::Output::Wav) ok = wavOut.open(config.outputName, error);
     if (ok && config.output == HostCodecConfig::Output::Alsa) ok = alsaOut.open(config.outputName, false, error);
     if (!ok) {
-        LOG_E(kTag, "%s\n", error.c_str());
+        // No stand-in input or output: a render that would silently differ from the one asked for.
+        LOG_E(kTag, "%s: %s: no audio is processed\n", setting, error.c_str());
         wavIn.close();
         alsaIn.close();
         return false;

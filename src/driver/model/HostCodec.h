@@ -29,7 +29,8 @@ struct HostCodecConfig {
 
     // From KESTRUN_AUDIO_IN ("silence", "sine[:HZ[:AMPLITUDE]]", "wav:PATH", "alsa:DEVICE"),
     // KESTRUN_AUDIO_OUT ("none", "wav:PATH", "alsa:DEVICE"), KESTRUN_AUDIO_PACE ("realtime",
-    // "fast", "manual") and KESTRUN_AUDIO_LOOP ("1"). Unset variables take the defaults above.
+    // "fast", "manual") and KESTRUN_AUDIO_LOOP ("1" or "0"). Unset variables take the defaults above;
+    // so does a wrong one, reported in a warning line (and a line of `error`): false then.
     static bool fromEnvironment(HostCodecConfig& config, std::string& error);
     // The same from given texts (null = unset).
     static bool parse(const char* in, const char* out, const char* pace, const char* loop, HostCodecConfig& config,

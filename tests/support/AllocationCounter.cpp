@@ -5,6 +5,18 @@
 #include <cstdlib>
 #include <new>
 
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+#define KESTRUN_COUNT_MALLOC 1
+// glibc lets a program define malloc itself; the replacements below forward to these.
+extern "C" {
+void* __libc_malloc(size_t);
+void* __libc_calloc(size_t, size_t);
+void* __libc_realloc(void*, size_t);
+void* __libc_memalign(size_t, size_t);
+void __libc_free(void*);
+}
+#endif
+
 namespace {
 std::atomic<bool> armed{false};
 std::atomic<long> allocations{0};
@@ -14,19 +26,29 @@ void note()
     if (armed.load(std::memory_order_relaxed)) allocations.fetch_add(1, std::memory_order_relaxed);
 }
 
-void* allocate(std::size_t size, std::size_t align)
+// The allocator underneath, which counts nothing itself (each entry point counts once).
+void* raw(std::size_t size, std::size_t align)
 {
-    note();
     if (size == 0) size = 1;
-    if (align <= alignof(std::max_align_t)) return std::malloc(size);
-    void* p = nullptr;
-    return posix_memalign(&p, align, size) == 0 ? p : nullptr;
+    if (align < alignof(std::max_align_t)) align = alignof(std::max_align_t);
+#ifdef KESTRUN_COUNT_MALLOC
+    return __libc_memalign(align, size);
+#else
+    return std::aligned_alloc(align, (size + align - 1) / align * align);
+#endif
 }
 
 void* allocateOrThrow(std::size_t size, std::size_t align)
 {
-    if (void* p = allocate(size, align)) return p;
+    note();
+    if (void* p = raw(size, align)) return p;
     throw std::bad_alloc();
+}
+
+void* allocate(std::size_t size, std::size_t align) noexcept
+{
+    note();
+    return raw(size, align);
 }
 } // namespace
 
@@ -66,16 +88,8 @@ void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
 void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
 void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
 
-// Sanitizers bring their own allocator, which these would bypass.
-#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
-// glibc lets a program define malloc itself; these forward to the C library's own allocator.
+#ifdef KESTRUN_COUNT_MALLOC
 extern "C" {
-void* __libc_malloc(size_t);
-void* __libc_calloc(size_t, size_t);
-void* __libc_realloc(void*, size_t);
-void* __libc_memalign(size_t, size_t);
-void __libc_free(void*);
-
 void* malloc(size_t size)
 {
     note();
@@ -96,9 +110,15 @@ void* aligned_alloc(size_t align, size_t size)
     note();
     return __libc_memalign(align, size);
 }
+void* memalign(size_t align, size_t size)
+{
+    note();
+    return __libc_memalign(align, size);
+}
 int posix_memalign(void** out, size_t align, size_t size)
 {
-    void* p = __libc_memalign(align, size); // counted by the caller when it is operator new
+    note();
+    void* p = __libc_memalign(align, size);
     if (!p) return 12; // ENOMEM
     *out = p;
     return 0;

@@ -1,0 +1,119 @@
+#pragma once
+#include "dsp/DoubleBuffer.h"
+#include "dsp/Glide.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+
+// The settings of one block that glide (dsp/Glide.h), with whatever else its processing reads from
+// the compile pass (`Fixed`: a switch, a mode, a shape table, a rate), handed over as one set.
+//
+// Each setting is declared once, while the block is built, with its kind (a level or a read
+// position) and its value until the first compile pass; the handle add() returns names it from then
+// on. compile() stages targets (set) and fixed values (fixed), then publishes them whole. Once per
+// block the thread that processes takes the newest set (read) and moves every glide one block on
+// toward it with one call (advance); sample k of the block then reads params[p].at(k). Between the
+// two it may look at where the glides stand (settled) or restart one (jump).
+//
+// A setting may instead follow an atomic that another thread writes at any time (a gain the
+// application sets): its target is read at each advance.
+//
+// Threads: add at construction; set, fixed, target and publish on the compile thread; advance,
+// operator[], settled and jump on the one processing thread. Nothing allocates.
+struct NoFixed {
+    bool operator==(const NoFixed&) const = default;
+};
+
+template <class Fixed = NoFixed>
+class ParamSet {
+public:
+    static constexpr int kCapacity = 48;
+
+    class Param {
+    public:
+        Param() = default;
+
+    private:
+        friend class ParamSet;
+        explicit Param(int i) : index(i) {}
+        int index = 0;
+    };
+
+    ParamSet() = default;
+    explicit ParamSet(const Fixed& initial)
+    {
+        staged.fixed = initial;
+        published.publish(staged);
+    }
+
+    // Construction: a new setting, at `initial` until compile sets it.
+    Param add(GlideKind kind, float initial = 0.0f)
+    {
+        // A block with more settings than this is a build mistake: it stops at once, in every test
+        // that builds the block, rather than sharing a slot between two settings.
+        if (count == kCapacity) {
+            std::fputs("ParamSet: more than kCapacity settings in one block\n", stderr);
+            std::abort();
+        }
+        const int i = count++;
+        kinds[i] = kind;
+        staged.target[i] = initial;
+        published.publish(staged);
+        return Param(i);
+    }
+    // Construction: a setting whose target another thread keeps in `source`.
+    Param follow(GlideKind kind, const std::atomic<float>* source)
+    {
+        const Param p = add(kind, source->load(std::memory_order_relaxed));
+        sources[p.index] = source;
+        return p;
+    }
+
+    // Compile thread.
+    void set(Param p, float target) { staged.target[p.index] = target; }
+    float target(Param p) const { return staged.target[p.index]; }
+    Fixed& fixed() { return staged.fixed; }
+    const Fixed& fixed() const { return staged.fixed; }
+    void publish() { published.publish(staged); }
+
+    // Processing thread: the newest set, kept until the next read.
+    const Fixed& read()
+    {
+        current = &published.read();
+        return current->fixed;
+    }
+    // Processing thread: the set last read.
+    const Fixed& lastRead() const { return current ? current->fixed : initial; }
+    // Processing thread: every glide moves one block of n samples toward the set last read.
+    void advance(int n)
+    {
+        if (!current) read();
+        for (int i = 0; i < count; ++i) {
+            const float goal = sources[i] ? sources[i]->load(std::memory_order_relaxed) : current->target[i];
+            now[i] = glides[i].advance(goal, kinds[i], n);
+        }
+    }
+    // This block's part of a glide (valid after advance).
+    const Ramp& operator[](Param p) const { return now[p.index]; }
+    // The glide stands at v (before advance: where the last block ended).
+    bool settled(Param p, float v) const { return glides[p.index].settled(v); }
+    // The glide starts again from v at the next advance.
+    void jump(Param p, float v) { glides[p.index].jump(v); }
+
+private:
+    struct Set {
+        float target[kCapacity] = {};
+        Fixed fixed{};
+    };
+
+    int count = 0;
+    GlideKind kinds[kCapacity] = {};
+    const std::atomic<float>* sources[kCapacity] = {};
+    Set staged;
+    DoubleBuffer<Set> published;
+    const Set* current = nullptr; // processing thread
+    Fixed initial{};
+    Glide glides[kCapacity];
+    Ramp now[kCapacity] = {};
+};
