@@ -70,7 +70,8 @@ class Panel {
 public:
     explicit Panel(Unit& unit) : unit(unit), png(test_root() + "/screen.png")
     {
-        EXPECT_TRUE(unit.waitLog("I (Panel): commands from", 10000)) << unit.log();
+        // The panel opens as the program starts, which a loaded machine may take a minute for.
+        EXPECT_TRUE(unit.waitLog("I (Panel): commands from", 60000)) << unit.log();
         pipe = ::open((test_root() + "/panel").c_str(), O_WRONLY | O_CLOEXEC);
         EXPECT_GE(pipe, 0);
     }
