@@ -53,7 +53,9 @@ Unit::~Unit()
 
 void Unit::start()
 {
-    std::string logPath = test_root() + "/kestrun." + std::to_string(++starts) + ".log";
+    // Numbered across every unit of the test: a second unit must not read the first one's log.
+    static int starts = 0;
+    logPath = test_root() + "/kestrun." + std::to_string(++starts) + ".log";
     std::string port = std::to_string(tcpPort);
     pid = fork();
     if (pid == 0) {
@@ -154,18 +156,17 @@ std::string Unit::ended()
 
 std::string Unit::log() const
 {
-    return read_file(test_root() + "/kestrun." + std::to_string(starts) + ".log");
+    return logPath.empty() ? "" : read_file(logPath);
 }
 
 bool Unit::waitLog(const std::string& text, int ms)
 {
-    auto found = [&] { return log().find(text) != std::string::npos; };
+    bool found = false;
     // A program that has ended prints nothing more: no reason to wait for it.
-    if (waitUntil([&] { return found() || !running(); }, ms) && !found()) {
+    waitUntil([&] { return (found = log().find(text) != std::string::npos) || !running(); }, ms);
+    if (!found && !running())
         ADD_FAILURE() << "the program " << ended() << " while the test waited for \"" << text << "\"";
-        return false;
-    }
-    return found();
+    return found;
 }
 
 Client::Client(int port)

@@ -49,7 +49,7 @@ private:
     int status = 0;
     int input = -1;
     int tcpPort;
-    int starts = 0;
+    std::string logPath; // of the latest start
     std::vector<std::pair<std::string, std::string>> environment;
 };
 
