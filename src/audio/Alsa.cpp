@@ -38,8 +38,6 @@ float playbackPitchSmoothed = 1000000.0f;
 
 // Odd while the audio thread is inside a call on a stream; moves on every entry and exit.
 std::atomic<uint32_t> audioEpoch{0};
-// The first error the audio thread met on the capture stream since it was opened (0: none).
-std::atomic<int> captureError{0};
 // Streams taken out of the audio thread's reach, waiting to be closed (compile thread only).
 AlsaPcm* retired[2] = {nullptr, nullptr};
 
@@ -158,7 +156,6 @@ void alsa_set_backend(AlsaBackend* newBackend)
     capture_handle.store(nullptr);
     playback_handle.store(nullptr);
     retired[0] = retired[1] = nullptr;
-    captureError.store(0);
     capture_delay.store(kTargetDelay);
     playback_delay.store(kTargetDelay);
     capture_pitch = playback_pitch = capturePitchSmoothed = playbackPitchSmoothed = 1000000.0f;
@@ -171,7 +168,6 @@ void alsa_set_devices(const AlsaDevices& newDevices)
 
 int init_alsa_capture()
 {
-    captureError.store(0);
     return init_stream(AlsaStream::Capture, capture_handle);
 }
 
@@ -227,12 +223,8 @@ int alsa_read(int* buffer, int frames)
     long got = backend->pcmReadi(pcm, reinterpret_cast<int32_t*>(buffer), (unsigned long)frames);
     if (got == frames) return 0;
     std::memset(buffer, 0, sizeof(int) * size_t(frames) * kChannels);
-    if (got >= 0) return 0; // a short block is dropped
-    if (got != -EAGAIN) {
-        int expected = 0;
-        captureError.compare_exchange_strong(expected, int(got), std::memory_order_acq_rel);
-    }
-    return 1;
+    // A short block is dropped; an error shows in the stream's state, which the compile pass reads.
+    return got >= 0 ? 0 : 1;
 }
 
 bool alsa_is_sync()
@@ -245,8 +237,12 @@ bool alsa_is_sync()
 void update_alsa_status()
 {
     if (!closeRetired()) return;
-    const bool open = capture_handle.load() && playback_handle.load();
-    if (open && captureError.load(std::memory_order_acquire) == 0) {
+    AlsaPcm* capture = capture_handle.load();
+    // The capture stream's state alone decides: prepared or running, it is steered; in any other
+    // state (over-run, set-up, suspended, gone), with or without an error the audio thread has met,
+    // both streams are opened again.
+    const AlsaState state = capture ? backend->pcmState(capture) : AlsaState::Disconnected;
+    if (capture && playback_handle.load() && (state == AlsaState::Prepared || state == AlsaState::Running)) {
         // More playback delay: the host takes too little, speed its side up; more capture delay: the
         // host brings too much, slow its side down.
         playback_pitch = float(playback_delay.load() + (48000 - kTargetDelay)) * kPitchPerFrame;

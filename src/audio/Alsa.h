@@ -12,8 +12,9 @@ struct AlsaPcm;
 // Threads: alsa_read and alsa_write on "audioLoop" (they never block, allocate or print);
 // update_alsa_status, alsa_set_speed and get_alsa_capture_volume on "compileLoop". The compile thread
 // opens and closes the streams: a stream is first taken out of the audio thread's reach, then
-// closed once the audio thread is out of every ALSA call; errors that the audio thread meets are
-// handed to the compile thread through an atomic instead of asking a live stream from another thread.
+// closed once the audio thread is out of every ALSA call. Whether to steer or reopen is the capture
+// stream's state, which the compile pass asks (libasound serialises that call with the audio
+// thread's calls on the stream).
 
 int init_alsa_capture();
 int init_alsa_playback();

@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -33,7 +34,7 @@ enum FadeState : int {
     FADE_OUT = 1,
     FADE_COMPILE = 2,
     FADE_IN = 3,
-    // A debounce won the fade and is stopping the compile thread; the audio thread holds the gain
+    // A debounce won the fade and is pausing the compile thread; the audio thread holds the gain
     // until FADE_OUT, so the resume can never overtake the suspend.
     FADE_STARTING = 4,
 };
@@ -73,83 +74,66 @@ void meterChannel(std::atomic<float>& peak, std::atomic<int32_t>& hold, const fl
 
 } // namespace
 
-AudioBlock* AudioProcessor::blocks[kSlots];
-BlockExec AudioProcessor::blocks_dsp[kSlots];
-uint32_t AudioProcessor::blocks_start = 0;
-uint32_t AudioProcessor::blocks_end = 0;
-bool AudioProcessor::initialized = false;
-float AudioProcessor::input[FRAME_CHANNELS][FRAME_SAMPLES];
-std::atomic<float> AudioProcessor::in_meter[FRAME_CHANNELS];
-std::atomic<float> AudioProcessor::out_meter[FRAME_CHANNELS];
-std::atomic<int32_t> AudioProcessor::in_saturation[FRAME_CHANNELS];
-std::atomic<int32_t> AudioProcessor::out_saturation[FRAME_CHANNELS];
-NodeFloat* AudioProcessor::lin_meter = nullptr;
-NodeFloat* AudioProcessor::rin_meter = nullptr;
-NodeFloat* AudioProcessor::lout_meter = nullptr;
-NodeFloat* AudioProcessor::rout_meter = nullptr;
-std::atomic<float> AudioProcessor::debounceVolume{1.0f};
-std::atomic<float> AudioProcessor::fadeStart{1.0f};
-std::atomic<uint32_t> AudioProcessor::fadeRequests{0};
-std::atomic<uint32_t> AudioProcessor::compilePeriod{10000};
-AudioBlock* AudioProcessor::fadePoint = nullptr;
-std::atomic<int> AudioProcessor::compiler_status{FADE_IDLE};
-std::atomic<TaskHandle_t> AudioProcessor::compiler_handler{0};
-std::atomic<uint32_t> AudioProcessor::compilePasses{0};
-std::atomic<uint32_t> AudioProcessor::frameCount{0};
-std::atomic<uint64_t> AudioProcessor::lastFrameNs{0};
-std::atomic<void (*)()> AudioProcessor::controlTasks{nullptr};
+constinit AudioProcessor::Engine AudioProcessor::engine;
+
+void AudioProcessor::reset()
+{
+    std::destroy_at(&engine);
+    std::construct_at(&engine);
+}
 
 void AudioProcessor::addBlock(AudioBlock* block, BlockExec exec, int position)
 {
-    if (!initialized) {
-        blocks_start = blocks_end = 0;
-        initialized = true;
+    if (!engine.initialized) {
+        engine.blocks_start = engine.blocks_end = 0;
+        engine.initialized = true;
     }
     if (!block) return;
     if (position == BLOCK_PREPEND) {
-        const uint32_t start = (blocks_start - 1) & (kSlots - 1);
-        if (start == (blocks_end & (kSlots - 1))) return; // full: one slot always stays free
-        blocks[start] = block;
-        blocks_dsp[start] = exec;
-        blocks_start = start;
+        const uint32_t start = (engine.blocks_start - 1) & (kSlots - 1);
+        if (start == (engine.blocks_end & (kSlots - 1))) return; // full: one slot always stays free
+        engine.blocks[start] = block;
+        engine.blocks_dsp[start] = exec;
+        engine.blocks_start = start;
     } else if (position == BLOCK_APPEND) {
-        const uint32_t end = (blocks_end + 1) & (kSlots - 1);
-        if (end == (blocks_start & (kSlots - 1))) return;
-        blocks[blocks_end & (kSlots - 1)] = block;
-        blocks_dsp[blocks_end & (kSlots - 1)] = exec;
-        blocks_end = end;
+        const uint32_t end = (engine.blocks_end + 1) & (kSlots - 1);
+        if (end == (engine.blocks_start & (kSlots - 1))) return;
+        engine.blocks[engine.blocks_end & (kSlots - 1)] = block;
+        engine.blocks_dsp[engine.blocks_end & (kSlots - 1)] = exec;
+        engine.blocks_end = end;
     }
 }
 
 bool AudioProcessor::hasBlock(AudioBlock* block)
 {
     if (!block) return false;
-    for (uint32_t i = blocks_start & (kSlots - 1); i != (blocks_end & (kSlots - 1)); i = (i + 1) & (kSlots - 1))
-        if (blocks[i] == block) return true;
+    for (uint32_t i = firstSlot(); i != endSlot(); i = nextSlot(i))
+        if (engine.blocks[i] == block) return true;
     return false;
 }
 
 void AudioProcessor::displayInfo()
 {
     int position = 1;
-    for (uint32_t i = blocks_start & (kSlots - 1); i != (blocks_end & (kSlots - 1)); i = (i + 1) & (kSlots - 1))
-        LOG_I(kTag, "Chain item %d: %s (%p)\n", position++, blocks[i]->getName(), static_cast<void*>(blocks[i]));
+    for (uint32_t i = firstSlot(); i != endSlot(); i = nextSlot(i))
+        LOG_I(kTag, "Chain item %d: %s (%p)\n", position++, engine.blocks[i]->getName(),
+              static_cast<void*>(engine.blocks[i]));
 }
 
 void AudioProcessor::audioInitialize(bool meters)
 {
-    if (!initialized) {
+    if (!engine.initialized) {
         LOG_W(kTag, "No audio block loaded\n");
         return;
     }
-    if (compiler_handler.load() != 0) return; // the threads run once
+    if (engine.compiler_handler.load() != 0) return; // the threads run once
 
     auto* folder = new NodeItem(System::systemNode(), meters ? "_meters" : "_disabled_meters", "VU Meters", "",
                                 ItemType::VFOLDER);
-    lin_meter = new NodeFloat(folder, "_in0", "In 1 Peak", -110.0f, 0.0f, 0.0f, "dB", 0.5f, false);
-    rin_meter = new NodeFloat(folder, "_in1", "In 2 Peak", -110.0f, 0.0f, 0.0f, "dB", 0.5f, false);
-    lout_meter = new NodeFloat(folder, "_out0", "Out 1 Peak", -110.0f, 0.0f, 0.0f, "dB", 0.5f, false);
-    rout_meter = new NodeFloat(folder, "_out1", "Out 2 Peak", -110.0f, 0.0f, 0.0f, "dB", 0.5f, false);
+    engine.lin_meter = new NodeFloat(folder, "_in0", "In 1 Peak", -110.0f, 0.0f, 0.0f, "dB", 0.5f, false);
+    engine.rin_meter = new NodeFloat(folder, "_in1", "In 2 Peak", -110.0f, 0.0f, 0.0f, "dB", 0.5f, false);
+    engine.lout_meter = new NodeFloat(folder, "_out0", "Out 1 Peak", -110.0f, 0.0f, 0.0f, "dB", 0.5f, false);
+    engine.rout_meter = new NodeFloat(folder, "_out1", "Out 2 Peak", -110.0f, 0.0f, 0.0f, "dB", 0.5f, false);
 
     displayInfo();
 
@@ -157,27 +141,27 @@ void AudioProcessor::audioInitialize(bool meters)
     xTaskCreatePinnedToCore(controlLoop, "controlLoop", 4096, nullptr, 3, nullptr, 0);
     TaskHandle_t handle = 0;
     if (xTaskCreatePinnedToCore(compileLoop, "compileLoop", 4096, nullptr, 2, &handle, 0) == 0)
-        compiler_handler.store(handle, std::memory_order_release);
+        engine.compiler_handler.store(handle, std::memory_order_release);
 }
 
 float (*AudioProcessor::getInput())[FRAME_SAMPLES]
 {
-    return input;
+    return engine.input;
 }
 
 float AudioProcessor::meter(int channel, int io)
 {
     if (channel < 0 || channel >= FRAME_CHANNELS) return 0.0f;
-    if (io == 1) return toDb(in_meter[channel].load(std::memory_order_relaxed));
-    if (io == 0) return toDb(out_meter[channel].load(std::memory_order_relaxed));
+    if (io == 1) return toDb(engine.in_meter[channel].load(std::memory_order_relaxed));
+    if (io == 0) return toDb(engine.out_meter[channel].load(std::memory_order_relaxed));
     return 0.0f;
 }
 
 bool AudioProcessor::channelSaturation(int channel, int io)
 {
     if (channel < 0 || channel >= FRAME_CHANNELS) return false;
-    if (io == 1) return in_saturation[channel].load(std::memory_order_relaxed) > 0;
-    if (io == 0) return out_saturation[channel].load(std::memory_order_relaxed) > 0;
+    if (io == 1) return engine.in_saturation[channel].load(std::memory_order_relaxed) > 0;
+    if (io == 0) return engine.out_saturation[channel].load(std::memory_order_relaxed) > 0;
     return false;
 }
 
@@ -190,59 +174,64 @@ bool AudioProcessor::saturation()
 
 void AudioProcessor::compileBlocks()
 {
-    if (lin_meter) {
-        lin_meter->setValue(meter(0, 1));
-        rin_meter->setValue(meter(1, 1));
-        lout_meter->setValue(meter(0, 0));
-        rout_meter->setValue(meter(1, 0));
+    if (engine.lin_meter) {
+        engine.lin_meter->setValue(meter(0, 1));
+        engine.rin_meter->setValue(meter(1, 1));
+        engine.lout_meter->setValue(meter(0, 0));
+        engine.rout_meter->setValue(meter(1, 0));
     }
     AudioUSB::compile();
-    for (uint32_t i = blocks_start & (kSlots - 1); i != (blocks_end & (kSlots - 1)); i = (i + 1) & (kSlots - 1))
-        if (blocks[i]->compile()) break;
+    for (uint32_t i = firstSlot(); i != endSlot(); i = nextSlot(i)) {
+        if (engine.blocks[i]->compile()) break;
+        // Between two blocks the compile thread holds nothing: a fade may pause it here.
+        task_exit_point();
+    }
 }
 
 void AudioProcessor::setControlTasks(void (*tasks)())
 {
-    controlTasks.store(tasks);
+    engine.controlTasks.store(tasks);
 }
 
 bool AudioProcessor::framesFlowing()
 {
-    if (frameCount.load(std::memory_order_acquire) == 0) return false;
+    if (engine.frameCount.load(std::memory_order_acquire) == 0) return false;
     // The frame's time first, the clock after: read the other way round, a frame that ends in
     // between is later than "now", and the unsigned difference calls it long gone.
-    const uint64_t last = lastFrameNs.load(std::memory_order_acquire);
+    const uint64_t last = engine.lastFrameNs.load(std::memory_order_acquire);
     return xthal_get_ccount() - last < kFlowWindowNs;
 }
 
 void AudioProcessor::setFadePoint(AudioBlock* block)
 {
-    fadePoint = block;
+    engine.fadePoint = block;
 }
 
 void AudioProcessor::setCompilePeriod(uint32_t microseconds)
 {
-    compilePeriod.store(microseconds);
+    engine.compilePeriod.store(microseconds);
 }
 
 void AudioProcessor::debounce(Node*)
 {
-    const TaskHandle_t compiler = compiler_handler.load(std::memory_order_acquire);
+    const TaskHandle_t compiler = engine.compiler_handler.load(std::memory_order_acquire);
     // Before the engine runs nothing is heard. From inside a compile pass the blocks find their own
     // changed structure and ask for the fade themselves (mayRestructure).
     if (compiler == 0 || pthread_equal(compiler, pthread_self())) return;
     // Without frames nothing would end the fade: the normal compile pass applies the change.
     if (!framesFlowing()) return;
     // Counted so that the quiet pass knows a change came while it ran.
-    fadeRequests.fetch_add(1, std::memory_order_acq_rel);
+    engine.fadeRequests.fetch_add(1, std::memory_order_acq_rel);
     for (;;) {
-        int state = compiler_status.load(std::memory_order_acquire);
+        int state = engine.compiler_status.load(std::memory_order_acquire);
         // Fading out or at the quiet point: the quiet pass (or its repeat) takes this change.
         if (state != FADE_IDLE && state != FADE_IN) return;
-        // Idle, or coming back up: (again) down, with the compile thread stopped until the floor.
-        if (!compiler_status.compare_exchange_weak(state, FADE_STARTING)) continue;
+        // Idle, or coming back up: (again) down, with the compile thread paused until the floor.
+        if (!engine.compiler_status.compare_exchange_weak(state, FADE_STARTING)) continue;
+        // Paused at its next pause point (the top of its loop, or between two blocks), never where
+        // it stands: it may hold the allocator's lock, which this thread or the audio thread needs.
         vTaskSuspend(compiler);
-        compiler_status.store(FADE_OUT, std::memory_order_release);
+        engine.compiler_status.store(FADE_OUT, std::memory_order_release);
         return;
     }
 }
@@ -250,51 +239,52 @@ void AudioProcessor::debounce(Node*)
 void AudioProcessor::requestFade()
 {
     for (;;) {
-        int state = compiler_status.load(std::memory_order_acquire);
+        int state = engine.compiler_status.load(std::memory_order_acquire);
         if (state != FADE_IDLE && state != FADE_IN) return;
-        if (compiler_status.compare_exchange_weak(state, FADE_OUT)) return;
+        if (engine.compiler_status.compare_exchange_weak(state, FADE_OUT)) return;
     }
 }
 
 bool AudioProcessor::mayRestructure()
 {
-    if (inQuietPass || compiler_handler.load(std::memory_order_acquire) == 0 || !framesFlowing()) return true;
+    if (inQuietPass || engine.compiler_handler.load(std::memory_order_acquire) == 0 || !framesFlowing()) return true;
     requestFade();
     return false;
 }
 
 void AudioProcessor::resumeStalledFade()
 {
-    if (compiler_status.load(std::memory_order_acquire) != FADE_OUT || framesFlowing()) return;
+    if (engine.compiler_status.load(std::memory_order_acquire) != FADE_OUT || framesFlowing()) return;
     int expected = FADE_OUT;
-    if (!compiler_status.compare_exchange_strong(expected, FADE_COMPILE)) return;
+    if (!engine.compiler_status.compare_exchange_strong(expected, FADE_COMPILE)) return;
     // Nothing is heard without frames, so the gain may drop to the floor at once: the quiet pass is
     // then quiet, and frames that come back start low and come up with the fade.
-    debounceVolume.store(kFadeFloor, std::memory_order_relaxed);
-    fadeStart.store(kFadeFloor, std::memory_order_relaxed);
-    vTaskResume(compiler_handler.load());
+    engine.debounceVolume.store(kFadeFloor, std::memory_order_relaxed);
+    engine.fadeStart.store(kFadeFloor, std::memory_order_relaxed);
+    vTaskResume(engine.compiler_handler.load());
 }
 
 void AudioProcessor::fadeStep()
 {
-    const float old = debounceVolume.load(std::memory_order_relaxed);
-    fadeStart.store(old, std::memory_order_relaxed);
-    switch (compiler_status.load(std::memory_order_acquire)) {
+    const float old = engine.debounceVolume.load(std::memory_order_relaxed);
+    engine.fadeStart.store(old, std::memory_order_relaxed);
+    switch (engine.compiler_status.load(std::memory_order_acquire)) {
     case FADE_OUT:
-        debounceVolume.store(old * kFadeOutStep, std::memory_order_relaxed);
+        engine.debounceVolume.store(old * kFadeOutStep, std::memory_order_relaxed);
         if (old < kFadeOutEnd) {
             int expected = FADE_OUT;
-            if (compiler_status.compare_exchange_strong(expected, FADE_COMPILE)) vTaskResume(compiler_handler.load());
+            if (engine.compiler_status.compare_exchange_strong(expected, FADE_COMPILE))
+                vTaskResume(engine.compiler_handler.load());
         }
         break;
     case FADE_IN:
         // Never above 1: a fade that "controlLoop" finished while frames had stopped comes back up
         // from where the gain was then.
-        debounceVolume.store(std::min(old * kFadeInStep, 1.0f), std::memory_order_relaxed);
-        if (old > kFadeInEnd) compiler_status.store(FADE_IDLE, std::memory_order_release);
+        engine.debounceVolume.store(std::min(old * kFadeInStep, 1.0f), std::memory_order_relaxed);
+        if (old > kFadeInEnd) engine.compiler_status.store(FADE_IDLE, std::memory_order_release);
         break;
-    case FADE_IDLE: debounceVolume.store(1.0f, std::memory_order_relaxed); break;
-    default: break; // held: at the quiet point, or while a debounce stops the compile thread
+    case FADE_IDLE: engine.debounceVolume.store(1.0f, std::memory_order_relaxed); break;
+    default: break; // held: at the quiet point, or while a debounce pauses the compile thread
     }
 }
 
@@ -315,32 +305,32 @@ void AudioProcessor::processFrame()
     Debug::cycle_start();
     count_mark_frame();
     AudioFrame frame = Codec::getAudio();
-    std::memcpy(input, frame, sizeof input);
+    std::memcpy(engine.input, frame, sizeof engine.input);
     AudioUSB::read(frame);
-    meterChannel(in_meter[0], in_saturation[0], frame[0]);
-    meterChannel(in_meter[1], in_saturation[1], frame[1]);
+    meterChannel(engine.in_meter[0], engine.in_saturation[0], frame[0]);
+    meterChannel(engine.in_meter[1], engine.in_saturation[1], frame[1]);
 
     bool faded = false;
-    for (uint32_t i = blocks_start & (kSlots - 1); i != (blocks_end & (kSlots - 1));) {
-        if (blocks[i] == fadePoint) {
+    for (uint32_t i = firstSlot(); i != endSlot();) {
+        if (engine.blocks[i] == engine.fadePoint) {
             applyFade(frame);
             faded = true;
         }
         count_mark_block();
-        const bool stop = blocks_dsp[i](blocks[i], frame);
+        const bool stop = engine.blocks_dsp[i](engine.blocks[i], frame);
         count_mark_road();
-        i = (i + 1) & (kSlots - 1);
+        i = nextSlot(i);
         if (stop) break;
     }
     if (!faded) applyFade(frame);
     fadeStep();
     AudioUSB::write(frame);
-    meterChannel(out_meter[0], out_saturation[0], frame[0]);
-    meterChannel(out_meter[1], out_saturation[1], frame[1]);
+    meterChannel(engine.out_meter[0], engine.out_saturation[0], frame[0]);
+    meterChannel(engine.out_meter[1], engine.out_saturation[1], frame[1]);
     Debug::cycle_measure();
     Codec::audioWrite(1.0f);
-    lastFrameNs.store(xthal_get_ccount(), std::memory_order_release);
-    frameCount.fetch_add(1, std::memory_order_release);
+    engine.lastFrameNs.store(xthal_get_ccount(), std::memory_order_release);
+    engine.frameCount.fetch_add(1, std::memory_order_release);
 }
 
 void AudioProcessor::processBlock()
@@ -351,10 +341,10 @@ void AudioProcessor::processBlock()
 void* AudioProcessor::audioLoop(void*)
 {
     for (int c = 0; c < FRAME_CHANNELS; ++c) {
-        in_meter[c].store(0.0f);
-        out_meter[c].store(0.0f);
-        in_saturation[c].store(0);
-        out_saturation[c].store(0);
+        engine.in_meter[c].store(0.0f);
+        engine.out_meter[c].store(0.0f);
+        engine.in_saturation[c].store(0);
+        engine.out_saturation[c].store(0);
     }
     while (!Codec::getActiveCodec()) vTaskDelay(10000);
     flush_denormals();
@@ -366,7 +356,7 @@ void* AudioProcessor::audioLoop(void*)
 void* AudioProcessor::controlLoop(void*)
 {
     for (;;) {
-        if (void (*tasks)() = controlTasks.load()) tasks();
+        if (void (*tasks)() = engine.controlTasks.load()) tasks();
         resumeStalledFade();
         vTaskDelay(10000);
     }
@@ -380,30 +370,30 @@ void AudioProcessor::quietPass()
     int runs = 0;
     inQuietPass = true;
     do {
-        seen = fadeRequests.load(std::memory_order_acquire);
+        seen = engine.fadeRequests.load(std::memory_order_acquire);
         compileBlocks();
-        compilePasses.fetch_add(1, std::memory_order_release);
-    } while (fadeRequests.load(std::memory_order_acquire) != seen && ++runs < kQuietPassRepeats);
+        engine.compilePasses.fetch_add(1, std::memory_order_release);
+    } while (engine.fadeRequests.load(std::memory_order_acquire) != seen && ++runs < kQuietPassRepeats);
     inQuietPass = false;
     int expected = FADE_COMPILE;
     // One more, after the fade-in has begun: down again, so that the next quiet pass takes it.
-    if (compiler_status.compare_exchange_strong(expected, FADE_IN) &&
-        fadeRequests.load(std::memory_order_acquire) != seen)
+    if (engine.compiler_status.compare_exchange_strong(expected, FADE_IN) &&
+        engine.fadeRequests.load(std::memory_order_acquire) != seen)
         requestFade();
 }
 
 void* AudioProcessor::compileLoop(void*)
 {
     for (;;) {
-        const int state = compiler_status.load(std::memory_order_acquire);
+        const int state = engine.compiler_status.load(std::memory_order_acquire);
         if (state == FADE_COMPILE) {
             quietPass();
         } else if (state != FADE_OUT && state != FADE_STARTING) {
             // Fading out toward a quiet pass, nothing is handed over before it: this thread is
-            // stopped there, unless a block of its own asked for the fade.
+            // paused there (its delay is a pause point), unless a block of its own asked for the fade.
             compileBlocks();
-            compilePasses.fetch_add(1, std::memory_order_release);
+            engine.compilePasses.fetch_add(1, std::memory_order_release);
         }
-        vTaskDelay(compilePeriod.load(std::memory_order_relaxed));
+        vTaskDelay(engine.compilePeriod.load(std::memory_order_relaxed));
     }
 }

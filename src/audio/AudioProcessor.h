@@ -17,10 +17,12 @@ class NodeFloat;
 //   "compileLoop" (nice -2): every 10 ms the meter nodes, AudioUSB::compile and each block's compile;
 //   "controlLoop" (nice -3): every 10 ms the control sources.
 //
-// The fade: debounce (the change callback of structural nodes, any thread) stops the compile thread
+// The fade: debounce (the change callback of structural nodes, any thread) pauses the compile thread
 // and starts the fade-out; the audio thread multiplies the fade gain by 0.9 per frame and, once it is
 // below 0.011111111, resumes the compile thread, which recompiles every block once (the quiet pass);
-// the gain then grows by 1.1111112 per frame back to 1.0.
+// the gain then grows by 1.1111112 per frame back to 1.0. The pause is cooperative: the compile thread
+// stops only at the top of its loop or between two blocks, where it holds nothing, and the audio
+// thread only releases it, never waits for it.
 //
 // The fade is applied once, by the engine, to the frame the chain has made (moving in a straight line
 // across each frame): after the last block, or as it reaches the fade point (the output mixer, whose
@@ -52,19 +54,19 @@ public:
 
     // The dry copy of the current input frame.
     static float (*getInput())[FRAME_SAMPLES];
-    static float getDebounceVolume() { return debounceVolume.load(std::memory_order_relaxed); }
+    static float getDebounceVolume() { return engine.debounceVolume.load(std::memory_order_relaxed); }
     // Audio thread: the fade gain across the current frame, sample k (0..15) getting
     // start + increment * (k + 1): from the gain of the frame before to getDebounceVolume().
     static void getFadeRamp(float& start, float& increment)
     {
-        start = fadeStart.load(std::memory_order_relaxed);
-        increment = (debounceVolume.load(std::memory_order_relaxed) - start) * (1.0f / FRAME_SAMPLES);
+        start = engine.fadeStart.load(std::memory_order_relaxed);
+        increment = (engine.debounceVolume.load(std::memory_order_relaxed) - start) * (1.0f / FRAME_SAMPLES);
     }
     // Peak in dB (-110..0) of channel 0/1, io 1 = input, 0 = output; 0 for another channel or io.
     static float meter(int channel, int io);
     static bool channelSaturation(int channel, int io);
     static bool saturation();
-    static bool isInitialized() { return initialized; }
+    static bool isInitialized() { return engine.initialized; }
     static bool hasBlock(AudioBlock* block);
     static void displayInfo();
 
@@ -75,10 +77,10 @@ public:
     // engine not started, no frames flowing). Otherwise it asks for a fade and answers false: the
     // block keeps its old setting and takes the new one in the quiet pass.
     static bool mayRestructure();
-    static int getCompilerStatus() { return compiler_status.load(std::memory_order_acquire); }
+    static int getCompilerStatus() { return engine.compiler_status.load(std::memory_order_acquire); }
     // Completed compile passes, and frames run, since the start.
-    static uint32_t getCompilePasses() { return compilePasses.load(std::memory_order_acquire); }
-    static uint32_t getFrameCount() { return frameCount.load(std::memory_order_acquire); }
+    static uint32_t getCompilePasses() { return engine.compilePasses.load(std::memory_order_acquire); }
+    static uint32_t getFrameCount() { return engine.frameCount.load(std::memory_order_acquire); }
 
     // What "controlLoop" runs every 10 ms (the control sources' tasks).
     static void setControlTasks(void (*tasks)());
@@ -97,33 +99,43 @@ private:
     static void applyFade(AudioFrame frame);
     static bool framesFlowing();
     static void resumeStalledFade();
-    // Starts a fade-out (or turns a fade-in back down) without stopping the compile thread.
+    // Starts a fade-out (or turns a fade-in back down) without pausing the compile thread.
     static void requestFade();
     static void quietPass();
 
-    static AudioBlock* blocks[kSlots];
-    static BlockExec blocks_dsp[kSlots];
-    static uint32_t blocks_start;
-    static uint32_t blocks_end;
-    static bool initialized;
-    static float input[FRAME_CHANNELS][FRAME_SAMPLES];
-    static std::atomic<float> in_meter[FRAME_CHANNELS];
-    static std::atomic<float> out_meter[FRAME_CHANNELS];
-    static std::atomic<int32_t> in_saturation[FRAME_CHANNELS];
-    static std::atomic<int32_t> out_saturation[FRAME_CHANNELS];
-    static NodeFloat* lin_meter;
-    static NodeFloat* rin_meter;
-    static NodeFloat* lout_meter;
-    static NodeFloat* rout_meter;
-    static std::atomic<float> debounceVolume;
-    static std::atomic<float> fadeStart; // the gain of the frame before
-    static std::atomic<uint32_t> fadeRequests; // debounce calls that may start a fade
-    static std::atomic<uint32_t> compilePeriod;
-    static AudioBlock* fadePoint;
-    static std::atomic<int> compiler_status;
-    static std::atomic<TaskHandle_t> compiler_handler;
-    static std::atomic<uint32_t> compilePasses;
-    static std::atomic<uint32_t> frameCount;
-    static std::atomic<uint64_t> lastFrameNs;
-    static std::atomic<void (*)()> controlTasks;
+    // Everything the engine keeps, with the values a fresh process starts from.
+    struct Engine {
+        AudioBlock* blocks[kSlots] = {};
+        BlockExec blocks_dsp[kSlots] = {};
+        uint32_t blocks_start = 0;
+        uint32_t blocks_end = 0;
+        bool initialized = false;
+        float input[FRAME_CHANNELS][FRAME_SAMPLES] = {};
+        std::atomic<float> in_meter[FRAME_CHANNELS] = {};
+        std::atomic<float> out_meter[FRAME_CHANNELS] = {};
+        std::atomic<int32_t> in_saturation[FRAME_CHANNELS] = {};
+        std::atomic<int32_t> out_saturation[FRAME_CHANNELS] = {};
+        NodeFloat* lin_meter = nullptr;
+        NodeFloat* rin_meter = nullptr;
+        NodeFloat* lout_meter = nullptr;
+        NodeFloat* rout_meter = nullptr;
+        std::atomic<float> debounceVolume{1.0f};
+        std::atomic<float> fadeStart{1.0f}; // the gain of the frame before
+        std::atomic<uint32_t> fadeRequests{0}; // debounce calls that may start a fade
+        std::atomic<uint32_t> compilePeriod{10000};
+        AudioBlock* fadePoint = nullptr;
+        std::atomic<int> compiler_status{0};
+        std::atomic<TaskHandle_t> compiler_handler{0};
+        std::atomic<uint32_t> compilePasses{0};
+        std::atomic<uint32_t> frameCount{0};
+        std::atomic<uint64_t> lastFrameNs{0};
+        std::atomic<void (*)()> controlTasks{nullptr};
+    };
+    static Engine engine;
+    // The chain's slots in ring order: from firstSlot() up to, not including, endSlot().
+    static uint32_t firstSlot() { return engine.blocks_start & (kSlots - 1); }
+    static uint32_t endSlot() { return engine.blocks_end & (kSlots - 1); }
+    static uint32_t nextSlot(uint32_t i) { return (i + 1) & (kSlots - 1); }
+    // Back to a fresh process's engine; only once its threads have ended (test programs, between tests).
+    static void reset();
 };

@@ -454,6 +454,8 @@ void* NamPlayer::playerThread(void* argument)
             futex(&self->wakeWord, FUTEX_WAIT, 0);
             task_exit_point();
         }
+        // Between frames, holding nothing: where a pause of this thread takes effect.
+        task_exit_point();
         self->wakeWord.store(0, std::memory_order_relaxed);
         // The newest frame; a wake-up for a frame already taken runs nothing.
         const uint32_t frame = self->handed.load(std::memory_order_acquire);

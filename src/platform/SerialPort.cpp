@@ -20,7 +20,9 @@ std::map<int, int> holds;
 
 int SerialPort::plug(const std::string& unitPath)
 {
-    int master = posix_openpt(O_RDWR | O_NOCTTY);
+    // Close-on-exec: a program the test starts must not hold the computer's end (nor the held device
+    // end), or closing it would never hang the line up.
+    int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master < 0) return -1;
     if (grantpt(master) != 0 || unlockpt(master) != 0) {
         close(master);
@@ -38,7 +40,7 @@ int SerialPort::plug(const std::string& unitPath)
         cfmakeraw(&tio);
         tcsetattr(master, TCSANOW, &tio);
     }
-    int hold = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    int hold = open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (hold >= 0 && tcgetattr(hold, &tio) == 0) {
         cfmakeraw(&tio);
         tcsetattr(hold, TCSANOW, &tio);

@@ -6,7 +6,9 @@
 #include <atomic>
 #include <cerrno>
 #include <csignal>
+#include <cstdint>
 #include <cstdio>
+#include <linux/futex.h>
 #include <mutex>
 #include <sched.h>
 #include <set>
@@ -19,15 +21,21 @@ std::atomic<uint8_t> managment_initialized{0};
 
 namespace {
 
-// The suspend handshake: a suspended flag per thread. vTaskSuspend sets it and then signals;
-// the handler waits while it is set; vTaskResume clears it and then signals. A resume that
-// overtakes its suspend therefore never leaves the thread waiting for a signal that already came.
-// The table is fixed and lock-free so that the signal handler may use it.
+long futex(std::atomic<uint32_t>* word, int op, uint32_t value)
+{
+    static_assert(sizeof(std::atomic<uint32_t>) == sizeof(uint32_t), "the futex word is a plain 32-bit word");
+    return syscall(SYS_futex, reinterpret_cast<uint32_t*>(word), op, value, nullptr, nullptr, 0);
+}
+
+// The pause: a suspended word per thread. vTaskSuspend sets it; the thread, at its next pause point,
+// waits on it (a futex) until vTaskResume clears it and wakes it. The last call wins, so a resume
+// that overtakes its suspend leaves the thread running. The table is fixed and lock-free so that the
+// audio thread may resume.
 constexpr int kSuspendSlots = 128;
 struct SuspendSlot {
     std::atomic<pthread_t> thread{};
     std::atomic<bool> used{false};
-    std::atomic<bool> suspended{false};
+    std::atomic<uint32_t> suspended{0};
 };
 SuspendSlot suspendSlots[kSuspendSlots];
 
@@ -38,36 +46,39 @@ SuspendSlot* findSlot(pthread_t thread)
     return nullptr;
 }
 
-SuspendSlot* slotFor(pthread_t thread)
+SuspendSlot* claimSlot()
 {
-    if (SuspendSlot* slot = findSlot(thread)) return slot;
     for (auto& slot : suspendSlots) {
         bool expected = false;
-        if (slot.used.load() || !slot.used.compare_exchange_strong(expected, true)) continue;
-        slot.thread.store(thread);
-        return &slot;
+        if (!slot.used.load() && slot.used.compare_exchange_strong(expected, true)) return &slot;
     }
     return nullptr;
 }
 
-void task_suspend_handler(int)
+// Threads created elsewhere get their slot when first suspended.
+SuspendSlot* slotFor(pthread_t thread)
 {
-    int savedErrno = errno;
-    SuspendSlot* slot = findSlot(pthread_self());
-    sigset_t mask;
-    sigfillset(&mask);
-    sigdelset(&mask, SIGUSR2);
-    // SIGUSR2 is blocked while this handler runs, so a resume arriving between the test and
-    // sigsuspend stays pending and ends the wait.
-    if (!slot) {
-        sigsuspend(&mask);
-    } else {
-        while (slot->suspended.load(std::memory_order_acquire)) sigsuspend(&mask);
-    }
-    errno = savedErrno;
+    if (SuspendSlot* slot = findSlot(thread)) return slot;
+    SuspendSlot* slot = claimSlot();
+    if (slot) slot->thread.store(thread);
+    return slot;
 }
 
-void task_resume_handler(int) {}
+void releaseSlot(SuspendSlot* slot)
+{
+    slot->suspended.store(0);
+    slot->thread.store(pthread_t{});
+    slot->used.store(false, std::memory_order_release);
+}
+
+void wake(SuspendSlot* slot)
+{
+    slot->suspended.store(0, std::memory_order_release);
+    futex(&slot->suspended, FUTEX_WAKE_PRIVATE, INT32_MAX);
+}
+
+// Only interrupts a sleep (task_end_all): nothing is ever done inside a signal handler.
+void task_wake_handler(int) {}
 
 // Every thread created here, so that a test program can end them all between two tests.
 std::atomic<uint32_t> taskGeneration{0};
@@ -76,11 +87,14 @@ std::mutex& liveMutex = *new std::mutex;
 std::set<pthread_t>& liveThreads = *new std::set<pthread_t>;
 thread_local bool isTask = false;
 thread_local uint32_t threadGeneration = 0;
+// A task's own slot, claimed by its creator.
+thread_local SuspendSlot* ownSlot = nullptr;
 
 struct TaskStart {
     TaskFunction_t function;
     void* argument;
     uint32_t generation;
+    SuspendSlot* slot;
 };
 
 // Runs the thread's function; the counts are kept also when the thread leaves by pthread_exit.
@@ -90,6 +104,7 @@ void* taskStart(void* data)
     delete static_cast<TaskStart*>(data);
     isTask = true;
     threadGeneration = start.generation;
+    ownSlot = start.slot;
     {
         std::lock_guard<std::mutex> lock(liveMutex);
         liveThreads.insert(pthread_self());
@@ -97,10 +112,11 @@ void* taskStart(void* data)
     struct Leave {
         ~Leave()
         {
-            if (SuspendSlot* slot = findSlot(pthread_self())) {
-                slot->suspended.store(false);
-                slot->thread.store(pthread_t{});
-                slot->used.store(false, std::memory_order_release);
+            if (ownSlot) {
+                // The creator names the slot after pthread_create returns: a thread that ends at once
+                // gives it back only after that, so that no later owner's name is overwritten.
+                while (!pthread_equal(ownSlot->thread.load(), pthread_self())) sched_yield();
+                releaseSlot(ownSlot);
             }
             std::lock_guard<std::mutex> lock(liveMutex);
             liveThreads.erase(pthread_self());
@@ -108,6 +124,12 @@ void* taskStart(void* data)
         }
     } leave;
     return start.function(start.argument);
+}
+
+// The calling thread's slot: its own for a task, else one made by a vTaskSuspend of it.
+SuspendSlot* callerSlot()
+{
+    return ownSlot ? ownSlot : findSlot(pthread_self());
 }
 
 } // namespace
@@ -124,16 +146,10 @@ int task_core_to_cpu(unsigned core)
 
 void init_task_management()
 {
-    struct sigaction suspend {};
-    suspend.sa_handler = task_suspend_handler;
-    sigemptyset(&suspend.sa_mask);
-    sigaddset(&suspend.sa_mask, SIGUSR2);
-    sigaction(SIGUSR1, &suspend, nullptr);
-
-    struct sigaction resume {};
-    resume.sa_handler = task_resume_handler;
-    sigemptyset(&resume.sa_mask);
-    sigaction(SIGUSR2, &resume, nullptr);
+    struct sigaction wakeUp {};
+    wakeUp.sa_handler = task_wake_handler;
+    sigemptyset(&wakeUp.sa_mask);
+    sigaction(SIGUSR2, &wakeUp, nullptr);
     managment_initialized = 1;
 }
 
@@ -239,7 +255,9 @@ int xTaskCreatePinnedToCore(TaskFunction_t function, const char* name, uint32_t,
 {
     init_task_management();
 
-    auto* start = new TaskStart{function, argument, taskGeneration.load(std::memory_order_acquire)};
+    // Its suspend slot exists before anyone can stop or wake it.
+    SuspendSlot* slot = claimSlot();
+    auto* start = new TaskStart{function, argument, taskGeneration.load(std::memory_order_acquire), slot};
     liveTasks.fetch_add(1, std::memory_order_acq_rel);
     pthread_t thread;
     int rc = Scheduling::unitRealtime() ? createWithUnitPriorities(&thread, taskStart, start, name, priority, core)
@@ -247,30 +265,31 @@ int xTaskCreatePinnedToCore(TaskFunction_t function, const char* name, uint32_t,
     if (rc != 0) {
         liveTasks.fetch_sub(1, std::memory_order_acq_rel);
         delete start;
+        if (slot) releaseSlot(slot);
         LOG_E("Thread", "%s pthread_create error %d\n", name, rc);
         return rc;
     }
+    if (slot) slot->thread.store(thread, std::memory_order_release);
     pthread_setname_np(thread, name); // names over 15 characters are refused; the thread keeps running
     LOG_I("Thread", "%s create success\n", name);
     pthread_detach(thread);
-    // Its suspend slot exists before anyone can stop or wake it: two first calls made at once from
-    // two threads could otherwise each take a slot of their own, and the thread would wait on one
-    // while the other is cleared.
-    slotFor(thread);
     if (handle) *handle = thread;
     return 0;
 }
 
 int vTaskSuspend(TaskHandle_t handle)
 {
-    if (SuspendSlot* slot = slotFor(handle)) slot->suspended.store(true, std::memory_order_release);
-    return pthread_kill(handle, SIGUSR1);
+    SuspendSlot* slot = slotFor(handle);
+    if (!slot) return EAGAIN;
+    slot->suspended.store(1, std::memory_order_release);
+    return 0;
 }
 
 int vTaskResume(TaskHandle_t handle)
 {
-    if (SuspendSlot* slot = slotFor(handle)) slot->suspended.store(false, std::memory_order_release);
-    return pthread_kill(handle, SIGUSR2);
+    // A thread never suspended has nothing to be woken from.
+    if (SuspendSlot* slot = findSlot(handle)) wake(slot);
+    return 0;
 }
 
 TaskHandle_t xTaskGetCurrentTaskHandle()
@@ -286,6 +305,11 @@ void vTaskDelay(uint32_t microseconds)
 
 void task_exit_point()
 {
+    if (SuspendSlot* slot = callerSlot()) {
+        // A wake-up with the word still set (another waiter's, or a signal) waits again.
+        while (slot->suspended.load(std::memory_order_acquire) != 0)
+            futex(&slot->suspended, FUTEX_WAIT_PRIVATE, 1);
+    }
     if (isTask && threadGeneration != taskGeneration.load(std::memory_order_acquire)) pthread_exit(nullptr);
 }
 
@@ -296,10 +320,10 @@ bool task_end_all(uint32_t timeoutUs)
         if (liveTasks.load(std::memory_order_acquire) == 0) return true;
         if (waited >= timeoutUs) return false;
         {
-            // Wakes each from its delay or suspension, so that it reaches its exit point now.
+            // Wakes each from its delay or pause, so that it reaches its exit point now.
             std::lock_guard<std::mutex> lock(liveMutex);
             for (pthread_t thread : liveThreads) {
-                if (SuspendSlot* slot = findSlot(thread)) slot->suspended.store(false, std::memory_order_release);
+                if (SuspendSlot* slot = findSlot(thread)) wake(slot);
                 pthread_kill(thread, SIGUSR2);
             }
         }

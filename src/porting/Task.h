@@ -20,24 +20,30 @@ using TaskFunction_t = void* (*)(void*);
 int xTaskCreatePinnedToCore(TaskFunction_t function, const char* name, uint32_t stackSize, void* argument,
                             int priority, TaskHandle_t* handle, unsigned core);
 
-// Stops the thread where it stands until vTaskResume; both may be called from any thread, in any
-// order and as often as wanted: the last call wins.
+// A cooperative pause. vTaskSuspend asks the thread to stop at its next pause point (vTaskDelay or
+// task_exit_point: places where it holds no lock and no allocation is under way) and to wait there
+// until vTaskResume. A thread is never stopped wherever it stands: stopped holding the allocator's
+// lock, or stdout's, it would stop every thread that needs them, the audio thread included, until
+// someone resumed it. Both may be called from any thread, in any order and as often as wanted: the
+// last call wins. Neither ever waits, so the audio thread may resume. 0 on success.
 int vTaskSuspend(TaskHandle_t handle);
 int vTaskResume(TaskHandle_t handle);
 TaskHandle_t xTaskGetCurrentTaskHandle();
 
-// Sleeps a number of MICROSECONDS (not ticks): 10000 is 10 ms. Also an exit point (below).
+// Sleeps a number of MICROSECONDS (not ticks): 10000 is 10 ms. Then a pause and exit point (below).
 void vTaskDelay(uint32_t microseconds);
 
-// A test program runs all its tests in one process and ends the threads of one test before the
-// next: task_end_all asks every thread created here to end, wakes each from its delay or suspension,
-// and waits until all have gone (false when some did not within the time). A thread asked to end
-// leaves (pthread_exit, its destructors run) at its next vTaskDelay or task_exit_point; loops that
-// never delay call task_exit_point. The program itself never asks a thread to end.
+// A thread's pause point: it waits here while suspended. Also its exit point: a test program runs all
+// its tests in one process and ends the threads of one test before the next: task_end_all asks every
+// thread created here to end, wakes each from its delay or pause, and waits until all have gone
+// (false when some did not within the time). A thread asked to end leaves (pthread_exit, its
+// destructors run) at its next vTaskDelay or task_exit_point; loops that never delay call
+// task_exit_point. The program itself never asks a thread to end.
 void task_exit_point();
 bool task_end_all(uint32_t timeoutUs);
 
-// Installs the suspend and resume signal handlers (thread creation does it too).
+// Installs the handler of the signal that cuts a sleep short for task_end_all (thread creation does
+// it too).
 void init_task_management();
 
 // The CPU that a core argument pins to on the unit.

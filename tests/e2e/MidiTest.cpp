@@ -1,48 +1,16 @@
 // A MIDI keyboard on the unit's MIDI input (the pseudo-terminal at /dev/ttyS0): control changes,
 // program changes and the clock, with real-time bytes between and inside the messages.
+#include "Keyboard.h"
 #include "Unit.h"
-
-#include "platform/SerialPort.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <poll.h>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 
 using Bytes = std::string;
-
-struct Keyboard {
-    int end = SerialPort::plug("/dev/ttyS0");
-    Bytes thru;
-    ~Keyboard() { SerialPort::unplug(end, "/dev/ttyS0"); }
-
-    // The computer end is non-blocking: a byte the line cannot take at once is offered again.
-    void play(const Bytes& bytes)
-    {
-        size_t done = 0;
-        for (int tries = 0; done < bytes.size() && tries < 100; ++tries) {
-            ssize_t n = ::write(end, bytes.data() + done, bytes.size() - done);
-            if (n > 0) done += size_t(n);
-            else std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        ASSERT_EQ(done, bytes.size());
-    }
-    // Everything the unit has echoed until `quietMs` pass without a byte.
-    void collect(int quietMs)
-    {
-        pollfd p{end, POLLIN, 0};
-        char buffer[1024];
-        while (::poll(&p, 1, quietMs) > 0) {
-            ssize_t n = ::read(end, buffer, sizeof buffer);
-            if (n <= 0) break;
-            thru.append(buffer, size_t(n));
-        }
-    }
-};
 
 // Waits until the node shows `expected` (the control thread applies messages every 10 ms).
 bool shows(Client& client, const std::string& path, const std::string& expected)

@@ -31,13 +31,6 @@ constexpr auto kSteady = std::chrono::milliseconds(1500);
 // The digits of the tap-tempo overlay follow the timing of the taps.
 const ScreenArea kTempoDigits = {0, 55, 319, 138};
 
-size_t occurrences(const std::string& text, const std::string& part)
-{
-    size_t n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) n++;
-    return n;
-}
-
 // The main-encoder commands that type `text` (letters and blanks) on a fresh keyboard (key 0
 // highlighted, lower case); `selected` ends on the last key pressed. Keys in reading order: "123",
 // a-j, backspace, "ABC", k-t, OK, u-z, '_', '-', blank, close.
@@ -77,7 +70,8 @@ class Panel {
 public:
     explicit Panel(Unit& unit) : unit(unit), png(test_root() + "/screen.png")
     {
-        EXPECT_TRUE(unit.waitLog("I (Panel): commands from", 10000)) << unit.log();
+        // The panel opens as the program starts, which a loaded machine may take a minute for.
+        EXPECT_TRUE(unit.waitLog("I (Panel): commands from", 60000)) << unit.log();
         pipe = ::open((test_root() + "/panel").c_str(), O_WRONLY | O_CLOEXEC);
         EXPECT_GE(pipe, 0);
     }

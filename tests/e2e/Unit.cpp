@@ -33,7 +33,7 @@ int msLeft(Clock::time_point end)
 
 int free_port()
 {
-    int s = ::socket(AF_INET, SOCK_STREAM, 0);
+    int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a {};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -53,7 +53,9 @@ Unit::~Unit()
 
 void Unit::start()
 {
-    std::string logPath = test_root() + "/kestrun." + std::to_string(++starts) + ".log";
+    // Numbered across every unit of the test: a second unit must not read the first one's log.
+    static int starts = 0;
+    logPath = test_root() + "/kestrun." + std::to_string(++starts) + ".log";
     std::string port = std::to_string(tcpPort);
     pid = fork();
     if (pid == 0) {
@@ -62,6 +64,7 @@ void Unit::start()
         dup2(fd, STDERR_FILENO);
         if (input >= 0) dup2(input, STDIN_FILENO);
         setenv("KESTRUN_TCP_PORT", port.c_str(), 1);
+        for (const auto& [name, value] : environment) setenv(name.c_str(), value.c_str(), 1);
         // KESTRUN_ROOT is the test's own fresh root already.
         std::string command = "exec " + program_command(KESTRUN_PROGRAM);
         execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char*>(nullptr));
@@ -83,6 +86,11 @@ void Unit::startQuiet()
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
 }
 
+void Unit::setEnvironment(const std::string& name, const std::string& value)
+{
+    environment.emplace_back(name, value);
+}
+
 long Unit::residentKb(const char* field) const
 {
     std::string status = read_file("/proc/" + std::to_string(pid) + "/status");
@@ -93,25 +101,34 @@ long Unit::residentKb(const char* field) const
 void Unit::kill()
 {
     if (pid <= 0) return;
-    ::kill(pid, SIGKILL);
-    waitpid(pid, nullptr, 0);
+    if (running()) {
+        ::kill(pid, SIGKILL);
+        waitpid(pid, nullptr, 0);
+    } else {
+        ADD_FAILURE() << "the program " << ended() << " before the test ended it\n" << log();
+    }
     pid = -1;
+    reaped = false;
     checkReports();
 }
 
 int Unit::stop(int signal, int ms)
 {
     if (pid <= 0) return -1;
+    if (!running()) {
+        kill(); // reports how it had ended
+        return -1;
+    }
     ::kill(pid, signal);
-    int status = 0;
-    const bool ended = waitUntil([&] { return waitpid(pid, &status, WNOHANG) == pid; }, ms);
-    if (!ended) {
+    if (!waitUntil([&] { return !running(); }, ms)) {
         kill();
         return -1;
     }
+    const int exit = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     pid = -1;
+    reaped = false;
     checkReports();
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    return exit;
 }
 
 void Unit::checkReports()
@@ -125,17 +142,31 @@ void Unit::checkReports()
 bool Unit::running()
 {
     if (pid <= 0) return false;
-    return waitpid(pid, nullptr, WNOHANG) == 0;
+    if (!reaped && waitpid(pid, &status, WNOHANG) == pid) reaped = true;
+    return !reaped;
+}
+
+std::string Unit::ended()
+{
+    if (pid <= 0 || running()) return "";
+    if (WIFSIGNALED(status))
+        return "was killed by signal " + std::to_string(WTERMSIG(status)) + " (" + strsignal(WTERMSIG(status)) + ")";
+    return "exited with status " + std::to_string(WEXITSTATUS(status));
 }
 
 std::string Unit::log() const
 {
-    return read_file(test_root() + "/kestrun." + std::to_string(starts) + ".log");
+    return logPath.empty() ? "" : read_file(logPath);
 }
 
-bool Unit::waitLog(const std::string& text, int ms) const
+bool Unit::waitLog(const std::string& text, int ms)
 {
-    return waitUntil([&] { return log().find(text) != std::string::npos; }, ms);
+    bool found = false;
+    // A program that has ended prints nothing more: no reason to wait for it.
+    waitUntil([&] { return (found = log().find(text) != std::string::npos) || !running(); }, ms);
+    if (!found && !running())
+        ADD_FAILURE() << "the program " << ended() << " while the test waited for \"" << text << "\"";
+    return found;
 }
 
 Client::Client(int port)
@@ -147,7 +178,8 @@ Client::Client(int port)
     auto end = Clock::now() + std::chrono::seconds(3);
     do {
         if (socket >= 0) ::close(socket);
-        socket = ::socket(AF_INET, SOCK_STREAM, 0);
+        // Not inherited by a program started later: its end would outlive the test's.
+        socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (::connect(socket, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     } while (Clock::now() < end);
@@ -267,6 +299,13 @@ std::string valueOf(Client& client, const std::string& path)
     size_t at = reply.find("\"value\":");
     if (at == std::string::npos) return "";
     return reply.substr(at + 8, reply.find(",\"", at + 8) - at - 8);
+}
+
+size_t occurrences(const std::string& text, const std::string& part)
+{
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++n;
+    return n;
 }
 
 bool waitUntil(const std::function<bool()>& done, int ms)

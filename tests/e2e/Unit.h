@@ -5,16 +5,21 @@
 #include <functional>
 #include <string>
 #include <sys/types.h>
+#include <utility>
+#include <vector>
 
 class Unit {
 public:
     Unit();
     ~Unit();
     void start();
+    // Set in the program's environment at its next start.
+    void setEnvironment(const std::string& name, const std::string& value);
     // Started with the link check failing, and once the first join cycle is over, so that nothing
     // changes under the test by itself.
     void startQuiet();
-    // As a power cut.
+    // As a power cut. A program that had ended by itself before is a failure of the test, reported
+    // with how it ended.
     void kill();
     // Sends `signal` (a stop on the host: SIGINT, SIGTERM) and waits up to `ms` for the end: the
     // exit status, or -1 when the program did not end by itself (it is killed then).
@@ -22,22 +27,30 @@ public:
     // Standard input of the next start (a terminal, for the panel keys); -1: the test's own.
     void setInput(int fd) { input = fd; }
     bool running();
+    // "" while the program runs; else how it ended ("exited with status 1", "killed by signal 11
+    // (Segmentation fault)").
+    std::string ended();
     int port() const { return tcpPort; }
     pid_t processId() const { return pid; }
     // Kilobytes: the process's resident memory now and at its peak (/proc status).
     long residentKb(const char* field = "VmRSS") const;
     // What the program printed so far.
     std::string log() const;
-    // Waits until the log holds `text` (false after `ms` milliseconds).
-    bool waitLog(const std::string& text, int ms) const;
+    // Waits until the log holds `text` (false after `ms` milliseconds, or at once, reported as a
+    // failure, when the program has ended).
+    bool waitLog(const std::string& text, int ms);
 
 private:
     // Once the program has ended: a sanitizer's report in its log fails the test.
     void checkReports();
     pid_t pid = -1;
+    // The wait status, once the process has been reaped.
+    bool reaped = false;
+    int status = 0;
     int input = -1;
     int tcpPort;
-    int starts = 0;
+    std::string logPath; // of the latest start
+    std::vector<std::pair<std::string, std::string>> environment;
 };
 
 // A TCP client of the unit.
@@ -88,6 +101,8 @@ private:
 };
 
 int free_port();
+// How often `part` occurs in `text`.
+size_t occurrences(const std::string& text, const std::string& part);
 // Polls until `done` answers true (false after `ms` milliseconds).
 bool waitUntil(const std::function<bool()>& done, int ms);
 // The value member of a node's fragment as a client browses it ("" when there is no such node).

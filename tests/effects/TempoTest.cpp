@@ -118,9 +118,10 @@ TEST(Tempo, FifthTapSetsTheMeanIntervalOfTheTaps)
     EXPECT_FALSE(t.tempo.manualStatus());
     EXPECT_TRUE(t.tempo.isTapActive());
     t.tempo.manualReset();
-    double tapped = tapEvery(t.tempo, 5, 300); // about 200 BPM
+    // About 200 BPM; the tempo is judged against the taps' own times, since a loaded machine may
+    // sleep far longer than asked.
+    double tapped = tapEvery(t.tempo, 5, 300);
     EXPECT_TRUE(t.tempo.manualStatus());
-    EXPECT_NEAR(tapped, 200, 20);
     EXPECT_NEAR(globalBpm(t.tempo), tapped, 0.01);
     EXPECT_NEAR(t.presetTempo.getValue(), tapped, 0.01);
     EXPECT_EQ(t.tempo.getTapCountdown(), Tempo::kTapTicks);

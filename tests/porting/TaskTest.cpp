@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <gtest/gtest.h>
+#include <mutex>
 #include <sched.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
@@ -166,41 +167,78 @@ TEST(Task, LongNamesAreRefusedByTheKernelButTheThreadRuns)
 }
 
 namespace {
-std::atomic<uint64_t> spins{0};
-std::atomic<bool> stopSpinner{false};
-void* spinner(void*)
-{
-    while (!stopSpinner) spins.fetch_add(1, std::memory_order_relaxed);
-    return nullptr;
-}
+
+// A thread that spends nearly all its time holding a lock, as one inside the allocator does, with a
+// pause point between its rounds.
+struct LockHolder {
+    std::mutex lock;
+    std::atomic<uint64_t> rounds{0};
+    std::atomic<bool> stop{false};
+
+    static void* run(void* argument)
+    {
+        auto* self = static_cast<LockHolder*>(argument);
+        while (!self->stop) {
+            {
+                std::lock_guard<std::mutex> hold(self->lock);
+                const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(200);
+                while (std::chrono::steady_clock::now() < until) {
+                }
+            }
+            self->rounds.fetch_add(1);
+            task_exit_point();
+        }
+        return nullptr;
+    }
+
+    // Polled rather than a timed lock, which the thread sanitizer does not follow.
+    bool lockWithin(int ms)
+    {
+        for (int i = 0; i < ms; ++i) {
+            if (lock.try_lock()) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return false;
+    }
+
+    bool advancesWithin(int ms)
+    {
+        const uint64_t before = rounds.load();
+        for (int i = 0; i < ms && rounds.load() == before; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return rounds.load() != before;
+    }
+};
+
 } // namespace
 
-TEST(Task, SuspendStopsAndResumeContinuesEvenWhenResumeOvertakesSuspend)
+TEST(Task, SuspendedThreadStopsOnlyWhereItHoldsNothingAndResumeContinuesIt)
 {
+    LockHolder holder;
     TaskHandle_t handle{};
-    ASSERT_EQ(xTaskCreatePinnedToCore(spinner, "spinner", 0, nullptr, 0, &handle, 0), 0);
-    while (spins.load() == 0) std::this_thread::yield();
+    ASSERT_EQ(xTaskCreatePinnedToCore(LockHolder::run, "holder", 0, &holder, 0, &handle, 0), 0);
+    ASSERT_TRUE(holder.advancesWithin(5000));
 
-    vTaskSuspend(handle);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    uint64_t frozen = spins.load();
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(spins.load(), frozen) << "a suspended thread runs no code";
+    for (int round = 0; round < 10; ++round) {
+        vTaskSuspend(handle);
+        // A thread stopped inside its round would keep the lock for good; a late one gives it back.
+        ASSERT_TRUE(holder.lockWithin(5000)) << "stopped holding its lock, round " << round;
+        holder.lock.unlock();
+        holder.advancesWithin(50); // the round it was in when asked
+        EXPECT_FALSE(holder.advancesWithin(50)) << "a suspended thread runs no further round";
+        vTaskResume(handle);
+        ASSERT_TRUE(holder.advancesWithin(5000)) << "round " << round;
+    }
 
-    vTaskResume(handle);
-    for (int i = 0; i < 10000 && spins.load() == frozen; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    EXPECT_GT(spins.load(), frozen);
-
-    // Rapid pairs, as the audio and UI threads issue them: the resume may reach the thread before
-    // its suspend handler waits. The thread must never stay stuck.
+    // Rapid pairs, as the UI and audio threads issue them: the resume may come before the thread
+    // reaches its pause point. It must never stay stopped.
     for (int i = 0; i < 1000; ++i) {
         vTaskSuspend(handle);
         vTaskResume(handle);
     }
-    uint64_t before = spins.load();
-    for (int i = 0; i < 1000 && spins.load() == before; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    EXPECT_GT(spins.load(), before);
-    stopSpinner = true;
+    EXPECT_TRUE(holder.advancesWithin(5000));
+    holder.stop = true;
+    EXPECT_TRUE(task_end_all(5000000));
 }
 
 // Between two tests of one process every thread ends, also one that is suspended or sleeping long.

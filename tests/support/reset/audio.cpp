@@ -9,30 +9,7 @@
 
 template <>
 struct TestReset<AudioProcessor> {
-    static void run()
-    {
-        AudioProcessor::blocks_start = AudioProcessor::blocks_end = 0;
-        AudioProcessor::initialized = false;
-        for (int c = 0; c < FRAME_CHANNELS; ++c) {
-            AudioProcessor::in_meter[c].store(0.0f);
-            AudioProcessor::out_meter[c].store(0.0f);
-            AudioProcessor::in_saturation[c].store(0);
-            AudioProcessor::out_saturation[c].store(0);
-        }
-        AudioProcessor::lin_meter = AudioProcessor::rin_meter = nullptr;
-        AudioProcessor::lout_meter = AudioProcessor::rout_meter = nullptr;
-        AudioProcessor::debounceVolume.store(1.0f);
-        AudioProcessor::fadeStart.store(1.0f);
-        AudioProcessor::fadeRequests.store(0);
-        AudioProcessor::compilePeriod.store(10000);
-        AudioProcessor::fadePoint = nullptr;
-        AudioProcessor::compiler_status.store(0);
-        AudioProcessor::compiler_handler.store(0);
-        AudioProcessor::compilePasses.store(0);
-        AudioProcessor::frameCount.store(0);
-        AudioProcessor::lastFrameNs.store(0);
-        AudioProcessor::controlTasks.store(nullptr);
-    }
+    static void run() { AudioProcessor::reset(); }
 };
 
 static ResetHook audioReset([] {
