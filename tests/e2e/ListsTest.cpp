@@ -14,11 +14,6 @@
 
 namespace {
 
-std::string nul(std::string text)
-{
-    return Client::withNul(std::move(text));
-}
-
 // The first `count` names of a list's value text (names without commas).
 std::string names(Client& client, const char* list, int count)
 {

@@ -28,22 +28,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-std::string nul(std::string text)
-{
-    return Client::withNul(std::move(text));
-}
-
-long msSince(Clock::time_point start)
-{
-    return long(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
-}
-
-// A line that answers `token` with `password`.
-std::string login(const std::string& password, const std::string& token)
-{
-    return "token " + Security::generateHash(password + token) + "\r\n";
-}
-
 // A client that may be thrown out: every failure is an empty answer, never a test failure, so that
 // threads can count what they got.
 class Peer {

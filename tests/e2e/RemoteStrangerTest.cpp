@@ -24,21 +24,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-std::string nul(std::string text)
-{
-    return Client::withNul(std::move(text));
-}
-
-long msSince(Clock::time_point start)
-{
-    return long(std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
-}
-
-std::string login(const std::string& password, const std::string& token)
-{
-    return "token " + Security::generateHash(password + token) + "\r\n";
-}
-
 // A connection from loopback address 127.0.0.`host` (-1 when refused).
 int connectFrom(int port, int host)
 {

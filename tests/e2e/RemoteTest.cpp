@@ -19,11 +19,6 @@
 
 namespace {
 
-std::string nul(std::string text)
-{
-    return Client::withNul(std::move(text));
-}
-
 std::vector<std::string> split(const std::string& text, const std::string& separator)
 {
     std::vector<std::string> parts;

@@ -1,5 +1,6 @@
 #include "Unit.h"
 
+#include "params/Security.h"
 #include "platform/SerialPort.h"
 #include "platform/model/ShellScript.h"
 #include "support/TempRoot.h"
@@ -316,4 +317,14 @@ bool waitUntil(const std::function<bool()>& done, int ms)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return true;
+}
+
+std::string login(const std::string& password, const std::string& token)
+{
+    return "token " + Security::generateHash(password + token) + "\r\n";
+}
+
+long msSince(std::chrono::steady_clock::time_point start)
+{
+    return long(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
 }

@@ -2,6 +2,7 @@
 // The program under test, as a user meets it: started in the test's fresh root, reached over TCP on
 // loopback (a port of its own) and over the serial pseudo-terminal, its log and shell log read from
 // its root folder.
+#include <chrono>
 #include <functional>
 #include <string>
 #include <sys/types.h>
@@ -109,3 +110,12 @@ bool waitUntil(const std::function<bool()>& done, int ms);
 std::string valueOf(Client& client, const std::string& path);
 // The token that a reply's first line carries ("" when none).
 std::string tokenOf(const std::string& reply);
+// `text` with its NUL, as requests and replies travel.
+inline std::string nul(std::string text)
+{
+    return Client::withNul(std::move(text));
+}
+// The first line of a request that answers `token` with `password`.
+std::string login(const std::string& password, const std::string& token);
+// Milliseconds of the steady clock since `start`.
+long msSince(std::chrono::steady_clock::time_point start);
