@@ -399,12 +399,15 @@ TEST(Alsa, StreamsAreNeverClosedUnderTheAudioThread)
         }
     });
     // Each fault is followed by what the compile thread does about it, however late a loaded machine
-    // runs it.
+    // runs it. The condition is asked once per look: the state it saw may already have moved on when
+    // it would be asked a second time.
     auto within = [](const std::function<bool()>& done) {
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-        while (!done() && std::chrono::steady_clock::now() < until)
+        for (;;) {
+            if (done()) return true;
+            if (std::chrono::steady_clock::now() >= until) return false;
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        return done();
+        }
     };
     bool followed = within([] { return alsa_streams_open(); });
     for (int round = 0; round < 10 && followed; ++round) {
