@@ -28,6 +28,10 @@ class AudioBlock {
 public:
     AudioBlock(const char* name, Node* node, BlockExec exec, int position);
     virtual bool compile() = 0;
+    // "audioLoop", when the chain's output has left its bounds (not finite, or far beyond full scale):
+    // puts back what the block keeps of the signal it heard (filter memories, delay and reverb lines,
+    // detectors) as a fresh block has it, so that nothing broken plays on. Allocates nothing.
+    virtual void resetState() {}
     virtual ~AudioBlock() = default;
 
     const char* getName() const { return name; }

@@ -12,6 +12,7 @@
 #include "porting/Log.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -50,6 +51,13 @@ thread_local bool inQuietPass = false;
 // (nothing would resume the compile thread), and a fade that frames stopped is finished by
 // "controlLoop".
 constexpr uint64_t kFlowWindowNs = 50000000;
+
+// The output guard's bound: +60 dBFS, far above anything a working chain makes (its blocks' gains
+// and a cabinet's response are bounded well below it) and far below where floats overflow.
+constexpr float kGuardLimit = 1000.0f;
+// A burst of silenced frames is logged once; one that begins after this many quiet "controlLoop"
+// passes (1 s) is a new burst.
+constexpr int kGuardBurstGap = 100;
 
 constexpr float kMeterDecay = 0.995f;
 constexpr float kClipLevel = 0.95f;
@@ -300,6 +308,38 @@ void AudioProcessor::applyFade(AudioFrame frame)
     }
 }
 
+bool AudioProcessor::outOfBounds(AudioFrame frame)
+{
+    // One integer maximum over the frame: with the sign masked, a float's bits order as its
+    // magnitude does, and infinity and every NaN rank above the largest finite value.
+    uint32_t largest = 0;
+    for (int c = 0; c < FRAME_CHANNELS; ++c)
+        for (int k = 0; k < FRAME_SAMPLES; ++k)
+            largest = std::max(largest, std::bit_cast<uint32_t>(frame[c][k]) & 0x7fffffffu);
+    return largest > std::bit_cast<uint32_t>(kGuardLimit);
+}
+
+void AudioProcessor::silenceAndReset(AudioFrame frame)
+{
+    std::memset(frame, 0, sizeof(float) * FRAME_CHANNELS * FRAME_SAMPLES);
+    for (uint32_t i = firstSlot(); i != endSlot(); i = nextSlot(i)) engine.blocks[i]->resetState();
+    engine.guardTrips.fetch_add(1, std::memory_order_relaxed);
+}
+
+void AudioProcessor::reportGuard()
+{
+    const uint32_t trips = engine.guardTrips.load(std::memory_order_relaxed);
+    if (trips == engine.guardLogged) {
+        if (engine.guardQuietPasses < kGuardBurstGap) ++engine.guardQuietPasses;
+        return;
+    }
+    if (engine.guardLogged == 0 || engine.guardQuietPasses >= kGuardBurstGap)
+        LOG_E(kTag, "Output not finite or beyond +60 dBFS: frame silenced, every block reset (%u frames so far)\n",
+              unsigned(trips));
+    engine.guardLogged = trips;
+    engine.guardQuietPasses = 0;
+}
+
 void AudioProcessor::processFrame()
 {
     Debug::cycle_start();
@@ -323,6 +363,7 @@ void AudioProcessor::processFrame()
         if (stop) break;
     }
     if (!faded) applyFade(frame);
+    if (outOfBounds(frame)) silenceAndReset(frame);
     fadeStep();
     AudioUSB::write(frame);
     meterChannel(engine.out_meter[0], engine.out_saturation[0], frame[0]);
@@ -358,6 +399,7 @@ void* AudioProcessor::controlLoop(void*)
     for (;;) {
         if (void (*tasks)() = engine.controlTasks.load()) tasks();
         resumeStalledFade();
+        reportGuard();
         vTaskDelay(10000);
     }
 }

@@ -31,6 +31,12 @@ class NodeFloat;
 // Blocks that record their input (delay lines, reverb, chorus) multiply what they write by the same
 // ramp (getFadeRamp), so that nothing they replay later holds a change heard at full level.
 //
+// The output guard: where the chain's signal leaves (after the last block and the fade, before USB
+// and the codec), a frame holding a sample that is not finite or beyond +60 dBFS goes out silent and
+// every block's resetState clears what it recorded of the signal, so that a fault (a broken impulse
+// response or model, an overflow) is one silent frame instead of NaN until restart. The audio thread
+// only counts; "controlLoop" logs the first frame of each burst.
+//
 // Structural settings (switches, modes, selections) reach the audio only in the quiet pass: a
 // block's compile keeps the ones the audio has and takes new ones only when mayRestructure() says
 // so; otherwise mayRestructure asks for a fade itself. A pass that a change overtook therefore never
@@ -81,6 +87,8 @@ public:
     // Completed compile passes, and frames run, since the start.
     static uint32_t getCompilePasses() { return engine.compilePasses.load(std::memory_order_acquire); }
     static uint32_t getFrameCount() { return engine.frameCount.load(std::memory_order_acquire); }
+    // Frames the output guard has silenced since the start.
+    static uint32_t getGuardTrips() { return engine.guardTrips.load(std::memory_order_relaxed); }
 
     // What "controlLoop" runs every 10 ms (the control sources' tasks).
     static void setControlTasks(void (*tasks)());
@@ -102,6 +110,10 @@ private:
     // Starts a fade-out (or turns a fade-in back down) without pausing the compile thread.
     static void requestFade();
     static void quietPass();
+    // The output guard (audio thread), and its log line ("controlLoop").
+    static bool outOfBounds(AudioFrame frame);
+    static void silenceAndReset(AudioFrame frame);
+    static void reportGuard();
 
     // Everything the engine keeps, with the values a fresh process starts from.
     struct Engine {
@@ -130,6 +142,9 @@ private:
         std::atomic<uint32_t> frameCount{0};
         std::atomic<uint64_t> lastFrameNs{0};
         std::atomic<void (*)()> controlTasks{nullptr};
+        std::atomic<uint32_t> guardTrips{0};
+        uint32_t guardLogged = 0;  // "controlLoop": the trips it has seen
+        int guardQuietPasses = 0; // "controlLoop": its passes since the last trip
     };
     static Engine engine;
     // The chain's slots in ring order: from firstSlot() up to, not including, endSlot().

@@ -39,6 +39,8 @@ public:
     // at the fade's quiet point so that a new response starts from clean delay lines; the clearing
     // itself stays on the audio thread).
     void resetStatus() { clearPending.store(true, std::memory_order_release); }
+    // Clears the history at once (audio thread).
+    void reset() { clear(); }
 
     // Filters n samples (any n; the blocks pass 16). in and out may be the same array. The history
     // stays across a change of taps.

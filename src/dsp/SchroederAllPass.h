@@ -48,6 +48,9 @@ public:
 
     int getSize() const { return size; }
 
+    // Silences the ring (audio thread).
+    void reset() { std::fill_n(ring.data(), size, 0.0f); }
+
 private:
     const int size;
     const int mask;

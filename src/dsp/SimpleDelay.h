@@ -91,6 +91,9 @@ public:
 
     int getSize() const { return size; }
 
+    // Silences the line (audio thread); taps, cross-fade and sweep go on as they were.
+    void reset() { std::fill_n(buffer.data(), size, 0.0f); }
+
 private:
     // n samples into the ring from position at, and out of it, wrapping at the end.
     inline void toRing(float* __restrict buf, int at, const float* __restrict src, int n) const {

@@ -76,3 +76,8 @@ bool BandEqN::exec(AudioBlock* block, AudioFrame frame)
     });
     return false;
 }
+
+void BandEqN::resetState()
+{
+    for (int i = 0; i < sectionCount; ++i) sections[std::size_t(i)].reset();
+}

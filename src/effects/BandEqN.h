@@ -23,6 +23,7 @@ public:
     BandEqN(Node* parent, std::vector<float> frequencies, std::vector<float> qFactors, bool stereo);
 
     bool compile() override;
+    void resetState() override;
     static bool exec(AudioBlock* block, AudioFrame frame);
 
     float getQFactor(int band) const;

@@ -287,3 +287,10 @@ bool DelayEngine::exec(AudioBlock* block, AudioFrame frame) {
     }
     return false;
 }
+
+void DelayEngine::resetState() {
+    std::fill_n(ring.data(), ring.size(), 0.0f);
+    quietSamples = 0;
+    for (GlidingBiquad& section : tone) section.reset();
+    for (GlidingBiquad& section : bbd) section.reset();
+}

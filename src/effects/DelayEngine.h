@@ -34,6 +34,7 @@ public:
     DelayEngine(Node* parent, Tempo* tempo);
 
     bool compile() override;
+    void resetState() override;
     static bool exec(AudioBlock* block, AudioFrame frame);
 
     NodeOnOff* getOnOff() const { return onOff; }

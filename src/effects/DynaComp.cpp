@@ -108,3 +108,12 @@ bool DynaComp::exec(AudioBlock* block, AudioFrame frame)
     for (int i = 0; i < FRAME_SAMPLES; ++i) left[i] *= makeup.at(i);
     return false;
 }
+
+void DynaComp::resetState()
+{
+    envelope = 0.0f;
+    gain.store(1.0f, std::memory_order_relaxed);
+    studio.reset();
+    voicing.reset();
+    tone.reset();
+}

@@ -25,6 +25,7 @@ public:
     DynaComp(Node* parent, NodePreset* preset);
 
     bool compile() override;
+    void resetState() override;
     static bool exec(AudioBlock* block, AudioFrame frame);
 
     NodeOnOff* getOnOff() const { return onOff; }

@@ -80,3 +80,12 @@ bool Equalizer::exec(AudioBlock* block, AudioFrame frame)
     BandEqN::exec(self->bands, frame);
     return false;
 }
+
+void Equalizer::resetState()
+{
+    for (CutPair* pair : {&lowLeft, &lowRight, &highLeft, &highRight}) {
+        pair->a.reset();
+        pair->b.reset();
+    }
+    bands->resetState();
+}

@@ -20,6 +20,7 @@ public:
     explicit Equalizer(Node* parent);
 
     bool compile() override;
+    void resetState() override;
     static bool exec(AudioBlock* block, AudioFrame frame);
 
     NodeOnOff* getOnOff() const { return onOff; }

@@ -135,3 +135,9 @@ bool Expr::exec(AudioBlock* block, AudioFrame frame)
     self->fade.store(next, std::memory_order_release);
     return false;
 }
+
+void Expr::resetState()
+{
+    biquadA.reset();
+    biquadB.reset();
+}

@@ -27,6 +27,7 @@ public:
     explicit Expr(Node* parent);
 
     bool compile() override;
+    void resetState() override;
     static bool exec(AudioBlock* block, AudioFrame frame);
 
     NodeOnOff* getOnOff() const { return onOff; }

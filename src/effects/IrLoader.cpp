@@ -163,3 +163,10 @@ bool IrLoader::exec(AudioBlock* block, AudioFrame frame) {
     }
     return false;
 }
+
+void IrLoader::resetState() {
+    conv1.reset();
+    conv2.reset();
+    cut1.reset();
+    cut2.reset();
+}

@@ -44,6 +44,7 @@ public:
     IrLoader(Node* parent, Node* listParent, const char* listKey);
 
     bool compile() override;
+    void resetState() override;
     static bool exec(AudioBlock* block, AudioFrame frame);
 
     NodeOnOff* getOnOff() const { return onOff1; }

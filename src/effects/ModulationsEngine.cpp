@@ -276,3 +276,12 @@ bool ModulationsEngine::levelBasedModulationsExec(AudioBlock* block, AudioFrame 
     }
     return false;
 }
+
+void ModulationsEngine::resetState() {
+    // The lines are cleared before they are read again, and the input glides back into them.
+    linesStale = true;
+    for (int ch = 0; ch < 2; ++ch) {
+        tone[ch].reset();
+        for (AllpassStage& stage : stages[ch]) phaserAllpass_init(stage);
+    }
+}

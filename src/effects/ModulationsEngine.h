@@ -30,6 +30,7 @@ public:
     ModulationsEngine(Node* parent, Tempo* tempo);
 
     bool compile() override;
+    void resetState() override;
     static bool exec(AudioBlock* block, AudioFrame frame);
     // The three paths run on the glides exec has advanced for the frame.
     static bool timeBasedModulationsExec(AudioBlock* block, AudioFrame frame);

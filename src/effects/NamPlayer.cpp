@@ -408,6 +408,14 @@ void NamPlayer::process()
         restart = true;
         return;
     }
+    // After a fault the model starts again from its settled state (an LSTM whose state a NaN reached
+    // from the state its file holds) and the tone stages from silence. The model is this thread's
+    // while the player is on: compile prewarms only a model the worker does not run.
+    if (resetPending.exchange(false, std::memory_order_acquire)) {
+        if (running) running->Prewarm();
+        resetStages();
+        restart = true;
+    }
     // A model that starts (switched on, or newly taken) starts from silence; its input glides in,
     // since a step into its history would be heard again as it reaches each of its longer delays.
     if (restart) {
@@ -420,8 +428,14 @@ void NamPlayer::process()
     for (int i = 0; i < FRAME_SAMPLES; ++i) workBuffer[i] *= in.at(i);
     if (running) running->Process(workBuffer, outputBuffer, FRAME_SAMPLES);
     else std::memcpy(outputBuffer, workBuffer, sizeof outputBuffer);
-    for (float& sample : outputBuffer)
-        if (!valid_float(sample)) sample = 0.0f;
+    bool modelFault = false;
+    for (float& sample : outputBuffer) {
+        if (valid_float(sample)) continue;
+        sample = 0.0f;
+        modelFault = true;
+    }
+    // Its state would hold the fault for good (an LSTM's cells never forget a NaN).
+    if (modelFault) resetPending.store(true, std::memory_order_relaxed);
     dcCut.exec(outputBuffer, outputBuffer, FRAME_SAMPLES);
     lowStage.exec(outputBuffer, outputBuffer, FRAME_SAMPLES);
     midStage.exec(outputBuffer, outputBuffer, FRAME_SAMPLES);
@@ -435,11 +449,16 @@ void NamPlayer::process()
     // hold infinities for good. Silence the frame and start the stages afresh (this thread owns them).
     if (blown) {
         std::memset(outputBuffer, 0, sizeof outputBuffer);
-        dcCut.reset();
-        lowStage.reset();
-        midStage.reset();
-        trebleStage.reset();
+        resetStages();
     }
+}
+
+void NamPlayer::resetStages()
+{
+    dcCut.reset();
+    lowStage.reset();
+    midStage.reset();
+    trebleStage.reset();
 }
 
 void* NamPlayer::playerThread(void* argument)

@@ -83,6 +83,8 @@ public:
     void loadModelFromFile(std::string name, std::string path, int index);
 
     bool compile() override;
+    // Audio thread: asks the worker to start its model and tone stages afresh before its next frame.
+    void resetState() override { resetPending.store(true, std::memory_order_release); }
     static bool exec(AudioBlock* block, AudioFrame frame);
     // The worker's body; never returns.
     static void* playerThread(void* player);
@@ -132,6 +134,8 @@ private:
     };
 
     void process();
+    // Worker: the tone stages' memory cleared.
+    void resetStages();
     // The text of one list position ("" for an empty element), never reading past the element.
     std::string elementText(int position);
     // On the list's writing thread: publishes order, names and, for `changed` (or -1), the new text.
@@ -203,6 +207,9 @@ private:
     // The worker's own copy of the frame it runs, and whether its model starts afresh.
     alignas(16) float workBuffer[FRAME_SAMPLES] = {};
     bool restart = true;
+    // The engine's output guard (audio thread) or the model's own output not finite (worker): the
+    // worker prewarms its model and clears its tone stages before the next frame it plays.
+    std::atomic<bool> resetPending{false};
     int32_t warmUpCount = 0;
     int32_t instanceIndex = 0;
     const bool monoBypass;

@@ -93,3 +93,10 @@ bool NoiseGate::exec(AudioBlock* block, AudioFrame frame)
     self->gainOut.store(g, std::memory_order_relaxed);
     return false;
 }
+
+void NoiseGate::resetState()
+{
+    envelope = 0.0f;
+    gain = 0.0f;
+    gainOut.store(0.0f, std::memory_order_relaxed);
+}

@@ -29,6 +29,7 @@ public:
     NoiseGate(Node* parent, int mask, bool store);
 
     bool compile() override;
+    void resetState() override;
     static bool exec(AudioBlock* block, AudioFrame frame);
 
     NodeOnOff* getOnOff() const { return onOff; }

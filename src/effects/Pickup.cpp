@@ -64,3 +64,8 @@ bool Pickup::exec(AudioBlock* block, AudioFrame frame)
     if (self->active.load(std::memory_order_relaxed)) self->filter.exec(frame[0], frame[0], FRAME_SAMPLES);
     return false;
 }
+
+void Pickup::resetState()
+{
+    filter.reset();
+}

@@ -22,6 +22,7 @@ public:
     Pickup(Node* parent, bool store);
 
     bool compile() override;
+    void resetState() override;
     static bool exec(AudioBlock* block, AudioFrame frame);
 
     NodeOnOff* getOnOff() const { return onOff; }

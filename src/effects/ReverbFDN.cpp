@@ -137,3 +137,11 @@ bool ReverbFDN::exec(AudioBlock* block, AudioFrame frame) {
             frame[ch][k] = p[self->dryGain].at(k) * self->dry[ch][k] + p[self->wetGain].at(k) * self->wet[ch][k];
     return false;
 }
+
+void ReverbFDN::resetState() {
+    std::fill_n(rings.data(), rings.size(), 0.0f);
+    for (int i = 0; i < kLines; ++i) {
+        allpass[i]->reset();
+        damping[i].reset();
+    }
+}

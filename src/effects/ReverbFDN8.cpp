@@ -290,3 +290,16 @@ bool ReverbFDN8::exec(AudioBlock* block, AudioFrame frame) {
             frame[ch][k] = dry.at(k) * self->dry[ch][k] + wet.at(k) * self->wet[ch][k];
     return false;
 }
+
+void ReverbFDN8::resetState() {
+    for (int i = 0; i < kLines; ++i) {
+        lines[i]->reset();
+        for (int s = 0; s < kStages; ++s) diffusers[s][i]->reset();
+        damping[i].reset();
+    }
+    outFilter[0].reset();
+    outFilter[1].reset();
+    std::memset(lineBuf, 0, sizeof lineBuf);
+    std::memset(diffBuf, 0, sizeof diffBuf);
+    quietSamples = 0;
+}

@@ -37,6 +37,7 @@ public:
     explicit ReverbFDN8(Node* parent);
 
     bool compile() override;
+    void resetState() override;
     static bool exec(AudioBlock* block, AudioFrame frame);
 
     NodeOnOff* getOnOff() const { return onOff; }

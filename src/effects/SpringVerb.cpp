@@ -113,3 +113,7 @@ bool SpringVerb::exec(AudioBlock* block, AudioFrame frame) {
     }
     return false;
 }
+
+void SpringVerb::resetState() {
+    instanceClear();
+}

@@ -32,6 +32,7 @@ public:
     explicit SpringVerb(Node* parent);
 
     bool compile() override;
+    void resetState() override;
     static bool exec(AudioBlock* block, AudioFrame frame);
 
     NodeOnOff* getOnOff() const { return onOff; }

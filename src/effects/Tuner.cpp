@@ -328,3 +328,12 @@ void Tuner::tunerGetRef()
     octave.store(int(std::lround(std::log2(x))), std::memory_order_relaxed);
     cents.store(centsWrap(x), std::memory_order_relaxed);
 }
+
+void Tuner::resetState()
+{
+    hpf.reset();
+    for (QuadBiquad& notch : notches) notch.reset();
+    // The compile thread may be reading the history: sample by sample, as the audio thread writes it.
+    for (int i = 0; i < kHistory; ++i) std::atomic_ref<float>(history[size_t(i)]).store(0.0f, std::memory_order_relaxed);
+    envelope.store(0.0f, std::memory_order_relaxed);
+}

@@ -42,6 +42,7 @@ public:
 
     // Off: false. On: the analysis, then true, so that the blocks behind are not compiled.
     bool compile() override;
+    void resetState() override;
     static bool exec(AudioBlock* block, AudioFrame frame);
 
     // note, octave and cents from the period and "ref".

@@ -124,6 +124,38 @@ TEST(AudioProcessor, BlockThatStopsTheChainStillLetsTheFrameOut)
     EXPECT_EQ(c.compiles, 0);
 }
 
+// The output guard: a frame holding a sample that is not finite or beyond +60 dBFS (1000) goes out
+// silent, both channels, and every block of the chain is reset once; up to the bound itself the frame
+// passes as it is.
+TEST(AudioProcessor, GuardSilencesAFaultyFrameAndResetsEveryBlock)
+{
+    TraceBlock a("A", BLOCK_APPEND), b("B", BLOCK_PREPEND);
+    a.recordOrder = b.recordOrder = false;
+    ManualCodec codec;
+    Codec::search();
+    const struct {
+        float left;
+        bool silenced;
+    } cases[] = {
+        {0.5f, false},     {1000.0f, false}, {-1000.0f, false}, {std::nextafter(1000.0f, 2000.0f), true},
+        {std::nanf(""), true}, {INFINITY, true}, {-INFINITY, true}, {1e30f, true}, {-2000.0f, true}, {0.25f, false},
+    };
+    int trips = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.left);
+        codec.fill(c.left, 0.25f);
+        AudioProcessor::processBlock();
+        trips += c.silenced;
+        EXPECT_EQ(a.resets, trips);
+        EXPECT_EQ(b.resets, trips);
+        EXPECT_EQ(AudioProcessor::getGuardTrips(), uint32_t(trips));
+        for (int k = 0; k < FRAME_SAMPLES; ++k) {
+            EXPECT_EQ(codec.out[0][k], c.silenced ? 0.0f : c.left);
+            EXPECT_EQ(codec.out[1][k], c.silenced ? 0.0f : 0.25f);
+        }
+    }
+}
+
 TEST(AudioProcessor, MetersHoldClipsFor400FramesAndDecayTo110Db)
 {
     TraceBlock doubler("x2", BLOCK_APPEND, 2.0f);

@@ -81,6 +81,7 @@ public:
         if (self->recordOrder) trace().push_back(std::string("x:") + self->name);
         return self->stopChain;
     }
+    void resetState() override { resets.fetch_add(1); }
     static std::vector<std::string>& trace()
     {
         static auto* log = new std::vector<std::string>; // the engine's threads outlive exit
@@ -93,5 +94,6 @@ public:
     bool recordOrder = true;
     void (*onCompile)() = nullptr;
     std::atomic<int> compiles{0};
+    std::atomic<int> resets{0};
     int processed = 0;
 };

@@ -1,7 +1,8 @@
 // Every effect block's exec runs on the audio thread, which must never allocate (nor the amp-model
 // players' workers). This program counts allocations on every thread (support/AllocationCounter.h),
 // builds each block of the table, compiles it and runs frames of noise through exec with the counter
-// armed, each frame until the players' workers have finished it.
+// armed, each frame until the players' workers have finished it. The same table checks the blocks'
+// resetState, which the engine's output guard calls on the audio thread after a fault.
 //
 // To add a block: one row in kBlocks (a name and a function that builds the block under the given
 // folder, sets nodes so that exec takes its busiest path, and returns the block with its exec).
@@ -215,6 +216,58 @@ TEST_P(BlockAllocation, ExecAllocatesNothing)
     }
     EXPECT_EQ(counted, 0) << GetParam().name;
     for (NamPlayer* p : NamPlayer::instances) EXPECT_NE(p->playingModel(), nullptr) << "the worker ran the model";
+}
+
+// Both channels of `left`/`right` through exec frame by frame, each frame until the players' workers
+// have finished it; the output appended to `out`.
+void play(const Built& b, const std::vector<float>& left, const std::vector<float>& right, fxtest::Stereo& out)
+{
+    float frame[FRAME_CHANNELS][FRAME_SAMPLES];
+    for (std::size_t at = 0; at + FRAME_SAMPLES <= left.size(); at += FRAME_SAMPLES) {
+        std::copy_n(&left[at], FRAME_SAMPLES, frame[0]);
+        std::copy_n(&right[at], FRAME_SAMPLES, frame[1]);
+        b.exec(b.block, frame); // the tuner stops the chain: its answer is not looked at here
+        for (NamPlayer* p : NamPlayer::instances)
+            while (p->isBusy()) std::this_thread::yield();
+        out.l.insert(out.l.end(), frame[0], frame[0] + FRAME_SAMPLES);
+        out.r.insert(out.r.end(), frame[1], frame[1] + FRAME_SAMPLES);
+    }
+}
+
+// A fault fills a block's state (filter memories, lines, a model's cells) with NaN, infinity or a
+// huge value, which it would play for good. After resetState (which allocates nothing) a sine comes
+// out finite and within 3 dB of a block that never met the fault, from its third frame on.
+TEST_P(BlockAllocation, SineComesBackCleanAfterAFaultAndAReset)
+{
+    const std::vector<float> silence(30 * FRAME_SAMPLES, 0.0f), quiet(FRAME_SAMPLES, 0.0f);
+    const std::vector<float> sine = dsptest::sine(4800, 440.0, 0.25);
+    for (float fault : {std::nanf(""), INFINITY, -INFINITY, 1e30f}) {
+        SCOPED_TRACE(fault);
+        Built fresh = GetParam().build(fxtest::scratchFolder());
+        Built hit = GetParam().build(fxtest::scratchFolder());
+        fxtest::keep(fresh.block);
+        fxtest::keep(hit.block);
+        std::vector<float> faulty(FRAME_SAMPLES, 0.0f);
+        faulty[5] = fault;
+        fxtest::Stereo before, heard, expected;
+        for (Built* b : {&fresh, &hit}) {
+            b->block->compile();
+            play(*b, silence, silence, before);
+        }
+        play(fresh, quiet, quiet, before);
+        play(hit, faulty, faulty, before);
+        alloccount::open();
+        hit.block->resetState();
+        EXPECT_EQ(alloccount::close(), 0);
+        play(hit, sine, sine, heard);
+        play(fresh, sine, sine, expected);
+        ASSERT_TRUE(fxtest::allFinite(heard.l) && fxtest::allFinite(heard.r));
+        const std::size_t from = 3 * FRAME_SAMPLES;
+        EXPECT_NEAR(dsptest::db(fxtest::rms(heard.l, from) + 1e-9), dsptest::db(fxtest::rms(expected.l, from) + 1e-9),
+                    3.0);
+        EXPECT_NEAR(dsptest::db(fxtest::rms(heard.r, from) + 1e-9), dsptest::db(fxtest::rms(expected.r, from) + 1e-9),
+                    3.0);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Effects, BlockAllocation, ::testing::ValuesIn(kBlocks),

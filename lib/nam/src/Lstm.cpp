@@ -9,12 +9,21 @@
 #include <Eigen/Core>
 
 #include <algorithm>
+#include <cmath>
 
 namespace NeuralAudio::detail {
 namespace {
 
-// Zero samples per Prewarm(), from the current state.
+// Zero samples per Prewarm(), from the current state (from the file's, when a NaN or infinity has
+// reached the cells: they would never forget it).
 constexpr int kPrewarmSamples = 2048;
+
+bool allFinite(const float* values, size_t count)
+{
+    for (size_t i = 0; i < count; ++i)
+        if (!std::isfinite(values[i])) return false;
+    return true;
+}
 
 // The file's numbers for one layer: W row by row (4H rows of [input weights, recurrent weights], gate
 // order input, forget, cell candidate, output), the bias, and the stored state.
@@ -23,6 +32,7 @@ struct LayerWeights {
     std::vector<float> rows; // 4H x (inputSize + H), row by row
     std::vector<float> bias;
     std::vector<float> hidden, cell;
+    std::vector<float> fileHidden, fileCell; // the stored state, for a restart
 };
 
 struct LstmWeights {
@@ -49,6 +59,8 @@ LstmWeights readLstm(const ModelSpec& spec)
         layer.cell.resize(size_t(h));
         reader.vector(layer.hidden.data(), h); // the state the trainer left the network in
         reader.vector(layer.cell.data(), h);
+        layer.fileHidden = layer.hidden;
+        layer.fileCell = layer.cell;
         w.layers.push_back(std::move(layer));
     }
     w.head.resize(size_t(h));
@@ -88,6 +100,20 @@ struct LstmStore {
     Layer layers[L];
     alignas(16) float head[H] = {};
     float headBias = 0.0f;
+    float fileHidden[L][H] = {};
+    float fileCell[L][H] = {};
+
+    // Back to the file's state when a NaN or infinity has reached it.
+    void restoreIfNotFinite() noexcept
+    {
+        bool finite = true;
+        for (const Layer& layer : layers) finite = finite && allFinite(layer.hidden, H) && allFinite(layer.cell, H);
+        if (finite) return;
+        for (int n = 0; n < L; ++n) {
+            std::copy_n(fileHidden[n], H, layers[n].hidden);
+            std::copy_n(fileCell[n], H, layers[n].cell);
+        }
+    }
 };
 
 // Fills the layers, head and state of a fixed-size core from the file. The gate rows are regrouped by
@@ -114,8 +140,8 @@ void loadCore(LstmStore<H, L>& core, const LstmWeights& w, Column column)
             }
         }
         for (int i = 0; i < H; ++i) {
-            layer.hidden[i] = file.hidden[size_t(i)];
-            layer.cell[i] = file.cell[size_t(i)];
+            layer.hidden[i] = core.fileHidden[n][i] = file.hidden[size_t(i)];
+            layer.cell[i] = core.fileCell[n][i] = file.cell[size_t(i)];
         }
     }
     for (int i = 0; i < H; ++i) core.head[i] = w.head[size_t(i)];
@@ -348,7 +374,11 @@ public:
 #endif
     }
 
-    void Prewarm() noexcept override { run_(core_, nullptr, nullptr, kPrewarmSamples); }
+    void Prewarm() noexcept override
+    {
+        core_.restoreIfNotFinite();
+        run_(core_, nullptr, nullptr, kPrewarmSamples);
+    }
     void Process(float* input, float* output, size_t numSamples) noexcept override
     {
         run_(core_, input, output, numSamples);
@@ -371,6 +401,12 @@ public:
 
     void Prewarm() noexcept override
     {
+        for (LayerWeights& layer : w_.layers) {
+            if (allFinite(layer.hidden.data(), layer.hidden.size()) && allFinite(layer.cell.data(), layer.cell.size()))
+                continue;
+            layer.hidden = layer.fileHidden; // same sizes: no allocation
+            layer.cell = layer.fileCell;
+        }
         for (int i = 0; i < kPrewarmSamples; ++i) step(0.0f);
     }
 

@@ -32,7 +32,8 @@ public:
     static NeuralModel* CreateFromStream(std::istream& stream, std::filesystem::path path);
 
     // WaveNet: resets all history to the settled state of a silent input. LSTM: runs 2048 silent
-    // samples from the current state (each call settles further).
+    // samples from the current state (each call settles further), or from the state the file holds
+    // when a NaN or infinity has reached the current one.
     virtual void Prewarm() noexcept = 0;
 
     // numSamples samples from `input` to `output` (any count; the two may be the same buffer).
