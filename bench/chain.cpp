@@ -21,7 +21,7 @@
 
 namespace {
 
-// Noise in, output dropped.
+// Noise in (with one sample of `fault` per frame when it is not 0), output dropped.
 class NoiseCodec : public CodecInterface {
 public:
     NoiseCodec() : CodecInterface("Noise") {}
@@ -30,8 +30,10 @@ public:
     {
         for (int c = 0; c < 2; ++c)
             for (int k = 0; k < 16; ++k) Codec::data[c][k] = level(rng);
+        if (fault != 0.0f) Codec::data[0][3] = fault;
         return true;
     }
+    static inline float fault = 0.0f;
     bool audioWrite(float) override { return true; }
     void setInputGain(int, int) override {}
 
@@ -94,7 +96,7 @@ void BM_ChainAllOff(benchmark::State& state)
     runChain(state);
 }
 
-void BM_ChainAllOn(benchmark::State& state)
+void allOn()
 {
     unit();
     for (const char* block : {"gate", "exp", "comp", "mod_pre", "drive", "amp", "ir", "eq", "mod", "delay", "reverb"})
@@ -112,13 +114,30 @@ void BM_ChainAllOn(benchmark::State& state)
     set("root\\app\\reverb\\mode", "\"GALAXY\"");
     AudioProcessor::compileBlocks();
     frames(1000);
+}
+
+void BM_ChainAllOn(benchmark::State& state)
+{
+    allOn();
     runChain(state);
+}
+
+// What a fault costs the audio thread: every block on, and a sample of 1e30 in every frame, so that
+// the output guard silences each frame and resets every block (delay, reverb and modulation lines
+// included).
+void BM_ChainGuardTrip(benchmark::State& state)
+{
+    allOn();
+    NoiseCodec::fault = 1e30f;
+    runChain(state);
+    NoiseCodec::fault = 0.0f;
 }
 
 } // namespace
 
 KESTRUN_BENCHMARK(BM_ChainAllOff);
 KESTRUN_BENCHMARK(BM_ChainAllOn);
+KESTRUN_BENCHMARK(BM_ChainGuardTrip);
 
 int main(int argc, char** argv)
 {
