@@ -33,7 +33,7 @@ TEST(HostStop, ValuesWrittenJustBeforeTheStopAreThereAfterTheRestart)
 {
     for (int signal : {SIGINT, SIGTERM}) {
         SCOPED_TRACE(signal);
-        int terminal = posix_openpt(O_RDWR | O_NOCTTY);
+        int terminal = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
         ASSERT_EQ(grantpt(terminal) | unlockpt(terminal), 0);
         int keys = ::open(ptsname(terminal), O_RDWR | O_NOCTTY);
         const tcflag_t before = lineMode(keys);
