@@ -7,8 +7,9 @@ Starts the built program in a fresh root folder of its own (twice: the wall-cloc
 start). The attackers use loopback addresses 127.0.0.10 and up, the probe 127.0.0.1, so that each is
 a client of its own as on a network. Every phase is bounded in connections and seconds.
 
-  login     guesses a 4-digit password: first as fast as three connections go, then measuring the
-            back-off (how long the right password is refused after each failure)
+  login     guesses a 4-digit password: first as fast as three connections go (how many answers the
+            unit looked at, from its log), then measuring the back-off (how long the right password
+            is refused after each failure)
   idle      200 connections that send nothing, from 8 addresses
   reconnect 200 connections from 8 addresses, reconnecting whenever dropped
   slow      20 clients sending a request one byte a second, from 5 addresses
@@ -17,8 +18,10 @@ a client of its own as on a network. Every phase is bounded in connections and s
     scripts/remote_attack.py [--program build/kestrun] [--seconds 10]
 """
 import argparse
+import atexit
 import os
 import re
+import shutil
 import socket
 import subprocess
 import sys
@@ -63,6 +66,10 @@ def token_of(reply):
 
 
 class Unit:
+    # Every program started, so that one the script leaves behind (an exception, a closed pipe) is killed
+    # at its exit.
+    started_units = []
+
     def __init__(self, program, steps=None):
         self.root = tempfile.mkdtemp(prefix="kestrun-attack-")
         self.port = free_port()
@@ -71,6 +78,7 @@ class Unit:
             env["KESTRUN_CLOCK_STEPS"] = steps
         self.log = open(os.path.join(self.root, "program.log"), "wb")
         self.process = subprocess.Popen([program], env=env, stdout=self.log, stderr=subprocess.STDOUT)
+        Unit.started_units.append(self)
         self.started = time.monotonic()
         deadline = time.monotonic() + 30
         while ask(self.port, 1, NAME_REQUEST, 1.0) is None:
@@ -78,11 +86,21 @@ class Unit:
                 raise SystemExit("the program did not answer")
             time.sleep(0.2)
 
-    def stop(self):
+    def text(self):
+        with open(os.path.join(self.root, "program.log"), "rb") as f:
+            return f.read()
+
+    def stop(self, failed=False):
+        """Kills the program; whether it was still alive. Its root folder is removed, unless it had
+        died or the caller's check failed (then its path is printed)."""
         alive = self.process.poll() is None
         self.process.kill()
         self.process.wait()
         self.log.close()
+        if failed or not alive:
+            print("the program's root folder and log are kept in %s" % self.root)
+        else:
+            shutil.rmtree(self.root, ignore_errors=True)
         return alive
 
 
@@ -151,10 +169,13 @@ def slow_sender(port, host, seconds):
         s.close()
 
 
-def brute_force(port, seconds):
+def brute_force(unit, seconds):
+    port = unit.port
     ask(port, 1, b'write root\\sys\\pwd:{"value":"%s"}' % PASSWORD.encode())
-    # As fast as three connections go, with the right password among the first hundred guesses.
-    found, guesses, lock = [False], [0], threading.Lock()
+    # As fast as three connections go, with the right password once in every hundred guesses. Whether
+    # it is accepted depends only on whether it happens to be an answer the unit looks at (the first
+    # after a wait); what the back-off shows is how few answers are looked at.
+    found, guesses, rights, lock = [False], [0], [0], threading.Lock()
     end = time.monotonic() + seconds
 
     def guesser(first):
@@ -165,6 +186,7 @@ def brute_force(port, seconds):
             reply = ask(port, 10, b"token " + login_hash(guess + token).encode())
             with lock:
                 guesses[0] += 1
+                rights[0] += guess == PASSWORD
             if reply is None:
                 continue
             if b" y\r\n" in reply:
@@ -177,8 +199,14 @@ def brute_force(port, seconds):
         t.start()
     for t in threads:
         t.join()
-    print("login    %d guesses in %.0f s from one address, the right one among them: %s" %
-          (guesses[0], seconds, "accepted" if found[0] else "refused (it was not looked at)"))
+    # Each wrong answer the unit looked at is a failure; the log names the count at the first refusal
+    # after each of them (the last one may not be named yet).
+    failures = [int(n) for n in re.findall(rb"from 127\.0\.0\.10 throttled after (\d+) failures", unit.text())]
+    looked = max(failures, default=0) + found[0]
+    print("login    %d guesses from one address, %d of them looked at; the right password, sent %d times, %s" %
+          (guesses[0], looked, rights[0],
+           "was accepted (the first answer looked at after a wait)" if found[0] else
+           "was never looked at (%.0f s of guessing)" % seconds))
 
     # The back-off as a patient guesser meets it: after k wrong answers, each made once the previous
     # wait was over, how long the right one is refused (tried every 0.2 s; a refused try is not looked
@@ -235,7 +263,7 @@ def main():
     unit = Unit(args.program)
     probe = Probe(unit.port)
     probe.start()
-    phase(probe, "login", lambda: brute_force(unit.port, seconds))
+    phase(probe, "login", lambda: brute_force(unit, seconds))
     phase(probe, "idle", lambda: crowd(unit.port, list(range(20, 28)), 200, seconds, False))
     phase(probe, "reconnect", lambda: crowd(unit.port, list(range(30, 38)), 200, seconds, True))
 
@@ -264,7 +292,7 @@ def main():
     probe.stopping = True
     probe.join()
     waits["clock"] = probe.waits.get("clock", [])
-    alive = unit.stop() and alive
+    alive = unit.stop(failed=not seen) and alive
     print("clock    a change made after the step reached a poll made before it: %s" % ("yes" if seen else "NO"))
 
     worst = report(waits)
@@ -272,6 +300,14 @@ def main():
     if not alive:
         print("the program died")
     return 0 if alive and seen and worst < 1.0 else 1
+
+
+@atexit.register
+def kill_left_behind():
+    for unit in Unit.started_units:
+        if unit.process.poll() is None:
+            unit.process.kill()
+            unit.process.wait()
 
 
 if __name__ == "__main__":
