@@ -32,6 +32,8 @@ ROOT = Path(__file__).resolve().parent.parent
 PLUGIN_SOURCE = ROOT / "scripts" / "count" / "insn_count.c"
 CLASSES = ("all", "simd/fp arith", "simd/fp ld/st")
 MODELS = ("wavenet_standard", "wavenet_lite", "wavenet_feather", "wavenet_nano", "lstm_1x16", "lstm_2x8")
+CHAIN_CASES = {"BM_ChainAllOff": "every block off", "BM_ChainAllOn": "every block on",
+               "BM_ChainGuardTrip": "every block on, each frame tripping the output guard"}
 FRAME = 16
 # Iterations of the two runs of each case: long enough that timing effects between threads (the chain's
 # hand-over to the players' workers) average out, short enough for qemu.
@@ -128,18 +130,25 @@ def chain_names(text):
     return names
 
 
+def listed(build, sysroot, bench):
+    """The benchmark names a program of the build holds."""
+    out = subprocess.run(["qemu-aarch64", "-cpu", "cortex-a72", "-L", sysroot, str(build / "bench" / bench),
+                          "--benchmark_list_tests"], capture_output=True, text=True)
+    if out.returncode != 0:
+        fail(f"{bench} --benchmark_list_tests failed")
+    return out.stdout.split()
+
+
 def collect(build, plugin, sysroot, parts, jobs):
     cases = []
     if "nam" in parts:
         cases += [("nam", "bench_nam", m) for m in MODELS]
     if "chain" in parts:
-        cases += [("chain", "bench_chain", "BM_ChainAllOff"), ("chain", "bench_chain", "BM_ChainAllOn")]
+        # A frame that trips the output guard, where the build has that case.
+        cases += [("chain", "bench_chain", n) for n in CHAIN_CASES if n in listed(build, sysroot, "bench_chain")]
     if "dsp" in parts:
-        listed = subprocess.run(["qemu-aarch64", "-cpu", "cortex-a72", "-L", sysroot, str(build / "bench" / "bench_dsp"),
-                                 "--benchmark_list_tests"], capture_output=True, text=True)
-        if listed.returncode != 0:
-            fail("bench_dsp --benchmark_list_tests failed")
-        cases += [("dsp", "bench_dsp", n) for n in listed.stdout.split() if "Scalar" not in n and "VsScalar" not in n]
+        cases += [("dsp", "bench_dsp", n) for n in listed(build, sysroot, "bench_dsp")
+                  if "Scalar" not in n and "VsScalar" not in n]
     with concurrent.futures.ThreadPoolExecutor(max_workers=jobs) as pool:
         futures = {c: pool.submit(count_case, build, plugin, sysroot, *c) for c in cases}
         return {c: f.result() for c, f in futures.items()}
@@ -188,22 +197,25 @@ def report(this, other, parts):
             print(row([m] + cells(a, b, range(3))))
         print()
     if "chain" in parts:
-        for bench, title in (("BM_ChainAllOff", "every block off"), ("BM_ChainAllOn", "every block on")):
+        for bench, title in CHAIN_CASES.items():
             key = ("chain", "bench_chain", bench)
+            if key not in this:
+                continue
             per, text = this[key]
             names = chain_names(text)
             print(f"Chain, {title}: instructions per frame on the audio thread, by block (bucket 0: the frame road):\n")
             print(header("part", against))
-            oper = other[key][0] if against else None
+            oper = other[key][0] if against and key in other else None
             # A build without the engine's marks counts everything in the road: compare only totals.
-            split = against and any(b > 0 for (t, b) in oper if t == 0)
+            split = oper is not None and any(b > 0 for (t, b) in oper if t == 0)
             for bucket in sorted({b for (t, b) in per if t == 0}):
                 label = "frame road" if bucket == 0 else f"{bucket}. {names.get(bucket, '?')}"
                 b = sum_threads(oper, thread=0, bucket=bucket) if split else None
                 line = cells(sum_threads(per, thread=0, bucket=bucket), b, range(3))
                 print(row([label] + line + (["-", "-"] if against and not split else [])))
-            b = sum_threads(oper, thread=0) if against else None
-            print(row(["**audio thread**"] + cells(sum_threads(per, thread=0), b, range(3))))
+            b = sum_threads(oper, thread=0) if oper is not None else None
+            print(row(["**audio thread**"] + cells(sum_threads(per, thread=0), b, range(3)) +
+                      (["-", "-"] if against and b is None else [])))
             print()
     if "dsp" in parts:
         print("Kernels, instructions per iteration (a 16-sample frame unless the name says otherwise):\n")
