@@ -6,7 +6,8 @@ each case is counted by class: every instruction, SIMD/FP arithmetic, SIMD/FP lo
     scripts/count_device.py [--build DIR] [--against DIR] [--no-build] [--only nam,chain,dsp] [--jobs N]
 
 Amp models per sample (bench_nam, 16-sample frames), the chain per frame on the audio thread
-(bench_chain, every block off and on; split by block with the engine's marks), the kernels per frame
+(bench_chain, every block off and on, and every frame tripping the output guard; split by block with
+the engine's marks), the kernels per frame
 (bench_dsp). The other threads are left out: the players' workers wait for their frames in ways that
 depend on how qemu runs the threads. The players' hand-over on the audio thread does too, by some
 tens of instructions per frame. Every case runs twice, for two numbers of
