@@ -61,29 +61,14 @@ TEST(OutputGuard, BurstOfHugeSamplesLeavesTheOutputCleanAfterwards)
     unit.setEnvironment("KESTRUN_AUDIO_OUT", "wav:" + out);
     unit.start();
 
-    std::vector<float> left, right;
-    ASSERT_TRUE(waitUntil(
-        [&] {
-            WavReader reader;
-            std::string error;
-            return reader.open(out, error) && reader.frames() == total;
-        },
-        kWaitMs + 10000))
-        << unit.log();
     WavReader reader;
     std::string error;
-    ASSERT_TRUE(reader.open(out, error)) << error;
-    float l[16], r[16];
-    while (size_t n = reader.read(l, r, 16)) {
-        left.insert(left.end(), l, l + n);
-        right.insert(right.end(), r, r + n);
-    }
-    ASSERT_EQ(left.size(), total);
-
-    for (size_t i = 0; i < total; ++i) {
-        ASSERT_TRUE(std::isfinite(left[i]) && std::fabs(left[i]) < 4.0f) << "sample " << i << ": " << left[i];
-        ASSERT_TRUE(std::isfinite(right[i]) && std::fabs(right[i]) < 4.0f) << "sample " << i << ": " << right[i];
-    }
+    ASSERT_TRUE(waitUntil([&] { return reader.open(out, error) && reader.frames() == total; }, kWaitMs + 10000))
+        << unit.log();
+    std::vector<float> left(total), right(total);
+    for (size_t at = 0; at < total; at += 16) ASSERT_EQ(reader.read(&left[at], &right[at], 16), 16u);
+    for (size_t i = 0; i < total; ++i)
+        ASSERT_TRUE(std::fabs(left[i]) < 4.0f && std::fabs(right[i]) < 4.0f) << "sample " << i << ": " << left[i];
     for (size_t b : bursts) {
         SCOPED_TRACE(b);
         for (size_t i = b / 16 * 16; i < b / 16 * 16 + 16; ++i) EXPECT_EQ(left[i], 0.0f);
