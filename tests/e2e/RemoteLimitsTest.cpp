@@ -221,10 +221,12 @@ TEST(RemoteLimits, FloodIsBoundedAndNeverDelaysOthers)
         return first != std::string::npos && log.find("Reply limit of", first + 1) != std::string::npos;
     };
     ASSERT_TRUE(waitUntil(built, 20000)) << unit.log();
+    // A stalled client that held the server would cost 5 s per reply; a machine busy on every core
+    // has taken 1.08 s to answer.
     for (int i = 0; i < 5; ++i) {
         start = Clock::now();
         EXPECT_EQ(other.ask("read root\\sys\\_name"), kName);
-        EXPECT_LT(msSince(start), 1000) << i;
+        EXPECT_LT(msSince(start), 3000) << i;
     }
 }
 
