@@ -57,6 +57,9 @@ public:
         return kind == GlideKind::Level ? advance(target, kGainGlideShare, kGainGlideSnap, n)
                                         : advance(target, kDepthGlideShare, kDepthGlideSnap, n);
     }
+    // The share and snap of a kind.
+    static float shareOf(GlideKind kind) { return kind == GlideKind::Level ? kGainGlideShare : kDepthGlideShare; }
+    static float snapOf(GlideKind kind) { return kind == GlideKind::Level ? kGainGlideSnap : kDepthGlideSnap; }
     // Stands at v now, and glides from there.
     void jump(float v) {
         current = v;

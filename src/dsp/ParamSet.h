@@ -19,6 +19,10 @@
 // A setting may instead follow an atomic that another thread writes at any time (a gain the
 // application sets): its target is read at each advance.
 //
+// A set rests once every glide stands on its target: advance then costs a test (and a look at each
+// followed atomic) until read takes a newer set, a followed value moves or a glide is restarted. Most
+// blocks' settings rest for minutes.
+//
 // Threads: add at construction; set, fixed, target and publish on the compile thread; advance,
 // operator[], settled and jump on the one processing thread. Nothing allocates.
 struct NoFixed {
@@ -57,7 +61,8 @@ public:
             std::abort();
         }
         const int i = count++;
-        kinds[i] = kind;
+        shares[i] = Glide::shareOf(kind);
+        snaps[i] = Glide::snapOf(kind);
         staged.target[i] = initial;
         published.publish(staged);
         return Param(i);
@@ -67,6 +72,7 @@ public:
     {
         const Param p = add(kind, source->load(std::memory_order_relaxed));
         sources[p.index] = source;
+        followed[followers++] = p.index;
         return p;
     }
 
@@ -80,7 +86,12 @@ public:
     // Processing thread: the newest set, kept until the next read.
     const Fixed& read()
     {
-        current = &published.read();
+        // A newer set always comes in another slot.
+        const Set* next = &published.read();
+        if (next != current) {
+            current = next;
+            resting = false;
+        }
         return current->fixed;
     }
     // Processing thread: the set last read.
@@ -89,27 +100,50 @@ public:
     void advance(int n)
     {
         if (!current) read();
-        for (int i = 0; i < count; ++i) {
+        if (resting && followedStill()) return; // every part stays {target, 0}
+        bool rest = true;
+        const int settings = count;
+        for (int i = 0; i < settings; ++i) {
             const float goal = sources[i] ? sources[i]->load(std::memory_order_relaxed) : current->target[i];
-            now[i] = glides[i].advance(goal, kinds[i], n);
+            const Ramp part = glides[i].advance(goal, shares[i], snaps[i], n);
+            now[i] = part;
+            rest = rest && part.start == goal && part.increment == 0.0f;
         }
+        resting = rest;
     }
     // This block's part of a glide (valid after advance).
     const Ramp& operator[](Param p) const { return now[p.index]; }
     // The glide stands at v (before advance: where the last block ended).
     bool settled(Param p, float v) const { return glides[p.index].settled(v); }
     // The glide starts again from v at the next advance.
-    void jump(Param p, float v) { glides[p.index].jump(v); }
+    void jump(Param p, float v)
+    {
+        glides[p.index].jump(v);
+        resting = false;
+    }
 
 private:
+    bool followedStill() const
+    {
+        for (int f = 0; f < followers; ++f) {
+            const int i = followed[f];
+            if (sources[i]->load(std::memory_order_relaxed) != glides[i].value()) return false;
+        }
+        return true;
+    }
+
     struct Set {
         float target[kCapacity] = {};
         Fixed fixed{};
     };
 
     int count = 0;
-    GlideKind kinds[kCapacity] = {};
+    int followers = 0;
+    bool resting = false; // processing thread
+    float shares[kCapacity] = {};
+    float snaps[kCapacity] = {};
     const std::atomic<float>* sources[kCapacity] = {};
+    int followed[kCapacity] = {}; // indices of the settings with a source
     Set staged;
     DoubleBuffer<Set> published;
     const Set* current = nullptr; // processing thread

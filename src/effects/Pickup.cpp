@@ -59,7 +59,7 @@ bool Pickup::exec(AudioBlock* block, AudioFrame frame)
     auto* self = static_cast<Pickup*>(block);
     self->params.read();
     self->params.advance(FRAME_SAMPLES);
-    const Ramp& gain = self->params[self->gain];
+    const Ramp gain = self->params[self->gain];
     for (int i = 0; i < FRAME_SAMPLES; ++i) frame[0][i] *= gain.at(i);
     if (self->active.load(std::memory_order_relaxed)) self->filter.exec(frame[0], frame[0], FRAME_SAMPLES);
     return false;

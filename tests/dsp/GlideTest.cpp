@@ -83,6 +83,26 @@ TEST(ParamSet, AdvancesEverySettingByItsKindInOneCall)
     EXPECT_TRUE(set.settled(level, 0.25f));
     set.advance(16);
     EXPECT_FLOAT_EQ(set[level].start, 0.25f);
+
+    // Once every glide has landed the set rests; each way out of the rest is still taken: a newer
+    // set, a followed value that moves, a restarted glide.
+    for (int block = 0; block < 1000; ++block) set.advance(16);
+    ASSERT_TRUE(set.settled(level, 1.0f) && set.settled(position, 1.0f) && set.settled(outside, 1.0f));
+    EXPECT_EQ(set[position].start, 1.0f);
+    EXPECT_EQ(set[position].increment, 0.0f);
+    set.set(position, 3.0f);
+    set.publish();
+    set.read();
+    set.advance(16);
+    EXPECT_FLOAT_EQ(set[position].end(16), 1.0f + 2.0f * kDepthGlideShare);
+    for (int block = 0; block < 1000; ++block) set.advance(16);
+    external = 2.0f;
+    set.advance(16);
+    EXPECT_FLOAT_EQ(set[outside].end(16), 1.0f + kGainGlideShare);
+    for (int block = 0; block < 1000; ++block) set.advance(16);
+    set.jump(level, 0.5f);
+    set.advance(16);
+    EXPECT_FLOAT_EQ(set[level].end(16), 0.5f + 0.5f * kGainGlideShare);
 }
 
 } // namespace
