@@ -16,7 +16,7 @@ jobs=$(( $(nproc) + 1 ))
 status=0
 configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo || exit 1
 ctest --test-dir build --output-on-failure --timeout 300 -j "$jobs" || status=1
-configure_and_build build-asan -DCMAKE_BUILD_TYPE=Debug -DKESTRUN_SANITIZE=ON || exit 1
+configure_and_build build-asan -DCMAKE_BUILD_TYPE=Debug -DKESTRUN_SANITIZE=ON -DKESTRUN_BENCH=OFF || exit 1
 ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
   ctest --test-dir build-asan --output-on-failure --timeout 600 -j "$jobs" || status=1
 
