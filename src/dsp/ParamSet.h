@@ -111,8 +111,9 @@ public:
         }
         resting = rest;
     }
-    // This block's part of a glide (valid after advance).
-    const Ramp& operator[](Param p) const { return now[p.index]; }
+    // This block's part of a glide (valid after advance). A copy: held in registers through a sample
+    // loop, where a reference into this set would be read again after every store to a float.
+    Ramp operator[](Param p) const { return now[p.index]; }
     // The glide stands at v (before advance: where the last block ended).
     bool settled(Param p, float v) const { return glides[p.index].settled(v); }
     // The glide starts again from v at the next advance.
