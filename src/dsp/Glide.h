@@ -53,10 +53,7 @@ public:
         current = end;
         return {start, (end - start) / static_cast<float>(n)};
     }
-    Ramp advance(float target, GlideKind kind, int n) {
-        return kind == GlideKind::Level ? advance(target, kGainGlideShare, kGainGlideSnap, n)
-                                        : advance(target, kDepthGlideShare, kDepthGlideSnap, n);
-    }
+    Ramp advance(float target, GlideKind kind, int n) { return advance(target, shareOf(kind), snapOf(kind), n); }
     // The share and snap of a kind.
     static float shareOf(GlideKind kind) { return kind == GlideKind::Level ? kGainGlideShare : kDepthGlideShare; }
     static float snapOf(GlideKind kind) { return kind == GlideKind::Level ? kGainGlideSnap : kDepthGlideSnap; }
