@@ -31,8 +31,9 @@ class NodeItem;
 // Addresses are the peer's IPv4 address as it is: on loopback every 127.x.y.z is a client of its
 // own (tests and the attack script give their clients distinct loopback addresses).
 //
-// Login token and lastRead belong to the client, not to the connection: a freed slot parks them
-// under the peer's address for kSessionKeep (a client that sent nothing parks nothing), and a later
+// Login token and lastRead belong to the client, not to the connection: they go with a connection
+// between the room and the slots, and a closed connection parks them under the peer's address for
+// kSessionKeep (a client that sent nothing parks nothing), and a later
 // connection from that address takes them up with its first request: while a password is set, the
 // session whose token that request answers; otherwise the address's latest. So a client that
 // connects per request can log in and its polls miss nothing, while no client can answer another's
