@@ -138,13 +138,29 @@ def ir_element(path, channel):
     return struct.pack(f"<{IR_SAMPLES}f", *samples)
 
 
+# What comes before each status of a reply: the statuses follow each other with nothing between.
+STATUS_HEAD = re.compile(r"dwrite [^:{]*:")
+
+
 def status_of(reply):
     """The last "dwrite" status of a reply: (index, chunk, error or None)."""
-    found = re.findall(r'dwrite [^:]*:\{"index":(-?\d+),"chunk":(-?\d+)(?:,"error":"([^"]*)")?\}', reply)
-    if not found:
+    decoder = json.JSONDecoder()
+    status, at = None, 0
+    while match := STATUS_HEAD.search(reply, at):
+        try:
+            fields, at = decoder.raw_decode(reply, match.end())
+        except ValueError:
+            at = match.end()
+            continue
+        if isinstance(fields, dict) and all(type(fields.get(key)) is int for key in ("index", "chunk")):
+            status = fields
+    if status is None:
         raise RemoteError(f"an answer the tool does not know: {reply[:200]!r}")
-    index, chunk, error = found[-1]
-    return int(index), int(chunk), error or None
+    error = status.get("error")
+    if isinstance(error, str):
+        # The unit sends its text's bytes as they are (UTF-8); the connection reads them as Latin-1.
+        error = error.encode("latin-1", "replace").decode("utf-8", "replace")
+    return status["index"], status["chunk"], error or None
 
 
 def hex_lines(list_path, position, chunk_size, last_chunk, zipped, data):
@@ -207,8 +223,9 @@ def read_back(remote, list_path, chunk_size, element_size, zipped, position):
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0],
-                                     formatter_class=argparse.RawDescriptionHelpFormatter, epilog=__doc__)
+    summary, _, details = __doc__.partition("\n")
+    parser = argparse.ArgumentParser(description=summary, formatter_class=argparse.RawDescriptionHelpFormatter,
+                                     epilog=details)
     parser.add_argument("list", choices=sorted(LISTS), help="amp or drive (a model), ir (an impulse response)")
     parser.add_argument("slot", help="01A, 01B, ... as the list screen numbers them")
     parser.add_argument("file")

@@ -17,8 +17,9 @@ MAX_IMAGE = 256 * 1024 * 1024
 
 
 def main():
-    parser = argparse.ArgumentParser(description=__doc__.split("\n")[0],
-                                     formatter_class=argparse.RawDescriptionHelpFormatter, epilog=__doc__)
+    summary, _, details = __doc__.partition("\n")
+    parser = argparse.ArgumentParser(description=summary, formatter_class=argparse.RawDescriptionHelpFormatter,
+                                     epilog=details)
     parser.add_argument("image", help="the program to run on the unit (build-device/kestrun, stripped)")
     add_connection_options(parser)
     args = parser.parse_args()

@@ -42,6 +42,8 @@ constexpr auto kBoardTimeout = std::chrono::seconds(30);
 constexpr double kMvPerStep = 0.125;
 // Longer command lines are dropped.
 constexpr size_t kMaxLine = 1024;
+// A longer escape sequence is no key.
+constexpr size_t kMaxSequence = 16;
 // Commands that take longer than this are refused.
 constexpr int kMaxDetents = 1000;
 constexpr int kMaxWaitMs = 600000;
@@ -109,13 +111,22 @@ void waitSeen(std::chrono::milliseconds extra = std::chrono::milliseconds(0))
     waitPass();
 }
 
-bool parseInt(const std::string& text, int& value)
+// A number argument called `name`, within [low, high]; false with the reason, which names the
+// argument and its range, otherwise.
+bool numberIn(const std::string& text, const char* name, long low, long high, int& value, std::string& error)
 {
-    if (text.empty()) return false;
     char* end = nullptr;
     errno = 0;
-    long v = std::strtol(text.c_str(), &end, 10);
-    if (*end || errno != 0 || v < -1000000 || v > 1000000) return false;
+    const long v = text.empty() ? 0 : std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end) {
+        error = std::string("not a number of ") + name + ": " + text;
+        return false;
+    }
+    if (errno == ERANGE || v < low || v > high) {
+        error = std::string(name) + " " + text + " out of range (" + std::to_string(low) + " to " +
+                std::to_string(high) + ")";
+        return false;
+    }
     value = int(v);
     return true;
 }
@@ -166,7 +177,7 @@ void hold(const std::vector<int>& bits, std::chrono::milliseconds extra)
     waitSeen();
 }
 
-// Carries out one command line; false (with the reason) when it is not one.
+// Carries out one command line; false (with the reason) when it is not one or an argument is wrong.
 bool run(const std::string& line, std::string& error)
 {
     std::istringstream in(line);
@@ -180,10 +191,8 @@ bool run(const std::string& line, std::string& error)
     const std::string arg = words.size() > 1 ? words[1] : "";
     int n = 0;
     if (verb == "turn" && words.size() <= 3 && encoderOf(arg) >= 0) {
-        int detents = 1;
-        if (words.size() == 3 && (!parseInt(words[2], detents) || std::abs(detents) > kMaxDetents))
-            return error = "not a number of detents", false;
-        turn(encoderOf(arg), detents);
+        if (words.size() == 3 && !numberIn(words[2], "detents", -kMaxDetents, kMaxDetents, n, error)) return false;
+        turn(encoderOf(arg), words.size() == 3 ? n : 1);
     } else if ((verb == "click" || verb == "long") && words.size() == 2 && pushBitOf(arg) >= 0) {
         hold({pushBitOf(arg)}, verb == "click" ? std::chrono::milliseconds(0) : kLongHold);
     } else if ((verb == "press" || verb == "release") && words.size() == 2 && pushBitOf(arg) >= 0) {
@@ -192,12 +201,15 @@ bool run(const std::string& line, std::string& error)
     } else if (verb == "pair" && words.size() == 2 && (arg == "ab" || arg == "bc")) {
         int first = arg == "ab" ? 0 : 1;
         hold({kFootswitchBits[first], kFootswitchBits[first + 1]}, std::chrono::milliseconds(0));
-    } else if (verb == "expr" && words.size() == 2 && parseInt(arg, n) && n >= 0 && n <= 4095) {
+    } else if (verb == "expr" && words.size() == 2) {
+        if (!numberIn(arg, "millivolts", 0, 4095, n, error)) return false;
         I2cModel::setConversion(int16_t(n / kMvPerStep));
-    } else if (verb == "bit" && words.size() == 3 && parseInt(arg, n) && n >= 0 && n < 24 &&
-               (words[2] == "0" || words[2] == "1")) {
-        lines.set({{n, words[2] == "1" ? 1 : 0}});
-    } else if (verb == "wait" && words.size() == 2 && parseInt(arg, n) && n >= 0 && n <= kMaxWaitMs) {
+    } else if (verb == "bit" && words.size() == 3) {
+        int level = 0;
+        if (!numberIn(arg, "bit", 0, 23, n, error) || !numberIn(words[2], "level", 0, 1, level, error)) return false;
+        lines.set({{n, level}});
+    } else if (verb == "wait" && words.size() == 2) {
+        if (!numberIn(arg, "milliseconds", 0, kMaxWaitMs, n, error)) return false;
         sleepMs(n);
     } else {
         error = "not a panel command (turn, click, long, press, release, pair, expr, bit, wait)";
@@ -297,18 +309,37 @@ bool takeTerminal()
     return true;
 }
 
-// Splits what arrived on the terminal into keys (an escape sequence of an arrow is one key).
+// The length of the key at the start of `pending`, 0 while the rest of an escape sequence is still
+// to come. A sequence (an arrow: ESC [ A, or ESC O A in the terminal's application mode) is one key,
+// whatever its parameters. An Esc followed by anything else is a key of its own, standing for
+// nothing, so that the keys typed after it act.
+size_t keyLength(const std::string& pending)
+{
+    if (pending[0] != '\x1b') return 1;
+    if (pending.size() < 2) return 0;
+    if (pending[1] == 'O') return pending.size() < 3 ? 0 : 3;
+    if (pending[1] != '[') return 1;
+    // Parameter and intermediate bytes (0x20 to 0x3F), then the final one (0x40 to 0x7E).
+    for (size_t i = 2; i < pending.size() && i < kMaxSequence; i++) {
+        const unsigned char c = static_cast<unsigned char>(pending[i]);
+        if (c >= 0x40 && c <= 0x7E) return i + 1;
+        // Broken off: what came so far goes, the byte that broke it is a key again.
+        if (c < 0x20 || c > 0x3F) return i;
+    }
+    return pending.size() < kMaxSequence ? 0 : kMaxSequence;
+}
+
+// Splits what arrived on the terminal into keys and carries out the command of each.
 void takeKeys(std::string& pending)
 {
     while (!pending.empty()) {
-        size_t length = 1;
-        if (pending[0] == '\x1b') {
-            if (pending.size() < 3) return; // the rest of the sequence is still to come
-            length = 3;
-        }
-        const char* command = commandOfKey(pending.substr(0, length));
+        const size_t length = keyLength(pending);
+        if (length == 0) return;
+        std::string key = pending.substr(0, length);
         pending.erase(0, length);
-        if (command) runLine(command);
+        // The application mode's arrows are the same keys.
+        if (key.size() == 3 && key[1] == 'O') key[1] = '[';
+        if (const char* command = commandOfKey(key)) runLine(command);
     }
 }
 

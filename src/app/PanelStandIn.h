@@ -22,8 +22,9 @@
 //   bit N 0|1                      any input line of the chain
 //   wait MS                        a pause, for scripts
 // Each command is logged with "I (Panel): " once it has been carried out; a line that is not a
-// command is refused with a warning. With KESTRUN_PANEL_KEYS=1 and a terminal on standard input the
-// terminal's keys work the panel too (see README.md).
+// command is refused with a warning, and so is an argument out of range, naming it and its range.
+// With KESTRUN_PANEL_KEYS=1 and a terminal on standard input the terminal's keys work the panel too
+// (see README.md); an escape sequence (an arrow) is one key, a lone Esc does nothing.
 //
 // On the unit the panel is real and start() does nothing; elsewhere (the host build, the device
 // build off the unit) the panel is the model chain and this pipe works it.

@@ -3,6 +3,7 @@
 #include "platform/Paths.h"
 #include "platform/Shell.h"
 #include "porting/Log.h"
+#include "porting/TextHelpers.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -92,18 +93,20 @@ std::string Update::update_start(const std::string& size)
 {
     if (!initialized) initialize();
     update_abort();
+    LOG_I(kTag, "start: %s\n", log_excerpt(size).c_str());
+    // Decimal digits alone: a sign, an exponent or another base would read as some other size.
+    const bool digits = !size.empty() && size.find_first_not_of("0123456789") == std::string::npos;
     long long announced = 0;
-    size_t start = size.find_first_not_of(" \t");
-    for (char c : size.substr(start == std::string::npos ? size.size() : start)) {
-        if (c < '0' || c > '9') break;
-        announced = announced * 10 + (c - '0');
-        if (announced > kMaxImageBytes) break;
+    for (size_t i = 0; digits && i < size.size() && announced <= kMaxImageBytes; ++i)
+        announced = announced * 10 + (size[i] - '0');
+    // No transfer opens, and the reply says so at once ("0": no chunk size) rather than after the
+    // client has sent the whole image; no client can exhaust the unit's memory.
+    if (!digits) {
+        LOG_E(kTag, "not an image size: %s\n", log_excerpt(size).c_str());
+        return "0";
     }
-    LOG_I(kTag, "start: %s\n", size.c_str());
     if (announced > kMaxImageBytes) {
-        // No transfer opens, and the reply says so at once ("0": no chunk size) rather than after the
-        // client has sent the whole image; no client can exhaust the unit's memory.
-        LOG_E(kTag, "image too large: %s\n", size.c_str());
+        LOG_E(kTag, "image too large: %s\n", log_excerpt(size).c_str());
         return "0";
     }
     if (announced > 0) {

@@ -10,8 +10,9 @@
 // the remote protocol up so that a new image can be uploaded. When the line cannot be read the
 // process is the application itself.
 //
-// The upload: update_start announces the size and learns the chunk size (2048 bytes; "0" when the
-// size is over kMaxImageBytes or cannot be held, and no transfer is open); update_data
+// The upload: update_start announces the size in decimal digits and learns the chunk size (2048
+// bytes; "0" when the size is no plain decimal number, is over kMaxImageBytes or cannot be held, and
+// no transfer is open; a size of 0 opens a transfer that takes nothing); update_data
 // takes hexadecimal chunks and replies how many bytes have arrived. The finished image replaces
 // /home/app_run atomically (temporary file, fsync, rename), so a failed upload keeps the old image.
 // initialize runs on the main thread before anything else; transfers on "comTasks" only.

@@ -3,7 +3,6 @@
 #include "base/Update.h"
 #include "com/Com.h"
 #include "params/Node.h"
-#include "params/NodeFragment.h"
 #include "params/NodeItem.h"
 #include "params/NodeList.h"
 #include "params/Security.h"
@@ -52,19 +51,14 @@ NodeList* findList(Node* root, const std::string& argument)
     return dynamic_cast<NodeList*>(node);
 }
 
-// The echo of a "write": its argument when the node now holds the value sent; otherwise the node's
-// fragment with the value that it kept, so that a client never takes a refusal (no JSON, a node that
-// cannot be written, a value its type refuses) for success. A path that names no node is echoed as
-// sent: there is no value to show.
+// The echo of a "write": its argument when the node now holds what was sent, whatever its type
+// answered; otherwise the node's fragment with the value that it holds, so that a client never takes
+// a refusal (no JSON, a node that cannot be written, a value its type refuses or replaces, a save that
+// stored nothing) for success. A path that names no node is echoed as sent: there is no value to show.
 std::string writeEcho(Node* root, const std::string& argument, bool taken)
 {
-    if (taken) return argument;
     Node* node = root->pathToNode(argument.substr(0, argument.find(':')));
-    if (!node) return argument;
-    std::string path, value;
-    if (NodeFragment::parse(argument, path, value) && node->isWritable() &&
-        NodeFragment::holds(node->getValueJSON(), value))
-        return argument;
+    if (!node || node->holdsWritten(argument, taken)) return argument;
     return node->getJSON(DESCRIPTION_VALUE);
 }
 

@@ -4,6 +4,7 @@
 #include "params/NodeItem.h"
 #include "params/Storage.h"
 #include "platform/Shell.h"
+#include "platform/StandIn.h"
 #include "platform/TcpEndpoint.h"
 #include "porting/Clock.h"
 #include "porting/Log.h"
@@ -40,7 +41,7 @@ std::string oneLine(std::string text)
 void restartMDNS()
 {
     Shell::system(kRestartAvahi);
-    LOG_I(TAG_MDNS, "Avahi daemon restarted\n");
+    LOG_I(TAG_MDNS, "%s\n", StandIn::command("Avahi daemon restarted", "Avahi daemon restart").c_str());
 }
 
 void setup_mdns_service() {}
@@ -88,7 +89,7 @@ void Wifi::initialize()
     // The delimiter is quoted so that the shell expands nothing in the file ($, `, \ in the name).
     std::string command = "sudo tee /etc/avahi/services/http.service > /dev/null <<'EOF'\n" + serviceFile() + "EOF";
     if (Shell::system(command) == 0)
-        LOG_I(TAG_MDNS, "Service file written successfully\n");
+        LOG_I(TAG_MDNS, "%s\n", StandIn::command("Service file written successfully", "Service file write").c_str());
     else
         LOG_I(TAG_MDNS, "Failed to write service file\n");
     restartMDNS();

@@ -1,6 +1,7 @@
 #include "driver/ADS1115.h"
 
 #include "platform/I2cBus.h"
+#include "platform/StandIn.h"
 #include "porting/Log.h"
 
 #include <cstdint>
@@ -32,7 +33,7 @@ Ads1115::Ads1115(const char* path, int address) : path(path ? path : ""), addres
         fd = -1;
         return;
     }
-    LOG_I(TAG, "Device initialized %s - %d\n", this->path.c_str(), address);
+    LOG_I(TAG, "%s\n", StandIn::device("Device initialized " + this->path + " - " + std::to_string(address)).c_str());
     initialized = true;
     if (I2cBus::write(fd, kConfig, sizeof kConfig) < ssize_t(sizeof kConfig)) {
         LOG_E(TAG, "Failed to write config\n");

@@ -97,14 +97,15 @@ public:
 
 private:
     // ln|x| to dB; a zero sample is minus infinity and wants no reduction. Capped so that an infinite
-    // sample cannot drive the smoothed gain to minus infinity for good.
+    // sample cannot drive the smoothed gain to minus infinity for good; the cap (fmin, vminnm) also
+    // takes the place of a NaN level, so a NaN sample counts as the loudest: the deepest reduction,
+    // left at the release rate like any other.
     static constexpr float kNepersToDb = 8.6862f;
     static constexpr float kMaxLevelDb = 1000.0f;
     // dB to the exponent of 2: 10^(dB/20) = 2^(dB * 0.166095).
     static constexpr float kDbToLog2 = 0.166095f;
 
-    // The static curve: the gain wanted for a level, in dB. Tested from the top so that a NaN level
-    // asks for no reduction instead of poisoning the smoothed gain.
+    // The static curve: the gain wanted for a level, in dB (a number: the callers cap it).
     static float target(const Coeffs& k, float level) {
         if (level > k.kneeHi) return level * (k.slope - 1.0f) + k.offset;
         if (level > k.kneeLo) {

@@ -369,10 +369,12 @@ bool Node::isWritable() const
 
 bool Node::parseJSON(const std::string& line)
 {
+    // The node first: how its members are read depends on it.
+    size_t colon = line.find(':');
+    Node* node = colon == std::string::npos ? nullptr : pathToNode(line.substr(0, colon));
     std::string path, value;
-    if (!NodeFragment::parse(line, path, value)) return false;
-    Node* node = pathToNode(path);
-    return node && node->isWritable() && node->fromString(value);
+    return node && NodeFragment::parse(line, path, value, node->takesBytes()) && node->isWritable() &&
+           node->fromString(value);
 }
 
 bool Node::parseStoredJSON(const std::string& line)
@@ -382,4 +384,15 @@ bool Node::parseStoredJSON(const std::string& line)
     Node* node = pathToNode(path);
     // Folders keep what a preset stored for them: the same fixed text.
     return node && node->getName()[0] != '_' && node->fromString(value);
+}
+
+bool Node::holdsWritten(const std::string& line, bool taken)
+{
+    std::string path, value;
+    return NodeFragment::parse(line, path, value, takesBytes()) && isWritable() && holds(value, taken);
+}
+
+bool Node::holds(const std::string& value, bool)
+{
+    return NodeFragment::holds(getValueJSON(), value, takesBytes());
 }

@@ -157,8 +157,18 @@ public:
     bool parseStoredJSON(const std::string& line);
     // May a fragment set this node? Not a key beginning with "_", nor a folder.
     virtual bool isWritable() const;
+    // Are the strings of this node's fragments bytes rather than UTF-8 text (NodeFragment::parse)?
+    virtual bool takesBytes() const { return false; }
+    // After a fragment `line` was written to this node, and fromString answered `taken`: does the node
+    // hold what the line asked for? What the remote side echoes rests on it. False when the line is no
+    // JSON or the node cannot be written.
+    bool holdsWritten(const std::string& line, bool taken);
 
 protected:
+    // Does the node hold what the value text asks for? By default its value member reads the same
+    // (NodeFragment::holds); a node whose value member cannot tell decides otherwise.
+    virtual bool holds(const std::string& value, bool taken);
+
     std::atomic<Callback> onChange{nullptr};
     const char* name;
     std::atomic<const char*> displayName;

@@ -37,6 +37,8 @@ public:
     void edit(bool) override {}
     // A quoted encoded text; the result of decode.
     bool fromString(std::string text) override;
+    // Its text is bytes from 0x80 up, no UTF-8: a fragment it gives is read back as it was.
+    bool takesBytes() const override { return true; }
     // The length.
     std::string toString() override;
     const char* getType() override { return TYPE; }

@@ -1,6 +1,7 @@
 #include "params/NodeColor.h"
 
 #include "porting/Log.h"
+#include "porting/TextHelpers.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -51,7 +52,7 @@ float NodeColor::getHue() const
     std::string text = getText();
     int rgb[3];
     if (!parse(text, rgb)) {
-        LOG_E("NodeColor", "Wrong format %s\n", text.c_str());
+        LOG_E("NodeColor", "Wrong format %s\n", log_excerpt(text).c_str());
         return 0;
     }
     float r = float(rgb[0]) / 255.0f;

@@ -56,7 +56,7 @@ std::string NodeItem::toString()
 
 bool NodeItem::setValue(std::string text)
 {
-    if (text.size() > kMaxLength || text == *value.snapshot()) return false;
+    if (text.size() > kMaxLength || text.find('\0') != std::string::npos || text == *value.snapshot()) return false;
     value.set(std::move(text));
     notifyUpdate();
     return true;
@@ -67,6 +67,13 @@ bool NodeItem::fromString(std::string text)
     std::string decoded;
     if (!NodeFragment::unquote(text, decoded)) return false;
     return setValue(std::move(decoded));
+}
+
+bool NodeItem::holds(const std::string& value, bool taken)
+{
+    if (!isSecret()) return Node::holds(value, taken);
+    std::string text;
+    return NodeFragment::unquote(value, text) && text == getText();
 }
 
 bool NodeItem::isWritable() const

@@ -20,8 +20,9 @@ inline constexpr const char* LINK = "link";             // a node path
 
 // The text node: a folder (the item type says how to present it) or a text value (a device name, a
 // network name, a knob assignment). The text is published whole on every change (SharedSnapshot), so
-// readers on other threads never see a torn or freed text. Its stored image is the text, so a text
-// longer than storage gives back at start (kMaxLength bytes) is refused rather than lost at restart.
+// readers on other threads never see a torn or freed text. Its stored image is the text up to a NUL,
+// so a text that storage would not give back whole at start (longer than kMaxLength bytes, or holding
+// a NUL) is refused rather than cut at restart.
 //
 // The value and default travel in JSON escaped (NodeFragment::escape), so any text gives valid JSON.
 //
@@ -50,8 +51,8 @@ public:
     void setStorageText(const std::string& text) override;
 
     void edit(bool up) override;
-    // Takes a JSON string (NodeFragment::unquote); any text up to kMaxLength bytes is accepted, the
-    // empty one included.
+    // Takes a JSON string (NodeFragment::unquote); any text up to kMaxLength bytes without a NUL is
+    // accepted, the empty one included.
     bool fromString(std::string text) override;
     // Folders (every item type but texts, colours and links) hold no value a client may set.
     bool isWritable() const override;
@@ -63,7 +64,8 @@ public:
     // The value as it travels in JSON (a password hides it).
     virtual std::string getValue();
 
-    // True when the text changed; a text longer than kMaxLength bytes is refused (false).
+    // True when the text changed; a text longer than kMaxLength bytes or holding a NUL is refused
+    // (false).
     virtual bool setValue(std::string text);
     const char* getItemType() const { return itemType; }
     // The stored text itself, whatever getValue or toString make of it.
@@ -71,6 +73,9 @@ public:
     const std::string& getDefault() const { return defaultValue; }
 
 protected:
+    // A secret's value member never shows it: its own text is compared.
+    bool holds(const std::string& value, bool taken) override;
+
     const char* itemType;
     SharedSnapshot<std::string> value;
     std::string defaultValue;

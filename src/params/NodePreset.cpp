@@ -1,6 +1,8 @@
 #include "params/NodePreset.h"
 
 #include "params/NodeFragment.h"
+#include "porting/Log.h"
+#include "porting/TextHelpers.h"
 
 #include <cstring>
 #include <deque>
@@ -9,6 +11,7 @@
 
 namespace {
 
+constexpr const char* kTag = "Preset";
 constexpr const char* kNewPresetName = "new preset";
 constexpr const char* kLineBreak = "\r\n";
 
@@ -28,6 +31,17 @@ bool withoutSaveMarker(const std::string& text, std::string* name)
     if (text.size() < marker || text.compare(text.size() - marker, marker, PRESET_SAVE_SUFFIX) != 0) return false;
     *name = text.substr(0, text.size() - marker);
     return true;
+}
+
+// The name that a remote value text (a quoted, escaped name, perhaps followed by the marker) asks
+// for, and whether it asks for a save; false when the text is no quoted name.
+bool readRequest(const std::string& text, std::string* name, bool* saving)
+{
+    if (text.size() < 2 || text.front() != '"' || text.back() != '"') return false;
+    std::string inner = text.substr(1, text.size() - 2);
+    // The marker follows the escaped name, whose own quotes are escaped: a name cannot fake it.
+    *saving = withoutSaveMarker(inner, &inner);
+    return NodeFragment::unquote("\"" + inner + "\"", *name);
 }
 
 } // namespace
@@ -110,21 +124,27 @@ bool NodePreset::isEdited()
 bool NodePreset::setValue(std::string text)
 {
     std::string name;
-    if (withoutSaveMarker(text, &name)) return save(name);
-    return load(text);
+    if (!withoutSaveMarker(text, &name)) return load(text);
+    save(name);
+    return false;
 }
 
 bool NodePreset::fromString(std::string text)
 {
-    if (text.size() < 2 || text.front() != '"' || text.back() != '"') return false;
-    std::string inner = text.substr(1, text.size() - 2);
     std::string name;
-    // The marker follows the escaped name, whose own quotes are escaped: a name cannot fake it.
-    bool saving = withoutSaveMarker(inner, &name);
-    if (!NodeFragment::unquote("\"" + (saving ? name : inner) + "\"", name)) return false;
-    if (saving) save(name);
-    else load(name);
+    bool saving = false;
+    if (!readRequest(text, &name, &saving)) return false;
+    if (saving) return save(name);
+    load(name);
     return true;
+}
+
+bool NodePreset::holds(const std::string& value, bool taken)
+{
+    std::string name;
+    bool saving = false;
+    if (readRequest(value, &name, &saving) && saving) return taken;
+    return NodeParList::holds(value, taken);
 }
 
 bool NodePreset::select(std::string name)
@@ -142,12 +162,10 @@ bool NodePreset::setByIndex(int position)
 
 bool NodePreset::save(std::string name)
 {
-    if (!list) return false;
     if (name.empty()) name = getValue();
-    if (name.empty()) return false;
-    int position = savePosition(name);
-    if (position == -1) return false; // full
-    saveAs(position, name);
+    const char* why = name.empty() ? "no name" : saveRefusal(name);
+    if (!why && saveAs(savePosition(name), name)) return true;
+    LOG_W(kTag, "Not saved as \"%s\": %s\n", log_excerpt(name).c_str(), why ? why : "not stored");
     return false;
 }
 
@@ -164,16 +182,17 @@ const char* NodePreset::saveRefusal(const std::string& name)
     return position == -1 ? "no empty slot" : list->refusal(position, name);
 }
 
-void NodePreset::saveAs(int position, std::string name)
+bool NodePreset::saveAs(int position, std::string name)
 {
-    if (!list || position < 0 || position >= list->getElementCount()) return;
+    if (!list || position < 0 || position >= list->getElementCount()) return false;
     if (name.empty()) name = list->emptyAt(position) ? kNewPresetName : list->nameAt(position);
     // A name the list does not keep would select a preset that was never stored.
-    if (!storeText(position, name, presetToString())) return;
+    if (!storeText(position, name, presetToString())) return false;
     storeValue(name);
     // The preset node is now newer than every covered node: not edited.
     notifyUpdate();
     snapshotTime.store(getTime(), std::memory_order_release);
+    return true;
 }
 
 void NodePreset::setPresetAt(int position, std::string name, char* text)

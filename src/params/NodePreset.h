@@ -29,8 +29,9 @@ public:
 
     // Loads the stored selection again at start-up.
     void onLoad() override;
-    // A remote value: {"value":"<name>","save":"save"} saves, a plain quoted name loads. The marker
-    // is looked for before the name's escapes are undone, so an escaped name is always a name.
+    // A remote value: {"value":"<name>","save":"save"} saves (true when stored), a plain quoted name
+    // loads (true, even when the name is absent and the selection is cleared). The marker is looked
+    // for before the name's escapes are undone, so an escaped name is always a name.
     bool fromString(std::string text) override;
     bool isEditable() override { return true; }
     // Save when the text ends with the marker (false), else load (true when a preset was loaded).
@@ -39,8 +40,8 @@ public:
     bool select(std::string name) override;
 
     // Stores the current parameters at a list position under a name ("" keeps the element's name,
-    // or gives "new preset" to an empty one); nothing when the list refuses the name there.
-    void saveAs(int position, std::string name);
+    // or gives "new preset" to an empty one); nothing (false) when the list refuses the name there.
+    bool saveAs(int position, std::string name);
     // Why saving the current parameters under a name would store nothing ("no empty slot", or the
     // list's refusal of the name); null when it would store them.
     const char* saveRefusal(const std::string& name);
@@ -57,6 +58,10 @@ public:
     // Stores a given preset text (cut to fit the element) under a name.
     void setPresetAt(int position, std::string name, char* text);
 
+protected:
+    // A save is an act, not a value: it is held when it stored.
+    bool holds(const std::string& value, bool taken) override;
+
 private:
     std::vector<Node*> ignoreNodes;
     // When the parameters last matched the selected preset (its load or save). Apart from
@@ -67,6 +72,7 @@ private:
     // The covered nodes in walk order.
     std::vector<Node*> coveredNodes();
     bool load(const std::string& name);
+    // True when stored; a refusal is logged with its reason.
     bool save(std::string name);
     // Where a save under a name goes: the position holding the name, else the first empty one
     // (-1 when the list is full).

@@ -45,3 +45,8 @@ void DeviceNodes::install(DeviceNodes* nodes)
 {
     installed.store(nodes, std::memory_order_release);
 }
+
+bool DeviceNodes::modelled()
+{
+    return installed.load(std::memory_order_acquire) || &builtIn() == &ModelNodes::instance();
+}

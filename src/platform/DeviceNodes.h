@@ -22,4 +22,6 @@ public:
     static DeviceNodes& current();
     // Null puts the build's own back. Set before any driver opens a node (tests, at start).
     static void install(DeviceNodes* nodes);
+    // Whether models answer in place of the hardware: anywhere but on the unit, or once installed.
+    static bool modelled();
 };

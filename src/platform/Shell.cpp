@@ -22,13 +22,11 @@ void Shell::recordOnly()
 
 #if KESTRUN_DEVICE
 
-namespace {
-
 // Only the unit runs anything. Anywhere else its commands (taskset over every process, sudo scripts,
 // gpioset, nmcli) would reconfigure the machine the program runs on.
-bool runsCommands()
+bool Shell::runs()
 {
-    if (recordOnly.load(std::memory_order_relaxed)) return false;
+    if (::recordOnly.load(std::memory_order_relaxed)) return false;
     if (UnitBoard::detected()) return true;
     static std::once_flag told;
     std::call_once(told, [] {
@@ -38,17 +36,15 @@ bool runsCommands()
     return false;
 }
 
-} // namespace
-
 int Shell::system(const std::string& command)
 {
-    if (!runsCommands()) return ShellScript::system(command);
+    if (!runs()) return ShellScript::system(command);
     return std::system(command.c_str());
 }
 
 bool Shell::read(const std::string& command, std::string& output, int* status)
 {
-    if (!runsCommands()) return ShellScript::read(command, output, status);
+    if (!runs()) return ShellScript::read(command, output, status);
     output.clear();
     FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe) {
@@ -65,7 +61,7 @@ bool Shell::read(const std::string& command, std::string& output, int* status)
 
 int Shell::write(const std::string& command, const std::string& input)
 {
-    if (!runsCommands()) return ShellScript::write(command, input);
+    if (!runs()) return ShellScript::write(command, input);
     FILE* pipe = ::popen(command.c_str(), "w");
     if (!pipe) return -1;
     std::fwrite(input.data(), 1, input.size(), pipe);
@@ -75,6 +71,11 @@ int Shell::write(const std::string& command, const std::string& input)
 #else
 
 // The host build has no way to run a command at all.
+bool Shell::runs()
+{
+    return false;
+}
+
 int Shell::system(const std::string& command)
 {
     return ShellScript::system(command);

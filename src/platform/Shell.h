@@ -19,4 +19,6 @@ public:
     static int write(const std::string& command, const std::string& input);
     // From now on every command is recorded, on every build (tests call it before anything runs).
     static void recordOnly();
+    // Whether commands are run here: only on the unit, and never after recordOnly.
+    static bool runs();
 };

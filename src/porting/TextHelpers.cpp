@@ -1,6 +1,7 @@
 #include "porting/TextHelpers.h"
 
 #include <climits>
+#include <cstdio>
 #include <cstring>
 
 int tryParseInt(const char* text, int* out, char terminator)
@@ -50,6 +51,27 @@ bool valid_float(float value)
     uint32_t bits;
     std::memcpy(&bits, &value, sizeof bits);
     return (bits & 0x7f800000u) != 0x7f800000u;
+}
+
+std::string log_excerpt(const std::string& text)
+{
+    std::string excerpt;
+    for (size_t i = 0; i < text.size() && i < kLogExcerpt; ++i) {
+        auto c = static_cast<unsigned char>(text[i]);
+        if (c >= 0x20 && c != 0x7F) {
+            excerpt += char(c);
+            continue;
+        }
+        char code[8];
+        std::snprintf(code, sizeof code, "\\x%02x", unsigned(c));
+        excerpt += code;
+    }
+    if (text.size() > kLogExcerpt) {
+        excerpt += "... (";
+        excerpt += std::to_string(text.size());
+        excerpt += " bytes)";
+    }
+    return excerpt;
 }
 
 namespace {

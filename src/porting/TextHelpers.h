@@ -23,6 +23,12 @@ std::string escape_sh(const std::string& text);
 // False for infinities and NaN.
 bool valid_float(float value);
 
+// A text from outside (a request, a name a client sent) as one log line may quote it: at most its
+// first kLogExcerpt bytes, control characters written as \xNN, and when it was cut, how long it was.
+// A request may carry megabytes; the log must not grow by more than a line for it.
+inline constexpr size_t kLogExcerpt = 48;
+std::string log_excerpt(const std::string& text);
+
 // Tagged byte records: a 32-bit little-endian total length (from the record's first byte to the end
 // of its data), a 32-bit type, a NUL-terminated name of at most 23 characters padded with zeros to a
 // multiple of 4, then the data. Records start at multiples of 4.

@@ -209,25 +209,21 @@ void Home::drawPresetNumber()
 void Home::drawTempo()
 {
     if (tempo == nullptr) return;
-    // Always three integer digits: "95.5" shows as "095" "." "5".
+    // Always three integer digits: "95.5" shows as "095.5". One label, right-aligned: the point sits
+    // against its digits, and stays in place as the tempo changes since this font's digits are all
+    // one width.
     std::string text = tempo->toString();
     size_t dot = text.find('.');
     std::string whole = dot == std::string::npos ? text : text.substr(0, dot);
     std::string fraction = dot == std::string::npos || dot + 1 >= text.size() ? "0" : text.substr(dot + 1, 1);
     if (whole.size() < 3) whole = std::string(3 - whole.size(), '0') + whole;
 
-    const struct {
-        int x, width;
-        std::string text;
-    } parts[3] = {{229, 60, whole}, {283, 17, "."}, {298, 14, fraction}};
-    for (const auto& part : parts) {
-        lv_obj_t* label = lv_label_create(lv_screen_active());
-        lv_obj_set_pos(label, part.x, 8);
-        lv_obj_set_size(label, part.width, LV_SIZE_CONTENT);
-        lv_obj_set_style_text_font(label, &ui_font_arzet24, 0);
-        lv_obj_set_style_text_align(label, LV_TEXT_ALIGN_RIGHT, 0);
-        lv_label_set_text(label, part.text.c_str());
-    }
+    lv_obj_t* label = lv_label_create(lv_screen_active());
+    lv_obj_set_pos(label, 229, 8);
+    lv_obj_set_size(label, 83, LV_SIZE_CONTENT);
+    lv_obj_set_style_text_font(label, &ui_font_arzet24, 0);
+    lv_obj_set_style_text_align(label, LV_TEXT_ALIGN_RIGHT, 0);
+    lv_label_set_text(label, (whole + "." + fraction).c_str());
 }
 
 void Home::drawMeters()

@@ -178,7 +178,8 @@ TEST(KestrunBsp, HostPanelCommandsWorkTheInputsAsThePanelWould)
     int pipe = ::open((test_root() + "/panel").c_str(), O_WRONLY | O_CLOEXEC);
     ASSERT_GE(pipe, 0) << "the named pipe of the host panel";
     const std::string script = "click a\nturn main 2\nturn knob3 -1\nlong knob1\npress main\nturn main 1\n"
-                               "release main\nnot a command\npair bc\nbit 1 1\nexpr 1000\n";
+                               "release main\nnot a command\npair bc\nbit 99 1\nbit 2 2\nexpr 5000\nturn main 2000\n"
+                               "wait x\nbit 1 1\nexpr 1000\n";
     ASSERT_EQ(::write(pipe, script.data(), script.size()), ssize_t(script.size()));
     ::close(pipe);
 
@@ -198,7 +199,13 @@ TEST(KestrunBsp, HostPanelCommandsWorkTheInputsAsThePanelWould)
     EXPECT_EQ(IOArray::get_bit(1), 1);
     EXPECT_EQ(bsp.controllerLevel(), 1241) << "1000 mV";
     EXPECT_NE(log.find("I (Panel): long knob1\n"), std::string::npos) << log;
-    EXPECT_NE(log.find("W (Panel): not a command: not a panel command"), std::string::npos) << log;
+    // A refused line says why: not a command, or which argument is out of which range.
+    for (const char* refusal : {"not a command: not a panel command", "bit 99 1: bit 99 out of range (0 to 23)",
+                                "bit 2 2: level 2 out of range (0 to 1)",
+                                "expr 5000: millivolts 5000 out of range (0 to 4095)",
+                                "turn main 2000: detents 2000 out of range (-1000 to 1000)",
+                                "wait x: not a number of milliseconds: x"})
+        EXPECT_NE(log.find(std::string("W (Panel): ") + refusal), std::string::npos) << refusal << log;
     lv_deinit();
 }
 

@@ -121,7 +121,7 @@ TEST(Update, OddPairsAndMissingTransfers)
     EXPECT_EQ(Update::update_data("0011"), "0"); // nothing announced
     EXPECT_EQ(Update::update_start("0"), "2048");
     EXPECT_EQ(Update::update_data("00"), "0"); // a zero-byte transfer takes nothing
-    EXPECT_EQ(Update::update_start("abc"), "2048");
+    EXPECT_EQ(Update::update_start("abc"), "0"); // no size: no transfer
     EXPECT_EQ(Update::update_data("00"), "0");
     std::string log = out.text();
     size_t failures = 0;

@@ -286,6 +286,8 @@ TEST(Protocol, SecretsAreHiddenFromClientsNotLoggedIn)
          "root\\sys\\wpw:{\"value\":\"hunter2\"}\r\n" + shown},
         // The login password itself never travels, logged in or not.
         {true, "read root\\sys\\pwd", "root\\sys\\pwd:{\"value\":\"\"}"},
+        // Yet a write of it that holds is echoed as sent, as any other.
+        {true, "write root\\sys\\pwd:{\"value\":\"pw\"}", "root\\sys\\pwd:{\"value\":\"pw\"}\r\n"},
     };
     for (const Case& c : cases) {
         std::string line = c.loggedIn ? "token " + tokenResponse("pw", token) + "\r\n" : "";

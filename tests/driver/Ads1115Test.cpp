@@ -9,7 +9,7 @@ TEST(Ads1115, ConfiguresAndConvertsToMillivolts)
 {
     StdoutCapture out;
     Ads1115 adc("/dev/i2c-5", 0x48);
-    EXPECT_EQ(out.text(), "I (Ads1115): Device initialized /dev/i2c-5 - 72\n");
+    EXPECT_EQ(out.text(), "I (Ads1115): Device initialized /dev/i2c-5 - 72 (an in-memory model stands in)\n");
     // AIN0 against GND, +-4.096 V, continuous, 128 samples per second, comparator off.
     EXPECT_EQ(I2cModel::configuration(), 0xC283);
     struct Case {
@@ -35,9 +35,13 @@ TEST(Ads1115, SetUpFailuresLeaveItSilentlyUninitialised)
         {"no bus", [] { I2cModel::setBusPresent(false); }, "ERROR (Ads1115): Failed to open device /dev/i2c-5\n", 0},
         {"address held", [] { I2cModel::setAddressBusy(true); }, "ERROR (Ads1115): Failed to open address 72\n", 0},
         {"config refused", [] { I2cModel::setWriteFailure(true); },
-         "I (Ads1115): Device initialized /dev/i2c-5 - 72\nERROR (Ads1115): Failed to write config\n", 0},
+         "I (Ads1115): Device initialized /dev/i2c-5 - 72 (an in-memory model stands in)\n"
+         "ERROR (Ads1115): Failed to write config\n",
+         0},
         {"no chip", [] { I2cModel::setChipAddress(0x49); },
-         "I (Ads1115): Device initialized /dev/i2c-5 - 72\nERROR (Ads1115): Failed to write config\n", 0},
+         "I (Ads1115): Device initialized /dev/i2c-5 - 72 (an in-memory model stands in)\n"
+         "ERROR (Ads1115): Failed to write config\n",
+         0},
     };
     for (const auto& c : cases) {
         I2cModel::reset();

@@ -45,6 +45,11 @@ TEST(HostStop, ValuesWrittenJustBeforeTheStopAreThereAfterTheRestart)
         if (signal == SIGINT) {
             ASSERT_TRUE(unit.waitLog("I (Panel): keys:", kWaitMs)) << unit.log();
             EXPECT_NE(lineMode(keys), before);
+            // A lone Esc takes no key after it; an arrow in either of its forms is one key.
+            const std::string typed = "\x1bw\x1b[A\x1b\x1bq\x1bOB";
+            ASSERT_EQ(::write(terminal, typed.data(), typed.size()), ssize_t(typed.size()));
+            for (const char* command : {"turn knob1 1\n", "turn main 1\n", "turn knob1 -1\n", "turn main -1\n"})
+                EXPECT_TRUE(unit.waitLog(std::string("I (Panel): ") + command, kWaitMs)) << command << unit.log();
         }
         Client client(unit.port());
         const std::string alias = "stopped-" + std::to_string(signal), volume = std::to_string(signal + 10);

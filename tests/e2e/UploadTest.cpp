@@ -57,6 +57,7 @@ TEST(UploadTools, ModelsAndImpulseResponsesReachTheirSlotsAndRefusalsSayWhy)
     const std::string model = read_file(nano);
     write_file(dir + "/zipped.nam.gz", transfer::gzip(model));
     write_file(dir + "/broken.nam", "{\"architecture\": ");
+    write_file(dir + "/configless.nam", "{\"architecture\": \"WaveNet\", \"weights\": []}");
     // A decaying stereo response of 3000 frames (its right channel, cut), a short mono one (padded).
     std::vector<double> stereo, mono;
     for (int i = 0; i < 6000; ++i) stereo.push_back((i % 2 ? -0.5 : 0.9) * std::exp(-i / 300.0));
@@ -82,6 +83,8 @@ TEST(UploadTools, ModelsAndImpulseResponsesReachTheirSlotsAndRefusalsSayWhy)
         {"upload.py ir 01A " + dir + "/short.wav --name " + std::string(32, 'n'), 1, "refused: name too long", nullptr,
          0, unused},
         {"upload.py amp 01A " + dir + "/broken.nam", 1, "not a model file", nullptr, 0, unused},
+        {"upload.py amp 01A " + dir + "/configless.nam", 1, "refused: invalid NAM file: missing \"config\"", nullptr, 0,
+         unused},
         {"upload.py ir 18A " + dir + "/short.wav", 1, "outside the list", nullptr, 0, unused},
         {"upload_image.py " + nano, 0, "written to /home/app_run", nullptr, 0, unused},
     };

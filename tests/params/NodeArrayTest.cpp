@@ -1,5 +1,6 @@
 // Array nodes: the two-byte text encodings, editing, reading and the stored image.
 #include "params/NodeArray.h"
+#include "params/NodeItem.h"
 #include "params/Storage.h"
 #include "porting/Nvs.h"
 #include "support/TempRoot.h"
@@ -212,6 +213,29 @@ TEST(NodeArray, FragmentAndDescription)
     EXPECT_EQ(node->getJSON(DESCRIPTION_FULL), "root\\eq:{\"desc\":\"Curve\",\"value\":\"" + bytes({0xF8, 0xC0}) +
                                                    "\",\"type\":\"array\",\"min\":-12.000000,\"max\":12.000000,"
                                                    "\"enc\":\"b2d1\",\"unit\":\"dB\",\"dec\":1}");
+    // Written back, a fragment gives the same row; its bytes are no UTF-8, which only an array takes.
+    const std::string fragment = node->getJSON(DESCRIPTION_VALUE);
+    auto* text = new NodeItem(root, "t", "T", "", ItemType::STRING);
+    const struct {
+        const char* what;
+        std::string line;
+        bool taken;
+    } writes[] = {
+        {"its own fragment", fragment, true},
+        {"the bytes escaped", R"(root\eq:{"value":"\u00f8\u00c0"})", true},
+        {"a character beyond a byte", R"(root\eq:{"value":"\u0100\u00c0"})", false},
+        {"a text node", "root\\t:{\"value\":\"" + bytes({0xF8, 0xC0}) + "\"}", false},
+    };
+    for (const auto& w : writes) {
+        node->reset();
+        text->setValue("kept");
+        EXPECT_EQ(root->parseJSON(w.line), w.taken) << w.what;
+        EXPECT_EQ(node->getJSON(DESCRIPTION_VALUE), w.taken ? fragment : std::string("root\\eq:{\"value\":\"\"}"))
+            << w.what;
+        EXPECT_EQ(text->getText(), "kept") << w.what;
+        // What the remote echo rests on.
+        EXPECT_EQ(node->holdsWritten(w.line, w.taken), w.taken) << w.what;
+    }
     auto* plain = keep(new NodeArray(root, "p", "P", 2, 0, 1, "", 9, NodeArray::EncB2D0));
     EXPECT_EQ(plain->getDescription(), ",\"min\":0.000000,\"max\":1.000000,\"enc\":\"b2d0\",\"unit\":\"\"");
     EXPECT_EQ(node->getXStart(), 20.0f);

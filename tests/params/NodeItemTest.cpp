@@ -29,7 +29,9 @@ TEST(NodeItem, QuotedTextSetsAnyValueOnce)
     } cases[] = {{"\"\"", true, ""}, {"\"\"", false, ""}, {"abc", false, ""}, {"\"", false, ""},
                  {"\"a b\"", true, "a b"}, {"\"a\\\"b\\\\c\\n\"", true, "a\"b\\c\n"},
                  // A JSON string, or nothing: a raw inner quote is refused.
-                 {"\"a\"b\"", false, "a\"b\\c\n"}};
+                 {"\"a\"b\"", false, "a\"b\\c\n"},
+                 // Storage keeps a text up to a NUL: one holding a NUL would come back cut.
+                 {"\"a\\u0000b\"", false, "a\"b\\c\n"}};
     for (const auto& c : cases) {
         EXPECT_EQ(node->fromString(c.text), c.result) << c.text;
         EXPECT_EQ(node->getValue(), c.value);

@@ -39,6 +39,22 @@ TEST(TextHelpers, ReplaceCountEscapeAndFloatValidity)
     EXPECT_FALSE(valid_float(std::nanf("")));
 }
 
+TEST(TextHelpers, LogExcerptIsOneShortLine)
+{
+    const std::string longest(kLogExcerpt, 'a');
+    const struct {
+        const char* what;
+        std::string text;
+        std::string excerpt;
+    } cases[] = {
+        {"short, as it is", "Lead \"2\" caf\xc3\xa9", "Lead \"2\" caf\xc3\xa9"},
+        {"control characters escaped", std::string("a\nb\0c\x1b[2J\x7f", 10), "a\\x0ab\\x00c\\x1b[2J\\x7f"},
+        {"exactly the excerpt", longest, longest},
+        {"longer: cut, with its length", longest + "bbb", longest + "... (51 bytes)"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(log_excerpt(c.text), c.excerpt) << c.what;
+}
+
 TEST(TextHelpers, RecordsNestAndReadBack)
 {
     std::vector<uint8_t> buffer;
