@@ -14,6 +14,7 @@
 #include "porting/Task.h"
 #include "porting/TextHelpers.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -39,6 +40,14 @@ constexpr int kWorkerPriority = 59;
 constexpr int32_t kWarmUpFrames = 2;
 // The models' recommended output adjustment aims at -18 dBFS; the taper's 100 % sits there.
 constexpr double kOutputReferenceDb = 18.0;
+// The most a model's recommended adjustments may move its level: the range "_meta_in" and "_meta_out"
+// show them in. A file's levels are free numbers; beyond this they would only make it silent or blow
+// up the chain.
+constexpr float kMaxAdjustmentDb = 50.0f;
+// The most a model may put out, +20 dBFS. Models learn from recordings within full scale and stay
+// near it however hard they are driven; a file whose weights say otherwise is held here, so that the
+// chain's loudest output has a bound whatever an uploaded model holds (AudioProcessor::kGuardLimit).
+constexpr float kModelCeiling = 10.0f;
 
 // The budget of a model. A standard WaveNet (16 and 8 channels; 15,240 by the runtime's estimate)
 // takes about 1 us per sample on the x86-64 development machine (bench_nam). A Cortex-A72 core of the
@@ -285,8 +294,9 @@ void NamPlayer::offerModel(NeuralAudio::NeuralModel* model)
     offerSeq.store(++offers, std::memory_order_release);
     // Without a model the signal passes dry: a former model's adjustment would only make it louder
     // or softer.
-    inputAdjustment = model ? model->GetRecommendedInputDBAdjustment() : 0.0f;
-    outputAdjustment = model ? model->GetRecommendedOutputDBAdjustment() : 0.0f;
+    auto bounded = [](float db) { return std::clamp(db, -kMaxAdjustmentDb, kMaxAdjustmentDb); };
+    inputAdjustment = model ? bounded(model->GetRecommendedInputDBAdjustment()) : 0.0f;
+    outputAdjustment = model ? bounded(model->GetRecommendedOutputDBAdjustment()) : 0.0f;
 }
 
 void NamPlayer::loadModelFromFile(std::string name, std::string path, int index)
@@ -426,8 +436,13 @@ void NamPlayer::process()
     gains.advance(FRAME_SAMPLES);
     const Ramp &in = gains[inputGain], &out = gains[outputGain];
     for (int i = 0; i < FRAME_SAMPLES; ++i) workBuffer[i] *= in.at(i);
-    if (running) running->Process(workBuffer, outputBuffer, FRAME_SAMPLES);
-    else std::memcpy(outputBuffer, workBuffer, sizeof outputBuffer);
+    if (running) {
+        running->Process(workBuffer, outputBuffer, FRAME_SAMPLES);
+        // A NaN stays one, for the test below.
+        for (float& sample : outputBuffer) sample = std::clamp(sample, -kModelCeiling, kModelCeiling);
+    } else {
+        std::memcpy(outputBuffer, workBuffer, sizeof outputBuffer);
+    }
     bool modelFault = false;
     for (float& sample : outputBuffer) {
         if (valid_float(sample)) continue;
