@@ -14,6 +14,7 @@
 #include <cmath>
 #include <complex>
 #include <csignal>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -39,29 +40,43 @@ double toneAt(const std::vector<float>& x, size_t from, size_t n)
     return 2 * std::abs(acc) / double(n);
 }
 
+// A WAV input of `total` samples, both channels x(i).
+void writeInput(const std::string& path, size_t total, const std::function<float(size_t)>& x)
+{
+    WavWriter writer;
+    std::string error;
+    ASSERT_TRUE(writer.open(path, error)) << error;
+    for (size_t at = 0; at < total; at += 16) {
+        float frame[16];
+        for (size_t k = 0; k < 16; ++k) frame[k] = x(at + k);
+        writer.write(frame, frame, 16);
+    }
+}
+
+// Both channels of the program's output, once it holds `total` samples.
+void readOutput(Unit& unit, const std::string& path, size_t total, int ms, std::vector<float>& left,
+                std::vector<float>& right)
+{
+    WavReader reader;
+    std::string error;
+    ASSERT_TRUE(waitUntil([&] { return reader.open(path, error) && reader.frames() == total; }, ms)) << unit.log();
+    left.assign(total, 0.0f);
+    right.assign(total, 0.0f);
+    for (size_t at = 0; at < total; at += 16) ASSERT_EQ(reader.read(&left[at], &right[at], 16), 16u);
+}
+
 // Every gain of the chain at the end of its knob (input gain, expression boost, compressor make-up,
-// equaliser bands and level, output level, the delay's feedback and mix) over a 0.5 full-scale 1 kHz tone: far
-// louder than a sound card plays, and no fault. Nothing is silenced, and the delay's repeats ring on
-// after the tone.
+// equaliser bands and level, output level, the delay's feedback and mix) over a 0.5 full-scale 1 kHz
+// tone: far louder than a sound card plays, and no fault. Nothing is silenced, and the delay's
+// repeats ring on after the tone.
 TEST(OutputGuard, ChainAtTheEndsOfItsKnobsPlaysOnWithItsDelayTail)
 {
     const std::string in = test_root() + "/tone.wav", out = test_root() + "/out.wav";
     // The settings go in over TCP during the lead-in of silence.
     const size_t lead = 4 * 48000 * KESTRUN_PROGRAM_SLOWDOWN, tone = 3 * 48000, total = lead + tone + 2 * 48000;
-    {
-        WavWriter writer;
-        std::string error;
-        ASSERT_TRUE(writer.open(in, error)) << error;
-        for (size_t at = 0; at < total; at += 16) {
-            float frame[16];
-            for (size_t k = 0; k < 16; ++k) {
-                const size_t i = at + k;
-                const bool on = i >= lead && i < lead + tone;
-                frame[k] = on ? float(0.5 * std::sin(2 * kPi * 1000.0 * double(i) / 48000.0)) : 0.0f;
-            }
-            writer.write(frame, frame, 16);
-        }
-    }
+    ASSERT_NO_FATAL_FAILURE(writeInput(in, total, [&](size_t i) {
+        return i >= lead && i < lead + tone ? float(0.5 * std::sin(2 * kPi * 1000.0 * double(i) / 48000.0)) : 0.0f;
+    }));
     Unit unit;
     unit.setEnvironment("KESTRUN_AUDIO_IN", "wav:" + in);
     unit.setEnvironment("KESTRUN_AUDIO_OUT", "wav:" + out);
@@ -76,7 +91,8 @@ TEST(OutputGuard, ChainAtTheEndsOfItsKnobsPlaysOnWithItsDelayTail)
             "app\\eq\\on_off:\"ON\"", "app\\eq\\eq_nbands\\level:12", "app\\output\\pst\\level:20",
             "app\\delay\\on_off:\"ON\"", "app\\delay\\fdbk:100", "app\\delay\\mix:50"};
         std::vector<std::string> writes(std::begin(settings), std::end(settings));
-        for (int band = 0; band < 8; ++band) writes.push_back("app\\eq\\eq_nbands\\band_" + std::to_string(band) + ":12");
+        for (int band = 0; band < 8; ++band)
+            writes.push_back("app\\eq\\eq_nbands\\band_" + std::to_string(band) + ":12");
         for (const std::string& w : writes) {
             const std::string path = "root\\" + w.substr(0, w.find(':')), value = w.substr(w.find(':') + 1);
             const std::string reply = client.ask("write " + path + ":{\"value\":" + value + "}");
@@ -85,12 +101,8 @@ TEST(OutputGuard, ChainAtTheEndsOfItsKnobsPlaysOnWithItsDelayTail)
     }
     ASSERT_LT(msSince(started), long(lead / 48)) << "the settings came after the tone had begun";
 
-    WavReader reader;
-    std::string error;
-    ASSERT_TRUE(waitUntil([&] { return reader.open(out, error) && reader.frames() == total; },
-                          int(total / 48) + kWaitMs)) << unit.log();
-    std::vector<float> left(total), right(total);
-    for (size_t at = 0; at < total; at += 16) ASSERT_EQ(reader.read(&left[at], &right[at], 16), 16u);
+    std::vector<float> left, right;
+    ASSERT_NO_FATAL_FAILURE(readOutput(unit, out, total, int(total / 48) + kWaitMs, left, right));
     const float loudest = peakOf(left, lead, tone), tail = peakOf(left, lead + tone + 4800, 48000);
     EXPECT_GT(loudest, 1000.0f) << "the settings did not make the chain as loud as it gets";
     EXPECT_GT(tail, 0.3f * loudest) << "the delay's repeats did not ring on";
@@ -105,21 +117,11 @@ TEST(OutputGuard, BurstOfHugeSamplesLeavesTheOutputCleanAfterwards)
 {
     const std::string in = test_root() + "/bursts.wav", out = test_root() + "/out.wav";
     const size_t total = 48000 * 5, bursts[] = {48000 + 5, 3 * 48000 + 21};
-    {
-        WavWriter writer;
-        std::string error;
-        ASSERT_TRUE(writer.open(in, error)) << error;
-        for (size_t at = 0; at < total; at += 16) {
-            float frame[16];
-            for (size_t k = 0; k < 16; ++k) {
-                const size_t i = at + k;
-                frame[k] = float(0.25 * std::sin(2 * kPi * 440.0 * double(i) / 48000.0));
-                for (size_t b : bursts)
-                    if (i >= b && i < b + 8) frame[k] = 1e30f;
-            }
-            writer.write(frame, frame, 16);
-        }
-    }
+    ASSERT_NO_FATAL_FAILURE(writeInput(in, total, [&](size_t i) {
+        for (size_t b : bursts)
+            if (i >= b && i < b + 8) return 1e30f;
+        return float(0.25 * std::sin(2 * kPi * 440.0 * double(i) / 48000.0));
+    }));
 
     Unit unit;
     unit.start();
@@ -132,12 +134,8 @@ TEST(OutputGuard, BurstOfHugeSamplesLeavesTheOutputCleanAfterwards)
     unit.setEnvironment("KESTRUN_AUDIO_OUT", "wav:" + out);
     unit.start();
 
-    WavReader reader;
-    std::string error;
-    ASSERT_TRUE(waitUntil([&] { return reader.open(out, error) && reader.frames() == total; }, kWaitMs + 10000))
-        << unit.log();
-    std::vector<float> left(total), right(total);
-    for (size_t at = 0; at < total; at += 16) ASSERT_EQ(reader.read(&left[at], &right[at], 16), 16u);
+    std::vector<float> left, right;
+    ASSERT_NO_FATAL_FAILURE(readOutput(unit, out, total, kWaitMs + 10000, left, right));
     for (size_t i = 0; i < total; ++i)
         ASSERT_TRUE(std::fabs(left[i]) < 4.0f && std::fabs(right[i]) < 4.0f) << "sample " << i << ": " << left[i];
     for (size_t b : bursts) {
