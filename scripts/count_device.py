@@ -7,9 +7,9 @@ each case is counted by class: every instruction, SIMD/FP arithmetic, SIMD/FP lo
 
 Amp models per sample (bench_nam, 16-sample frames), the chain per frame on the audio thread
 (bench_chain, every block off and on, and every frame tripping the output guard; split by block with
-the engine's marks), the kernels per frame
-(bench_dsp). The other threads are left out: the players' workers wait for their frames in ways that
-depend on how qemu runs the threads. The players' hand-over on the audio thread does too, by some
+the engine's marks) and on the amp-model players' workers per frame they ran (no model: their
+hand-over, gains, tone stages and checks; a worker late for a frame skips it), the kernels per frame
+(bench_dsp). The players' hand-over on the audio thread depends on how qemu runs the threads, by some
 tens of instructions per frame. Every case runs twice, for two numbers of
 iterations (KESTRUN_BENCH_ITERATIONS): the difference of the two counts divided by the difference of
 the lengths is the cost of one iteration, without loading, set-up and warm-up.
@@ -36,6 +36,9 @@ MODELS = ("wavenet_standard", "wavenet_lite", "wavenet_feather", "wavenet_nano",
 CHAIN_CASES = {"BM_ChainAllOff": "every block off", "BM_ChainAllOn": "every block on",
                "BM_ChainGuardTrip": "every block on, each frame tripping the output guard"}
 FRAME = 16
+# bench_chain's threads besides the audio thread: the players' workers, started by the application's
+# constructor in this order.
+WORKERS = {1: '"Nam Amp" worker', 2: '"Nam Drive" worker'}
 # Iterations of the two runs of each case: long enough that timing effects between threads (the chain's
 # hand-over to the players' workers) average out, short enough for qemu.
 LENGTHS = {"nam": (32, 96), "chain": (200, 600), "dsp": (200, 600)}
@@ -86,7 +89,8 @@ def prepare(build, make):
 
 
 def run_counted(plugin, sysroot, argv, env):
-    """Runs argv under qemu with the plugin: {(thread, bucket): [all, arith, ldst]}, and its output."""
+    """Runs argv under qemu with the plugin: {(thread, bucket): [all, arith, ldst]}, with bucket -1
+    holding [frame marks, 0, 0], and its output."""
     with tempfile.TemporaryDirectory(prefix="count-") as scratch:
         out = Path(scratch) / "counts"
         env = dict(os.environ, KESTRUN_ROOT=scratch, **env)
@@ -112,7 +116,8 @@ def per_iteration(a, b, short, long):
 
 
 def count_case(build, plugin, sysroot, part, program, name):
-    """Per iteration: {(thread, bucket): [all, arith, ldst]} (fractions), and the longer run's output."""
+    """Per iteration: {(thread, bucket): [all, arith, ldst]} (fractions), the longer run's output and its
+    counts."""
     short, long = LENGTHS[part]
     argv = [str(build / "bench" / program), f"--benchmark_filter=^{re.escape(name)}/iterations:"]
     runs = []
@@ -121,7 +126,7 @@ def count_case(build, plugin, sysroot, part, program, name):
         if f"{name}/" not in text:
             fail(f"{program} has no benchmark {name}")
         runs.append(counts)
-    return per_iteration(runs[0], runs[1], short, long), text
+    return per_iteration(runs[0], runs[1], short, long), text, runs[1]
 
 
 def chain_names(text):
@@ -166,9 +171,17 @@ def row(cells):
 def sum_threads(per, thread=None, bucket=None):
     total = [0.0, 0.0, 0.0]
     for (t, b), n in per.items():
-        if (thread is None or t == thread) and (bucket is None or b == bucket):
+        if b >= 0 and (thread is None or t == thread) and (bucket is None or b == bucket):
             total = [x + y for x, y in zip(total, n)]
     return total
+
+
+def per_frame_run(counts, thread):
+    """A thread's counts in one run per frame it ran (by its frame marks), its start and the set-up's
+    frames included: a difference of two runs would hold the difference of the frames a late worker
+    skipped while the set-up ran. None when the thread marks no frames."""
+    frames = counts.get((thread, -1), [0])[0]
+    return [v / frames for v in sum_threads(counts, thread=thread)] if frames > 0 else None
 
 
 def cells(this, other, which):
@@ -202,14 +215,14 @@ def report(this, other, parts):
             key = ("chain", "bench_chain", bench)
             if key not in this:
                 continue
-            per, text = this[key]
+            per, text, last = this[key]
             names = chain_names(text)
             print(f"Chain, {title}: instructions per frame on the audio thread, by block (bucket 0: the frame road):\n")
             print(header("part", against))
-            oper = other[key][0] if against and key in other else None
+            oper, olast = (other[key][0], other[key][2]) if against and key in other else (None, None)
             # A build without the engine's marks counts everything in the road: compare only totals.
             split = oper is not None and any(b > 0 for (t, b) in oper if t == 0)
-            for bucket in sorted({b for (t, b) in per if t == 0}):
+            for bucket in sorted({b for (t, b) in per if t == 0 and b >= 0}):
                 label = "frame road" if bucket == 0 else f"{bucket}. {names.get(bucket, '?')}"
                 b = sum_threads(oper, thread=0, bucket=bucket) if split else None
                 line = cells(sum_threads(per, thread=0, bucket=bucket), b, range(3))
@@ -218,6 +231,18 @@ def report(this, other, parts):
             print(row(["**audio thread**"] + cells(sum_threads(per, thread=0), b, range(3)) +
                       (["-", "-"] if against and b is None else [])))
             print()
+            # A build whose workers mark no frames is counted per frame of the chain (a late worker's
+            # skipped frames then move it).
+            workers = sorted({t for (t, b) in per if t != 0})
+            if workers:
+                print(f"Chain, {title}: instructions per frame each of the other threads ran:\n")
+                print(header("thread", against))
+                for t in workers:
+                    a = per_frame_run(last, t) or sum_threads(per, thread=t)
+                    b = (per_frame_run(olast, t) or sum_threads(oper, thread=t)) if oper is not None else None
+                    print(row([WORKERS.get(t, f"thread {t}")] + cells(a, b, range(3)) +
+                              (["-", "-"] if against and b is None else [])))
+                print()
     if "dsp" in parts:
         print("Kernels, instructions per iteration (a 16-sample frame unless the name says otherwise):\n")
         print(header("kernel", against))

@@ -10,7 +10,9 @@
  * number goes back to 0), HINT #0x71 starts the next block (block number + 1, counted into the bucket
  * of that number), HINT #0x72 goes back to the road (bucket 0, block number kept). Markers themselves
  * are not counted. At exit FILE gets one line per thread and bucket that counted anything:
- * "thread bucket all simd_arith simd_ldst".
+ * "thread bucket all simd_arith simd_ldst", and one per thread that passed frame marks: "thread -1
+ * marks 0 0" (a thread that skips frames, as a late amp-model worker does, is then counted per frame
+ * it ran).
  *
  * Counts are added when a straight run of instructions starts (a translation block, or the part of
  * one after a marker), which is exact as long as runs are not cut short by a fault or a signal. */
@@ -49,6 +51,7 @@ struct run {
 struct thread {
     int bucket;
     int block;
+    uint64_t frames;
     uint64_t n[kBuckets][kClasses];
 };
 
@@ -61,7 +64,10 @@ static void on_run(unsigned int vcpu, void *userdata)
     const struct run *r = userdata;
     struct thread *t = &threads[vcpu < kThreads ? vcpu : kThreads - 1];
     switch (r->mark) {
-    case kMarkFrame: t->bucket = t->block = 0; break;
+    case kMarkFrame:
+        t->bucket = t->block = 0;
+        t->frames++;
+        break;
     case kMarkBlock:
         if (t->block < kBuckets - 1) t->block++;
         t->bucket = t->block;
@@ -120,11 +126,13 @@ static void write_counts(qemu_plugin_id_t id, void *userdata)
         qemu_plugin_outs("insn_count: cannot write the output file\n");
         return;
     }
-    for (int t = 0; t < kThreads; ++t)
+    for (int t = 0; t < kThreads; ++t) {
         for (int b = 0; b < kBuckets; ++b)
             if (threads[t].n[b][kAll])
                 fprintf(f, "%d %d %llu %llu %llu\n", t, b, (unsigned long long)threads[t].n[b][kAll],
                         (unsigned long long)threads[t].n[b][kSimdArith], (unsigned long long)threads[t].n[b][kSimdLdst]);
+        if (threads[t].frames) fprintf(f, "%d -1 %llu 0 0\n", t, (unsigned long long)threads[t].frames);
+    }
     fclose(f);
 }
 

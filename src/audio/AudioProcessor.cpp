@@ -52,9 +52,6 @@ thread_local bool inQuietPass = false;
 // "controlLoop".
 constexpr uint64_t kFlowWindowNs = 50000000;
 
-// The output guard's bound: +60 dBFS, far above anything a working chain makes (its blocks' gains
-// and a cabinet's response are bounded well below it) and far below where floats overflow.
-constexpr float kGuardLimit = 1000.0f;
 // A burst of silenced frames is logged once; one that begins after this many quiet "controlLoop"
 // passes (1 s) is a new burst.
 constexpr int kGuardBurstGap = 100;
@@ -334,8 +331,8 @@ void AudioProcessor::reportGuard()
         return;
     }
     if (engine.guardLogged == 0 || engine.guardQuietPasses >= kGuardBurstGap)
-        LOG_E(kTag, "Output not finite or beyond +60 dBFS: frame silenced, every block reset (%u frames so far)\n",
-              unsigned(trips));
+        LOG_E(kTag, "Output not finite or beyond %+.0f dBFS: frame silenced, every block reset (%u frames so far)\n",
+              20.0 * std::log10(double(kGuardLimit)), unsigned(trips));
     engine.guardLogged = trips;
     engine.guardQuietPasses = 0;
 }

@@ -32,7 +32,7 @@ class NodeFloat;
 // ramp (getFadeRamp), so that nothing they replay later holds a change heard at full level.
 //
 // The output guard: where the chain's signal leaves (after the last block and the fade, before USB
-// and the codec), a frame holding a sample that is not finite or beyond +60 dBFS goes out silent and
+// and the codec), a frame holding a sample that is not finite or beyond kGuardLimit goes out silent and
 // every block's resetState clears what it recorded of the signal, so that a fault (a broken impulse
 // response or model, an overflow) is one silent frame instead of NaN until restart. The audio thread
 // only counts; "controlLoop" logs the first frame of each burst.
@@ -46,6 +46,18 @@ public:
     static constexpr int kSlots = 32;
     // Peak hold of a clip, in frames (about 133 ms).
     static constexpr int kSaturationHold = 400;
+    // The output guard's bound, +580 dBFS. A full-scale input through every block at the ends of its
+    // knobs comes out at +512 dBFS at most, adding each block's largest steady gain in dB: input gain
+    // and trim 17.5, pickup response 21.2, expression boost and wah 48.8, compressor voicing, tone
+    // and make-up 40.1, each modulation 20 (a feedback of 0.9 against a dry/wet kept at one power),
+    // each amp-model player without a model 53 (gain 20, tone 15, level 18; a model's output is held
+    // to +20 dBFS, +26 once centred by the DC cut, and its adjustment to +50 dB, so with one it gives
+    // 109 whatever comes in), cabinet
+    // 86 (two responses of at most +60 dB, each at +20 dB), equaliser 22.8, delay 66 (feedback 0.999
+    // around two lines, both panned to one side), reverb 43.7 (a 30-s decay) and output level 20.
+    // The 68 dB above that cover a transient's overshoot of those steady gains; the bound stays 190
+    // dB below where a float overflows, so that no block behind a frame that passed can overflow.
+    static constexpr float kGuardLimit = 1e29f;
 
     static void addBlock(AudioBlock* block, BlockExec exec, int position);
     // Once, after every block exists: meter nodes (under root\sys "_meters", or "_disabled_meters"

@@ -53,18 +53,25 @@ public:
     // Filters n samples; in and out may be the same array. The state carries over between calls.
     // On aarch64 the four-sample NEON form, elsewhere the portable loop (vectorised by the compiler
     // where it can).
-    inline void exec(const float* in, float* out, int n) {
+    inline void exec(const float* in, float* out, int n) { run(coeffs.read(), state.s, in, out, n); }
+    // The reference: one sample after the other, transposed direct form II.
+    inline void execPortable(const float* in, float* out, int n) { runPortable(coeffs.read(), state.s, in, out, n); }
 #if defined(__ARM_NEON)
-        execNeon(in, out, n);
+    inline void execNeon(const float* in, float* out, int n) { runNeon(coeffs.read(), state.s, in, out, n); }
+#endif
+
+    // The kernels on a coefficient set and a state (s1, s2 of the transposed form) kept elsewhere:
+    // what exec runs, for a section that holds its own (GlidingBiquad at rest).
+    static inline void run(const Coeffs& k, float* s, const float* in, float* out, int n) {
+#if defined(__ARM_NEON)
+        runNeon(k, s, in, out, n);
 #else
-        execPortable(in, out, n);
+        runPortable(k, s, in, out, n);
 #endif
     }
-    // The reference: one sample after the other, transposed direct form II.
-    inline void execPortable(const float* in, float* out, int n) {
-        const Coeffs& k = coeffs.read();
+    static inline void runPortable(const Coeffs& k, float* s, const float* in, float* out, int n) {
         const float b0 = k.c[0], b1 = k.c[1], b2 = k.c[2], a1 = k.c[3], a2 = k.c[4];
-        float s1 = state.s[0], s2 = state.s[1];
+        float s1 = s[0], s2 = s[1];
         for (int i = 0; i < n; ++i) {
             float x = in[i];
             float y = b0 * x + s1;
@@ -72,16 +79,15 @@ public:
             s2 = b2 * x - a2 * y;
             out[i] = y;
         }
-        state.s[0] = s1;
-        state.s[1] = s2;
+        s[0] = s1;
+        s[1] = s2;
     }
 #if defined(__ARM_NEON)
     // Four samples per step: six multiply-adds give the four outputs and six more the next state,
-    // with no dependency between the outputs of a step. The rest of n goes through execPortable.
+    // with no dependency between the outputs of a step. The rest of n goes through runPortable.
     // A flat section (b = a) stays exact: its matrices are the identity and zeros.
-    inline void execNeon(const float* in, float* out, int n) {
-        const Coeffs& k = coeffs.read();
-        float32x2_t s = vld1_f32(state.s);
+    static inline void runNeon(const Coeffs& k, float* state, const float* in, float* out, int n) {
+        float32x2_t s = vld1_f32(state);
         const float32x4_t y0 = vld1q_f32(k.toY[0]), y1 = vld1q_f32(k.toY[1]), y2 = vld1q_f32(k.toY[2]),
                           y3 = vld1q_f32(k.toY[3]), ys1 = vld1q_f32(k.toY[4]), ys2 = vld1q_f32(k.toY[5]);
         const float32x2_t n0 = vld1_f32(k.toS[0]), n1 = vld1_f32(k.toS[1]), n2 = vld1_f32(k.toS[2]),
@@ -104,8 +110,8 @@ public:
             s = next;
             vst1q_f32(out + i, y);
         }
-        vst1_f32(state.s, s);
-        if (i < n) execPortable(in + i, out + i, n - i);
+        vst1_f32(state, s);
+        if (i < n) runPortable(k, state, in + i, out + i, n - i);
     }
 #endif
     // Clears the filter memory (never called while audio runs through the section).

@@ -9,11 +9,13 @@
 #include "params/NodeParList.h"
 #include "params/NodePreset.h"
 #include "platform/Paths.h"
+#include "porting/CountMark.h"
 #include "porting/Denormals.h"
 #include "porting/Log.h"
 #include "porting/Task.h"
-#include "porting/TextHelpers.h"
 
+#include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -39,6 +41,14 @@ constexpr int kWorkerPriority = 59;
 constexpr int32_t kWarmUpFrames = 2;
 // The models' recommended output adjustment aims at -18 dBFS; the taper's 100 % sits there.
 constexpr double kOutputReferenceDb = 18.0;
+// The most a model's recommended adjustments may move its level: the range "_meta_in" and "_meta_out"
+// show them in. A file's levels are free numbers; beyond this they would only make it silent or blow
+// up the chain.
+constexpr float kMaxAdjustmentDb = 50.0f;
+// The most a model may put out, +20 dBFS. Models learn from recordings within full scale and stay
+// near it however hard they are driven; a file whose weights say otherwise is held here, so that the
+// chain's loudest output has a bound whatever an uploaded model holds (AudioProcessor::kGuardLimit).
+constexpr float kModelCeiling = 10.0f;
 
 // The budget of a model. A standard WaveNet (16 and 8 channels; 15,240 by the runtime's estimate)
 // takes about 1 us per sample on the x86-64 development machine (bench_nam). A Cortex-A72 core of the
@@ -60,6 +70,20 @@ long futex(std::atomic<uint32_t>* word, int op, uint32_t value)
 float dbToGain(double db)
 {
     return float(std::pow(10.0, db * 0.05));
+}
+
+// Zeroes the samples of a frame that are not finite; true when there was one. On the bits and
+// without branches, so that the compiler runs the frame in vector lanes.
+bool zeroNonFinite(float* x)
+{
+    uint32_t any = 0;
+    for (int i = 0; i < FRAME_SAMPLES; ++i) {
+        const uint32_t bits = std::bit_cast<uint32_t>(x[i]);
+        const uint32_t bad = (bits & 0x7f800000u) == 0x7f800000u ? ~0u : 0u;
+        any |= bad;
+        x[i] = std::bit_cast<float>(bits & ~bad);
+    }
+    return any != 0;
 }
 
 } // namespace
@@ -285,8 +309,9 @@ void NamPlayer::offerModel(NeuralAudio::NeuralModel* model)
     offerSeq.store(++offers, std::memory_order_release);
     // Without a model the signal passes dry: a former model's adjustment would only make it louder
     // or softer.
-    inputAdjustment = model ? model->GetRecommendedInputDBAdjustment() : 0.0f;
-    outputAdjustment = model ? model->GetRecommendedOutputDBAdjustment() : 0.0f;
+    auto bounded = [](float db) { return std::clamp(db, -kMaxAdjustmentDb, kMaxAdjustmentDb); };
+    inputAdjustment = model ? bounded(model->GetRecommendedInputDBAdjustment()) : 0.0f;
+    outputAdjustment = model ? bounded(model->GetRecommendedOutputDBAdjustment()) : 0.0f;
 }
 
 void NamPlayer::loadModelFromFile(std::string name, std::string path, int index)
@@ -411,7 +436,8 @@ void NamPlayer::process()
     // After a fault the model starts again from its settled state (an LSTM whose state a NaN reached
     // from the state its file holds) and the tone stages from silence. The model is this thread's
     // while the player is on: compile prewarms only a model the worker does not run.
-    if (resetPending.exchange(false, std::memory_order_acquire)) {
+    // Looked at before it is taken: the exchange alone would be a read-modify-write every frame.
+    if (resetPending.load(std::memory_order_relaxed) && resetPending.exchange(false, std::memory_order_acquire)) {
         if (running) running->Prewarm();
         resetStages();
         restart = true;
@@ -426,28 +452,23 @@ void NamPlayer::process()
     gains.advance(FRAME_SAMPLES);
     const Ramp &in = gains[inputGain], &out = gains[outputGain];
     for (int i = 0; i < FRAME_SAMPLES; ++i) workBuffer[i] *= in.at(i);
-    if (running) running->Process(workBuffer, outputBuffer, FRAME_SAMPLES);
-    else std::memcpy(outputBuffer, workBuffer, sizeof outputBuffer);
-    bool modelFault = false;
-    for (float& sample : outputBuffer) {
-        if (valid_float(sample)) continue;
-        sample = 0.0f;
-        modelFault = true;
+    if (running) {
+        running->Process(workBuffer, outputBuffer, FRAME_SAMPLES);
+        // A NaN stays one, for the test below.
+        for (float& sample : outputBuffer) sample = std::clamp(sample, -kModelCeiling, kModelCeiling);
+    } else {
+        std::memcpy(outputBuffer, workBuffer, sizeof outputBuffer);
     }
     // Its state would hold the fault for good (an LSTM's cells never forget a NaN).
-    if (modelFault) resetPending.store(true, std::memory_order_relaxed);
+    if (zeroNonFinite(outputBuffer)) resetPending.store(true, std::memory_order_relaxed);
     dcCut.exec(outputBuffer, outputBuffer, FRAME_SAMPLES);
     lowStage.exec(outputBuffer, outputBuffer, FRAME_SAMPLES);
     midStage.exec(outputBuffer, outputBuffer, FRAME_SAMPLES);
     trebleStage.exec(outputBuffer, outputBuffer, FRAME_SAMPLES);
-    bool blown = false;
-    for (int i = 0; i < FRAME_SAMPLES; ++i) {
-        outputBuffer[i] *= out.at(i);
-        blown |= !valid_float(outputBuffer[i]);
-    }
+    for (int i = 0; i < FRAME_SAMPLES; ++i) outputBuffer[i] *= out.at(i);
     // A finite but absurd model output can still overflow the tone stages; their memory would then
     // hold infinities for good. Silence the frame and start the stages afresh (this thread owns them).
-    if (blown) {
+    if (zeroNonFinite(outputBuffer)) {
         std::memset(outputBuffer, 0, sizeof outputBuffer);
         resetStages();
     }
@@ -479,6 +500,8 @@ void* NamPlayer::playerThread(void* argument)
         // The newest frame; a wake-up for a frame already taken runs nothing.
         const uint32_t frame = self->handed.load(std::memory_order_acquire);
         if (frame == finished) continue;
+        // The instruction counter takes the worker's cost per frame it ran (a late one skips some).
+        count_mark_frame();
         // A player that is off keeps its statistics still: it has no deadline to miss.
         const bool measured = self->enabled.load(std::memory_order_relaxed) != 0;
         if (measured) Debug::cycle_start_n(self->instanceIndex);

@@ -34,12 +34,12 @@ class NodePreset;
 //   "audioLoop", exec: hands the left input (times the input gain) to the worker and plays the
 //       worker's result of the previous frame; a worker still busy costs a muted frame, never a wait.
 //   "NAM player", playerThread: woken once per frame through a futex; takes a newly offered model
-//       between frames, then runs the input gain, the model, the tone stages (DC cut, low shelf
-//       100 Hz, mid peak 800 Hz, high shelf 5 kHz) and the output gain. Both gains and the three
-//       tone sections glide to what compile sets.
-//   "compileLoop", compile: gains (dB nodes and the model's recommended adjustments), tone
-//       coefficients, building the models of changed list elements, and offering the selection's
-//       model to the worker. The switch and a new model (another selection, or the selected element
+//       between frames, then runs the input gain, the model (its output held within +20 dBFS), the
+//       tone stages (DC cut, low shelf 100 Hz, mid peak 800 Hz, high shelf 5 kHz) and the output
+//       gain. Both gains and the three tone sections glide to what compile sets.
+//   "compileLoop", compile: gains (dB nodes and the model's recommended adjustments, within
+//       +-50 dB), tone coefficients, building the models of changed list elements, and offering the
+//       selection's model to the worker. The switch and a new model (another selection, or the selected element
 //       rewritten) are handed over at the fade's quiet point.
 //   Any thread writing the list (remote, screens): updateList and updateLayout, which publish a copy
 //       of what the list shows (ListView); compile reads that copy, never the list.

@@ -124,9 +124,9 @@ TEST(AudioProcessor, BlockThatStopsTheChainStillLetsTheFrameOut)
     EXPECT_EQ(c.compiles, 0);
 }
 
-// The output guard: a frame holding a sample that is not finite or beyond +60 dBFS (1000) goes out
+// The output guard: a frame holding a sample that is not finite or beyond the guard's bound goes out
 // silent, both channels, and every block of the chain is reset once; up to the bound itself the frame
-// passes as it is.
+// passes as it is, however loud.
 TEST(AudioProcessor, GuardSilencesAFaultyFrameAndResetsEveryBlock)
 {
     TraceBlock a("A", BLOCK_APPEND), b("B", BLOCK_PREPEND);
@@ -137,8 +137,9 @@ TEST(AudioProcessor, GuardSilencesAFaultyFrameAndResetsEveryBlock)
         float left;
         bool silenced;
     } cases[] = {
-        {0.5f, false},     {1000.0f, false}, {-1000.0f, false}, {std::nextafter(1000.0f, 2000.0f), true},
-        {std::nanf(""), true}, {INFINITY, true}, {-INFINITY, true}, {1e30f, true}, {-2000.0f, true}, {0.25f, false},
+        {0.5f, false}, {1e25f, false}, {-AudioProcessor::kGuardLimit, false}, {AudioProcessor::kGuardLimit, false},
+        {std::nextafter(AudioProcessor::kGuardLimit, INFINITY), true}, {std::nanf(""), true}, {INFINITY, true},
+        {-INFINITY, true}, {1e30f, true}, {-3e38f, true}, {0.25f, false},
     };
     int trips = 0;
     for (const auto& c : cases) {

@@ -16,6 +16,7 @@ EXPECTED = {
     (0, 1): [20, 8, 4],  # 2N in the first block
     (0, 2): [30, 12, 6],  # 3N in the second
     (1, 0): [50, 20, 10],  # 5N on the other thread
+    (1, -1): [5, 0, 0],  # its 5N frame marks
 }
 
 

@@ -685,6 +685,31 @@ TEST(NamPlayer, StoredModelsAreBuiltAtStartAndFilesCanBeStored)
     EXPECT_EQ(again.player->getModelList()->indexOf("far"), -1);
 }
 
+// Whatever a model file says, its level is bounded (the chain's loudest output rests on it): an
+// adjustment beyond the 50 dB that "_meta_out" shows plays as that, and an output beyond +20 dBFS
+// is held there (its swing of twice that may be centred by the DC cut).
+TEST(NamPlayer, ModelLevelsStayWithinTheirBounds)
+{
+    const std::string tiny = vectorText("t_wavenet_tiny.nam");
+    auto hot = nlohmann::json::parse(withLoudness(tiny, 0.0));
+    for (auto& weight : hot["weights"]) weight = weight.get<double>() * 1e4;
+    auto peakOf = [&](const std::string& text) {
+        Rig rig;
+        rig.store(0, "m", text);
+        setNode(rig.folder, "on_off", "\"ON\"");
+        setNode(rig.folder, "model", "\"m\"");
+        setNode(rig.folder, "lvl", "100");
+        rig.settle();
+        auto sine = dsptest::sine(4800, 1000, 0.5);
+        return fxtest::peak(rig.play(fxtest::Stereo(sine, sine)).l, 2400);
+    };
+    const double atEnd = peakOf(withLoudness(tiny, -68.0)); // -18 + 68: the adjustment's end
+    EXPECT_NEAR(peakOf(withLoudness(tiny, -200.0)), atEnd, 1e-3 * atEnd);
+    const double held = peakOf(hot.dump());
+    EXPECT_GT(held, 9.0);
+    EXPECT_LT(held, 20.5);
+}
+
 TEST(NamPlayer, AdjustmentNodesStayOutOfPresets)
 {
     Rig rig;
