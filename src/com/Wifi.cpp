@@ -99,8 +99,9 @@ void Wifi::freeSlot(Slot& slot)
 
 void Wifi::park(Slot& slot, int64_t now)
 {
-    // A connection that never asked anything has nothing to come back to.
-    if (slot.session.token.empty() && slot.session.lastRead == 0) return;
+    // A connection that never asked anything has nothing to come back to; one that did may own a
+    // list transfer that it goes on with after reconnecting.
+    if (!slot.adopted) return;
     // The client may come back and go on with its login and polls; an address keeps its latest few,
     // so that one client's many connections cannot push out another's.
     size_t ofAddress = 0;
@@ -393,6 +394,7 @@ void Wifi::answer(Slot& slot, const std::string& request)
     // The slot's client is the interface this request talks to: its own token and lastRead.
     token = std::move(slot.session.token);
     lastRead = slot.session.lastRead;
+    requester = slot.session.id;
     slot.out = processRequest(request);
     slot.session.token = std::move(token);
     slot.session.lastRead = lastRead;

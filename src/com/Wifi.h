@@ -100,6 +100,8 @@ public:
 private:
     // What a client keeps between its connections.
     struct Session {
+        // The requester of this client's requests.
+        uint64_t id = newRequester();
         std::string token;
         int64_t lastRead = 0;
     };
