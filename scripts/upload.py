@@ -184,7 +184,8 @@ def write(remote, list_path, chunk_size, element_size, zipped, position, name, d
     if error:
         raise RemoteError(f"refused: {error}")
     if (index, chunk) != (position, 1):
-        raise RemoteError("the unit did not take the name block (is the slot valid?)")
+        raise RemoteError("the unit did not take the name block (is the slot valid? another client may be "
+                          "uploading to this list: try again in a while)")
     lines = hex_lines(list_path, position, chunk_size, last_chunk, zipped, image)
     progress = Progress(len(lines), "chunks")
     for count, reply in remote.ask_lines(lines):
@@ -192,10 +193,10 @@ def write(remote, list_path, chunk_size, element_size, zipped, position, name, d
         if error:
             progress.end()
             raise RemoteError(f"refused: {error}")
-        if index == -1:
+        if index != position:
             progress.end()
-            raise RemoteError("the transfer was abandoned: another client wrote to this list meanwhile; "
-                              "nothing was stored, try again")
+            raise RemoteError("the transfer was abandoned (a chunk out of order, or another client took the list "
+                              "over after this upload paused); nothing was stored, try again")
         progress.add(count)
     progress.end()
     if (index, chunk) != (position, -1):

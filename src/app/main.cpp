@@ -16,12 +16,44 @@
 #include "com/Wifi.h"
 #include "params/Control.h"
 #include "params/NodeItem.h"
+#include "platform/FolderLock.h"
+#include "platform/Paths.h"
 #include "platform/Scheduling.h"
 #include "porting/Log.h"
 #include "porting/Task.h"
 #include "ui/ServiceThreads.h"
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <string>
+
+namespace {
+
+// Two programs on one stored-data folder would each keep its own values and overwrite the other's
+// files (and on a host take each other's panel pipe): the second one does not start.
+bool claimStoredData()
+{
+    const std::string folder = Paths::map("/home/storage");
+    const FolderLock::Claim claim = FolderLock::claim(folder);
+    if (claim.error == 0) return true;
+    if (claim.error != EAGAIN) {
+        // Storage tells its own failure; the program runs as it does without a store.
+        LOG_W("Main", "%s cannot be locked (%s): a second program on it would not be refused\n", folder.c_str(),
+              std::strerror(claim.error));
+        return true;
+    }
+    std::string holder = "another process";
+    if (claim.holder > 0) {
+        const std::string name = FolderLock::processName(claim.holder);
+        holder = "process " + std::to_string(claim.holder) + (name.empty() ? "" : " (" + name + ")");
+    }
+    LOG_E("Main", "%s is in use by %s: one program per stored-data folder, not started\n", folder.c_str(),
+          holder.c_str());
+    return false;
+}
+
+} // namespace
 
 int main()
 {
@@ -33,7 +65,10 @@ int main()
     if (Scheduling::unitRealtime() && lock_memory() < 0)
         LOG_E("MemLock", "Continuing without memory locking...\n\n");
     install_crash_handler();
-    // The launcher decision and the top of the parameter tree come before anything else.
+    // The launcher decision first: the image it may run uses the same folder, and has ended by then.
+    Update::initialize();
+    if (!claimStoredData()) return 1;
+    // The top of the parameter tree comes before anything else.
     System::initialize("ap0003");
     // Both applications build the board (converter, control sources, start-up scripts), which starts
     // on "eventTasks". The update-mode application has no audio blocks.

@@ -147,7 +147,7 @@ bool ComInterface::serveLine(const std::string& line, bool authorised, std::stri
         if (!room()) return false;
         std::string argument = line.substr(7);
         if (NodeList* list = findList(root, argument)) {
-            list->parseWriteJSON(argument);
+            list->parseWriteJSON(argument, requester);
             reply += "dwrite " + list->writeStatusJSON();
         }
     } else if (startsWith(line, "dswap ") || startsWith(line, "dmove ")) {

@@ -1,6 +1,7 @@
 #pragma once
 #include "com/LoginThrottle.h"
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -40,6 +41,13 @@ public:
     // One request in, one reply out ("\r\n" when nothing else is to be said).
     std::string processRequest(std::string request);
 
+    // A client name never handed out before in this process (never 0).
+    static uint64_t newRequester()
+    {
+        static std::atomic<uint64_t> next{1};
+        return next.fetch_add(1, std::memory_order_relaxed);
+    }
+
 protected:
     Node* root;
     // Last login token issued by this transport; the client must answer this one.
@@ -52,6 +60,10 @@ protected:
     // The client of the request being answered, for the login back-off and its log line: the
     // transport's name, or a TCP peer's address.
     std::string client;
+    // The client the request being answered is served for, as what belongs to one client across
+    // requests (a list transfer) knows it: this transport's own by default; a transport that serves
+    // several clients sets it before each processRequest.
+    uint64_t requester = newRequester();
     LoginThrottle throttle;
 
 private:

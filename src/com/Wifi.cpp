@@ -90,7 +90,7 @@ void Wifi::closeConnection(Connection& connection, uint32_t address, int64_t now
         setsockopt(connection.fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
     }
     close(connection.fd);
-    park(connection.session, address, now);
+    park(connection, address, now);
     connection = {};
 }
 
@@ -104,11 +104,12 @@ void Wifi::freeSlot(Slot& slot)
     slot.sent = 0;
 }
 
-void Wifi::park(Session& session, uint32_t address, int64_t now)
+void Wifi::park(Connection& connection, uint32_t address, int64_t now)
 {
-    // A connection that never asked anything has nothing to come back to.
-    if (session.token.empty() && session.lastRead == 0) return;
-    parked.push_back({address, now, std::move(session)});
+    // A connection that never asked anything has nothing to come back to; one that did may own a
+    // list transfer that it goes on with after reconnecting.
+    if (!connection.adopted) return;
+    parked.push_back({address, now, std::move(connection.session)});
     // Beyond a bound, the oldest session not logged in goes first: of this address when it has too
     // many, else of the address with the most.
     auto evict = [this](uint32_t from) {
@@ -425,6 +426,7 @@ void Wifi::answer(Slot& slot, const std::string& request)
     // The slot's client is the interface this request talks to: its own token and lastRead.
     token = std::move(connection.session.token);
     lastRead = connection.session.lastRead;
+    requester = connection.session.id;
     slot.out = processRequest(request);
     connection.session.token = std::move(token);
     connection.session.lastRead = lastRead;

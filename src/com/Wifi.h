@@ -94,6 +94,8 @@ public:
 private:
     // What a client keeps between its connections.
     struct Session {
+        // The requester of this client's requests.
+        uint64_t id = newRequester();
         std::string token;
         int64_t lastRead = 0;
         // Its last request answered its token.
@@ -172,7 +174,7 @@ private:
     // Bytes of replies taken from the kernel since the last look count as activity.
     static void noteKernelProgress(Connection& connection, int64_t& active, int64_t now);
     void closeConnection(Connection& connection, uint32_t address, int64_t now);
-    void park(Session& session, uint32_t address, int64_t now);
+    void park(Connection& connection, uint32_t address, int64_t now);
     // Sends what is due, takes what arrived, answers a whole request.
     void serveSlot(Slot& slot);
     void receive(Slot& slot);

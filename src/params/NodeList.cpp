@@ -3,6 +3,7 @@
 #include "params/ListTransfer.h"
 #include "params/NodeFragment.h"
 #include "params/NodeParList.h"
+#include "porting/Clock.h"
 #include "porting/Log.h"
 #include "porting/Task.h"
 
@@ -409,7 +410,16 @@ std::string NodeList::parseReadJSON(std::string argument)
            ",\"value\":\"" + list_transfer::to_hex(compressed.data() + offset, size_t(chunk)) + "\"}";
 }
 
-bool NodeList::parseWriteJSON(std::string argument)
+bool NodeList::mayWrite(uint64_t writer, int k) const
+{
+    if (writer == writeOwner) return true;
+    // Another client's chunk would end up in the owner's element, or make the owner's upload fail.
+    if (k >= 1) return false;
+    // A chunk 0 or a rename ends the transfer under way: only once its owner has gone quiet.
+    return writeChunk < 1 || monotonic_time_us() - writeHeard >= transferHold;
+}
+
+bool NodeList::parseWriteJSON(std::string argument, uint64_t writer)
 {
     list_transfer::Request request;
     if (!list_transfer::parse_request(argument, list_transfer::Kind::Write, request)) return false;
@@ -417,10 +427,13 @@ bool NodeList::parseWriteJSON(std::string argument)
     const int position = request.index;
     const int k = request.second;
     if (!valid(position) || k < -1 || k > lastChunk()) return false;
+    if (request.hex.size() != (k <= 0 ? kNameBlockDigits : 2 * size_t(chunk))) return false;
+    if (!mayWrite(writer, k)) return false;
+    writeOwner = writer;
+    writeHeard = monotonic_time_us();
 
     uint8_t* record = transferRecord.data();
     if (k <= 0) {
-        if (request.hex.size() != kNameBlockDigits) return false;
         // A block that ends early (a gzip list stops at "gz") must not keep an older name's tail.
         std::memset(record, 0, kNameArea);
         list_transfer::from_hex(request.hex.data(), request.hex.size(), record, gzip, nullptr);
@@ -438,7 +451,6 @@ bool NodeList::parseWriteJSON(std::string argument)
         return true;
     }
 
-    if (request.hex.size() != 2 * size_t(chunk)) return false;
     if (k != writeChunk || position != writeIndex) {
         setWriteState(-1, -1, "");
         return true;

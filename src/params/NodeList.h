@@ -19,7 +19,11 @@ class NodeParList;
 // The list also carries the remote transfer of elements in hexadecimal chunks (dread, dwrite,
 // dswap, dmove): chunk k covers data bytes (k-1) x chunk .. k x chunk - 1; lists made with gzip
 // move their data gzip-compressed both ways. Transfers run on "comTasks" only, one request at a
-// time; the write state (write chunk, write index) is one per list. A write the list refuses (a
+// time; the write state (write chunk, write index) is one per list, and a transfer belongs to the
+// writer (the remote client) whose chunk 0 opened it. Another writer's data chunk is refused
+// without touching it; its chunk 0 or rename waits while the owner's transfer is under way and the
+// owner was heard from within kTransferHold, so that a stranger cannot wreck an active upload and a
+// vanished owner cannot keep the list for ever. A write the list refuses (a
 // name it cannot keep, a damaged image, a failed file write) is answered with chunk -2 and the
 // reason: {"index":i,"chunk":-2,"error":"name taken"}; success keeps its {"index":i,"chunk":-1}.
 // The list's owner may check the content too (setContentCheck): an element whose data it could not
@@ -115,8 +119,14 @@ public:
     // Remote transfer (argument = the request text after the verb and its blank).
     // The "dread" reply, or "" when refused.
     std::string parseReadJSON(std::string argument);
-    // False when refused (state unchanged); true otherwise.
-    bool parseWriteJSON(std::string argument);
+    // Microseconds (monotonic clock): how long a transfer under way keeps the list from other
+    // writers' chunk 0 and renames after its owner's last accepted chunk. Longer than any client
+    // waits for its turn on a transport between two chunks; short enough for a user retrying an
+    // upload whose application died.
+    static constexpr int64_t kTransferHold = 30000000;
+    // False when refused (state unchanged); true otherwise. `writer` names the client the request
+    // comes from (ComInterface::requester); requests that name none are one writer.
+    bool parseWriteJSON(std::string argument, uint64_t writer = 0);
     // path:{"index":<write index>,"chunk":<write chunk>}
     std::string writeStatusJSON();
     bool parseSwapJSON(std::string argument);
@@ -124,6 +134,8 @@ public:
 
     int getWriteChunk() const { return writeChunk; }
     int getWriteIndex() const { return writeIndex; }
+    // Tests: the hold of a transfer under way (kTransferHold by default).
+    void setTransferHold(int64_t microseconds) { transferHold = microseconds; }
 
     // Start-up only: the selectors enlist themselves in their constructors.
     void addSelector(NodeParList* selector);
@@ -142,6 +154,11 @@ private:
     std::vector<uint8_t> transferRecord;
     int writeChunk = -1;
     int writeIndex = -1;
+    // The writer whose chunk 0 or rename set the write state last, and when (monotonic microseconds)
+    // it last had a chunk taken.
+    uint64_t writeOwner = 0;
+    int64_t writeHeard = 0;
+    int64_t transferHold = kTransferHold;
     // Why the last write was refused; "" after an accepted one.
     std::string writeRefusal;
     int chunk;
@@ -166,6 +183,8 @@ private:
     // Checks the path of a transfer request: it must name this list (and, for changes, not a
     // node whose key begins with "_").
     bool pathIsList(const std::string& path, bool forChange);
+    // Whether `writer` may send chunk k now (0 or -1 opens or renames, 1 and above go on).
+    bool mayWrite(uint64_t writer, int k) const;
     // The name of the transfer record's name block (up to its first NUL, at most 128 characters).
     std::string nameBlock() const;
     void setWriteState(int chunk, int index, std::string refusal);

@@ -16,8 +16,26 @@ NodePassword::NodePassword(Node* parent, const char* name, const char* displayNa
 bool NodePassword::setValue(std::string text)
 {
     if (!NodeItem::setValue(std::move(text))) return false;
-    if (locked.exchange(false, std::memory_order_acq_rel)) LOG_I(kTag, "Password set on the unit: unlocked\n");
+    unlock();
     return true;
+}
+
+void NodePassword::unlock()
+{
+    if (locked.exchange(false, std::memory_order_acq_rel)) LOG_I(kTag, "Password set on the unit: unlocked\n");
+}
+
+NodePassword::UnitSet NodePassword::setOnUnit(std::string text)
+{
+    if (text.size() > kMaxLength) return UnitSet::kTooLong;
+    setValue(std::move(text));
+    unlock();
+    if (storeStorage()) return UnitSet::kSaved;
+    // The cycle retries a value it sees changed; one that equals what an unreadable file held it
+    // would never see so.
+    int unread = kUnread;
+    storageStatus.compare_exchange_strong(unread, kChanged);
+    return UnitSet::kNotSaved;
 }
 
 bool NodePassword::replaceUnread(Unread what)

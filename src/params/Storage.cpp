@@ -181,8 +181,10 @@ int Storage::writePending()
 {
     int written = 0;
     for (Storable* item : enlisted()) {
-        // The comparison with its file marks a value changed since the cycle last saw it.
+        // The comparisons the cycle makes mark a value changed since the cycle last saw it: with its
+        // file, or with what it was when its file could not be read.
         if (item->getStorageStatus() == Storable::kInSync) item->loadStorage();
+        else if (item->getStorageStatus() == Storable::kUnread) item->checkUnread();
         if (item->getStorageStatus() == Storable::kChanged && item->storeStorage()) ++written;
     }
     return written;

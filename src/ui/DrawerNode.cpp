@@ -12,6 +12,7 @@
 #include "params/NodeColor.h"
 #include "params/NodeItem.h"
 #include "params/NodeParList.h"
+#include "params/NodePassword.h"
 #include "ui/DrawerArray.h"
 #include "ui/DrawerKeyboard.h"
 #include "ui/DrawerList.h"
@@ -251,7 +252,20 @@ void DrawerNode::openLeaf(Node* child)
         waitModal();
         // Only a text taken by OK: the password opens empty (its value is never shown), so a
         // cancel must keep it while OK on the empty text removes it.
-        if (accepted) item->setValue(value);
+        if (!accepted) return;
+        if (auto* password = dynamic_cast<NodePassword*>(item)) {
+            // The player is told, since OK on a password looks the same whatever it did.
+            using UnitSet = NodePassword::UnitSet;
+            const UnitSet set = password->setOnUnit(value);
+            const char* title = set == UnitSet::kTooLong ? "Password not set" : value.empty() ? "No password"
+                                                                                             : "Password set";
+            const char* text = set == UnitSet::kTooLong    ? "Too long"
+                               : set == UnitSet::kNotSaved ? "Not saved: lost at the next start"
+                                                           : "";
+            new DrawerPopup(title, text, 0, nullptr);
+            return;
+        }
+        item->setValue(value);
         return;
     }
     if (is_type(child, "action")) {

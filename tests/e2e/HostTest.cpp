@@ -12,6 +12,7 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 #include <vector>
@@ -66,6 +67,27 @@ TEST(HostStop, ValuesWrittenJustBeforeTheStopAreThereAfterTheRestart)
         EXPECT_EQ(valueOf(again, "root\\sys\\alias"), "\"" + alias + "\"");
         EXPECT_EQ(valueOf(again, "root\\app\\output\\vol"), volume + ".000000");
     }
+}
+
+// Two programs on one stored-data folder would each overwrite the other's files and take the other's
+// panel pipe: the second one names the process holding the folder and ends (within the time-out);
+// the first keeps its pipe. A killed program leaves the folder free for the next start at once.
+TEST(HostStart, ASecondProgramOnAFolderInUseDoesNotStart)
+{
+    Unit unit;
+    unit.start();
+    const std::string log = test_root() + "/second.log", port = std::to_string(free_port());
+    const int status = std::system(("KESTRUN_TCP_PORT=" + port + " timeout 20 " + program_command(KESTRUN_PROGRAM) +
+                                    " > " + log + " 2>&1").c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << read_file(log);
+    EXPECT_EQ(occurrences(read_file(log), "ERROR (Main): " + test_root() + "/home/storage is in use by process " +
+                                              std::to_string(unit.processId())), 1u) << read_file(log);
+    int pipe = ::open((test_root() + "/panel").c_str(), O_WRONLY | O_NONBLOCK);
+    ASSERT_EQ(::write(pipe, "click b\n", 8), 8);
+    ::close(pipe);
+    EXPECT_TRUE(unit.waitLog("I (Panel): click b", kWaitMs)) << unit.log();
+    unit.kill();
+    unit.start();
 }
 
 // Every wrong setting is said in one line with the variable, its value and what is done instead;

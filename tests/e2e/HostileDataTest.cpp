@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <csignal>
 #include <cstring>
 #include <functional>
 #include <random>
@@ -114,6 +115,34 @@ TEST(HostileData, StoredFilesCutOrReplacedKeepWhatCanBeReadAndAreToldOnce)
     for (const std::string& line : {"W (Storage): " + alias + ": not a regular file, left as it is",
                                     std::string("ERROR (NamPlayer): Error parsing nam file: slot 4 \"Old amp\": invalid")})
         EXPECT_TRUE(once(unit.log(), line)) << line << "\n" << unit.log();
+}
+
+// A file that cannot be read is left as it is only until its value changes, even when the program
+// stops before the storage cycle has seen the change.
+TEST(HostileData, AChangeToAValueWhoseFileWasUnreadableIsKeptByAStop)
+{
+    Unit unit;
+    unit.startQuiet();
+    unit.kill();
+    const std::string alias = stored("root\\sys\\alias"), line = "root\\sys\\alias:{\"value\":\"Stage left\"}";
+    const std::function<void()> damages[] = {[&] { ASSERT_EQ(::mkfifo(alias.c_str(), 0644), 0); },
+                                             [&] { write_file(alias, "Stage"); }};
+    for (const auto& damage : damages) {
+        ::unlink(alias.c_str());
+        damage();
+        unit.startQuiet();
+        ASSERT_TRUE(unit.waitLog(alias + ": ", 5000)) << "left as it is";
+        EXPECT_EQ(Client(unit.port()).ask("write " + line), nul(line + "\r\n"));
+        EXPECT_EQ(unit.stop(SIGTERM, 20000), 0);
+        struct stat file {};
+        ::lstat(alias.c_str(), &file);
+        // A FIFO still in place would hold the reading test for ever.
+        EXPECT_TRUE(S_ISREG(file.st_mode) && read_file(alias) == std::string("Stage left", 11));
+        unit.startQuiet();
+        Client client(unit.port());
+        EXPECT_EQ(valueOf(client, "root\\sys\\alias"), "\"Stage left\"");
+        unit.kill();
+    }
 }
 
 TEST(HostileData, ALostOrDamagedPasswordLocksRemoteChanges)

@@ -2,6 +2,7 @@
 // slots with idle, reconnecting and trickling connections, a wall clock set back and forth, texts
 // that are not plain, writes to folders and an oversized program image. Each client of a crowd has a
 // loopback address of its own (127.0.0.x), as clients on a network have.
+#include "Transfer.h"
 #include "Unit.h"
 
 #include "params/Security.h"
@@ -11,6 +12,7 @@
 #include <arpa/inet.h>
 #include <atomic>
 #include <chrono>
+#include <cstring>
 #include <netinet/in.h>
 #include <nlohmann/json.hpp>
 #include <poll.h>
@@ -217,4 +219,38 @@ TEST(RemoteStranger, TextsTravelAsJsonAndRefusalsShowTheKeptValue)
     // An image over the cap is refused in the first reply.
     EXPECT_EQ(client.ask("supd 999999999999"), nul("0"));
     EXPECT_EQ(client.ask("upd 00"), nul("0"));
+}
+
+// An upload belongs to the client that opened it: a chunk, a name block or a rename from a client at
+// another address gets the owner's status and changes nothing, and the owner, reconnecting meanwhile
+// as a client dropped between requests does, stores its own element.
+TEST(RemoteStranger, CannotFinishOrBreakAnotherClientsUpload)
+{
+    Unit unit;
+    unit.startQuiet();
+    auto response = [](float tap) {
+        std::string bytes(8192, '\0');
+        for (size_t k = 0; k < bytes.size(); k += 4) std::memcpy(&bytes[k], &tap, 4);
+        return bytes;
+    };
+    // The stranger's chunk: the last, 0 (a name block), -1 (a rename).
+    for (int position = 4; int chunk : {64, 0, -1}) {
+        SCOPED_TRACE(chunk);
+        const std::string mine = response(0.001f * float(position)), name = "Mine " + std::to_string(position);
+        std::vector<std::string> lines = transfer::writeLines(transfer::kIrs, position, name, mine);
+        const auto strangers = transfer::writeLines(transfer::kIrs, position, "Theirs", response(0.1f));
+        std::string theirs = strangers[chunk > 0 ? 64 : 0];
+        if (chunk < 0) theirs.replace(theirs.find("\"chunk\":0,"), 10, "\"chunk\":-1,");
+        const std::string status = "dwrite root\\ir_list:{\"index\":" + std::to_string(position++) + ",\"chunk\":";
+        std::string first = lines[0];
+        for (size_t k = 1; k < 64; ++k) first += "\r\n" + lines[k];
+        const std::string began = Client(unit.port()).ask(first);
+        ASSERT_EQ(began.substr(began.size() - status.size() - 4), status + "64}" + '\0');
+        EXPECT_EQ(askFrom(unit.port(), 2, theirs), nul(status + "64}"));
+        Client owner(unit.port());
+        EXPECT_EQ(owner.ask(lines[64]), nul(status + "-1}"));
+        EXPECT_EQ(transfer::read(owner, transfer::kIrs, position - 1), mine);
+        const std::string names = owner.ask("browse root\\ir_list");
+        EXPECT_TRUE(names.find("\"" + name + "\"") != std::string::npos && names.find("Theirs") == std::string::npos);
+    }
 }

@@ -5,6 +5,8 @@
 // writes the references again after an intended change of a screen.
 #include "Unit.h"
 
+#include "params/StorageId.h"
+
 #include "support/ScreenImage.h"
 #include "support/TempRoot.h"
 
@@ -233,6 +235,39 @@ TEST(Screens, SaveAsARefusedNameSaysWhyOnTheKeyboard)
     panel.step("turn main " + std::to_string(kOkKey - key));
     panel.step("click main", "popup_name_refused");
     panel.step("click main", "save_as_refused");
+}
+
+// A unit whose stored password was damaged takes remote changes only once a password is entered on
+// the unit: OK on the empty keyboard opens it and says so, and the file is written again, so the lock
+// does not come back at the next start.
+TEST(Screens, APasswordEnteredOnTheUnitOpensALockedUnit)
+{
+#if KESTRUN_DEVICE
+    GTEST_SKIP() << "no PNG frames";
+#endif
+    Unit unit;
+    unit.startQuiet();
+    unit.kill();
+    const std::string pwd = test_root() + "/home/storage/" + make_storage_id("root\\sys\\pwd");
+    write_file(pwd, "hunt"); // cut before its end
+    startDrawing(unit);
+    const std::string alias = "root\\sys\\alias:{\"value\":\"open\"}";
+    std::string reply = Client(unit.port()).ask("write " + alias);
+    ASSERT_EQ(reply, nul("token " + tokenOf(reply) + " n\r\n")) << "locked";
+
+    Panel panel(unit);
+    panel.waitPastSplash();
+    // Chain screen, setup, System (after Settings and USB), Password (the seventh row).
+    for (const char* line : {"click main", "long main", "turn main 2", "click main", "turn main 6", "click main"})
+        panel.step(line);
+    panel.step("turn main " + std::to_string(kOkKey));
+    panel.step("click main", "popup_no_password");
+    EXPECT_EQ(Client(unit.port()).ask("write " + alias), nul(alias + "\r\n")) << "open to every client";
+    EXPECT_EQ(read_file(pwd), std::string(1, '\0'));
+    unit.kill();
+    unit.startQuiet();
+    EXPECT_EQ(Client(unit.port()).ask("write " + alias), nul(alias + "\r\n"));
+    EXPECT_EQ(unit.log().find("Stored password unreadable"), std::string::npos) << unit.log();
 }
 
 } // namespace

@@ -261,6 +261,42 @@ TEST(ListTransfer, OutOfOrderChunksAbandonAndMalformedRequestsChangeNothing)
     EXPECT_EQ(list.dataAt(0)[63], 0xee);
 }
 
+TEST(ListTransfer, ATransferBelongsToTheWriterThatOpenedIt)
+{
+    constexpr uint64_t kOwner = 7, kStranger = 8;
+    const std::string mine(32, 'a');
+    const struct {
+        const char* what;
+        int64_t hold; // how long after its last chunk the owner's transfer keeps the list
+        int chunk;    // the stranger's, after the owner's chunk 1
+        bool taken;
+    } cases[] = {
+        {"a data chunk", NodeList::kTransferHold, 2, false},
+        {"a data chunk to an owner gone quiet", 0, 2, false},
+        {"a name block while the owner is active", NodeList::kTransferHold, 0, false},
+        {"a rename while the owner is active", NodeList::kTransferHold, -1, false},
+        {"a name block once the owner has gone quiet", 0, 0, true},
+        {"a rename once the owner has gone quiet", 0, -1, true},
+    };
+    for (const auto& c : cases) {
+        Folder root(nullptr, "root");
+        NodeList list(&root, "l", "L", "x", 48, 3, 16, false);
+        list.setTransferHold(c.hold);
+        list.deleteAt(0); // stored by an earlier case
+        list.setElementAt(1, "Kept", std::vector<uint8_t>(48, 1).data());
+        list.parseWriteJSON(writeArg(list, 0, 0, nameBlock("Mine")), kOwner);
+        list.parseWriteJSON(writeArg(list, 0, 1, mine), kOwner);
+        const std::string hex = c.chunk > 0 ? std::string(32, 'b') : nameBlock("Theirs");
+        EXPECT_EQ(list.parseWriteJSON(writeArg(list, c.chunk > 0 ? 0 : 1, c.chunk, hex), kStranger), c.taken) << c.what;
+        EXPECT_EQ(list.writeStatusJSON(), c.taken ? status(list, 1, c.chunk ? -1 : 1) : status(list, 0, 2)) << c.what;
+        // The owner goes on; once a stranger has taken the list over, the owner is the stranger.
+        for (int k = 2; k <= 3; ++k)
+            EXPECT_EQ(list.parseWriteJSON(writeArg(list, 0, k, mine), kOwner), !c.taken) << c.what;
+        EXPECT_TRUE(c.taken ? list.emptyAt(0) : list.nameAt(0) == "Mine" && list.dataAt(0)[47] == 0xaa) << c.what;
+        EXPECT_EQ(list.nameAt(1), c.taken && c.chunk < 0 ? "Theirs" : "Kept") << c.what;
+    }
+}
+
 TEST(ListTransfer, RefusedWritesAndRenamesSayWhyAndLeaveTheElement)
 {
     Folder root(nullptr, "root");

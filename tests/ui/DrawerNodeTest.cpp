@@ -341,6 +341,10 @@ TEST_F(DrawerNodeTest, TextItemsAreEditedWithTheKeyboard)
     for (int code : keyboard_codes("new")) codes.push_back(code);
     send(codes);
     EXPECT_EQ(t.pwd->getText(), "new");
+    // A popup says so: here, where the password has no file, that it was not saved.
+    frame();
+    EXPECT_TRUE(has_text("Password set") && has_text("Not saved: lost at the next start"));
+    send({PRESS, CLICK});
     // OK on the empty text removes it.
     codes = {CLICK};
     for (int code : keyboard_codes("")) codes.push_back(code);
