@@ -2,7 +2,7 @@
 
 A request is one text ended by a NUL byte, and so is its reply; several lines of one request are
 joined by CR LF, and their replies come back joined with nothing between them. The connection stays
-open for the next request (the unit drops it after 2 s without one).
+open for the next request (the unit closes it after 5 s without one).
 
 Once a login password is set, every reply starts with a line "token T y" or "token T n": the next
 request answers T on its first line ("token " and the login hash of the password followed by T),

@@ -96,6 +96,7 @@ std::string ComInterface::processRequest(std::string request)
         token = Security::generateToken();
         reply = "token " + token + (authorised ? " y\r\n" : " n\r\n");
     }
+    loggedIn = password && authorised;
     // A client that has not logged in sees secrets (passwords) empty.
     NodeItem::SecretsHidden hidden(!authorised);
 

@@ -55,6 +55,8 @@ protected:
     // Microseconds (change_stamp_us): time of the last successful "browse" or "read" on this
     // transport.
     int64_t lastRead = 0;
+    // The last request answered its token (a password is set and the answer fitted).
+    bool loggedIn = false;
     // The client of the request being answered, for the login back-off and its log line: the
     // transport's name, or a TCP peer's address.
     std::string client;

@@ -22,7 +22,7 @@ public:
     static constexpr int64_t kFirstWait = 1000000;
     static constexpr int64_t kMaxWait = 60000000;
     static constexpr int64_t kForget = 600000000;
-    static constexpr size_t kClients = 64;
+    static constexpr size_t kClients = 1024;
 
     // May this client's answer be checked at `now`? False while it has to wait; `label` names the
     // client in the log line.

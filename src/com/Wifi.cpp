@@ -14,8 +14,9 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
-#include <tuple>
 #include <unistd.h>
 
 namespace {
@@ -70,56 +71,75 @@ void Wifi::resetSlots()
 {
     waiting.clear();
     for (Slot& slot : slots) {
-        slot.fd = -1;
+        slot.connection = {};
+        slot.state = {};
         slot.count = 0;
-        slot.time = 0;
-        slot.discarding = false;
-        slot.adopted = false;
-        slot.session = {};
         std::string().swap(slot.out);
         slot.sent = 0;
     }
 }
 
+void Wifi::closeConnection(Connection& connection, uint32_t address, int64_t now)
+{
+    if (connection.fd < 0) return;
+    // A reply the client has not taken is dropped with the connection (a reset), so that the kernel
+    // does not keep sending it to a client that does not read.
+    int unsent = 0;
+    if (ioctl(connection.fd, SIOCOUTQ, &unsent) == 0 && unsent > 0) {
+        linger abort {1, 0};
+        setsockopt(connection.fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+    }
+    close(connection.fd);
+    park(connection, address, now);
+    connection = {};
+}
+
 void Wifi::freeSlot(Slot& slot)
 {
-    if (slot.fd >= 0) {
-        close(slot.fd);
-        park(slot, now_us());
-    }
-    slot.fd = -1;
+    closeConnection(slot.connection, slot.state.address, now_us());
+    slot.state = {};
     slot.count = 0;
-    slot.discarding = false;
-    slot.adopted = false;
-    slot.session = {};
     // A long reply's memory goes with it.
     std::string().swap(slot.out);
     slot.sent = 0;
 }
 
-void Wifi::park(Slot& slot, int64_t now)
+void Wifi::park(Connection& connection, uint32_t address, int64_t now)
 {
     // A connection that never asked anything has nothing to come back to; one that did may own a
     // list transfer that it goes on with after reconnecting.
-    if (!slot.adopted) return;
-    // The client may come back and go on with its login and polls; an address keeps its latest few,
-    // so that one client's many connections cannot push out another's.
-    size_t ofAddress = 0;
-    for (const Parked& p : parked) ofAddress += p.address == slot.address;
-    if (ofAddress >= kParkedPerAddress) {
-        auto oldest = std::find_if(parked.begin(), parked.end(), [&](const Parked& p) { return p.address == slot.address; });
-        parked.erase(oldest);
+    if (!connection.adopted) return;
+    parked.push_back({address, now, std::move(connection.session)});
+    // Beyond a bound, the oldest session not logged in goes first: of this address when it has too
+    // many, else of the address with the most.
+    auto evict = [this](uint32_t from) {
+        auto victim = parked.end();
+        for (auto it = parked.begin(); it != parked.end(); ++it) {
+            if (it->address != from) continue;
+            if (victim == parked.end() || (victim->session.loggedIn && !it->session.loggedIn)) victim = it;
+        }
+        parked.erase(victim);
+    };
+    auto ofAddress = [this](uint32_t a) {
+        return size_t(std::count_if(parked.begin(), parked.end(), [a](const Parked& p) { return p.address == a; }));
+    };
+    if (ofAddress(address) > kParkedPerAddress) evict(address);
+    if (parked.size() > kParked) {
+        uint32_t most = address;
+        for (const Parked& p : parked)
+            if (ofAddress(p.address) > ofAddress(most)) most = p.address;
+        evict(most);
     }
-    parked.push_back({slot.address, now, std::move(slot.session)});
-    if (parked.size() > kParked) parked.erase(parked.begin());
 }
 
 void Wifi::closeAll()
 {
     if (listenSocket >= 0) close(listenSocket);
     listenSocket = -1;
+    const int64_t now = now_us();
     for (Slot& slot : slots) freeSlot(slot);
-    while (!waiting.empty()) closeWaiting(waiting.size() - 1);
+    for (Waiting& client : waiting) closeConnection(client.connection, client.state.address, now);
+    waiting.clear();
 }
 
 void Wifi::serverStep()
@@ -174,16 +194,22 @@ void Wifi::serverStep()
             serverState = kError;
             return;
         }
-        // Connections closed by their clients first: a client that reconnects then finds its session
-        // parked, whatever the order of the slots.
-        for (Slot& slot : slots) {
-            char byte;
-            if (slot.fd >= 0 && slot.out.empty() && recv(slot.fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) == 0) freeSlot(slot);
-        }
-        lookAtWaiting(now);
-        admit(now);
         for (Slot& slot : slots)
-            if (slot.fd >= 0) serveSlot(slot);
+            if (slot.connection.fd >= 0) serveSlot(slot);
+        // Rounds while clients are let in: each holder between requests can serve the next whole
+        // request in the room within the pass, as long as the pass leaves the other transports their
+        // turn.
+        const int64_t passStart = now;
+        bool letIn = true;
+        for (int round = 0; round < kRoundsPerPass && letIn && now - passStart < kPassBudget; ++round) {
+            now = now_us();
+            lookAtWaiting(now);
+            std::vector<TcpSchedule::Slot> slotStates;
+            std::vector<TcpSchedule::Waiting> waitingStates;
+            for (const Slot& slot : slots) slotStates.push_back(slot.state);
+            for (const Waiting& client : waiting) waitingStates.push_back(client.state);
+            letIn = carryOut(schedule.decide(now, slotStates, waitingStates), now);
+        }
         break;
     }
     default:
@@ -201,7 +227,8 @@ bool Wifi::setupFailed(int step, int error)
 bool Wifi::acceptClients(int64_t now)
 {
     // All that is pending, so that a burst of connections never fills the kernel's queue and a new
-    // client's connection is taken within a pass.
+    // client's connection is taken within a pass. The room is trimmed only once every connection in
+    // it has been looked at, so a newcomer whose request is there already is judged by it.
     for (int i = 0; i < kAcceptPerPass; ++i) {
         sockaddr_in peer {};
         socklen_t length = sizeof peer;
@@ -216,114 +243,115 @@ bool Wifi::acceptClients(int64_t now)
             LOG_E(TAG, "Unable to set server socket non blocking\n");
             return false;
         }
-        waiting.push_back({fd, peer.sin_addr.s_addr, now});
-        if (waiting.size() <= kWaiting) continue;
-        // Full: the newest connection of the address with the most waiting ones goes, one without a
-        // whole request first. A client that opens many connections crowds out only its own.
-        size_t victim = waiting.size();
-        int victimCount = 0;
-        for (size_t k = 0; k < waiting.size(); ++k) {
-            int count = 0;
-            for (const Waiting& other : waiting) count += other.address == waiting[k].address;
-            bool better = victim == waiting.size() || count > victimCount ||
-                          (count == victimCount && (waiting[victim].talks > waiting[k].talks ||
-                                                    (waiting[victim].talks == waiting[k].talks &&
-                                                     waiting[k].since >= waiting[victim].since)));
-            if (better) {
-                victim = k;
-                victimCount = count;
-            }
-        }
-        closeWaiting(victim);
+        setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &kSendBuffer, sizeof kSendBuffer);
+        Waiting client;
+        client.connection.fd = fd;
+        client.state = {peer.sin_addr.s_addr, now, now, TcpSchedule::kNothing};
+        waiting.push_back(std::move(client));
     }
     return true;
 }
 
-void Wifi::closeWaiting(size_t index)
+void Wifi::noteKernelProgress(Connection& connection, int64_t& active, int64_t now)
 {
-    close(waiting[index].fd);
-    waiting.erase(waiting.begin() + std::ptrdiff_t(index));
+    if (connection.unsent == 0) return;
+    int unsent = 0;
+    if (ioctl(connection.fd, SIOCOUTQ, &unsent) != 0) unsent = 0;
+    if (unsent < connection.unsent) active = now;
+    connection.unsent = unsent;
 }
 
 void Wifi::lookAtWaiting(int64_t now)
 {
-    char peek[kPeek];
-    for (size_t i = 0; i < waiting.size();) {
-        Waiting& client = waiting[i];
-        ssize_t n = recv(client.fd, peek, sizeof peek, MSG_PEEK | MSG_DONTWAIT);
-        bool gone = n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
-        if (gone || now - client.since > kIdleTimeout) {
-            closeWaiting(i);
-            continue;
+    std::erase_if(waiting, [&](Waiting& client) {
+        noteKernelProgress(client.connection, client.state.active, now);
+        int pending = 0;
+        if (ioctl(client.connection.fd, FIONREAD, &pending) != 0) pending = -1;
+        if (pending <= 0) {
+            // Nothing to read: still there, or gone?
+            char byte;
+            ssize_t n = recv(client.connection.fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT);
+            bool gone = n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+            if (gone) closeConnection(client.connection, client.state.address, now);
+            return gone;
         }
-        // A full look counts as talking: a request that long is on its way, not trickling.
-        client.talks = n > 0 && (size_t(n) == sizeof peek || memchr(peek, 0, size_t(n)));
-        ++i;
-    }
+        // Only what came since the last look is searched for the request's NUL; a request longer
+        // than a slot's buffer is one that the slot drops anyway.
+        const size_t have = std::min(size_t(pending), peekBuffer.size());
+        if (client.state.sent != TcpSchedule::kWhole && have > client.scanned) {
+            ssize_t n = recv(client.connection.fd, peekBuffer.data(), have, MSG_PEEK | MSG_DONTWAIT);
+            if (n > 0) {
+                const size_t seen = size_t(n);
+                const bool whole = seen > client.scanned &&
+                                   memchr(peekBuffer.data() + client.scanned, 0, seen - client.scanned);
+                client.state.sent = whole ? TcpSchedule::kWhole : TcpSchedule::kPart;
+                client.scanned = seen;
+            }
+        }
+        return false;
+    });
 }
 
-int Wifi::slotsOf(uint32_t address) const
+bool Wifi::carryOut(const std::vector<TcpSchedule::Action>& plan, int64_t now)
 {
-    int count = 0;
-    for (const Slot& slot : slots) count += slot.fd >= 0 && slot.address == address;
-    return count;
-}
-
-void Wifi::admit(int64_t now)
-{
-    // Clients of an address without a slot first, then those with a whole request, then the longest
-    // waiting; one that can get no slot yet leaves the others their chance.
-    auto rank = [this](const Waiting& c) { return std::make_tuple(slotsOf(c.address) == 0, c.talks, -c.since); };
-    bool letIn = true;
-    while (letIn && !waiting.empty()) {
-        letIn = false;
-        std::vector<size_t> order(waiting.size());
-        for (size_t i = 0; i < order.size(); ++i) order[i] = i;
-        std::stable_sort(order.begin(), order.end(),
-                         [&](size_t a, size_t b) { return rank(waiting[a]) > rank(waiting[b]); });
-        for (size_t index : order) {
-            Slot* slot = nullptr;
-            for (Slot& candidate : slots) {
-                if (candidate.fd < 0) {
-                    slot = &candidate;
+    using Action = TcpSchedule::Action;
+    std::vector<bool> leaves(waiting.size(), false);
+    std::vector<Waiting> back;
+    bool letIn = false;
+    for (size_t k = 0; k < plan.size(); ++k) {
+        const Action& action = plan[k];
+        Slot* slot = action.slot >= 0 ? &slots[size_t(action.slot)] : nullptr;
+        switch (action.kind) {
+        case Action::kCloseSlot: {
+            const bool forLetIn = k + 1 < plan.size() && plan[k + 1].kind == Action::kLetIn;
+            if (forLetIn && slot->state.phase != TcpSchedule::kReplying) {
+                // What arrived since the slot was served is its client's: a request it completes is
+                // answered, and the slot stays with it this time.
+                const uint64_t before = slot->answered;
+                receive(*slot);
+                if (slot->answered != before) {
+                    ++k;
                     break;
                 }
             }
-            if (!slot) slot = yieldingSlot(waiting[index], now);
-            if (!slot) continue;
+            if (action.cut && slot->connection.fd >= 0) schedule.noteCut(slot->state.address, now);
             freeSlot(*slot);
-            slot->fd = waiting[index].fd;
-            slot->address = waiting[index].address;
-            slot->time = now;
-            slot->accepted = now;
-            waiting.erase(waiting.begin() + std::ptrdiff_t(index));
-            letIn = true;
             break;
         }
+        case Action::kBackToRoom: {
+            // Between requests, so the connection waits for its next one in the room, open.
+            Waiting client;
+            client.connection = std::move(slot->connection);
+            client.state = {slot->state.address, now, slot->state.active, TcpSchedule::kNothing};
+            back.push_back(std::move(client));
+            slot->connection = {};
+            slot->state = {};
+            break;
+        }
+        case Action::kLetIn: {
+            Waiting& client = waiting[size_t(action.waiting)];
+            slot->connection = std::move(client.connection);
+            slot->state = {TcpSchedule::kAwaiting, client.state.address, now, 0, client.state.active};
+            slot->count = 0;
+            leaves[size_t(action.waiting)] = true;
+            schedule.noteLetIn(client.state.address, now);
+            letIn = true;
+            // Its request is usually there already.
+            serveSlot(*slot);
+            break;
+        }
+        case Action::kCloseWaiting: {
+            Waiting& client = waiting[size_t(action.waiting)];
+            closeConnection(client.connection, client.state.address, now);
+            leaves[size_t(action.waiting)] = true;
+            break;
+        }
+        }
     }
-}
-
-Wifi::Slot* Wifi::yieldingSlot(const Waiting& client, int64_t now)
-{
-    // Only a slot between requests or sending slowly (nothing of a reply on its way) yields. To a
-    // client with a whole request it yields once it has had kMinHold since it was let in or last
-    // answered; to any client, once it has had a turn of kYieldAfter. An address holding more slots
-    // than the client's gives first; then the slot that waited longest for its request.
-    const int clientSlots = slotsOf(client.address);
-    Slot* chosen = nullptr;
-    for (Slot& slot : slots) {
-        if (!slot.out.empty()) continue;
-        const bool between = slot.count == 0 && !slot.discarding;
-        bool yields = (client.talks && now - slot.time >= kMinHold) || (between && now - slot.accepted >= kYieldAfter);
-        if (!yields) continue;
-        const int held = slotsOf(slot.address);
-        // A client never takes the only slot of another address for a second one of its own.
-        if (clientSlots > 0 && held <= clientSlots && slot.address != client.address) continue;
-        if (!chosen || held > slotsOf(chosen->address) ||
-            (held == slotsOf(chosen->address) && slot.time < chosen->time))
-            chosen = &slot;
-    }
-    return chosen;
+    size_t index = 0;
+    std::erase_if(waiting, [&](const Waiting&) { return leaves[index++]; });
+    for (Waiting& client : back) waiting.push_back(std::move(client));
+    return letIn;
 }
 
 void Wifi::serveSlot(Slot& slot)
@@ -331,10 +359,9 @@ void Wifi::serveSlot(Slot& slot)
     // Requests and replies never overlap on one connection: the next request is read once the reply
     // is gone.
     if (!slot.out.empty()) flush(slot);
-    if (slot.fd >= 0 && slot.out.empty()) receive(slot);
-    // A reply on its way is allowed the idle time to be taken; otherwise a whole request is due.
-    const int64_t allowed = slot.out.empty() ? kRequestTimeout : kIdleTimeout;
-    if (slot.fd >= 0 && now_us() - slot.time > allowed) freeSlot(slot);
+    if (slot.connection.fd < 0 || !slot.out.empty()) return;
+    noteKernelProgress(slot.connection, slot.state.active, now_us());
+    receive(slot);
 }
 
 void Wifi::receive(Slot& slot)
@@ -343,9 +370,9 @@ void Wifi::receive(Slot& slot)
     if (slot.count >= kBufferSize - 1) {
         // Full without a NUL: this request can never be taken; drop it through its end.
         slot.count = 0;
-        slot.discarding = true;
+        slot.state.phase = TcpSchedule::kDiscarding;
     }
-    ssize_t received = recv(slot.fd, base + slot.count, kBufferSize - 1 - slot.count, 0);
+    ssize_t received = recv(slot.connection.fd, base + slot.count, kBufferSize - 1 - slot.count, 0);
     if (received < 0) {
         if (errno != EAGAIN && errno != EWOULDBLOCK && errno != EINPROGRESS && errno != EINTR) freeSlot(slot);
         return;
@@ -355,14 +382,18 @@ void Wifi::receive(Slot& slot)
         freeSlot(slot);
         return;
     }
-    if (slot.discarding) {
-        if (memchr(base, 0, static_cast<size_t>(received))) slot.discarding = false;
+    if (slot.state.phase == TcpSchedule::kDiscarding) {
+        if (memchr(base, 0, static_cast<size_t>(received))) {
+            // Dropped whole: the next request is due from here.
+            slot.state.phase = TcpSchedule::kAwaiting;
+            slot.state.turnStart = slot.state.active = now_us();
+        }
         slot.count = 0;
         return;
     }
     slot.count += static_cast<int>(received);
+    slot.state.phase = TcpSchedule::kReceiving;
     if (base[slot.count - 1] != 0) return;
-    slot.time = now_us();
     slot.count = 0;
     // The request ends at its first NUL; anything after it in the buffer is dropped.
     answer(slot, std::string(base));
@@ -370,7 +401,7 @@ void Wifi::receive(Slot& slot)
 
 void Wifi::adoptSession(Slot& slot, const std::string& request)
 {
-    slot.adopted = true;
+    slot.connection.adopted = true;
     // With a login, a session is taken up only by answering its token: the session of another
     // client at the same address stays its own. Without one, the latest session of the address.
     const bool login = Security::hasPassword();
@@ -378,9 +409,9 @@ void Wifi::adoptSession(Slot& slot, const std::string& request)
     // A client that has to wait before its next login gets no look at its parked tokens either.
     if (login && (first.rfind("token ", 0) != 0 || throttle.waiting(client, now_us()))) return;
     for (auto it = parked.rbegin(); it != parked.rend(); ++it) {
-        if (it->address != slot.address) continue;
+        if (it->address != slot.state.address) continue;
         if (login && !Security::checkToken(it->session.token, first.substr(6))) continue;
-        slot.session = std::move(it->session);
+        slot.connection.session = std::move(it->session);
         parked.erase(std::prev(it.base()));
         return;
     }
@@ -388,19 +419,24 @@ void Wifi::adoptSession(Slot& slot, const std::string& request)
 
 void Wifi::answer(Slot& slot, const std::string& request)
 {
+    Connection& connection = slot.connection;
     // The back-off of logins counts per address.
-    client = addressText(slot.address);
-    if (!slot.adopted) adoptSession(slot, request);
+    client = addressText(slot.state.address);
+    if (!connection.adopted) adoptSession(slot, request);
     // The slot's client is the interface this request talks to: its own token and lastRead.
-    token = std::move(slot.session.token);
-    lastRead = slot.session.lastRead;
-    requester = slot.session.id;
+    token = std::move(connection.session.token);
+    lastRead = connection.session.lastRead;
+    requester = connection.session.id;
     slot.out = processRequest(request);
-    slot.session.token = std::move(token);
-    slot.session.lastRead = lastRead;
+    connection.session.token = std::move(token);
+    connection.session.lastRead = lastRead;
+    connection.session.loggedIn = loggedIn;
     token.clear();
     slot.out.push_back('\0');
     slot.sent = 0;
+    ++slot.answered;
+    slot.state.phase = TcpSchedule::kReplying;
+    slot.state.replyStart = slot.state.active = now_us();
     flush(slot);
 }
 
@@ -408,12 +444,11 @@ void Wifi::flush(Slot& slot)
 {
     while (slot.sent < slot.out.size()) {
         // MSG_NOSIGNAL: a client gone mid-reply must not kill the program with SIGPIPE.
-        ssize_t sentBytes = send(slot.fd, slot.out.data() + slot.sent, slot.out.size() - slot.sent,
+        ssize_t sentBytes = send(slot.connection.fd, slot.out.data() + slot.sent, slot.out.size() - slot.sent,
                                  MSG_NOSIGNAL | MSG_DONTWAIT);
         if (sentBytes > 0) {
             slot.sent += static_cast<size_t>(sentBytes);
-            // A client taking a long reply is not idle.
-            slot.time = now_us();
+            slot.state.active = now_us();
             continue;
         }
         if (sentBytes < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) return;
@@ -422,4 +457,10 @@ void Wifi::flush(Slot& slot)
     }
     std::string().swap(slot.out);
     slot.sent = 0;
+    // The reply is the kernel's now: the next request is due from here, and what the client takes of
+    // it keeps the connection active.
+    const int64_t now = now_us();
+    slot.state.phase = TcpSchedule::kAwaiting;
+    slot.state.turnStart = slot.state.active = now;
+    if (ioctl(slot.connection.fd, SIOCOUTQ, &slot.connection.unsent) != 0) slot.connection.unsent = 0;
 }

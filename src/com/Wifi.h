@@ -1,5 +1,6 @@
 #pragma once
 #include "com/ComInterface.h"
+#include "com/TcpSchedule.h"
 #include "porting/LogOnce.h"
 
 #include <array>
@@ -19,26 +20,26 @@ class NodeItem;
 // NUL. Nothing in a pass waits on a client: each slot has its own receive buffer and its own output
 // buffer, which is drained across passes, so a client that does not read stalls only itself.
 //
-// Slots go to clients that talk. Every pass accepts whatever connections are pending into a waiting
-// room (kWaiting; when full, the newest connection of the address with the most waiting ones, one
-// that has not sent a whole request first, is closed), and looks (without taking them) whether a
-// waiting client has sent a whole request. A slot is freed when its peer closes or errors, when it
-// has not sent a whole request within kRequestTimeout of being let in or of its last reply, and when
-// it takes none of its reply for kIdleTimeout. A waiting client is let in to a free slot, or takes
-// one from a client that is between requests or sending slowly: at once (after kMinHold) when the
-// waiting client has a whole request, after a turn of kYieldAfter otherwise. Clients of an address
-// that holds no slot come first, so one address holds at most one slot while others wait, however
-// many connections it opens. Time is the monotonic clock, so setting the wall clock changes nothing.
+// A pass: every pending connection is accepted into a waiting room, where what it has sent is looked
+// at without taking it; every slot takes what arrived and answers a whole request; then, in rounds,
+// TcpSchedule decides which slot is freed (its time ran out, or it is handed to a waiting client) and
+// who is let in, and the pass carries that out, serving each client let in at once. Before a slot
+// is taken from a client in the middle of a request, what arrived meanwhile is taken, and a request
+// it completes is answered: the slot then stays with it. A reply goes to the kernel whole when it
+// fits the connection's send buffer (kSendBuffer), so a client that reads slowly holds no slot.
 //
 // Addresses are the peer's IPv4 address as it is: on loopback every 127.x.y.z is a client of its
 // own (tests and the attack script give their clients distinct loopback addresses).
 //
-// Login token and lastRead belong to the client, not to the connection: a freed slot parks them
-// under the peer's address for kSessionKeep (a client that sent nothing parks nothing; at most four
-// per address), and a later connection from that address takes them up with its first request:
-// while a password is set, the session whose token that request answers; otherwise the address's
-// latest. So a client that connects per request can log in and its polls miss nothing, while no
-// client can answer another's token.
+// Login token and lastRead belong to the client, not to the connection: they go with a connection
+// between the room and the slots, and a closed connection parks them under the peer's address for
+// kSessionKeep (a client that sent nothing parks nothing), and a later
+// connection from that address takes them up with its first request: while a password is set, the
+// session whose token that request answers; otherwise the address's latest. So a client that
+// connects per request can log in and its polls miss nothing, while no client can answer another's
+// token. An address keeps its latest kParkedPerAddress sessions; when kParked are parked, the oldest
+// session not logged in of the address with the most goes first, so that guessers from many
+// addresses cannot push out a logged-in client's session.
 //
 // initialize() (once, on "comTasks") writes the Avahi service file and starts
 // "wifiConnectionsHandler", which every 5 s joins the network with nmcli when the SSID or password
@@ -51,26 +52,19 @@ public:
     // Connections pending in the kernel: each pass takes them all, so this only has to cover a burst
     // between two passes (beyond it a client's connection is retried after a second).
     static constexpr int kBacklog = 256;
-    // Connections accepted and waiting for a slot.
-    static constexpr size_t kWaiting = 16;
     // Connections taken from the kernel in one pass.
     static constexpr int kAcceptPerPass = 256;
-    // Bytes looked at in a waiting connection for the NUL of a whole request.
-    static constexpr size_t kPeek = 1024;
-    // Microseconds (monotonic clock).
-    // A slot without a whole request for this long is freed.
-    static constexpr int64_t kRequestTimeout = 2000000;
-    // A reply of which nothing was taken for this long frees its slot; a waiting connection is
-    // closed after this long.
-    static constexpr int64_t kIdleTimeout = 5000000;
-    // A slot yields to a waiting client with a whole request once it has had this long for its own.
-    static constexpr int64_t kMinHold = 200000;
-    // A slot between requests yields to any waiting client after this turn.
-    static constexpr int64_t kYieldAfter = 1000000;
-    // How long a freed slot's session waits for its client to come back.
+    // Bytes asked of the kernel for each connection's replies (it doubles them): a full "browse root"
+    // fits, so slow readers wait for it in the kernel, not in a slot.
+    static constexpr int kSendBuffer = 64 * 1024;
+    // Decision rounds in one pass: each round can serve three requests waiting in the room.
+    static constexpr int kRoundsPerPass = 16;
+    // Microseconds of a pass after which no new round begins.
+    static constexpr int64_t kPassBudget = 20000;
+    // Microseconds (monotonic clock): how long a freed slot's session waits for its client.
     static constexpr int64_t kSessionKeep = 60000000;
-    // Sessions parked at once (the oldest is forgotten beyond it), and per address.
-    static constexpr size_t kParked = 64;
+    // Sessions parked at once, and per address.
+    static constexpr size_t kParked = 256;
     static constexpr size_t kParkedPerAddress = 4;
     static constexpr int64_t kJoinPeriod = 5000000;
     static constexpr int64_t kRetryPeriod = 30000000;
@@ -104,34 +98,37 @@ private:
         uint64_t id = newRequester();
         std::string token;
         int64_t lastRead = 0;
+        // Its last request answered its token.
+        bool loggedIn = false;
     };
     struct Parked {
         uint32_t address;
         int64_t since;
         Session session;
     };
-    // An accepted connection waiting for a slot.
-    struct Waiting {
-        int fd;
-        uint32_t address;
-        int64_t since;
-        // A whole request (or a full peek) is waiting in it.
-        bool talks = false;
-    };
-    struct Slot {
+    // A connection and what its client keeps while it is open.
+    struct Connection {
         int fd = -1;
-        int count = 0;
-        // Monotonic microseconds: let in, last complete request or last bytes of a reply taken.
-        int64_t time = 0;
-        // Monotonic microseconds: let in.
-        int64_t accepted = 0;
-        // Set while an over-long request is dropped up to its NUL.
-        bool discarding = false;
+        Session session;
         // The first request has looked for a parked session.
         bool adopted = false;
-        // The peer's IPv4 address, network byte order.
-        uint32_t address = 0;
-        Session session;
+        // Bytes of a reply still in the kernel, as last seen.
+        int unsent = 0;
+    };
+    // A connection in the room.
+    struct Waiting {
+        Connection connection;
+        TcpSchedule::Waiting state;
+        // Bytes already looked through for a NUL.
+        size_t scanned = 0;
+    };
+    struct Slot {
+        Connection connection;
+        TcpSchedule::Slot state;
+        // Bytes of the request received so far.
+        int count = 0;
+        // Requests answered in this slot.
+        uint64_t answered = 0;
         // The reply and its NUL; `sent` bytes of it are gone.
         std::string out;
         size_t sent = 0;
@@ -161,19 +158,24 @@ private:
     std::array<Slot, kSlots> slots;
     std::vector<Waiting> waiting;
     std::vector<Parked> parked;
+    TcpSchedule schedule;
+    // Where waiting connections are looked at.
+    std::vector<char> peekBuffer;
     bool buffersReady = false;
 
     void mirrorState();
     void serverStep();
     // False when the listen socket failed (the server restarts).
     bool acceptClients(int64_t now);
+    // What each connection in the room has sent; closes those whose client has gone.
     void lookAtWaiting(int64_t now);
-    void closeWaiting(size_t index);
-    // Lets waiting clients in, as far as slots free or yield to them.
-    void admit(int64_t now);
-    int slotsOf(uint32_t address) const;
-    Slot* yieldingSlot(const Waiting& client, int64_t now);
-    void park(Slot& slot, int64_t now);
+    // True when a client was let in.
+    bool carryOut(const std::vector<TcpSchedule::Action>& plan, int64_t now);
+    // Bytes of replies taken from the kernel since the last look count as activity.
+    static void noteKernelProgress(Connection& connection, int64_t& active, int64_t now);
+    void closeConnection(Connection& connection, uint32_t address, int64_t now);
+    void park(Connection& connection, uint32_t address, int64_t now);
+    // Sends what is due, takes what arrived, answers a whole request.
     void serveSlot(Slot& slot);
     void receive(Slot& slot);
     void answer(Slot& slot, const std::string& request);

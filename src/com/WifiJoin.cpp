@@ -98,6 +98,7 @@ void Wifi::initialize()
 
     serverState = kCreate;
     for (Slot& slot : slots) slot.buffer.assign(kBufferSize, 0);
+    peekBuffer.assign(kBufferSize, 0);
     buffersReady = true;
 }
 

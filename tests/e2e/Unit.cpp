@@ -319,6 +319,48 @@ bool waitUntil(const std::function<bool()>& done, int ms)
     return true;
 }
 
+int connectFrom(int port, int host, int receiveBuffer)
+{
+    int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (receiveBuffer > 0) setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
+    sockaddr_in self {};
+    self.sin_family = AF_INET;
+    self.sin_addr.s_addr = htonl(INADDR_LOOPBACK - 1 + uint32_t(host));
+    sockaddr_in unit = self;
+    unit.sin_port = htons(uint16_t(port));
+    unit.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&self), sizeof self) == 0 &&
+        ::connect(fd, reinterpret_cast<sockaddr*>(&unit), sizeof unit) == 0)
+        return fd;
+    ::close(fd);
+    return -1;
+}
+
+std::string replyOn(int fd, int ms)
+{
+    std::string got;
+    auto end = Clock::now() + std::chrono::milliseconds(ms);
+    while (got.empty() || got.back() != '\0') {
+        pollfd p {fd, POLLIN, 0};
+        char chunk[65536];
+        ssize_t n = ::poll(&p, 1, msLeft(end)) > 0 ? ::recv(fd, chunk, sizeof chunk, 0) : 0;
+        if (n <= 0) return "";
+        got.append(chunk, size_t(n));
+    }
+    return got;
+}
+
+std::string askFrom(int port, int host, const std::string& request, int ms)
+{
+    int fd = connectFrom(port, host);
+    if (fd < 0) return "";
+    std::string bytes = nul(request);
+    ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    std::string got = replyOn(fd, ms);
+    ::close(fd);
+    return got;
+}
+
 std::string login(const std::string& password, const std::string& token)
 {
     return "token " + Security::generateHash(password + token) + "\r\n";

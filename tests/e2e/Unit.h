@@ -102,6 +102,13 @@ private:
 };
 
 int free_port();
+// A TCP connection to the unit from loopback address 127.0.0.0 + `host` (-1 when refused). With
+// `receiveBuffer`, the socket's receive buffer is set that small first (a slow reader).
+int connectFrom(int port, int host, int receiveBuffer = 0);
+// One reply on `fd`, its NUL included; "" when the connection closed or no whole reply came in `ms`.
+std::string replyOn(int fd, int ms);
+// One request on a new connection from 127.0.0.0 + `host`; the reply, or "" when none came in `ms`.
+std::string askFrom(int port, int host, const std::string& request, int ms = 3000);
 // How often `part` occurs in `text`.
 size_t occurrences(const std::string& text, const std::string& part);
 // Polls until `done` answers true (false after `ms` milliseconds).
