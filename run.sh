@@ -1,8 +1,16 @@
 #!/usr/bin/env bash
-# Builds the host build and starts the unit's program in it.
+# usage: ./run.sh
+#
+# Installs the Debian packages that are missing (as root), builds the program into build/ and starts
+# it. It runs until Ctrl-C or SIGTERM. Where it keeps its files and how it plays and listens come
+# from the environment, for instance:
+#   KESTRUN_ROOT=/tmp/second KESTRUN_TCP_PORT=8081 ./run.sh      a second copy beside the first
+#   KESTRUN_AUDIO_IN=alsa:default KESTRUN_AUDIO_OUT=alsa:default ./run.sh
+# README.md tells the rest.
 set -euo pipefail
+. "$(dirname "$0")/scripts/common.sh"
+usage_on_help "$@"
 cd "$(dirname "$0")"
-. scripts/common.sh
 install_packages
 # Only what is run: the program and the amp-model tool (test.sh builds the rest).
 configure_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo

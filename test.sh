@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
+# usage: ./test.sh [--device]
+#
 # Builds and runs the whole test suite twice: a normal build (build/) and an
 # AddressSanitizer + UndefinedBehaviorSanitizer build (build-asan/). With --device, then also the
 # unit's own build: cross-built for aarch64, with the part of its suite that CI has time for run
 # under qemu (scripts/device.sh --ci, build-device/).
 # Exits non-zero on any failure.
 set -uo pipefail
+. "$(dirname "$0")/scripts/common.sh"
+usage_on_help "$@"
 cd "$(dirname "$0")"
-. scripts/common.sh
 device=0
 [ "${1:-}" = "--device" ] && device=1
 install_packages || exit 1

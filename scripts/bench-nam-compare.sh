@@ -7,6 +7,8 @@
 #   ROUNDS defaults to 7; THIS_BENCH_NAM to build/bench/bench_nam. KESTRUN_NAM_BASELINE=1 in the
 #   environment times this build's baseline kernels on a core that has FMA.
 set -euo pipefail
+. "$(dirname "$0")/common.sh"
+usage_on_help "$@"
 cd "$(dirname "$0")/.."
 other=${1:?usage: $0 OTHER_BENCH_NAM [ROUNDS] [THIS_BENCH_NAM]}
 rounds=${2:-7}

@@ -4,10 +4,11 @@
 # notes, three cases at a time. Prints each change's worst click index and the worst per block; exits
 # non-zero when any change clicked more than the signal's own step plus one step of the fade.
 #
-#   scripts/click-suite.sh [REPEATS]
+# usage: scripts/click-suite.sh [REPEATS]
 set -uo pipefail
+. "$(dirname "$0")/common.sh"
+usage_on_help "$@"
 cd "$(dirname "$0")/.."
-. scripts/common.sh
 configure_and_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null || exit 1
 
 repeats=${1:-100}

@@ -1,4 +1,11 @@
-# Shared by run.sh and test.sh: the Debian packages the build needs, and the build itself.
+#!/usr/bin/env bash
+# usage: . scripts/common.sh    (sourced by run.sh, test.sh and the scripts that build)
+#
+# The Debian packages the build needs (install_packages), the build itself (configure_build DIR
+# [cmake options...], configure_and_build DIR [cmake options...]) and the scripts' --help
+# (usage_on_help "$@"). To build one target by hand:
+#   . scripts/common.sh && configure_build build -DCMAKE_BUILD_TYPE=RelWithDebInfo &&
+#     cmake --build build --target kestrun
 
 KESTRUN_PACKAGES=(
   build-essential cmake ninja-build ccache pkg-config
@@ -37,3 +44,21 @@ configure_build() {
 configure_and_build() {
   configure_build "$@" && cmake --build "$1"
 }
+
+# usage_on_help "$@": -h or --help among a script's arguments prints the comment at the script's head
+# (from its second line to the first line that is no comment) and ends the script with status 0.
+# Called before the script changes folder, while $0 still names it from where it was started.
+usage_on_help() {
+  local argument
+  for argument in "$@"; do
+    case $argument in
+    -h | --help)
+      sed -n '2,${/^#/!q;s/^# \{0,1\}//p}' "$0"
+      exit 0
+      ;;
+    esac
+  done
+}
+
+# Run by itself rather than sourced, it only says what it is for.
+[ "${BASH_SOURCE[0]}" != "$0" ] || usage_on_help --help

@@ -2,7 +2,7 @@
 # The unit's own build: cross-builds the device target (aarch64) with its tests and benchmarks into
 # build-device/ and runs the suite under qemu-aarch64.
 #
-#   scripts/device.sh [--build-only | --configure-only | --ci] [ctest arguments...]
+# usage: scripts/device.sh [--build-only | --configure-only | --ci] [ctest arguments...]
 #
 # --configure-only stops once build-device/ is configured, for scripts that build only the targets
 # they need (scripts/count_device.py). --ci builds and runs the subset that .ci/run has time for on
@@ -18,8 +18,9 @@
 # build-device/apt, architecture arm64) and unpacked into build-device/sysroot; the host's own
 # packages and dpkg architectures are left alone. Exits non-zero on any failure.
 set -uo pipefail
+. "$(dirname "$0")/common.sh"
+usage_on_help "$@"
 cd "$(dirname "$0")/.."
-. scripts/common.sh
 
 build=${KESTRUN_DEVICE_BUILD:-build-device}
 sysroot=$PWD/$build/sysroot

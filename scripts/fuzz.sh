@@ -2,14 +2,15 @@
 # Builds the libFuzzer targets with clang under AddressSanitizer + UndefinedBehaviorSanitizer into
 # build-fuzz/ and runs each for a bounded time on its seed corpus (tests/data/fuzz/TARGET/).
 #
-#   scripts/fuzz.sh [SECONDS_PER_TARGET] [TARGET...]     default: 20 s each, every target
+# usage: scripts/fuzz.sh [SECONDS_PER_TARGET] [TARGET...]     default: 20 s each, every target
 #
 # New inputs go to build-fuzz/corpus/TARGET (the seeds in the repository are not touched), crashing
 # inputs to build-fuzz/crashes/. Prints one line per target (runs, coverage, crashes) and exits
 # non-zero when any target crashed.
 set -uo pipefail
+. "$(dirname "$0")/common.sh"
+usage_on_help "$@"
 cd "$(dirname "$0")/.."
-. scripts/common.sh
 install_packages clang libclang-rt-dev || exit 1
 
 seconds=${1:-20}

@@ -1,4 +1,12 @@
-"""A client of the unit's remote text protocol over TCP, shared by the upload tools.
+#!/usr/bin/env python3
+"""A client of the unit's remote text protocol over TCP, shared by the upload tools; run by itself, it
+sends requests and prints their replies:
+
+    scripts/remote.py [--host ADDRESS] [--port PORT] [--password PASSWORD] REQUEST...
+
+Each REQUEST is one line of the protocol, e.g. 'read root\\app\\amp\\gain' (quoted for the shell), sent
+as a request of its own; its reply is printed with one fragment a line. Once a login password is set
+the tool logs in with --password (or $KESTRUN_PASSWORD) before every request that needs it.
 
 A request is one text ended by a NUL byte, and so is its reply; several lines of one request are
 joined by CR LF, and their replies come back joined with nothing between them. The connection stays
@@ -8,6 +16,7 @@ Once a login password is set, every reply starts with a line "token T y" or "tok
 request answers T on its first line ("token " and the login hash of the password followed by T),
 or only browse and read are served.
 """
+import argparse
 import os
 import re
 import socket
@@ -184,3 +193,22 @@ def run(main):
     except KeyboardInterrupt:
         sys.stderr.write("\nstopped\n")
         sys.exit(130)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("requests", nargs="+", metavar="REQUEST", help="one line of the protocol")
+    add_connection_options(parser)
+    args = parser.parse_args()
+    remote = connect(args)
+    for request in args.requests:
+        # The client carries bytes as Latin-1 characters: the command line's bytes (UTF-8 names) go out
+        # and come back as they are.
+        reply = remote.ask(os.fsencode(request).decode("latin-1")).rstrip("\r\n").replace("\r\n", "\n")
+        sys.stdout.buffer.write(reply.encode("latin-1") + b"\n")
+        sys.stdout.flush()
+    remote.close()
+
+
+if __name__ == "__main__":
+    run(main)

@@ -4,10 +4,11 @@
 # requests, latency percentiles, RSS, descriptors, threads and audio overruns over time; ends with a
 # kill -9 and a restart that must bring the stored state back.
 #
-#   scripts/soak.sh [MINUTES] [soak.py options...]
+# usage: scripts/soak.sh [MINUTES] [soak.py options...]    (scripts/soak.py --help lists them)
 set -uo pipefail
+. "$(dirname "$0")/common.sh"
+usage_on_help "$@"
 cd "$(dirname "$0")/.."
-. scripts/common.sh
 install_packages || exit 1
 
 minutes=${1:-30}

@@ -1,4 +1,6 @@
 #!/usr/bin/env bash
+# usage: scripts/tsan.sh [--ci] [ctest arguments...]
+#
 # Builds the suite with ThreadSanitizer into build-tsan/ and runs all of it (the two-minute soak
 # included), so that every test that starts threads, and the whole program under load, is checked.
 # Extra arguments go to ctest (for instance -R com. or -LE soak).
@@ -14,8 +16,9 @@
 # instrumented code runs several times slower, which some timing tests do not allow for when the
 # machine is busy.
 set -uo pipefail
+. "$(dirname "$0")/common.sh"
+usage_on_help "$@"
 cd "$(dirname "$0")/.."
-. scripts/common.sh
 install_packages || exit 1
 
 ci=0

@@ -10,8 +10,8 @@ protocol's position, from 0). A model (.nam text, or the same gzipped) goes into
 PCM or 32/64-bit float) is converted to what the cabinet block holds: 2048 samples as 32-bit
 little-endian floats, a longer response cut, a shorter one padded with silence. The element is read
 back and compared once stored. Over TCP to the running program ($KESTRUN_TCP_PORT or 8080 on this
-PC; --host and --port for a unit on the network). Python 3 only; see "Loading your own amp models
-and impulse responses" in README.md for the formats.
+PC; --host and --port for a unit on the network). Python 3 only; see "What the upload tool sends"
+in docs/remote-protocol.md for the formats.
 """
 import argparse
 import gzip

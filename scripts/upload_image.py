@@ -6,7 +6,7 @@
 Over TCP ($KESTRUN_TCP_PORT or 8080 on this PC; --host for a unit on the network, port 8080): "supd"
 announces the size (at most 256 MiB) and learns the chunk size, then "upd" lines carry the bytes in
 hexadecimal, each answered with the count received so far; the last one is answered with the image's
-size once the file is written, with "0" when writing it failed. See "Put it on the unit" in README.md.
+size once the file is written, with "0" when writing it failed. See "Put it on the unit" in docs/device.md.
 """
 import argparse
 import os

@@ -295,6 +295,15 @@ bool takeTerminal()
                            "only the pipe works the panel");
         return false;
     }
+    // A job started in the background of its terminal (./run.sh &) would be stopped by the terminal
+    // as soon as it changed the terminal's settings, and would serve nothing. A terminal that is not
+    // the program's controlling one has no foreground job to ask for.
+    const pid_t foreground = tcgetpgrp(STDIN_FILENO);
+    if (foreground >= 0 && foreground != getpgrp()) {
+        EnvSetting::refuse(TAG, "KESTRUN_PANEL_KEYS", want, "but the program runs in the background of its terminal",
+                           "only the pipe works the panel");
+        return false;
+    }
     termios saved;
     if (tcgetattr(STDIN_FILENO, &saved) != 0) return false;
     termios raw = saved;

@@ -2,7 +2,7 @@
 // loads from the footswitches) while MIDI bytes, remote writes and panel events keep flowing and, in
 // the plain build, every allocation of the program is made slow (tests/e2e/preload): a fade's pause
 // must never stop a thread that holds something another needs. The machine's load is the suite's own
-// (busy loops of the test's own would starve the tests beside it); README gives figures under load.
+// (busy loops of the test's own would starve the tests beside it); docs/stress.md gives figures under load.
 // KESTRUN_STRESS_SECONDS sets the length (20 s).
 #include "Keyboard.h"
 #include "Unit.h"
