@@ -69,6 +69,18 @@ def free_port():
     return port
 
 
+def read_reply(sock):
+    """One reply from `sock`, without its NUL; ConnectionResetError when the connection closes before
+    the reply's end."""
+    reply = b""
+    while not reply.endswith(b"\0"):
+        chunk = sock.recv(1 << 16)
+        if not chunk:
+            raise ConnectionResetError("closed before the end of the reply")
+        reply += chunk
+    return reply[:-1]
+
+
 class RemoteError(Exception):
     """Something the user has to act on; its text says what."""
 
@@ -94,15 +106,9 @@ class Remote:
                 self._connect()
             try:
                 self.sock.sendall(request.encode("latin-1") + b"\0")
-                reply = b""
-                while not reply.endswith(b"\0"):
-                    chunk = self.sock.recv(1 << 16)
-                    if not chunk:
-                        raise ConnectionResetError("closed")
-                    reply += chunk
-                return reply[:-1].decode("latin-1")
+                return read_reply(self.sock).decode("latin-1")
             except (ConnectionError, BrokenPipeError):
-                # Dropped when idle, or to let a waiting client in: connect again once.
+                # Closed after 5 s without a request: connect again once.
                 self.close()
                 if attempt == 2:
                     raise RemoteError("the unit closed the connection twice in a row")

@@ -38,7 +38,7 @@ import tempfile
 import threading
 import time
 
-from remote import free_port, login_hash
+from remote import free_port, login_hash, read_reply
 
 REPO = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 PASSWORD = "4711"
@@ -63,13 +63,7 @@ def ask(port, host, request, timeout=10.0):
     try:
         with connect(port, host, timeout) as s:
             s.sendall(request + b"\0")
-            reply = b""
-            while not reply.endswith(b"\0"):
-                chunk = s.recv(1 << 16)
-                if not chunk:
-                    return None
-                reply += chunk
-            return reply[:-1]
+            return read_reply(s)
     except OSError:
         return None
 
@@ -256,13 +250,7 @@ def guessing_crowd(unit, seconds, addresses=80):
             if editor is None:
                 editor = connect(port, 3)
             editor.sendall(request + b"\0")
-            reply = b""
-            while not reply.endswith(b"\0"):
-                chunk = editor.recv(1 << 16)
-                if not chunk:
-                    raise OSError("closed")
-                reply += chunk
-            return reply[:-1]
+            return read_reply(editor)
         except OSError:
             if editor:
                 editor.close()

@@ -26,7 +26,7 @@ import tempfile
 import threading
 import time
 
-from remote import free_port
+from remote import free_port, read_reply
 
 SECRET = "fuzz-wifi-secret"
 PASSWORD = "fuzz-login"
@@ -179,12 +179,7 @@ def client(port, seed, paths, stats, budget, deadline, check_secrets):
                 sock.close()
                 sock = None
                 continue
-            reply = b""
-            while not reply.endswith(b"\0"):
-                chunk = sock.recv(1 << 20)
-                if not chunk:
-                    raise ConnectionError("closed")
-                reply += chunk
+            reply = read_reply(sock) + b"\0"
             stats.add(replies=1, reply_bytes=len(reply))
             with stats.lock:
                 stats.max_reply = max(stats.max_reply, len(reply))
