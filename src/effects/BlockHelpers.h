@@ -12,7 +12,8 @@
 //   whole and advances every glide in one call per frame;
 // - filter sections under a knob glide in dsp/GlidingBiquad.h; delay times that would jump a read
 //   position cross-fade (dsp/Crossfade.h); what a block records takes the fade ramp (fadeRamp);
-// - the dry/wet law is dsp/DryWet.h, the LFOs of the modulation and delay blocks dsp/StereoLfo.h.
+// - the dry/wet law is dsp/DryWet.h, the LFOs of the modulation and delay blocks dsp/StereoLfo.h,
+//   the triangle sweeps of read positions (reverb lines, tape wow) dsp/TriangleLfo.h.
 // A set that must change as a whole without gliding (a detector's thresholds) goes through
 // dsp/DoubleBuffer.h: compile calls publish(set), exec copies read() once per frame.
 //
