@@ -60,9 +60,6 @@ enum Mode { ROOM, HALL, GALAXY, SPRING };
 
 ReverbFDN8::ReverbFDN8(Node* parent) : AudioBlock("ReverbFDN8", parent, &ReverbFDN8::exec, BLOCK_APPEND) {
     for (int i = 0; i < kLines; ++i) {
-        lineGain[i] = params.add(GlideKind::Level);
-        for (int s = 0; s < kStages; ++s)
-            diffusionGain[s][i] = params.add(GlideKind::Level);
         lines[i] = std::make_unique<SimpleDelay>(kMainSize);
         for (int s = 0; s < kStages; ++s)
             diffusers[s][i] = std::make_unique<SimpleDelay>(kDiffSize);
@@ -240,7 +237,7 @@ bool ReverbFDN8::exec(AudioBlock* block, AudioFrame frame) {
     for (int i = 0; i < kLines; ++i) {
         float* b = self->lineBuf[i];
         self->lines[i]->exec(b, b, FRAME_SAMPLES);
-        const Ramp& gain = p[self->lineGain[i]];
+        const Ramp gain = p[self->lineGain[i]];
         for (int k = 0; k < FRAME_SAMPLES; ++k)
             b[k] *= gain.at(k);
         self->damping[i].exec(b, b, FRAME_SAMPLES);
@@ -258,7 +255,7 @@ bool ReverbFDN8::exec(AudioBlock* block, AudioFrame frame) {
         for (int i = 0; i < kLines; ++i) {
             float* b = self->diffBuf[i];
             self->diffusers[s][i]->exec(b, b, FRAME_SAMPLES);
-            const Ramp& gain = p[self->diffusionGain[s][i]];
+            const Ramp gain = p[self->diffusionGain[s][i]];
             for (int k = 0; k < FRAME_SAMPLES; ++k)
                 b[k] *= gain.at(k);
         }

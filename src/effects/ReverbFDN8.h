@@ -5,6 +5,7 @@
 #include "dsp/SimpleDelay.h"
 #include "effects/BlockHelpers.h"
 
+#include <array>
 #include <memory>
 
 class Node;
@@ -86,8 +87,10 @@ private:
 
     // Gains, all gliding like levels.
     ParamSet<Coeffs> params;
-    Param lineGain[kLines];
-    Param diffusionGain[kStages][kLines];
+    const std::array<Param, kLines> lineGain = params.addEach<kLines>(GlideKind::Level);
+    const std::array<Param, kLines> diffusionGain[kStages] = {
+        params.addEach<kLines>(GlideKind::Level), params.addEach<kLines>(GlideKind::Level),
+        params.addEach<kLines>(GlideKind::Level), params.addEach<kLines>(GlideKind::Level)};
     const Param spreadShare = params.add(GlideKind::Level); // 0..1
     const Param dryGain = params.add(GlideKind::Level);
     const Param wetGain = params.add(GlideKind::Level, 1.0f);
