@@ -69,7 +69,7 @@ bool ReverbFDN::compile() {
     }
     p.set(modDepth, modulation->getValue() * 0.008f + 0.2f);
 
-    const DryWet g = dryWet(mix->getValue(), !onOff->isValue(NodeOnOff::OFF), dryWetCurve);
+    const DryWet g = dryWet(mix->getValue(), on, dryWetCurve);
     p.set(dryGain, g.dry);
     p.set(wetGain, g.wet);
     p.publish();

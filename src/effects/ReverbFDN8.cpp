@@ -94,8 +94,7 @@ ReverbFDN8::ReverbFDN8(Node* parent) : AudioBlock("ReverbFDN8", parent, &ReverbF
 
 bool ReverbFDN8::compile() {
     ParamSet<Coeffs>& p = params;
-    const bool on = !onOff->isValue(NodeOnOff::OFF);
-    fx::takeStructure(structure, Structure{on, extOnOff.get() && on, std::max(0, mode->getIndex()),
+    fx::takeStructure(structure, Structure{fx::isOn(onOff, extOnOff.get()), std::max(0, mode->getIndex()),
                                            std::max(0, pickup->getIndex()), std::max(0, dampMode->getIndex())});
     p.fixed().active = structure.active;
 
@@ -200,7 +199,7 @@ bool ReverbFDN8::compile() {
     lines[5]->setModulation(1.159375e-05f, md * 37.0f);
     lines[7]->setModulation(8.3125e-06f, md * 119.0f);
 
-    const DryWet g = dryWet(mix->getValue(), structure.on, dryWetCurve);
+    const DryWet g = dryWet(mix->getValue(), structure.active, dryWetCurve);
     p.set(dryGain, g.dry);
     p.set(wetGain, g.wet);
     p.set(input, structure.active ? 1.0f : 0.0f);

@@ -51,7 +51,6 @@ public:
 private:
     // The switch and the modes as the audio has them (compile thread).
     struct Structure {
-        bool on = false;     // "Enable"
         bool active = false; // "Enable" and the external switch
         int mode = 0;
         int pickup = 1;   // "md": "PRE", "POST", "POST+PRE"
