@@ -98,7 +98,7 @@ DelayEngine::DelayEngine(Node* parent, Tempo* tempo)
 
 bool DelayEngine::compile() {
     // The switch gates the lines' input and sets the dry gain: the quiet point.
-    fx::takeStructure(on, extOnOff.get() && !onOff->isValue(NodeOnOff::OFF));
+    fx::takeStructure(on, fx::isOn(onOff, extOnOff.get()));
     ParamSet<Coeffs>& p = params;
     Coeffs& c = p.fixed();
     c.enabled = on ? 1 : 0;

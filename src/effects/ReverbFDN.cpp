@@ -51,7 +51,7 @@ ReverbFDN::ReverbFDN(Node* parent) : AudioBlock("ReverbFDN", parent, &ReverbFDN:
 }
 
 bool ReverbFDN::compile() {
-    fx::takeStructure(on, extOnOff.get() && !onOff->isValue(NodeOnOff::OFF));
+    fx::takeStructure(on, fx::isOn(onOff, extOnOff.get()));
     ParamSet<Coeffs>& p = params;
     p.fixed().active = on;
 
