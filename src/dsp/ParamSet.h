@@ -2,9 +2,12 @@
 #include "dsp/DoubleBuffer.h"
 #include "dsp/Glide.h"
 
+#include <array>
 #include <atomic>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 
 // The settings of one block that glide (dsp/Glide.h), with whatever else its processing reads from
 // the compile pass (`Fixed`: a switch, a mode, a shape table, a rate), handed over as one set.
@@ -34,14 +37,12 @@ class ParamSet {
 public:
     static constexpr int kCapacity = 48;
 
+    // Made by add() and follow() only: a handle left unassigned would name the set's first setting
+    // without a word, so a block that forgets one does not build.
     class Param {
-    public:
-        Param() = default;
-
-    private:
         friend class ParamSet;
         explicit Param(int i) : index(i) {}
-        int index = 0;
+        int index;
     };
 
     ParamSet() = default;
@@ -66,6 +67,22 @@ public:
         staged.target[i] = initial;
         published.publish(staged);
         return Param(i);
+    }
+    // Construction: one new setting per entry of `initial`, in order.
+    template <std::size_t N>
+    std::array<Param, N> add(GlideKind kind, const std::array<float, N>& initial)
+    {
+        return [&]<std::size_t... I>(std::index_sequence<I...>) {
+            return std::array<Param, N>{add(kind, initial[I])...}; // braces: added left to right
+        }(std::make_index_sequence<N>{});
+    }
+    // Construction: N new settings, each at `initial`.
+    template <std::size_t N>
+    std::array<Param, N> addEach(GlideKind kind, float initial = 0.0f)
+    {
+        std::array<float, N> values;
+        values.fill(initial);
+        return add(kind, values);
     }
     // Construction: a setting whose target another thread keeps in `source`.
     Param follow(GlideKind kind, const std::atomic<float>* source)

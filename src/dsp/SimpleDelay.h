@@ -4,6 +4,7 @@
 
 #include "dsp/AlignedArray.h"
 #include "dsp/Glide.h"
+#include "dsp/TriangleLfo.h"
 
 // Power-of-two delay line with two taps cross-faded, so that the delay can change without a click,
 // and an optional triangle sweep of the read position with linear interpolation (reverb lines).
@@ -65,16 +66,13 @@ public:
                 out[k] = (1.0f - xf) * a + xf * b;
             }
         } else {
-            // The triangle turns only at block boundaries.
-            if (modPhase < n * rate)
-                modDir = 1.0f;
-            if (modPhase >= 1.0f)
-                modDir = -1.0f;
-            const float step = modDir * rate;
+            // The triangle turns only between blocks; turning up within a block's steps of 0, it never
+            // falls below 0.
+            TriangleLfo<> lfo = sweep;
+            lfo.turn(static_cast<float>(n) * rate, 1.0f);
             const Ramp depth = depthGlide.advance(depthTarget, GlideKind::Position, n);
             for (int k = 0; k < n; ++k) {
-                modPhase += step;
-                float m = depth.at(k) * modPhase;
+                float m = depth.at(k) * lfo.step(rate);
                 int i = static_cast<int>(m);
                 float f = m - static_cast<float>(i);
                 buf[w] = in[k];
@@ -85,6 +83,7 @@ public:
                 float xf = k == n - 1 ? xfTo : xfFrom + xfStep * static_cast<float>(k + 1);
                 out[k] = (1.0f - xf) * a + xf * b;
             }
+            sweep = lfo;
         }
         writeIndex = w;
     }
@@ -122,6 +121,5 @@ private:
     std::atomic<float> xfade{0.0f};
     int writeIndex = 0;
     Glide depthGlide{0.0f};
-    float modPhase = 0.5f;
-    float modDir = 1.0f;
+    TriangleLfo<> sweep{{0.5f}, {1.0f}};
 };

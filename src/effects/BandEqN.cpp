@@ -47,7 +47,7 @@ float BandEqN::getQFactor(int band) const
 
 bool BandEqN::compile()
 {
-    enabled.store(external.get() ? 1 : 0, std::memory_order_relaxed);
+    params.fixed().on = external.get();
     // The level glides in exec: riding on a section's coefficients it would step every pass.
     params.set(levelGain, std::exp(float(double(level->getValue()) * 0.05) * 2.3025851f));
     params.publish();
@@ -63,12 +63,12 @@ bool BandEqN::compile()
 bool BandEqN::exec(AudioBlock* block, AudioFrame frame)
 {
     auto* self = static_cast<BandEqN*>(block);
-    if (!self->enabled.load(std::memory_order_relaxed)) return false;
-    for (int i = 0; i < self->bandCount; ++i) self->sections[std::size_t(i)].exec(frame[0], frame[0], FRAME_SAMPLES);
-    if (self->stereo)
-        for (int i = self->bandCount; i < self->sectionCount; ++i)
-            self->sections[std::size_t(i)].exec(frame[1], frame[1], FRAME_SAMPLES);
-    self->params.read();
+    if (!self->params.read().on) return false;
+    // The bounds in locals: the sections' stores would have them read again for every band.
+    GlidingBiquad* sections = self->sections.get();
+    const int bands = self->bandCount, all = self->stereo ? self->sectionCount : bands;
+    for (int i = 0; i < bands; ++i) sections[i].exec(frame[0], frame[0], FRAME_SAMPLES);
+    for (int i = bands; i < all; ++i) sections[i].exec(frame[1], frame[1], FRAME_SAMPLES);
     self->params.advance(FRAME_SAMPLES);
     const Ramp& level = self->params[self->levelGain];
     fx::forChannels(frame, self->stereo ? 2 : 1, [&](float* x, int) {

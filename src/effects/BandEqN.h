@@ -4,7 +4,6 @@
 #include "dsp/ParamSet.h"
 #include "effects/BlockHelpers.h"
 
-#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -33,7 +32,6 @@ public:
 private:
     static constexpr float kDefaultQ = 1.4f;
 
-    std::atomic<int> enabled{0};
     fx::ExternalSwitch external;
     std::vector<float> frequencies;
     std::vector<float> qFactors;
@@ -43,8 +41,13 @@ private:
     int sectionCount;
     int bandCount;
     bool stereo;
-    ParamSet<> params;
-    const ParamSet<>::Param levelGain = params.add(GlideKind::Level); // linear
+    // What exec reads beside the level: the switch (the owner's), handed over with it.
+    struct Fixed {
+        bool on = false;
+        bool operator==(const Fixed&) const = default;
+    };
+    ParamSet<Fixed> params;
+    const ParamSet<Fixed>::Param levelGain = params.add(GlideKind::Level); // linear
     NodeItem* folder = nullptr;
     std::vector<NodeFloat*> bands;
     NodeFloat* level = nullptr;

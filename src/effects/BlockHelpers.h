@@ -12,9 +12,18 @@
 //   whole and advances every glide in one call per frame;
 // - filter sections under a knob glide in dsp/GlidingBiquad.h; delay times that would jump a read
 //   position cross-fade (dsp/Crossfade.h); what a block records takes the fade ramp (fadeRamp);
-// - the dry/wet law is dsp/DryWet.h, the LFOs of the modulation and delay blocks dsp/StereoLfo.h.
+// - the dry/wet law is dsp/DryWet.h, the LFOs of the modulation and delay blocks dsp/StereoLfo.h,
+//   the triangle sweeps of read positions (reverb lines, tape wow) dsp/TriangleLfo.h.
 // A set that must change as a whole without gliding (a detector's thresholds) goes through
 // dsp/DoubleBuffer.h: compile calls publish(set), exec copies read() once per frame.
+//
+// The switch ("Enable" and the external flag, combined by isOn) reaches exec in the fixed part of
+// the block's ParamSet, in the same set as the values compiled for it. Four blocks differ:
+// - the equaliser, the expression block and the tuner have no set: their filters hand themselves
+//   over (GlidingBiquad) or never change, so the switch alone is one atomic, which exec reads first
+//   and returns on;
+// - the noise gate has no switch in exec: off, compile publishes thresholds of 0 in its coefficient
+//   set, so the gate stands open, and its gain rises along the attack instead of stepping to 1.
 //
 // Threads: the make* functions run in block constructors at start-up (they allocate nodes);
 // isOn, takeStructure and TempoLink's resolvers run in compile() on the compile thread; fadeRamp and

@@ -9,6 +9,7 @@
 #include "params/NodeOnOff.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <numbers>
@@ -19,9 +20,9 @@ const std::vector<const char*> kRateSubdivisions = {"4/4", "2/4", "1/4", "Dotted
 
 // Tape wow: per-sample step and turning bounds of the four triangles (each bound 16 steps from the
 // end, so one frame never overshoots).
-constexpr float kTapeStep[4] = {3.6145833e-5f, 6.0520833e-5f, 0.0001003125f, 0.00014406249f};
-constexpr float kTapeLow[4] = {0.00057833333f, 0.00096833333f, 0.001605f, 0.0023049999f};
-constexpr float kTapeHigh[4] = {0.99942166f, 0.99903166f, 0.998395f, 0.997695f};
+constexpr std::array<float, 4> kTapeStep = {3.6145833e-5f, 6.0520833e-5f, 0.0001003125f, 0.00014406249f};
+constexpr std::array<float, 4> kTapeLow = {0.00057833333f, 0.00096833333f, 0.001605f, 0.0023049999f};
+constexpr std::array<float, 4> kTapeHigh = {0.99942166f, 0.99903166f, 0.998395f, 0.997695f};
 
 constexpr unsigned kFrameMask = DelayEngine::kRingFrames - 1;
 
@@ -97,7 +98,7 @@ DelayEngine::DelayEngine(Node* parent, Tempo* tempo)
 
 bool DelayEngine::compile() {
     // The switch gates the lines' input and sets the dry gain: the quiet point.
-    fx::takeStructure(on, extOnOff.get() && !onOff->isValue(NodeOnOff::OFF));
+    fx::takeStructure(on, fx::isOn(onOff, extOnOff.get()));
     ParamSet<Coeffs>& p = params;
     Coeffs& c = p.fixed();
     c.enabled = on ? 1 : 0;
@@ -208,12 +209,8 @@ bool DelayEngine::exec(AudioBlock* block, AudioFrame frame) {
 
     std::memcpy(self->dry, frame, sizeof(self->dry));
 
-    for (int k = 0; k < 4; ++k) {
-        if (self->tapePhase[k] < kTapeLow[k])
-            self->tapeDir[k] = 1.0f;
-        if (self->tapePhase[k] >= kTapeHigh[k])
-            self->tapeDir[k] = -1.0f;
-    }
+    TriangleLfo<4>& wow = self->wow;
+    wow.turn(kTapeLow, kTapeHigh);
     StereoLfo& lfo = self->lfo;
     lfo.wrap();
 
@@ -221,14 +218,13 @@ bool DelayEngine::exec(AudioBlock* block, AudioFrame frame) {
     const int n0 = static_cast<int>(self->writeIndex / 2);
     const Taps& to = self->taps.to();
     const Taps& from = self->taps.from();
-    float* tp = self->tapePhase;
+    const std::array<float, 4>& tp = wow.value; // before this sample's step
     const Ramp &tape = p[self->tapeDepth], &depth = p[self->depth], &offset = p[self->offset];
     for (int i = 0; i < FRAME_SAMPLES; ++i) {
         const float w = tape.at(i), m = depth.at(i);
         const float wPlus = w * (tp[0] + tp[1] + tp[2] + tp[3]);
         const float wMinus = w * (tp[0] + tp[2] - tp[1] - tp[3]);
-        for (int k = 0; k < 4; ++k)
-            tp[k] += self->tapeDir[k] * kTapeStep[k];
+        wow.step(kTapeStep);
         LfoPoint left, right;
         lfo.step(c.increment, offset.at(i), left, right);
         // The whole delay is split into its integer part and the small swept part, so the fraction

@@ -5,6 +5,7 @@
 #include "dsp/GlidingBiquad.h"
 #include "dsp/ParamSet.h"
 #include "dsp/StereoLfo.h"
+#include "dsp/TriangleLfo.h"
 #include "effects/BlockHelpers.h"
 
 class Node;
@@ -107,8 +108,7 @@ private:
     Crossfade<Taps> taps;
     GlidingBiquad tone[2];
     GlidingBiquad bbd[4]; // A, B on the left line, C, D on the right
-    float tapePhase[4] = {};
-    float tapeDir[4] = {1.0f, 1.0f, 1.0f, 1.0f};
+    TriangleLfo<4> wow; // the tape wow's four triangles
     StereoLfo lfo;
     alignas(16) float wet[2][FRAME_SAMPLES] = {};
     alignas(16) float fb[2][FRAME_SAMPLES] = {};

@@ -12,7 +12,6 @@ Mixer::Mixer(Node* parent, float (*aux)[FRAME_SAMPLES])
     : AudioBlock("Mixer", parent, &Mixer::exec, BLOCK_APPEND), aux(aux)
 {
     if (!aux) LOG_E(TAG, "Error, aux_path not provided\n");
-    for (int i = 0; i < 8; ++i) g[i] = gains.add(GlideKind::Level, i < 2 ? 1.0f : 0.0f);
 }
 
 void Mixer::setMixerValue(float g0, float g1, float g2, float g3, float g4, float g5, float g6, float g7)

@@ -2,6 +2,8 @@
 #include "audio/AudioBlock.h"
 #include "dsp/ParamSet.h"
 
+#include <array>
+
 // The last block of the chain: mixes the processed stereo frame with an auxiliary stereo frame (the
 // application gives it the chain's dry input) into the two outputs through a 2 x 4 matrix of linear
 // gains. It has no nodes: the application sets the gains from its own output nodes on every compile
@@ -26,5 +28,7 @@ private:
     // The eight gains change together (a level and a routing), so they are handed over as one set.
     // They come from knobs and presets: they glide, a step every compile pass would be heard.
     ParamSet<> gains;
-    ParamSet<>::Param g[8];
+    // Straight through until the first set: main L to out L, main R to out R.
+    const std::array<ParamSet<>::Param, 8> g =
+        gains.add(GlideKind::Level, std::array{1.0f, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f, 0.0f});
 };

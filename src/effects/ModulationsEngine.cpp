@@ -84,8 +84,8 @@ constexpr float kFlangerTap0 = 40.0f;
 
 bool ModulationsEngine::compile() {
     // The switch, the mode and the LFO shape change what is read from the lines: the quiet point.
-    fx::takeStructure(structure, Structure{extOnOff.get() && !onOff->isValue(NodeOnOff::OFF),
-                                           std::max(0, mode->getIndex()), std::max(0, shape->getIndex())});
+    fx::takeStructure(structure, Structure{fx::isOn(onOff, extOnOff.get()), std::max(0, mode->getIndex()),
+                                           std::max(0, shape->getIndex())});
     ParamSet<Coeffs>& p = params;
     Coeffs& c = p.fixed();
     c.on = structure.on;

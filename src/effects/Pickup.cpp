@@ -50,18 +50,19 @@ bool Pickup::compile()
         // Switched on, the filter starts from silence rather than from what it heard long ago.
         if (structure.on && !before.on) filter.resetStatus();
     }
-    active.store(structure.on ? 1 : 0, std::memory_order_relaxed);
+    params.fixed().on = structure.on;
+    params.publish();
     return false;
 }
 
 bool Pickup::exec(AudioBlock* block, AudioFrame frame)
 {
     auto* self = static_cast<Pickup*>(block);
-    self->params.read();
+    const bool on = self->params.read().on;
     self->params.advance(FRAME_SAMPLES);
     const Ramp gain = self->params[self->gain];
     for (int i = 0; i < FRAME_SAMPLES; ++i) frame[0][i] *= gain.at(i);
-    if (self->active.load(std::memory_order_relaxed)) self->filter.exec(frame[0], frame[0], FRAME_SAMPLES);
+    if (on) self->filter.exec(frame[0], frame[0], FRAME_SAMPLES);
     return false;
 }
 

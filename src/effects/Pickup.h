@@ -33,7 +33,6 @@ public:
     const QuadFIR& getFilter() const { return filter; }
 
 private:
-    std::atomic<int> active{0};
     fx::ExternalSwitch external;
     std::atomic<float> inputGain{1.0f};
     NodeEnum* input = nullptr;
@@ -50,6 +49,11 @@ private:
     };
     Structure structure;
     int reportedIndex = -1; // an out-of-range entry is logged once per change
-    ParamSet<> params;
-    const ParamSet<>::Param gain = params.follow(GlideKind::Level, &inputGain);
+    // What exec reads beside the input gain: the switch.
+    struct Fixed {
+        bool on = false;
+        bool operator==(const Fixed&) const = default;
+    };
+    ParamSet<Fixed> params;
+    const ParamSet<Fixed>::Param gain = params.follow(GlideKind::Level, &inputGain);
 };

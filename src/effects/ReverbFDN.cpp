@@ -51,7 +51,7 @@ ReverbFDN::ReverbFDN(Node* parent) : AudioBlock("ReverbFDN", parent, &ReverbFDN:
 }
 
 bool ReverbFDN::compile() {
-    fx::takeStructure(on, extOnOff.get() && !onOff->isValue(NodeOnOff::OFF));
+    fx::takeStructure(on, fx::isOn(onOff, extOnOff.get()));
     ParamSet<Coeffs>& p = params;
     p.fixed().active = on;
 
@@ -69,7 +69,7 @@ bool ReverbFDN::compile() {
     }
     p.set(modDepth, modulation->getValue() * 0.008f + 0.2f);
 
-    const DryWet g = dryWet(mix->getValue(), !onOff->isValue(NodeOnOff::OFF), dryWetCurve);
+    const DryWet g = dryWet(mix->getValue(), on, dryWetCurve);
     p.set(dryGain, g.dry);
     p.set(wetGain, g.wet);
     p.publish();
@@ -90,17 +90,10 @@ bool ReverbFDN::exec(AudioBlock* block, AudioFrame frame) {
     const unsigned wp = self->writePos;
     for (int i = 0; i < kLines; ++i) {
         const float* r = ring + i * kRingSize;
-        float v = self->lfo[i], dir = self->lfoDir[i];
+        TriangleLfo<> sweep = self->sweep[i];
         const float step = kLfoStep[i];
         for (int k = 0; k < FRAME_SAMPLES; ++k) {
-            v += dir * step;
-            if (v >= 1.0f) {
-                v = 1.0f;
-                dir = -1.0f;
-            } else if (v <= 16.0f * step) {
-                v = 16.0f * step;
-                dir = 1.0f;
-            }
+            const float v = sweep.bounce(step, 16.0f * step, 1.0f);
             // Read point: length + 1 behind this sample's write, pushed back by the sweep.
             const float back = kLineSet.length[i] + 1.0f + depth.at(k) * v * kLfoSpan[i];
             const float fl = std::floor(back);
@@ -108,8 +101,7 @@ bool ReverbFDN::exec(AudioBlock* block, AudioFrame frame) {
             const unsigned a = (wp + static_cast<unsigned>(k) - static_cast<unsigned>(fl)) & kMask;
             self->line[i][k] = (1.0f - f) * r[a] + f * r[(a - 1) & kMask];
         }
-        self->lfo[i] = v;
-        self->lfoDir[i] = dir;
+        self->sweep[i] = sweep;
     }
     for (int k = 0; k < FRAME_SAMPLES; ++k) {
         self->wet[0][k] = kLineSet.weight[0] * self->line[0][k] + kLineSet.weight[1] * self->line[1][k];

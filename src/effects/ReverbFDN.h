@@ -4,6 +4,7 @@
 #include "dsp/GlidingBiquad.h"
 #include "dsp/ParamSet.h"
 #include "dsp/SchroederAllPass.h"
+#include "dsp/TriangleLfo.h"
 #include "effects/BlockHelpers.h"
 
 #include <memory>
@@ -69,8 +70,7 @@ private:
     // Audio-thread state.
     AlignedArray<float> rings{kLines * kRingSize};
     unsigned writePos = 0;
-    float lfo[kLines] = {0.25f, 0.5f, 0.75f, 0.4f};
-    float lfoDir[kLines] = {1.0f, -1.0f, 1.0f, -1.0f};
+    TriangleLfo<> sweep[kLines] = {{{0.25f}, {1.0f}}, {{0.5f}, {-1.0f}}, {{0.75f}, {1.0f}}, {{0.4f}, {-1.0f}}};
     alignas(16) float line[kLines][FRAME_SAMPLES] = {};
     alignas(16) float diffused[kLines][FRAME_SAMPLES] = {};
     alignas(16) float dry[2][FRAME_SAMPLES] = {};

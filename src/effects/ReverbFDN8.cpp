@@ -60,9 +60,6 @@ enum Mode { ROOM, HALL, GALAXY, SPRING };
 
 ReverbFDN8::ReverbFDN8(Node* parent) : AudioBlock("ReverbFDN8", parent, &ReverbFDN8::exec, BLOCK_APPEND) {
     for (int i = 0; i < kLines; ++i) {
-        lineGain[i] = params.add(GlideKind::Level);
-        for (int s = 0; s < kStages; ++s)
-            diffusionGain[s][i] = params.add(GlideKind::Level);
         lines[i] = std::make_unique<SimpleDelay>(kMainSize);
         for (int s = 0; s < kStages; ++s)
             diffusers[s][i] = std::make_unique<SimpleDelay>(kDiffSize);
@@ -97,8 +94,7 @@ ReverbFDN8::ReverbFDN8(Node* parent) : AudioBlock("ReverbFDN8", parent, &ReverbF
 
 bool ReverbFDN8::compile() {
     ParamSet<Coeffs>& p = params;
-    const bool on = !onOff->isValue(NodeOnOff::OFF);
-    fx::takeStructure(structure, Structure{on, extOnOff.get() && on, std::max(0, mode->getIndex()),
+    fx::takeStructure(structure, Structure{fx::isOn(onOff, extOnOff.get()), std::max(0, mode->getIndex()),
                                            std::max(0, pickup->getIndex()), std::max(0, dampMode->getIndex())});
     p.fixed().active = structure.active;
 
@@ -203,7 +199,7 @@ bool ReverbFDN8::compile() {
     lines[5]->setModulation(1.159375e-05f, md * 37.0f);
     lines[7]->setModulation(8.3125e-06f, md * 119.0f);
 
-    const DryWet g = dryWet(mix->getValue(), structure.on, dryWetCurve);
+    const DryWet g = dryWet(mix->getValue(), structure.active, dryWetCurve);
     p.set(dryGain, g.dry);
     p.set(wetGain, g.wet);
     p.set(input, structure.active ? 1.0f : 0.0f);
@@ -240,7 +236,7 @@ bool ReverbFDN8::exec(AudioBlock* block, AudioFrame frame) {
     for (int i = 0; i < kLines; ++i) {
         float* b = self->lineBuf[i];
         self->lines[i]->exec(b, b, FRAME_SAMPLES);
-        const Ramp& gain = p[self->lineGain[i]];
+        const Ramp gain = p[self->lineGain[i]];
         for (int k = 0; k < FRAME_SAMPLES; ++k)
             b[k] *= gain.at(k);
         self->damping[i].exec(b, b, FRAME_SAMPLES);
@@ -258,7 +254,7 @@ bool ReverbFDN8::exec(AudioBlock* block, AudioFrame frame) {
         for (int i = 0; i < kLines; ++i) {
             float* b = self->diffBuf[i];
             self->diffusers[s][i]->exec(b, b, FRAME_SAMPLES);
-            const Ramp& gain = p[self->diffusionGain[s][i]];
+            const Ramp gain = p[self->diffusionGain[s][i]];
             for (int k = 0; k < FRAME_SAMPLES; ++k)
                 b[k] *= gain.at(k);
         }

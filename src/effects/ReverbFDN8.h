@@ -5,6 +5,7 @@
 #include "dsp/SimpleDelay.h"
 #include "effects/BlockHelpers.h"
 
+#include <array>
 #include <memory>
 
 class Node;
@@ -50,7 +51,6 @@ public:
 private:
     // The switch and the modes as the audio has them (compile thread).
     struct Structure {
-        bool on = false;     // "Enable"
         bool active = false; // "Enable" and the external switch
         int mode = 0;
         int pickup = 1;   // "md": "PRE", "POST", "POST+PRE"
@@ -86,8 +86,10 @@ private:
 
     // Gains, all gliding like levels.
     ParamSet<Coeffs> params;
-    Param lineGain[kLines];
-    Param diffusionGain[kStages][kLines];
+    const std::array<Param, kLines> lineGain = params.addEach<kLines>(GlideKind::Level);
+    const std::array<Param, kLines> diffusionGain[kStages] = {
+        params.addEach<kLines>(GlideKind::Level), params.addEach<kLines>(GlideKind::Level),
+        params.addEach<kLines>(GlideKind::Level), params.addEach<kLines>(GlideKind::Level)};
     const Param spreadShare = params.add(GlideKind::Level); // 0..1
     const Param dryGain = params.add(GlideKind::Level);
     const Param wetGain = params.add(GlideKind::Level, 1.0f);

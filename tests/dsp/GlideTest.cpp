@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <cmath>
+#include <type_traits>
 
 namespace {
 
@@ -48,6 +50,9 @@ TEST(Glide, ReachesItsTargetWithABoundedStepPerBlock)
     }
 }
 
+// A handle is made with its setting: one left unassigned would name the set's first setting.
+static_assert(!std::is_default_constructible_v<ParamSet<>::Param>);
+
 // One advance moves every setting of a set by its own kind; the fixed part arrives with the targets
 // it was published with; a setting may follow an atomic instead.
 TEST(ParamSet, AdvancesEverySettingByItsKindInOneCall)
@@ -61,11 +66,14 @@ TEST(ParamSet, AdvancesEverySettingByItsKindInOneCall)
     const auto position = set.add(GlideKind::Position, 0.0f);
     std::atomic<float> external{0.5f};
     const auto outside = set.follow(GlideKind::Level, &external);
+    const auto row = set.add(GlideKind::Level, std::array{0.25f, 0.75f});
 
     EXPECT_EQ(set.read().mode, 0);
     set.advance(16); // the first block starts on the targets
     EXPECT_EQ(set[level].end(16), 0.0f);
     EXPECT_EQ(set[outside].end(16), 0.5f);
+    EXPECT_EQ(set[row[0]].end(16), 0.25f);
+    EXPECT_EQ(set[row[1]].end(16), 0.75f);
 
     set.set(level, 1.0f);
     set.set(position, 1.0f);

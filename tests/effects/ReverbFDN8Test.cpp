@@ -74,25 +74,32 @@ TEST(ReverbFDN8, TailFallsSixtyDecibelsInTheDecayTime) {
     }
 }
 
+// The external switch off passes the dry signal alone, whatever the mix; back on, the reverb returns.
 TEST(ReverbFDN8, MixEndsAreDryOnlyAndWetOnly) {
     struct Case {
         const char* mix;
-        float at0; // output at the impulse: the dry part alone, the network answers later
+        const char* external; // the external switch, compiled in turn ('0' off, '1' on)
+        float at0;            // output at the impulse: the dry part alone, the network answers later
         bool dryOnly;
     };
-    const Case cases[] = {{"0", 1.0f, true}, {"0.5", 1.0f, false}, {"1", 0.0f, false}};
+    const Case cases[] = {{"0", "", 1.0f, true},   {"0.5", "", 1.0f, false}, {"1", "", 0.0f, false},
+                          {"1", "0", 1.0f, true},  {"1", "01", 0.0f, false}};
     for (const Case& c : cases) {
         auto [f, r] = build();
         setNode(f, "on_off", "\"ON\"");
         setNode(f, "mix", c.mix);
+        for (const char* e = c.external; *e; ++e) {
+            r->setExtOnOff(*e == '1');
+            r->compile();
+        }
         settle(r);
         auto in = fxtest::impulse(9600);
         Stereo out = run(r, &ReverbFDN8::exec, Stereo(in, in));
-        EXPECT_NEAR(out.l[0], c.at0, 1e-6) << c.mix;
+        EXPECT_NEAR(out.l[0], c.at0, 1e-6) << c.mix << " external " << c.external;
         if (c.dryOnly) {
-            EXPECT_EQ(out.l, in);
+            EXPECT_EQ(out.l, in) << c.mix << " external " << c.external;
         } else {
-            EXPECT_GT(fxtest::rmsIn(out.l, 1, out.l.size()), 1e-4) << c.mix;
+            EXPECT_GT(fxtest::rmsIn(out.l, 1, out.l.size()), 1e-4) << c.mix << " external " << c.external;
         }
     }
 }

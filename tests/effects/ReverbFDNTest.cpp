@@ -48,25 +48,33 @@ TEST(ReverbFDN, TailFallsSixtyDecibelsInTheModesTime) {
     }
 }
 
+// Off by its switch or by the external one, the dry signal passes at unity; the external switch
+// turned back on gives the reverb back.
 TEST(ReverbFDN, MixEndsAndSwitchOff) {
     struct Case {
         const char* on;
         const char* mix;
-        bool dryExact; // the output is the input itself
+        const char* external; // the external switch, compiled in turn ('0' off, '1' on)
+        bool dryExact;        // the output is the input itself
         float at0;
     };
-    const Case cases[] = {
-        {"\"ON\"", "0", true, 1.0f}, {"\"ON\"", "1", false, 0.0f}, {"\"OFF\"", "1", true, 1.0f}};
+    const Case cases[] = {{"\"ON\"", "0", "", true, 1.0f},     {"\"ON\"", "1", "", false, 0.0f},
+                          {"\"OFF\"", "1", "", true, 1.0f},    {"\"ON\"", "1", "0", true, 1.0f},
+                          {"\"ON\"", "1", "01", false, 0.0f}};
     for (const Case& c : cases) {
         auto [f, r] = build();
         setNode(f, "on_off", c.on);
         setNode(f, "mix", c.mix);
         r->compile();
+        for (const char* e = c.external; *e; ++e) {
+            r->setExtOnOff(*e == '1');
+            r->compile();
+        }
         auto in = fxtest::impulse(9600);
         Stereo out = run(r, &ReverbFDN::exec, Stereo(in, in));
-        EXPECT_NEAR(out.l[0], c.at0, 1e-6) << c.on << c.mix;
+        EXPECT_NEAR(out.l[0], c.at0, 1e-6) << c.on << c.mix << c.external;
         if (c.dryExact) {
-            EXPECT_EQ(out.l, in) << c.on << c.mix;
+            EXPECT_EQ(out.l, in) << c.on << c.mix << c.external;
         } else {
             EXPECT_GT(fxtest::rmsIn(out.l, 1344, 9600), 1e-4);
         }
