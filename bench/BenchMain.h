@@ -39,8 +39,8 @@ inline int run(int argc, char** argv)
 
 #define KESTRUN_BENCHMARK(...) BENCHMARK(__VA_ARGS__)->Apply(bench::countable)
 #define KESTRUN_BENCHMARK_CAPTURE(...) BENCHMARK_CAPTURE(__VA_ARGS__)->Apply(bench::countable)
-#define KESTRUN_BENCHMARK_MAIN()                                                                       \
-    int main(int argc, char** argv)                                                                    \
-    {                                                                                                  \
-        return bench::run(argc, argv);                                                                 \
+#define KESTRUN_BENCHMARK_MAIN()                                                                                       \
+    int main(int argc, char** argv)                                                                                    \
+    {                                                                                                                  \
+        return bench::run(argc, argv);                                                                                 \
     }

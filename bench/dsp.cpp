@@ -20,16 +20,17 @@ namespace {
 constexpr int kFrame = 16;
 constexpr int kTaps = 2048;
 
-std::vector<float> noise(std::size_t n, unsigned seed) {
+std::vector<float> noise(std::size_t n, unsigned seed)
+{
     std::mt19937 rng(seed);
     std::uniform_real_distribution<float> d(-0.5f, 0.5f);
     std::vector<float> v(n);
-    for (auto& x : v)
-        x = d(rng);
+    for (auto& x : v) x = d(rng);
     return v;
 }
 
-void BM_BiquadSection(benchmark::State& st) {
+void BM_BiquadSection(benchmark::State& st)
+{
     QuadBiquad bq;
     bq.set_peaking(1000, 0.7f, 6);
     auto in = noise(kFrame, 1);
@@ -42,7 +43,8 @@ void BM_BiquadSection(benchmark::State& st) {
 }
 KESTRUN_BENCHMARK(BM_BiquadSection);
 
-void BM_Compressor(benchmark::State& st) {
+void BM_Compressor(benchmark::State& st)
+{
     QuadComp comp;
     comp.load(-30, 4, 5, 100, 6, 6);
     auto in = noise(kFrame, 2);
@@ -55,7 +57,8 @@ void BM_Compressor(benchmark::State& st) {
 }
 KESTRUN_BENCHMARK(BM_Compressor);
 
-void BM_Fir2048(benchmark::State& st) {
+void BM_Fir2048(benchmark::State& st)
+{
     QuadFIR fir(kTaps);
     auto ir = noise(kTaps, 3);
     fir.load(ir.data());
@@ -74,22 +77,21 @@ struct ScalarConvolution {
     std::vector<float> ir;
     std::vector<float> hist; // kTaps - 1 past samples, then the new frame
     explicit ScalarConvolution(const std::vector<float>& taps) : ir(taps), hist(taps.size() - 1 + kFrame) {}
-    void exec(const float* in, float* out) {
+    void exec(const float* in, float* out)
+    {
         const std::size_t past = ir.size() - 1;
-        for (int i = 0; i < kFrame; ++i)
-            hist[past + i] = in[i];
+        for (int i = 0; i < kFrame; ++i) hist[past + i] = in[i];
         for (int i = 0; i < kFrame; ++i) {
             float acc = 0.0f;
-            for (std::size_t j = 0; j < ir.size(); ++j)
-                acc += ir[j] * hist[past + i - j];
+            for (std::size_t j = 0; j < ir.size(); ++j) acc += ir[j] * hist[past + i - j];
             out[i] = acc;
         }
-        for (std::size_t k = 0; k < past; ++k)
-            hist[k] = hist[k + kFrame];
+        for (std::size_t k = 0; k < past; ++k) hist[k] = hist[k + kFrame];
     }
 };
 
-void BM_ScalarConvolution2048(benchmark::State& st) {
+void BM_ScalarConvolution2048(benchmark::State& st)
+{
     ScalarConvolution conv(noise(kTaps, 3));
     auto in = noise(kFrame, 4);
     float out[kFrame];
@@ -103,7 +105,8 @@ KESTRUN_BENCHMARK(BM_ScalarConvolution2048);
 
 // Both kernels on the same taps and input, interleaved in one loop so that they see the same machine
 // load: counters give ns per frame of each and the speed-up of the FIR.
-void BM_FirVsScalar2048(benchmark::State& st) {
+void BM_FirVsScalar2048(benchmark::State& st)
+{
     auto ir = noise(kTaps, 3);
     QuadFIR fir(kTaps);
     fir.load(ir.data());
@@ -139,7 +142,8 @@ KESTRUN_BENCHMARK(BM_FirVsScalar2048);
 // unit: emulated instructions do not cost there what they cost on its Cortex-A72 cores, so only a
 // run on the unit compares the two paths.
 template <class Kernel>
-void frames(benchmark::State& st, Kernel&& kernel) {
+void frames(benchmark::State& st, Kernel&& kernel)
+{
     auto in = noise(kFrame, 5);
     float out[kFrame];
     for (auto _ : st) {
@@ -150,7 +154,8 @@ void frames(benchmark::State& st, Kernel&& kernel) {
 }
 
 template <bool neon>
-void BM_FirBlock2048(benchmark::State& st) {
+void BM_FirBlock2048(benchmark::State& st)
+{
     auto taps = noise(kTaps, 3), history = noise(kTaps + kFrame, 4);
     frames(st, [&](const float*, float* out) {
 #if defined(__ARM_NEON)
@@ -161,7 +166,8 @@ void BM_FirBlock2048(benchmark::State& st) {
 }
 
 template <bool neon>
-void BM_BiquadPath(benchmark::State& st) {
+void BM_BiquadPath(benchmark::State& st)
+{
     QuadBiquad bq;
     bq.set_peaking(1000, 0.7f, 6);
     frames(st, [&](const float* in, float* out) {
@@ -173,7 +179,8 @@ void BM_BiquadPath(benchmark::State& st) {
 }
 
 template <bool neon>
-void BM_CompressorPath(benchmark::State& st) {
+void BM_CompressorPath(benchmark::State& st)
+{
     QuadComp comp;
     comp.load(-30, 4, 5, 100, 6, 6);
     frames(st, [&](const float* in, float* out) {
@@ -196,7 +203,8 @@ KESTRUN_BENCHMARK(BM_CompressorPath<true>)->Name("Compressor/neon");
 // The frame kernels: a 16-sample frame unless the name gives a count, portable and NEON form. The
 // body sees the inputs a and b (2048 floats each), the output o and P, the form's namespace.
 template <class Kernel>
-void kernelLoop(benchmark::State& st, Kernel&& kernel) {
+void kernelLoop(benchmark::State& st, Kernel&& kernel)
+{
     auto a = noise(2048, 6), b = noise(2048, 7);
     std::vector<float> o(2048 + kFrame);
     for (auto _ : st) {
@@ -205,11 +213,12 @@ void kernelLoop(benchmark::State& st, Kernel&& kernel) {
         benchmark::ClobberMemory();
     }
 }
-#define KERNEL_FORM(name, form, body)                                                                  \
-    void BM_##name##_##form(benchmark::State& st) {                                                    \
-        namespace P = zq_##form;                                                                       \
-        kernelLoop(st, [](const float* a, const float* b, float* o) { (void)a, (void)b, body; });       \
-    }                                                                                                  \
+#define KERNEL_FORM(name, form, body)                                                                                  \
+    void BM_##name##_##form(benchmark::State& st)                                                                      \
+    {                                                                                                                  \
+        namespace P = zq_##form;                                                                                       \
+        kernelLoop(st, [](const float* a, const float* b, float* o) { (void)a, (void)b, body; });                      \
+    }                                                                                                                  \
     KESTRUN_BENCHMARK(BM_##name##_##form)->Name(#name "/" #form);
 #if defined(__ARM_NEON)
 #define KERNEL_BENCH(name, body) KERNEL_FORM(name, portable, body) KERNEL_FORM(name, neon, body)
@@ -230,27 +239,32 @@ KERNEL_BENCH(Lms32, P::lms(a, o + kFrame, b, o, 1e-3f, 0.0f, 32, kFrame))
 
 // The per-frame filters, one form on both targets (the FIR runs the kernel of its target).
 template <class Filter, class Exec>
-void filterLoop(benchmark::State& st, Filter& f, Exec exec) {
+void filterLoop(benchmark::State& st, Filter& f, Exec exec)
+{
     frames(st, [&](const float* in, float* out) { exec(&f, in, out); });
 }
-void BM_BiquadObj(benchmark::State& st) {
+void BM_BiquadObj(benchmark::State& st)
+{
     BiquadObjExec f;
     f.b[0] = 0.3f;
     f.a[1] = -0.5f;
     filterLoop(st, f, BiquadObjExec_exec);
 }
-void BM_IIR4Obj(benchmark::State& st) {
+void BM_IIR4Obj(benchmark::State& st)
+{
     IIR4Obj f;
     f.c[5] = -0.5f;
     filterLoop(st, f, IIR4Obj_exec);
 }
-void BM_FIRExecObj64(benchmark::State& st) {
+void BM_FIRExecObj64(benchmark::State& st)
+{
     FIRExecObj f(64);
     auto taps = noise(64, 8);
     std::copy(taps.begin(), taps.end(), f.taps.data());
     filterLoop(st, f, FIRExecObj_exec);
 }
-void BM_SinglePoleIIRObj(benchmark::State& st) {
+void BM_SinglePoleIIRObj(benchmark::State& st)
+{
     SinglePoleIIRObj f;
     f.a1 = -0.9f;
     filterLoop(st, f, SinglePoleIIRObj_exec);

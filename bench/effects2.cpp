@@ -22,7 +22,8 @@
 namespace {
 
 // A block folder of its own per benchmark (node keys are not copied: they must stay put).
-Node* folder() {
+Node* folder()
+{
     static Node* root = new NodeItem(nullptr, "root", "root", "", ItemType::SYSTEM);
     static int n = 0;
     char* key = new char[16];
@@ -30,27 +31,28 @@ Node* folder() {
     return new NodeItem(root, key, "bench", "", ItemType::HFOLDER);
 }
 
-void set(Node* f, const char* path, const char* text) {
-    if (Node* node = f->pathToNode(f->getPath() + "\\" + path))
-        node->fromString(text);
+void set(Node* f, const char* path, const char* text)
+{
+    if (Node* node = f->pathToNode(f->getPath() + "\\" + path)) node->fromString(text);
 }
 
-void runFrames(benchmark::State& st, AudioBlock* block, BlockExec exec) {
+void runFrames(benchmark::State& st, AudioBlock* block, BlockExec exec)
+{
     block->compile();
     std::mt19937 rng(1);
     std::uniform_real_distribution<float> d(-0.5f, 0.5f);
     float frame[FRAME_CHANNELS][FRAME_SAMPLES];
     for (auto _ : st) {
         for (int c = 0; c < FRAME_CHANNELS; ++c)
-            for (int i = 0; i < FRAME_SAMPLES; ++i)
-                frame[c][i] = d(rng);
+            for (int i = 0; i < FRAME_SAMPLES; ++i) frame[c][i] = d(rng);
         exec(block, frame);
         benchmark::DoNotOptimize(frame);
         benchmark::ClobberMemory();
     }
 }
 
-void BM_Modulation(benchmark::State& st) {
+void BM_Modulation(benchmark::State& st)
+{
     static const char* modes[] = {"\"Chorus\"", "\"Flanger\"", "\"Phaser\""};
     Node* f = folder();
     auto* m = new ModulationsEngine(f, nullptr, true);
@@ -62,7 +64,8 @@ void BM_Modulation(benchmark::State& st) {
 }
 KESTRUN_BENCHMARK(BM_Modulation)->DenseRange(0, 2);
 
-void BM_Delay(benchmark::State& st) {
+void BM_Delay(benchmark::State& st)
+{
     Node* f = folder();
     auto* d = new DelayEngine(f, nullptr);
     set(f, "on_off", "\"ON\"");
@@ -74,14 +77,14 @@ void BM_Delay(benchmark::State& st) {
 }
 KESTRUN_BENCHMARK(BM_Delay);
 
-void BM_CabinetStereo(benchmark::State& st) {
+void BM_CabinetStereo(benchmark::State& st)
+{
     Node* f = folder();
     auto* cab = new IrLoader(f, f, "ir_list");
     std::vector<float> ir(IrLoader::kTaps);
     std::mt19937 rng(2);
     std::uniform_real_distribution<float> d(-0.1f, 0.1f);
-    for (auto& x : ir)
-        x = d(rng);
+    for (auto& x : ir) x = d(rng);
     cab->getList()->setElementAt(0, "a", ir.data());
     cab->getList()->setElementAt(1, "b", ir.data());
     set(f, "on_off", "\"ON\"");
@@ -92,7 +95,8 @@ void BM_CabinetStereo(benchmark::State& st) {
 }
 KESTRUN_BENCHMARK(BM_CabinetStereo);
 
-void BM_ReverbFDN8(benchmark::State& st) {
+void BM_ReverbFDN8(benchmark::State& st)
+{
     static const char* modes[] = {"\"ROOM\"", "\"HALL\"", "\"GALAXY\"", "\"SPRING\""};
     Node* f = folder();
     auto* r = new ReverbFDN8(f);
@@ -103,7 +107,8 @@ void BM_ReverbFDN8(benchmark::State& st) {
 }
 KESTRUN_BENCHMARK(BM_ReverbFDN8)->DenseRange(0, 3);
 
-void BM_ReverbFDN(benchmark::State& st) {
+void BM_ReverbFDN(benchmark::State& st)
+{
     Node* f = folder();
     auto* r = new ReverbFDN(f);
     set(f, "on_off", "\"ON\"");
@@ -111,7 +116,8 @@ void BM_ReverbFDN(benchmark::State& st) {
 }
 KESTRUN_BENCHMARK(BM_ReverbFDN);
 
-void BM_SpringVerb(benchmark::State& st) {
+void BM_SpringVerb(benchmark::State& st)
+{
     Node* f = folder();
     auto* r = new SpringVerb(f);
     set(f, "on_off", "\"ON\"");
@@ -119,7 +125,8 @@ void BM_SpringVerb(benchmark::State& st) {
 }
 KESTRUN_BENCHMARK(BM_SpringVerb);
 
-void BM_PitchShifter(benchmark::State& st) {
+void BM_PitchShifter(benchmark::State& st)
+{
     auto p = std::make_unique<PolyPhasePitchShifter>(4096, unsigned(st.range(0)));
     p->setSemitonesUp(7.0f);
     std::vector<float> in(FRAME_SAMPLES, 0.25f), out(FRAME_SAMPLES);

@@ -93,9 +93,15 @@ std::string waveNetText(const std::vector<ArrayShape>& shape)
 {
     nlohmann::json layers = nlohmann::json::array();
     for (const ArrayShape& a : shape)
-        layers.push_back({{"input_size", a.inputSize}, {"condition_size", 1}, {"head_size", a.headSize},
-                          {"channels", a.channels}, {"kernel_size", 3}, {"dilations", a.dilations},
-                          {"activation", "Tanh"}, {"gated", false}, {"head_bias", a.headBias}});
+        layers.push_back({{"input_size", a.inputSize},
+                          {"condition_size", 1},
+                          {"head_size", a.headSize},
+                          {"channels", a.channels},
+                          {"kernel_size", 3},
+                          {"dilations", a.dilations},
+                          {"activation", "Tanh"},
+                          {"gated", false},
+                          {"head_bias", a.headBias}});
     nlohmann::json model = {{"version", "0.5.4"},
                             {"architecture", "WaveNet"},
                             {"config", {{"layers", layers}, {"head", nullptr}, {"head_scale", 0.02}}},
@@ -195,10 +201,8 @@ public:
         const Eigen::VectorXf* accIn = nullptr;
         for (Array& a : arrays_) {
             a.r.noalias() = a.rechannel * *v;
-            if (accIn)
-                a.acc = *accIn;
-            else
-                a.acc.setZero();
+            if (accIn) a.acc = *accIn;
+            else a.acc.setZero();
             for (Layer& l : a.layers) {
                 int size = int(l.history.cols());
                 l.history.col(l.pos) = a.r;
@@ -318,9 +322,10 @@ int compareWithPlain()
     double worst = 0.0;
     for (size_t i = 0; i < in.size(); ++i) worst = std::max(worst, double(std::fabs(fast[i] - slow[i])));
     double speedup = slowBest / fastBest;
-    std::printf("standard WaveNet: runtime %.1f ns/sample, plain %.1f ns/sample, speed-up %.2fx (need 1.5x), "
-                "largest difference %.2g\n",
-                fastBest / double(in.size()) * 1e9, slowBest / double(in.size()) * 1e9, speedup, worst);
+    std::printf(
+        "standard WaveNet: runtime %.1f ns/sample, plain %.1f ns/sample, speed-up %.2fx (need 1.5x), "
+        "largest difference %.2g\n",
+        fastBest / double(in.size()) * 1e9, slowBest / double(in.size()) * 1e9, speedup, worst);
     if (worst > 1e-4) {
         std::printf("FAIL: the runtime and the plain implementation disagree\n");
         return 1;

@@ -62,8 +62,8 @@ void onInterfacesAdded(GDBusConnection*, const char*, const char*, const char*, 
 }
 
 // BlueZ forgetting a connected device means it is gone.
-void onInterfacesRemoved(GDBusConnection*, const char*, const char*, const char*, const char*,
-                         GVariant* parameters, gpointer data)
+void onInterfacesRemoved(GDBusConnection*, const char*, const char*, const char*, const char*, GVariant* parameters,
+                         gpointer data)
 {
     GattAdapter* adapter = static_cast<GattAdapter*>(data);
     const char* path = nullptr;
@@ -159,9 +159,9 @@ GattAdapter* binc_adapter_get_default(GDBusConnection* connection)
     g_variant_unref(objects);
     g_variant_unref(reply);
 
-    adapter->properties_subscription = g_dbus_connection_signal_subscribe(
-        connection, BLUEZ_NAME, PROPERTIES_IFACE, "PropertiesChanged", nullptr, nullptr, G_DBUS_SIGNAL_FLAGS_NONE,
-        onPropertiesChanged, adapter, nullptr);
+    adapter->properties_subscription =
+        g_dbus_connection_signal_subscribe(connection, BLUEZ_NAME, PROPERTIES_IFACE, "PropertiesChanged", nullptr,
+                                           nullptr, G_DBUS_SIGNAL_FLAGS_NONE, onPropertiesChanged, adapter, nullptr);
     adapter->added_subscription =
         g_dbus_connection_signal_subscribe(connection, BLUEZ_NAME, OBJECT_MANAGER_IFACE, "InterfacesAdded", nullptr,
                                            nullptr, G_DBUS_SIGNAL_FLAGS_NONE, onInterfacesAdded, adapter, nullptr);

@@ -7,7 +7,8 @@ namespace {
 
 const char kAdvertisementXml[] =
     "<node>"
-    "  <interface name='" ADVERTISEMENT_IFACE "'>"
+    "  <interface name='" ADVERTISEMENT_IFACE
+    "'>"
     "    <method name='Release'/>"
     "    <property name='Type' type='s' access='read'/>"
     "    <property name='LocalName' type='s' access='read'/>"

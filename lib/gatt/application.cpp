@@ -40,16 +40,19 @@ namespace {
 
 const char kApplicationXml[] =
     "<node>"
-    "  <interface name='" OBJECT_MANAGER_IFACE "'>"
+    "  <interface name='" OBJECT_MANAGER_IFACE
+    "'>"
     "    <method name='GetManagedObjects'>"
     "      <arg name='objects' type='a{oa{sa{sv}}}' direction='out'/>"
     "    </method>"
     "  </interface>"
-    "  <interface name='" GATT_SERVICE_IFACE "'>"
+    "  <interface name='" GATT_SERVICE_IFACE
+    "'>"
     "    <property name='UUID' type='s' access='read'/>"
     "    <property name='Primary' type='b' access='read'/>"
     "  </interface>"
-    "  <interface name='" GATT_CHARACTERISTIC_IFACE "'>"
+    "  <interface name='" GATT_CHARACTERISTIC_IFACE
+    "'>"
     "    <method name='ReadValue'>"
     "      <arg name='options' type='a{sv}' direction='in'/>"
     "      <arg name='value' type='ay' direction='out'/>"
@@ -74,14 +77,22 @@ GDBusInterfaceInfo* interfaceInfo(int index)
     return node->interfaces[index];
 }
 
-GDBusInterfaceInfo* objectManagerInfo() { return interfaceInfo(0); }
-GDBusInterfaceInfo* serviceInfo() { return interfaceInfo(1); }
-GDBusInterfaceInfo* characteristicInfo() { return interfaceInfo(2); }
+GDBusInterfaceInfo* objectManagerInfo()
+{
+    return interfaceInfo(0);
+}
+GDBusInterfaceInfo* serviceInfo()
+{
+    return interfaceInfo(1);
+}
+GDBusInterfaceInfo* characteristicInfo()
+{
+    return interfaceInfo(2);
+}
 
 // BlueZ's flag names, in property-bit order.
-const char* const kFlagNames[] = {"broadcast", "read",           "write-without-response", "write",
-                                  "notify",    "indicate",       "authenticated-signed-writes",
-                                  "extended-properties"};
+const char* const kFlagNames[] = {"broadcast", "read",     "write-without-response",      "write",
+                                  "notify",    "indicate", "authenticated-signed-writes", "extended-properties"};
 
 GVariant* bytesVariant(const GByteArray* bytes)
 {
@@ -112,13 +123,13 @@ GVariant* characteristicProperty(const GattCharacteristic* characteristic, const
 }
 
 // {interface: {property: value}} of one object, for GetManagedObjects.
-GVariant* interfacesOf(GDBusInterfaceInfo* info, const void* object,
-                       GVariant* (*property)(const void*, const char*))
+GVariant* interfacesOf(GDBusInterfaceInfo* info, const void* object, GVariant* (*property)(const void*, const char*))
 {
     GVariantBuilder properties;
     g_variant_builder_init(&properties, G_VARIANT_TYPE_VARDICT);
     for (GDBusPropertyInfo** p = info->properties; p && *p; ++p)
-        if (GVariant* value = property(object, (*p)->name)) g_variant_builder_add(&properties, "{sv}", (*p)->name, value);
+        if (GVariant* value = property(object, (*p)->name))
+            g_variant_builder_add(&properties, "{sv}", (*p)->name, value);
     GVariantBuilder interfaces;
     g_variant_builder_init(&interfaces, G_VARIANT_TYPE("a{sa{sv}}"));
     g_variant_builder_add(&interfaces, "{sa{sv}}", info->name, &properties);
@@ -155,10 +166,9 @@ void emitPropertyChanged(const GattCharacteristic* characteristic, const char* n
     g_variant_builder_add(&changed, "{sv}", name, value);
     GError* error = nullptr;
     const GattApplication* application = characteristic->service->application;
-    if (!g_dbus_connection_emit_signal(application->connection, nullptr, characteristic->path, PROPERTIES_IFACE,
-                                       "PropertiesChanged",
-                                       g_variant_new("(sa{sv}as)", GATT_CHARACTERISTIC_IFACE, &changed, nullptr),
-                                       &error)) {
+    if (!g_dbus_connection_emit_signal(
+            application->connection, nullptr, characteristic->path, PROPERTIES_IFACE, "PropertiesChanged",
+            g_variant_new("(sa{sv}as)", GATT_CHARACTERISTIC_IFACE, &changed, nullptr), &error)) {
         log_log_at_level(GATT_LOG_ERROR, "Application", "PropertiesChanged of %s failed: %s", characteristic->path,
                          error->message);
         g_error_free(error);
@@ -190,8 +200,8 @@ void replyValue(GDBusMethodInvocation* invocation, const GByteArray* value, guin
         g_dbus_method_invocation_return_dbus_error(invocation, "org.bluez.Error.InvalidOffset", "Invalid offset");
         return;
     }
-    GVariant* bytes = g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, value ? value->data + offset : nullptr,
-                                                length - offset, 1);
+    GVariant* bytes =
+        g_variant_new_fixed_array(G_VARIANT_TYPE_BYTE, value ? value->data + offset : nullptr, length - offset, 1);
     g_dbus_method_invocation_return_value(invocation, g_variant_new_tuple(&bytes, 1));
 }
 
@@ -216,8 +226,9 @@ void onCharacteristicCall(GDBusConnection*, const char*, const char*, const char
         const char* device;
         guint16 mtu, offset;
         readOptions(options, &device, &mtu, &offset);
-        const char* refusal =
-            application->read_cb ? application->read_cb(application, device, serviceUuid, characteristic->uuid) : nullptr;
+        const char* refusal = application->read_cb
+                                  ? application->read_cb(application, device, serviceUuid, characteristic->uuid)
+                                  : nullptr;
         if (refusal) g_dbus_method_invocation_return_dbus_error(invocation, refusal, "Read refused");
         else replyValue(invocation, characteristic->value, offset);
         g_variant_unref(options);
@@ -263,8 +274,8 @@ void onCharacteristicCall(GDBusConnection*, const char*, const char*, const char
     }
 }
 
-GVariant* onCharacteristicProperty(GDBusConnection*, const char*, const char*, const char*, const char* name,
-                                   GError**, gpointer data)
+GVariant* onCharacteristicProperty(GDBusConnection*, const char*, const char*, const char*, const char* name, GError**,
+                                   gpointer data)
 {
     return characteristicProperty(static_cast<GattCharacteristic*>(data), name);
 }
@@ -357,8 +368,8 @@ GattApplication* binc_create_application(const GattAdapter* adapter)
     application->adapter = adapter;
     application->path = g_strdup_printf("/gatt/application%u", count++);
     application->services = g_ptr_array_new_with_free_func(freeService);
-    application->registration =
-        exportObject(application->connection, application->path, objectManagerInfo(), &kObjectManagerVtable, application);
+    application->registration = exportObject(application->connection, application->path, objectManagerInfo(),
+                                             &kObjectManagerVtable, application);
     return application;
 }
 
@@ -370,13 +381,14 @@ int binc_application_add_service(GattApplication* application, const char* servi
     service->uuid = g_ascii_strdown(service_uuid, -1);
     service->path = g_strdup_printf("%s/service%u", application->path, application->services->len);
     service->characteristics = g_ptr_array_new_with_free_func(freeCharacteristic);
-    service->registration = exportObject(application->connection, service->path, serviceInfo(), &kServiceVtable, service);
+    service->registration =
+        exportObject(application->connection, service->path, serviceInfo(), &kServiceVtable, service);
     g_ptr_array_add(application->services, service);
     return 0;
 }
 
-int binc_application_add_characteristic(GattApplication* application, const char* service_uuid,
-                                        const char* char_uuid, guint8 permissions)
+int binc_application_add_characteristic(GattApplication* application, const char* service_uuid, const char* char_uuid,
+                                        guint8 permissions)
 {
     if (!application || !validUuid(char_uuid)) return -1;
     GattService* service = service_uuid ? findService(application, service_uuid) : nullptr;
@@ -441,10 +453,9 @@ void binc_adapter_register_application(GattAdapter* adapter, GattApplication* ap
 void binc_adapter_unregister_application(GattAdapter* adapter, GattApplication* application)
 {
     if (!adapter || !application) return;
-    g_dbus_connection_call(adapter->connection, BLUEZ_NAME, adapter->path, GATT_MANAGER_IFACE,
-                           "UnregisterApplication", g_variant_new("(o)", application->path), nullptr,
-                           G_DBUS_CALL_FLAGS_NONE, -1, nullptr, gatt_log_call_result,
-                           const_cast<char*>("Unregistering the GATT application"));
+    g_dbus_connection_call(adapter->connection, BLUEZ_NAME, adapter->path, GATT_MANAGER_IFACE, "UnregisterApplication",
+                           g_variant_new("(o)", application->path), nullptr, G_DBUS_CALL_FLAGS_NONE, -1, nullptr,
+                           gatt_log_call_result, const_cast<char*>("Unregistering the GATT application"));
 }
 
 void binc_application_free(GattApplication* application)
@@ -452,7 +463,8 @@ void binc_application_free(GattApplication* application)
     if (!application) return;
     // Withdrawn from the context that exported them, so no method of ours runs on freed data.
     g_ptr_array_unref(application->services);
-    if (application->registration) g_dbus_connection_unregister_object(application->connection, application->registration);
+    if (application->registration)
+        g_dbus_connection_unregister_object(application->connection, application->registration);
     g_object_unref(application->connection);
     g_free(application->path);
     g_free(application);

@@ -112,8 +112,8 @@ typedef const char* (*GattCharReadCallback)(const GattApplication* application, 
 // `mtu` is the ATT MTU that BlueZ reported with the write (0 when it reported none); `offset` is
 // where the bytes go in the value.
 typedef const char* (*GattCharWriteCallback)(const GattApplication* application, const char* device,
-                                             const char* service_uuid, const char* char_uuid,
-                                             const GByteArray* value, guint16 mtu, guint16 offset);
+                                             const char* service_uuid, const char* char_uuid, const GByteArray* value,
+                                             guint16 mtu, guint16 offset);
 typedef void (*GattCharNotifyCallback)(const GattApplication* application, const char* service_uuid,
                                        const char* char_uuid);
 // The stored value changed (accepted write or notification).
@@ -126,8 +126,8 @@ GattApplication* binc_create_application(const GattAdapter* adapter);
 int binc_application_add_service(GattApplication* application, const char* service_uuid);
 // `permissions`: GATT_CHR_PROP_* bits. 0, or -1 when the service is unknown, the UUID invalid or
 // already there.
-int binc_application_add_characteristic(GattApplication* application, const char* service_uuid,
-                                        const char* char_uuid, guint8 permissions);
+int binc_application_add_characteristic(GattApplication* application, const char* service_uuid, const char* char_uuid,
+                                        guint8 permissions);
 void binc_application_set_char_read_cb(GattApplication* application, GattCharReadCallback callback);
 void binc_application_set_char_write_cb(GattApplication* application, GattCharWriteCallback callback);
 void binc_application_set_char_start_notify_cb(GattApplication* application, GattCharNotifyCallback callback);

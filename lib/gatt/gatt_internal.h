@@ -44,8 +44,8 @@ struct GattAdvertisement {
     guint32 max_interval;
     guint16 manufacturer_id;
     GByteArray* manufacturer_data; // null: none
-    GDBusConnection* connection;   // while exported
-    guint registration;            // 0: not exported
+    GDBusConnection* connection; // while exported
+    guint registration; // 0: not exported
 };
 
 // The adapter's device at `path`, created on first sight.

@@ -59,10 +59,10 @@ static struct thread threads[kThreads];
 static char out_path[4096];
 static pid_t owner;
 
-static void on_run(unsigned int vcpu, void *userdata)
+static void on_run(unsigned int vcpu, void* userdata)
 {
-    const struct run *r = userdata;
-    struct thread *t = &threads[vcpu < kThreads ? vcpu : kThreads - 1];
+    const struct run* r = userdata;
+    struct thread* t = &threads[vcpu < kThreads ? vcpu : kThreads - 1];
     switch (r->mark) {
     case kMarkFrame:
         t->bucket = t->block = 0;
@@ -77,28 +77,28 @@ static void on_run(unsigned int vcpu, void *userdata)
     for (int c = 0; c < kClasses; ++c) t->n[t->bucket][c] += r->n[c];
 }
 
-static void classify(uint32_t insn, uint64_t *n)
+static void classify(uint32_t insn, uint64_t* n)
 {
     n[kAll]++;
     if ((insn & 0x0E000000u) == 0x0E000000u) n[kSimdArith]++;
     else if ((insn & 0x0E000000u) == 0x0C000000u) n[kSimdLdst]++; /* load/store with V = 1 */
 }
 
-static struct run *new_run(int mark)
+static struct run* new_run(int mark)
 {
-    struct run *r = calloc(1, sizeof *r);
+    struct run* r = calloc(1, sizeof *r);
     if (!r) abort();
     r->mark = mark;
     return r;
 }
 
-static void on_translate(qemu_plugin_id_t id, struct qemu_plugin_tb *tb)
+static void on_translate(qemu_plugin_id_t id, struct qemu_plugin_tb* tb)
 {
     (void)id;
     const size_t count = qemu_plugin_tb_n_insns(tb);
     struct run *first = new_run(kMarkNone), *r = first;
     for (size_t i = 0; i < count; ++i) {
-        struct qemu_plugin_insn *insn = qemu_plugin_tb_get_insn(tb, i);
+        struct qemu_plugin_insn* insn = qemu_plugin_tb_get_insn(tb, i);
         uint32_t word = 0;
         if (qemu_plugin_insn_size(insn) == sizeof word) memcpy(&word, qemu_plugin_insn_data(insn), sizeof word);
         const int mark = mark_of(word);
@@ -109,19 +109,17 @@ static void on_translate(qemu_plugin_id_t id, struct qemu_plugin_tb *tb)
             classify(word, r->n);
         }
     }
-    if (first->n[kAll] > 0)
-        qemu_plugin_register_vcpu_tb_exec_cb(tb, on_run, QEMU_PLUGIN_CB_NO_REGS, first);
-    else
-        free(first);
+    if (first->n[kAll] > 0) qemu_plugin_register_vcpu_tb_exec_cb(tb, on_run, QEMU_PLUGIN_CB_NO_REGS, first);
+    else free(first);
 }
 
-static void write_counts(qemu_plugin_id_t id, void *userdata)
+static void write_counts(qemu_plugin_id_t id, void* userdata)
 {
     (void)id;
     (void)userdata;
     /* A forked child that exits under qemu must not overwrite its parent's figures. */
     if (getpid() != owner) return;
-    FILE *f = fopen(out_path, "w");
+    FILE* f = fopen(out_path, "w");
     if (!f) {
         qemu_plugin_outs("insn_count: cannot write the output file\n");
         return;
@@ -130,13 +128,14 @@ static void write_counts(qemu_plugin_id_t id, void *userdata)
         for (int b = 0; b < kBuckets; ++b)
             if (threads[t].n[b][kAll])
                 fprintf(f, "%d %d %llu %llu %llu\n", t, b, (unsigned long long)threads[t].n[b][kAll],
-                        (unsigned long long)threads[t].n[b][kSimdArith], (unsigned long long)threads[t].n[b][kSimdLdst]);
+                        (unsigned long long)threads[t].n[b][kSimdArith],
+                        (unsigned long long)threads[t].n[b][kSimdLdst]);
         if (threads[t].frames) fprintf(f, "%d -1 %llu 0 0\n", t, (unsigned long long)threads[t].frames);
     }
     fclose(f);
 }
 
-QEMU_PLUGIN_EXPORT int qemu_plugin_install(qemu_plugin_id_t id, const qemu_info_t *info, int argc, char **argv)
+QEMU_PLUGIN_EXPORT int qemu_plugin_install(qemu_plugin_id_t id, const qemu_info_t* info, int argc, char** argv)
 {
     if (info->system_emulation || strcmp(info->target_name, "aarch64") != 0) {
         qemu_plugin_outs("insn_count: aarch64 user mode only\n");

@@ -13,7 +13,7 @@
 
 namespace {
 
-const char* const TAG = "Main";
+constexpr const char* kTag = "Main";
 
 // Empty on the unit.
 sigset_t stopSignals()
@@ -40,12 +40,11 @@ void HostStop::waitForever()
         for (;;) vTaskDelay(1000000);
     const sigset_t set = stopSignals();
     int signal = 0;
-    while (sigwait(&set, &signal) != 0) {
-    }
-    LOG_I(TAG, "%s: writing the pending stored values, then stopping\n", signal == SIGINT ? "SIGINT" : "SIGTERM");
+    while (sigwait(&set, &signal) != 0) {}
+    LOG_I(kTag, "%s: writing the pending stored values, then stopping\n", signal == SIGINT ? "SIGINT" : "SIGTERM");
     const int written = Storage::writePending();
     PanelStandIn::giveTerminalBack();
-    LOG_I(TAG, "%d value(s) written; stopped\n", written);
+    LOG_I(kTag, "%d value(s) written; stopped\n", written);
     std::fflush(stdout);
     // The other threads hold nothing that needs more than this; the destructors of statics must not
     // run under them.

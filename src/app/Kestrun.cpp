@@ -51,7 +51,6 @@ constexpr int kControllerLinks = 3;
 // Fixed trim (+2.5 dB) of both inputs ahead of the player's digital gains.
 constexpr float kInputTrim = 1.334f;
 
-
 float dbToGain(float db)
 {
     return std::pow(10.0f, db / 20.0f);
@@ -73,16 +72,16 @@ struct BlockFolder {
     const char* img;
 };
 constexpr BlockFolder kFolders[] = {
-    {"gate", "Gate", 0x888844, "gate"}, {"exp", "Expr", 0x88FF66, "expr"},     {"comp", "Comp", 0xFFFF00, "comp"},
-    {"mod_pre", "Mod", 0x7777FF, "mod"}, {"drive", "Drive", 0xFF6600, "drive"}, {"amp", "Amp", 0xFF0000, "amp"},
-    {"ir", "IR", 0xFF8844, "ir"},        {"eq", "Eq", 0xFFAA00, "eq"},          {"mod", "Mod", 0x00FFFF, "mod"},
+    {"gate", "Gate", 0x888844, "gate"},    {"exp", "Expr", 0x88FF66, "expr"},     {"comp", "Comp", 0xFFFF00, "comp"},
+    {"mod_pre", "Mod", 0x7777FF, "mod"},   {"drive", "Drive", 0xFF6600, "drive"}, {"amp", "Amp", 0xFF0000, "amp"},
+    {"ir", "IR", 0xFF8844, "ir"},          {"eq", "Eq", 0xFFAA00, "eq"},          {"mod", "Mod", 0x00FFFF, "mod"},
     {"delay", "Delay", 0x00FF00, "delay"}, {"reverb", "Rev", 0xFF00FF, "reverb"}, {"output", "Master", -1, "master"},
 };
 enum FolderIndex { kGate, kExp, kComp, kModPre, kDrive, kAmp, kIr, kEq, kMod, kDelay, kReverb, kOutput, kFolderCount };
 
 constexpr const char* kAssignKeys[4] = {"assign1", "assign2", "assign3", "assign4"};
 constexpr const char* kAssignLabels[4] = {"assing1", "assing2", "assing3", "assing4"};
-constexpr const char* kCcKeys[11] = {"_cc1", "_cc2", "_cc3", "_cc4", "_cc5", "_cc6",
+constexpr const char* kCcKeys[11] = {"_cc1", "_cc2", "_cc3", "_cc4",  "_cc5", "_cc6",
                                      "_cc7", "_cc8", "_cc9", "_cc10", "_cc11"};
 
 constexpr const char* kLogoUrl = "https://kelvaro.com/images/kelvaro-logo.png";
@@ -174,10 +173,9 @@ Kestrun::Kestrun(Node* app, Node* root) : AudioBlock("Kestrun", app, Kestrun::ex
     for (const char* channel : kChannels) channels.push_back(channel);
     NodeEnum* midiAddress = new NodeEnum(misc, "midi_a", "MIDI Address", channels, "0");
     NodeControlMidiPC* programChange = new NodeControlMidiPC(root, "cpst", "Midi PC", preset, 0, midiAddress);
-    Node* ccTargets[11] = {namDrive->getOnOff(),      modPre->getOnOff(),   namAmp->getOnOff(),
-                           irLoader->getOnOff(),      reverb->getOnOff(),   modPost->getOnOff(),
-                           modPost->getTremoloOnOff(), dynaComp->getOnOff(), noiseGate->getOnOff(),
-                           delay->getOnOff(),         tuner->getOnOff()};
+    Node* ccTargets[11] = {namDrive->getOnOff(),  modPre->getOnOff(),  namAmp->getOnOff(),         irLoader->getOnOff(),
+                           reverb->getOnOff(),    modPost->getOnOff(), modPost->getTremoloOnOff(), dynaComp->getOnOff(),
+                           noiseGate->getOnOff(), delay->getOnOff(),   tuner->getOnOff()};
     for (int i = 0; i < 11; ++i) new NodeControlMidiCC(root, kCcKeys[i], "Midi CC", ccTargets[i], i + 1, midiAddress);
     Node* ctl1 = new NodeItem(pst, "ctl1", "Controller 1", "mctrl", ItemType::MODULE);
     new NodeControlMulti(root, "multi1", "Control", midiAddress, ctl1, preset, kControllerLinks);
@@ -245,11 +243,12 @@ std::string Kestrun::usbRelinkScript(bool data)
     const char* links = data ? "ln -s $G/functions/acm.usb0 $G/configs/c.1/\n"
                              : "ln -s $G/functions/uac2.usb_in $G/configs/c.1/\n"
                                "ln -s $G/functions/uac2.usb_out $G/configs/c.1/\n";
-    return std::string("G=/sys/kernel/config/usb_gadget/pi_gadget\n"
-                       "echo \"\" > $G/UDC\n"
-                       "rm -f $G/configs/c.1/acm.usb0\n"
-                       "rm -f $G/configs/c.1/uac2.usb_in\n"
-                       "rm -f $G/configs/c.1/uac2.usb_out\n") +
+    return std::string(
+               "G=/sys/kernel/config/usb_gadget/pi_gadget\n"
+               "echo \"\" > $G/UDC\n"
+               "rm -f $G/configs/c.1/acm.usb0\n"
+               "rm -f $G/configs/c.1/uac2.usb_in\n"
+               "rm -f $G/configs/c.1/uac2.usb_out\n") +
            links + "ls /sys/class/udc > $G/UDC\n";
 }
 

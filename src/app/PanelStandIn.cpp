@@ -28,7 +28,7 @@
 
 namespace {
 
-const char* const TAG = "Panel";
+constexpr const char* kTag = "Panel";
 
 // The board debounces an input over 50 ms of its own clock: a level counts once two of its passes,
 // this far apart, have drained frames with it.
@@ -226,8 +226,8 @@ void runLine(std::string line)
     if (first == std::string::npos) return;
     line.erase(0, first);
     std::string error;
-    if (run(line, error)) LOG_I(TAG, "%s\n", line.c_str());
-    else LOG_W(TAG, "%s: %s\n", line.c_str(), error.c_str());
+    if (run(line, error)) LOG_I(kTag, "%s\n", line.c_str());
+    else LOG_W(kTag, "%s: %s\n", line.c_str(), error.c_str());
 }
 
 // Terminal keys: the command each stands for.
@@ -237,14 +237,37 @@ const char* commandOfKey(const std::string& key)
         const char* key;
         const char* command;
     } kKeys[] = {
-        {"\x1b[C", "turn main 1"}, {"\x1b[A", "turn main 1"}, {"\x1b[D", "turn main -1"}, {"\x1b[B", "turn main -1"},
-        {"\n", "click main"},      {"\r", "click main"},      {"l", "long main"},           {"a", "click a"},
-        {"b", "click b"},          {"c", "click c"},          {"A", "long a"},              {"B", "long b"},
-        {"C", "long c"},           {"1", "click knob1"},      {"2", "click knob2"},         {"3", "click knob3"},
-        {"4", "click knob4"},      {"5", "long knob1"},       {"6", "long knob2"},          {"7", "long knob3"},
-        {"8", "long knob4"},       {"q", "turn knob1 -1"},    {"w", "turn knob1 1"},        {"e", "turn knob2 -1"},
-        {"r", "turn knob2 1"},     {"t", "turn knob3 -1"},    {"y", "turn knob3 1"},        {"u", "turn knob4 -1"},
-        {"i", "turn knob4 1"},     {"p", "pair ab"},          {"o", "pair bc"},
+        {"\x1b[C", "turn main 1"},
+        {"\x1b[A", "turn main 1"},
+        {"\x1b[D", "turn main -1"},
+        {"\x1b[B", "turn main -1"},
+        {"\n", "click main"},
+        {"\r", "click main"},
+        {"l", "long main"},
+        {"a", "click a"},
+        {"b", "click b"},
+        {"c", "click c"},
+        {"A", "long a"},
+        {"B", "long b"},
+        {"C", "long c"},
+        {"1", "click knob1"},
+        {"2", "click knob2"},
+        {"3", "click knob3"},
+        {"4", "click knob4"},
+        {"5", "long knob1"},
+        {"6", "long knob2"},
+        {"7", "long knob3"},
+        {"8", "long knob4"},
+        {"q", "turn knob1 -1"},
+        {"w", "turn knob1 1"},
+        {"e", "turn knob2 -1"},
+        {"r", "turn knob2 1"},
+        {"t", "turn knob3 -1"},
+        {"y", "turn knob3 1"},
+        {"u", "turn knob4 -1"},
+        {"i", "turn knob4 1"},
+        {"p", "pair ab"},
+        {"o", "pair bc"},
     };
     for (const auto& k : kKeys)
         if (key == k.key) return k.command;
@@ -287,11 +310,11 @@ bool takeTerminal()
     const char* want = EnvSetting::text("KESTRUN_PANEL_KEYS");
     if (!want || std::strcmp(want, "0") == 0) return false;
     if (std::strcmp(want, "1") != 0) {
-        EnvSetting::refuse(TAG, "KESTRUN_PANEL_KEYS", want, "is neither 1 nor 0", "the keys do not work the panel");
+        EnvSetting::refuse(kTag, "KESTRUN_PANEL_KEYS", want, "is neither 1 nor 0", "the keys do not work the panel");
         return false;
     }
     if (!isatty(STDIN_FILENO)) {
-        EnvSetting::refuse(TAG, "KESTRUN_PANEL_KEYS", want, "but standard input is no terminal",
+        EnvSetting::refuse(kTag, "KESTRUN_PANEL_KEYS", want, "but standard input is no terminal",
                            "only the pipe works the panel");
         return false;
     }
@@ -300,7 +323,7 @@ bool takeTerminal()
     // the program's controlling one has no foreground job to ask for.
     const pid_t foreground = tcgetpgrp(STDIN_FILENO);
     if (foreground >= 0 && foreground != getpgrp()) {
-        EnvSetting::refuse(TAG, "KESTRUN_PANEL_KEYS", want, "but the program runs in the background of its terminal",
+        EnvSetting::refuse(kTag, "KESTRUN_PANEL_KEYS", want, "but the program runs in the background of its terminal",
                            "only the pipe works the panel");
         return false;
     }
@@ -314,7 +337,7 @@ bool takeTerminal()
     savedTerminal = saved;
     if (tcsetattr(STDIN_FILENO, TCSANOW, &raw) != 0) return false;
     terminalTaken = true;
-    LOG_I(TAG, "keys: arrows turn, Enter clicks the main encoder; a b c footswitches (README.md)\n");
+    LOG_I(kTag, "keys: arrows turn, Enter clicks the main encoder; a b c footswitches (README.md)\n");
     return true;
 }
 
@@ -373,7 +396,7 @@ void* serve(void* argument)
                 task_exit_point();
                 continue;
             }
-            LOG_E(TAG, "poll: %s\n", std::strerror(errno));
+            LOG_E(kTag, "poll: %s\n", std::strerror(errno));
             return nullptr;
         }
         char buffer[256];
@@ -388,7 +411,7 @@ void* serve(void* argument)
             }
             if (lineBuffer.size() > kMaxLine) {
                 // The whole line goes, up to its end still to come.
-                if (!dropping) LOG_W(TAG, "a line of more than %zu bytes: dropped\n", kMaxLine);
+                if (!dropping) LOG_W(kTag, "a line of more than %zu bytes: dropped\n", kMaxLine);
                 dropping = true;
                 lineBuffer.clear();
             }
@@ -415,22 +438,22 @@ void PanelStandIn::start(const std::atomic<uint64_t>& passes)
     const bool exists = lstat(path.c_str(), &st) == 0;
     // A command echoed into the path before the pipe existed made a plain file of it.
     if (exists && S_ISREG(st.st_mode) && unlink(path.c_str()) == 0) {
-        LOG_W(TAG, "%s was a plain file (written before the program made the pipe): replaced by the pipe\n",
+        LOG_W(kTag, "%s was a plain file (written before the program made the pipe): replaced by the pipe\n",
               path.c_str());
     } else if (exists && !S_ISFIFO(st.st_mode)) {
-        LOG_E(TAG, "%s is not a named pipe: no panel commands\n", path.c_str());
+        LOG_E(kTag, "%s is not a named pipe: no panel commands\n", path.c_str());
         serving = false;
         return;
     }
     if ((!exists || !S_ISFIFO(st.st_mode)) && mkfifo(path.c_str(), 0600) != 0) {
-        LOG_E(TAG, "cannot make %s: %s\n", path.c_str(), std::strerror(errno));
+        LOG_E(kTag, "cannot make %s: %s\n", path.c_str(), std::strerror(errno));
         serving = false;
         return;
     }
     // Read and write: the pipe stays open when a writer closes it, so every "echo" is read.
     int pipe = open(path.c_str(), O_RDWR | O_CLOEXEC);
     if (pipe < 0) {
-        LOG_E(TAG, "cannot open %s: %s\n", path.c_str(), std::strerror(errno));
+        LOG_E(kTag, "cannot open %s: %s\n", path.c_str(), std::strerror(errno));
         serving = false;
         return;
     }
@@ -439,7 +462,7 @@ void PanelStandIn::start(const std::atomic<uint64_t>& passes)
         serving = false;
         return;
     }
-    LOG_I(TAG, "commands from %s\n", path.c_str());
+    LOG_I(kTag, "commands from %s\n", path.c_str());
 }
 
 void PanelStandIn::giveTerminalBack()

@@ -10,11 +10,7 @@ struct EncoderWiring {
 
 // Main encoder, then knobs 1 to 4.
 inline constexpr EncoderWiring kEncoderWiring[] = {
-    {21, 20, 22},
-    {17, 18, 19},
-    {13, 14, 12},
-    {11, 4, 10},
-    {3, 6, 5},
+    {21, 20, 22}, {17, 18, 19}, {13, 14, 12}, {11, 4, 10}, {3, 6, 5},
 };
 
 // Footswitches A, B and C.

@@ -62,8 +62,7 @@ int main()
     // Before any thread: each one created later inherits the stop signals' block.
     HostStop::prepare();
 
-    if (Scheduling::unitRealtime() && lock_memory() < 0)
-        LOG_E("MemLock", "Continuing without memory locking...\n\n");
+    if (Scheduling::unitRealtime() && lock_memory() < 0) LOG_E("MemLock", "Continuing without memory locking...\n\n");
     install_crash_handler();
     // The launcher decision first: the image it may run uses the same folder, and has ended by then.
     Update::initialize();
@@ -72,10 +71,8 @@ int main()
     System::initialize("ap0003");
     // Both applications build the board (converter, control sources, start-up scripts), which starts
     // on "eventTasks". The update-mode application has no audio blocks.
-    if (Update::isRecovery())
-        new KestrunUpdater(System::appNode(), System::rootNode());
-    else
-        new Kestrun(System::appNode(), System::rootNode());
+    if (Update::isRecovery()) new KestrunUpdater(System::appNode(), System::rootNode());
+    else new Kestrun(System::appNode(), System::rootNode());
     // "controlLoop" polls the control sources (MIDI, analog controller).
     AudioProcessor::setControlTasks(Control::tasks);
 

@@ -31,8 +31,9 @@ int AlsaLibBackend::pcmOpen(AlsaPcm** pcm, const char* device, AlsaStream stream
 {
     *pcm = nullptr;
     snd_pcm_t* handle = nullptr;
-    int rc = snd_pcm_open(&handle, device, stream == AlsaStream::Capture ? SND_PCM_STREAM_CAPTURE : SND_PCM_STREAM_PLAYBACK,
-                          SND_PCM_NONBLOCK);
+    int rc =
+        snd_pcm_open(&handle, device, stream == AlsaStream::Capture ? SND_PCM_STREAM_CAPTURE : SND_PCM_STREAM_PLAYBACK,
+                     SND_PCM_NONBLOCK);
     if (rc < 0) return rc;
     auto* opened = new LibPcm{handle, nullptr};
     rc = snd_pcm_hw_params_malloc(&opened->hw);

@@ -38,6 +38,6 @@ public:
     Node* getNode() const { return node; }
 
 protected:
-    Node* node;       // not owned
+    Node* node; // not owned
     const char* name; // not copied: a literal
 };

@@ -133,8 +133,8 @@ void AudioProcessor::audioInitialize(bool meters)
     }
     if (engine.compiler_handler.load() != 0) return; // the threads run once
 
-    auto* folder = new NodeItem(System::systemNode(), meters ? "_meters" : "_disabled_meters", "VU Meters", "",
-                                ItemType::VFOLDER);
+    auto* folder =
+        new NodeItem(System::systemNode(), meters ? "_meters" : "_disabled_meters", "VU Meters", "", ItemType::VFOLDER);
     engine.lin_meter = new NodeFloat(folder, "_in0", "In 1 Peak", -110.0f, 0.0f, 0.0f, "dB", 0.5f, false);
     engine.rin_meter = new NodeFloat(folder, "_in1", "In 2 Peak", -110.0f, 0.0f, 0.0f, "dB", 0.5f, false);
     engine.lout_meter = new NodeFloat(folder, "_out0", "Out 1 Peak", -110.0f, 0.0f, 0.0f, "dB", 0.5f, false);

@@ -112,7 +112,8 @@ public:
 
 private:
     // Test programs put the engine back between tests once its threads have ended.
-    template <class> friend struct TestReset;
+    template <class>
+    friend struct TestReset;
 
     static void processFrame();
     static void fadeStep();
@@ -155,7 +156,7 @@ private:
         std::atomic<uint64_t> lastFrameNs{0};
         std::atomic<void (*)()> controlTasks{nullptr};
         std::atomic<uint32_t> guardTrips{0};
-        uint32_t guardLogged = 0;  // "controlLoop": the trips it has seen
+        uint32_t guardLogged = 0; // "controlLoop": the trips it has seen
         int guardQuietPasses = 0; // "controlLoop": its passes since the last trip
     };
     static Engine engine;

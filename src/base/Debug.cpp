@@ -62,8 +62,14 @@ void Debug::measure(Record& r, uint32_t now)
     if (exec > kOverrunTicks) increment(r.overrunCount);
 }
 
-void Debug::cycle_start() { start(main_cycle, tick()); }
-void Debug::cycle_measure() { measure(main_cycle, tick()); }
+void Debug::cycle_start()
+{
+    start(main_cycle, tick());
+}
+void Debug::cycle_measure()
+{
+    measure(main_cycle, tick());
+}
 
 void Debug::cycle_start_n(int i)
 {
@@ -80,19 +86,55 @@ void Debug::add_overrun_cnt_n(int i)
     if (Record* r = record(i)) increment(r->overrunCount);
 }
 
-uint32_t Debug::getCycleTicks() { return get(main_cycle.cycleTicks); }
-uint32_t Debug::getExecTicks() { return get(main_cycle.execTicks); }
-uint32_t Debug::get_overrun_cnt() { return get(main_cycle.overrunCount); }
-uint32_t Debug::getMaxTicks(bool) { return takeAndReset(main_cycle.maxCycle); }
-uint32_t Debug::getMinTicks(bool) { return takeAndReset(main_cycle.minCycle); }
-uint32_t Debug::getMaxExecTicks(bool) { return takeAndReset(main_cycle.maxExec); }
+uint32_t Debug::getCycleTicks()
+{
+    return get(main_cycle.cycleTicks);
+}
+uint32_t Debug::getExecTicks()
+{
+    return get(main_cycle.execTicks);
+}
+uint32_t Debug::get_overrun_cnt()
+{
+    return get(main_cycle.overrunCount);
+}
+uint32_t Debug::getMaxTicks(bool)
+{
+    return takeAndReset(main_cycle.maxCycle);
+}
+uint32_t Debug::getMinTicks(bool)
+{
+    return takeAndReset(main_cycle.minCycle);
+}
+uint32_t Debug::getMaxExecTicks(bool)
+{
+    return takeAndReset(main_cycle.maxExec);
+}
 
-uint32_t Debug::getCycleTicks_n(int i) { return record(i) ? get(record(i)->cycleTicks) : 0; }
-uint32_t Debug::getExecTicks_n(int i) { return record(i) ? get(record(i)->execTicks) : 0; }
-uint32_t Debug::get_overrun_cnt_n(int i) { return record(i) ? get(record(i)->overrunCount) : 0; }
-uint32_t Debug::getMaxTicks_n(int i, bool) { return record(i) ? takeAndReset(record(i)->maxCycle) : 0; }
-uint32_t Debug::getMinTicks_n(int i, bool) { return record(i) ? takeAndReset(record(i)->minCycle) : 0; }
-uint32_t Debug::getMaxExecTicks_n(int i, bool) { return record(i) ? takeAndReset(record(i)->maxExec) : 0; }
+uint32_t Debug::getCycleTicks_n(int i)
+{
+    return record(i) ? get(record(i)->cycleTicks) : 0;
+}
+uint32_t Debug::getExecTicks_n(int i)
+{
+    return record(i) ? get(record(i)->execTicks) : 0;
+}
+uint32_t Debug::get_overrun_cnt_n(int i)
+{
+    return record(i) ? get(record(i)->overrunCount) : 0;
+}
+uint32_t Debug::getMaxTicks_n(int i, bool)
+{
+    return record(i) ? takeAndReset(record(i)->maxCycle) : 0;
+}
+uint32_t Debug::getMinTicks_n(int i, bool)
+{
+    return record(i) ? takeAndReset(record(i)->minCycle) : 0;
+}
+uint32_t Debug::getMaxExecTicks_n(int i, bool)
+{
+    return record(i) ? takeAndReset(record(i)->maxExec) : 0;
+}
 
 void info_print()
 {

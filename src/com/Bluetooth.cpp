@@ -128,8 +128,8 @@ void pushRequest(uint32_t length)
     rxQueue.enqueue(RxEntry{std::string(reinterpret_cast<const char*>(ble_receive_packet), length), 0});
 }
 
-const char* on_local_char_write(const GattApplication*, const char*, const char* service_uuid,
-                                const char* char_uuid, const GByteArray* value, guint16 mtu, guint16)
+const char* on_local_char_write(const GattApplication*, const char*, const char* service_uuid, const char* char_uuid,
+                                const GByteArray* value, guint16 mtu, guint16)
 {
     char* hex = g_byte_array_as_hex(value);
     log_log_at_level(GATT_LOG_DEBUG, "BLE", "received packet <%s> %d", hex, int(value->len));
@@ -211,8 +211,7 @@ void on_central_state_changed(GattAdapter*, GattDevice* device)
     case GATT_DISCONNECTED:
         if (!ble_advertisment) startAdvertising();
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -287,11 +286,11 @@ GDBusConnection* openBus()
             LOG_W("BLE", "No D-Bus bus: KESTRUN_DBUS_ADDRESS is not set\n");
             return nullptr;
         }
-        connection = g_dbus_connection_new_for_address_sync(
-            address,
-            GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                 G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-            nullptr, nullptr, &error);
+        connection =
+            g_dbus_connection_new_for_address_sync(address,
+                                                   GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                                                        G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+                                                   nullptr, nullptr, &error);
         if (!connection) {
             EnvSetting::refuse("BLE", "KESTRUN_DBUS_ADDRESS", address,
                                std::string("cannot be reached (") + error->message + ")",
@@ -392,8 +391,7 @@ void* nimble_tasks(void*)
         g_object_unref(bus);
         bus = nullptr;
     }
-    while (g_main_context_iteration(context, FALSE)) {
-    }
+    while (g_main_context_iteration(context, FALSE)) {}
     g_main_loop_unref(loop);
     loop = nullptr;
     g_main_context_pop_thread_default(context);
@@ -531,9 +529,8 @@ void ble_supervisor()
 void set_ble_conn_params(int handle, int minInterval, int maxInterval, int latency, int timeout)
 {
     char command[160];
-    std::snprintf(command, sizeof command,
-                  "sudo hcitool lecup --handle=%d --min=%d --max=%d --latency=%d --timeout=%d", handle, minInterval,
-                  maxInterval, latency, timeout);
+    std::snprintf(command, sizeof command, "sudo hcitool lecup --handle=%d --min=%d --max=%d --latency=%d --timeout=%d",
+                  handle, minInterval, maxInterval, latency, timeout);
     int status = Shell::system(command);
     if (status != 0) {
         int code = status > 0 && WIFEXITED(status) ? WEXITSTATUS(status) : status;

@@ -70,8 +70,8 @@ void ble_supervisor();
 void set_ble_conn_params(int handle, int minInterval, int maxInterval, int latency, int timeout);
 
 // State shared by the two threads.
-extern std::atomic<bool> ble_initialized;  // ble_start has run
-extern std::atomic<bool> ble_started;      // the GLib main loop is running
+extern std::atomic<bool> ble_initialized; // ble_start has run
+extern std::atomic<bool> ble_started; // the GLib main loop is running
 extern std::atomic<bool> ble_advertisment; // advertising is believed to be on
 // Microseconds of the monotonic clock: last connection, RX write, teardown or supervisor action.
 extern std::atomic<int64_t> supervisor_time;

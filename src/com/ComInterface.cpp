@@ -13,7 +13,7 @@
 
 namespace {
 
-const char* TAG = "Com";
+constexpr const char* kTag = "Com";
 
 bool startsWith(const std::string& text, const char* prefix)
 {
@@ -115,7 +115,7 @@ std::string ComInterface::processRequest(std::string request)
         }
         if (!serveLine(line, authorised, reply)) {
             size_t skipped = 1 + (more ? countLines(request, pos) : 0);
-            LOG_W(TAG, "Reply limit of %zu bytes reached: %zu line(s) skipped\n", kMaxReply, skipped);
+            LOG_W(kTag, "Reply limit of %zu bytes reached: %zu line(s) skipped\n", kMaxReply, skipped);
             break;
         }
     }

@@ -5,7 +5,7 @@
 #include <algorithm>
 
 namespace {
-const char* TAG = "Com";
+constexpr const char* kTag = "Com";
 // Stands for every client beyond the table's size; no address looks like it.
 const std::string kShared = "*";
 } // namespace
@@ -47,7 +47,7 @@ bool LoginThrottle::allow(const std::string& client, int64_t now, const char* la
         return true;
     }
     if (!found->second.logged) {
-        LOG_W(TAG, "Login attempts from %s throttled after %d failures: next in %lld s\n", label,
+        LOG_W(kTag, "Login attempts from %s throttled after %d failures: next in %lld s\n", label,
               found->second.failures, static_cast<long long>((left + 999999) / 1000000));
         found->second.logged = true;
     }

@@ -11,7 +11,7 @@
 #include <unistd.h>
 
 namespace {
-const char* TAG = "Serial";
+constexpr const char* kTag = "Serial";
 
 // Raw bytes both ways: no CR/LF translation, no flow control, no signals, no echo.
 void applyRaw(termios& tio)
@@ -31,22 +31,22 @@ void open_port(const char* path, int* fd, LogOnce* failures)
 {
     *fd = open(Paths::map(path).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (*fd < 0) {
-        if (!failures || failures->changed(errno)) LOG_E(TAG, "%s - error\n", path);
+        if (!failures || failures->changed(errno)) LOG_E(kTag, "%s - error\n", path);
         return;
     }
     if (failures) failures->changed(0);
-    LOG_I(TAG, "%s - making serial port raw\n", path);
-    termios tio {};
+    LOG_I(kTag, "%s - making serial port raw\n", path);
+    termios tio{};
     if (tcgetattr(*fd, &tio) == 0) {
         applyRaw(tio);
         tcsetattr(*fd, TCSANOW, &tio);
     }
-    LOG_I(TAG, "%s - load complete\n", path);
+    LOG_I(kTag, "%s - load complete\n", path);
 }
 
 int make_port_raw(int fd)
 {
-    termios tio {};
+    termios tio{};
     int result = tcgetattr(fd, &tio);
     if (result != 0) return result;
     applyRaw(tio);
@@ -55,8 +55,7 @@ int make_port_raw(int fd)
 
 Serial::Serial(Node* root, const char* path, int a, int b)
     : ComInterface(root, "the serial port"), a(a), b(b), path(path), buffer(kCapacity, 0)
-{
-}
+{}
 
 void Serial::initialize()
 {
@@ -66,7 +65,7 @@ void Serial::initialize()
 
 void Serial::hangUp()
 {
-    LOG_I(TAG, "Disconnected\n");
+    LOG_I(kTag, "Disconnected\n");
     close(fd);
     fd = -1;
 }

@@ -52,7 +52,7 @@ std::vector<TcpSchedule::Action> TcpSchedule::decide(int64_t now, std::span<cons
 
     auto known = [this](uint32_t address) {
         auto found = records.find(address);
-        return found == records.end() ? Record {} : found->second;
+        return found == records.end() ? Record{} : found->second;
     };
     auto cutLately = [&](uint32_t address) {
         const int64_t cutAt = known(address).cutAt;

@@ -7,20 +7,20 @@
 #include "porting/Clock.h"
 #include "porting/Log.h"
 
-#include <arpa/inet.h>
 #include <algorithm>
+#include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <linux/sockios.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <linux/sockios.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
-const char* TAG = "Wifi";
+constexpr const char* kTag = "Wifi";
 // The set-up steps whose failures Wifi::setupLog tells apart (with the errno).
 enum SetupStep { kSocketStep = 1, kBindStep, kListenStep };
 
@@ -33,7 +33,7 @@ int64_t now_us()
 std::string addressText(uint32_t address)
 {
     char text[INET_ADDRSTRLEN] = "";
-    in_addr in {address};
+    in_addr in{address};
     inet_ntop(AF_INET, &in, text, sizeof text);
     return text;
 }
@@ -86,7 +86,7 @@ void Wifi::closeConnection(Connection& connection, uint32_t address, int64_t now
     // does not keep sending it to a client that does not read.
     int unsent = 0;
     if (ioctl(connection.fd, SIOCOUTQ, &unsent) == 0 && unsent > 0) {
-        linger abort {1, 0};
+        linger abort{1, 0};
         setsockopt(connection.fd, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
     }
     close(connection.fd);
@@ -154,9 +154,9 @@ void Wifi::serverStep()
         listenSocket = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (listenSocket < 0) {
             const int error = errno;
-            if (setupFailed(kSocketStep, error)) LOG_E(TAG, "Unable to create listen socket: errno %d\n", error);
+            if (setupFailed(kSocketStep, error)) LOG_E(kTag, "Unable to create listen socket: errno %d\n", error);
         } else {
-            if (setupLog.state() == 0) LOG_I(TAG, "Listen socket created\n");
+            if (setupLog.state() == 0) LOG_I(kTag, "Listen socket created\n");
             serverState = kConfigure;
         }
         resetSlots();
@@ -165,24 +165,26 @@ void Wifi::serverStep()
     case kConfigure: {
         int one = 1;
         setsockopt(listenSocket, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
-        if (!setNonBlocking(listenSocket)) LOG_E(TAG, "Can not set server not blocking %d\n", errno);
+        if (!setNonBlocking(listenSocket)) LOG_E(kTag, "Can not set server not blocking %d\n", errno);
         if (bind(listenSocket, reinterpret_cast<sockaddr*>(&bindAddress), sizeof bindAddress) != 0) {
             const int error = errno;
             if (setupFailed(kBindStep, error))
-                LOG_E(TAG, "Listen socket unable to bind: errno %d (port %d: %s)\n", error, port, std::strerror(error));
+                LOG_E(kTag, "Listen socket unable to bind: errno %d (port %d: %s)\n", error, port,
+                      std::strerror(error));
             serverState = kError;
             break;
         }
         if (listen(listenSocket, kBacklog) != 0) {
             const int error = errno;
             if (setupFailed(kListenStep, error))
-                LOG_E(TAG, "Error occurred during listen: errno %d (port %d: %s)\n", error, port, std::strerror(error));
+                LOG_E(kTag, "Error occurred during listen: errno %d (port %d: %s)\n", error, port,
+                      std::strerror(error));
             serverState = kError;
             break;
         }
         setupLog.changed(0);
         // At start and after each restart of the server (rare): the port a client must use.
-        LOG_I(TAG, "Listening on TCP port %d (%s)\n", port,
+        LOG_I(kTag, "Listening on TCP port %d (%s)\n", port,
               TcpEndpoint::bindAddress() == INADDR_ANY ? "every interface" : "loopback only");
         serverState = kServe;
         break;
@@ -230,17 +232,17 @@ bool Wifi::acceptClients(int64_t now)
     // client's connection is taken within a pass. The room is trimmed only once every connection in
     // it has been looked at, so a newcomer whose request is there already is judged by it.
     for (int i = 0; i < kAcceptPerPass; ++i) {
-        sockaddr_in peer {};
+        sockaddr_in peer{};
         socklen_t length = sizeof peer;
         int fd = accept4(listenSocket, reinterpret_cast<sockaddr*>(&peer), &length, SOCK_CLOEXEC);
         if (fd < 0) {
             if (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR || errno == ECONNABORTED) return true;
-            LOG_E(TAG, "Error when accepting connection\n");
+            LOG_E(kTag, "Error when accepting connection\n");
             return false;
         }
         if (!setNonBlocking(fd)) {
             close(fd);
-            LOG_E(TAG, "Unable to set server socket non blocking\n");
+            LOG_E(kTag, "Unable to set server socket non blocking\n");
             return false;
         }
         setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &kSendBuffer, sizeof kSendBuffer);
@@ -282,8 +284,8 @@ void Wifi::lookAtWaiting(int64_t now)
             ssize_t n = recv(client.connection.fd, peekBuffer.data(), have, MSG_PEEK | MSG_DONTWAIT);
             if (n > 0) {
                 const size_t seen = size_t(n);
-                const bool whole = seen > client.scanned &&
-                                   memchr(peekBuffer.data() + client.scanned, 0, seen - client.scanned);
+                const bool whole =
+                    seen > client.scanned && memchr(peekBuffer.data() + client.scanned, 0, seen - client.scanned);
                 client.state.sent = whole ? TcpSchedule::kWhole : TcpSchedule::kPart;
                 client.scanned = seen;
             }

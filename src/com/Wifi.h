@@ -138,7 +138,7 @@ private:
     // Join fields.
     std::string lastSsid;
     std::string lastPassword;
-    std::atomic<int> connectionState {kDisconnected};
+    std::atomic<int> connectionState{kDisconnected};
     int64_t lastAttempt = 0;
     int64_t lastCheck = 0;
     Node* nameNode;
@@ -154,7 +154,7 @@ private:
     LogOnce setupLog{"Wifi"};
     bool setupFailed(int step, int error);
     int listenSocket = -1;
-    sockaddr_in bindAddress {};
+    sockaddr_in bindAddress{};
     std::array<Slot, kSlots> slots;
     std::vector<Waiting> waiting;
     std::vector<Parked> parked;

@@ -15,7 +15,7 @@
 #include <cstdio>
 
 namespace {
-const char* TAG_MDNS = "Wifi MDNS";
+constexpr const char* kMdnsTag = "Wifi MDNS";
 const char* kRestartAvahi = "sudo systemctl restart avahi-daemon > /dev/null";
 
 std::string identityText()
@@ -23,8 +23,7 @@ std::string identityText()
     uint8_t mac[6] = {};
     esp_efuse_mac_get_default(mac);
     char text[18];
-    std::snprintf(text, sizeof text, "%02X:%02X:%02X:%02X:%02X:%02X", mac[0], mac[1], mac[2], mac[3], mac[4],
-                  mac[5]);
+    std::snprintf(text, sizeof text, "%02X:%02X:%02X:%02X:%02X:%02X", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
     return text;
 }
 
@@ -41,13 +40,12 @@ std::string oneLine(std::string text)
 void restartMDNS()
 {
     Shell::system(kRestartAvahi);
-    LOG_I(TAG_MDNS, "%s\n", StandIn::command("Avahi daemon restarted", "Avahi daemon restart").c_str());
+    LOG_I(kMdnsTag, "%s\n", StandIn::command("Avahi daemon restarted", "Avahi daemon restart").c_str());
 }
 
 void setup_mdns_service() {}
 
-Wifi::Wifi(Node* root, Node* name, int port)
-    : ComInterface(root), nameNode(name), port(TcpEndpoint::port(port))
+Wifi::Wifi(Node* root, Node* name, int port) : ComInterface(root), nameNode(name), port(TcpEndpoint::port(port))
 {
     Node* system = root ? root->pathToNode("root\\sys") : nullptr;
     if (!system && name) system = name->getParent();
@@ -89,9 +87,8 @@ void Wifi::initialize()
     // The delimiter is quoted so that the shell expands nothing in the file ($, `, \ in the name).
     std::string command = "sudo tee /etc/avahi/services/http.service > /dev/null <<'EOF'\n" + serviceFile() + "EOF";
     if (Shell::system(command) == 0)
-        LOG_I(TAG_MDNS, "%s\n", StandIn::command("Service file written successfully", "Service file write").c_str());
-    else
-        LOG_I(TAG_MDNS, "Failed to write service file\n");
+        LOG_I(kMdnsTag, "%s\n", StandIn::command("Service file written successfully", "Service file write").c_str());
+    else LOG_I(kMdnsTag, "Failed to write service file\n");
     restartMDNS();
 
     xTaskCreatePinnedToCore(connectionsHandler, "wifiConnectionsHandler", 4096, this, 0, nullptr, 0);

@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr const char* TAG = "Ads1115";
+constexpr const char* kTag = "Ads1115";
 
 // Configuration register (pointer 1), most significant byte first: start a conversion, AIN0 against
 // GND, full scale +-4.096 V, continuous conversion; 128 samples per second, comparator disabled.
@@ -23,20 +23,20 @@ Ads1115::Ads1115(const char* path, int address) : path(path ? path : ""), addres
 {
     fd = I2cBus::open(this->path);
     if (fd < 0) {
-        LOG_E(TAG, "Failed to open device %s\n", this->path.c_str());
+        LOG_E(kTag, "Failed to open device %s\n", this->path.c_str());
         return;
     }
     if (I2cBus::selectAddress(fd, address) < 0) {
-        LOG_E(TAG, "Failed to open address %d\n", address);
+        LOG_E(kTag, "Failed to open address %d\n", address);
         // Nothing more can be said to a device we could not address; the bus is not kept open.
         I2cBus::close(fd);
         fd = -1;
         return;
     }
-    LOG_I(TAG, "%s\n", StandIn::device("Device initialized " + this->path + " - " + std::to_string(address)).c_str());
+    LOG_I(kTag, "%s\n", StandIn::device("Device initialized " + this->path + " - " + std::to_string(address)).c_str());
     initialized = true;
     if (I2cBus::write(fd, kConfig, sizeof kConfig) < ssize_t(sizeof kConfig)) {
-        LOG_E(TAG, "Failed to write config\n");
+        LOG_E(kTag, "Failed to write config\n");
         initialized = false;
     }
 }
@@ -54,7 +54,7 @@ int Ads1115::read_value_mv()
     (void)I2cBus::write(fd, &kConversionPointer, 1);
     uint8_t bytes[2] = {};
     if (I2cBus::read(fd, bytes, sizeof bytes) != ssize_t(sizeof bytes)) {
-        LOG_E(TAG, "read error\n");
+        LOG_E(kTag, "read error\n");
         return -1;
     }
     int16_t raw = int16_t(uint16_t(bytes[0] << 8 | bytes[1]));

@@ -36,7 +36,8 @@ public:
 
 private:
     // Test programs put the registry back between tests.
-    template <class> friend struct TestReset;
+    template <class>
+    friend struct TestReset;
 
     // The board's own codec, created once: the I2S block on the unit, the host codec elsewhere.
     static CodecInterface* createBoardCodec();

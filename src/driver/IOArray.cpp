@@ -9,7 +9,7 @@
 #include <climits>
 #include <cstring>
 
-const char* const IOArray::TAG = "IO Array";
+const char* const IOArray::kTag = "IO Array";
 
 int IOArray::block_size = 0;
 int IOArray::max_io = 0;
@@ -35,7 +35,7 @@ int IOArray::spi_fd = -1;
 std::atomic<bool> IOArray::initialized{false};
 bool IOArray::running = false;
 uint64_t IOArray::dryPasses = 0;
-LogOnce IOArray::dryLog{IOArray::TAG};
+LogOnce IOArray::dryLog{IOArray::kTag};
 
 namespace {
 
@@ -61,12 +61,12 @@ int clampToInt(int64_t value)
 void IOArray::initialize(int n_io, int scan_freq, int queue_ms, int pwm_depth, int, int, int, int)
 {
     if (initialized.load()) {
-        LOG_W(TAG, "already initialized\n");
+        LOG_W(kTag, "already initialized\n");
         return;
     }
     if (n_io < 1 || scan_freq < 1 || queue_ms < 0) {
         // Sizes the ring and the frame from these: nothing sensible can be built from them.
-        LOG_E(TAG, "Invalid configuration %d %d %d\n", n_io, scan_freq, queue_ms);
+        LOG_E(kTag, "Invalid configuration %d %d %d\n", n_io, scan_freq, queue_ms);
         return;
     }
     block_size = (n_io + 7) / 8;
@@ -93,9 +93,9 @@ void IOArray::initialize(int n_io, int scan_freq, int queue_ms, int pwm_depth, i
     xTaskCreatePinnedToCore(ioctl_tasks, "IO Array SPI", 4096, nullptr, kThreadPriority, nullptr, 0);
 
     if (powerOfTwo(pwm_depth)) IOArray::pwm_depth.store(pwm_depth);
-    else LOG_W(TAG, "pwm depth must be a power of 2\n");
+    else LOG_W(kTag, "pwm depth must be a power of 2\n");
 
-    LOG_I(TAG, "Initialized freq = %d, max_io = %d, queue = %d\n", freq, max_io, queue_size);
+    LOG_I(kTag, "Initialized freq = %d, max_io = %d, queue = %d\n", freq, max_io, queue_size);
     initialized.store(true, std::memory_order_release);
 }
 
@@ -107,15 +107,15 @@ int IOArray::slotOf(const spi_ioc_transfer* descriptor)
 void* IOArray::ioctl_tasks(void*)
 {
     spi_fd = SpiBus::open(kSpiDevice);
-    if (spi_fd < 0) LOG_E(TAG, "Open SPI error\n");
+    if (spi_fd < 0) LOG_E(kTag, "Open SPI error\n");
     uint8_t mode = kSpiMode;
     if (SpiBus::writeMode(spi_fd, mode) < 0) {
         int error = errno;
-        LOG_E(TAG, "SPI mode set error %s - %d %d\n", strerror(error), error, spi_fd);
+        LOG_E(kTag, "SPI mode set error %s - %d %d\n", strerror(error), error, spi_fd);
     }
     if (SpiBus::readMode(spi_fd, &mode) < 0) {
         int error = errno;
-        LOG_E(TAG, "SPI mode read set error %s - %d %d\n", strerror(error), error, spi_fd);
+        LOG_E(kTag, "SPI mode read set error %s - %d %d\n", strerror(error), error, spi_fd);
     }
 
     // A frame that cannot be sent still takes its time, so the ring keeps the scan pace and a dead
@@ -130,7 +130,7 @@ void* IOArray::ioctl_tasks(void*)
         }
         int slot = slotOf(descriptor);
         if (SpiBus::transfer(spi_fd, descriptor) <= 0) {
-            if (!failing) LOG_E(TAG, "Transmission error\n");
+            if (!failing) LOG_E(kTag, "Transmission error\n");
             failing = true;
             failed[slot].store(true, std::memory_order_relaxed);
             if (frameUs > 0) vTaskDelay(frameUs);
@@ -149,9 +149,8 @@ void IOArray::tasks()
     if (!initialized.load(std::memory_order_acquire)) return;
     // An empty ring means the chain ran dry ("eventTasks" came late). On a loaded PC that recurs: it
     // is said at the 1st, 2nd, 4th... time.
-    if (end == start && running && dryLog.reached(++dryPasses)) LOG_W(TAG, "output queue is empty\n");
-    while (task_send()) {
-    }
+    if (end == start && running && dryLog.reached(++dryPasses)) LOG_W(kTag, "output queue is empty\n");
+    while (task_send()) {}
     running = true;
 }
 
@@ -248,7 +247,7 @@ void IOArray::set_pwm_depth(int d)
 {
     if (!initialized.load(std::memory_order_acquire)) return;
     if (powerOfTwo(d)) pwm_depth.store(d, std::memory_order_relaxed);
-    else LOG_W(TAG, "pwm depth must be a power of 2\n");
+    else LOG_W(kTag, "pwm depth must be a power of 2\n");
 }
 
 int IOArray::get_max_io()

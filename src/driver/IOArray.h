@@ -58,7 +58,7 @@ public:
     // Output byte i as stored (frame order).
     static unsigned char get_output_status(int i);
 
-    static const char* const TAG;
+    static const char* const kTag;
 
     static int block_size;
     static int max_io;

@@ -19,12 +19,9 @@ int commonDataBytes(uint8_t status)
 {
     switch (status) {
     case 0xF1:
-    case 0xF3:
-        return 1;
-    case 0xF2:
-        return 2;
-    default:
-        return 0;
+    case 0xF3: return 1;
+    case 0xF2: return 2;
+    default: return 0;
     }
 }
 

@@ -18,12 +18,9 @@ constexpr int kJumpSteps = 10;
 
 SourceCtrl::SourceCtrl(const char* name, const char* label, int channel, Reader reader)
     : Source(name, label), channel(channel), reader(std::move(reader))
-{
-}
+{}
 
-SourceCtrl::SourceCtrl(const char* name, const char* label, int channel) : SourceCtrl(name, label, channel, nullptr)
-{
-}
+SourceCtrl::SourceCtrl(const char* name, const char* label, int channel) : SourceCtrl(name, label, channel, nullptr) {}
 
 uint64_t SourceCtrl::now()
 {

@@ -17,8 +17,7 @@ constexpr const char* kTag = "SourceMidi";
 
 SourceMidi::SourceMidi(const char* name, const char* label, const char* port, int first, int second)
     : Source(name, label), port(port ? port : ""), first(first), second(second)
-{
-}
+{}
 
 SourceMidi::~SourceMidi()
 {
@@ -44,7 +43,7 @@ void SourceMidi::initialize()
         ioctl(fd, TIOCMSET, &lines);
     }
 
-    termios2 tio {};
+    termios2 tio{};
     ioctl(fd, TCGETS2, &tio);
     tio.c_iflag = 0;
     tio.c_oflag = 0;
@@ -56,7 +55,7 @@ void SourceMidi::initialize()
     tio.c_ispeed = kBaudRate;
     tio.c_ospeed = kBaudRate;
     ioctl(fd, TCSETS2, &tio);
-    termios2 actual {};
+    termios2 actual{};
     ioctl(fd, TCGETS2, &actual);
     LOG_I(kTag, "Actual baud rate: %d baud\n", int(actual.c_ospeed));
 

@@ -15,15 +15,16 @@ class AlignedArray {
     static_assert((kAlign & (kAlign - 1)) == 0, "alignment must be a power of two");
 
 public:
-    explicit AlignedArray(std::size_t count) : size_(count) {
+    explicit AlignedArray(std::size_t count) : size_(count)
+    {
         if (count > 0) {
-            data_ = static_cast<T*>(::operator new(count * sizeof(T), std::align_val_t{kAlign}));
+            data_ = static_cast<T*>(::operator new (count * sizeof(T), std::align_val_t{kAlign}));
             std::fill_n(data_, count, T{});
         }
     }
-    ~AlignedArray() {
-        if (data_)
-            ::operator delete(data_, std::align_val_t{kAlign});
+    ~AlignedArray()
+    {
+        if (data_) ::operator delete (data_, std::align_val_t{kAlign});
     }
     AlignedArray(const AlignedArray&) = delete;
     AlignedArray& operator=(const AlignedArray&) = delete;

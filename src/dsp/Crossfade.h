@@ -13,9 +13,9 @@ public:
     Crossfade(const T& initial, int samples) : fromSetting(initial), toSetting(initial), step(1.0f / samples) {}
 
     // Once per block, before its samples: starts a move to `target` when none runs.
-    void follow(const T& target) {
-        if (moving() || target == toSetting)
-            return;
+    void follow(const T& target)
+    {
+        if (moving() || target == toSetting) return;
         fromSetting = toSetting;
         toSetting = target;
         weight = 0.0f;
@@ -24,12 +24,11 @@ public:
     const T& from() const { return fromSetting; }
     const T& to() const { return toSetting; }
     // The weight of to() for the next sample (1 when no move runs), moving on by one sample.
-    float next() {
-        if (weight >= 1.0f)
-            return 1.0f;
+    float next()
+    {
+        if (weight >= 1.0f) return 1.0f;
         weight += step;
-        if (weight >= 1.0f)
-            weight = 1.0f;
+        if (weight >= 1.0f) weight = 1.0f;
         return weight;
     }
 

@@ -50,6 +50,6 @@ private:
     mutable T slots_[3]{};
     mutable std::atomic<int> middle_{1};
     mutable int front_ = 0; // the reader's slot
-    int back_ = 2;          // the writer's slot
+    int back_ = 2; // the writer's slot
     T last_{};
 };

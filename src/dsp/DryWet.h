@@ -13,13 +13,14 @@ struct DryWet {
 inline DryWet dryWet(float u, bool on, float (*taper)(float))
 {
     DryWet g{1.0f, 1.0f};
-    if (u < 0.5f)
-        g.wet = taper(2.0f * u);
-    else
-        g.dry = taper(2.0f * (1.0f - u));
+    if (u < 0.5f) g.wet = taper(2.0f * u);
+    else g.dry = taper(2.0f * (1.0f - u));
     if (!on) g.dry = 1.0f;
     return g;
 }
 
 // The taper of most blocks' "Dry-Wet" knobs.
-inline float dryWetCurve(float x) { return exponentialCurve(x, 10.0f); }
+inline float dryWetCurve(float x)
+{
+    return exponentialCurve(x, 10.0f);
+}

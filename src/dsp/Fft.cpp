@@ -15,22 +15,26 @@ unsigned char brev[64] = {
 
 namespace {
 
-const char* TAG = "Libs";
+constexpr const char* kTag = "Libs";
 
 std::vector<float> twiddles;
 int twiddlesN = -1;
 
-bool isPowerOfTwo(int n) { return n > 0 && (n & (n - 1)) == 0; }
+bool isPowerOfTwo(int n)
+{
+    return n > 0 && (n & (n - 1)) == 0;
+}
 
-int log2Of(int n) {
+int log2Of(int n)
+{
     int b = 0;
-    while ((1 << b) < n)
-        ++b;
+    while ((1 << b) < n) ++b;
     return b;
 }
 
 // Reverses the low `bits` bits of k, six at a time through the table.
-unsigned reverseBits(unsigned k, int bits, const unsigned char* table) {
+unsigned reverseBits(unsigned k, int bits, const unsigned char* table)
+{
     std::uint64_t r = 0;
     int done = 0;
     while (done < bits) {
@@ -44,7 +48,8 @@ unsigned reverseBits(unsigned k, int bits, const unsigned char* table) {
 // One transform in place on x, then the bit-reversed gather into y. inverse selects e^(+i theta)
 // twiddles and the 1/n scaling. Each radix-4 butterfly stores its outputs in the order 0, 2, 1, 3 so
 // that the whole transform ends in plain binary bit-reversed order.
-void transform(int n, float* x, const float* w, float* y, const unsigned char* table, bool inverse) {
+void transform(int n, float* x, const float* w, float* y, const unsigned char* table, bool inverse)
+{
     if (n == 1) {
         y[0] = x[0];
         y[1] = x[1];
@@ -126,22 +131,23 @@ void transform(int n, float* x, const float* w, float* y, const unsigned char* t
 }
 
 // The size of a call, or 0 when it is not a power of two the transform can do.
-int usableSize(float n) {
-    if (!(n >= 1.0f && n <= static_cast<float>(1 << 28)))
-        return 0;
+int usableSize(float n)
+{
+    if (!(n >= 1.0f && n <= static_cast<float>(1 << 28))) return 0;
     int size = static_cast<int>(n);
     return isPowerOfTwo(size) ? size : 0;
 }
 
 } // namespace
 
-int getFtButterflySize(int n) {
-    while (n > 1 && n % 4 == 0)
-        n /= 4;
+int getFtButterflySize(int n)
+{
+    while (n > 1 && n % 4 == 0) n /= 4;
     return n == 1 ? 4 : 2;
 }
 
-void twiddle_gen(float* w, int n) {
+void twiddle_gen(float* w, int n)
+{
     const double twoPi = 6.283185308;
     int k = 0;
     for (int j = 1; j <= n / 4; j *= 4) {
@@ -157,51 +163,53 @@ void twiddle_gen(float* w, int n) {
     }
 }
 
-void calculateTwiddles(int n) {
-    if (n == twiddlesN)
-        return;
+void calculateTwiddles(int n)
+{
+    if (n == twiddlesN) return;
     twiddles.assign(2 * static_cast<std::size_t>(n), 0.0f);
     twiddle_gen(twiddles.data(), n);
     twiddlesN = n;
-    LOG_I(TAG, "Generated twiddles with size %d\n", n);
+    LOG_I(kTag, "Generated twiddles with size %d\n", n);
 }
 
-void DSPF_sp_fftSPxSP_natural(int n, float* x, float* w, float* y, unsigned char* table, int, int, int) {
-    if (isPowerOfTwo(n))
-        transform(n, x, w, y, table, false);
+void DSPF_sp_fftSPxSP_natural(int n, float* x, float* w, float* y, unsigned char* table, int, int, int)
+{
+    if (isPowerOfTwo(n)) transform(n, x, w, y, table, false);
 }
 
-void DSPF_sp_ifftSPxSP_natural(int n, float* x, float* w, float* y, unsigned char* table, int, int, int) {
-    if (isPowerOfTwo(n))
-        transform(n, x, w, y, table, true);
+void DSPF_sp_ifftSPxSP_natural(int n, float* x, float* w, float* y, unsigned char* table, int, int, int)
+{
+    if (isPowerOfTwo(n)) transform(n, x, w, y, table, true);
 }
 
-void getFft(float* in, float* out, float n) {
+void getFft(float* in, float* out, float n)
+{
     int size = usableSize(n);
-    if (size == 0)
-        return;
+    if (size == 0) return;
     std::vector<float> work(2 * static_cast<std::size_t>(size));
     calculateTwiddles(size);
     real2Complex(static_cast<unsigned>(size), in, work.data());
     DSPF_sp_fftSPxSP_natural(size, work.data(), twiddles.data(), out, brev, getFtButterflySize(size), 0, size);
 }
 
-void getIfft(float* in, float* out, float n) {
+void getIfft(float* in, float* out, float n)
+{
     int size = usableSize(n);
-    if (size == 0)
-        return;
+    if (size == 0) return;
     calculateTwiddles(size);
     DSPF_sp_ifftSPxSP_natural(size, in, twiddles.data(), out, brev, getFtButterflySize(size), 0, size);
 }
 
-void real2Complex(unsigned n, float* re, float* out) {
+void real2Complex(unsigned n, float* re, float* out)
+{
     for (unsigned k = 0; k < n; ++k) {
         out[2 * k] = re[k];
         out[2 * k + 1] = 0.0f;
     }
 }
 
-void complexMultiply(unsigned n, float* a, float* b) {
+void complexMultiply(unsigned n, float* a, float* b)
+{
     for (unsigned k = 0; k < n; ++k) {
         float ar = a[2 * k], ai = a[2 * k + 1];
         float br = b[2 * k], bi = b[2 * k + 1];
@@ -210,7 +218,8 @@ void complexMultiply(unsigned n, float* a, float* b) {
     }
 }
 
-unsigned bitr(unsigned x) {
+unsigned bitr(unsigned x)
+{
     x = ((x >> 1) & 0x55555555u) | ((x & 0x55555555u) << 1);
     x = ((x >> 2) & 0x33333333u) | ((x & 0x33333333u) << 2);
     x = ((x >> 4) & 0x0f0f0f0fu) | ((x & 0x0f0f0f0fu) << 4);

@@ -6,7 +6,8 @@
 // mask + 1 entries (a power of two). i is taken downwards, which for positions of 0 and above is the
 // integer part; below 0 a ring read then still interpolates between the two neighbours of pos
 // instead of extrapolating from entries 0 and 1.
-inline float modulations_get_fractional_index_value_bounded(const float* table, float pos, int mask) {
+inline float modulations_get_fractional_index_value_bounded(const float* table, float pos, int mask)
+{
     const float whole = std::floor(pos);
     const int i = static_cast<int>(whole);
     const float f = pos - whole;
@@ -14,6 +15,7 @@ inline float modulations_get_fractional_index_value_bounded(const float* table, 
 }
 
 // pos must lie in 0 .. size - 1 of the table (the entry after i is read as well).
-inline float modulations_get_fractional_index_value(const float* table, float pos) {
+inline float modulations_get_fractional_index_value(const float* table, float pos)
+{
     return modulations_get_fractional_index_value_bounded(table, pos, -1); // all bits: no wrap
 }

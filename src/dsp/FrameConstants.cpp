@@ -4,7 +4,10 @@ alignas(16) const float zq_zeros[2048] = {};
 alignas(16) const float zq_ones[256] = {
 #define ONE8 1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f, 1.0f
 #define ONE64 ONE8, ONE8, ONE8, ONE8, ONE8, ONE8, ONE8, ONE8
-    ONE64, ONE64, ONE64, ONE64,
+    ONE64,
+    ONE64,
+    ONE64,
+    ONE64,
 #undef ONE64
 #undef ONE8
 };

@@ -14,7 +14,8 @@ struct BiquadObjExec {
     float a[3] = {1.0f, 0.0f, 0.0f};
     float state[2] = {};
 };
-inline void BiquadObjExec_exec(BiquadObjExec* f, const float* in, float* out) {
+inline void BiquadObjExec_exec(BiquadObjExec* f, const float* in, float* out)
+{
     ZQ_biquad_SFRAME(in, f->b, f->a, f->state, out);
 }
 
@@ -26,7 +27,8 @@ struct IIR4Obj {
     float state[4] = {}; // the last four outputs, newest first
     float history[kPast + kZqFrame] = {};
 };
-inline void IIR4Obj_exec(IIR4Obj* f, const float* in, float* out) {
+inline void IIR4Obj_exec(IIR4Obj* f, const float* in, float* out)
+{
     ZQ_blk_move_SFRAME(in, f->history + IIR4Obj::kPast);
     ZQ_iir4(f->history + IIR4Obj::kPast, f->c, out, f->state);
     ZQ_blk_move_SFRAME_UNROLLED(f->history + kZqFrame, f->history, IIR4Obj::kPast);
@@ -39,7 +41,8 @@ inline void IIR4Obj_exec(IIR4Obj* f, const float* in, float* out) {
 struct FIRExecObj {
     explicit FIRExecObj(int taps)
         : tapCount(taps < 1 ? 1 : taps), sizeBits(ringBits(tapCount)), taps(static_cast<std::size_t>(tapCount)),
-          ring(std::size_t{1} << (sizeBits - 1)) {}
+          ring(std::size_t{1} << (sizeBits - 1))
+    {}
 
     const int tapCount;
     const int sizeBits; // the ring holds 2^(sizeBits - 1) samples
@@ -47,14 +50,16 @@ struct FIRExecObj {
     AlignedArray<float> ring;
     int write = 0; // where the next frame goes
 
-  private:
-    static int ringBits(int tapCount) {
+private:
+    static int ringBits(int tapCount)
+    {
         int bits = 1;
         while ((1 << (bits - 1)) < tapCount - 1 + kZqFrame) ++bits;
         return bits;
     }
 };
-inline void FIRExecObj_exec(FIRExecObj* f, const float* in, float* out) {
+inline void FIRExecObj_exec(FIRExecObj* f, const float* in, float* out)
+{
     const int mask = static_cast<int>(f->ring.size()) - 1;
     ZQ_blk_move_SFRAME(in, f->ring.data() + f->write);
     // Output 0 belongs to the first new sample: its window ends there.
@@ -69,7 +74,8 @@ struct SinglePoleIIRObj {
     float a1 = 0.0f;
     float state = 0.0f; // the last output
 };
-inline void SinglePoleIIRObj_exec(SinglePoleIIRObj* f, const float* in, float* out) {
+inline void SinglePoleIIRObj_exec(SinglePoleIIRObj* f, const float* in, float* out)
+{
     float y = f->state;
     for (int i = 0; i < kZqFrame; ++i) out[i] = y = f->b0 * in[i] - f->a1 * y;
     f->state = y;

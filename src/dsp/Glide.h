@@ -40,7 +40,8 @@ public:
     float value() const { return current; }
     bool settled(float target) const { return primed && current == target; }
     // The next block of n samples toward `target`.
-    Ramp advance(float target, float share, float snap, int n) {
+    Ramp advance(float target, float share, float snap, int n)
+    {
         if (!primed) {
             primed = true;
             current = target;
@@ -48,8 +49,7 @@ public:
         const float start = current;
         float end = start + (target - start) * share;
         // Close enough, or so close that the share no longer moves a float of this size: there.
-        if (std::fabs(target - end) <= snap || end == start)
-            end = target;
+        if (std::fabs(target - end) <= snap || end == start) end = target;
         current = end;
         return {start, (end - start) / static_cast<float>(n)};
     }
@@ -58,7 +58,8 @@ public:
     static float shareOf(GlideKind kind) { return kind == GlideKind::Level ? kGainGlideShare : kDepthGlideShare; }
     static float snapOf(GlideKind kind) { return kind == GlideKind::Level ? kGainGlideSnap : kDepthGlideSnap; }
     // Stands at v now, and glides from there.
-    void jump(float v) {
+    void jump(float v)
+    {
         current = v;
         primed = true;
     }

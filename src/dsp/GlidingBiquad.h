@@ -20,25 +20,25 @@ class GlidingBiquad {
 public:
     // design(QuadBiquad&) calls one of QuadBiquad's setters; the result is the new target.
     template <class Design>
-    void set(Design&& design) {
+    void set(Design&& design)
+    {
         design(designer);
         target.publish(designer.getCoeffs());
     }
 
     // Filters n samples (in and out may be the same array).
-    inline void exec(const float* in, float* out, int n) {
+    inline void exec(const float* in, float* out, int n)
+    {
         const QuadBiquad::Coeffs& t = target.read();
         // Gliding form: b0, b1 - a1, b2 - a2, a1, a2.
         const float goal[5] = {t.c[0], t.c[1] - t.c[3], t.c[2] - t.c[4], t.c[3], t.c[4]};
         if (!primed) {
-            for (int j = 0; j < 5; ++j)
-                c[j] = goal[j];
+            for (int j = 0; j < 5; ++j) c[j] = goal[j];
             primed = true;
         }
         float x1 = s.x1, x2 = s.x2, y1 = s.y1, y2 = s.y2;
         bool rest = n >= 2;
-        for (int j = 0; j < 5; ++j)
-            rest = rest && c[j] == goal[j];
+        for (int j = 0; j < 5; ++j) rest = rest && c[j] == goal[j];
         if (rest) {
             // On its design (most of the time): the plain section's kernel, four samples per step on
             // aarch64, started from and leaving behind the real past that a later glide needs. Its
@@ -55,8 +55,7 @@ public:
         for (int j = 0; j < 5; ++j) {
             end[j] = c[j] + (goal[j] - c[j]) * kGainGlideShare;
             // Close enough, or too close for the share to move it: there (else it would never settle).
-            if (std::fabs(goal[j] - end[j]) <= kCoeffSnap || end[j] == c[j])
-                end[j] = goal[j];
+            if (std::fabs(goal[j] - end[j]) <= kCoeffSnap || end[j] == c[j]) end[j] = goal[j];
             step[j] = (end[j] - c[j]) / static_cast<float>(n);
             moving |= end[j] != c[j];
         }
@@ -80,8 +79,7 @@ public:
             out[i] = y;
         }
         s = State{x1, x2, y1, y2};
-        for (int j = 0; j < 5; ++j)
-            c[j] = end[j];
+        for (int j = 0; j < 5; ++j) c[j] = end[j];
     }
 
     // Clears the memory (audio thread, or before audio runs).

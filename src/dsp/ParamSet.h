@@ -72,9 +72,11 @@ public:
     template <std::size_t N>
     std::array<Param, N> add(GlideKind kind, const std::array<float, N>& initial)
     {
-        return [&]<std::size_t... I>(std::index_sequence<I...>) {
+        return [&]<std::size_t... I>(std::index_sequence<I...>)
+        {
             return std::array<Param, N>{add(kind, initial[I])...}; // braces: added left to right
-        }(std::make_index_sequence<N>{});
+        }
+        (std::make_index_sequence<N>{});
     }
     // Construction: N new settings, each at `initial`.
     template <std::size_t N>

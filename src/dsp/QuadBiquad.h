@@ -53,23 +53,34 @@ public:
     // Filters n samples; in and out may be the same array. The state carries over between calls.
     // On aarch64 the four-sample NEON form, elsewhere the portable loop (vectorised by the compiler
     // where it can).
-    inline void exec(const float* in, float* out, int n) { run(coeffs.read(), state.s, in, out, n); }
+    inline void exec(const float* in, float* out, int n)
+    {
+        run(coeffs.read(), state.s, in, out, n);
+    }
     // The reference: one sample after the other, transposed direct form II.
-    inline void execPortable(const float* in, float* out, int n) { runPortable(coeffs.read(), state.s, in, out, n); }
+    inline void execPortable(const float* in, float* out, int n)
+    {
+        runPortable(coeffs.read(), state.s, in, out, n);
+    }
 #if defined(__ARM_NEON)
-    inline void execNeon(const float* in, float* out, int n) { runNeon(coeffs.read(), state.s, in, out, n); }
+    inline void execNeon(const float* in, float* out, int n)
+    {
+        runNeon(coeffs.read(), state.s, in, out, n);
+    }
 #endif
 
     // The kernels on a coefficient set and a state (s1, s2 of the transposed form) kept elsewhere:
     // what exec runs, for a section that holds its own (GlidingBiquad at rest).
-    static inline void run(const Coeffs& k, float* s, const float* in, float* out, int n) {
+    static inline void run(const Coeffs& k, float* s, const float* in, float* out, int n)
+    {
 #if defined(__ARM_NEON)
         runNeon(k, s, in, out, n);
 #else
         runPortable(k, s, in, out, n);
 #endif
     }
-    static inline void runPortable(const Coeffs& k, float* s, const float* in, float* out, int n) {
+    static inline void runPortable(const Coeffs& k, float* s, const float* in, float* out, int n)
+    {
         const float b0 = k.c[0], b1 = k.c[1], b2 = k.c[2], a1 = k.c[3], a2 = k.c[4];
         float s1 = s[0], s2 = s[1];
         for (int i = 0; i < n; ++i) {
@@ -86,7 +97,8 @@ public:
     // Four samples per step: six multiply-adds give the four outputs and six more the next state,
     // with no dependency between the outputs of a step. The rest of n goes through runPortable.
     // A flat section (b = a) stays exact: its matrices are the identity and zeros.
-    static inline void runNeon(const Coeffs& k, float* state, const float* in, float* out, int n) {
+    static inline void runNeon(const Coeffs& k, float* state, const float* in, float* out, int n)
+    {
         float32x2_t s = vld1_f32(state);
         const float32x4_t y0 = vld1q_f32(k.toY[0]), y1 = vld1q_f32(k.toY[1]), y2 = vld1q_f32(k.toY[2]),
                           y3 = vld1q_f32(k.toY[3]), ys1 = vld1q_f32(k.toY[4]), ys2 = vld1q_f32(k.toY[5]);
@@ -115,10 +127,16 @@ public:
     }
 #endif
     // Clears the filter memory (never called while audio runs through the section).
-    void reset() { state = State{}; }
+    void reset()
+    {
+        state = State{};
+    }
 
     // The published coefficients b0, b1, b2, a1, a2.
-    Coeffs getCoeffs() const { return coeffs.current(); }
+    Coeffs getCoeffs() const
+    {
+        return coeffs.current();
+    }
 
 private:
     struct State {

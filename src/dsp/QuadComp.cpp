@@ -3,26 +3,27 @@
 #include "porting/Log.h"
 
 namespace {
-constexpr const char* TAG = "QuadComp";
+constexpr const char* kTag = "QuadComp";
 // ln(9)/48: the smoothing coefficient per sample at 48000 Hz is exp(-this/ms) for a 10 %-to-90 %
 // response in that many milliseconds.
 constexpr float kTimeConstant = 0.04577551f;
 constexpr float kOneMsCoef = 0.9552564f;
 } // namespace
 
-void QuadComp::load(float thr, float ratio, float attackMs, float releaseMs, float makeupDb, float kneeDb) {
+void QuadComp::load(float thr, float ratio, float attackMs, float releaseMs, float makeupDb, float kneeDb)
+{
     Coeffs k;
     k.makeup = std::exp(makeupDb * 0.115129255f);
     k.thr = thr;
     // The negated tests also turn NaN into the fall-back.
     if (kneeDb < 0.0f || std::isnan(kneeDb)) {
-        LOG_E(TAG, "Knee must be > 0\n");
+        LOG_E(kTag, "Knee must be > 0\n");
         kneeDb = 0.0f;
     }
     k.kneeLo = thr - kneeDb / 2;
     k.kneeHi = thr + kneeDb / 2;
     if (!(ratio >= 1.0f)) {
-        LOG_E(TAG, "Ratio must be >= 1\n");
+        LOG_E(kTag, "Ratio must be >= 1\n");
         k.slope = 1.0f;
         k.offset = 0.0f;
         k.kneeCoef = 0.0f;
@@ -35,13 +36,13 @@ void QuadComp::load(float thr, float ratio, float attackMs, float releaseMs, flo
     if (attackMs >= 1.0f) {
         k.att = std::exp(-kTimeConstant / attackMs);
     } else {
-        LOG_E(TAG, "Attack time must be >= 1\n");
+        LOG_E(kTag, "Attack time must be >= 1\n");
         k.att = kOneMsCoef;
     }
     if (releaseMs >= 1.0f) {
         k.rel = std::exp(-kTimeConstant / releaseMs);
     } else {
-        LOG_E(TAG, "Release time must be >= 1\n");
+        LOG_E(kTag, "Release time must be >= 1\n");
         k.rel = kOneMsCoef;
     }
     k.attInv = 1.0f - k.att;

@@ -33,7 +33,8 @@ public:
     // Processes n samples (in groups of four; the blocks pass 16) and multiplies the result by
     // fadeGain, the engine's fade gain for this frame. in and out may be the same array. On aarch64
     // the logarithms and powers of two of four samples are taken together with NEON.
-    inline void exec(const float* in, float* out, int n, float fadeGain) {
+    inline void exec(const float* in, float* out, int n, float fadeGain)
+    {
 #if defined(__ARM_NEON)
         execNeon(in, out, n, fadeGain);
 #else
@@ -42,7 +43,8 @@ public:
     }
 
     // The reference: the libm logarithm and power of two, one sample after the other.
-    inline void execPortable(const float* in, float* out, int n, float fadeGain) {
+    inline void execPortable(const float* in, float* out, int n, float fadeGain)
+    {
         const Coeffs& k = coeffs.read();
         const float outGain = k.makeup * fadeGain;
         float e = env;
@@ -59,7 +61,8 @@ public:
 
 #if defined(__ARM_NEON)
     // Only the smoothing, which depends on the sample before, stays one sample at a time.
-    inline void execNeon(const float* in, float* out, int n, float fadeGain) {
+    inline void execNeon(const float* in, float* out, int n, float fadeGain)
+    {
         const Coeffs& k = coeffs.read();
         const float outGain = k.makeup * fadeGain;
         float e = env;
@@ -85,15 +88,22 @@ public:
 
     // Linear gain of the last sample processed (before make-up); the compile thread reads it for the
     // gain display while the audio thread runs.
-    float getActualGain() const { return lastGain.load(std::memory_order_relaxed); }
+    float getActualGain() const
+    {
+        return lastGain.load(std::memory_order_relaxed);
+    }
 
     // Clears the smoothed gain.
-    void reset() {
+    void reset()
+    {
         env = 0.0f;
         lastGain.store(1.0f, std::memory_order_relaxed);
     }
 
-    Coeffs getCoeffs() const { return coeffs.current(); }
+    Coeffs getCoeffs() const
+    {
+        return coeffs.current();
+    }
 
 private:
     // ln|x| to dB; a zero sample is minus infinity and wants no reduction. Capped so that an infinite
@@ -106,7 +116,8 @@ private:
     static constexpr float kDbToLog2 = 0.166095f;
 
     // The static curve: the gain wanted for a level, in dB (a number: the callers cap it).
-    static float target(const Coeffs& k, float level) {
+    static float target(const Coeffs& k, float level)
+    {
         if (level > k.kneeHi) return level * (k.slope - 1.0f) + k.offset;
         if (level > k.kneeLo) {
             float d = level - k.kneeLo;
@@ -115,7 +126,8 @@ private:
         return 0.0f;
     }
     // Attack while more reduction is wanted, release otherwise.
-    static float smooth(const Coeffs& k, float e, float target) {
+    static float smooth(const Coeffs& k, float e, float target)
+    {
         return e > target ? k.att * e + k.attInv * target : k.rel * e + k.relInv * target;
     }
 

@@ -1,10 +1,18 @@
 #include "dsp/QuadFIR.h"
 
-
 namespace {
-int atLeastOne(int taps) { return taps < 1 ? 1 : taps; }
-int stride4(int taps) { return (atLeastOne(taps) + 3) & ~3; }
-int partsAfterHead(int taps) { return (atLeastOne(taps) - 1) / QuadFIR::kBlock; }
+int atLeastOne(int taps)
+{
+    return taps < 1 ? 1 : taps;
+}
+int stride4(int taps)
+{
+    return (atLeastOne(taps) + 3) & ~3;
+}
+int partsAfterHead(int taps)
+{
+    return (atLeastOne(taps) - 1) / QuadFIR::kBlock;
+}
 constexpr int kSpectrum = RealFft32::kSpectrum;
 // Undoes RealFft32's scaling: twice the DFT on the way in, 32 times on the way out.
 constexpr float kSpectrumScale = 1.0f / 128.0f;
@@ -13,7 +21,8 @@ constexpr float kSpectrumScale = 1.0f / 128.0f;
 QuadFIR::QuadFIR(int n)
     : taps(atLeastOne(n)), stride(stride4(n)), parts(partsAfterHead(n)),
       setStride(stride4(n) + kBlock + partsAfterHead(n) * kSpectrum), bank(2 * static_cast<std::size_t>(setStride)),
-      pairs(2 * static_cast<std::size_t>(parts) * kSpectrum), recent(3 * kBlock) {
+      pairs(2 * static_cast<std::size_t>(parts) * kSpectrum), recent(3 * kBlock)
+{
     for (int set = 0; set < 2; ++set) {
         bank[set * setStride + taps - 1] = 1.0f;
         bank[set * setStride + stride + kBlock - 1] = 1.0f;
@@ -21,14 +30,16 @@ QuadFIR::QuadFIR(int n)
     blockSet = bank.data();
 }
 
-void QuadFIR::clear() {
+void QuadFIR::clear()
+{
     std::memset(pairs.data(), 0, pairs.size() * sizeof(float));
     std::memset(recent.data(), 0, recent.size() * sizeof(float));
     std::memset(tail, 0, sizeof(tail));
     fill = 0;
 }
 
-void QuadFIR::startBlock() {
+void QuadFIR::startBlock()
+{
     blockSet = bank.data() + active.load(std::memory_order_acquire) * setStride;
     float* r = recent.data();
     if (parts > 0) {
@@ -45,18 +56,16 @@ void QuadFIR::startBlock() {
     std::memset(r + kBlock, 0, kBlock * sizeof(float));
 }
 
-void QuadFIR::exec(const float* in, float* out, int n) {
-    if (clearPending.exchange(false, std::memory_order_acquire))
-        clear();
+void QuadFIR::exec(const float* in, float* out, int n)
+{
+    if (clearPending.exchange(false, std::memory_order_acquire)) clear();
     while (n > 0) {
-        if (fill == 0)
-            startBlock();
+        if (fill == 0) startBlock();
         const int m = n < kBlock - fill ? n : kBlock - fill;
         std::memcpy(recent.data() + kBlock + fill, in, m * sizeof(float));
         float y[kBlock];
         block16(blockSet + stride, recent.data() + 1, y, kBlock);
-        for (int i = 0; i < m; ++i)
-            out[i] = tail[fill + i] + y[fill + i];
+        for (int i = 0; i < m; ++i) out[i] = tail[fill + i] + y[fill + i];
         fill = fill + m == kBlock ? 0 : fill + m;
         in += m;
         out += m;
@@ -65,7 +74,8 @@ void QuadFIR::exec(const float* in, float* out, int n) {
 }
 
 void QuadFIR::multiplyAddPortable(const float* __restrict x, const float* __restrict g, int count,
-                                  float* __restrict acc) {
+                                  float* __restrict acc)
+{
     constexpr int kBins = RealFft32::kBins, kNyquist = RealFft32::kNyquist;
     float re[kBins] = {}, im[kBins] = {}, nyquist = 0.0f;
     for (int q = 0; q < count; ++q, x += kSpectrum, g += kSpectrum) {
@@ -86,8 +96,8 @@ void QuadFIR::multiplyAddPortable(const float* __restrict x, const float* __rest
 #if defined(__ARM_NEON)
 // The 16 bins' sums stay in eight registers (named: g++ keeps an array of them in memory); each
 // spectrum is four loads of four registers.
-void QuadFIR::multiplyAddNeon(const float* __restrict x, const float* __restrict g, int count,
-                              float* __restrict acc) {
+void QuadFIR::multiplyAddNeon(const float* __restrict x, const float* __restrict g, int count, float* __restrict acc)
+{
     float32x4_t re0 = vdupq_n_f32(0.0f), re1 = re0, re2 = re0, re3 = re0;
     float32x4_t im0 = re0, im1 = re0, im2 = re0, im3 = re0;
     float nyquist = 0.0f;
@@ -110,15 +120,14 @@ void QuadFIR::multiplyAddNeon(const float* __restrict x, const float* __restrict
 }
 #endif
 
-void QuadFIR::publish(float* next) {
+void QuadFIR::publish(float* next)
+{
     const float* cur = bank.data() + active.load(std::memory_order_relaxed) * setStride;
     // The blocks reload unchanged responses on every compile pass: those need no hand-over.
-    if (std::memcmp(cur, next, taps * sizeof(float)) == 0)
-        return;
+    if (std::memcmp(cur, next, taps * sizeof(float)) == 0) return;
     // The head: the first 16 taps in time, reversed like the rest, zero where the filter is shorter.
     float* head = next + stride;
-    for (int j = 0; j < kBlock; ++j)
-        head[kBlock - 1 - j] = j < taps ? next[taps - 1 - j] : 0.0f;
+    for (int j = 0; j < kBlock; ++j) head[kBlock - 1 - j] = j < taps ? next[taps - 1 - j] : 0.0f;
     // Partition p (taps 16 p .. 16 p + 15 in time) goes to spectrum parts - p, so that the oldest
     // block pair meets the last partition first.
     float* spectra = next + stride + kBlock;
@@ -131,28 +140,28 @@ void QuadFIR::publish(float* next) {
     active.store(1 - active.load(std::memory_order_relaxed), std::memory_order_release);
 }
 
-void QuadFIR::load(const float* ir) {
+void QuadFIR::load(const float* ir)
+{
     float* c = spare();
-    for (int k = 0; k < taps; ++k)
-        c[k] = ir[taps - 1 - k];
+    for (int k = 0; k < taps; ++k) c[k] = ir[taps - 1 - k];
     publish(c);
 }
 
-void QuadFIR::load_blend(const float* ir, float wet) {
+void QuadFIR::load_blend(const float* ir, float wet)
+{
     float* c = spare();
-    for (int k = 0; k < taps; ++k)
-        c[k] = wet * ir[taps - 1 - k];
+    for (int k = 0; k < taps; ++k) c[k] = wet * ir[taps - 1 - k];
     c[taps - 1] = wet * ir[0] + (1.0f - wet);
     publish(c);
 }
 
-void QuadFIR::load_smooth_blend(const float* ir, float wet, float s) {
+void QuadFIR::load_smooth_blend(const float* ir, float wet, float s)
+{
     const float* cur = bank.data() + active.load(std::memory_order_relaxed) * setStride;
     float* c = spare();
     for (int k = 0; k < taps; ++k) {
         float target = wet * ir[taps - 1 - k];
-        if (k == taps - 1)
-            target += 1.0f - wet;
+        if (k == taps - 1) target += 1.0f - wet;
         c[k] = (1.0f - s) * cur[k] + s * target;
     }
     publish(c);

@@ -54,8 +54,8 @@ public:
 
     // y[i] = sum over k of c[k] * h[i + k] for i < 16: NEON intrinsics on aarch64, the portable
     // loop elsewhere.
-    static inline void block16(const float* __restrict c, const float* __restrict h, float* __restrict y,
-                               int taps) {
+    static inline void block16(const float* __restrict c, const float* __restrict h, float* __restrict y, int taps)
+    {
 #if defined(__ARM_NEON)
         block16Neon(c, h, y, taps);
 #else
@@ -67,8 +67,9 @@ public:
     // its own: no horizontal sum and no reassociation across steps, which lets g++ -O3 vectorise it
     // for SSE and NEON without fast-math. (One tap per step would let the compiler vectorise across
     // taps with in-order reductions instead, several times slower.)
-    static inline void block16Portable(const float* __restrict c, const float* __restrict h,
-                                       float* __restrict y, int taps) {
+    static inline void block16Portable(const float* __restrict c, const float* __restrict h, float* __restrict y,
+                                       int taps)
+    {
         float acc[kBlock] = {};
         int k = 0;
         for (; k + 8 <= taps; k += 8) {
@@ -81,21 +82,19 @@ public:
         for (; k < taps; ++k) {
             const float ck = c[k];
             const float* hk = h + k;
-            for (int i = 0; i < kBlock; ++i)
-                acc[i] += ck * hk[i];
+            for (int i = 0; i < kBlock; ++i) acc[i] += ck * hk[i];
         }
-        for (int i = 0; i < kBlock; ++i)
-            y[i] = acc[i];
+        for (int i = 0; i < kBlock; ++i) y[i] = acc[i];
     }
 #if defined(__ARM_NEON)
     // Four taps per step against the 16 outputs in four registers: the 20 history samples of a
     // step are loaded once and shifted with vext; even and odd taps go to separate accumulators so
     // that two chains of fused multiply-adds are in flight per output register. History reads end
     // at h[taps + 15], inside the N + 16 floats.
-    static inline void block16Neon(const float* __restrict c, const float* __restrict h, float* __restrict y,
-                                   int taps) {
+    static inline void block16Neon(const float* __restrict c, const float* __restrict h, float* __restrict y, int taps)
+    {
         float32x4_t e0 = vdupq_n_f32(0.0f), e1 = e0, e2 = e0, e3 = e0; // taps k, k + 2
-        float32x4_t o0 = e0, o1 = e0, o2 = e0, o3 = e0;               // taps k + 1, k + 3
+        float32x4_t o0 = e0, o1 = e0, o2 = e0, o3 = e0; // taps k + 1, k + 3
         int k = 0;
         for (; k + 4 <= taps; k += 4) {
             const float32x4_t ck = vld1q_f32(c + k);
@@ -135,8 +134,8 @@ public:
 
     // acc = the sum over q < count of x[q] times g[q], spectra of RealFft32's layout stored one after
     // the other: the partitions' products. NEON intrinsics on aarch64, the portable loop elsewhere.
-    static void multiplyAdd(const float* __restrict x, const float* __restrict g, int count,
-                            float* __restrict acc) {
+    static void multiplyAdd(const float* __restrict x, const float* __restrict g, int count, float* __restrict acc)
+    {
 #if defined(__ARM_NEON)
         multiplyAddNeon(x, g, count, acc);
 #else
@@ -146,21 +145,23 @@ public:
     static void multiplyAddPortable(const float* __restrict x, const float* __restrict g, int count,
                                     float* __restrict acc);
 #if defined(__ARM_NEON)
-    static void multiplyAddNeon(const float* __restrict x, const float* __restrict g, int count,
-                                float* __restrict acc);
+    static void multiplyAddNeon(const float* __restrict x, const float* __restrict g, int count, float* __restrict acc);
 #endif
 
 private:
     void publish(float* next);
-    float* spare() { return bank.data() + (1 - active.load(std::memory_order_relaxed)) * setStride; }
+    float* spare()
+    {
+        return bank.data() + (1 - active.load(std::memory_order_relaxed)) * setStride;
+    }
     // Transforms the block pair just completed, sums the partitions' products into the tail of the
     // block that starts, and moves the pair on (audio thread).
     void startBlock();
     void clear();
 
     const int taps;
-    const int stride;   // taps rounded up to 4 floats
-    const int parts;    // partitions after the head
+    const int stride; // taps rounded up to 4 floats
+    const int parts; // partitions after the head
     const int setStride; // one tap set: taps, head (16), spectra of partitions parts .. 1
     AlignedArray<float> bank; // two tap sets; the published one is active
     std::atomic<int> active{0};

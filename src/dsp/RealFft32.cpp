@@ -19,7 +19,8 @@ struct Twiddles {
     alignas(16) float rowRe[12], rowIm[12];
     // e^(-2 pi i k / 32) = cos - i sin for k = 0..15: the pass between the two spectra.
     alignas(16) float cos32[16], sin32[16];
-    Twiddles() {
+    Twiddles()
+    {
         const double pi = std::acos(-1.0);
         for (int row = 1; row < 4; ++row)
             for (int col = 0; col < 4; ++col) {
@@ -36,7 +37,8 @@ const Twiddles kTw;
 
 // The 4-point transform of elements 0, s, 2s, 3s (real and imaginary parts apart) into elements 0,
 // t, 2t, 3t of the output.
-inline void transform4(const float* xr, const float* xi, int s, float* yr, float* yi, int t) {
+inline void transform4(const float* xr, const float* xi, int s, float* yr, float* yi, int t)
+{
     const float s02r = xr[0] + xr[2 * s], d02r = xr[0] - xr[2 * s];
     const float s13r = xr[s] + xr[3 * s], d13r = xr[s] - xr[3 * s];
     const float s02i = xi[0] + xi[2 * s], d02i = xi[0] - xi[2 * s];
@@ -52,24 +54,24 @@ inline void transform4(const float* xr, const float* xi, int s, float* yr, float
 }
 
 // In place, split arrays of 16; natural order in and out.
-void fft16(float* re, float* im) {
+void fft16(float* re, float* im)
+{
     float ar[16], ai[16];
     // Columns: element 4 row + col; the result's row is the column transform's bin.
-    for (int col = 0; col < 4; ++col)
-        transform4(re + col, im + col, 4, ar + col, ai + col, 4);
+    for (int col = 0; col < 4; ++col) transform4(re + col, im + col, 4, ar + col, ai + col, 4);
     for (int i = 4; i < 16; ++i) {
         const float r = ar[i], m = ai[i], wr = kTw.rowRe[i - 4], wi = kTw.rowIm[i - 4];
         ar[i] = r * wr - m * wi;
         ai[i] = r * wi + m * wr;
     }
     // Rows: row k1's four columns give bins k1, k1 + 4, k1 + 8, k1 + 12.
-    for (int k1 = 0; k1 < 4; ++k1)
-        transform4(ar + 4 * k1, ai + 4 * k1, 1, re + k1, im + k1, 4);
+    for (int k1 = 0; k1 < 4; ++k1) transform4(ar + 4 * k1, ai + 4 * k1, 1, re + k1, im + k1, 4);
 }
 
 } // namespace
 
-void RealFft32::forwardPortable(const float* x, float* s) {
+void RealFft32::forwardPortable(const float* x, float* s)
+{
     float zr[17], zi[17];
     for (int n = 0; n < 16; ++n) {
         zr[n] = x[2 * n];
@@ -89,7 +91,8 @@ void RealFft32::forwardPortable(const float* x, float* s) {
     s[kNyquist + 1] = s[kNyquist + 2] = s[kNyquist + 3] = 0.0f;
 }
 
-void RealFft32::inverseUpperHalfPortable(const float* s, float* y) {
+void RealFft32::inverseUpperHalfPortable(const float* s, float* y)
+{
     float yr[17], yi[17];
     for (int k = 0; k < 16; ++k) {
         yr[k] = s[k];
@@ -117,19 +120,23 @@ void RealFft32::inverseUpperHalfPortable(const float* s, float* y) {
 #if defined(__ARM_NEON)
 namespace {
 
-inline float32x4_t reversed(float32x4_t v) {
+inline float32x4_t reversed(float32x4_t v)
+{
     const float32x4_t t = vrev64q_f32(v);
     return vextq_f32(t, t, 2);
 }
 
-inline float32x4_t trn1x2(float32x4_t a, float32x4_t b) {
+inline float32x4_t trn1x2(float32x4_t a, float32x4_t b)
+{
     return vreinterpretq_f32_f64(vtrn1q_f64(vreinterpretq_f64_f32(a), vreinterpretq_f64_f32(b)));
 }
-inline float32x4_t trn2x2(float32x4_t a, float32x4_t b) {
+inline float32x4_t trn2x2(float32x4_t a, float32x4_t b)
+{
     return vreinterpretq_f32_f64(vtrn2q_f64(vreinterpretq_f64_f32(a), vreinterpretq_f64_f32(b)));
 }
 
-inline void transpose(float32x4_t* r) {
+inline void transpose(float32x4_t* r)
+{
     const float32x4_t t0 = vtrn1q_f32(r[0], r[1]), t1 = vtrn2q_f32(r[0], r[1]);
     const float32x4_t t2 = vtrn1q_f32(r[2], r[3]), t3 = vtrn2q_f32(r[2], r[3]);
     r[0] = trn1x2(t0, t2);
@@ -139,7 +146,8 @@ inline void transpose(float32x4_t* r) {
 }
 
 // The 4-point transform across four rows, lane by lane.
-inline void transform4(float32x4_t* re, float32x4_t* im) {
+inline void transform4(float32x4_t* re, float32x4_t* im)
+{
     const float32x4_t s02r = vaddq_f32(re[0], re[2]), d02r = vsubq_f32(re[0], re[2]);
     const float32x4_t s13r = vaddq_f32(re[1], re[3]), d13r = vsubq_f32(re[1], re[3]);
     const float32x4_t s02i = vaddq_f32(im[0], im[2]), d02i = vsubq_f32(im[0], im[2]);
@@ -155,7 +163,8 @@ inline void transform4(float32x4_t* re, float32x4_t* im) {
 }
 
 // Rows of four in registers: element 4 row + col in, bin 4 row + lane out.
-inline void fft16(float32x4_t* re, float32x4_t* im) {
+inline void fft16(float32x4_t* re, float32x4_t* im)
+{
     transform4(re, im);
     for (int row = 1; row < 4; ++row) {
         const float32x4_t wr = vld1q_f32(kTw.rowRe + 4 * (row - 1)), wi = vld1q_f32(kTw.rowIm + 4 * (row - 1));
@@ -170,7 +179,8 @@ inline void fft16(float32x4_t* re, float32x4_t* im) {
 
 // Lanes k = 4 j .. 4 j + 3 of v[16 - k], v in four rows, bin 16 given in place of lane 3 of the
 // first row's reversal (bin 0, which is not needed there).
-inline void mirrored(const float32x4_t* v, float32x4_t bin16Row, float32x4_t* m) {
+inline void mirrored(const float32x4_t* v, float32x4_t bin16Row, float32x4_t* m)
+{
     const float32x4_t q1 = reversed(v[1]), q2 = reversed(v[2]), q3 = reversed(v[3]);
     m[0] = vextq_f32(bin16Row, q3, 3);
     m[1] = vextq_f32(q3, q2, 3);
@@ -180,7 +190,8 @@ inline void mirrored(const float32x4_t* v, float32x4_t bin16Row, float32x4_t* m)
 
 } // namespace
 
-void RealFft32::forwardNeon(const float* x, float* s) {
+void RealFft32::forwardNeon(const float* x, float* s)
+{
     float32x4_t re[4], im[4];
     for (int r = 0; r < 4; ++r) {
         const float32x4x2_t p = vld2q_f32(x + 8 * r);
@@ -202,7 +213,8 @@ void RealFft32::forwardNeon(const float* x, float* s) {
     vst1q_f32(s + kNyquist, vsetq_lane_f32(nyquist, vdupq_n_f32(0.0f), 0));
 }
 
-void RealFft32::inverseUpperHalfNeon(const float* s, float* y) {
+void RealFft32::inverseUpperHalfNeon(const float* s, float* y)
+{
     float32x4_t yr[4], yi[4];
     for (int j = 0; j < 4; ++j) {
         yr[j] = vld1q_f32(s + 4 * j);

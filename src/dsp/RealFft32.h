@@ -15,12 +15,13 @@
 class RealFft32 {
 public:
     static constexpr int kSize = 32;
-    static constexpr int kBins = 16;       // complex bins in the vectors (bin 16 apart)
-    static constexpr int kNyquist = 32;    // index of bin 16's real part
-    static constexpr int kSpectrum = 36;   // floats per spectrum
+    static constexpr int kBins = 16; // complex bins in the vectors (bin 16 apart)
+    static constexpr int kNyquist = 32; // index of bin 16's real part
+    static constexpr int kSpectrum = 36; // floats per spectrum
 
     // x: 32 samples; s: kSpectrum floats.
-    static void forward(const float* x, float* s) {
+    static void forward(const float* x, float* s)
+    {
 #if defined(__ARM_NEON)
         forwardNeon(x, s);
 #else
@@ -28,7 +29,8 @@ public:
 #endif
     }
     // s: a spectrum (left as it is); y: samples 16..31 of its inverse.
-    static void inverseUpperHalf(const float* s, float* y) {
+    static void inverseUpperHalf(const float* s, float* y)
+    {
 #if defined(__ARM_NEON)
         inverseUpperHalfNeon(s, y);
 #else

@@ -13,7 +13,8 @@ public:
     explicit SchroederAllPass(int size);
 
     // g: feedback and feedforward gain; d: delay in samples.
-    void compile(float g, unsigned int d) {
+    void compile(float g, unsigned int d)
+    {
         gain.store(g, std::memory_order_relaxed);
         delay.store(d, std::memory_order_relaxed);
     }
@@ -21,7 +22,8 @@ public:
     // Processes n samples in blocks of at most 16. The input array is overwritten with the
     // allpass's inner signal v. A delay shorter than the block would read samples of this very block
     // before they are written, so it is lengthened to the block; one longer than the ring is cut to it.
-    inline void exec(float* in, float* out, int n) {
+    inline void exec(float* in, float* out, int n)
+    {
         const float g = gain.load(std::memory_order_relaxed);
         const unsigned dl = delay.load(std::memory_order_relaxed);
         const int dRing = dl > static_cast<unsigned>(size) ? size : static_cast<int>(dl);
@@ -31,14 +33,10 @@ public:
             const int m = n < kMaxBlock ? n : kMaxBlock;
             const int d = dRing < m ? m : dRing;
             const int read = (writeIndex - d) & mask;
-            for (int k = 0; k < m; ++k)
-                s[k] = r[(read + k) & mask];
-            for (int k = 0; k < m; ++k)
-                in[k] = in[k] + g * s[k];
-            for (int k = 0; k < m; ++k)
-                r[(writeIndex + k) & mask] = in[k];
-            for (int k = 0; k < m; ++k)
-                out[k] = s[k] - g * in[k];
+            for (int k = 0; k < m; ++k) s[k] = r[(read + k) & mask];
+            for (int k = 0; k < m; ++k) in[k] = in[k] + g * s[k];
+            for (int k = 0; k < m; ++k) r[(writeIndex + k) & mask] = in[k];
+            for (int k = 0; k < m; ++k) out[k] = s[k] - g * in[k];
             writeIndex = (writeIndex + m) & mask;
             in += m;
             out += m;

@@ -22,13 +22,15 @@ public:
     void setDelay(int samples);
     int getDelay() const { return delayA.load(std::memory_order_relaxed); }
     // rate: triangle phase step per sample; depth: sweep in samples (0 = no modulation).
-    void setModulation(float rate, float depth) {
+    void setModulation(float rate, float depth)
+    {
         modRate.store(rate, std::memory_order_relaxed);
         modDepth.store(depth, std::memory_order_relaxed);
     }
 
     // in and out may be the same array.
-    inline void exec(const float* in, float* out, int n) {
+    inline void exec(const float* in, float* out, int n)
+    {
         const int dA = delayA.load(std::memory_order_relaxed);
         const int dB = delayB.load(std::memory_order_relaxed);
         const float target = xfadeTarget.load(std::memory_order_relaxed);
@@ -38,8 +40,7 @@ public:
         float xfTo = 0.95f * xfFrom + 0.050000012f * target;
         // Lands on the tap, as a glide does: short of it, the fade would stall a few 1e-7 away and
         // keep both taps in every sample.
-        if (std::fabs(xfTo - target) <= kGainGlideSnap)
-            xfTo = target;
+        if (std::fabs(xfTo - target) <= kGainGlideSnap) xfTo = target;
         xfade.store(xfTo, std::memory_order_relaxed);
         const float xfStep = n > 0 ? (xfTo - xfFrom) / static_cast<float>(n) : 0.0f;
         const float rate = modRate.load(std::memory_order_relaxed);
@@ -95,19 +96,17 @@ public:
 
 private:
     // n samples into the ring from position at, and out of it, wrapping at the end.
-    inline void toRing(float* __restrict buf, int at, const float* __restrict src, int n) const {
+    inline void toRing(float* __restrict buf, int at, const float* __restrict src, int n) const
+    {
         const int first = n < size - at ? n : size - at;
-        for (int k = 0; k < first; ++k)
-            buf[at + k] = src[k];
-        for (int k = first; k < n; ++k)
-            buf[k - first] = src[k];
+        for (int k = 0; k < first; ++k) buf[at + k] = src[k];
+        for (int k = first; k < n; ++k) buf[k - first] = src[k];
     }
-    inline void fromRing(const float* __restrict buf, int at, float* __restrict dst, int n) const {
+    inline void fromRing(const float* __restrict buf, int at, float* __restrict dst, int n) const
+    {
         const int first = n < size - at ? n : size - at;
-        for (int k = 0; k < first; ++k)
-            dst[k] = buf[at + k];
-        for (int k = first; k < n; ++k)
-            dst[k] = buf[k - first];
+        for (int k = 0; k < first; ++k) dst[k] = buf[at + k];
+        for (int k = first; k < n; ++k) dst[k] = buf[k - first];
     }
 
     const int size;

@@ -21,7 +21,10 @@ inline const float* lfoShapeTable(int option)
     return option == 1 ? referenceShapeSin : option == 2 ? referenceShapeSquare : referenceShapeTriang;
 }
 // The table value at integer point j plus fraction f (linear interpolation to j + 1).
-inline float lfoShapeAt(const float* table, int j, float f) { return table[j] + f * (table[j + 1] - table[j]); }
+inline float lfoShapeAt(const float* table, int j, float f)
+{
+    return table[j] + f * (table[j + 1] - table[j]);
+}
 // Table points per sample for a rate in Hz: 45 points per cycle at 48 kHz.
 inline constexpr float kShapePointsPerHzSample = 0.0009375f;
 
@@ -39,8 +42,7 @@ public:
     // Once per block, before its samples: a phase past the cycle folds back into it.
     void wrap()
     {
-        if (phase > static_cast<float>(kShapePoints))
-            phase -= static_cast<float>(kShapePoints);
+        if (phase > static_cast<float>(kShapePoints)) phase -= static_cast<float>(kShapePoints);
     }
     // Per sample: the phase moves on by `increment` points; `left` is where it stands then, `right`
     // leads it by `offset` points (a stereo phase; it may be fractional while it glides), folded
@@ -53,8 +55,7 @@ public:
         const float p = phase + offset;
         right.j = static_cast<int>(p);
         right.f = p - static_cast<float>(right.j);
-        if (right.j >= kShapePoints + 1)
-            right.j -= kShapePoints;
+        if (right.j >= kShapePoints + 1) right.j -= kShapePoints;
     }
 
     float phase = 0.0f; // table points

@@ -22,36 +22,27 @@ public:
     void turn(const std::array<float, Lanes>& low, const std::array<float, Lanes>& high)
     {
         for (int k = 0; k < Lanes; ++k) {
-            if (value[k] < low[k])
-                direction[k] = 1.0f;
-            if (value[k] >= high[k])
-                direction[k] = -1.0f;
+            if (value[k] < low[k]) direction[k] = 1.0f;
+            if (value[k] >= high[k]) direction[k] = -1.0f;
         }
     }
 
     // Per sample: every lane one increment on in its direction.
     void step(const std::array<float, Lanes>& increment)
     {
-        for (int k = 0; k < Lanes; ++k)
-            value[k] += direction[k] * increment[k];
+        for (int k = 0; k < Lanes; ++k) value[k] += direction[k] * increment[k];
     }
 
     // One lane: the same with plain values; step returns the new value.
-    void turn(float low, float high)
-        requires(Lanes == 1)
-    {
-        turn(std::array{low}, std::array{high});
-    }
-    float step(float increment)
-        requires(Lanes == 1)
+    void turn(float low, float high) requires(Lanes == 1) { turn(std::array{low}, std::array{high}); }
+    float step(float increment) requires(Lanes == 1)
     {
         step(std::array{increment});
         return value[0];
     }
 
     // Per sample, one lane: one increment on, held to low..high; reaching either end turns it.
-    float bounce(float increment, float low, float high)
-        requires(Lanes == 1)
+    float bounce(float increment, float low, float high) requires(Lanes == 1)
     {
         float& v = value[0];
         v += direction[0] * increment;

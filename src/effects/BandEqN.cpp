@@ -12,10 +12,8 @@ constexpr std::size_t kTextSize = 16;
 } // namespace
 
 BandEqN::BandEqN(Node* parent, std::vector<float> frequencies, std::vector<float> qFactors, bool stereo)
-    : AudioBlock("BandEqN", parent, &BandEqN::exec, BLOCK_UNREGISTERED),
-      frequencies(std::move(frequencies)),
-      qFactors(std::move(qFactors)),
-      stereo(stereo)
+    : AudioBlock("BandEqN", parent, &BandEqN::exec, BLOCK_UNREGISTERED), frequencies(std::move(frequencies)),
+      qFactors(std::move(qFactors)), stereo(stereo)
 {
     folder = new NodeItem(parent, "eq_nbands", "Equalizer", "eq_nbands", ItemType::MODULE);
     bandCount = int(this->frequencies.size());
@@ -27,10 +25,8 @@ BandEqN::BandEqN(Node* parent, std::vector<float> frequencies, std::vector<float
         std::snprintf(key.get(), kTextSize, "band_%d", i);
         const float hz = this->frequencies[std::size_t(i)];
         // A label that does not fit is cut.
-        if (hz < 1000.0f)
-            std::snprintf(label.get(), kTextSize, "%d", int(hz));
-        else
-            std::snprintf(label.get(), kTextSize, "%.2fk", double(hz) * 0.001);
+        if (hz < 1000.0f) std::snprintf(label.get(), kTextSize, "%d", int(hz));
+        else std::snprintf(label.get(), kTextSize, "%.2fk", double(hz) * 0.001);
         bands.push_back(fx::makeFloat(folder, {key.get(), label.get(), -12, 12, 0, "dB"}));
         keys.push_back(std::move(key));
         labels.push_back(std::move(label));

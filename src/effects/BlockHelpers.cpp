@@ -44,20 +44,20 @@ NodeFloat* makeUnit(Node* parent, const char* key, const char* label, float def,
     return makeFloat(parent, {key, label, 0, 1, def, "", shape, false, kUsualDecimals, linkable});
 }
 
-NodeFloat* makeLevelDb(Node* parent, const char* key, const char* label, float min, float max, float def,
-                       int decimals, bool linkable)
+NodeFloat* makeLevelDb(Node* parent, const char* key, const char* label, float min, float max, float def, int decimals,
+                       bool linkable)
 {
     return makeFloat(parent, {key, label, min, max, def, "dB", 0.5f, false, decimals, linkable});
 }
 
-NodeFloat* makeFrequency(Node* parent, const char* key, const char* label, float min, float max, float def,
-                         float shape, bool inverted, bool linkable)
+NodeFloat* makeFrequency(Node* parent, const char* key, const char* label, float min, float max, float def, float shape,
+                         bool inverted, bool linkable)
 {
     return makeFloat(parent, {key, label, min, max, def, "Hz", shape, inverted, 0, linkable});
 }
 
-NodeFloat* makeTimeMs(Node* parent, const char* key, const char* label, float min, float max, float def,
-                      float shape, bool linkable)
+NodeFloat* makeTimeMs(Node* parent, const char* key, const char* label, float min, float max, float def, float shape,
+                      bool linkable)
 {
     return makeFloat(parent, {key, label, min, max, def, "ms", shape, false, 0, linkable});
 }
@@ -113,8 +113,8 @@ struct Subdivision {
 };
 // The factors the stored presets were voiced with (hence 1.33333 and 0.333, not exact thirds).
 constexpr Subdivision kSubdivisions[] = {
-    {"4/4", 0.25f, 4.0f},      {"2/4", 0.5f, 2.0f},   {"1/4", 1.0f, 1.0f},     {"Dotted 8th", 1.33333f, 0.75f},
-    {"1/8", 2.0f, 0.5f},       {"Triplet", 3.0f, 0.333f}, {"1/16", 4.0f, 0.25f}, {"1/32", 8.0f, 0.125f},
+    {"4/4", 0.25f, 4.0f}, {"2/4", 0.5f, 2.0f},       {"1/4", 1.0f, 1.0f},   {"Dotted 8th", 1.33333f, 0.75f},
+    {"1/8", 2.0f, 0.5f},  {"Triplet", 3.0f, 0.333f}, {"1/16", 4.0f, 0.25f}, {"1/32", 8.0f, 0.125f},
 };
 
 const Subdivision* findSubdivision(const char* text)

@@ -32,9 +32,9 @@ constexpr int kCrossfadeSamples = 480;
 // What the ring may hold once the repeats have died away (-120 dBFS).
 constexpr float kQuietLevel = 1e-6f;
 
-
 // One line's sample `extra` samples (fractional, may be negative) behind frame number `base`.
-inline float readRing(const float* ring, int line, int base, float extra) {
+inline float readRing(const float* ring, int line, int base, float extra)
+{
     const float ei = std::floor(extra);
     const float fr = extra - ei;
     const unsigned a = static_cast<unsigned>(base - static_cast<int>(ei)) & kFrameMask;
@@ -42,19 +42,29 @@ inline float readRing(const float* ring, int line, int base, float extra) {
     return (1.0f - fr) * ring[2 * a + line] + fr * ring[2 * b + line];
 }
 
-float roundHalfAway(float x) { return std::round(x); }
+float roundHalfAway(float x)
+{
+    return std::round(x);
+}
 } // namespace
 
 DelayEngine::DelayEngine(Node* parent, Tempo* tempo)
     : AudioBlock("DelayEngine", parent, &DelayEngine::exec, BLOCK_APPEND),
-      taps(Taps{4096, 4096, referenceShapeTriang}, kCrossfadeSamples) {
+      taps(Taps{4096, 4096, referenceShapeTriang}, kCrossfadeSamples)
+{
     using fx::TempoLink;
     modulationsEngine_initReferenceShapes();
 
     onOff = fx::makeEnable(parent);
     time = TempoLink(parent, "dlytime", "Time", tempo,
-                     {.key = "rawdata", .label = "Time", .min = 1.0f, .max = 2000.0f, .def = 300.0f, .unit = "ms",
-                      .shape = 0.2f, .decimals = 0},
+                     {.key = "rawdata",
+                      .label = "Time",
+                      .min = 1.0f,
+                      .max = 2000.0f,
+                      .def = 300.0f,
+                      .unit = "ms",
+                      .shape = 0.2f,
+                      .decimals = 0},
                      kTimeSubdivisions);
     feedback = fx::makePercent(parent, "fdbk", "Feedback", 30.0f);
     mix = fx::makeMix(parent, 20.0f);
@@ -65,38 +75,76 @@ DelayEngine::DelayEngine(Node* parent, Tempo* tempo)
     hiDamp = fx::makeFrequency(tc, "hi_damp", "Hi-Cut", 900.0f, 20000.0f, 18000.0f, 0.2f, true, true);
     loDamp = fx::makeFrequency(tc, "lo_damp", "Lo-Cut", 20.0f, 1200.0f, 20.0f, 0.2f, false, true);
     spread = fx::makePercent(tc, "spread", "Stereo Spread", 0.0f);
-    bounce = fx::makeFloat(tc, {.key = "bounce", .label = "Stereo Bouncing", .min = -100.0f, .max = 100.0f,
-                                .def = 0.0f, .unit = "%", .decimals = 0, .linkable = true});
+    bounce = fx::makeFloat(tc, {.key = "bounce",
+                                .label = "Stereo Bouncing",
+                                .min = -100.0f,
+                                .max = 100.0f,
+                                .def = 0.0f,
+                                .unit = "%",
+                                .decimals = 0,
+                                .linkable = true});
 
     auto* mod = fx::makeFolder(parent, "modfolder", "Modulation", ItemType::VFOLDER_TC);
     mod->setStyleColor(65535);
     modOnOff = fx::makeEnable(mod, false);
-    modRate = TempoLink(mod, "rate", "Rate", tempo, {.key = "rawdata", .label = "Rate", .min = 0.05f, .max = 8.0f,
-                                                    .def = 1.0f, .unit = "Hz", .shape = 0.15f},
-                        kRateSubdivisions);
+    modRate = TempoLink(
+        mod, "rate", "Rate", tempo,
+        {.key = "rawdata", .label = "Rate", .min = 0.05f, .max = 8.0f, .def = 1.0f, .unit = "Hz", .shape = 0.15f},
+        kRateSubdivisions);
     modDepth = fx::makePercent(mod, "dpth", "Depth", 50.0f, false);
     modShape = new NodeEnum(mod, "shape", "Shape", {"Triang", "Sin", "Square"}, "Triang");
-    modSphase = fx::makeFloat(mod, {.key = "sphase", .label = "Stereo Phase", .min = 0.0f, .max = 180.0f,
-                                    .def = 0.0f, .unit = "deg", .decimals = 0, .linkable = true});
+    modSphase = fx::makeFloat(mod, {.key = "sphase",
+                                    .label = "Stereo Phase",
+                                    .min = 0.0f,
+                                    .max = 180.0f,
+                                    .def = 0.0f,
+                                    .unit = "deg",
+                                    .decimals = 0,
+                                    .linkable = true});
 
     auto* dd = fx::makeFolder(parent, "ddfolder", "Dual Delay", ItemType::VFOLDER_TC);
     dd->setStyleColor(65535);
     dualOnOff = fx::makeEnable(dd, false);
     timeR = TempoLink(dd, "rtime", "Time R", tempo,
-                      {.key = "rawdata", .label = "Time R", .min = 1.0f, .max = 2000.0f, .def = 300.0f,
-                       .unit = "ms", .shape = 0.2f, .decimals = 0},
+                      {.key = "rawdata",
+                       .label = "Time R",
+                       .min = 1.0f,
+                       .max = 2000.0f,
+                       .def = 300.0f,
+                       .unit = "ms",
+                       .shape = 0.2f,
+                       .decimals = 0},
                       kTimeSubdivisions, "Time Subdivision R");
     fbPolicy = new NodeEnum(dd, "fbpol", "Feedback", {"Independent", "Locked"}, "Independent");
     feedbackR = fx::makePercent(dd, "fdbkr", "Feedback R", 30.0f, false);
-    mixBalance = fx::makeFloat(dd, {.key = "mixb", .label = "Mix Balance", .min = -100.0f, .max = 100.0f,
-                                    .def = 0.0f, .unit = "%", .decimals = 0, .linkable = true});
-    panL = fx::makeFloat(dd, {.key = "panl", .label = "Left Line Pan", .min = -100.0f, .max = 100.0f,
-                              .def = -100.0f, .unit = "%", .decimals = 0, .linkable = true});
-    panR = fx::makeFloat(dd, {.key = "panr", .label = "Right Line Pan", .min = -100.0f, .max = 100.0f,
-                              .def = 100.0f, .unit = "%", .decimals = 0, .linkable = true});
+    mixBalance = fx::makeFloat(dd, {.key = "mixb",
+                                    .label = "Mix Balance",
+                                    .min = -100.0f,
+                                    .max = 100.0f,
+                                    .def = 0.0f,
+                                    .unit = "%",
+                                    .decimals = 0,
+                                    .linkable = true});
+    panL = fx::makeFloat(dd, {.key = "panl",
+                              .label = "Left Line Pan",
+                              .min = -100.0f,
+                              .max = 100.0f,
+                              .def = -100.0f,
+                              .unit = "%",
+                              .decimals = 0,
+                              .linkable = true});
+    panR = fx::makeFloat(dd, {.key = "panr",
+                              .label = "Right Line Pan",
+                              .min = -100.0f,
+                              .max = 100.0f,
+                              .def = 100.0f,
+                              .unit = "%",
+                              .decimals = 0,
+                              .linkable = true});
 }
 
-bool DelayEngine::compile() {
+bool DelayEngine::compile()
+{
     // The switch gates the lines' input and sets the dry gain: the quiet point.
     fx::takeStructure(on, fx::isOn(onOff, extOnOff.get()));
     ParamSet<Coeffs>& p = params;
@@ -124,8 +172,7 @@ bool DelayEngine::compile() {
     auto toSamples = [&](float ms) {
         float s = ms * 48.000004f - 2.0f * w - 0.5f * m;
         // The shortest read stays a few frames behind the write position, whatever the wow.
-        if (s < 2.0f * w + 0.5f * m + 32.0f)
-            s = 2.0f * w + 32.0f;
+        if (s < 2.0f * w + 0.5f * m + 32.0f) s = 2.0f * w + 32.0f;
         return static_cast<int>(roundHalfAway(std::fmin(s, kMaxDelaySamples)));
     };
     c.taps.delayL = toSamples(tL);
@@ -188,14 +235,14 @@ bool DelayEngine::compile() {
     for (GlidingBiquad& section : tone)
         section.set([&](QuadBiquad& q) { q.set_lohi_cut_1_order(loDamp->getValue(), hiDamp->getValue(), 1.0f); });
     const float fc = 20000.0f - std::pow(analog->getValue() * 0.01f, 0.167f) * 18750.0f;
-    for (GlidingBiquad& section : bbd)
-        section.set([&](QuadBiquad& q) { q.set_lpf_2_order(fc, 0.707f); });
+    for (GlidingBiquad& section : bbd) section.set([&](QuadBiquad& q) { q.set_lpf_2_order(fc, 0.707f); });
 
     p.publish();
     return false;
 }
 
-bool DelayEngine::exec(AudioBlock* block, AudioFrame frame) {
+bool DelayEngine::exec(AudioBlock* block, AudioFrame frame)
+{
     auto* self = static_cast<DelayEngine*>(block);
     ParamSet<Coeffs>& p = self->params;
     const Coeffs& c = p.read();
@@ -284,7 +331,8 @@ bool DelayEngine::exec(AudioBlock* block, AudioFrame frame) {
     return false;
 }
 
-void DelayEngine::resetState() {
+void DelayEngine::resetState()
+{
     std::fill_n(ring.data(), ring.size(), 0.0f);
     quietSamples = 0;
     for (GlidingBiquad& section : tone) section.reset();

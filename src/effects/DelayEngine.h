@@ -29,7 +29,7 @@ class Tempo;
 // nodes, in samples at 48 kHz in the coefficients.
 class DelayEngine : public AudioBlock {
 public:
-    static constexpr unsigned kRingFrames = 131072;   // stereo frames in the ring (1 MiB)
+    static constexpr unsigned kRingFrames = 131072; // stereo frames in the ring (1 MiB)
     static constexpr float kMaxDelaySamples = 129598; // leaves room for the sweep and the wow
 
     DelayEngine(Node* parent, Tempo* tempo);
@@ -89,8 +89,8 @@ private:
     const Param g0 = params.add(GlideKind::Level, 1.0f); // input steering into the lines
     const Param g1 = params.add(GlideKind::Level);
     const Param tapeDepth = params.add(GlideKind::Position); // wow depth w, samples per oscillator unit
-    const Param depth = params.add(GlideKind::Position);     // sweep depth m, samples
-    const Param offset = params.add(GlideKind::Position);    // right LFO lead, points
+    const Param depth = params.add(GlideKind::Position); // sweep depth m, samples
+    const Param offset = params.add(GlideKind::Position); // right LFO lead, points
     // The feedback matrix.
     const Param fLL = params.add(GlideKind::Level), fRL = params.add(GlideKind::Level);
     const Param fLR = params.add(GlideKind::Level), fRR = params.add(GlideKind::Level);

@@ -24,8 +24,8 @@ constexpr const char* kStudio = "Studio";
 DynaComp::DynaComp(Node* parent, NodePreset* preset) : AudioBlock("DynaComp", parent, &DynaComp::exec, BLOCK_PREPEND)
 {
     onOff = fx::makeEnable(parent);
-    sensitivity = fx::makeFloat(parent, {"sensitivity", "Sensitivity", 0, 1, 0.5f, "", 0.5f, false,
-                                         fx::kUsualDecimals, true});
+    sensitivity =
+        fx::makeFloat(parent, {"sensitivity", "Sensitivity", 0, 1, 0.5f, "", 0.5f, false, fx::kUsualDecimals, true});
     threshold = fx::makeFloat(parent, {"threshold", "Threshold", -60, -10, -40, "dB", 0.5f, false, 1, true});
     ratio = fx::makeFloat(parent, {"ratio", "Ratio", 1, 12, 2, "", 0.5f, false, 2});
     makeup = fx::makeLevelDb(parent, "makeup", "Makeup", 0, 20, 9, 1, true);

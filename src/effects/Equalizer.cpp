@@ -28,16 +28,12 @@ Equalizer::Equalizer(Node* parent) : AudioBlock("Equalizer", parent, &Equalizer:
 void Equalizer::setCut(CutPair& pair, bool high, float hz, int slope)
 {
     if (slope == kSlope6) {
-        if (high)
-            pair.a.set([&](QuadBiquad& q) { q.set_hi_cut_1_order(hz); });
-        else
-            pair.a.set([&](QuadBiquad& q) { q.set_lo_cut_1_order(hz); });
+        if (high) pair.a.set([&](QuadBiquad& q) { q.set_hi_cut_1_order(hz); });
+        else pair.a.set([&](QuadBiquad& q) { q.set_lo_cut_1_order(hz); });
         pair.b.set([&](QuadBiquad& q) { q.set_coeffs(1, 0, 0, 0, 0); });
     } else if (slope == kSlope12) {
-        if (high)
-            pair.a.set([&](QuadBiquad& q) { q.set_lpf_2_order(hz, kButterworth2Q); });
-        else
-            pair.a.set([&](QuadBiquad& q) { q.set_hpf_2_order(hz, kButterworth2Q); });
+        if (high) pair.a.set([&](QuadBiquad& q) { q.set_lpf_2_order(hz, kButterworth2Q); });
+        else pair.a.set([&](QuadBiquad& q) { q.set_hpf_2_order(hz, kButterworth2Q); });
         pair.b.set([&](QuadBiquad& q) { q.set_coeffs(1, 0, 0, 0, 0); });
     } else if (slope == kSlope24) {
         if (high) {

@@ -40,8 +40,8 @@ private:
 
     bool on = false; // the switch as the audio has it (compile thread)
     std::atomic<int> enabled{0};
-    std::atomic<float> fade{0.0f};   // weight of biquad B (1 - weight of A); audio thread writes
-    std::atomic<int> direction{0};   // 1: toward B, 0: toward A; compile thread writes
+    std::atomic<float> fade{0.0f}; // weight of biquad B (1 - weight of A); audio thread writes
+    std::atomic<int> direction{0}; // 1: toward B, 0: toward A; compile thread writes
     float smoothed = 0.0f;
     alignas(16) float scratch[FRAME_SAMPLES] = {};
     // Direct form I, so that new coefficients in the silent one leave no ringing to fade in.

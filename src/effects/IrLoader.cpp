@@ -17,7 +17,8 @@ constexpr const char* kTag = "IrLoader";
 // pi / 400: -100 % pans to angle 0 (left only), +100 % to pi/2 (right only).
 constexpr double kPanStep = 0.007853981633974483;
 // 1.0 then silence: the response of a cabinet that is not there.
-const float* unitImpulse() {
+const float* unitImpulse()
+{
     static const auto* impulse = [] {
         auto* taps = new float[IrLoader::kTaps]();
         taps[0] = 1.0f;
@@ -28,7 +29,8 @@ const float* unitImpulse() {
 } // namespace
 
 IrLoader::IrLoader(Node* parent, Node* listParent, const char* listKey)
-    : AudioBlock("IrLoader", parent, &IrLoader::exec, BLOCK_APPEND) {
+    : AudioBlock("IrLoader", parent, &IrLoader::exec, BLOCK_APPEND)
+{
     list = new NodeList(listParent, listKey, "IR list", "wav_48000", kTaps * 4, kElements, 128, false);
     list->setContentCheck(&IrLoader::responseRefusal);
 
@@ -46,25 +48,36 @@ IrLoader::IrLoader(Node* parent, Node* listParent, const char* listKey)
     hiCut2 = fx::makeFrequency(folder, "hi_cut", "Hi Cut", 2000.0f, 20000.0f, 20000.0f, 0.5f, true);
     balance1 = fx::makeLevelDb(folder, "balance1", "Level IR 1", -20.0f, 20.0f, 0.0f);
     balance2 = fx::makeLevelDb(folder, "balance2", "Level IR 2", -20.0f, 20.0f, 0.0f);
-    pan1 = fx::makeFloat(folder, {.key = "pan1", .label = "Pan IR 1", .min = -100.0f, .max = 100.0f,
-                                  .def = -100.0f, .unit = "%", .decimals = 0});
-    pan2 = fx::makeFloat(folder, {.key = "pan2", .label = "Pan IR 2", .min = -100.0f, .max = 100.0f,
-                                  .def = 100.0f, .unit = "%", .decimals = 0});
+    pan1 = fx::makeFloat(folder, {.key = "pan1",
+                                  .label = "Pan IR 1",
+                                  .min = -100.0f,
+                                  .max = 100.0f,
+                                  .def = -100.0f,
+                                  .unit = "%",
+                                  .decimals = 0});
+    pan2 = fx::makeFloat(
+        folder,
+        {.key = "pan2", .label = "Pan IR 2", .min = -100.0f, .max = 100.0f, .def = 100.0f, .unit = "%", .decimals = 0});
 }
 
-bool IrLoader::isEnabled() const { return onOff1->isValue(NodeOnOff::ON); }
+bool IrLoader::isEnabled() const
+{
+    return onOff1->isValue(NodeOnOff::ON);
+}
 
-void IrLoader::toggle() { onOff1->setValue(isEnabled() ? NodeOnOff::OFF : NodeOnOff::ON); }
+void IrLoader::toggle()
+{
+    onOff1->setValue(isEnabled() ? NodeOnOff::OFF : NodeOnOff::ON);
+}
 
-std::string IrLoader::responseRefusal(const uint8_t* data, int size) {
-    if (size < int(sizeof(float)) * kTaps)
-        return "impulse response too short";
+std::string IrLoader::responseRefusal(const uint8_t* data, int size)
+{
+    if (size < int(sizeof(float)) * kTaps) return "impulse response too short";
     double gain = 0.0;
     for (int k = 0; k < kTaps; ++k) {
         float tap;
         std::memcpy(&tap, data + k * sizeof tap, sizeof tap);
-        if (!std::isfinite(tap))
-            return "impulse response sample " + std::to_string(k) + " not a number";
+        if (!std::isfinite(tap)) return "impulse response sample " + std::to_string(k) + " not a number";
         gain += std::fabs(double(tap));
     }
     char text[80];
@@ -73,12 +86,12 @@ std::string IrLoader::responseRefusal(const uint8_t* data, int size) {
         std::snprintf(text, sizeof text, "impulse response too loud: %+.0f dB, at most %+.0f", db, kMaxGainDb);
     else if (db < kMinGainDb)
         std::snprintf(text, sizeof text, "impulse response silent: %+.0f dB, at least %+.0f", db, kMinGainDb);
-    else
-        return std::string();
+    else return std::string();
     return text;
 }
 
-const float* IrLoader::usableResponse(NodeParList* ir, int path) {
+const float* IrLoader::usableResponse(NodeParList* ir, int path)
+{
     float* samples = candidate[path];
     const bool present = ir->copyData(samples);
     const std::string why =
@@ -91,7 +104,8 @@ const float* IrLoader::usableResponse(NodeParList* ir, int path) {
     return present && why.empty() ? samples : nullptr;
 }
 
-bool IrLoader::compile() {
+bool IrLoader::compile()
+{
     const bool on1 = onOff1->isValue(NodeOnOff::ON);
     const bool on2 = onOff2->isValue(NodeOnOff::ON);
     const float* d1 = usableResponse(ir1, 0);
@@ -144,18 +158,17 @@ bool IrLoader::compile() {
     return false;
 }
 
-bool IrLoader::exec(AudioBlock* block, AudioFrame frame) {
+bool IrLoader::exec(AudioBlock* block, AudioFrame frame)
+{
     auto* self = static_cast<IrLoader*>(block);
-    if (!self->mix.read().enabled)
-        return false;
+    if (!self->mix.read().enabled) return false;
     self->mix.advance(FRAME_SAMPLES);
     self->conv2.exec(frame[1], frame[1], FRAME_SAMPLES);
     self->conv1.exec(frame[0], frame[0], FRAME_SAMPLES);
     self->cut2.exec(frame[1], frame[1], FRAME_SAMPLES);
     self->cut1.exec(frame[0], self->scratch, FRAME_SAMPLES);
     Ramp w[4];
-    for (int j = 0; j < 4; ++j)
-        w[j] = self->mix[self->weight[j]];
+    for (int j = 0; j < 4; ++j) w[j] = self->mix[self->weight[j]];
     for (int i = 0; i < FRAME_SAMPLES; ++i) {
         const float a = self->scratch[i], b = frame[1][i];
         frame[0][i] = w[0].at(i) * a + w[2].at(i) * b;
@@ -164,7 +177,8 @@ bool IrLoader::exec(AudioBlock* block, AudioFrame frame) {
     return false;
 }
 
-void IrLoader::resetState() {
+void IrLoader::resetState()
+{
     conv1.reset();
     conv2.reset();
     cut1.reset();

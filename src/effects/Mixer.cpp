@@ -5,13 +5,13 @@
 #include <cstring>
 
 namespace {
-constexpr const char* TAG = "Mixer";
+constexpr const char* kTag = "Mixer";
 } // namespace
 
 Mixer::Mixer(Node* parent, float (*aux)[FRAME_SAMPLES])
     : AudioBlock("Mixer", parent, &Mixer::exec, BLOCK_APPEND), aux(aux)
 {
-    if (!aux) LOG_E(TAG, "Error, aux_path not provided\n");
+    if (!aux) LOG_E(kTag, "Error, aux_path not provided\n");
 }
 
 void Mixer::setMixerValue(float g0, float g1, float g2, float g3, float g4, float g5, float g6, float g7)

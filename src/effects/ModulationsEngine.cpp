@@ -20,22 +20,25 @@ const std::vector<const char*> kTremoloSubdivisions = {"4/4", "2/4",  "1/4",  "D
                                                        "1/8", "1/16", "1/32", "Triplet"};
 
 // Half away from zero, as the stereo offsets in table points are rounded.
-int roundPoints(float x) { return static_cast<int>(std::lround(x)); }
+int roundPoints(float x)
+{
+    return static_cast<int>(std::lround(x));
+}
 
 // Linear interpolation in a line of 2048 samples at a fractional position (negative allowed). A
 // negative position is first moved up by the line's length, as the block has always done, so that
 // its fraction, and so its output, stays the same to the bit.
-inline float readLine(const float* line, float pos) {
-    if (pos < 0.0f)
-        pos += static_cast<float>(ModulationsEngine::kLineSize);
+inline float readLine(const float* line, float pos)
+{
+    if (pos < 0.0f) pos += static_cast<float>(ModulationsEngine::kLineSize);
     return modulations_get_fractional_index_value_bounded(line, pos, ModulationsEngine::kLineSize - 1);
 }
 
 } // namespace
 
 ModulationsEngine::ModulationsEngine(Node* parent, Tempo* tempo, bool post)
-    : AudioBlock("ModulationsEngine", parent, &ModulationsEngine::exec, post ? BLOCK_APPEND : BLOCK_PREPEND),
-      post(post) {
+    : AudioBlock("ModulationsEngine", parent, &ModulationsEngine::exec, post ? BLOCK_APPEND : BLOCK_PREPEND), post(post)
+{
     modulationsEngine_initReferenceShapes();
     buildNodes(parent, tempo);
     compile();
@@ -43,13 +46,15 @@ ModulationsEngine::ModulationsEngine(Node* parent, Tempo* tempo, bool post)
 
 ModulationsEngine::ModulationsEngine(Node* parent, Tempo* tempo) : ModulationsEngine(parent, tempo, true) {}
 
-void ModulationsEngine::buildNodes(Node* parent, Tempo* tempo) {
+void ModulationsEngine::buildNodes(Node* parent, Tempo* tempo)
+{
     using fx::TempoLink;
     onOff = fx::makeEnable(parent);
     mode = new NodeEnum(parent, "mode", "Mode", {"Chorus", "Flanger", "Phaser"}, "Chorus");
-    rate = TempoLink(parent, "rate", "Rate", tempo, {.key = "rawdata", .label = "Rate", .min = 0.05f, .max = 8.0f,
-                                                    .def = 1.0f, .unit = "Hz", .shape = 0.15f},
-                     kRateSubdivisions);
+    rate = TempoLink(
+        parent, "rate", "Rate", tempo,
+        {.key = "rawdata", .label = "Rate", .min = 0.05f, .max = 8.0f, .def = 1.0f, .unit = "Hz", .shape = 0.15f},
+        kRateSubdivisions);
     depthNode = fx::makePercent(parent, "dpth", "Depth", 50.0f);
     mix = fx::makeMix(parent, 50.0f);
 
@@ -59,21 +64,32 @@ void ModulationsEngine::buildNodes(Node* parent, Tempo* tempo) {
     hiCut = fx::makeFrequency(tc, "hicut", "Hi-Cut", 900.0f, 20000.0f, 18000.0f, 0.2f, true, true);
     loCut = fx::makeFrequency(tc, "locut", "Lo-Cut", 20.0f, 1200.0f, 20.0f, 0.2f, false, true);
     if (post)
-        sphase = fx::makeFloat(tc, {.key = "sphase", .label = "Stereo Phase", .min = 0.0f, .max = 180.0f,
-                                    .def = 0.0f, .unit = "deg", .decimals = 0});
+        sphase = fx::makeFloat(tc, {.key = "sphase",
+                                    .label = "Stereo Phase",
+                                    .min = 0.0f,
+                                    .max = 180.0f,
+                                    .def = 0.0f,
+                                    .unit = "deg",
+                                    .decimals = 0});
 
     auto* tr = fx::makeFolder(parent, "trfolder", "Tremolo");
     tr->setStyleColor(16776960);
     trOnOff = fx::makeEnable(tr);
     // Here the link comes before the subdivision: stored presets list them in this order.
-    trRate = TempoLink(tr, "rate", "Rate", tempo, {.key = "rawdata", .label = "Rate", .min = 0.7f, .max = 15.0f,
-                                                  .def = 4.0f, .unit = "Hz", .shape = 0.2f},
-                       kTremoloSubdivisions, "Time Subdivision", TempoLink::Order::LockBeforeSubdivision);
+    trRate = TempoLink(
+        tr, "rate", "Rate", tempo,
+        {.key = "rawdata", .label = "Rate", .min = 0.7f, .max = 15.0f, .def = 4.0f, .unit = "Hz", .shape = 0.2f},
+        kTremoloSubdivisions, "Time Subdivision", TempoLink::Order::LockBeforeSubdivision);
     trDepth = fx::makePercent(tr, "dpt", "Depth", 25.0f);
     trWave = fx::makePercent(tr, "wave", "Waveform", 0.0f);
     if (post)
-        trSphase = fx::makeFloat(tr, {.key = "sphase", .label = "Stereo Phase", .min = 0.0f, .max = 180.0f,
-                                      .def = 0.0f, .unit = "deg", .decimals = 0});
+        trSphase = fx::makeFloat(tr, {.key = "sphase",
+                                      .label = "Stereo Phase",
+                                      .min = 0.0f,
+                                      .max = 180.0f,
+                                      .def = 0.0f,
+                                      .unit = "deg",
+                                      .decimals = 0});
 }
 
 namespace {
@@ -82,7 +98,8 @@ constexpr float kTap0 = 783.0f, kTap1 = 1781.0f, kTap2 = 2033.0f;
 constexpr float kFlangerTap0 = 40.0f;
 } // namespace
 
-bool ModulationsEngine::compile() {
+bool ModulationsEngine::compile()
+{
     // The switch, the mode and the LFO shape change what is read from the lines: the quiet point.
     fx::takeStructure(structure, Structure{fx::isOn(onOff, extOnOff.get()), std::max(0, mode->getIndex()),
                                            std::max(0, shape->getIndex())});
@@ -101,9 +118,8 @@ bool ModulationsEngine::compile() {
 
     const float emp = emphasis->getValue() * 0.01f;
     // A linked rate of 0 (no tempo) would divide by zero; it then sweeps as slowly as allowed.
-    const float depthSamples = std::fmin(
-        1250.0f, exponentialCurve(depthNode->getValue() * 0.01f, 10.0f) * 1250.0f /
-                     std::sqrt(std::sqrt(20.0f * std::fmax(r, 0.05f))));
+    const float depthSamples = std::fmin(1250.0f, exponentialCurve(depthNode->getValue() * 0.01f, 10.0f) * 1250.0f /
+                                                      std::sqrt(std::sqrt(20.0f * std::fmax(r, 0.05f))));
     const float g0 = 1.0f;
     float m = 0.0f, fb = 0.0f, gain12 = 0.0f, low = 1655.0f, high = 1655.0f;
     if (c.mode == FLANGER) {
@@ -152,7 +168,8 @@ bool ModulationsEngine::compile() {
     return false;
 }
 
-bool ModulationsEngine::exec(AudioBlock* block, AudioFrame frame) {
+bool ModulationsEngine::exec(AudioBlock* block, AudioFrame frame)
+{
     auto* self = static_cast<ModulationsEngine*>(block);
     ParamSet<Coeffs>& p = self->params;
     const Coeffs& c = p.read();
@@ -174,15 +191,14 @@ bool ModulationsEngine::exec(AudioBlock* block, AudioFrame frame) {
         p.jump(self->feed, 0.0f);
     }
     p.advance(FRAME_SAMPLES);
-    if (c.mode == PHASER)
-        phaseBasedModulationsExec(block, frame);
-    else
-        timeBasedModulationsExec(block, frame);
+    if (c.mode == PHASER) phaseBasedModulationsExec(block, frame);
+    else timeBasedModulationsExec(block, frame);
     levelBasedModulationsExec(block, frame);
     return false;
 }
 
-bool ModulationsEngine::timeBasedModulationsExec(AudioBlock* block, AudioFrame frame) {
+bool ModulationsEngine::timeBasedModulationsExec(AudioBlock* block, AudioFrame frame)
+{
     auto* self = static_cast<ModulationsEngine*>(block);
     const ParamSet<Coeffs>& p = self->params;
     const Coeffs& c = p.lastRead();
@@ -221,7 +237,8 @@ bool ModulationsEngine::timeBasedModulationsExec(AudioBlock* block, AudioFrame f
     return false;
 }
 
-bool ModulationsEngine::phaseBasedModulationsExec(AudioBlock* block, AudioFrame frame) {
+bool ModulationsEngine::phaseBasedModulationsExec(AudioBlock* block, AudioFrame frame)
+{
     auto* self = static_cast<ModulationsEngine*>(block);
     const ParamSet<Coeffs>& p = self->params;
     const Coeffs& c = p.lastRead();
@@ -244,21 +261,20 @@ bool ModulationsEngine::phaseBasedModulationsExec(AudioBlock* block, AudioFrame 
             float x = frame[ch][k] + fb * s[3].lastOut;
             const float w = low + span * lfoValue[ch] * lfoValue[ch];
             const float a = 1.0f - w * 2.0833333e-5f;
-            for (int st = 0; st < 4; ++st)
-                x = phaserStageExec(s[st], a, x);
+            for (int st = 0; st < 4; ++st) x = phaserStageExec(s[st], a, x);
             frame[ch][k] = x;
         }
     }
     const Ramp &dry = p[self->dryGain], &wet = p[self->wetGain];
     for (int ch = 0; ch < FRAME_CHANNELS; ++ch) {
         self->tone[ch].exec(frame[ch], frame[ch], FRAME_SAMPLES);
-        for (int k = 0; k < FRAME_SAMPLES; ++k)
-            frame[ch][k] = self->dry[ch][k] * dry.at(k) + frame[ch][k] * wet.at(k);
+        for (int k = 0; k < FRAME_SAMPLES; ++k) frame[ch][k] = self->dry[ch][k] * dry.at(k) + frame[ch][k] * wet.at(k);
     }
     return false;
 }
 
-bool ModulationsEngine::levelBasedModulationsExec(AudioBlock* block, AudioFrame frame) {
+bool ModulationsEngine::levelBasedModulationsExec(AudioBlock* block, AudioFrame frame)
+{
     auto* self = static_cast<ModulationsEngine*>(block);
     const ParamSet<Coeffs>& p = self->params;
     const Coeffs& c = p.lastRead();
@@ -277,7 +293,8 @@ bool ModulationsEngine::levelBasedModulationsExec(AudioBlock* block, AudioFrame 
     return false;
 }
 
-void ModulationsEngine::resetState() {
+void ModulationsEngine::resetState()
+{
     // The lines are cleared before they are read again, and the input glides back into them.
     linesStale = true;
     for (int ch = 0; ch < 2; ++ch) {

@@ -52,7 +52,8 @@ private:
         float lastOut = 0.0f;
     };
     // y = a (x + previous y) - previous x: a first-order allpass.
-    static inline float phaserStageExec(AllpassStage& s, float a, float x) {
+    static inline float phaserStageExec(AllpassStage& s, float a, float x)
+    {
         const float y = a * (x + s.lastOut) - s.lastIn;
         s.lastIn = x;
         s.lastOut = y;
@@ -73,7 +74,7 @@ private:
         bool on = false;
         int mode = CHORUS;
         const float* shape = referenceShapeTriang; // LFO table of the chorus, flanger and phaser
-        float d0 = 783.0f;  // first tap's delay, samples
+        float d0 = 783.0f; // first tap's delay, samples
         float increment = 0.0f; // LFO points per sample
         float trIncrement = 0.0f;
         bool operator==(const Coeffs&) const = default;
@@ -116,7 +117,7 @@ private:
     const Param wetGain = params.add(GlideKind::Level);
     const Param offset = params.add(GlideKind::Position); // right LFO's lead, points
     const Param tremoloDepth = params.add(GlideKind::Level); // 0..1
-    const Param tremoloWave = params.add(GlideKind::Level);  // square share, 0..1
+    const Param tremoloWave = params.add(GlideKind::Level); // square share, 0..1
     const Param tremoloOffset = params.add(GlideKind::Position);
     // What enters the lines: cleared lines take the input in with a glide, so that where the new
     // audio begins (at the fade's floor, not at silence) is no step the taps would play later.

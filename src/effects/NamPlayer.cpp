@@ -119,8 +119,7 @@ void NamPlayer::operator delete(void* pointer)
 
 NamPlayer::NamPlayer(Node* parent, Node* listParent, NodePreset* preset, const char* key, const char* label)
     : NamPlayer(parent, listParent, preset, key, label, false)
-{
-}
+{}
 
 NamPlayer::NamPlayer(Node* parent, Node* listParent, NodePreset* preset, const char* key, const char* label,
                      bool monoBypass)
@@ -154,8 +153,8 @@ NamPlayer::NamPlayer(Node* parent, Node* listParent, NodePreset* preset, const c
 
 void NamPlayer::initialize(Node* listParent, NamPlayer* player, const char* key)
 {
-    player->modelList = new NodeList(listParent, key, kListLabel, kListItemType, kElementSize, kSlots,
-                                     kTransferChunk, true);
+    player->modelList =
+        new NodeList(listParent, key, kListLabel, kListItemType, kElementSize, kSlots, kTransferChunk, true);
     player->publishView(-1);
     player->modelList->setOnDataChange(&NamPlayer::updateList);
     player->modelList->setOnLayoutChange(&NamPlayer::updateLayout);

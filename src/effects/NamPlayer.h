@@ -58,8 +58,7 @@ public:
     // refused like unreadable ones. See NamPlayer.cpp for the derivation.
     static const double kMaxModelCost;
 
-    NamPlayer(Node* parent, Node* listParent, NodePreset* preset, const char* key, const char* label,
-              bool monoBypass);
+    NamPlayer(Node* parent, Node* listParent, NodePreset* preset, const char* key, const char* label, bool monoBypass);
     NamPlayer(Node* parent, Node* listParent, NodePreset* preset, const char* key, const char* label);
 
     // The block holds 16-byte aligned filter state and is allocated to its own alignment.
@@ -97,10 +96,7 @@ public:
     int getInstanceIndex() const { return instanceIndex; }
     TaskHandle_t getWorker() const { return worker; }
     // The worker has not finished the frame handed to it yet.
-    bool isBusy() const
-    {
-        return handed.load(std::memory_order_acquire) != done.load(std::memory_order_acquire);
-    }
+    bool isBusy() const { return handed.load(std::memory_order_acquire) != done.load(std::memory_order_acquire); }
     // Compile thread: the built model of the element at a position (null when none), and whether
     // there is one.
     const NeuralAudio::NeuralModel* modelAt(int index) const;
@@ -118,11 +114,11 @@ private:
     // version changes whenever that element's text does.
     struct ListView {
         uint64_t version = 0;
-        int element[kSlots];      // by position
+        int element[kSlots]; // by position
         std::string name[kSlots]; // by position, "" for an empty element
         std::shared_ptr<const std::string> text[kSlots]; // by element
-        uint64_t textVersion[kSlots] = {};               // by element
-        bool present[kSlots] = {};                       // by element
+        uint64_t textVersion[kSlots] = {}; // by element
+        bool present[kSlots] = {}; // by element
         ListView();
         // The position showing a present element of that name; -1 for none and for "".
         int positionOf(const std::string& name) const;

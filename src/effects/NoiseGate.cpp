@@ -8,7 +8,7 @@
 #include <cmath>
 
 namespace {
-constexpr const char* TAG = "NoiseGate";
+constexpr const char* kTag = "NoiseGate";
 // ln 9 / 48: a time in ms for a change by a factor of 9 at 48 samples per millisecond.
 constexpr float kLn9PerMs = 0.04577551f;
 } // namespace
@@ -18,14 +18,14 @@ NoiseGate::NoiseGate(Node* parent, int mask, int trigger, float* external, bool 
 {
     source = trigger == 2 ? DETECT_RIGHT : trigger == 3 ? DETECT_EXTERNAL : DETECT_LEFT;
     if (source == DETECT_EXTERNAL && !external) {
-        LOG_E(TAG, "Wrong EXT trigger\n");
+        LOG_E(kTag, "Wrong EXT trigger\n");
         // Without a signal to follow, the gate listens to the channel it works on.
         source = DETECT_LEFT;
     }
 
     if (ownSwitch) onOff = fx::makeEnable(parent);
-    threshold = fx::makeFloat(parent, {"threshold", "Threshold", -100, -20, -60, "dB", 0.5f, false,
-                                       fx::kUsualDecimals, !store});
+    threshold = fx::makeFloat(
+        parent, {"threshold", "Threshold", -100, -20, -60, "dB", 0.5f, false, fx::kUsualDecimals, !store});
     attack = fx::makeFloat(parent, {"attack", "Attack", 1, 200, 10, "ms", 0.1f});
     release = fx::makeFloat(parent, {"release", "Release", 20, 500, 50, "ms", 0.1f});
     hysteresis = fx::makeFloat(parent, {"hysteresis", "Hysteresis", 0, 20, 12, "dB", 0.5f});
@@ -39,8 +39,7 @@ NoiseGate::NoiseGate(Node* parent, int mask, int trigger, float* external, bool 
 
 NoiseGate::NoiseGate(Node* parent, int mask, int trigger, float* external, bool store)
     : NoiseGate(parent, mask, trigger, external, store, true)
-{
-}
+{}
 
 NoiseGate::NoiseGate(Node* parent, int mask, int, bool store) : NoiseGate(parent, mask, 1, nullptr, store, true) {}
 
@@ -81,10 +80,8 @@ bool NoiseGate::exec(AudioBlock* block, AudioFrame frame)
     float env = self->envelope, g = self->gain;
     for (int i = 0; i < FRAME_SAMPLES; ++i) {
         env = 0.9f * env + 0.1f * self->detector[i];
-        if (env > k.openThreshold)
-            g = (g - 1.0f) * k.attack + 1.0f;
-        else if (env < k.closeThreshold)
-            g *= k.release;
+        if (env > k.openThreshold) g = (g - 1.0f) * k.attack + 1.0f;
+        else if (env < k.closeThreshold) g *= k.release;
         if (left) frame[0][i] *= g;
         if (right) frame[1][i] *= g;
     }

@@ -44,10 +44,10 @@ private:
     enum Detector { DETECT_LEFT = 0, DETECT_RIGHT = 1, DETECT_EXTERNAL = 2 };
 
     struct Coeffs {
-        float openThreshold = 0.0f;  // linear
+        float openThreshold = 0.0f; // linear
         float closeThreshold = 0.0f; // linear
-        float attack = 1.0f;         // per-sample smoothing toward 1
-        float release = 1.0f;        // per-sample decay toward 0
+        float attack = 1.0f; // per-sample smoothing toward 1
+        float release = 1.0f; // per-sample decay toward 0
     };
 
     // Audio thread state.

@@ -7,14 +7,13 @@
 #include "porting/Log.h"
 
 namespace {
-constexpr const char* TAG = "Pickup";
+constexpr const char* kTag = "Pickup";
 } // namespace
 
 Pickup::Pickup(Node* parent, bool store) : AudioBlock("Pickup", parent, &Pickup::exec, BLOCK_PREPEND)
 {
     onOff = fx::makeEnable(parent);
-    input = new NodeEnum(parent, "in_pick", "Input", {"Single Coil", "Single Coil Bright", "Humbucker"},
-                         "Single Coil");
+    input = new NodeEnum(parent, "in_pick", "Input", {"Single Coil", "Single Coil Bright", "Humbucker"}, "Single Coil");
     output = new NodeEnum(parent, "out_pick", "Output",
                           {"Humbucker Bright", "Humbucker Classic", "Humbucker Modern", "Humbucker Rails",
                            "Humbucker Corvin", "Humbucker Vintage", "Humbucker Wide", "Humbucker Wide Jazz",
@@ -32,15 +31,13 @@ Pickup::Pickup(Node* parent, bool store) : AudioBlock("Pickup", parent, &Pickup:
 bool Pickup::compile()
 {
     int index = output->getIndex();
-    if (input->isValue("Single Coil"))
-        index += pickup_targets;
-    else if (input->isValue("Single Coil Bright"))
-        index += 2 * pickup_targets;
+    if (input->isValue("Single Coil")) index += pickup_targets;
+    else if (input->isValue("Single Coil Bright")) index += 2 * pickup_targets;
     // The response the audio should have is the one of the selectors as they are now: compared with
     // the one loaded, every change is loaded once, whatever the clock says.
     Structure live{fx::isOn(onOff, external.get()), index};
     if (index < 0 || index >= pickup_count) {
-        if (index != reportedIndex) LOG_E(TAG, "wrong index = %d\n", index);
+        if (index != reportedIndex) LOG_E(kTag, "wrong index = %d\n", index);
         reportedIndex = index;
         live.table = structure.table;
     }

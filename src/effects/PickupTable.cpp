@@ -14,7 +14,7 @@ namespace {
 struct Pickup {
     const char* name;
     double hz; // resonance
-    double q;  // resonance peak
+    double q; // resonance peak
 };
 
 constexpr Pickup kSources[3] = {
@@ -24,12 +24,11 @@ constexpr Pickup kSources[3] = {
 };
 
 constexpr Pickup kTargets[pickup_targets] = {
-    {"HB-Bright", 3600, 1.8},    {"HB-Classic", 2600, 1.5},      {"HB-Modern", 3000, 1.3},
-    {"HB-Rails", 4200, 1.7},     {"HB-Corvin", 2900, 1.9},       {"HB-Vintage", 2400, 1.4},
-    {"HB-Wide", 3800, 1.6},      {"HB-WideJazz", 4400, 1.5},     {"HB-WideJazzBox", 2200, 1.2},
-    {"SC-Active", 5500, 0.9},    {"SC-Bridge+Mid", 5200, 2.0},   {"SC-Hot", 3900, 2.1},
-    {"SC-Modern", 5000, 1.8},    {"SC-Neck+Mid", 4700, 1.9},     {"SC-P90", 3300, 2.3},
-    {"SC-P90J", 3500, 2.0},      {"SC-Tele", 6200, 2.4},         {"SC-Vintage", 5600, 2.5},
+    {"HB-Bright", 3600, 1.8},      {"HB-Classic", 2600, 1.5},  {"HB-Modern", 3000, 1.3},     {"HB-Rails", 4200, 1.7},
+    {"HB-Corvin", 2900, 1.9},      {"HB-Vintage", 2400, 1.4},  {"HB-Wide", 3800, 1.6},       {"HB-WideJazz", 4400, 1.5},
+    {"HB-WideJazzBox", 2200, 1.2}, {"SC-Active", 5500, 0.9},   {"SC-Bridge+Mid", 5200, 2.0}, {"SC-Hot", 3900, 2.1},
+    {"SC-Modern", 5000, 1.8},      {"SC-Neck+Mid", 4700, 1.9}, {"SC-P90", 3300, 2.3},        {"SC-P90J", 3500, 2.0},
+    {"SC-Tele", 6200, 2.4},        {"SC-Vintage", 5600, 2.5},
 };
 
 constexpr double kFs = 48000.0;

@@ -20,10 +20,10 @@ constexpr unsigned kMask = ReverbFDN::kRingSize - 1;
 struct Lines {
     float length[ReverbFDN::kLines];
     float weight[ReverbFDN::kLines];
-    Lines() {
+    Lines()
+    {
         float sum = 0.0f;
-        for (int len : ReverbFDN::GALAXY_DELAY)
-            sum += static_cast<float>(len);
+        for (int len : ReverbFDN::GALAXY_DELAY) sum += static_cast<float>(len);
         for (int i = 0; i < ReverbFDN::kLines; ++i) {
             length[i] = static_cast<float>(ReverbFDN::GALAXY_DELAY[i]);
             weight[i] = 0.5f * length[i] / sum;
@@ -33,30 +33,45 @@ struct Lines {
 const Lines kLineSet;
 } // namespace
 
-ReverbFDN::ReverbFDN(Node* parent) : AudioBlock("ReverbFDN", parent, &ReverbFDN::exec, BLOCK_APPEND) {
-    for (auto& a : allpass)
-        a = std::make_unique<SchroederAllPass>(2048);
+ReverbFDN::ReverbFDN(Node* parent) : AudioBlock("ReverbFDN", parent, &ReverbFDN::exec, BLOCK_APPEND)
+{
+    for (auto& a : allpass) a = std::make_unique<SchroederAllPass>(2048);
 
     onOff = fx::makeEnable(parent);
     mode = new NodeEnum(parent, "mode", "Mode", {"ROOM", "HALL", "GALAXY"}, "ROOM");
     decay = fx::makeUnit(parent, "decay", "Decay", 0.2f, 0.2f, true);
     mix = fx::makeUnit(parent, "mix", "Dry-Wet", 0.5f, 0.5f, true);
-    modulation = fx::makeFloat(parent, {.key = "mod", .label = "Modulation", .min = 0.0f, .max = 100.0f,
-                                        .def = 25.0f, .unit = "%"});
-    hiDamp = fx::makeFloat(parent, {.key = "hi_damp", .label = "Hi Damp", .min = 900.0f, .max = 18000.0f,
-                                    .def = 10000.0f, .unit = "Hz", .shape = 0.2f, .inverted = true,
+    modulation = fx::makeFloat(
+        parent, {.key = "mod", .label = "Modulation", .min = 0.0f, .max = 100.0f, .def = 25.0f, .unit = "%"});
+    hiDamp = fx::makeFloat(parent, {.key = "hi_damp",
+                                    .label = "Hi Damp",
+                                    .min = 900.0f,
+                                    .max = 18000.0f,
+                                    .def = 10000.0f,
+                                    .unit = "Hz",
+                                    .shape = 0.2f,
+                                    .inverted = true,
                                     .linkable = true});
-    loDamp = fx::makeFloat(parent, {.key = "lo_damp", .label = "Lo Damp", .min = 20.0f, .max = 1200.0f,
-                                    .def = 20.0f, .unit = "Hz", .shape = 0.2f, .linkable = true});
+    loDamp = fx::makeFloat(parent, {.key = "lo_damp",
+                                    .label = "Lo Damp",
+                                    .min = 20.0f,
+                                    .max = 1200.0f,
+                                    .def = 20.0f,
+                                    .unit = "Hz",
+                                    .shape = 0.2f,
+                                    .linkable = true});
 }
 
-bool ReverbFDN::compile() {
+bool ReverbFDN::compile()
+{
     fx::takeStructure(on, fx::isOn(onOff, extOnOff.get()));
     ParamSet<Coeffs>& p = params;
     p.fixed().active = on;
 
     const float d = decay->getValue();
-    const float T = mode->isValue("HALL") ? 1.0f + 2.0f * d : mode->isValue("GALAXY") ? 2.0f + 28.0f * d : 0.1f + 0.9f * d;
+    const float T = mode->isValue("HALL")     ? 1.0f + 2.0f * d
+                    : mode->isValue("GALAXY") ? 2.0f + 28.0f * d
+                                              : 0.1f + 0.9f * d;
     for (int i = 0; i < kLines; ++i) {
         const float a = static_cast<float>(GALAXY_DELAY_ALLPASS[i]);
         allpass[i]->compile(std::exp(-0.6568152f * a / static_cast<float>(GALAXY_DELAY_ALLPASS[0])),
@@ -65,7 +80,8 @@ bool ReverbFDN::compile() {
     const double r = std::exp(-6.907755278982137 / (static_cast<double>(T) * 48000.0));
     for (int i = 0; i < kLines; ++i) {
         const float fb = static_cast<float>(std::pow(r, GALAXY_DELAY[i]));
-        damping[i].set([&](QuadBiquad& q) { q.set_lohi_cut_1_order(loDamp->getValue(), hiDamp->getValue(), fb * 0.5f); });
+        damping[i].set(
+            [&](QuadBiquad& q) { q.set_lohi_cut_1_order(loDamp->getValue(), hiDamp->getValue(), fb * 0.5f); });
     }
     p.set(modDepth, modulation->getValue() * 0.008f + 0.2f);
 
@@ -76,14 +92,14 @@ bool ReverbFDN::compile() {
     return false;
 }
 
-bool ReverbFDN::exec(AudioBlock* block, AudioFrame frame) {
+bool ReverbFDN::exec(AudioBlock* block, AudioFrame frame)
+{
     auto* self = static_cast<ReverbFDN*>(block);
     ParamSet<Coeffs>& p = self->params;
     const Coeffs& c = p.read();
     p.advance(FRAME_SAMPLES);
     std::memcpy(self->dry, frame, sizeof(self->dry));
-    if (!c.active)
-        std::memset(frame, 0, sizeof(float) * FRAME_CHANNELS * FRAME_SAMPLES);
+    if (!c.active) std::memset(frame, 0, sizeof(float) * FRAME_CHANNELS * FRAME_SAMPLES);
 
     const Ramp& depth = p[self->modDepth];
     float* ring = self->rings.data();
@@ -130,7 +146,8 @@ bool ReverbFDN::exec(AudioBlock* block, AudioFrame frame) {
     return false;
 }
 
-void ReverbFDN::resetState() {
+void ReverbFDN::resetState()
+{
     std::fill_n(rings.data(), rings.size(), 0.0f);
     for (int i = 0; i < kLines; ++i) {
         allpass[i]->reset();

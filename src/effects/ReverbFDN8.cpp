@@ -16,7 +16,8 @@ namespace {
 // The eight rows apart (restrict), so that g++ runs the samples in vector lanes. Stages of two-point
 // butterflies 1, 2 and 4 apart, each sample's eight values in registers.
 void hadamard8(float* __restrict r0, float* __restrict r1, float* __restrict r2, float* __restrict r3,
-               float* __restrict r4, float* __restrict r5, float* __restrict r6, float* __restrict r7, int count) {
+               float* __restrict r4, float* __restrict r5, float* __restrict r6, float* __restrict r7, int count)
+{
     for (int k = 0; k < count; ++k) {
         const float a0 = r0[k] + r1[k], a1 = r0[k] - r1[k], a2 = r2[k] + r3[k], a3 = r2[k] - r3[k];
         const float a4 = r4[k] + r5[k], a5 = r4[k] - r5[k], a6 = r6[k] + r7[k], a7 = r6[k] - r7[k];
@@ -34,9 +35,15 @@ void hadamard8(float* __restrict r0, float* __restrict r1, float* __restrict r2,
 }
 } // namespace
 
-void hadamard8_frame(float* const* b, int count) { hadamard8(b[0], b[1], b[2], b[3], b[4], b[5], b[6], b[7], count); }
+void hadamard8_frame(float* const* b, int count)
+{
+    hadamard8(b[0], b[1], b[2], b[3], b[4], b[5], b[6], b[7], count);
+}
 
-void hadamard8_frame16(float* const* b) { hadamard8_frame(b, FRAME_SAMPLES); }
+void hadamard8_frame16(float* const* b)
+{
+    hadamard8_frame(b, FRAME_SAMPLES);
+}
 
 namespace {
 // 1/sqrt(8): makes the Hadamard mix energy-preserving.
@@ -48,9 +55,8 @@ constexpr int kRoomLines[8] = {1297, 1709, 1979, 1811, 1693, 2003, 1601, 1279};
 constexpr int kHallLines[8] = {1861, 2447, 3087, 3749, 3581, 2789, 2741, 2999};
 constexpr int kGalaxyLines[8] = {4861, 2447, 3087, 3749, 3581, 6247, 7919, 2999};
 constexpr int kSpringPrimes[8] = {1, 2, 3, 5, 7, 11, 13, 17};
-constexpr float kSpringSigns[3][8] = {{1, -1, 1, 1, -1, 1, -1, -1},
-                                      {-1, 1, 1, -1, 1, 1, 1, -1},
-                                      {1, -1, -1, 1, 1, 1, -1, 1}};
+constexpr float kSpringSigns[3][8] = {
+    {1, -1, 1, 1, -1, 1, -1, -1}, {-1, 1, 1, -1, 1, 1, 1, -1}, {1, -1, -1, 1, 1, 1, -1, 1}};
 // A spring's lines and diffusers are short: the cap keeps tension and pre delay within the spring.
 constexpr float kSpringLineMax = 3840.0f;
 constexpr float kSpringDiffMax = 1680.0f;
@@ -58,11 +64,11 @@ constexpr float kSpringDiffMax = 1680.0f;
 enum Mode { ROOM, HALL, GALAXY, SPRING };
 } // namespace
 
-ReverbFDN8::ReverbFDN8(Node* parent) : AudioBlock("ReverbFDN8", parent, &ReverbFDN8::exec, BLOCK_APPEND) {
+ReverbFDN8::ReverbFDN8(Node* parent) : AudioBlock("ReverbFDN8", parent, &ReverbFDN8::exec, BLOCK_APPEND)
+{
     for (int i = 0; i < kLines; ++i) {
         lines[i] = std::make_unique<SimpleDelay>(kMainSize);
-        for (int s = 0; s < kStages; ++s)
-            diffusers[s][i] = std::make_unique<SimpleDelay>(kDiffSize);
+        for (int s = 0; s < kStages; ++s) diffusers[s][i] = std::make_unique<SimpleDelay>(kDiffSize);
     }
 
     onOff = fx::makeEnable(parent);
@@ -70,8 +76,9 @@ ReverbFDN8::ReverbFDN8(Node* parent) : AudioBlock("ReverbFDN8", parent, &ReverbF
     mode->setOnChange(AudioProcessor::debounce);
     decay = fx::makeUnit(parent, "decay", "Decay", 0.2f, 0.2f, true);
     mix = fx::makeUnit(parent, "mix", "Dry-Wet", 0.5f, 0.5f, true);
-    preDelay = fx::makeFloat(parent, {.key = "pre_dly", .label = "Pre Delay", .min = 0.0f, .max = 100.0f,
-                                      .def = 5.0f, .unit = "ms", .decimals = 1});
+    preDelay = fx::makeFloat(
+        parent,
+        {.key = "pre_dly", .label = "Pre Delay", .min = 0.0f, .max = 100.0f, .def = 5.0f, .unit = "ms", .decimals = 1});
     diffusion = fx::makeUnit(parent, "diff", "Diffusion", 0.5f);
     modulation = fx::makePercent(parent, "mod", "Modulation", 25.0f, false);
 
@@ -79,20 +86,47 @@ ReverbFDN8::ReverbFDN8(Node* parent) : AudioBlock("ReverbFDN8", parent, &ReverbF
     tension = fx::makeUnit(tc, "tension", "Tension", 0.5f);
     tone = fx::makeUnit(tc, "tone", "Tone", 0.5f);
     pickup = new NodeEnum(tc, "md", "Spring Pickup", {"PRE", "POST", "POST+PRE"}, "POST");
-    hiDamp = fx::makeFloat(tc, {.key = "hi_damp", .label = "Hi Damp", .min = 900.0f, .max = 20000.0f,
-                                .def = 10000.0f, .unit = "Hz", .shape = 0.2f, .inverted = true, .linkable = true});
-    loDamp = fx::makeFloat(tc, {.key = "lo_damp", .label = "Lo Damp", .min = 20.0f, .max = 1200.0f, .def = 20.0f,
-                                .unit = "Hz", .shape = 0.2f, .linkable = true});
+    hiDamp = fx::makeFloat(tc, {.key = "hi_damp",
+                                .label = "Hi Damp",
+                                .min = 900.0f,
+                                .max = 20000.0f,
+                                .def = 10000.0f,
+                                .unit = "Hz",
+                                .shape = 0.2f,
+                                .inverted = true,
+                                .linkable = true});
+    loDamp = fx::makeFloat(tc, {.key = "lo_damp",
+                                .label = "Lo Damp",
+                                .min = 20.0f,
+                                .max = 1200.0f,
+                                .def = 20.0f,
+                                .unit = "Hz",
+                                .shape = 0.2f,
+                                .linkable = true});
     dampMode = new NodeEnum(tc, "dmp", "Damping Mode", {"SOFT", "MEDIUM", "HARD"}, "MEDIUM");
-    hiCut = fx::makeFloat(tc, {.key = "hi_cut", .label = "Hi Cut", .min = 600.0f, .max = 20000.0f, .def = 12000.0f,
-                               .unit = "Hz", .shape = 0.2f, .inverted = true, .linkable = true});
-    loCut = fx::makeFloat(tc, {.key = "lo_cut", .label = "Lo Cut", .min = 20.0f, .max = 1200.0f, .def = 20.0f,
-                               .unit = "Hz", .shape = 0.2f, .linkable = true});
-    spread = fx::makeFloat(tc, {.key = "spread", .label = "Stereo Spread", .min = 0.0f, .max = 100.0f,
-                                .def = 50.0f, .unit = "%"});
+    hiCut = fx::makeFloat(tc, {.key = "hi_cut",
+                               .label = "Hi Cut",
+                               .min = 600.0f,
+                               .max = 20000.0f,
+                               .def = 12000.0f,
+                               .unit = "Hz",
+                               .shape = 0.2f,
+                               .inverted = true,
+                               .linkable = true});
+    loCut = fx::makeFloat(tc, {.key = "lo_cut",
+                               .label = "Lo Cut",
+                               .min = 20.0f,
+                               .max = 1200.0f,
+                               .def = 20.0f,
+                               .unit = "Hz",
+                               .shape = 0.2f,
+                               .linkable = true});
+    spread = fx::makeFloat(
+        tc, {.key = "spread", .label = "Stereo Spread", .min = 0.0f, .max = 100.0f, .def = 50.0f, .unit = "%"});
 }
 
-bool ReverbFDN8::compile() {
+bool ReverbFDN8::compile()
+{
     ParamSet<Coeffs>& p = params;
     fx::takeStructure(structure, Structure{fx::isOn(onOff, extOnOff.get()), std::max(0, mode->getIndex()),
                                            std::max(0, pickup->getIndex()), std::max(0, dampMode->getIndex())});
@@ -127,9 +161,9 @@ bool ReverbFDN8::compile() {
             lineLength[i] = table[i];
             p.set(lineGain[i], static_cast<float>(kNorm * std::pow(r, table[i])));
             if (i < damped)
-                damping[i].set([&](QuadBiquad& q) { q.set_lohi_cut_1_order(loDamp->getValue(), hiDamp->getValue(), 1.0f); });
-            else
-                damping[i].set([&](QuadBiquad& q) { q.set_lohi_cut_1_order(20.0f, 20000.0f, 1.0f); });
+                damping[i].set(
+                    [&](QuadBiquad& q) { q.set_lohi_cut_1_order(loDamp->getValue(), hiDamp->getValue(), 1.0f); });
+            else damping[i].set([&](QuadBiquad& q) { q.set_lohi_cut_1_order(20.0f, 20000.0f, 1.0f); });
         }
         for (int k = 0; k < kLines; ++k) {
             const float fk = static_cast<float>(k);
@@ -156,8 +190,7 @@ bool ReverbFDN8::compile() {
             diffLength[2][k] = static_cast<int>(s2);
             diffLength[3][k] = static_cast<int>(s3);
             p.set(diffusionGain[0][k], m == GALAXY ? 0.07f : 0.125f);
-            for (int s = 1; s < kStages; ++s)
-                p.set(diffusionGain[s][k], kNorm);
+            for (int s = 1; s < kStages; ++s) p.set(diffusionGain[s][k], kNorm);
         }
         outFilter[0].set([&](QuadBiquad& q) { q.set_lohi_cut_1_order(loCut->getValue(), hiCut->getValue()); });
         outFilter[1].set([&](QuadBiquad& q) { q.set_lohi_cut_1_order(loCut->getValue(), hiCut->getValue()); });
@@ -181,16 +214,14 @@ bool ReverbFDN8::compile() {
             diffLength[2][k] = static_cast<int>(std::fmin((0.01f + 0.001875f * fk) * 48000.0f, kSpringDiffMax));
             diffLength[3][k] = static_cast<int>(std::fmin((0.009f + 0.002875f * fk) * 48000.0f, kSpringDiffMax));
             p.set(diffusionGain[0][k], 0.125f);
-            for (int s = 1; s < kStages; ++s)
-                p.set(diffusionGain[s][k], kSpringSigns[s - 1][k] * kNorm);
+            for (int s = 1; s < kStages; ++s) p.set(diffusionGain[s][k], kSpringSigns[s - 1][k] * kNorm);
         }
         outFilter[0].set([&](QuadBiquad& q) { q.set_lohi_cut_1_order(150.0f, hiCut->getValue()); });
         outFilter[1].set([&](QuadBiquad& q) { q.set_lohi_cut_1_order(150.0f, hiCut->getValue()); });
     }
     for (int i = 0; i < kLines; ++i) {
         lines[i]->setDelay(lineLength[i]);
-        for (int s = 0; s < kStages; ++s)
-            diffusers[s][i]->setDelay(diffLength[s][i]);
+        for (int s = 0; s < kStages; ++s) diffusers[s][i]->setDelay(diffLength[s][i]);
     }
 
     const float md = modulation->getValue() * 0.01f;
@@ -215,7 +246,8 @@ constexpr unsigned kDrainSamples = kMainSize + ReverbFDN8::kStages * kDiffSize;
 
 } // namespace
 
-bool ReverbFDN8::exec(AudioBlock* block, AudioFrame frame) {
+bool ReverbFDN8::exec(AudioBlock* block, AudioFrame frame)
+{
     auto* self = static_cast<ReverbFDN8*>(block);
     ParamSet<Coeffs>& p = self->params;
     const Coeffs& c = p.read();
@@ -237,26 +269,22 @@ bool ReverbFDN8::exec(AudioBlock* block, AudioFrame frame) {
         float* b = self->lineBuf[i];
         self->lines[i]->exec(b, b, FRAME_SAMPLES);
         const Ramp gain = p[self->lineGain[i]];
-        for (int k = 0; k < FRAME_SAMPLES; ++k)
-            b[k] *= gain.at(k);
+        for (int k = 0; k < FRAME_SAMPLES; ++k) b[k] *= gain.at(k);
         self->damping[i].exec(b, b, FRAME_SAMPLES);
     }
     hadamard8_frame16(lineRows);
 
     const Ramp v = fx::fadeRamp();
     const Ramp& input = p[self->input];
-    for (int k = 0; k < FRAME_SAMPLES; ++k)
-        self->mono[k] = (frame[0][k] + frame[1][k]) * v.at(k) * input.at(k) * 0.25f;
-    for (int i = 0; i < kLines; ++i)
-        std::memcpy(self->diffBuf[i], self->mono, sizeof(self->mono));
+    for (int k = 0; k < FRAME_SAMPLES; ++k) self->mono[k] = (frame[0][k] + frame[1][k]) * v.at(k) * input.at(k) * 0.25f;
+    for (int i = 0; i < kLines; ++i) std::memcpy(self->diffBuf[i], self->mono, sizeof(self->mono));
 
     for (int s = 0; s < kStages; ++s) {
         for (int i = 0; i < kLines; ++i) {
             float* b = self->diffBuf[i];
             self->diffusers[s][i]->exec(b, b, FRAME_SAMPLES);
             const Ramp gain = p[self->diffusionGain[s][i]];
-            for (int k = 0; k < FRAME_SAMPLES; ++k)
-                b[k] *= gain.at(k);
+            for (int k = 0; k < FRAME_SAMPLES; ++k) b[k] *= gain.at(k);
         }
         hadamard8_frame16(diffRows);
     }
@@ -287,7 +315,8 @@ bool ReverbFDN8::exec(AudioBlock* block, AudioFrame frame) {
     return false;
 }
 
-void ReverbFDN8::resetState() {
+void ReverbFDN8::resetState()
+{
     for (int i = 0; i < kLines; ++i) {
         lines[i]->reset();
         for (int s = 0; s < kStages; ++s) diffusers[s][i]->reset();

@@ -53,8 +53,8 @@ private:
     struct Structure {
         bool active = false; // "Enable" and the external switch
         int mode = 0;
-        int pickup = 1;   // "md": "PRE", "POST", "POST+PRE"
-        int damping = 1;  // "dmp": "SOFT", "MEDIUM", "HARD"
+        int pickup = 1; // "md": "PRE", "POST", "POST+PRE"
+        int damping = 1; // "dmp": "SOFT", "MEDIUM", "HARD"
         bool operator==(const Structure&) const = default;
     };
     // What exec reads beside the gains.

@@ -21,17 +21,18 @@ constexpr float kSpringConstant[3] = {2e-06f, 0.0005f, 2.8e-05f};
 // A new spring length is reached in 10 ms: a jump of the read position would click.
 constexpr int kSpringMove = 480;
 
-inline float allpass(float* buf, unsigned& pos, int length, float g, float x) {
+inline float allpass(float* buf, unsigned& pos, int length, float g, float x)
+{
     const float delayed = buf[pos];
     const float v = x + g * delayed;
     buf[pos] = v;
-    if (++pos >= static_cast<unsigned>(length))
-        pos = 0;
+    if (++pos >= static_cast<unsigned>(length)) pos = 0;
     return delayed - g * v;
 }
 } // namespace
 
-SpringVerb::SpringVerb(Node* parent) : AudioBlock("SpringVerb", parent, &SpringVerb::exec, BLOCK_APPEND) {
+SpringVerb::SpringVerb(Node* parent) : AudioBlock("SpringVerb", parent, &SpringVerb::exec, BLOCK_APPEND)
+{
     instanceClear();
     onOff = fx::makeEnable(parent);
     decay = fx::makeUnit(parent, "decay", "Decay", 0.5f);
@@ -43,11 +44,18 @@ SpringVerb::SpringVerb(Node* parent) : AudioBlock("SpringVerb", parent, &SpringV
     springDelay = Crossfade<int>(params.fixed().springDelay, kSpringMove);
 }
 
-bool SpringVerb::isEnabled() const { return !onOff || onOff->isValue(NodeOnOff::ON); }
+bool SpringVerb::isEnabled() const
+{
+    return !onOff || onOff->isValue(NodeOnOff::ON);
+}
 
-void SpringVerb::instanceClear() { std::memset(&state, 0, sizeof state); }
+void SpringVerb::instanceClear()
+{
+    std::memset(&state, 0, sizeof state);
+}
 
-bool SpringVerb::compile() {
+bool SpringVerb::compile()
+{
     fx::takeStructure(on, isEnabled());
     ParamSet<Coeffs>& p = params;
     Coeffs& c = p.fixed();
@@ -75,7 +83,8 @@ bool SpringVerb::compile() {
     return false;
 }
 
-bool SpringVerb::exec(AudioBlock* block, AudioFrame frame) {
+bool SpringVerb::exec(AudioBlock* block, AudioFrame frame)
+{
     auto* self = static_cast<SpringVerb*>(block);
     ParamSet<Coeffs>& p = self->params;
     const Coeffs& c = p.read();
@@ -114,6 +123,7 @@ bool SpringVerb::exec(AudioBlock* block, AudioFrame frame) {
     return false;
 }
 
-void SpringVerb::resetState() {
+void SpringVerb::resetState()
+{
     instanceClear();
 }

@@ -43,7 +43,7 @@ constexpr float kNoLevelDb = -120.0f;
 
 // The twelve notes of octave 0 for A4 = 440 Hz, C0 first.
 constexpr float kOctaveZero[12] = {16.351587f, 17.323914f, 18.354048f, 19.445436f, 20.601723f, 21.826765f,
-                                   23.124651f, 24.499714f, 25.956543f, 27.5f,       29.135235f, 30.86771f};
+                                   23.124651f, 24.499714f, 25.956543f, 27.5f,      29.135235f, 30.86771f};
 
 // Mains hum (50 and 60 Hz) and its harmonics, in the order the notches run.
 constexpr float kNotchHz[8] = {50, 60, 100, 120, 150, 180, 200, 240};
@@ -334,6 +334,7 @@ void Tuner::resetState()
     hpf.reset();
     for (QuadBiquad& notch : notches) notch.reset();
     // The compile thread may be reading the history: sample by sample, as the audio thread writes it.
-    for (int i = 0; i < kHistory; ++i) std::atomic_ref<float>(history[size_t(i)]).store(0.0f, std::memory_order_relaxed);
+    for (int i = 0; i < kHistory; ++i)
+        std::atomic_ref<float>(history[size_t(i)]).store(0.0f, std::memory_order_relaxed);
     envelope.store(0.0f, std::memory_order_relaxed);
 }

@@ -303,13 +303,11 @@ std::string Node::getDescriptionJSON()
 std::string Node::getJSON(DescriptionLevel level)
 {
     switch (level) {
-    case DESCRIPTION_VALUE:
-        return getPath() + ":{" + getValueJSON() + "}";
-    case DESCRIPTION_STYLE:
-        return getPath() + ":{" + getValueJSON() + getStyleProperties() + "}";
+    case DESCRIPTION_VALUE: return getPath() + ":{" + getValueJSON() + "}";
+    case DESCRIPTION_STYLE: return getPath() + ":{" + getValueJSON() + getStyleProperties() + "}";
     default:
-        return getPath() + ":{\"desc\":\"" + NodeFragment::escape(getDisplayName()) + "\"," + getValueJSON() + "," + getDescriptionJSON() +
-               "}";
+        return getPath() + ":{\"desc\":\"" + NodeFragment::escape(getDisplayName()) + "\"," + getValueJSON() + "," +
+               getDescriptionJSON() + "}";
     }
 }
 

@@ -8,7 +8,7 @@
 
 namespace {
 
-constexpr const char* TAG = "NodeAction";
+constexpr const char* kTag = "NodeAction";
 constexpr uint32_t kPassUs = 50000; // one action may start per pass
 constexpr int kThreadPriority = 2;
 
@@ -84,7 +84,7 @@ std::string NodeAction::getDescription()
 void NodeAction::initializeAction()
 {
     if (actionInitialized.exchange(true)) return;
-    LOG_I(TAG, "Initializing action engine\n");
+    LOG_I(kTag, "Initializing action engine\n");
     xTaskCreatePinnedToCore(actionTask, "action task", 4096, nullptr, kThreadPriority, nullptr, 0);
 }
 

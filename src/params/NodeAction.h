@@ -24,8 +24,7 @@ public:
     static constexpr const char* RUN = "run";
 
     // `type` must live as long as the program (a literal).
-    NodeAction(Node* parent, const char* key, const char* label, const char* type, Function function,
-               void* argument);
+    NodeAction(Node* parent, const char* key, const char* label, const char* type, Function function, void* argument);
 
     void* getStorageData(int* size) override;
 

@@ -15,7 +15,7 @@ static_assert(sizeof(std::atomic<uint32_t>) == 4 && std::atomic<uint32_t>::is_al
 
 namespace {
 
-constexpr const char* TAG = "NodeArray";
+constexpr const char* kTag = "NodeArray";
 constexpr int kMaxMagnitude = 8191; // 13 bits over the two bytes
 
 std::string printF(float number)
@@ -30,25 +30,14 @@ std::string printF(float number)
 NodeArray::NodeArray(Node* parent, const char* name, const char* displayName, int maxLength, float min, float max,
                      const char* unit, int decimals, const char* encoding)
     : NodeArray(parent, name, displayName, maxLength, min, max, unit, decimals, encoding, 0.0f, 1.0f, "")
-{
-}
+{}
 
 NodeArray::NodeArray(Node* parent, const char* name, const char* displayName, int maxLength, float min, float max,
-                     const char* unit, int decimals, const char* encoding, float xStart, float xStep,
-                     const char* xUnit)
-    : Node(parent, name, displayName),
-      maxLength(std::max(maxLength, 0)),
-      min(min),
-      max(max),
-      unit(unit ? unit : ""),
-      decimals(decimals >= 0 && decimals <= 5 ? decimals : -1),
-      encoding(encoding ? encoding : ""),
-      xStart(xStart),
-      xStep(xStep),
-      xUnit(xUnit ? xUnit : ""),
-      buffer(new std::atomic<uint32_t>[size_t(this->maxLength) + 1]())
-{
-}
+                     const char* unit, int decimals, const char* encoding, float xStart, float xStep, const char* xUnit)
+    : Node(parent, name, displayName), maxLength(std::max(maxLength, 0)), min(min), max(max), unit(unit ? unit : ""),
+      decimals(decimals >= 0 && decimals <= 5 ? decimals : -1), encoding(encoding ? encoding : ""), xStart(xStart),
+      xStep(xStep), xUnit(xUnit ? xUnit : ""), buffer(new std::atomic<uint32_t>[size_t(this->maxLength) + 1]())
+{}
 
 int NodeArray::getLength() const
 {
@@ -175,7 +164,7 @@ void NodeArray::copy(NodeArray* source)
 {
     if (!source) return;
     if (source->maxLength != maxLength) {
-        LOG_E(TAG, "source must have the same size\n");
+        LOG_E(kTag, "source must have the same size\n");
         return;
     }
     // Read the source first: it may be this very node, which reset empties.
@@ -208,12 +197,12 @@ bool NodeArray::decode(const std::string& text)
 {
     if (!knownEncoding()) return false;
     if (text.size() % 2 != 0) {
-        LOG_E(TAG, "wrong item size = %d\n", int(text.size()));
+        LOG_E(kTag, "wrong item size = %d\n", int(text.size()));
         return false;
     }
     for (size_t i = 0; i < text.size(); ++i) {
         if (!(uint8_t(text[i]) & 0x80)) {
-            LOG_E(TAG, "wrong item at index = %d\n", int(i));
+            LOG_E(kTag, "wrong item at index = %d\n", int(i));
             return false;
         }
     }

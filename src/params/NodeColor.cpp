@@ -8,8 +8,7 @@
 
 NodeColor::NodeColor(Node* parent, const char* name, const char* displayName, std::string rgb)
     : NodeItem(parent, name, displayName, std::move(rgb), ItemType::COLOR)
-{
-}
+{}
 
 bool NodeColor::parse(const std::string& text, int rgb[3])
 {

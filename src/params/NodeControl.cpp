@@ -8,8 +8,7 @@
 
 NodeControl::NodeControl(Node* parent, const char* key, const char* label, Node* target, const char* source,
                          const char* sourceType)
-    : Node(parent, key, label), target(target), source(source ? source : ""),
-      sourceType(sourceType ? sourceType : "")
+    : Node(parent, key, label), target(target), source(source ? source : ""), sourceType(sourceType ? sourceType : "")
 {
     if (!this->source.empty()) Control::linkSource(this->source.c_str(), this);
 }

@@ -12,8 +12,7 @@ NodeControlMidiCC::NodeControlMidiCC(Node* parent, const char* key, const char* 
                                      NodeEnum* channel)
     : NodeControl(parent, key, label, target, "midi", "cc"), cc(cc), defaultCc(cc), channel(channel)
 {
-    if (target)
-        LOG_I("MIDI_CC", "MIDI CC %d - %s %s\n", cc, target->getPath().c_str(), target->getDisplayName());
+    if (target) LOG_I("MIDI_CC", "MIDI CC %d - %s %s\n", cc, target->getPath().c_str(), target->getDisplayName());
 }
 
 void* NodeControlMidiCC::getStorageData(int* size)

@@ -6,8 +6,8 @@
 
 #include <algorithm>
 
-NodeControlMidiPC::NodeControlMidiPC(Node* parent, const char* key, const char* label, NodeParList* list,
-                                     int first, NodeEnum* channel)
+NodeControlMidiPC::NodeControlMidiPC(Node* parent, const char* key, const char* label, NodeParList* list, int first,
+                                     NodeEnum* channel)
     : NodeControl(parent, key, label, list, "midi", "pc"), list(list), channel(channel), first(first),
       count(list ? std::max(list->getElementCount(), 0) : 0), entries(new std::atomic<int>[size_t(count)]),
       defaults(size_t(count))

@@ -19,8 +19,7 @@ constexpr float kMinutePerClocks = 2.5f;
 
 NodeControlMidiTempo::NodeControlMidiTempo(Node* parent, const char* key, const char* label, Node* target)
     : NodeControl(parent, key, label, target, "midi", "ck"), lastClock(esp_timer_get_time())
-{
-}
+{}
 
 uint64_t NodeControlMidiTempo::now()
 {

@@ -20,8 +20,8 @@ constexpr const char* kMidi = "midi";
 constexpr const char* kMidiLabel = "MIDI CC";
 } // namespace
 
-NodeControlMulti::NodeControlMulti(Node* parent, const char* key, const char* label, NodeEnum* channel,
-                                   Node* settings, NodePreset* preset, int linkCount)
+NodeControlMulti::NodeControlMulti(Node* parent, const char* key, const char* label, NodeEnum* channel, Node* settings,
+                                   NodePreset* preset, int linkCount)
     : NodeControl(parent, key, label, nullptr, "", ""), channel(channel)
 {
     for (const std::string& name : Control::listSources()) {

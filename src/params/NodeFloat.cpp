@@ -36,25 +36,16 @@ float taperX(float shape)
 
 } // namespace
 
-NodeFloat::NodeFloat(Node* parent, const char* name, const char* displayName, float min, float max,
-                     float defaultValue, const char* unit, float shape, bool inverted, int decimals)
-    : Node(parent, name, displayName),
-      value(defaultValue),
-      defaultValue(defaultValue),
-      min(min),
-      max(max),
-      unit(unit ? unit : ""),
-      shape(shape),
-      inverted(inverted),
-      decimals(decimals >= 0 && decimals <= 5 ? decimals : -1)
-{
-}
+NodeFloat::NodeFloat(Node* parent, const char* name, const char* displayName, float min, float max, float defaultValue,
+                     const char* unit, float shape, bool inverted, int decimals)
+    : Node(parent, name, displayName), value(defaultValue), defaultValue(defaultValue), min(min), max(max),
+      unit(unit ? unit : ""), shape(shape), inverted(inverted), decimals(decimals >= 0 && decimals <= 5 ? decimals : -1)
+{}
 
-NodeFloat::NodeFloat(Node* parent, const char* name, const char* displayName, float min, float max,
-                     float defaultValue, const char* unit, float shape, bool inverted)
+NodeFloat::NodeFloat(Node* parent, const char* name, const char* displayName, float min, float max, float defaultValue,
+                     const char* unit, float shape, bool inverted)
     : NodeFloat(parent, name, displayName, min, max, defaultValue, unit, shape, inverted, -1)
-{
-}
+{}
 
 void* NodeFloat::getStorageData(int* size)
 {
@@ -158,7 +149,7 @@ std::string NodeFloat::getValueJSON()
 
 std::string NodeFloat::getDescription()
 {
-    return ",\"min\":" + printF(min) + ",\"max\":" + printF(max) + ",\"def\":" + printF(defaultValue) +
-           ",\"unit\":\"" + unit + "\",\"shape\":" + printF(getShape()) + ",\"inv\":" + (inverted ? "1" : "0") +
+    return ",\"min\":" + printF(min) + ",\"max\":" + printF(max) + ",\"def\":" + printF(defaultValue) + ",\"unit\":\"" +
+           unit + "\",\"shape\":" + printF(getShape()) + ",\"inv\":" + (inverted ? "1" : "0") +
            ",\"dec\":" + std::to_string(decimals);
 }

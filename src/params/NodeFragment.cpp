@@ -90,8 +90,8 @@ bool NodeFragment::parse(const std::string& line, std::string& path, std::string
     if (auto found = members.find("value"); found != members.end()) value = valueText(*found, bytes);
     // A "save" member asks the preset selector to save under the name: its value text is then the
     // name followed by the save marker, as the members' text always gave it.
-    if (auto save = members.find("save"); save != members.end() && *save == "save" && value.size() >= 2 &&
-                                          value.front() == '"')
+    if (auto save = members.find("save");
+        save != members.end() && *save == "save" && value.size() >= 2 && value.front() == '"')
         value.insert(value.size() - 1, PRESET_SAVE_SUFFIX);
     return true;
 }

@@ -19,11 +19,9 @@ NodeItem::SecretsHidden::~SecretsHidden()
     hidingSecrets = previous;
 }
 
-NodeItem::NodeItem(Node* parent, const char* name, const char* displayName, std::string text,
-                   const char* itemType)
+NodeItem::NodeItem(Node* parent, const char* name, const char* displayName, std::string text, const char* itemType)
     : Node(parent, name, displayName), itemType(itemType ? itemType : ""), value(text), defaultValue(text)
-{
-}
+{}
 
 void* NodeItem::getStorageData(int* size)
 {

@@ -7,15 +7,15 @@
 
 // Item types: how the screens and the remote side treat an item node.
 namespace ItemType {
-inline constexpr const char* SYSTEM = "system";         // top nodes and read-only system information
-inline constexpr const char* MODULE = "module";         // folder of a composite parameter or sub-module
-inline constexpr const char* HFOLDER = "hfolder";       // an effect block's folder in the chain
-inline constexpr const char* SFOLDER = "sfolder";       // a settings folder listed by the setup screen
-inline constexpr const char* VFOLDER = "vfolder";       // a folder inside a block, for the node browser
+inline constexpr const char* SYSTEM = "system"; // top nodes and read-only system information
+inline constexpr const char* MODULE = "module"; // folder of a composite parameter or sub-module
+inline constexpr const char* HFOLDER = "hfolder"; // an effect block's folder in the chain
+inline constexpr const char* SFOLDER = "sfolder"; // a settings folder listed by the setup screen
+inline constexpr const char* VFOLDER = "vfolder"; // a folder inside a block, for the node browser
 inline constexpr const char* VFOLDER_TC = "vfolder_tc"; // plain sub-folder
-inline constexpr const char* STRING = "string";         // free text, edited with the on-screen keyboard
-inline constexpr const char* COLOR = "color";           // NodeColor
-inline constexpr const char* LINK = "link";             // a node path
+inline constexpr const char* STRING = "string"; // free text, edited with the on-screen keyboard
+inline constexpr const char* COLOR = "color"; // NodeColor
+inline constexpr const char* LINK = "link"; // a node path
 } // namespace ItemType
 
 // The text node: a folder (the item type says how to present it) or a text value (a device name, a

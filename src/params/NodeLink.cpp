@@ -23,8 +23,7 @@ std::string doubleBackslashes(const std::string& path)
 
 NodeLink::NodeLink(Node* parent, const char* name, const char* displayName, std::string path)
     : NodeItem(parent, name, displayName, std::move(path), ItemType::LINK)
-{
-}
+{}
 
 Node* NodeLink::applicationNode() const
 {

@@ -54,8 +54,7 @@ NodeList::NodeList(Node* parent, const char* name, const char* displayName, cons
 NodeList::NodeList(Node* parent, const char* name, const char* displayName, const char* itemType, int elementSize,
                    int count)
     : NodeList(parent, name, displayName, itemType, elementSize, count, 128, false)
-{
-}
+{}
 
 NodeList::~NodeList()
 {
@@ -406,8 +405,8 @@ std::string NodeList::parseReadJSON(std::string argument)
         // Later chunks only come from the image of the element they name.
         return std::string();
     }
-    return reply + ",\"size\":" + std::to_string(compressedSize) + ",\"chunk\":" + std::to_string(k) +
-           ",\"value\":\"" + list_transfer::to_hex(compressed.data() + offset, size_t(chunk)) + "\"}";
+    return reply + ",\"size\":" + std::to_string(compressedSize) + ",\"chunk\":" + std::to_string(k) + ",\"value\":\"" +
+           list_transfer::to_hex(compressed.data() + offset, size_t(chunk)) + "\"}";
 }
 
 bool NodeList::mayWrite(uint64_t writer, int k) const
@@ -457,8 +456,8 @@ bool NodeList::parseWriteJSON(std::string argument, uint64_t writer)
     }
     bool marked = false;
     const size_t offset = size_t(k - 1) * size_t(chunk);
-    size_t decoded = list_transfer::from_hex(request.hex.data(), request.hex.size(), record + kNameArea + offset,
-                                             gzip, &marked);
+    size_t decoded =
+        list_transfer::from_hex(request.hex.data(), request.hex.size(), record + kNameArea + offset, gzip, &marked);
     if (k < lastChunk() && !marked) {
         setWriteState(k + 1, position, "");
         return true;
@@ -508,7 +507,7 @@ std::string NodeList::writeStatusJSON()
     std::string text = getPath() + ":{\"index\":" + std::to_string(writeIndex) + ",\"chunk\":";
     if (!writeRefusal.empty())
         return text + std::to_string(kRefusedChunk) + ",\"error\":\"" +
-                      NodeFragment::escape(writeRefusal.substr(0, kMaxErrorText)) + "\"}";
+               NodeFragment::escape(writeRefusal.substr(0, kMaxErrorText)) + "\"}";
     return text + std::to_string(writeChunk) + "}";
 }
 

@@ -43,11 +43,10 @@ public:
     // Why data of elementSize bytes cannot be an element ("" when it can). Runs on the writing thread.
     using ContentCheck = std::string (*)(const uint8_t* data, int size);
 
-    NodeList(Node* parent, const char* name, const char* displayName, const char* itemType, int elementSize,
-             int count, int chunk, bool gzip);
+    NodeList(Node* parent, const char* name, const char* displayName, const char* itemType, int elementSize, int count,
+             int chunk, bool gzip);
     // Chunk 128, no gzip.
-    NodeList(Node* parent, const char* name, const char* displayName, const char* itemType, int elementSize,
-             int count);
+    NodeList(Node* parent, const char* name, const char* displayName, const char* itemType, int elementSize, int count);
     ~NodeList() override;
 
     // The index array (written by swap and move only).

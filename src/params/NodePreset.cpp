@@ -49,8 +49,7 @@ bool readRequest(const std::string& text, std::string* name, bool* saving)
 NodePreset::NodePreset(Node* parent, const char* name, const char* displayName, std::string defaultValue,
                        NodeList* presets)
     : NodeParList(parent, name, displayName, std::move(defaultValue), presets), snapshotTime(getTime())
-{
-}
+{}
 
 void NodePreset::onLoad()
 {

@@ -11,7 +11,7 @@
 
 namespace {
 
-constexpr const char* TAG = "NodeTemp";
+constexpr const char* kTag = "NodeTemp";
 constexpr const char* kCelsius = "C";
 constexpr const char* kFahrenheit = "F";
 constexpr char kDegreeLatin1 = char(0xB0);
@@ -60,7 +60,7 @@ void NodeTemp::createSystemNode(Node* anyNode)
         for (Storable* item : Storage::enlisted())
             if ((sys = systemFolderOf(dynamic_cast<Node*>(item)))) break;
     if (!sys) return;
-    LOG_I(TAG, "Creating unit node\n");
+    LOG_I(kTag, "Creating unit node\n");
     auto* unit = new NodeEnum(sys, "temp_unit", "Temperature unit", {kCelsius, kFahrenheit}, kCelsius);
     Storage::addItem(unit);
     temp_unit.store(unit, std::memory_order_release);

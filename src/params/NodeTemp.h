@@ -12,8 +12,8 @@ class NodeEnum;
 // by the first use of a unit function once the system tree exists; until then everything is Celsius.
 class NodeTemp : public NodeFloat {
 public:
-    NodeTemp(Node* parent, const char* key, const char* label, float min, float max, float defaultValue,
-             float shape, bool inverted, int decimals);
+    NodeTemp(Node* parent, const char* key, const char* label, float min, float max, float defaultValue, float shape,
+             bool inverted, int decimals);
 
     // The value in the chosen unit, then a blank and the unit text.
     std::string toString() override;

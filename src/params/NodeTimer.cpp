@@ -8,8 +8,7 @@
 NodeTimer::NodeTimer(Node* parent, const char* key, const char* label, float min, float max, float defaultValue,
                      const char* unit)
     : NodeFloat(parent, key, label, min, max, defaultValue, unit, 0.5f, false, 0)
-{
-}
+{}
 
 std::string NodeTimer::toString()
 {

@@ -160,20 +160,15 @@ void Storage::tasks()
         item = items[it++];
     }
     switch (item->getStorageStatus()) {
-    case Storable::kInSync:
-        item->loadStorage();
-        break;
-    case Storable::kUnread:
-        item->checkUnread();
-        break;
+    case Storable::kInSync: item->loadStorage(); break;
+    case Storable::kUnread: item->checkUnread(); break;
     case Storable::kChanged:
         if (delay == kWriteSpacing) {
             item->storeStorage();
             delay = 0;
         }
         break;
-    default:
-        break;
+    default: break;
     }
 }
 
@@ -236,9 +231,7 @@ bool Storable::loadStorage()
     const char* why = nullptr;
     Found found = Found::kWhole;
     switch (nvs_read(storageId, bytes.get(), capacity, &length)) {
-    case NVS_READ_MISSING:
-        found = Found::kMissing;
-        break;
+    case NVS_READ_MISSING: found = Found::kMissing; break;
     case NVS_READ_NOT_FILE:
         found = Found::kDamaged;
         why = "not a regular file";

@@ -47,7 +47,8 @@ std::string chooseRoot()
     while (root.size() > 1 && root.back() == '/') root.pop_back();
     makeDirs(root);
     if (int error = folderError(root); env && error != 0)
-        EnvSetting::refuse("Paths", "KESTRUN_ROOT", env, std::string("is no folder to write in (") + std::strerror(error) + ")",
+        EnvSetting::refuse("Paths", "KESTRUN_ROOT", env,
+                           std::string("is no folder to write in (") + std::strerror(error) + ")",
                            "nothing is stored, recorded or piped there");
     return root;
 }

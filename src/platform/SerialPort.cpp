@@ -35,7 +35,7 @@ int SerialPort::plug(const std::string& unitPath)
     }
     // Raw from the start: before the program sets its end raw, a cooked line discipline would echo
     // and translate the computer's bytes.
-    termios tio {};
+    termios tio{};
     if (tcgetattr(master, &tio) == 0) {
         cfmakeraw(&tio);
         tcsetattr(master, TCSANOW, &tio);

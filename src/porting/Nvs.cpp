@@ -111,21 +111,15 @@ long getKey(const char* tag, const char* key, void* buffer, size_t capacity, boo
     std::string path = keyPath(key);
     size_t length = 0;
     switch (readKey(key, buffer, capacity, &length, false)) {
-    case NVS_READ_MISSING:
-        return -1;
-    case NVS_READ_NOT_FILE:
-        LOG_E(tag, "not a regular file %s\n", path.c_str());
-        return -1;
+    case NVS_READ_MISSING: return -1;
+    case NVS_READ_NOT_FILE: LOG_E(tag, "not a regular file %s\n", path.c_str()); return -1;
     case NVS_READ_OK:
         if (length <= capacity) return long(length);
         if (sizeInMessage)
             LOG_E(tag, "st_size error %s %lx %lx\n", path.c_str(), (unsigned long)length, (unsigned long)capacity);
-        else
-            LOG_E(tag, "st_size error %s\n", path.c_str());
+        else LOG_E(tag, "st_size error %s\n", path.c_str());
         return -1;
-    default:
-        LOG_E(tag, "bytes_read error %s\n", path.c_str());
-        return -1;
+    default: LOG_E(tag, "bytes_read error %s\n", path.c_str()); return -1;
     }
 }
 

@@ -173,7 +173,10 @@ int chooseCpu(unsigned core, const char* name)
     int fallback = cpu % onlineCpus();
     if (known && !CPU_ISSET(fallback, &allowed)) {
         for (int i = 0; i < CPU_SETSIZE; ++i)
-            if (CPU_ISSET(i, &allowed)) { fallback = i; break; }
+            if (CPU_ISSET(i, &allowed)) {
+                fallback = i;
+                break;
+            }
     }
     LOG_W("Thread", "%s: CPU %d is not available here, using CPU %d\n", name, cpu, fallback);
     return fallback;
@@ -261,7 +264,7 @@ int xTaskCreatePinnedToCore(TaskFunction_t function, const char* name, uint32_t,
     liveTasks.fetch_add(1, std::memory_order_acq_rel);
     pthread_t thread;
     int rc = Scheduling::unitRealtime() ? createWithUnitPriorities(&thread, taskStart, start, name, priority, core)
-                                          : pthread_create(&thread, nullptr, taskStart, start);
+                                        : pthread_create(&thread, nullptr, taskStart, start);
     if (rc != 0) {
         liveTasks.fetch_sub(1, std::memory_order_acq_rel);
         delete start;
@@ -307,8 +310,7 @@ void task_exit_point()
 {
     if (SuspendSlot* slot = callerSlot()) {
         // A wake-up with the word still set (another waiter's, or a signal) waits again.
-        while (slot->suspended.load(std::memory_order_acquire) != 0)
-            futex(&slot->suspended, FUTEX_WAIT_PRIVATE, 1);
+        while (slot->suspended.load(std::memory_order_acquire) != 0) futex(&slot->suspended, FUTEX_WAIT_PRIVATE, 1);
     }
     if (isTask && threadGeneration != taskGeneration.load(std::memory_order_acquire)) pthread_exit(nullptr);
 }

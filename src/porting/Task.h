@@ -17,8 +17,8 @@
 using TaskHandle_t = pthread_t;
 using TaskFunction_t = void* (*)(void*);
 
-int xTaskCreatePinnedToCore(TaskFunction_t function, const char* name, uint32_t stackSize, void* argument,
-                            int priority, TaskHandle_t* handle, unsigned core);
+int xTaskCreatePinnedToCore(TaskFunction_t function, const char* name, uint32_t stackSize, void* argument, int priority,
+                            TaskHandle_t* handle, unsigned core);
 
 // A cooperative pause. vTaskSuspend asks the thread to stop at its next pause point (vTaskDelay or
 // task_exit_point: places where it holds no lock and no allocation is under way) and to wait there

@@ -39,8 +39,7 @@ Node* switch_of(Node* folder)
     return is_type(first, NodeType::ENUM) ? first : nullptr;
 }
 
-lv_obj_t* create_label(lv_obj_t* parent, int x, int y, int w, int h, const lv_font_t* font, int color,
-                       const char* text)
+lv_obj_t* create_label(lv_obj_t* parent, int x, int y, int w, int h, const lv_font_t* font, int color, const char* text)
 {
     lv_obj_t* label = lv_label_create(parent);
     lv_obj_set_pos(label, x, y);
@@ -182,10 +181,8 @@ std::string Chain::presetNumber(NodePreset* preset)
 {
     const int index = preset ? preset->getIndex() : -1;
     char text[16];
-    if (index < 0)
-        std::snprintf(text, sizeof(text), "00-");
-    else
-        std::snprintf(text, sizeof(text), "%02d%c", index / 3 + 1, 'A' + index % 3);
+    if (index < 0) std::snprintf(text, sizeof(text), "00-");
+    else std::snprintf(text, sizeof(text), "%02d%c", index / 3 + 1, 'A' + index % 3);
     return text;
 }
 
@@ -199,10 +196,8 @@ void Chain::stepPreset(NodePreset* preset, bool up)
     int result = 0;
     new DrawerPopup("Discard changes?", "", 2, &result);
     waitModal();
-    if (result == 1)
-        preset->edit(up);
-    else if (result == 2)
-        preset->setValue(preset->getValue() + PRESET_SAVE_SUFFIX);
+    if (result == 1) preset->edit(up);
+    else if (result == 2) preset->setValue(preset->getValue() + PRESET_SAVE_SUFFIX);
 }
 
 bool Chain::draw()
@@ -266,9 +261,7 @@ bool Chain::onEvent(int code)
     using namespace EventCode;
     Node* block = blockAtCursor();
     switch (code) {
-    case INACTIVITY:
-        EventDispatcher::addEvent(CLOSE);
-        return false;
+    case INACTIVITY: EventDispatcher::addEvent(CLOSE); return false;
     case MAIN + TURN_UP:
         if (cursor < int(blocks.size()) - 1) cursor++;
         return true;
@@ -276,10 +269,8 @@ bool Chain::onEvent(int code)
         if (cursor >= 0) cursor--;
         return true;
     case MAIN + PUSH_CLICK:
-        if (block != nullptr)
-            new DrawerNode(block);
-        else if (masterFolder != nullptr)
-            new DrawerNode(masterFolder);
+        if (block != nullptr) new DrawerNode(block);
+        else if (masterFolder != nullptr) new DrawerNode(masterFolder);
         return true;
     case MAIN + PUSH_LONG:
         if (block != nullptr) {
@@ -290,26 +281,14 @@ bool Chain::onEvent(int code)
         return true;
     case KNOB1 + TURN_UP:
     case KNOB1 + TURN_DOWN:
-        if (block != nullptr)
-            editFast(0, code == KNOB1 + TURN_UP);
-        else
-            stepPreset(preset, code == KNOB1 + TURN_UP);
+        if (block != nullptr) editFast(0, code == KNOB1 + TURN_UP);
+        else stepPreset(preset, code == KNOB1 + TURN_UP);
         return true;
-    case KNOB1 + PUSH_CLICK:
-        EventDispatcher::addEvent(CLOSE);
-        return true;
-    case KNOB1 + PUSH_LONG:
-        assignCursor(0);
-        return true;
-    case KNOB2 + PUSH_LONG:
-        assignCursor(1);
-        return true;
-    case KNOB3 + PUSH_LONG:
-        assignCursor(2);
-        return true;
-    case KNOB4 + PUSH_LONG:
-        assignCursor(3);
-        return true;
+    case KNOB1 + PUSH_CLICK: EventDispatcher::addEvent(CLOSE); return true;
+    case KNOB1 + PUSH_LONG: assignCursor(0); return true;
+    case KNOB2 + PUSH_LONG: assignCursor(1); return true;
+    case KNOB3 + PUSH_LONG: assignCursor(2); return true;
+    case KNOB4 + PUSH_LONG: assignCursor(3); return true;
     case KNOB2 + TURN_UP:
     case KNOB2 + TURN_DOWN:
         if (block != nullptr) editFast(1, code == KNOB2 + TURN_UP);
@@ -319,19 +298,14 @@ bool Chain::onEvent(int code)
         return true;
     case KNOB3 + TURN_UP:
     case KNOB3 + TURN_DOWN:
-        if (block != nullptr)
-            editFast(2, code == KNOB3 + TURN_UP);
-        else if (level != nullptr)
-            level->edit(code == KNOB3 + TURN_UP);
+        if (block != nullptr) editFast(2, code == KNOB3 + TURN_UP);
+        else if (level != nullptr) level->edit(code == KNOB3 + TURN_UP);
         return true;
     case KNOB4 + TURN_UP:
     case KNOB4 + TURN_DOWN:
-        if (block != nullptr)
-            editFast(3, code == KNOB4 + TURN_UP);
-        else if (volume != nullptr)
-            volume->edit(code == KNOB4 + TURN_UP);
+        if (block != nullptr) editFast(3, code == KNOB4 + TURN_UP);
+        else if (volume != nullptr) volume->edit(code == KNOB4 + TURN_UP);
         return true;
-    default:
-        return false;
+    default: return false;
     }
 }

@@ -20,7 +20,9 @@ constexpr int kBottomLine = 57;
 
 bool is_celsius(const char* unit)
 {
-    return unit && (std::strcmp(unit, "C") == 0 || std::strcmp(unit, "\xB0" "C") == 0);
+    return unit && (std::strcmp(unit, "C") == 0 || std::strcmp(unit,
+                                                               "\xB0"
+                                                               "C") == 0);
 }
 
 } // namespace

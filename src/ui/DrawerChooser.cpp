@@ -5,8 +5,7 @@
 
 DrawerChooser::DrawerChooser(std::string title, std::vector<std::string> choices, std::string* result)
     : rows(int(choices.size()) + 1), result(result), title(std::move(title)), choices(std::move(choices))
-{
-}
+{}
 
 bool DrawerChooser::draw()
 {
@@ -28,20 +27,13 @@ bool DrawerChooser::onEvent(int code)
 {
     if (closing) return true;
     switch (code) {
-    case EventCode::MAIN + EventCode::TURN_UP:
-        rows_cursor_next(cursor, scrollTop, rows);
-        break;
-    case EventCode::MAIN + EventCode::TURN_DOWN:
-        rows_cursor_previous(cursor, scrollTop);
-        break;
+    case EventCode::MAIN + EventCode::TURN_UP: rows_cursor_next(cursor, scrollTop, rows); break;
+    case EventCode::MAIN + EventCode::TURN_DOWN: rows_cursor_previous(cursor, scrollTop); break;
     case EventCode::MAIN + EventCode::PUSH_CLICK:
         choose(cursor >= 0 && cursor < int(choices.size()) ? choices[cursor] : std::string());
         break;
-    case EventCode::KNOB1 + EventCode::PUSH_CLICK:
-        choose(std::string());
-        break;
-    default:
-        break;
+    case EventCode::KNOB1 + EventCode::PUSH_CLICK: choose(std::string()); break;
+    default: break;
     }
     return true;
 }

@@ -20,8 +20,7 @@ constexpr const char* kLabels[3] = {"R", "G", "B"};
 DrawerColor::DrawerColor(std::string title, std::string* result)
     : result(result), original(result ? *result : std::string()), title(std::move(title)),
       color(uint32_t(std::strtol(original.c_str(), nullptr, 16)) & 0xFFFFFF)
-{
-}
+{}
 
 int DrawerColor::component(int index) const
 {

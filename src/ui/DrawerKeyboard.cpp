@@ -11,23 +11,25 @@ using Ctrl = lv_buttonmatrix_ctrl_t;
 
 // Key maps: the position of a key in reading order (line breaks not counted) is what a press
 // acts on, so the maps and the press tables below must stay in step.
-const char* const kLowerMap[] = {"123", "a", "b", "c", "d", "e", "f", "g", "h", "i", "j", LV_SYMBOL_BACKSPACE, "\n",
-                                 "ABC", "k", "l", "m", "n", "o", "p", "q", "r", "s", "t", LV_SYMBOL_OK,        "\n",
-                                 "u",   "v", "w", "x", "y", "z", "_", "-", " ", LV_SYMBOL_CLOSE,          nullptr};
+const char* const kLowerMap[] = {"123",        "a",   "b", "c", "d", "e", "f", "g", "h", "i", "j", LV_SYMBOL_BACKSPACE,
+                                 "\n",         "ABC", "k", "l", "m", "n", "o", "p", "q", "r", "s", "t",
+                                 LV_SYMBOL_OK, "\n",  "u", "v", "w", "x", "y", "z", "_", "-", " ", LV_SYMBOL_CLOSE,
+                                 nullptr};
 
-const char* const kUpperMap[] = {"123", "A", "B", "C", "D", "E", "F", "G", "H", "I", "J", LV_SYMBOL_BACKSPACE, "\n",
-                                 "ABC", "K", "L", "M", "N", "O", "P", "Q", "R", "S", "T", LV_SYMBOL_OK,        "\n",
-                                 "U",   "V", "W", "X", "Y", "Z", "_", "-", " ", LV_SYMBOL_CLOSE,          nullptr};
+const char* const kUpperMap[] = {"123",        "A",   "B", "C", "D", "E", "F", "G", "H", "I", "J", LV_SYMBOL_BACKSPACE,
+                                 "\n",         "ABC", "K", "L", "M", "N", "O", "P", "Q", "R", "S", "T",
+                                 LV_SYMBOL_OK, "\n",  "U", "V", "W", "X", "Y", "Z", "_", "-", " ", LV_SYMBOL_CLOSE,
+                                 nullptr};
 
-const char* const kDigitMap[] = {"ABC", "1", "2", "3", "4", LV_SYMBOL_BACKSPACE, "\n",
-                                 "-",   "5", "6", "7", LV_SYMBOL_OK,             "\n",
-                                 "_",   "8", "9", "0", " ", LV_SYMBOL_CLOSE,     nullptr};
+const char* const kDigitMap[] = {
+    "ABC", "1", "2", "3", "4", LV_SYMBOL_BACKSPACE, "\n",   "-", "5", "6", "7", LV_SYMBOL_OK, "\n",
+    "_",   "8", "9", "0", " ", LV_SYMBOL_CLOSE,     nullptr};
 
 // Relative key widths.
-const Ctrl kLetterWidths[] = {
-    Ctrl(8), Ctrl(4), Ctrl(4), Ctrl(4), Ctrl(4), Ctrl(4), Ctrl(4), Ctrl(4), Ctrl(4), Ctrl(4), Ctrl(4), Ctrl(6),
-    Ctrl(8), Ctrl(4), Ctrl(4), Ctrl(4), Ctrl(4), Ctrl(4), Ctrl(4), Ctrl(4), Ctrl(4), Ctrl(4), Ctrl(4), Ctrl(6),
-    Ctrl(4), Ctrl(4), Ctrl(4), Ctrl(4), Ctrl(4), Ctrl(4), Ctrl(4), Ctrl(4), Ctrl(6), Ctrl(6)};
+const Ctrl kLetterWidths[] = {Ctrl(8), Ctrl(4), Ctrl(4), Ctrl(4), Ctrl(4), Ctrl(4), Ctrl(4), Ctrl(4), Ctrl(4),
+                              Ctrl(4), Ctrl(4), Ctrl(6), Ctrl(8), Ctrl(4), Ctrl(4), Ctrl(4), Ctrl(4), Ctrl(4),
+                              Ctrl(4), Ctrl(4), Ctrl(4), Ctrl(4), Ctrl(4), Ctrl(6), Ctrl(4), Ctrl(4), Ctrl(4),
+                              Ctrl(4), Ctrl(4), Ctrl(4), Ctrl(4), Ctrl(4), Ctrl(6), Ctrl(6)};
 
 const Ctrl kDigitWidths[] = {Ctrl(4), Ctrl(4), Ctrl(4), Ctrl(4), Ctrl(4), Ctrl(6), Ctrl(4), Ctrl(4), Ctrl(4),
                              Ctrl(4), Ctrl(6), Ctrl(4), Ctrl(4), Ctrl(4), Ctrl(4), Ctrl(4), Ctrl(6)};
@@ -42,8 +44,7 @@ lv_style_t* DrawerKeyboard::style_custom_pressed_ptr = nullptr;
 
 DrawerKeyboard::DrawerKeyboard(std::string title, std::string* result)
     : result(result), text(result ? *result : std::string()), title(std::move(title))
-{
-}
+{}
 
 DrawerKeyboard::DrawerKeyboard(std::string title, std::string* result, const char* cancelText)
     : DrawerKeyboard(std::move(title), result)
@@ -92,23 +93,12 @@ bool DrawerKeyboard::onEvent(int code)
 {
     if (closing) return true;
     switch (code) {
-    case EventCode::MAIN + EventCode::TURN_UP:
-        selected = selected >= lastKey() ? 0 : selected + 1;
-        break;
-    case EventCode::MAIN + EventCode::TURN_DOWN:
-        selected = selected <= 0 ? lastKey() : selected - 1;
-        break;
-    case EventCode::MAIN + EventCode::PUSH_CLICK:
-        press();
-        break;
-    case EventCode::TICK:
-        tickCount = tickCount >= 1 ? -1 : tickCount + 1;
-        break;
-    case EventCode::KNOB1 + EventCode::PUSH_CLICK:
-        close();
-        break;
-    default:
-        break;
+    case EventCode::MAIN + EventCode::TURN_UP: selected = selected >= lastKey() ? 0 : selected + 1; break;
+    case EventCode::MAIN + EventCode::TURN_DOWN: selected = selected <= 0 ? lastKey() : selected - 1; break;
+    case EventCode::MAIN + EventCode::PUSH_CLICK: press(); break;
+    case EventCode::TICK: tickCount = tickCount >= 1 ? -1 : tickCount + 1; break;
+    case EventCode::KNOB1 + EventCode::PUSH_CLICK: close(); break;
+    default: break;
     }
     return true;
 }
@@ -120,10 +110,8 @@ int DrawerKeyboard::lastKey() const
 
 void DrawerKeyboard::press()
 {
-    if (mode < 2)
-        pressLetter(selected);
-    else
-        pressDigit(selected);
+    if (mode < 2) pressLetter(selected);
+    else pressDigit(selected);
 }
 
 void DrawerKeyboard::pressLetter(int key)

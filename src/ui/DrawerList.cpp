@@ -87,9 +87,7 @@ bool DrawerList::draw()
 bool DrawerList::onEvent(int code)
 {
     switch (code) {
-    case EventCode::INACTIVITY:
-        EventDispatcher::addEvent(EventCode::CLOSE);
-        return false;
+    case EventCode::INACTIVITY: EventDispatcher::addEvent(EventCode::CLOSE); return false;
     case EventCode::MAIN + EventCode::TURN_UP:
         if (!rows_cursor_next(cursor, scrollTop, rows)) {
             cursor = 0;
@@ -103,20 +101,11 @@ bool DrawerList::onEvent(int code)
             if (scrollTop < 0) scrollTop = 0;
         }
         break;
-    case EventCode::MAIN + EventCode::PUSH_CLICK:
-        select();
-        break;
-    case EventCode::MAIN + EventCode::PUSH_LONG:
-        manage();
-        break;
-    case EventCode::TICK:
-        tickCount++;
-        break;
-    case EventCode::KNOB1 + EventCode::PUSH_CLICK:
-        EventDispatcher::addEvent(EventCode::CLOSE);
-        break;
-    default:
-        break;
+    case EventCode::MAIN + EventCode::PUSH_CLICK: select(); break;
+    case EventCode::MAIN + EventCode::PUSH_LONG: manage(); break;
+    case EventCode::TICK: tickCount++; break;
+    case EventCode::KNOB1 + EventCode::PUSH_CLICK: EventDispatcher::addEvent(EventCode::CLOSE); break;
+    default: break;
     }
     return true;
 }

@@ -68,9 +68,7 @@ void create_hue_slider(Node* child, int x, int y)
 
 } // namespace
 
-DrawerNode::DrawerNode(Node* node) : node(node)
-{
-}
+DrawerNode::DrawerNode(Node* node) : node(node) {}
 
 void DrawerNode::setNode(Node* newNode)
 {
@@ -173,28 +171,19 @@ void DrawerNode::drawRow(Node* child, int y, bool selected, int width, int value
 bool DrawerNode::onEvent(int code)
 {
     switch (code) {
-    case EventCode::INACTIVITY:
-        EventDispatcher::addEvent(EventCode::CLOSE);
-        return false;
+    case EventCode::INACTIVITY: EventDispatcher::addEvent(EventCode::CLOSE); return false;
     case EventCode::MAIN + EventCode::TURN_UP:
-        if (editNode != nullptr)
-            editNode->edit(true);
-        else
-            rows_cursor_next(cursor, scrollTop, itemCount());
+        if (editNode != nullptr) editNode->edit(true);
+        else rows_cursor_next(cursor, scrollTop, itemCount());
         return true;
     case EventCode::MAIN + EventCode::TURN_DOWN:
-        if (editNode != nullptr)
-            editNode->edit(false);
-        else
-            rows_cursor_previous(cursor, scrollTop);
+        if (editNode != nullptr) editNode->edit(false);
+        else rows_cursor_previous(cursor, scrollTop);
         return true;
-    case EventCode::MAIN + EventCode::PUSH_PRESS:
-        return true;
+    case EventCode::MAIN + EventCode::PUSH_PRESS: return true;
     case EventCode::MAIN + EventCode::PUSH_CLICK:
-        if (editNode != nullptr)
-            editNode = nullptr;
-        else
-            open();
+        if (editNode != nullptr) editNode = nullptr;
+        else open();
         return true;
     case EventCode::MAIN + EventCode::PUSH_LONG:
         if (editNode != nullptr) {
@@ -205,9 +194,7 @@ bool DrawerNode::onEvent(int code)
             new DrawerSetup();
         }
         return true;
-    case EventCode::TICK:
-        tickCount++;
-        return true;
+    case EventCode::TICK: tickCount++; return true;
     case EventCode::KNOB1 + EventCode::TURN_UP:
     case EventCode::KNOB1 + EventCode::TURN_DOWN:
     case EventCode::KNOB2 + EventCode::TURN_UP:
@@ -215,13 +202,9 @@ bool DrawerNode::onEvent(int code)
     case EventCode::KNOB3 + EventCode::TURN_UP:
     case EventCode::KNOB3 + EventCode::TURN_DOWN:
     case EventCode::KNOB4 + EventCode::TURN_UP:
-    case EventCode::KNOB4 + EventCode::TURN_DOWN:
-        return true;
-    case EventCode::KNOB1 + EventCode::PUSH_CLICK:
-        EventDispatcher::addEvent(EventCode::CLOSE);
-        return true;
-    default:
-        return false;
+    case EventCode::KNOB4 + EventCode::TURN_DOWN: return true;
+    case EventCode::KNOB1 + EventCode::PUSH_CLICK: EventDispatcher::addEvent(EventCode::CLOSE); return true;
+    default: return false;
     }
 }
 
@@ -257,8 +240,9 @@ void DrawerNode::openLeaf(Node* child)
             // The player is told, since OK on a password looks the same whatever it did.
             using UnitSet = NodePassword::UnitSet;
             const UnitSet set = password->setOnUnit(value);
-            const char* title = set == UnitSet::kTooLong ? "Password not set" : value.empty() ? "No password"
-                                                                                             : "Password set";
+            const char* title = set == UnitSet::kTooLong ? "Password not set"
+                                : value.empty()          ? "No password"
+                                                         : "Password set";
             const char* text = set == UnitSet::kTooLong    ? "Too long"
                                : set == UnitSet::kNotSaved ? "Not saved: lost at the next start"
                                                            : "";

@@ -17,8 +17,7 @@ DrawerNodeFloat::DrawerNodeFloat(NodeFloat* node, int upCode, int downCode, int 
                                  NodeEnum* onOff, int toggleCode, std::string onText)
     : node(node), upCode(upCode), downCode(downCode), timeoutSeconds(timeoutSeconds), title(std::move(title)),
       onOff(onOff), toggleCode(toggleCode), onText(std::move(onText))
-{
-}
+{}
 
 bool DrawerNodeFloat::draw()
 {

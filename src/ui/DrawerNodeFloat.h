@@ -13,8 +13,8 @@ class NodeFloat;
 // above (but the tick) pass on to the screens below; the main encoder's pushes and turns are taken.
 class DrawerNodeFloat : public Listener {
 public:
-    DrawerNodeFloat(NodeFloat* node, int upCode, int downCode, int timeoutSeconds, std::string title,
-                    NodeEnum* onOff, int toggleCode, std::string onText);
+    DrawerNodeFloat(NodeFloat* node, int upCode, int downCode, int timeoutSeconds, std::string title, NodeEnum* onOff,
+                    int toggleCode, std::string onText);
 
     bool draw() override;
     bool onEvent(int code) override;

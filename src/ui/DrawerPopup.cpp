@@ -97,8 +97,7 @@ void mirror_box(const std::string& title, const std::string& text, const char* c
 
 DrawerPopup::DrawerPopup(std::string title, std::string text, int type, int* result)
     : title(std::move(title)), text(std::move(text)), type(type), result(result)
-{
-}
+{}
 
 bool DrawerPopup::draw()
 {
@@ -133,17 +132,14 @@ bool DrawerPopup::onEvent(int code)
     case EventCode::MAIN + EventCode::TURN_DOWN:
         if (selected > 0) selected--;
         break;
-    case EventCode::MAIN + EventCode::PUSH_PRESS:
-        armed = true;
-        break;
+    case EventCode::MAIN + EventCode::PUSH_PRESS: armed = true; break;
     case EventCode::MAIN + EventCode::PUSH_CLICK:
         if (!armed) break;
         if ((type == 1 || type == 2) && result != nullptr) *result = selected;
         closing = true;
         EventDispatcher::addEvent(EventCode::CLOSE);
         break;
-    default:
-        break;
+    default: break;
     }
     return true;
 }

@@ -36,10 +36,8 @@ bool DrawerSetup::draw()
         create_row_highlight(y - 1, width, selected);
         create_row_text(8, y, 240, 20, entry ? entry->getDisplayName() : "Back", color);
         if (entry == nullptr) continue;
-        if (!entry->isLeaf())
-            create_row_arrow(y, width, color);
-        else
-            create_row_value(y, width, entry->toString().c_str(), color);
+        if (!entry->isLeaf()) create_row_arrow(y, width, color);
+        else create_row_value(y, width, entry->toString().c_str(), color);
     }
     return true;
 }
@@ -47,24 +45,14 @@ bool DrawerSetup::draw()
 bool DrawerSetup::onEvent(int code)
 {
     switch (code) {
-    case EventCode::INACTIVITY:
-        EventDispatcher::addEvent(EventCode::CLOSE);
-        return false;
-    case EventCode::MAIN + EventCode::TURN_UP:
-        rows_cursor_next(cursor, scrollTop, rows);
-        return true;
-    case EventCode::MAIN + EventCode::TURN_DOWN:
-        rows_cursor_previous(cursor, scrollTop);
-        return true;
+    case EventCode::INACTIVITY: EventDispatcher::addEvent(EventCode::CLOSE); return false;
+    case EventCode::MAIN + EventCode::TURN_UP: rows_cursor_next(cursor, scrollTop, rows); return true;
+    case EventCode::MAIN + EventCode::TURN_DOWN: rows_cursor_previous(cursor, scrollTop); return true;
     case EventCode::MAIN + EventCode::PUSH_CLICK:
-        if (cursor >= 0 && cursor < int(folders.size()))
-            new DrawerNode(folders[cursor]);
-        else if (cursor == int(folders.size()))
-            EventDispatcher::addEvent(EventCode::CLOSE);
+        if (cursor >= 0 && cursor < int(folders.size())) new DrawerNode(folders[cursor]);
+        else if (cursor == int(folders.size())) EventDispatcher::addEvent(EventCode::CLOSE);
         return true;
-    case EventCode::TICK:
-        tickCount++;
-        return true;
+    case EventCode::TICK: tickCount++; return true;
     case EventCode::KNOB1 + EventCode::TURN_UP:
     case EventCode::KNOB1 + EventCode::TURN_DOWN:
     case EventCode::KNOB2 + EventCode::TURN_UP:
@@ -72,12 +60,8 @@ bool DrawerSetup::onEvent(int code)
     case EventCode::KNOB3 + EventCode::TURN_UP:
     case EventCode::KNOB3 + EventCode::TURN_DOWN:
     case EventCode::KNOB4 + EventCode::TURN_UP:
-    case EventCode::KNOB4 + EventCode::TURN_DOWN:
-        return true;
-    case EventCode::KNOB1 + EventCode::PUSH_CLICK:
-        EventDispatcher::addEvent(EventCode::CLOSE);
-        return true;
-    default:
-        return false;
+    case EventCode::KNOB4 + EventCode::TURN_DOWN: return true;
+    case EventCode::KNOB1 + EventCode::PUSH_CLICK: EventDispatcher::addEvent(EventCode::CLOSE); return true;
+    default: return false;
     }
 }

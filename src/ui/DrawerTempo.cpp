@@ -6,9 +6,7 @@
 #include "ui/ScreenFrame.h"
 #include "ui/UiFonts.h"
 
-DrawerTempo::DrawerTempo(Tempo* tempo) : tempo(tempo)
-{
-}
+DrawerTempo::DrawerTempo(Tempo* tempo) : tempo(tempo) {}
 
 bool DrawerTempo::draw()
 {

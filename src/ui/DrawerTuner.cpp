@@ -75,9 +75,7 @@ void create_cents_scale()
 
 } // namespace
 
-DrawerTuner::DrawerTuner(Tuner* tuner) : tuner(tuner)
-{
-}
+DrawerTuner::DrawerTuner(Tuner* tuner) : tuner(tuner) {}
 
 bool DrawerTuner::isOn() const
 {
@@ -104,10 +102,8 @@ bool DrawerTuner::draw()
         std::snprintf(octave, sizeof(octave), "%d", tuner->getOctave());
         std::snprintf(frequency, sizeof(frequency), "%.1f Hz", double(kSampleRate / period));
         const float peak = tuner->getLevel();
-        if (peak > 0)
-            std::snprintf(level, sizeof(level), "%.0f dB", double(20.0f * std::log10(std::min(peak, 1.0f))));
-        else
-            std::snprintf(level, sizeof(level), "-");
+        if (peak > 0) std::snprintf(level, sizeof(level), "%.0f dB", double(20.0f * std::log10(std::min(peak, 1.0f))));
+        else std::snprintf(level, sizeof(level), "-");
     }
 
     const float cents = tuner->getCents();
@@ -158,17 +154,13 @@ bool DrawerTuner::onEvent(int code)
     case KNOB1 + FOOT_CLICK:
     case KNOB1 + FOOT_LONG:
     case KNOB2 + FOOT_CLICK:
-    case KNOB2 + FOOT_LONG:
-        tuner->getOnOff()->setValue(NodeOnOff::OFF);
-        return true;
+    case KNOB2 + FOOT_LONG: tuner->getOnOff()->setValue(NodeOnOff::OFF); return true;
     case MAIN + FOOT_PRESS:
     case MAIN + FOOT_LONG_RELEASE:
     case KNOB1 + FOOT_PRESS:
     case KNOB1 + FOOT_LONG_RELEASE:
     case KNOB2 + FOOT_PRESS:
-    case KNOB2 + FOOT_LONG_RELEASE:
-        return true;
-    default:
-        return false;
+    case KNOB2 + FOOT_LONG_RELEASE: return true;
+    default: return false;
     }
 }

@@ -8,7 +8,7 @@
 #include "ui/Listener.h"
 
 namespace {
-const char* TAG = "Event";
+constexpr const char* kTag = "Event";
 }
 
 // Never destroyed: the service threads still post and walk while the process exits.
@@ -91,7 +91,7 @@ int EventDispatcher::dispatch()
         }
 
         if (++handled >= kMaxEventsPerCall) {
-            LOG_W(TAG, "Max event per loop = %d\n", kMaxEventsPerCall);
+            LOG_W(kTag, "Max event per loop = %d\n", kMaxEventsPerCall);
             return 1;
         }
     }

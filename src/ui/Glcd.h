@@ -56,8 +56,7 @@ uint8_t glcd_drawStringFont(uint8_t x, uint8_t y, const char* text, const uint8_
 uint8_t glcd_drawStringFontCentered(uint8_t x, uint8_t y, uint8_t width, const char* text, const uint8_t* font,
                                     uint8_t mode);
 // Ends at the right x.
-uint8_t glcd_drawStringFontRightAligned(uint8_t right, uint8_t y, const char* text, const uint8_t* font,
-                                        uint8_t mode);
+uint8_t glcd_drawStringFontRightAligned(uint8_t right, uint8_t y, const char* text, const uint8_t* font, uint8_t mode);
 // Clipped to the columns left .. right.
 uint8_t glcd_drawStringFontLimited(uint8_t x, uint8_t y, uint8_t left, uint8_t right, const char* text,
                                    const uint8_t* font, uint8_t mode);

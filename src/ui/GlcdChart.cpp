@@ -105,7 +105,8 @@ void GlcdChart::draw(int first, int last, int cursor)
 
     if (haveData) {
         for (int i = first; i < last; i++)
-            glcd_drawLine(uint8_t(column(i)), uint8_t(row(data[i])), uint8_t(column(i + 1)), uint8_t(row(data[i + 1])), 1);
+            glcd_drawLine(uint8_t(column(i)), uint8_t(row(data[i])), uint8_t(column(i + 1)), uint8_t(row(data[i + 1])),
+                          1);
         if (first == last) glcd_drawPixel(uint8_t(column(first)), uint8_t(row(data[first])), 1);
     }
 

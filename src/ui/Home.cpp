@@ -72,8 +72,7 @@ int slider_percent(NodeFloat* node)
 
 Home::Home(Node* app, Node* root, NodePreset* preset, Tuner* tuner, Tempo* tempo, std::vector<NodeItem*> assigns)
     : app(app), root(root), preset(preset), tuner(tuner), tempo(tempo), assigns(std::move(assigns))
-{
-}
+{}
 
 void Home::setControls(NodeFloat* knob1, NodeFloat* knob2, NodeFloat* knob3, NodeFloat* knob4)
 {
@@ -266,90 +265,45 @@ bool Home::onEvent(int code)
     if (code < MAIN) return false;
     switch (code) {
     case MAIN + TURN_UP:
-    case MAIN + TURN_DOWN:
-        mainTurn(code == MAIN + TURN_UP);
-        return true;
-    case MAIN + PUSH_PRESS:
-        pushState = 1;
-        return true;
+    case MAIN + TURN_DOWN: mainTurn(code == MAIN + TURN_UP); return true;
+    case MAIN + PUSH_PRESS: pushState = 1; return true;
     case MAIN + PUSH_CLICK:
         if (pushState != 2 && app != nullptr) new Chain(app, root, preset, levelNode, volumeNode, assigns);
         pushState = 0;
         return true;
-    case MAIN + PUSH_LONG_RELEASE:
-        pushState = 0;
-        return true;
-    case MAIN + FOOT_PRESS:
-        footPress(0);
-        return true;
-    case KNOB1 + FOOT_PRESS:
-        footPress(1);
-        return true;
-    case KNOB2 + FOOT_PRESS:
-        footPress(2);
-        return true;
-    case MAIN + FOOT_CLICK:
-        footClick(0);
-        return true;
-    case KNOB1 + FOOT_CLICK:
-        footClick(1);
-        return true;
-    case KNOB2 + FOOT_CLICK:
-        footClick(2);
-        return true;
+    case MAIN + PUSH_LONG_RELEASE: pushState = 0; return true;
+    case MAIN + FOOT_PRESS: footPress(0); return true;
+    case KNOB1 + FOOT_PRESS: footPress(1); return true;
+    case KNOB2 + FOOT_PRESS: footPress(2); return true;
+    case MAIN + FOOT_CLICK: footClick(0); return true;
+    case KNOB1 + FOOT_CLICK: footClick(1); return true;
+    case KNOB2 + FOOT_CLICK: footClick(2); return true;
     case KNOB2 + FOOT_LONG:
         if (tuner != nullptr && tuner->getOnOff() != nullptr) tuner->getOnOff()->setValue(NodeOnOff::ON);
         return true;
     case TICK:
         if (assignTicks > 0 && --assignTicks == 0) showAssign(-1);
         if (editTicks > 0) editTicks--;
-        if (bankTicks < 1)
-            bankCursor = -1;
-        else
-            bankTicks--;
+        if (bankTicks < 1) bankCursor = -1;
+        else bankTicks--;
         return true;
-    case PAIR_AB:
-        browseBank(-1);
-        return true;
-    case PAIR_BC:
-        browseBank(1);
-        return true;
+    case PAIR_AB: browseBank(-1); return true;
+    case PAIR_BC: browseBank(1); return true;
     case KNOB1 + TURN_UP:
-    case KNOB1 + TURN_DOWN:
-        knobTurn(0, code == KNOB1 + TURN_UP);
-        return true;
+    case KNOB1 + TURN_DOWN: knobTurn(0, code == KNOB1 + TURN_UP); return true;
     case KNOB2 + TURN_UP:
-    case KNOB2 + TURN_DOWN:
-        knobTurn(1, code == KNOB2 + TURN_UP);
-        return true;
+    case KNOB2 + TURN_DOWN: knobTurn(1, code == KNOB2 + TURN_UP); return true;
     case KNOB3 + TURN_UP:
-    case KNOB3 + TURN_DOWN:
-        knobTurn(2, code == KNOB3 + TURN_UP);
-        return true;
+    case KNOB3 + TURN_DOWN: knobTurn(2, code == KNOB3 + TURN_UP); return true;
     case KNOB4 + TURN_UP:
-    case KNOB4 + TURN_DOWN:
-        knobTurn(3, code == KNOB4 + TURN_UP);
-        return true;
-    case KNOB1 + PUSH_CLICK:
-        showAssign(0);
-        return true;
-    case KNOB2 + PUSH_CLICK:
-        showAssign(1);
-        return true;
-    case KNOB3 + PUSH_CLICK:
-        showAssign(2);
-        return true;
-    case KNOB4 + PUSH_CLICK:
-        showAssign(3);
-        return true;
-    case KNOB1 + PUSH_LONG:
-        overwrite();
-        return true;
-    case KNOB2 + PUSH_LONG:
-        saveAs();
-        return true;
-    default:
-        return false;
+    case KNOB4 + TURN_DOWN: knobTurn(3, code == KNOB4 + TURN_UP); return true;
+    case KNOB1 + PUSH_CLICK: showAssign(0); return true;
+    case KNOB2 + PUSH_CLICK: showAssign(1); return true;
+    case KNOB3 + PUSH_CLICK: showAssign(2); return true;
+    case KNOB4 + PUSH_CLICK: showAssign(3); return true;
+    case KNOB1 + PUSH_LONG: overwrite(); return true;
+    case KNOB2 + PUSH_LONG: saveAs(); return true;
+    default: return false;
     }
 }
 

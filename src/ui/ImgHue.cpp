@@ -41,8 +41,8 @@ constexpr std::array<uint8_t, kWidth * kHeight * 2> make_strip()
 
 constexpr auto kStrip = make_strip();
 
-constexpr lv_image_header_t kHeader = {LV_IMAGE_HEADER_MAGIC, LV_COLOR_FORMAT_RGB565, 0, kWidth, kHeight,
-                                       kWidth * 2, 0};
+constexpr lv_image_header_t kHeader = {
+    LV_IMAGE_HEADER_MAGIC, LV_COLOR_FORMAT_RGB565, 0, kWidth, kHeight, kWidth * 2, 0};
 
 } // namespace
 

@@ -80,8 +80,7 @@ int system_tasks_loop()
 void waitModal()
 {
     // The frame step of the pass that closed the modal screen still runs before returning.
-    while (system_tasks_loop() != 0) {
-    }
+    while (system_tasks_loop() != 0) {}
 }
 
 void event_tasks_pass()

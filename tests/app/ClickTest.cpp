@@ -12,13 +12,13 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <fstream>
-#include <iterator>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -154,7 +154,8 @@ public:
         const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
         const uint32_t passes = AudioProcessor::getCompilePasses() + 2;
         int quiet = 0;
-        while ((quiet < 60 || AudioProcessor::getCompilePasses() < passes) && std::chrono::steady_clock::now() < until) {
+        while ((quiet < 60 || AudioProcessor::getCompilePasses() < passes) &&
+               std::chrono::steady_clock::now() < until) {
             frame();
             quiet = AudioProcessor::getCompilerStatus() == 0 ? quiet + 1 : 0;
         }
@@ -262,9 +263,10 @@ private:
     // Two models in each player's list.
     void addModels()
     {
-        const std::pair<NamPlayer*, const char*> models[] = {
-            {app->namAmp, "a_wavenet_small"}, {app->namAmp, "c_lstm_1x8"},
-            {app->namDrive, "e_wavenet_nano"}, {app->namDrive, "d_lstm_2x8"}};
+        const std::pair<NamPlayer*, const char*> models[] = {{app->namAmp, "a_wavenet_small"},
+                                                             {app->namAmp, "c_lstm_1x8"},
+                                                             {app->namDrive, "e_wavenet_nano"},
+                                                             {app->namDrive, "d_lstm_2x8"}};
         int position = 0;
         for (const auto& [player, name] : models) {
             std::ifstream file(std::string(KESTRUN_TESTS_DIR) + "/data/nam/" + name + ".nam");
@@ -303,11 +305,11 @@ ResetHook unitReset([] { Unit::leaveBehind(); });
 
 // What one kind of change did, over all its repetitions.
 struct Figures {
-    double worst = 0;   // click index
+    double worst = 0; // click index
     double natural = 0; // the signal's own, on the settings before and after
     int changes = 0;
-    int stalled = 0;    // changes not counted: frames stopped while they were made
-    long worstAt = 0;   // samples after its change
+    int stalled = 0; // changes not counted: frames stopped while they were made
+    long worstAt = 0; // samples after its change
     float worstFade = 0; // the fade gain there
 };
 
@@ -360,7 +362,8 @@ Change toggle(const std::string& path)
 
 // Knobs turned over their whole travel and back, one after another, an encoder step every 15 frames
 // (5 ms: a quick hand). Setting 0 has every knob at one end, setting 1 at the other.
-Change sweep(std::vector<std::string> paths, std::string name = "", std::function<void()> prepare = [] {})
+Change sweep(
+    std::vector<std::string> paths, std::string name = "", std::function<void()> prepare = [] {})
 {
     if (name.empty()) name = paths.front();
     auto turn = [paths](int setting, int framesPerStep) {
@@ -453,10 +456,11 @@ void runBlock(const char* block, const std::function<void()>& setup, const std::
         for (const Change& change : changes) {
             u.clear();
             const Figures f = measure(change, reps);
-            std::printf("click %-8s %-7s %-34s worst %.4f natural %.4f (%d changes, %d left out for stopped "
-                        "frames; worst %ld samples after its change, fade %.3f)\n",
-                        block, toneName(tone), change.name.c_str(), f.worst, f.natural, f.changes, f.stalled,
-                        f.worstAt, double(f.worstFade));
+            std::printf(
+                "click %-8s %-7s %-34s worst %.4f natural %.4f (%d changes, %d left out for stopped "
+                "frames; worst %ld samples after its change, fade %.3f)\n",
+                block, toneName(tone), change.name.c_str(), f.worst, f.natural, f.changes, f.stalled, f.worstAt,
+                double(f.worstFade));
             EXPECT_LE(f.worst, f.natural + kFadeStep) << block << " " << change.name << " " << toneName(tone);
             worst = std::max(worst, f.worst);
             worstMargin = std::max(worstMargin, f.worst - f.natural);
@@ -491,11 +495,10 @@ std::vector<Change> modulationChanges(const std::string& m, bool post)
         sweep({m + "tcfolder\\hicut", m + "tcfolder\\locut"}, "tone cuts"),
         sweep({m + "trfolder\\rate\\rawdata", m + "trfolder\\dpt", m + "trfolder\\wave"}, "tremolo knobs",
               [m] { set(m + "trfolder\\on_off", "\"ON\""); }),
-        sweep({m + "dpth", m + "tcfolder\\emp"}, "flanger depth and emphasis",
-              [m] { set(m + "mode", "\"Flanger\""); }),
+        sweep({m + "dpth", m + "tcfolder\\emp"}, "flanger depth and emphasis", [m] { set(m + "mode", "\"Flanger\""); }),
     };
-    c.push_back(sweep({m + "dpth", m + "tcfolder\\emp"}, "phaser depth and emphasis",
-                      [m] { set(m + "mode", "\"Phaser\""); }));
+    c.push_back(
+        sweep({m + "dpth", m + "tcfolder\\emp"}, "phaser depth and emphasis", [m] { set(m + "mode", "\"Phaser\""); }));
     if (post)
         c.push_back(sweep({m + "tcfolder\\sphase", m + "trfolder\\sphase"}, "stereo phases", [m] {
             set(m + "mode", "\"Chorus\"");
@@ -514,12 +517,11 @@ Change custom(std::string name, int settings, std::function<void(int)> make)
 
 TEST(Clicks, PickupSimulator)
 {
-    runBlock(
-        "pickup", [] { set(kPickup + "on_off", "\"ON\""); },
-        {toggle(kPickup + "on_off"),
-         cycle(kPickup + "in_pick", {"\"Single Coil\"", "\"Single Coil Bright\"", "\"Humbucker\""}),
-         cycle(kPickup + "out_pick", {"\"Humbucker Bright\"", "\"Single Coil Tele\"", "\"Humbucker Jazz Box\""}),
-         sweep("root\\settings\\input\\gain1")});
+    runBlock("pickup", [] { set(kPickup + "on_off", "\"ON\""); },
+             {toggle(kPickup + "on_off"),
+              cycle(kPickup + "in_pick", {"\"Single Coil\"", "\"Single Coil Bright\"", "\"Humbucker\""}),
+              cycle(kPickup + "out_pick", {"\"Humbucker Bright\"", "\"Single Coil Tele\"", "\"Humbucker Jazz Box\""}),
+              sweep("root\\settings\\input\\gain1")});
 }
 
 TEST(Clicks, Tuner)
@@ -536,8 +538,7 @@ std::vector<Change> playerChanges(const std::string& p, const char* model1, cons
 {
     return {toggle(p + "on_off"),
             cycle(p + "model", {std::string("\"") + model1 + "\"", std::string("\"") + model2 + "\"", "\"\""}),
-            sweep({p + "gain", p + "lvl"}, "gain and volume"),
-            sweep({p + "low", p + "mid", p + "treble"}, "tone")};
+            sweep({p + "gain", p + "lvl"}, "gain and volume"), sweep({p + "low", p + "mid", p + "treble"}, "tone")};
 }
 
 TEST(Clicks, AmpModelDrive)
@@ -564,118 +565,116 @@ TEST(Clicks, AmpModelAmp)
 
 TEST(Clicks, NoiseGate)
 {
-    runBlock(
-        "gate", [] { set(kGate + "on_off", "\"ON\""); },
-        {toggle(kGate + "on_off"),
-         sweep({kGate + "threshold", kGate + "attack", kGate + "release", kGate + "hysteresis"}, "gate knobs")});
+    runBlock("gate", [] { set(kGate + "on_off", "\"ON\""); },
+             {toggle(kGate + "on_off"),
+              sweep({kGate + "threshold", kGate + "attack", kGate + "release", kGate + "hysteresis"}, "gate knobs")});
 }
 
 TEST(Clicks, Expression)
 {
-    runBlock(
-        "expr",
-        [] {
-            set(kExpr + "on_off", "\"ON\"");
-            set(kExpr + "vfold\\on_off", "\"ON\"");
-            set(kExpr + "wfolder\\on_off", "\"ON\"");
-        },
-        {toggle(kExpr + "on_off"), toggle(kExpr + "vfold\\on_off"), toggle(kExpr + "wfolder\\on_off"),
-         cycle(kExpr + "wfolder\\mode", {"\"Cry\"", "\"Vintage\""}),
-         cycle(kExpr + "wfolder\\off_val", {"\"Disabled\"", "\"95%\"", "\"90%\""}),
-         sweep({kExpr + "vfold\\vol", kExpr + "vfold\\boost"}, "volume and boost"), sweep(kExpr + "wfolder\\pos"),
-         sweep({kExpr + "wfolder\\int", kExpr + "wfolder\\lo_sw", kExpr + "wfolder\\hi_sw"}, "wah voicing")});
+    runBlock("expr",
+             [] {
+                 set(kExpr + "on_off", "\"ON\"");
+                 set(kExpr + "vfold\\on_off", "\"ON\"");
+                 set(kExpr + "wfolder\\on_off", "\"ON\"");
+             },
+             {toggle(kExpr + "on_off"), toggle(kExpr + "vfold\\on_off"), toggle(kExpr + "wfolder\\on_off"),
+              cycle(kExpr + "wfolder\\mode", {"\"Cry\"", "\"Vintage\""}),
+              cycle(kExpr + "wfolder\\off_val", {"\"Disabled\"", "\"95%\"", "\"90%\""}),
+              sweep({kExpr + "vfold\\vol", kExpr + "vfold\\boost"}, "volume and boost"), sweep(kExpr + "wfolder\\pos"),
+              sweep({kExpr + "wfolder\\int", kExpr + "wfolder\\lo_sw", kExpr + "wfolder\\hi_sw"}, "wah voicing")});
 }
 
 TEST(Clicks, Compressor)
 {
-    runBlock(
-        "comp", [] { set(kComp + "on_off", "\"ON\""); },
-        {toggle(kComp + "on_off"), cycle(kComp + "md", {"\"Dyn\"", "\"Studio\""}),
-         sweep({kComp + "sensitivity", kComp + "makeup", kComp + "tn"}, "dyn knobs"),
-         sweep({kComp + "attack", kComp + "release"}, "times"),
-         sweep({kComp + "threshold", kComp + "ratio", kComp + "knee", kComp + "makeup"}, "studio knobs",
-               [] { set(kComp + "md", "\"Studio\""); })});
+    runBlock("comp", [] { set(kComp + "on_off", "\"ON\""); },
+             {toggle(kComp + "on_off"), cycle(kComp + "md", {"\"Dyn\"", "\"Studio\""}),
+              sweep({kComp + "sensitivity", kComp + "makeup", kComp + "tn"}, "dyn knobs"),
+              sweep({kComp + "attack", kComp + "release"}, "times"),
+              sweep({kComp + "threshold", kComp + "ratio", kComp + "knee", kComp + "makeup"}, "studio knobs",
+                    [] { set(kComp + "md", "\"Studio\""); })});
 }
 
 TEST(Clicks, ModulationBeforeTheAmps)
 {
-    runBlock("mod_pre", [] { set("root\\app\\mod_pre\\on_off", "\"ON\""); },
-             modulationChanges("root\\app\\mod_pre\\", false));
+    runBlock(
+        "mod_pre", [] { set("root\\app\\mod_pre\\on_off", "\"ON\""); },
+        modulationChanges("root\\app\\mod_pre\\", false));
 }
 
 TEST(Clicks, Cabinet)
 {
-    runBlock(
-        "ir",
-        [] {
-            set(kIr + "on_off", "\"ON\"");
-            set(kIr + "ir", "\"cab1\"");
-            set(kIr + "ir2\\ir", "\"cab2\"");
-        },
-        {toggle(kIr + "on_off"), cycle(kIr + "ir", {"\"cab1\"", "\"cab2\"", "\"cab3\""}), toggle(kIr + "ir2\\on_off"),
-         cycle(kIr + "ir2\\ir", {"\"cab2\"", "\"cab3\""}),
-         custom("selected response rewritten remotely", 2,
-                [](int i) {
-                    // Element 0 ("cab1", selected) takes the data of element 1 or 2.
-                    NodeList* list = Unit::get().app->irLoader->getList();
-                    std::vector<float> taps(IrLoader::kTaps);
-                    std::memcpy(taps.data(), list->dataAt(1 + i % 2), taps.size() * sizeof(float));
-                    list->setElementAt(0, "cab1", taps.data());
-                }),
-         sweep({kIr + "lo_cut", kIr + "hi_cut"}, "cuts"),
-         sweep({kIr + "ir2\\balance1", kIr + "ir2\\balance2", kIr + "ir2\\pan1", kIr + "ir2\\pan2",
-                kIr + "ir2\\lo_cut", kIr + "ir2\\hi_cut"},
-               "stereo levels, pans and cuts", [] { set(kIr + "ir2\\on_off", "\"ON\""); })});
+    runBlock("ir",
+             [] {
+                 set(kIr + "on_off", "\"ON\"");
+                 set(kIr + "ir", "\"cab1\"");
+                 set(kIr + "ir2\\ir", "\"cab2\"");
+             },
+             {toggle(kIr + "on_off"), cycle(kIr + "ir", {"\"cab1\"", "\"cab2\"", "\"cab3\""}),
+              toggle(kIr + "ir2\\on_off"), cycle(kIr + "ir2\\ir", {"\"cab2\"", "\"cab3\""}),
+              custom("selected response rewritten remotely", 2,
+                     [](int i) {
+                         // Element 0 ("cab1", selected) takes the data of element 1 or 2.
+                         NodeList* list = Unit::get().app->irLoader->getList();
+                         std::vector<float> taps(IrLoader::kTaps);
+                         std::memcpy(taps.data(), list->dataAt(1 + i % 2), taps.size() * sizeof(float));
+                         list->setElementAt(0, "cab1", taps.data());
+                     }),
+              sweep({kIr + "lo_cut", kIr + "hi_cut"}, "cuts"),
+              sweep({kIr + "ir2\\balance1", kIr + "ir2\\balance2", kIr + "ir2\\pan1", kIr + "ir2\\pan2",
+                     kIr + "ir2\\lo_cut", kIr + "ir2\\hi_cut"},
+                    "stereo levels, pans and cuts", [] { set(kIr + "ir2\\on_off", "\"ON\""); })});
 }
 
 TEST(Clicks, Equaliser)
 {
-    runBlock(
-        "eq", [] { set(kEq + "on_off", "\"ON\""); },
-        {toggle(kEq + "on_off"), cycle(kEq + "lo_slope", {"\"OFF\"", "\"6dB/oct\"", "\"12dB/oct\"", "\"24dB/oct\""}),
-         cycle(kEq + "hi_slope", {"\"24dB/oct\"", "\"OFF\"", "\"12dB/oct\"", "\"6dB/oct\""}),
-         custom("level +6 dB", 2, [](int i) { set(kEq + "eq_nbands\\level", i % 2 ? "6" : "0"); }),
-         sweep({kEq + "lo_cut", kEq + "hi_cut"}, "cuts", [] {
-             set(kEq + "lo_slope", "\"24dB/oct\"");
-             set(kEq + "hi_slope", "\"24dB/oct\"");
-         }),
-         sweep({kEq + "eq_nbands\\band_0", kEq + "eq_nbands\\band_1", kEq + "eq_nbands\\band_2",
-                kEq + "eq_nbands\\band_5", kEq + "eq_nbands\\band_7", kEq + "eq_nbands\\level"},
-               "bands and level")});
+    runBlock("eq", [] { set(kEq + "on_off", "\"ON\""); },
+             {toggle(kEq + "on_off"),
+              cycle(kEq + "lo_slope", {"\"OFF\"", "\"6dB/oct\"", "\"12dB/oct\"", "\"24dB/oct\""}),
+              cycle(kEq + "hi_slope", {"\"24dB/oct\"", "\"OFF\"", "\"12dB/oct\"", "\"6dB/oct\""}),
+              custom("level +6 dB", 2, [](int i) { set(kEq + "eq_nbands\\level", i % 2 ? "6" : "0"); }),
+              sweep({kEq + "lo_cut", kEq + "hi_cut"}, "cuts",
+                    [] {
+                        set(kEq + "lo_slope", "\"24dB/oct\"");
+                        set(kEq + "hi_slope", "\"24dB/oct\"");
+                    }),
+              sweep({kEq + "eq_nbands\\band_0", kEq + "eq_nbands\\band_1", kEq + "eq_nbands\\band_2",
+                     kEq + "eq_nbands\\band_5", kEq + "eq_nbands\\band_7", kEq + "eq_nbands\\level"},
+                    "bands and level")});
 }
 
 TEST(Clicks, ModulationAfterTheEqualiser)
 {
-    runBlock("mod", [] { set("root\\app\\mod\\on_off", "\"ON\""); }, modulationChanges("root\\app\\mod\\", true));
+    runBlock(
+        "mod", [] { set("root\\app\\mod\\on_off", "\"ON\""); }, modulationChanges("root\\app\\mod\\", true));
 }
 
 TEST(Clicks, Delay)
 {
-    runBlock(
-        "delay",
-        [] {
-            set(kDelay + "on_off", "\"ON\"");
-            set(kDelay + "mix", "50");
-            set(kDelay + "fdbk", "60");
-        },
-        {toggle(kDelay + "on_off"), toggle(kDelay + "modfolder\\on_off"),
-         cycle(kDelay + "modfolder\\shape", {"\"Triang\"", "\"Sin\"", "\"Square\""}),
-         toggle(kDelay + "ddfolder\\on_off"), cycle(kDelay + "ddfolder\\fbpol", {"\"Independent\"", "\"Locked\""}),
-         custom("time 300 -> 310 ms", 2, [](int i) { set(kDelay + "dlytime\\rawdata", i % 2 ? "310" : "300"); }),
-         custom("tempo linked, tap updates", 2,
-                [](int i) {
-                    set(kDelay + "dlytime\\lock", "\"Global\"");
-                    set(kOutput + "tempo_bpm", i % 2 ? "118" : "121");
-                }),
-         sweep(kDelay + "dlytime\\rawdata"), sweep({kDelay + "fdbk", kDelay + "mix"}, "feedback and mix"),
-         sweep({kDelay + "tcfolder\\analog", kDelay + "tcfolder\\tape"}, "analog and tape"),
-         sweep({kDelay + "tcfolder\\hi_damp", kDelay + "tcfolder\\lo_damp"}, "tone"),
-         sweep({kDelay + "tcfolder\\spread", kDelay + "tcfolder\\bounce"}, "spread and bouncing"),
-         sweep({kDelay + "modfolder\\rate\\rawdata", kDelay + "modfolder\\dpth", kDelay + "modfolder\\sphase"},
-               "modulation knobs", [] { set(kDelay + "modfolder\\on_off", "\"ON\""); }),
-         sweep({kDelay + "ddfolder\\rtime\\rawdata", kDelay + "ddfolder\\fdbkr", kDelay + "ddfolder\\mixb",
-                kDelay + "ddfolder\\panl", kDelay + "ddfolder\\panr"},
-               "dual delay knobs", [] { set(kDelay + "ddfolder\\on_off", "\"ON\""); })});
+    runBlock("delay",
+             [] {
+                 set(kDelay + "on_off", "\"ON\"");
+                 set(kDelay + "mix", "50");
+                 set(kDelay + "fdbk", "60");
+             },
+             {toggle(kDelay + "on_off"), toggle(kDelay + "modfolder\\on_off"),
+              cycle(kDelay + "modfolder\\shape", {"\"Triang\"", "\"Sin\"", "\"Square\""}),
+              toggle(kDelay + "ddfolder\\on_off"), cycle(kDelay + "ddfolder\\fbpol", {"\"Independent\"", "\"Locked\""}),
+              custom("time 300 -> 310 ms", 2, [](int i) { set(kDelay + "dlytime\\rawdata", i % 2 ? "310" : "300"); }),
+              custom("tempo linked, tap updates", 2,
+                     [](int i) {
+                         set(kDelay + "dlytime\\lock", "\"Global\"");
+                         set(kOutput + "tempo_bpm", i % 2 ? "118" : "121");
+                     }),
+              sweep(kDelay + "dlytime\\rawdata"), sweep({kDelay + "fdbk", kDelay + "mix"}, "feedback and mix"),
+              sweep({kDelay + "tcfolder\\analog", kDelay + "tcfolder\\tape"}, "analog and tape"),
+              sweep({kDelay + "tcfolder\\hi_damp", kDelay + "tcfolder\\lo_damp"}, "tone"),
+              sweep({kDelay + "tcfolder\\spread", kDelay + "tcfolder\\bounce"}, "spread and bouncing"),
+              sweep({kDelay + "modfolder\\rate\\rawdata", kDelay + "modfolder\\dpth", kDelay + "modfolder\\sphase"},
+                    "modulation knobs", [] { set(kDelay + "modfolder\\on_off", "\"ON\""); }),
+              sweep({kDelay + "ddfolder\\rtime\\rawdata", kDelay + "ddfolder\\fdbkr", kDelay + "ddfolder\\mixb",
+                     kDelay + "ddfolder\\panl", kDelay + "ddfolder\\panr"},
+                    "dual delay knobs", [] { set(kDelay + "ddfolder\\on_off", "\"ON\""); })});
 }
 
 TEST(Clicks, Reverb)
@@ -717,17 +716,36 @@ TEST(Clicks, PresetLoads)
         std::vector<std::pair<std::string, std::string>> nodes;
     };
     static const Sound sounds[] = {
-        {"clean", {{kComp + "on_off", "\"ON\""}, {"root\\app\\mod\\on_off", "\"ON\""}, {kDelay + "on_off", "\"ON\""},
-                   {kDelay + "mix", "40"}, {kReverb + "on_off", "\"ON\""}, {kIr + "on_off", "\"ON\""},
-                   {kIr + "ir", "\"cab1\""}}},
-        {"lead", {{kExpr + "on_off", "\"ON\""}, {kExpr + "vfold\\on_off", "\"ON\""}, {kExpr + "vfold\\boost", "9"},
-                  {kEq + "on_off", "\"ON\""}, {kEq + "lo_slope", "\"24dB/oct\""}, {kEq + "lo_cut", "200"},
-                  {kDelay + "on_off", "\"ON\""}, {kDelay + "dlytime\\rawdata", "420"}, {kReverb + "on_off", "\"ON\""},
-                  {kReverb + "mode", "\"HALL\""}, {kIr + "on_off", "\"ON\""}, {kIr + "ir", "\"cab3\""}}},
-        {"wobble", {{"root\\app\\mod_pre\\on_off", "\"ON\""}, {"root\\app\\mod_pre\\mode", "\"Phaser\""},
-                    {"root\\app\\mod\\on_off", "\"ON\""}, {"root\\app\\mod\\mode", "\"Flanger\""},
-                    {"root\\app\\mod\\trfolder\\on_off", "\"ON\""}, {kReverb + "on_off", "\"ON\""},
-                    {kReverb + "mode", "\"SPRING\""}, {kOutput + "pst\\level", "-6"}}},
+        {"clean",
+         {{kComp + "on_off", "\"ON\""},
+          {"root\\app\\mod\\on_off", "\"ON\""},
+          {kDelay + "on_off", "\"ON\""},
+          {kDelay + "mix", "40"},
+          {kReverb + "on_off", "\"ON\""},
+          {kIr + "on_off", "\"ON\""},
+          {kIr + "ir", "\"cab1\""}}},
+        {"lead",
+         {{kExpr + "on_off", "\"ON\""},
+          {kExpr + "vfold\\on_off", "\"ON\""},
+          {kExpr + "vfold\\boost", "9"},
+          {kEq + "on_off", "\"ON\""},
+          {kEq + "lo_slope", "\"24dB/oct\""},
+          {kEq + "lo_cut", "200"},
+          {kDelay + "on_off", "\"ON\""},
+          {kDelay + "dlytime\\rawdata", "420"},
+          {kReverb + "on_off", "\"ON\""},
+          {kReverb + "mode", "\"HALL\""},
+          {kIr + "on_off", "\"ON\""},
+          {kIr + "ir", "\"cab3\""}}},
+        {"wobble",
+         {{"root\\app\\mod_pre\\on_off", "\"ON\""},
+          {"root\\app\\mod_pre\\mode", "\"Phaser\""},
+          {"root\\app\\mod\\on_off", "\"ON\""},
+          {"root\\app\\mod\\mode", "\"Flanger\""},
+          {"root\\app\\mod\\trfolder\\on_off", "\"ON\""},
+          {kReverb + "on_off", "\"ON\""},
+          {kReverb + "mode", "\"SPRING\""},
+          {kOutput + "pst\\level", "-6"}}},
     };
     for (const Sound& sound : sounds) {
         resetBelow(at("root\\app"));
@@ -735,6 +753,5 @@ TEST(Clicks, PresetLoads)
         preset->setValue(std::string(sound.name) + PRESET_SAVE_SUFFIX);
         ASSERT_NE(u.app->presets->indexOf(sound.name), -1) << sound.name;
     }
-    runBlock("preset", [] {},
-             {custom("preset load", 3, [preset](int i) { preset->setValue(sounds[i % 3].name); })});
+    runBlock("preset", [] {}, {custom("preset load", 3, [preset](int i) { preset->setValue(sounds[i % 3].name); })});
 }

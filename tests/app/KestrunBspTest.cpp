@@ -68,8 +68,7 @@ std::vector<int> run_until_event(KestrunBsp& bsp, int code)
 {
     std::vector<int> events;
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (std::find(events.begin(), events.end(), code) == events.end() &&
-           std::chrono::steady_clock::now() < until) {
+    while (std::find(events.begin(), events.end(), code) == events.end() && std::chrono::steady_clock::now() < until) {
         run_board(bsp, 10);
         for (int event : drain_events()) events.push_back(event);
     }
@@ -100,7 +99,8 @@ TEST(KestrunBsp, ConstructionRegistersTheBoardAndSourcesAndRunsTheStartupScripts
     EXPECT_LT(pin, gadget);
     // The gadget comes up in the "Data" configuration: only the serial function is linked.
     std::string script = KestrunBsp::kGadgetScript;
-    EXPECT_NE(script.find("ln -s $G/functions/acm.usb0 $G/configs/c.1/\nls /sys/class/udc > $G/UDC\n"), std::string::npos);
+    EXPECT_NE(script.find("ln -s $G/functions/acm.usb0 $G/configs/c.1/\nls /sys/class/udc > $G/UDC\n"),
+              std::string::npos);
     EXPECT_EQ(script.find("ln -s $G/functions/uac2"), std::string::npos);
 }
 
@@ -138,7 +138,8 @@ TEST(KestrunBsp, InitializeStartsCodecDisplayWithTheUnitSplashAndPanel)
     EXPECT_TRUE(IOArray::initialized.load());
     EXPECT_EQ(IOArray::max_io, 24);
     EXPECT_EQ(IOArray::get_max_pwm(), 32);
-    EXPECT_NE(log.find("I (IO Array): Initialized freq = 120000, max_io = 24, queue = 500\n"), std::string::npos) << log;
+    EXPECT_NE(log.find("I (IO Array): Initialized freq = 120000, max_io = 24, queue = 500\n"), std::string::npos)
+        << log;
     lv_deinit();
 }
 
@@ -177,9 +178,10 @@ TEST(KestrunBsp, HostPanelCommandsWorkTheInputsAsThePanelWould)
     run_board(bsp, 60); // the rest levels: nothing pressed
     int pipe = ::open((test_root() + "/panel").c_str(), O_WRONLY | O_CLOEXEC);
     ASSERT_GE(pipe, 0) << "the named pipe of the host panel";
-    const std::string script = "click a\nturn main 2\nturn knob3 -1\nlong knob1\npress main\nturn main 1\n"
-                               "release main\nnot a command\npair bc\nbit 99 1\nbit 2 2\nexpr 5000\nturn main 2000\n"
-                               "wait x\nbit 1 1\nexpr 1000\n";
+    const std::string script =
+        "click a\nturn main 2\nturn knob3 -1\nlong knob1\npress main\nturn main 1\n"
+        "release main\nnot a command\npair bc\nbit 99 1\nbit 2 2\nexpr 5000\nturn main 2000\n"
+        "wait x\nbit 1 1\nexpr 1000\n";
     ASSERT_EQ(::write(pipe, script.data(), script.size()), ssize_t(script.size()));
     ::close(pipe);
 
@@ -200,11 +202,10 @@ TEST(KestrunBsp, HostPanelCommandsWorkTheInputsAsThePanelWould)
     EXPECT_EQ(bsp.controllerLevel(), 1241) << "1000 mV";
     EXPECT_NE(log.find("I (Panel): long knob1\n"), std::string::npos) << log;
     // A refused line says why: not a command, or which argument is out of which range.
-    for (const char* refusal : {"not a command: not a panel command", "bit 99 1: bit 99 out of range (0 to 23)",
-                                "bit 2 2: level 2 out of range (0 to 1)",
-                                "expr 5000: millivolts 5000 out of range (0 to 4095)",
-                                "turn main 2000: detents 2000 out of range (-1000 to 1000)",
-                                "wait x: not a number of milliseconds: x"})
+    for (const char* refusal :
+         {"not a command: not a panel command", "bit 99 1: bit 99 out of range (0 to 23)",
+          "bit 2 2: level 2 out of range (0 to 1)", "expr 5000: millivolts 5000 out of range (0 to 4095)",
+          "turn main 2000: detents 2000 out of range (-1000 to 1000)", "wait x: not a number of milliseconds: x"})
         EXPECT_NE(log.find(std::string("W (Panel): ") + refusal), std::string::npos) << refusal << log;
     lv_deinit();
 }

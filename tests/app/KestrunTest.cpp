@@ -93,13 +93,20 @@ TEST(Kestrun, EmptyStorageBuildsTheDefaultTreeChainAndScreens)
         const char* path;
         const char* value;
     };
-    for (Expect e : {Expect{"root\\app\\output\\vol", "50.000000"}, {"root\\app\\output\\aux", "50.000000"},
-                     {"root\\app\\output\\pst\\level", "0.000000"}, {"root\\app\\output\\pst\\tmp", "120.000000"},
-                     {"root\\settings\\misc\\midi_a", "0"}, {"root\\settings\\misc\\lift", "OFF"},
-                     {"root\\settings\\misc\\headp", "STEREO"}, {"root\\settings\\misc\\encoder", "CW"},
-                     {"root\\usb\\usb_mode", "Data"}, {"root\\settings\\input\\gain1", "6.000000"},
-                     {"root\\settings\\input\\gain2", "6.000000"}, {"root\\app\\preset", ""},
-                     {"root\\sys\\_name", "Vornetide PRO"}, {"root\\sys\\_author", "KELVARO Audio Systems"},
+    for (Expect e : {Expect{"root\\app\\output\\vol", "50.000000"},
+                     {"root\\app\\output\\aux", "50.000000"},
+                     {"root\\app\\output\\pst\\level", "0.000000"},
+                     {"root\\app\\output\\pst\\tmp", "120.000000"},
+                     {"root\\settings\\misc\\midi_a", "0"},
+                     {"root\\settings\\misc\\lift", "OFF"},
+                     {"root\\settings\\misc\\headp", "STEREO"},
+                     {"root\\settings\\misc\\encoder", "CW"},
+                     {"root\\usb\\usb_mode", "Data"},
+                     {"root\\settings\\input\\gain1", "6.000000"},
+                     {"root\\settings\\input\\gain2", "6.000000"},
+                     {"root\\app\\preset", ""},
+                     {"root\\sys\\_name", "Vornetide PRO"},
+                     {"root\\sys\\_author", "KELVARO Audio Systems"},
                      {"root\\sys\\_ver", "1.3.15"}})
         EXPECT_EQ(valueOf(e.path), e.value) << e.path;
     EXPECT_EQ(unit->color->getR(), 0x00);
@@ -120,10 +127,10 @@ TEST(Kestrun, EmptyStorageBuildsTheDefaultTreeChainAndScreens)
     EXPECT_EQ(unit->presets->getGroup(), 3);
 
     // The chain from input to output, as the prepending and appending blocks leave it.
-    const std::vector<std::string> chain = {"Pickup",      "Tuner",     "NoiseGate", "Expr",
-                                            "DynaComp",    "ModulationsEngine", "Nam Drive", "Nam Amp",
-                                            "Tempo",       "Kestrun",   "IrLoader",  "Equalizer",
-                                            "ModulationsEngine", "DelayEngine", "ReverbFDN8", "Mixer"};
+    const std::vector<std::string> chain = {
+        "Pickup",     "Tuner", "NoiseGate", "Expr",     "DynaComp",  "ModulationsEngine", "Nam Drive",
+        "Nam Amp",    "Tempo", "Kestrun",   "IrLoader", "Equalizer", "ModulationsEngine", "DelayEngine",
+        "ReverbFDN8", "Mixer"};
     size_t from = 0;
     for (size_t i = 0; i < chain.size(); ++i) {
         std::string line = "Chain item " + std::to_string(i + 1) + ": " + chain[i] + " (";
@@ -142,10 +149,18 @@ TEST(Kestrun, EmptyStorageBuildsTheDefaultTreeChainAndScreens)
         uint32_t color; // 0: none set
         const char* img;
     };
-    for (Style st : {Style{"gate", 0x888844, "gate"}, {"exp", 0x88FF66, "expr"}, {"comp", 0xFFFF00, "comp"},
-                     {"mod_pre", 0x7777FF, "mod"}, {"drive", 0xFF6600, "drive"}, {"amp", 0xFF0000, "amp"},
-                     {"ir", 0xFF8844, "ir"}, {"eq", 0xFFAA00, "eq"}, {"mod", 0x00FFFF, "mod"},
-                     {"delay", 0x00FF00, "delay"}, {"reverb", 0xFF00FF, "reverb"}, {"output", 0, "master"}}) {
+    for (Style st : {Style{"gate", 0x888844, "gate"},
+                     {"exp", 0x88FF66, "expr"},
+                     {"comp", 0xFFFF00, "comp"},
+                     {"mod_pre", 0x7777FF, "mod"},
+                     {"drive", 0xFF6600, "drive"},
+                     {"amp", 0xFF0000, "amp"},
+                     {"ir", 0xFF8844, "ir"},
+                     {"eq", 0xFFAA00, "eq"},
+                     {"mod", 0x00FFFF, "mod"},
+                     {"delay", 0x00FF00, "delay"},
+                     {"reverb", 0xFF00FF, "reverb"},
+                     {"output", 0, "master"}}) {
         Node* node = at(std::string("root\\app\\") + st.folder);
         ASSERT_NE(node, nullptr) << st.folder;
         EXPECT_EQ(node->getStyleMode(), "mini") << st.folder;
@@ -211,13 +226,12 @@ TEST(Kestrun, CompileDrivesLedsOutputsEncoderAndGains)
     struct LedCase {
         int index;
         const char* rgb; // the preset colour
-        int lit;         // LED position lit
-        int levels[3];   // PWM of red, green, blue when lit
+        int lit; // LED position lit
+        int levels[3]; // PWM of red, green, blue when lit
     };
     const int bits[3][3] = {{12, 11, 10}, {15, 14, 13}, {0, 2, 1}}; // red, green, blue per LED
-    for (LedCase c : {LedCase{4, "00aa00", 1, {0, 21, 0}},
-                      LedCase{0, "ff8040", 0, {31, 16, 8}}, LedCase{5, "ff8040", 2, {31, 16, 8}},
-                      LedCase{3, "0000ff", 0, {0, 0, 31}}}) {
+    for (LedCase c : {LedCase{4, "00aa00", 1, {0, 21, 0}}, LedCase{0, "ff8040", 0, {31, 16, 8}},
+                      LedCase{5, "ff8040", 2, {31, 16, 8}}, LedCase{3, "0000ff", 0, {0, 0, 31}}}) {
         ASSERT_TRUE(unit->preset->setByIndex(c.index));
         setText("root\\app\\output\\pst\\color", std::string("\"") + c.rgb + "\"");
         unit->compile();
@@ -255,8 +269,8 @@ TEST(Kestrun, CompileDrivesLedsOutputsEncoderAndGains)
         const char* aux;
         const char* gain1;
         const char* gain2;
-        float main;   // main -> out L
-        float in2;    // IN 2 -> each output
+        float main; // main -> out L
+        float in2; // IN 2 -> each output
         float pickup; // pickup input gain
     };
     const float trim = 1.334f;
@@ -274,7 +288,7 @@ TEST(Kestrun, CompileDrivesLedsOutputsEncoderAndGains)
 
         // The gains glide to new settings within a few milliseconds: 100 frames later they are there.
         float frame[2][FRAME_SAMPLES] = {};
-        float (*dry)[FRAME_SAMPLES] = AudioProcessor::getInput();
+        float(*dry)[FRAME_SAMPLES] = AudioProcessor::getInput();
         for (int n = 0; n < 100; ++n) {
             for (int i = 0; i < FRAME_SAMPLES; ++i) {
                 frame[0][i] = 1.0f;

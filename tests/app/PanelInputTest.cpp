@@ -71,7 +71,10 @@ TEST(PanelInput, PushesAndFootswitchesByHoldTime)
         {"shorter than the debounce", kMainPush, 40, {}},
         {"one second", kMainPush, 1000, {MAIN + PUSH_PRESS, MAIN + PUSH_CLICK}},
         {"two seconds", kMainPush, 2000, {MAIN + PUSH_PRESS, MAIN + PUSH_LONG, MAIN + PUSH_LONG_RELEASE}},
-        {"ten seconds: one long press", kKnob3Push, 10000, {KNOB3 + PUSH_PRESS, KNOB3 + PUSH_LONG, KNOB3 + PUSH_LONG_RELEASE}},
+        {"ten seconds: one long press",
+         kKnob3Push,
+         10000,
+         {KNOB3 + PUSH_PRESS, KNOB3 + PUSH_LONG, KNOB3 + PUSH_LONG_RELEASE}},
         {"footswitch A", kFootA, 300, {MAIN + FOOT_PRESS, MAIN + FOOT_CLICK}},
         {"footswitch B held", kFootB, 1700, {KNOB1 + FOOT_PRESS, KNOB1 + FOOT_LONG, KNOB1 + FOOT_LONG_RELEASE}},
         {"footswitch C", kFootC, 100, {KNOB2 + FOOT_PRESS, KNOB2 + FOOT_CLICK}},
@@ -107,7 +110,7 @@ TEST(PanelInput, FootswitchPairs)
     struct Case {
         const char* what;
         int first, second;
-        int gapMs;  // second footswitch pressed this long after the first
+        int gapMs; // second footswitch pressed this long after the first
         int holdMs; // both held
         std::vector<int> expected;
     };
@@ -116,7 +119,11 @@ TEST(PanelInput, FootswitchPairs)
         {"B and C within 50 ms", kFootC, kFootB, 30, 500, {PAIR_BC}},
         {"A and B held two seconds", kFootA, kFootB, 0, 2000, {}},
         {"A well before B", kFootA, kFootB, 200, 500, {MAIN + FOOT_PRESS, PAIR_AB}},
-        {"A and C are no pair", kFootA, kFootC, 0, 300,
+        {"A and C are no pair",
+         kFootA,
+         kFootC,
+         0,
+         300,
          {MAIN + FOOT_PRESS, KNOB2 + FOOT_PRESS, MAIN + FOOT_CLICK, KNOB2 + FOOT_CLICK}},
     };
     for (const Case& c : cases) {

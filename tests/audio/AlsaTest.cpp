@@ -1,5 +1,5 @@
-#include "SimulatedUsbHost.h"
 #include "audio/Alsa.h"
+#include "SimulatedUsbHost.h"
 #include "platform/Paths.h"
 #include "support/TempRoot.h"
 
@@ -67,10 +67,11 @@ TEST(Alsa, HostClockOffByPpmStaysInSyncForAMinute)
                 long expectedOffset = long(ppm / 20.833334);
                 ok = ok && std::labs(alsa_capture_delay() - (128 + expectedOffset)) <= 48 &&
                      std::labs(alsa_playback_delay() - (128 - expectedOffset)) <= 48;
-                if (!ok) std::printf("xruns %d out-of-sync %d reopens %d delays %ld %ld pitches %ld %ld\n",
-                             run.xrunsAfterSettling, run.passesOutOfSync, run.reopensAfterSettling,
-                             long(alsa_capture_delay()), long(alsa_playback_delay()), host.pitch(AlsaStream::Capture),
-                             host.pitch(AlsaStream::Playback));
+                if (!ok)
+                    std::printf("xruns %d out-of-sync %d reopens %d delays %ld %ld pitches %ld %ld\n",
+                                run.xrunsAfterSettling, run.passesOutOfSync, run.reopensAfterSettling,
+                                long(alsa_capture_delay()), long(alsa_playback_delay()),
+                                host.pitch(AlsaStream::Capture), host.pitch(AlsaStream::Playback));
                 std::exit(ok ? 0 : 1);
             },
             testing::ExitedWithCode(0), "");
@@ -119,7 +120,7 @@ TEST(Alsa, SyncWindowIs33To223FramesEachWay)
     const struct {
         long capture, playback;
         bool sync;
-    } cases[] = {{33, 223, true}, {223, 33, true}, {32, 128, false}, {128, 32, false},
+    } cases[] = {{33, 223, true},   {223, 33, true},   {32, 128, false}, {128, 32, false},
                  {224, 128, false}, {128, 224, false}, {128, 128, true}};
     for (auto c : cases) {
         ASSERT_EXIT(
@@ -203,8 +204,8 @@ TEST(Alsa, EachFailedSetUpStepIsReportedAndClosesBothStreams)
                     std::string expected = std::string("ERROR (Alsa): ") + s.words + ": " + std::strerror(EINVAL) +
                                            "\n\nERROR (Alsa): Failed to initialize " +
                                            (stream == AlsaStream::Capture ? "capture" : "playback") + "\n\n";
-                    bool ok = text.find(expected) != std::string::npos && !alsa_streams_open() &&
-                              host.openStreams() == 0;
+                    bool ok =
+                        text.find(expected) != std::string::npos && !alsa_streams_open() && host.openStreams() == 0;
                     std::exit(ok ? 0 : 1);
                 },
                 testing::ExitedWithCode(0), "");
@@ -237,7 +238,8 @@ TEST(Alsa, CaptureVolumeIsAFractionOfTheRangeAndTheMixerIsAlwaysClosed)
                 StdoutCapture out;
                 float volume = get_alsa_capture_volume();
                 bool logged = out.text() == "ERROR (Alsa USB): Controllo mixer 'PCM' non trovato\n\n";
-                std::exit(std::fabs(volume - c.expected) < 1e-6f && logged == c.logged && host.openMixers() == 0 ? 0 : 1);
+                std::exit(std::fabs(volume - c.expected) < 1e-6f && logged == c.logged && host.openMixers() == 0 ? 0
+                                                                                                                 : 1);
             },
             testing::ExitedWithCode(0), "");
     }
@@ -417,8 +419,8 @@ TEST(Alsa, StreamsAreNeverClosedUnderTheAudioThread)
         host.unplug();
         followed = followed && within([&] { return host.openStreams() == 0; });
         host.plug();
-        followed = followed &&
-                   within([&] { return host.openCount(AlsaStream::Capture) > opens + 1 && alsa_streams_open(); });
+        followed =
+            followed && within([&] { return host.openCount(AlsaStream::Capture) > opens + 1 && alsa_streams_open(); });
     }
     stop = true;
     audio.join();

@@ -1,5 +1,5 @@
-#include "EngineSupport.h"
 #include "audio/AudioProcessor.h"
+#include "EngineSupport.h"
 #include "params/NodeFloat.h"
 #include "support/ResetHooks.h"
 #include "support/TempRoot.h"
@@ -90,7 +90,8 @@ TEST(AudioProcessor, ChainIsPrependedInReverseThenAppendedInOrder)
 TEST(AudioProcessor, RingDropsThe32ndBlockAppendedOrPrepended)
 {
     std::vector<std::unique_ptr<TraceBlock>> blocks;
-    for (int i = 0; i < 31; ++i) blocks.push_back(std::make_unique<TraceBlock>("B", i % 2 ? BLOCK_PREPEND : BLOCK_APPEND));
+    for (int i = 0; i < 31; ++i)
+        blocks.push_back(std::make_unique<TraceBlock>("B", i % 2 ? BLOCK_PREPEND : BLOCK_APPEND));
     TraceBlock late("late", BLOCK_APPEND), early("early", BLOCK_PREPEND);
     EXPECT_FALSE(AudioProcessor::hasBlock(&late));
     EXPECT_FALSE(AudioProcessor::hasBlock(&early));
@@ -137,9 +138,17 @@ TEST(AudioProcessor, GuardSilencesAFaultyFrameAndResetsEveryBlock)
         float left;
         bool silenced;
     } cases[] = {
-        {0.5f, false}, {1e25f, false}, {-AudioProcessor::kGuardLimit, false}, {AudioProcessor::kGuardLimit, false},
-        {std::nextafter(AudioProcessor::kGuardLimit, INFINITY), true}, {std::nanf(""), true}, {INFINITY, true},
-        {-INFINITY, true}, {1e30f, true}, {-3e38f, true}, {0.25f, false},
+        {0.5f, false},
+        {1e25f, false},
+        {-AudioProcessor::kGuardLimit, false},
+        {AudioProcessor::kGuardLimit, false},
+        {std::nextafter(AudioProcessor::kGuardLimit, INFINITY), true},
+        {std::nanf(""), true},
+        {INFINITY, true},
+        {-INFINITY, true},
+        {1e30f, true},
+        {-3e38f, true},
+        {0.25f, false},
     };
     int trips = 0;
     for (const auto& c : cases) {
@@ -406,9 +415,9 @@ public:
         return false;
     }
     std::atomic<bool> wanted{false}; // the node: any thread
-    bool held = false;               // compile thread
+    bool held = false; // compile thread
     std::atomic<bool> heard{false};
-    bool last = false;               // audio thread
+    bool last = false; // audio thread
     Clock::time_point lastFrame;
     std::atomic<int> changes{0};
     std::atomic<float> loudest{0.0f};
@@ -436,8 +445,8 @@ TEST(AudioProcessor, StructuralChangesAreHeardOnlyAtTheQuietPoint)
         if (i % 3 != 2) AudioProcessor::debounce(nullptr);
         std::this_thread::sleep_for(std::chrono::microseconds(i * 7919 % 6000));
     }
-    const bool settled = waitFor([&] { return AudioProcessor::getCompilerStatus() == 0 && block.heard == block.wanted; },
-                                 3000, false);
+    const bool settled =
+        waitFor([&] { return AudioProcessor::getCompilerStatus() == 0 && block.heard == block.wanted; }, 3000, false);
     stop = true;
     audio.join();
     EXPECT_TRUE(settled);

@@ -1,7 +1,7 @@
+#include "audio/AudioUSB.h"
 #include "EngineSupport.h"
 #include "SimulatedUsbHost.h"
 #include "audio/Alsa.h"
-#include "audio/AudioUSB.h"
 #include "params/NodeEnum.h"
 #include "params/NodeFloat.h"
 #include "platform/Paths.h"
@@ -90,8 +90,8 @@ TEST(AudioUSB, OnlyAConfiguredControllerMakesItActive)
     const struct {
         const char* state;
         bool active;
-    } cases[] = {{"configured\n", true}, {"suspended\n", false}, {"configured", true},
-                 {"", false},            {"not attached\n", false}, {"configuredX\n", true}};
+    } cases[] = {{"configured\n", true},    {"suspended\n", false}, {"configured", true}, {"", false},
+                 {"not attached\n", false}, {"configuredX\n", true}};
     for (auto c : cases) {
         setControllerState(c.state);
         EXPECT_EQ(AudioUSB::isActive(), c.active) << c.state;

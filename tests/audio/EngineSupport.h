@@ -63,7 +63,8 @@ public:
 class TraceBlock : public AudioBlock {
 public:
     TraceBlock(const char* name, int position, float gain = 1.0f)
-        : AudioBlock(name, nullptr, &TraceBlock::exec, position), gain(gain) {}
+        : AudioBlock(name, nullptr, &TraceBlock::exec, position), gain(gain)
+    {}
     bool compile() override
     {
         compiles.fetch_add(1);

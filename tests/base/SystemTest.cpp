@@ -33,10 +33,11 @@ TEST(System, AccessorsBeforeInitialisationReportAndReturnNull)
     EXPECT_EQ(System::appNode(), nullptr);
     EXPECT_EQ(System::systemNode(), nullptr);
     EXPECT_EQ(System::getName(), "");
-    EXPECT_EQ(out.text(), "ERROR (System): System must be initialized before using root node\n"
-                          "ERROR (System): System must be initialized before using app node\n"
-                          "ERROR (System): System must be initialized before using system node\n"
-                          "ERROR (System): System must be initialized before getting name\n");
+    EXPECT_EQ(out.text(),
+              "ERROR (System): System must be initialized before using root node\n"
+              "ERROR (System): System must be initialized before using app node\n"
+              "ERROR (System): System must be initialized before using system node\n"
+              "ERROR (System): System must be initialized before getting name\n");
 }
 
 TEST(System, ApplicationModeTree)

@@ -138,7 +138,8 @@ TEST(Update, OddPairsAndMissingTransfers)
 
 TEST(Update, OversizedAnnouncementOpensNoTransfer)
 {
-    for (const std::string& size : {std::to_string(Update::kMaxImageBytes + 1), std::string("99999999999999999999999")}) {
+    for (const std::string& size :
+         {std::to_string(Update::kMaxImageBytes + 1), std::string("99999999999999999999999")}) {
         StdoutCapture out;
         EXPECT_EQ(Update::update_start(size), "0") << "refused in the first reply";
         EXPECT_EQ(Update::update_data("0011"), "0");

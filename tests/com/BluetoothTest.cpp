@@ -215,7 +215,8 @@ TEST_F(BluetoothTest, RegistersAdapterAdvertisementAndService)
     for (auto& [path, interfaces] : tree.items()) {
         if (interfaces.contains("org.bluez.GattService1")) service = interfaces["org.bluez.GattService1"]["UUID"];
         if (interfaces.contains("org.bluez.GattCharacteristic1"))
-            flags[interfaces["org.bluez.GattCharacteristic1"]["UUID"]] = interfaces["org.bluez.GattCharacteristic1"]["Flags"];
+            flags[interfaces["org.bluez.GattCharacteristic1"]["UUID"]] =
+                interfaces["org.bluez.GattCharacteristic1"]["Flags"];
     }
     EXPECT_EQ(service, BLE_SERVICE_UUID);
     ASSERT_EQ(flags.size(), 2u);
@@ -229,18 +230,18 @@ TEST_F(BluetoothTest, RequestsInPiecesAreAnsweredInChunks)
     EXPECT_EQ(fake->command({{"cmd", "start_notify"}, {"uuid", BLE_TX_UUID}}), (json{{"ok", true}}));
     // The connection parameters follow the subscription.
     EXPECT_TRUE(eventually([] {
-        return ShellScript::log().find("sudo hcitool lecup --handle=64 --min=12 --max=12 --latency=0 --timeout=500\n") !=
-               std::string::npos;
+        return ShellScript::log().find(
+                   "sudo hcitool lecup --handle=64 --min=12 --max=12 --latency=0 --timeout=500\n") != std::string::npos;
     })) << ShellScript::log();
 
     struct Case {
-        int mtu;           // reported with the writes (0: none)
+        int mtu; // reported with the writes (0: none)
         size_t replyBytes; // reply text and its NUL
-        size_t chunk;      // expected notification size
+        size_t chunk; // expected notification size
     } cases[] = {
-        {0, 300, 120},   // no MTU reported: at least 128 less 8
-        {23, 300, 20},   // what BlueZ can deliver at the LE minimum
-        {100, 300, 97},  // below 128: BlueZ's limit, not 120
+        {0, 300, 120}, // no MTU reported: at least 128 less 8
+        {23, 300, 20}, // what BlueZ can deliver at the LE minimum
+        {100, 300, 97}, // below 128: BlueZ's limit, not 120
         {185, 400, 177}, // MTU less 8
         {517, 509, 509}, // one notification exactly
         {517, 510, 509}, // one byte more: two
@@ -367,7 +368,8 @@ TEST_F(BluetoothTest, AdvertisingStopsWhileConnected)
     json registered = fake->waitForEvents("RegisterAdvertisement", 3);
     ASSERT_EQ(registered.size(), 3u);
     for (auto& event : registered) EXPECT_FALSE(event.contains("error")) << event.dump();
-    EXPECT_TRUE(eventually([this] { return out->text().find("W (Ble Supervisor): Started advertising\n") != std::string::npos; }));
+    EXPECT_TRUE(eventually(
+        [this] { return out->text().find("W (Ble Supervisor): Started advertising\n") != std::string::npos; }));
     // While advertising, the supervisor only moves its clock.
     supervisor_time = monotonic_time_us() - 5100000;
     std::this_thread::sleep_for(100ms);

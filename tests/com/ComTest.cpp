@@ -28,8 +28,8 @@ public:
         ++passes;
     }
     const char* tag;
-    std::atomic<int> inits {0};
-    std::atomic<int> passes {0};
+    std::atomic<int> inits{0};
+    std::atomic<int> passes{0};
 };
 
 } // namespace
@@ -50,8 +50,8 @@ TEST(Com, RegistersOnceInOrderAndInitialisesOnce)
     // Registered after start-up: polled, never initialised.
     Probe late("late");
     Com::tasksOnce();
-    EXPECT_EQ(journal, (std::vector<std::string> {"init a", "init b", "tasks a", "tasks b", "tasks a", "tasks b",
-                                                  "tasks late"}));
+    EXPECT_EQ(journal,
+              (std::vector<std::string>{"init a", "init b", "tasks a", "tasks b", "tasks a", "tasks b", "tasks late"}));
     EXPECT_EQ(late.inits, 0);
 }
 

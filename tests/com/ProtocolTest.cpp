@@ -63,7 +63,8 @@ TEST(Protocol, RepliesWithoutPassword)
 
     EXPECT_EQ(tree.name->getValue(), "Quelm Device");
     EXPECT_FLOAT_EQ(tree.gain->getValue(), 7.5f);
-    EXPECT_EQ(iface.processRequest("write root\\sys\\alias:{\"value\":\"x\"}"), "root\\sys\\alias:{\"value\":\"x\"}\r\n");
+    EXPECT_EQ(iface.processRequest("write root\\sys\\alias:{\"value\":\"x\"}"),
+              "root\\sys\\alias:{\"value\":\"x\"}\r\n");
     EXPECT_EQ(tree.alias->getValue(), "x");
 }
 
@@ -171,10 +172,10 @@ TEST(Protocol, PasswordLimitsVerbsAndRotatesToken)
 
     // A wrong answer and a lower-case answer are refused; each request rotates the token.
     for (const std::string& bad : {std::string("0000000000000000"), [&] {
-             std::string lower = tokenResponse("secret", token);
-             for (char& c : lower) c = static_cast<char>(tolower(c));
-             return lower;
-         }()}) {
+                                       std::string lower = tokenResponse("secret", token);
+                                       for (char& c : lower) c = static_cast<char>(tolower(c));
+                                       return lower;
+                                   }()}) {
         std::string r = a.processRequest("token " + bad + "\r\nwrite root\\sys\\alias:{\"value\":\"x\"}");
         EXPECT_NE(r.find(" n\r\n"), std::string::npos);
         EXPECT_EQ(r.find("root\\sys\\alias:"), std::string::npos);
@@ -184,8 +185,8 @@ TEST(Protocol, PasswordLimitsVerbsAndRotatesToken)
     EXPECT_EQ(tree.alias->getValue(), "");
 
     // The right answer: " y" and the write applies and is echoed.
-    std::string ok = a.processRequest("token " + tokenResponse("secret", token) +
-                                      "\r\nwrite root\\sys\\alias:{\"value\":\"x\"}");
+    std::string ok =
+        a.processRequest("token " + tokenResponse("secret", token) + "\r\nwrite root\\sys\\alias:{\"value\":\"x\"}");
     std::string next = tokenOf(ok);
     EXPECT_EQ(ok, "token " + next + " y\r\nroot\\sys\\alias:{\"value\":\"x\"}\r\n");
     EXPECT_EQ(tree.alias->getValue(), "x");
@@ -278,7 +279,8 @@ TEST(Protocol, SecretsAreHiddenFromClientsNotLoggedIn)
     } cases[] = {
         {false, "read root\\sys\\wpw", hidden},
         {false, "browse root\\sys\\pwd",
-         "root\\sys\\pwd:{\"desc\":\"Password\",\"value\":\"\",\"type\":\"item\",\"item_type\":\"string\",\"def\":\"\"}"},
+         "root\\sys\\pwd:{\"desc\":\"Password\",\"value\":\"\",\"type\":\"item\",\"item_type\":\"string\",\"def\":"
+         "\"\"}"},
         // A write of a secret is skipped without login, and nothing of it comes back.
         {false, "write root\\sys\\wpw:{\"value\":\"mine\"}\r\nread root\\sys\\wpw", hidden},
         {true, "read root\\sys\\wpw", shown},

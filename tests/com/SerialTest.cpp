@@ -1,5 +1,5 @@
-#include "TestTree.h"
 #include "com/Serial.h"
+#include "TestTree.h"
 #include "platform/SerialPort.h"
 #include "support/TempRoot.h"
 
@@ -20,7 +20,7 @@ const char* kTty = "/dev/ttyGS0";
 // Drives the transport as "comTasks" would and plays the computer at the other end of the port.
 struct Bench {
     TestTree tree;
-    Serial serial {tree.root, kTty, 0, 0};
+    Serial serial{tree.root, kTty, 0, 0};
     int computer = -1;
 
     Bench()
@@ -56,7 +56,10 @@ struct Bench {
         pass(3);
         return collect(200) == withNul("\r\n");
     }
-    void send(const std::string& bytes) { ASSERT_EQ(write(computer, bytes.data(), bytes.size()), (ssize_t)bytes.size()); }
+    void send(const std::string& bytes)
+    {
+        ASSERT_EQ(write(computer, bytes.data(), bytes.size()), (ssize_t)bytes.size());
+    }
     // Everything that arrives within `ms` milliseconds of quiet, running passes meanwhile.
     std::string collect(int ms)
     {

@@ -1,5 +1,5 @@
-#include "TestTree.h"
 #include "com/Wifi.h"
+#include "TestTree.h"
 #include "platform/model/ShellScript.h"
 #include "support/TempRoot.h"
 
@@ -12,8 +12,8 @@
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
-#include <sys/socket.h>
 #include <sstream>
+#include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
 
@@ -24,7 +24,7 @@ using Clock = std::chrono::steady_clock;
 int freePort()
 {
     int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a {};
+    sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
@@ -40,7 +40,7 @@ struct Server {
     TestTree tree;
     int port = freePort();
     Wifi* wifi = nullptr;
-    std::atomic<bool> stop {false};
+    std::atomic<bool> stop{false};
     std::thread pump;
 
     Server()
@@ -64,7 +64,7 @@ struct Server {
     int connectClient()
     {
         int fd = socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a {};
+        sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_port = htons(static_cast<uint16_t>(port));
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -91,7 +91,7 @@ std::string receiveReply(int fd, int ms = 2000)
     while (got.empty() || got.back() != '\0') {
         int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count());
         if (left <= 0) break;
-        pollfd p {fd, POLLIN, 0};
+        pollfd p{fd, POLLIN, 0};
         if (poll(&p, 1, left) <= 0) break;
         char chunk[65536];
         ssize_t n = recv(fd, chunk, sizeof chunk, 0);
@@ -163,7 +163,7 @@ TEST(WifiServer, IdleClientIsDropped)
     int fd = server.connectClient();
     auto start = Clock::now();
     char byte;
-    pollfd p {fd, POLLIN, 0};
+    pollfd p{fd, POLLIN, 0};
     ASSERT_EQ(poll(&p, 1, 8000), 1);
     EXPECT_EQ(recv(fd, &byte, 1, 0), 0);
     auto waited = Clock::now() - start;
@@ -208,7 +208,7 @@ TEST(WifiServer, TakenPortIsReportedOnceAndServedWhenFree)
 {
     const int port = freePort();
     int holder = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a {};
+    sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(static_cast<uint16_t>(port));
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -225,10 +225,12 @@ TEST(WifiServer, TakenPortIsReportedOnceAndServedWhenFree)
     for (int pass = 0; pass < 10 && wifi->getServerState() != 2; ++pass) wifi->tasks();
     EXPECT_EQ(wifi->getServerState(), 2) << "serving";
     // The port and the reason are named; once served, the port is said.
-    const std::string expected = "I (Wifi): Listen socket created\n"
-                                 "ERROR (Wifi): Listen socket unable to bind: errno " + std::to_string(EADDRINUSE) +
-                                 " (port " + std::to_string(port) + ": Address already in use)\n"
-                                 "I (Wifi): previous message repeated ";
+    const std::string expected =
+        "I (Wifi): Listen socket created\n"
+        "ERROR (Wifi): Listen socket unable to bind: errno " +
+        std::to_string(EADDRINUSE) + " (port " + std::to_string(port) +
+        ": Address already in use)\n"
+        "I (Wifi): previous message repeated ";
     const std::string listening = "I (Wifi): Listening on TCP port " + std::to_string(port) + " (loopback only)\n";
     // The server's lines only (the join thread announces the service meanwhile).
     std::istringstream lines(capture.text());
@@ -279,20 +281,21 @@ TEST(WifiJoin, NodesServiceFileAndStateMirror)
     std::string log = capture.text();
     EXPECT_NE(log.find("I (Wifi MDNS): Service file write recorded in shell.log, not run\n"), std::string::npos);
     EXPECT_NE(log.find("I (Wifi MDNS): Avahi daemon restart recorded in shell.log, not run\n"), std::string::npos);
-    const std::string command = "sudo tee /etc/avahi/services/http.service > /dev/null <<'EOF'\n"
-                                "<?xml version=\"1.0\" standalone='no'?>\n"
-                                "<!DOCTYPE service-group SYSTEM \"avahi-service.dtd\">\n"
-                                "<service-group>\n"
-                                "  <name replace-wildcards=\"yes\">quelm00:00:00:00:00:00</name>\n"
-                                "  <service>\n"
-                                "    <type>_http._tcp</type>\n"
-                                "    <port>18080</port>\n"
-                                "    <txt-record>id=quelm</txt-record>\n"
-                                "    <txt-record>MAC=00:00:00:00:00:00</txt-record>\n"
-                                "    <txt-record>name=My $HOME `id`</txt-record>\n"
-                                "  </service>\n"
-                                "</service-group>\n"
-                                "EOF\n";
+    const std::string command =
+        "sudo tee /etc/avahi/services/http.service > /dev/null <<'EOF'\n"
+        "<?xml version=\"1.0\" standalone='no'?>\n"
+        "<!DOCTYPE service-group SYSTEM \"avahi-service.dtd\">\n"
+        "<service-group>\n"
+        "  <name replace-wildcards=\"yes\">quelm00:00:00:00:00:00</name>\n"
+        "  <service>\n"
+        "    <type>_http._tcp</type>\n"
+        "    <port>18080</port>\n"
+        "    <txt-record>id=quelm</txt-record>\n"
+        "    <txt-record>MAC=00:00:00:00:00:00</txt-record>\n"
+        "    <txt-record>name=My $HOME `id`</txt-record>\n"
+        "  </service>\n"
+        "</service-group>\n"
+        "EOF\n";
     std::string shell = ShellScript::log();
     EXPECT_EQ(shell.rfind(command, 0), 0u) << shell;
     EXPECT_NE(shell.find("sudo systemctl restart avahi-daemon > /dev/null\n"), std::string::npos);

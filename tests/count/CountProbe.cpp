@@ -11,16 +11,16 @@
 
 namespace {
 
-#define KESTRUN_PROBE_LOOP \
-    "ldr q0, [%1]\n" \
-    "fadd v0.4s, v0.4s, v0.4s\n" \
-    "fmul v1.4s, v0.4s, v0.4s\n" \
-    "fmla v1.4s, v0.4s, v0.4s\n" \
-    "fmov s2, #1.0\n" \
-    "str q1, [%1]\n" \
-    "add x9, x9, #1\n" \
-    "eor x10, x10, x9\n" \
-    "subs %0, %0, #1\n" \
+#define KESTRUN_PROBE_LOOP                                                                                             \
+    "ldr q0, [%1]\n"                                                                                                   \
+    "fadd v0.4s, v0.4s, v0.4s\n"                                                                                       \
+    "fmul v1.4s, v0.4s, v0.4s\n"                                                                                       \
+    "fmla v1.4s, v0.4s, v0.4s\n"                                                                                       \
+    "fmov s2, #1.0\n"                                                                                                  \
+    "str q1, [%1]\n"                                                                                                   \
+    "add x9, x9, #1\n"                                                                                                 \
+    "eor x10, x10, x9\n"                                                                                               \
+    "subs %0, %0, #1\n"                                                                                                \
     "b.ne 1b\n"
 
 // framed: each round starts with the frame mark, which is not counted.

@@ -1,5 +1,5 @@
-#include "FakeI2SBus.h"
 #include "driver/CM4_I2S.h"
+#include "FakeI2SBus.h"
 #include "driver/Codec.h"
 #include "support/TempRoot.h"
 
@@ -67,17 +67,26 @@ TEST(CM4_I2S, StartProgramsClockAndBlockInOrder)
     EXPECT_NE(text.find("I (I2S-RPI): Codec configured\n"), std::string::npos);
     const std::vector<Access> expected = {
         {'M', C, 0, 512},
-        {'W', C, 0x9c, 0x5a0f4240}, {'D', 0, 0, 10},
-        {'W', C, 0x98, 0x5a000206}, {'D', 0, 0, 10}, {'D', 0, 0, 10},
+        {'W', C, 0x9c, 0x5a0f4240},
+        {'D', 0, 0, 10},
+        {'W', C, 0x98, 0x5a000206},
+        {'D', 0, 0, 10},
+        {'D', 0, 0, 10},
         {'W', C, 0x98, 0x5a000216},
         {'U', 0, 0, 0},
         {'M', P, 0, 24},
-        {'W', P, 0x00, 0}, {'D', 0, 0, 10},
-        {'W', P, 0x00, 0x138 | FakeI2SBus::kTxw | FakeI2SBus::kTxd | FakeI2SBus::kTxe}, {'D', 0, 0, 10},
-        {'W', P, 0x10, 0xc018c218}, {'W', P, 0x0c, 0xc018c218}, {'W', P, 0x08, 0x0050fc20},
+        {'W', P, 0x00, 0},
+        {'D', 0, 0, 10},
+        {'W', P, 0x00, 0x138 | FakeI2SBus::kTxw | FakeI2SBus::kTxd | FakeI2SBus::kTxe},
+        {'D', 0, 0, 10},
+        {'W', P, 0x10, 0xc018c218},
+        {'W', P, 0x0c, 0xc018c218},
+        {'W', P, 0x08, 0x0050fc20},
         // The status flags read back (TX FIFO empty) are not writable; the model ignores them.
-        {'W', P, 0x00, 0x02000120 | FakeI2SBus::kTxw | FakeI2SBus::kTxd | FakeI2SBus::kTxe}, {'D', 0, 0, 100},
-        {'W', P, 0x00, 0x02000121 | FakeI2SBus::kTxw | FakeI2SBus::kTxd | FakeI2SBus::kTxe}, {'D', 0, 0, 100},
+        {'W', P, 0x00, 0x02000120 | FakeI2SBus::kTxw | FakeI2SBus::kTxd | FakeI2SBus::kTxe},
+        {'D', 0, 0, 100},
+        {'W', P, 0x00, 0x02000121 | FakeI2SBus::kTxw | FakeI2SBus::kTxd | FakeI2SBus::kTxe},
+        {'D', 0, 0, 100},
     };
     ASSERT_GE(bus.log.size(), expected.size() + 1);
     for (size_t i = 0; i < expected.size(); ++i) EXPECT_EQ(bus.log[i], expected[i]) << "access " << i;
@@ -134,9 +143,9 @@ TEST(CM4_I2S, WriteClampsRoundsAndAddsOneLsb)
         int32_t word;
     };
     const Case cases[] = {
-        {1.0f, 2147482625},   {-1.0f, -2147482623}, {0.0f, 1},        {nan, 1},
-        {inf, 2147482625},    {-inf, -2147482623},  {0.5f, 1073741825}, {-0.25f, -536870911},
-        {3.0f, 2147482625},   {1e-9f, 3}, // 2.147 rounds toward zero to 2, plus one
+        {1.0f, 2147482625}, {-1.0f, -2147482623}, {0.0f, 1},          {nan, 1},
+        {inf, 2147482625},  {-inf, -2147482623},  {0.5f, 1073741825}, {-0.25f, -536870911},
+        {3.0f, 2147482625}, {1e-9f, 3}, // 2.147 rounds toward zero to 2, plus one
     };
     FakeI2SBus bus;
     CM4_I2S codec(bus);
@@ -168,8 +177,8 @@ TEST(CM4_I2S, WriteWaitsForRoomAndSwapsWhenAsked)
     ASSERT_TRUE(codec.audioWrite(0.5f)); // FIFO holds 32 of 64: must wait until fewer than 16
     EXPECT_EQ(bus.fullWrites, 0);
     EXPECT_LT(bus.txFifo.size(), 48u);
-    EXPECT_EQ(int32_t(bus.txFifo.back()), 1);              // channel 0 second
-    EXPECT_EQ(int32_t(bus.txFifo.front()), 1073741825);   // channel 1 first
+    EXPECT_EQ(int32_t(bus.txFifo.back()), 1); // channel 0 second
+    EXPECT_EQ(int32_t(bus.txFifo.front()), 1073741825); // channel 1 first
 }
 
 TEST(CM4_I2S, StreamsFrameAfterFrameWithoutLosingWords)

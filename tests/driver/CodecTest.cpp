@@ -34,8 +34,9 @@ TEST(Codec, SearchTakesTheFirstThatAnswersAndStops)
     Codec::addInterface(nullptr);
     StdoutCapture out;
     Codec::search();
-    EXPECT_EQ(out.text(), "I (Codec): First search\nI (Codec): First not found\nI (Codec): Second search\n"
-                          "I (Codec): Second installed (fs=48000)\n");
+    EXPECT_EQ(out.text(),
+              "I (Codec): First search\nI (Codec): First not found\nI (Codec): Second search\n"
+              "I (Codec): Second installed (fs=48000)\n");
     EXPECT_EQ(Codec::getActiveCodec(), &present);
     EXPECT_EQ(absent.ioCalls, 1);
     EXPECT_EQ(present.probes, 1);

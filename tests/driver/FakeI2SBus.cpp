@@ -7,7 +7,8 @@ namespace {
 class MemoryWindow : public RegisterWindow {
 public:
     MemoryWindow(FakeI2SBus& bus, uint32_t base, std::map<uint32_t, uint32_t>& memory)
-        : bus(bus), base(base), memory(memory) {}
+        : bus(bus), base(base), memory(memory)
+    {}
     uint32_t read(uint32_t offset) override { return memory[offset]; }
     void write(uint32_t offset, uint32_t value) override
     {

@@ -33,7 +33,7 @@ public:
 
     std::vector<Access> log;
     std::map<uint32_t, bool> refuse; // base -> map() fails
-    std::map<uint32_t, uint32_t> gpio;  // offset -> value
+    std::map<uint32_t, uint32_t> gpio; // offset -> value
     std::map<uint32_t, uint32_t> clock; // offset -> value
     uint32_t pcmRegs[6] = {};
     std::deque<uint32_t> rxFifo, txFifo;

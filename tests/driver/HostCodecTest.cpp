@@ -1,5 +1,5 @@
-#include "driver/Codec.h"
 #include "driver/model/HostCodec.h"
+#include "driver/Codec.h"
 #include "driver/model/WavReader.h"
 #include "driver/model/WavWriter.h"
 #include "support/TempRoot.h"
@@ -98,11 +98,13 @@ TEST(HostCodec, ParsesTheEnvironmentTexts)
         const char *in, *out, *pace;
         bool ok;
     } cases[] = {
-        {nullptr, nullptr, nullptr, true}, {"silence", "none", "realtime", true}, {"sine", "wav:/x.wav", "fast", true},
-        {"sine:1000:0.25", "alsa:default", "manual", true}, {"wav:in.wav", nullptr, nullptr, true},
-        {"alsa:hw:1,0", nullptr, nullptr, true}, {"noise", nullptr, nullptr, false}, {"sine:abc", nullptr, nullptr, false},
-        {"sine:30000", nullptr, nullptr, false}, {"sine:440:2", nullptr, nullptr, false}, {"wav:", nullptr, nullptr, false},
-        {nullptr, "speaker", nullptr, false}, {nullptr, nullptr, "slow", false},
+        {nullptr, nullptr, nullptr, true},       {"silence", "none", "realtime", true},
+        {"sine", "wav:/x.wav", "fast", true},    {"sine:1000:0.25", "alsa:default", "manual", true},
+        {"wav:in.wav", nullptr, nullptr, true},  {"alsa:hw:1,0", nullptr, nullptr, true},
+        {"noise", nullptr, nullptr, false},      {"sine:abc", nullptr, nullptr, false},
+        {"sine:30000", nullptr, nullptr, false}, {"sine:440:2", nullptr, nullptr, false},
+        {"wav:", nullptr, nullptr, false},       {nullptr, "speaker", nullptr, false},
+        {nullptr, nullptr, "slow", false},
     };
     for (auto c : cases) {
         SCOPED_TRACE(std::string(c.in ? c.in : "-") + " " + (c.out ? c.out : "-") + " " + (c.pace ? c.pace : "-"));
@@ -114,8 +116,9 @@ TEST(HostCodec, ParsesTheEnvironmentTexts)
             // A warning naming the variable and the value; the default taken in its place.
             const char* value = c.in ? c.in : c.out ? c.out : c.pace;
             EXPECT_NE(out.text().find(std::string("=\"") + value + "\""), std::string::npos);
-            EXPECT_TRUE(parsed.output == HostCodecConfig::Output::None && parsed.pace == HostCodecConfig::Pace::RealTime &&
-                        parsed.sineHz == 440.0f && parsed.input != HostCodecConfig::Input::Wav);
+            EXPECT_TRUE(parsed.output == HostCodecConfig::Output::None &&
+                        parsed.pace == HostCodecConfig::Pace::RealTime && parsed.sineHz == 440.0f &&
+                        parsed.input != HostCodecConfig::Input::Wav);
         }
     }
     HostCodecConfig looped;
@@ -138,13 +141,28 @@ TEST(HostCodec, ReadsEveryWavSampleFormat)
         std::string file;
         float left[2], right[2];
     } cases[] = {
-        {"pcm16", makeWav(1, 16, 2, 48000, pcm(16, {16384, -32768, -16384, 32767})), {0.5f, -0.5f}, {-1.0f, 32767 / 32768.0f}},
-        {"pcm24 mono", makeWav(1, 24, 1, 48000, pcm(24, {-4194304, 8388607})), {-0.5f, 8388607 / 8388608.0f}, {-0.5f, 8388607 / 8388608.0f}},
-        {"pcm32", makeWav(1, 32, 2, 48000, pcm(32, {1073741824, -2147483648LL, 0, 536870912})), {0.5f, 0.0f}, {-1.0f, 0.25f}},
+        {"pcm16",
+         makeWav(1, 16, 2, 48000, pcm(16, {16384, -32768, -16384, 32767})),
+         {0.5f, -0.5f},
+         {-1.0f, 32767 / 32768.0f}},
+        {"pcm24 mono",
+         makeWav(1, 24, 1, 48000, pcm(24, {-4194304, 8388607})),
+         {-0.5f, 8388607 / 8388608.0f},
+         {-0.5f, 8388607 / 8388608.0f}},
+        {"pcm32",
+         makeWav(1, 32, 2, 48000, pcm(32, {1073741824, -2147483648LL, 0, 536870912})),
+         {0.5f, 0.0f},
+         {-1.0f, 0.25f}},
         {"float32", makeWav(3, 32, 2, 48000, floats32({0.125f, -0.75f, 1.5f, 0.0f})), {0.125f, 1.5f}, {-0.75f, 0.0f}},
         {"float64 mono", makeWav(3, 64, 1, 48000, floats64({0.375, -0.625})), {0.375f, -0.625f}, {0.375f, -0.625f}},
-        {"extensible pcm24", makeWav(1, 24, 2, 48000, pcm(24, {4194304, 0, 0, -4194304}), true), {0.5f, 0.0f}, {0.0f, -0.5f}},
-        {"four channels", makeWav(1, 16, 4, 48000, pcm(16, {8192, -8192, 1, 1, 0, 16384, 1, 1})), {0.25f, 0.0f}, {-0.25f, 0.5f}},
+        {"extensible pcm24",
+         makeWav(1, 24, 2, 48000, pcm(24, {4194304, 0, 0, -4194304}), true),
+         {0.5f, 0.0f},
+         {0.0f, -0.5f}},
+        {"four channels",
+         makeWav(1, 16, 4, 48000, pcm(16, {8192, -8192, 1, 1, 0, 16384, 1, 1})),
+         {0.25f, 0.0f},
+         {-0.25f, 0.5f}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -283,13 +301,13 @@ TEST(HostCodec, RealTimePaceSleepsBetweenFrames)
 {
     HostCodec codec(config("silence", nullptr, "realtime"));
     ASSERT_TRUE(codec.initialize());
-    timespec cpuStart {};
+    timespec cpuStart{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpuStart);
     auto start = std::chrono::steady_clock::now();
     EXPECT_FALSE(codec.start(nullptr)); // the codec's clock starts here
     for (int frame = 0; frame < 300; ++frame) ASSERT_TRUE(codec.audioRead(1.0f)); // 100 ms of audio
     double wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    timespec cpuEnd {};
+    timespec cpuEnd{};
     clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpuEnd);
     double cpu = double(cpuEnd.tv_sec - cpuStart.tv_sec) + double(cpuEnd.tv_nsec - cpuStart.tv_nsec) * 1e-9;
     EXPECT_GE(wall, 0.0996); // the 300th frame is due 299 frame times after start()
@@ -302,7 +320,7 @@ TEST(HostCodec, RealTimePaceSleepsBetweenFrames)
 TEST(HostCodec, FastPaceRunsTheAudioThreadAtNormalPriority)
 {
     struct Probe {
-        HostCodec codec {config("silence", nullptr, "fast")};
+        HostCodec codec{config("silence", nullptr, "fast")};
         int policyBefore = -1, policyAfter = -1;
     } probe;
     ASSERT_TRUE(probe.codec.initialize());
@@ -310,13 +328,13 @@ TEST(HostCodec, FastPaceRunsTheAudioThreadAtNormalPriority)
     pthread_attr_init(&attr);
     pthread_attr_setinheritsched(&attr, PTHREAD_EXPLICIT_SCHED);
     pthread_attr_setschedpolicy(&attr, SCHED_FIFO);
-    sched_param param {};
+    sched_param param{};
     param.sched_priority = 59;
     pthread_attr_setschedparam(&attr, &param);
     pthread_t thread;
     auto body = [](void* data) -> void* {
         auto* p = static_cast<Probe*>(data);
-        sched_param current {};
+        sched_param current{};
         pthread_getschedparam(pthread_self(), &p->policyBefore, &current);
         p->codec.start(nullptr);
         pthread_getschedparam(pthread_self(), &p->policyAfter, &current);

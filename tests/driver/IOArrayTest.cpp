@@ -185,7 +185,7 @@ TEST(IOArray, SoftwarePwm)
         bool on;
         int level;
         int onFrames; // per period of 32
-    } outputs[] = {{4, true, 8, 8}, {7, true, -1, 32}, {2, true, 0, 0}, {5, true, 32, 32},
+    } outputs[] = {{4, true, 8, 8},  {7, true, -1, 32},  {2, true, 0, 0},  {5, true, 32, 32},
                    {6, false, 8, 0}, {3, true, 100, 32}, {12, true, 1, 1}, {20, true, 31, 31}};
     for (const auto& o : outputs) {
         IOArray::set_bit(o.bit, o.on);

@@ -63,14 +63,14 @@ TEST(SourceMidi, OpensPortWhenItAppearsAndSetsItUp)
     ASSERT_GE(device.end, 0);
     // The emulator of the cross build (qemu-user 7.2) does not carry the termios2 requests that set
     // a custom speed; a Linux kernel always does on a pseudo-terminal.
-    termios2 probe {};
-    if (ioctl(device.end, TCGETS2, &probe) != 0)
-        GTEST_SKIP() << "no termios2 requests here: " << std::strerror(errno);
+    termios2 probe{};
+    if (ioctl(device.end, TCGETS2, &probe) != 0) GTEST_SKIP() << "no termios2 requests here: " << std::strerror(errno);
     StdoutCapture out;
     source.tasks();
-    EXPECT_EQ(out.text(), "I (SourceMidi): Actual baud rate: 31250 baud\n"
-                          "I (SourceMidi): /dev/ttyS0 - load complete\n"
-                          "I (SourceMidi): Driver install done\n");
+    EXPECT_EQ(out.text(),
+              "I (SourceMidi): Actual baud rate: 31250 baud\n"
+              "I (SourceMidi): /dev/ttyS0 - load complete\n"
+              "I (SourceMidi): Driver install done\n");
     ASSERT_TRUE(source.isInitialized());
     {
         StdoutCapture again;
@@ -81,7 +81,7 @@ TEST(SourceMidi, OpensPortWhenItAppearsAndSetsItUp)
     // The line is raw, 8 bits, no modem control, at the custom speed.
     int line = open(Paths::map(kPort).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     ASSERT_GE(line, 0);
-    termios2 tio {};
+    termios2 tio{};
     ASSERT_EQ(ioctl(line, TCGETS2, &tio), 0);
     close(line);
     EXPECT_EQ(tio.c_ospeed, 31250u);

@@ -11,7 +11,8 @@ struct alignas(64) Wide {
 } // namespace
 
 // The allocation honours the element type's own alignment when it exceeds the requested one.
-TEST(AlignedArray, StartFollowsTheStrictestAlignment) {
+TEST(AlignedArray, StartFollowsTheStrictestAlignment)
+{
     for (int i = 0; i < 8; ++i) {
         AlignedArray<float> f(static_cast<std::size_t>(1 + 7 * i));
         AlignedArray<Wide> w(static_cast<std::size_t>(1 + i));

@@ -22,8 +22,7 @@ TEST(DoubleBuffer, ReaderSeesWholeSetsInOrderWhileTheWriterRaces)
     std::atomic<long> reads{0}, last{-1};
     std::thread writer([&] {
         long k = 1;
-        for (; k <= kAtLeast || reads.load(std::memory_order_relaxed) < kReads; ++k)
-            buffer.publish(Set{k, k, k, k, k});
+        for (; k <= kAtLeast || reads.load(std::memory_order_relaxed) < kReads; ++k) buffer.publish(Set{k, k, k, k, k});
         last = k - 1;
     });
     long seen = 0;

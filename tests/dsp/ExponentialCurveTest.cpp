@@ -4,7 +4,8 @@
 
 #include <cmath>
 
-TEST(ExponentialCurve, EndsBendAndLinearCase) {
+TEST(ExponentialCurve, EndsBendAndLinearCase)
+{
     EXPECT_FLOAT_EQ(exponentialCurve(0.5f, 1.0f), 0.5f);
     EXPECT_FLOAT_EQ(exponentialCurve(0.3f, 1.0f), 0.3f);
     for (float base : {0.0f, 0.1f, 0.5f, 0.99f, 1.01f, 2.33f, 10.0f, 100.0f}) {

@@ -12,7 +12,8 @@ namespace {
 
 // Largest deviation of an interleaved float array from a reference, relative to the reference's
 // largest magnitude.
-double relError(const std::vector<float>& got, const std::vector<cd>& want) {
+double relError(const std::vector<float>& got, const std::vector<cd>& want)
+{
     double err = 0, peak = 1e-30;
     for (std::size_t k = 0; k < want.size(); ++k) {
         err = std::max(err, std::abs(cd(got[2 * k], got[2 * k + 1]) - want[k]));
@@ -23,7 +24,8 @@ double relError(const std::vector<float>& got, const std::vector<cd>& want) {
 
 } // namespace
 
-TEST(Fft, ForwardMatchesADirectDft) {
+TEST(Fft, ForwardMatchesADirectDft)
+{
     for (int n : {1, 2, 4, 8, 16, 32, 64, 2048, 4096}) {
         auto x = noise(n, n);
         std::vector<cd> xc(x.begin(), x.end());
@@ -33,7 +35,8 @@ TEST(Fft, ForwardMatchesADirectDft) {
     }
 }
 
-TEST(Fft, InverseMatchesADirectDftWithItsScaling) {
+TEST(Fft, InverseMatchesADirectDftWithItsScaling)
+{
     for (int n : {2, 16, 128, 2048, 4096}) {
         auto re = noise(n, 100 + n), im = noise(n, 200 + n);
         std::vector<cd> xc(n);
@@ -48,7 +51,8 @@ TEST(Fft, InverseMatchesADirectDftWithItsScaling) {
     }
 }
 
-TEST(Fft, RoundTripReturnsTheBlock) {
+TEST(Fft, RoundTripReturnsTheBlock)
+{
     for (int n : {16, 2048, 4096}) {
         auto x = noise(n, 7 * n);
         std::vector<float> spectrum(2 * n), back(2 * n);
@@ -61,7 +65,8 @@ TEST(Fft, RoundTripReturnsTheBlock) {
     }
 }
 
-TEST(Fft, ImpulseGivesAFlatSpectrumAndBack) {
+TEST(Fft, ImpulseGivesAFlatSpectrumAndBack)
+{
     const int n = 4096;
     std::vector<float> x(n, 0.0f), spectrum(2 * n), back(2 * n);
     x[0] = 1.0f;
@@ -71,12 +76,12 @@ TEST(Fft, ImpulseGivesAFlatSpectrumAndBack) {
         ASSERT_EQ(spectrum[2 * k + 1], 0.0f);
     }
     getIfft(spectrum.data(), back.data(), n);
-    for (int k = 0; k < n; ++k)
-        ASSERT_NEAR(back[2 * k], k == 0 ? 1.0f : 0.0f, 1e-7f);
+    for (int k = 0; k < n; ++k) ASSERT_NEAR(back[2 * k], k == 0 ? 1.0f : 0.0f, 1e-7f);
 }
 
 // The twiddle table is made once per size and logged each time it is made.
-TEST(Fft, TwiddlesAreCachedPerSize) {
+TEST(Fft, TwiddlesAreCachedPerSize)
+{
     std::vector<float> x(2 * 4096, 0.25f), out(2 * 4096);
     getFft(x.data(), out.data(), 2048); // whatever size an earlier test left in the table
     StdoutCapture capture;
@@ -85,12 +90,14 @@ TEST(Fft, TwiddlesAreCachedPerSize) {
     getIfft(out.data(), x.data(), 4096);
     getFft(x.data(), out.data(), 2048);
     getFft(x.data(), out.data(), 4096);
-    EXPECT_EQ(capture.text(), "I (Libs): Generated twiddles with size 4096\n"
-                              "I (Libs): Generated twiddles with size 2048\n"
-                              "I (Libs): Generated twiddles with size 4096\n");
+    EXPECT_EQ(capture.text(),
+              "I (Libs): Generated twiddles with size 4096\n"
+              "I (Libs): Generated twiddles with size 2048\n"
+              "I (Libs): Generated twiddles with size 4096\n");
 }
 
-TEST(Fft, LastStageRadixAndTableBounds) {
+TEST(Fft, LastStageRadixAndTableBounds)
+{
     EXPECT_EQ(getFtButterflySize(4096), 4);
     EXPECT_EQ(getFtButterflySize(16), 4);
     EXPECT_EQ(getFtButterflySize(2048), 2);
@@ -99,30 +106,28 @@ TEST(Fft, LastStageRadixAndTableBounds) {
     for (int n : {4, 8, 16, 2048, 4096}) {
         std::vector<float> w(2 * n + 8, -7.0f);
         twiddle_gen(w.data(), n);
-        for (int i = 2 * n; i < 2 * n + 8; ++i)
-            ASSERT_EQ(w[i], -7.0f) << n;
+        for (int i = 2 * n; i < 2 * n + 8; ++i) ASSERT_EQ(w[i], -7.0f) << n;
         const float unit[6] = {1, 0, 1, 0, 1, 0};
-        for (int i = 0; i < 6; ++i)
-            EXPECT_EQ(w[i], unit[i]);
+        for (int i = 0; i < 6; ++i) EXPECT_EQ(w[i], unit[i]);
     }
     EXPECT_EQ(bitr(1u), 0x80000000u);
     EXPECT_EQ(bitr(0x12345678u), 0x1e6a2c48u);
-    for (unsigned i = 0; i < 64; ++i)
-        EXPECT_EQ(brev[i], bitr(i) >> 26);
+    for (unsigned i = 0; i < 64; ++i) EXPECT_EQ(brev[i], bitr(i) >> 26);
 }
 
 // Sizes the transform cannot do leave the output untouched instead of running off the arrays.
-TEST(Fft, UnusableSizesDoNothing) {
+TEST(Fft, UnusableSizesDoNothing)
+{
     std::vector<float> x(64, 1.0f), out(128, -3.0f);
     for (float n : {0.0f, -4.0f, 12.0f, NAN}) {
         getFft(x.data(), out.data(), n);
         getIfft(x.data(), out.data(), n);
-        for (float v : out)
-            ASSERT_EQ(v, -3.0f) << n;
+        for (float v : out) ASSERT_EQ(v, -3.0f) << n;
     }
 }
 
-TEST(Fft, ComplexHelpers) {
+TEST(Fft, ComplexHelpers)
+{
     float re[3] = {1, -2, 3}, c[6];
     real2Complex(3, re, c);
     EXPECT_EQ(std::vector<float>(c, c + 6), (std::vector<float>{1, 0, -2, 0, 3, 0}));

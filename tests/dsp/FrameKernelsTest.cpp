@@ -23,7 +23,8 @@ constexpr float kGuard = 123.0f;
 using Frame = std::function<void(const float* in, float* out)>;
 
 // Noise with 0, infinity and -0 at fixed places, for the kernels that must carry them through.
-std::vector<float> withSpecials(std::vector<float> x) {
+std::vector<float> withSpecials(std::vector<float> x)
+{
     x[1] = 0.0f;
     x[2] = kInf;
     x[5] = -0.0f;
@@ -32,9 +33,14 @@ std::vector<float> withSpecials(std::vector<float> x) {
 
 // A kernel call on inputs a, b, output o and count n; a reference term of a and b in double.
 #define KERNEL(call) [](const float* a, const float* b, float* o, int n) { (void)a, (void)b, (void)o, (void)n, call; }
-#define REF(expr) [](double a, double b) { (void)a, (void)b; return double(expr); }
+#define REF(expr)                                                                                                      \
+    [](double a, double b) {                                                                                           \
+        (void)a, (void)b;                                                                                              \
+        return double(expr);                                                                                           \
+    }
 
-TEST(FrameKernels, ElementWiseKernelsMatchPlainLoopsAndWriteOnlyTheirCount) {
+TEST(FrameKernels, ElementWiseKernelsMatchPlainLoopsAndWriteOnlyTheirCount)
+{
     struct Row {
         const char* name;
         bool counted; // else one frame
@@ -77,17 +83,16 @@ TEST(FrameKernels, ElementWiseKernelsMatchPlainLoopsAndWriteOnlyTheirCount) {
     }
 }
 
-TEST(FrameKernels, BlockMovesAreSafeWhenTheRangesOverlap) {
+TEST(FrameKernels, BlockMovesAreSafeWhenTheRangesOverlap)
+{
     for (int shift : {-3, -1, 1, 5}) {
         for (int n : {3, 16, 33}) {
             std::vector<float> buf = noise(48, 3), want = buf;
             const int from = shift < 0 ? -shift : 0, to = shift < 0 ? 0 : shift;
             std::vector<float> moved(buf.begin() + from, buf.begin() + from + n);
             std::copy(moved.begin(), moved.end(), want.begin() + to);
-            if (n == kZqFrame)
-                ZQ_blk_move_SFRAME(buf.data() + from, buf.data() + to);
-            else
-                ZQ_blk_move_SFRAME_UNROLLED(buf.data() + from, buf.data() + to, n);
+            if (n == kZqFrame) ZQ_blk_move_SFRAME(buf.data() + from, buf.data() + to);
+            else ZQ_blk_move_SFRAME_UNROLLED(buf.data() + from, buf.data() + to, n);
             EXPECT_EQ(buf, want) << "shift " << shift << ", n " << n;
         }
     }
@@ -95,7 +100,8 @@ TEST(FrameKernels, BlockMovesAreSafeWhenTheRangesOverlap) {
 
 // Sums within 1e-6 of the sum of the terms' magnitudes (a few roundings each); maxima exact. The
 // all-negative input catches a maximum that starts from 0.
-TEST(FrameKernels, ReductionsMatchPlainLoops) {
+TEST(FrameKernels, ReductionsMatchPlainLoops)
+{
     struct Row {
         const char* name;
         bool counted;
@@ -126,8 +132,7 @@ TEST(FrameKernels, ReductionsMatchPlainLoops) {
                 }
                 float got;
                 r.run(a.data(), b.data(), &got, n);
-                EXPECT_NEAR(got, want, r.sum ? 1e-6 * magnitude : 0.0)
-                    << r.name << ", n " << n;
+                EXPECT_NEAR(got, want, r.sum ? 1e-6 * magnitude : 0.0) << r.name << ", n " << n;
             }
         }
     }
@@ -141,9 +146,10 @@ TEST(FrameKernels, ReductionsMatchPlainLoops) {
 // in and out separate and the same array. Each float rounding enters the recursion and leaves it
 // amplified by the noise gain of the poles (the RMS gain of 1/A(z)), so a recursive row may differ
 // from double by a few 2^-24 times that gain: the bound is the larger of 2e-6 and 8 2^-24 gain.
-TEST(FrameKernels, FrameFiltersMatchDoublePrecisionLoops) {
+TEST(FrameKernels, FrameFiltersMatchDoublePrecisionLoops)
+{
     const Sos lowpass{0.0674553, 0.1349105, 0.0674553, -1.1429805, 0.4128016}; // 4.8 kHz, q 0.707
-    const Sos bell{1.0412, -1.8825, 0.8697, -1.8825, 0.9109};                  // 1 kHz, +6 dB
+    const Sos bell{1.0412, -1.8825, 0.8697, -1.8825, 0.9109}; // 1 kHz, +6 dB
     // The fourth-order section: the product of the two, as floats; the reference runs them in double.
     const Sos& p = lowpass;
     const Sos& q = bell;
@@ -245,7 +251,8 @@ TEST(FrameKernels, FrameFiltersMatchDoublePrecisionLoops) {
 }
 
 // Reads that wrap the ring, counts that are not whole groups of four.
-TEST(FrameKernels, CircularFirReadsAcrossTheWrap) {
+TEST(FrameKernels, CircularFirReadsAcrossTheWrap)
+{
     struct Case {
         int taps, sizeBits, position, n;
     } cases[] = {{1, 5, 15, 4}, {5, 5, 13, 6}, {16, 6, 30, 16}, {17, 6, 31, 17}, {3, 3, 2, 3}};
@@ -270,7 +277,8 @@ TEST(FrameKernels, CircularFirReadsAcrossTheWrap) {
 // The adaptive filter learns an unknown response; split into calls of 1, 3, 16 and 17 outputs
 // (x advanced, the returned error passed on) it gives the same samples as one call; and it follows
 // the same recursion run in double.
-TEST(FrameKernels, LmsLearnsAResponseAndChainsAcrossCalls) {
+TEST(FrameKernels, LmsLearnsAResponseAndChainsAcrossCalls)
+{
     for (int taps : {7, 8, 33}) {
         const int n = 3000;
         const std::vector<float> x = noise(std::size_t(n + taps), 13), unknown = noise(std::size_t(taps), 14);
@@ -310,7 +318,8 @@ TEST(FrameKernels, LmsLearnsAResponseAndChainsAcrossCalls) {
     }
 }
 
-TEST(FrameKernels, FractionalReadsInterpolateBetweenNeighbours) {
+TEST(FrameKernels, FractionalReadsInterpolateBetweenNeighbours)
+{
     const float table[4] = {0.0f, 10.0f, 20.0f, 40.0f};
     struct Case {
         float pos;

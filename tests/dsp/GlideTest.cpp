@@ -39,7 +39,8 @@ TEST(Glide, ReachesItsTargetWithABoundedStepPerBlock)
             const Ramp r = g.advance(c.to, c.kind, 16);
             ++blocks;
             EXPECT_EQ(r.start, before);
-            EXPECT_LE(std::fabs(g.value() - before), c.share * std::fabs(c.to - before) * 1.0001f + c.snap + 1.2e-7f * std::fabs(c.to) / c.share);
+            EXPECT_LE(std::fabs(g.value() - before),
+                      c.share * std::fabs(c.to - before) * 1.0001f + c.snap + 1.2e-7f * std::fabs(c.to) / c.share);
             // A straight line within the block, ending where the glide stands.
             EXPECT_NEAR(r.at(7) - r.at(6), r.increment, 1e-6f * (1.0f + std::fabs(r.start)));
             EXPECT_NEAR(r.end(16), g.value(), 1e-5f * (1.0f + std::fabs(r.start)));

@@ -33,7 +33,8 @@ TEST(GlidingBiquad, FlatSectionPassesItsInputExactlyEvenWhileItGlides)
         const char* what;
         Design a, b;
     } cases[] = {
-        {"identity", [](QuadBiquad& q) { q.set_coeffs(1, 0, 0, 0, 0); }, [](QuadBiquad& q) { q.set_coeffs(1, 0, 0, 0, 0); }},
+        {"identity", [](QuadBiquad& q) { q.set_coeffs(1, 0, 0, 0, 0); },
+         [](QuadBiquad& q) { q.set_coeffs(1, 0, 0, 0, 0); }},
         {"peak at 0 dB, 100 Hz to 8 kHz", [](QuadBiquad& q) { q.set_peaking(100, 0.7f, 0); },
          [](QuadBiquad& q) { q.set_peaking(8000, 3, 0); }},
         {"shelves at 0 dB", [](QuadBiquad& q) { q.set_lpf_shelf(100, 0.7f, 0); },

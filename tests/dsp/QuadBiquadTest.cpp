@@ -16,9 +16,9 @@ namespace {
 // The cookbook forms in double, as the designers are specified.
 enum class Kind { Lpf, Hpf, Bpf, Bpf0db, PeakingEQ, Notch, Allpass, LowShelf, HighShelf };
 
-Sos reference(Kind kind, double f, double q, double dB) {
-    if (q <= 0.0001)
-        q = 0.0001;
+Sos reference(Kind kind, double f, double q, double dB)
+{
+    if (q <= 0.0001) q = 0.0001;
     double w = 2 * kPi * f, cw = std::cos(w), sw = std::sin(w), al = sw / (2 * q);
     double A = std::pow(10.0, dB / 40), sa = 2 * std::sqrt(A) * al;
     double b0 = 0, b1 = 0, b2 = 0, a0, a1 = -2 * cw, a2 = 1 - al;
@@ -45,7 +45,8 @@ Sos reference(Kind kind, double f, double q, double dB) {
     return {b0 / a0, b1 / a0, b2 / a0, a1 / a0, a2 / a0};
 }
 
-int generate(Kind kind, float* c, float f, float q, float dB) {
+int generate(Kind kind, float* c, float f, float q, float dB)
+{
     switch (kind) {
     case Kind::Lpf: return dsps_biquad_gen_lpf_f32(c, f, q);
     case Kind::Hpf: return dsps_biquad_gen_hpf_f32(c, f, q);
@@ -57,8 +58,7 @@ int generate(Kind kind, float* c, float f, float q, float dB) {
         float other[5];
         dsps_biquad_gen_allpass360_f32(other, f, q);
         int r = dsps_biquad_gen_allpass180_f32(c, f, q);
-        for (int i = 0; i < 5; ++i)
-            EXPECT_EQ(other[i], c[i]);
+        for (int i = 0; i < 5; ++i) EXPECT_EQ(other[i], c[i]);
         return r;
     }
     case Kind::LowShelf: return dsps_biquad_gen_lowShelf_f32(c, f, dB, q);
@@ -67,19 +67,27 @@ int generate(Kind kind, float* c, float f, float q, float dB) {
     return -1;
 }
 
-void expectCoeffs(const float* c, const Sos& r, const std::string& what) {
+void expectCoeffs(const float* c, const Sos& r, const std::string& what)
+{
     const double ref[5] = {r.b0, r.b1, r.b2, r.a1, r.a2};
     for (int i = 0; i < 5; ++i)
         EXPECT_NEAR(c[i], ref[i], 2e-6 * std::max(1.0, std::abs(ref[i]))) << what << " coefficient " << i;
 }
 
-Sos sosOf(const QuadBiquad& bq) {
+Sos sosOf(const QuadBiquad& bq)
+{
     auto k = bq.getCoeffs();
     return {k.c[0], k.c[1], k.c[2], k.c[3], k.c[4]};
 }
 
-double tanHalf(double hz) { return std::tan(kPi * hz / kFs); }
-double poleOf(double k) { return (k - 1) / (k + 1); }
+double tanHalf(double hz)
+{
+    return std::tan(kPi * hz / kFs);
+}
+double poleOf(double k)
+{
+    return (k - 1) / (k + 1);
+}
 
 struct SetterCase {
     const char* name;
@@ -87,7 +95,8 @@ struct SetterCase {
     Sos ref;
 };
 
-std::vector<SetterCase> setterCases() {
+std::vector<SetterCase> setterCases()
+{
     auto lo1 = [](double f, double g) {
         double k = tanHalf(f);
         return Sos{g / (1 + k), -g / (1 + k), 0, poleOf(k), 0};
@@ -120,7 +129,8 @@ std::vector<SetterCase> setterCases() {
         {"dual_lo", [](QuadBiquad& b) { b.set_dual_lo_cut_1_order(50, 300); }, dual(50, 300, 1)},
         {"dual_lo_g", [](QuadBiquad& b) { b.set_dual_lo_cut_1_order(100, 100, 3); }, dual(100, 100, 3)},
         {"gain", [](QuadBiquad& b) { b.set_gain_only(0.25f); }, {0.25, 0, 0, 0, 0}},
-        {"coeffs", [](QuadBiquad& b) { b.set_coeffs(3.2045f, -5.78f, 2.5775f, -1.279f, 0.2797f); },
+        {"coeffs",
+         [](QuadBiquad& b) { b.set_coeffs(3.2045f, -5.78f, 2.5775f, -1.279f, 0.2797f); },
          {3.2045, -5.78, 2.5775, -1.279, 0.2797}},
         {"lpf2", [](QuadBiquad& b) { b.set_lpf_2_order(1000, 0.71f); }, reference(Kind::Lpf, 1000 / kFs, 0.71, 0)},
         {"hpf2", [](QuadBiquad& b) { b.set_hpf_2_order(90, 1.31f); }, reference(Kind::Hpf, 90 / kFs, 1.31, 0)},
@@ -130,7 +140,8 @@ std::vector<SetterCase> setterCases() {
          reference(Kind::HighShelf, 3200 / kFs, 0.7, -7)},
         {"peaking", [](QuadBiquad& b) { b.set_peaking(800, 0.7f, 6); }, peaking(800, 0.7, 6, 1)},
         {"peaking_g", [](QuadBiquad& b) { b.set_peaking(200, 1.5f, -12, 0.5f); }, peaking(200, 1.5, -12, 0.5)},
-        {"scale", [](QuadBiquad& b) {
+        {"scale",
+         [](QuadBiquad& b) {
              b.set_peaking(2500, 2, -9);
              b.scale(0.5f);
          },
@@ -140,7 +151,8 @@ std::vector<SetterCase> setterCases() {
 
 } // namespace
 
-TEST(QuadBiquad, GeneratorsMatchTheCookbookInDouble) {
+TEST(QuadBiquad, GeneratorsMatchTheCookbookInDouble)
+{
     const Kind kinds[] = {Kind::Lpf,   Kind::Hpf,     Kind::Bpf,      Kind::Bpf0db,   Kind::PeakingEQ,
                           Kind::Notch, Kind::Allpass, Kind::LowShelf, Kind::HighShelf};
     const float freqs[] = {0.0005f, 0.02f, 0.2f, 0.45f};
@@ -158,7 +170,8 @@ TEST(QuadBiquad, GeneratorsMatchTheCookbookInDouble) {
                 }
 }
 
-TEST(QuadBiquad, SettersMatchTheirFormulasInDouble) {
+TEST(QuadBiquad, SettersMatchTheirFormulasInDouble)
+{
     for (auto& c : setterCases()) {
         QuadBiquad bq;
         c.set(bq);
@@ -168,7 +181,8 @@ TEST(QuadBiquad, SettersMatchTheirFormulasInDouble) {
 
 // The response an impulse measures through the FFT is the one of the stored coefficients (which the
 // test above holds to the design).
-TEST(QuadBiquad, MeasuredResponseMatchesTheDesign) {
+TEST(QuadBiquad, MeasuredResponseMatchesTheDesign)
+{
     constexpr int N = 4096;
     for (auto& c : setterCases()) {
         if (std::string(c.name) == "coeffs") // the voicing filter is not a stable low-order design
@@ -191,7 +205,8 @@ TEST(QuadBiquad, MeasuredResponseMatchesTheDesign) {
 }
 
 // Steady-state gains a listener hears, measured with sines.
-TEST(QuadBiquad, SineGainsAtTheDesignPoints) {
+TEST(QuadBiquad, SineGainsAtTheDesignPoints)
+{
     struct Case {
         const char* name;
         std::function<void(QuadBiquad&)> set;
@@ -218,7 +233,8 @@ TEST(QuadBiquad, SineGainsAtTheDesignPoints) {
     }
 }
 
-TEST(QuadBiquad, ZeroOrNegativeQIsTheSmallestQNotADivisionByZero) {
+TEST(QuadBiquad, ZeroOrNegativeQIsTheSmallestQNotADivisionByZero)
+{
     float atZero[5], atFloor[5], negative[5];
     dsps_biquad_gen_lpf_f32(atZero, 0.01f, 0.0f);
     dsps_biquad_gen_lpf_f32(atFloor, 0.01f, 0.0001f);
@@ -241,39 +257,37 @@ TEST(QuadBiquad, ZeroOrNegativeQIsTheSmallestQNotADivisionByZero) {
 }
 
 // Frequencies outside 0..Nyquist are kept inside so that no pole leaves the unit circle.
-TEST(QuadBiquad, OutOfRangeFrequenciesStayStable) {
+TEST(QuadBiquad, OutOfRangeFrequenciesStayStable)
+{
     std::function<void(QuadBiquad&)> sets[] = {
-        [](QuadBiquad& b) { b.set_lo_cut_1_order(-50); },
-        [](QuadBiquad& b) { b.set_hi_cut_1_order(30000); },
-        [](QuadBiquad& b) { b.set_lohi_cut_1_order(-1, 24000); },
-        [](QuadBiquad& b) { b.set_lpf_2_order(40000, 0.7f); },
-        [](QuadBiquad& b) { b.set_peaking(24000, 1, 6); },
-        [](QuadBiquad& b) { b.set_hpf_shelf(NAN, 0.7f, 6); },
+        [](QuadBiquad& b) { b.set_lo_cut_1_order(-50); },         [](QuadBiquad& b) { b.set_hi_cut_1_order(30000); },
+        [](QuadBiquad& b) { b.set_lohi_cut_1_order(-1, 24000); }, [](QuadBiquad& b) { b.set_lpf_2_order(40000, 0.7f); },
+        [](QuadBiquad& b) { b.set_peaking(24000, 1, 6); },        [](QuadBiquad& b) { b.set_hpf_shelf(NAN, 0.7f, 6); },
     };
     for (auto& set : sets) {
         QuadBiquad bq;
         set(bq);
         auto y = runSplit(noise(48000, 5), 16, [&](const float* in, float* out, int n) { bq.exec(in, out, n); });
         double tail = 0;
-        for (std::size_t i = 40000; i < y.size(); ++i)
-            tail = std::max(tail, double(std::abs(y[i])));
+        for (std::size_t i = 40000; i < y.size(); ++i) tail = std::max(tail, double(std::abs(y[i])));
         EXPECT_TRUE(std::isfinite(tail));
         EXPECT_LT(tail, 100.0);
     }
 }
 
-TEST(QuadBiquad, NewSectionIsSilent) {
+TEST(QuadBiquad, NewSectionIsSilent)
+{
     QuadBiquad bq;
     auto x = noise(64, 1);
     std::vector<float> y(64, 1.0f);
     bq.exec(x.data(), y.data(), 64);
-    for (float v : y)
-        EXPECT_EQ(v, 0.0f);
+    for (float v : y) EXPECT_EQ(v, 0.0f);
 }
 
 // Any split of the stream gives the double-precision result; a change of coefficients mid-stream
 // keeps the state (the reference switches at the same sample without clearing anything).
-TEST(QuadBiquad, SplitsAndCoefficientChangesFollowTheReference) {
+TEST(QuadBiquad, SplitsAndCoefficientChangesFollowTheReference)
+{
     auto x = noise(4800, 9);
     const std::size_t change = 2400;
     for (int split : {1, 3, 16, 17}) {

@@ -14,38 +14,46 @@ struct RefComp {
     double thr, ratio, att, rel, makeup, knee, env = 0;
     RefComp(double t, double r, double aMs, double rMs, double mDb, double k)
         : thr(t), ratio(r), att(std::exp(-std::log(9.0) / 48.0 / aMs)), rel(std::exp(-std::log(9.0) / 48.0 / rMs)),
-          makeup(std::pow(10.0, mDb / 20)), knee(k) {}
-    double target(double level) const {
+          makeup(std::pow(10.0, mDb / 20)), knee(k)
+    {}
+    double target(double level) const
+    {
         double lo = thr - knee / 2, hi = thr + knee / 2;
-        if (level > hi)
-            return (level - thr) * (1 / ratio - 1);
-        if (level <= lo)
-            return 0;
+        if (level > hi) return (level - thr) * (1 / ratio - 1);
+        if (level <= lo) return 0;
         return (level - lo) * (level - lo) * (1 / ratio - 1) * 0.5 / knee;
     }
-    double step(double x, double fade) {
+    double step(double x, double fade)
+    {
         double t = target(20 * std::log10(std::abs(x)));
         env = env > t ? att * env + (1 - att) * t : rel * env + (1 - rel) * t;
         return makeup * fade * std::pow(10.0, env / 20) * x;
     }
 };
 
-std::vector<float> run(QuadComp& c, const std::vector<float>& x, int split, float fade = 1.0f) {
+std::vector<float> run(QuadComp& c, const std::vector<float>& x, int split, float fade = 1.0f)
+{
     return runSplit(x, split, [&](const float* in, float* out, int n) { c.exec(in, out, n, fade); });
 }
 
 // A constant level: the detector works on each sample's own level, so a constant makes the level exact.
-std::vector<float> level(std::size_t n, double dB) { return std::vector<float>(n, float(std::pow(10.0, dB / 20))); }
+std::vector<float> level(std::size_t n, double dB)
+{
+    return std::vector<float>(n, float(std::pow(10.0, dB / 20)));
+}
 
-double gainDb(const QuadComp& c) { return 20 * std::log10(c.getActualGain()); }
+double gainDb(const QuadComp& c)
+{
+    return 20 * std::log10(c.getActualGain());
+}
 
 // Samples from the 10 % to the 90 % point of a move of the gain from `from` to `to` dB.
-double riseSamples(const std::vector<double>& gains, double from, double to) {
+double riseSamples(const std::vector<double>& gains, double from, double to)
+{
     auto crossed = [&](double frac) {
         double mark = from + frac * (to - from);
         for (std::size_t i = 0; i < gains.size(); ++i)
-            if ((to < from && gains[i] <= mark) || (to > from && gains[i] >= mark))
-                return double(i);
+            if ((to < from && gains[i] <= mark) || (to > from && gains[i] >= mark)) return double(i);
         return -1.0;
     };
     return crossed(0.9) - crossed(0.1);
@@ -53,37 +61,39 @@ double riseSamples(const std::vector<double>& gains, double from, double to) {
 
 } // namespace
 
-TEST(QuadComp, RatioOneLeavesTheSignalAlone) {
+TEST(QuadComp, RatioOneLeavesTheSignalAlone)
+{
     QuadComp c;
     c.load(-30, 1, 5, 50, 0, 6);
     auto x = noise(4800, 1, 1.0f);
     auto y = run(c, x, 16);
-    for (std::size_t i = 0; i < x.size(); ++i)
-        ASSERT_EQ(y[i], x[i]);
+    for (std::size_t i = 0; i < x.size(); ++i) ASSERT_EQ(y[i], x[i]);
 }
 
-TEST(QuadComp, SettledGainFollowsTheStaticCurve) {
+TEST(QuadComp, SettledGainFollowsTheStaticCurve)
+{
     struct Case {
         float thr, ratio, knee, levelDb, wantDb;
     } cases[] = {
-        {-30, 4, 0, -18, -9},           // 12 dB over, ratio 4
-        {-30, 4, 6, -18, -9},           // above the knee
-        {-30, 4, 6, -34, 0},            // below the knee
-        {-30, 4, 6, -30, -0.5625},      // knee middle: 3^2 * (1/4 - 1) * 0.5 / 6
-        {-30, 4, 6, -27, -2.25},        // knee top meets the line: (3)(1/4 - 1)
-        {-20, 2, 0, -10, -5},           // hard knee
-        {-20, 1000, 0, 0, -19.98},      // limiter-like
+        {-30, 4, 0, -18, -9}, // 12 dB over, ratio 4
+        {-30, 4, 6, -18, -9}, // above the knee
+        {-30, 4, 6, -34, 0}, // below the knee
+        {-30, 4, 6, -30, -0.5625}, // knee middle: 3^2 * (1/4 - 1) * 0.5 / 6
+        {-30, 4, 6, -27, -2.25}, // knee top meets the line: (3)(1/4 - 1)
+        {-20, 2, 0, -10, -5}, // hard knee
+        {-20, 1000, 0, 0, -19.98}, // limiter-like
     };
     for (auto k : cases) {
         QuadComp c;
         c.load(k.thr, k.ratio, 1, 1, 0, k.knee);
         run(c, level(48000, k.levelDb), 16);
-        EXPECT_NEAR(gainDb(c), k.wantDb, 0.01) << "thr " << k.thr << " ratio " << k.ratio << " knee " << k.knee
-                                               << " level " << k.levelDb;
+        EXPECT_NEAR(gainDb(c), k.wantDb, 0.01)
+            << "thr " << k.thr << " ratio " << k.ratio << " knee " << k.knee << " level " << k.levelDb;
     }
 }
 
-TEST(QuadComp, AttackAndReleaseTimesFrom10To90Percent) {
+TEST(QuadComp, AttackAndReleaseTimesFrom10To90Percent)
+{
     for (auto [attackMs, releaseMs] : {std::pair{10.0f, 100.0f}, {2.0f, 300.0f}, {50.0f, 20.0f}}) {
         QuadComp c;
         c.load(-30, 4, attackMs, releaseMs, 0, 0);
@@ -109,7 +119,8 @@ TEST(QuadComp, AttackAndReleaseTimesFrom10To90Percent) {
 }
 
 // The whole path against the double reference, in every split, with make-up and fade gains.
-TEST(QuadCompSplits, MatchTheDoubleReference) {
+TEST(QuadCompSplits, MatchTheDoubleReference)
+{
     auto x = noise(9600, 4, 1.0f);
     for (std::size_t i = 0; i < x.size(); ++i) // a swell and a drop, so both smoothers work
         x[i] *= float(0.02 + 0.98 * std::abs(std::sin(kPi * double(i) / 4800)));
@@ -120,13 +131,13 @@ TEST(QuadCompSplits, MatchTheDoubleReference) {
         RefComp ref(-20, 3, 3, 40, 4, 8);
         auto y = run(c, x, split, 0.8f);
         std::vector<double> want(x.size());
-        for (std::size_t i = 0; i < x.size(); ++i)
-            want[i] = ref.step(x[i], 0.8);
+        for (std::size_t i = 0; i < x.size(); ++i) want[i] = ref.step(x[i], 0.8);
         EXPECT_LT(relError(y, want), 1e-4) << "split " << split;
     }
 }
 
-TEST(QuadComp, BadValuesAreReportedAndReplaced) {
+TEST(QuadComp, BadValuesAreReportedAndReplaced)
+{
     struct Case {
         float ratio, attackMs, releaseMs, knee;
         const char* log;
@@ -164,7 +175,8 @@ TEST(QuadComp, BadValuesAreReportedAndReplaced) {
     EXPECT_EQ(run(fast, x, 16), run(oneMs, x, 16));
 }
 
-TEST(QuadComp, MakeupAndFadeScaleTheOutput) {
+TEST(QuadComp, MakeupAndFadeScaleTheOutput)
+{
     QuadComp c;
     c.load(0, 4, 5, 50, 6, 0);
     auto x = level(64, -40); // below the threshold: no reduction
@@ -173,7 +185,8 @@ TEST(QuadComp, MakeupAndFadeScaleTheOutput) {
 }
 
 // A stray NaN or infinity must not leave the compressor stuck at a NaN or zero gain.
-TEST(QuadComp, RecoversFromNonFiniteSamples) {
+TEST(QuadComp, RecoversFromNonFiniteSamples)
+{
     QuadComp c;
     c.load(-30, 4, 1, 1, 0, 6);
     std::vector<float> x = level(4800, -18);

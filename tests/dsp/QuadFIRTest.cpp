@@ -11,26 +11,31 @@ using namespace dsptest;
 namespace {
 
 // y[i] = sum over j of ir[j] x[i - j], in double, x zero before the start.
-std::vector<double> convolve(const std::vector<float>& ir, const std::vector<float>& x) {
+std::vector<double> convolve(const std::vector<float>& ir, const std::vector<float>& x)
+{
     std::vector<double> y(x.size());
     for (std::size_t i = 0; i < x.size(); ++i) {
         double acc = 0;
-        for (std::size_t j = 0; j < ir.size() && j <= i; ++j)
-            acc += double(ir[j]) * x[i - j];
+        for (std::size_t j = 0; j < ir.size() && j <= i; ++j) acc += double(ir[j]) * x[i - j];
         y[i] = acc;
     }
     return y;
 }
 
-std::vector<float> run(QuadFIR& fir, const std::vector<float>& x, int split) {
+std::vector<float> run(QuadFIR& fir, const std::vector<float>& x, int split)
+{
     return runSplit(x, split, [&](const float* in, float* out, int n) { fir.exec(in, out, n); });
 }
 
-bool aligned16(const void* p) { return reinterpret_cast<std::uintptr_t>(p) % 16 == 0; }
+bool aligned16(const void* p)
+{
+    return reinterpret_cast<std::uintptr_t>(p) % 16 == 0;
+}
 
 } // namespace
 
-TEST(QuadFIR, NewFilterIsTheIdentity) {
+TEST(QuadFIR, NewFilterIsTheIdentity)
+{
     for (int taps : {1, 7, 2048}) {
         auto x = noise(200, 1);
         for (int split : {1, 3, 16, 17}) {
@@ -42,7 +47,8 @@ TEST(QuadFIR, NewFilterIsTheIdentity) {
     }
 }
 
-TEST(QuadFIR, ImpulseAtTapDDelaysByD) {
+TEST(QuadFIR, ImpulseAtTapDDelaysByD)
+{
     struct Case {
         int taps, d;
     } cases[] = {{64, 0}, {64, 1}, {64, 15}, {64, 16}, {64, 17}, {64, 63}, {2048, 1000}, {2048, 2047}, {1023, 1022}};
@@ -65,7 +71,8 @@ TEST(QuadFIR, ImpulseAtTapDDelaysByD) {
 }
 
 // The vector kernel against a direct convolution, over many blocks and every tap-count remainder.
-TEST(QuadFIR, RandomTapsMatchADirectConvolution) {
+TEST(QuadFIR, RandomTapsMatchADirectConvolution)
+{
     for (int taps : {2048, 1024, 1023, 100, 33, 17, 9, 5, 1}) {
         auto ir = noise(taps, 10 + taps, 0.05f);
         auto x = noise(taps + 2000, 20 + taps);
@@ -78,7 +85,8 @@ TEST(QuadFIR, RandomTapsMatchADirectConvolution) {
     }
 }
 
-TEST(QuadFIR, LoadBlendMixesDryAndConvolved) {
+TEST(QuadFIR, LoadBlendMixesDryAndConvolved)
+{
     const int taps = 256;
     auto ir = noise(taps, 4, 0.2f);
     auto x = noise(1000, 5);
@@ -98,7 +106,8 @@ TEST(QuadFIR, LoadBlendMixesDryAndConvolved) {
     EXPECT_LT(relError(yHalf, mix), 2e-6);
 }
 
-TEST(QuadFIR, SmoothBlendGlidesToTheTarget) {
+TEST(QuadFIR, SmoothBlendGlidesToTheTarget)
+{
     const int taps = 32;
     std::vector<float> ir(taps, 0.0f);
     ir[5] = 1.0f;
@@ -107,14 +116,14 @@ TEST(QuadFIR, SmoothBlendGlidesToTheTarget) {
     // One step: a quarter of the way from the unit impulse to the delayed one.
     EXPECT_FLOAT_EQ(fir.getCoeffs()[taps - 1], 0.75f);
     EXPECT_FLOAT_EQ(fir.getCoeffs()[taps - 1 - 5], 0.25f);
-    for (int i = 0; i < 200; ++i)
-        fir.load_smooth_blend(ir.data(), 1.0f, 0.25f);
+    for (int i = 0; i < 200; ++i) fir.load_smooth_blend(ir.data(), 1.0f, 0.25f);
     EXPECT_NEAR(fir.getCoeffs()[taps - 1], 0.0f, 1e-6f);
     EXPECT_NEAR(fir.getCoeffs()[taps - 1 - 5], 1.0f, 1e-6f);
 }
 
 // New taps start from the existing past samples; resetStatus clears that past.
-TEST(QuadFIR, HistoryOutlivesATapChangeUntilReset) {
+TEST(QuadFIR, HistoryOutlivesATapChangeUntilReset)
+{
     const int taps = 128;
     auto irA = noise(taps, 6, 0.1f), irB = noise(taps, 7, 0.1f);
     auto x = noise(640, 8);
@@ -123,8 +132,7 @@ TEST(QuadFIR, HistoryOutlivesATapChangeUntilReset) {
     std::vector<float> y(x.size());
     fir.exec(x.data(), y.data(), 320);
     fir.load(irB.data());
-    for (int i = 320; i < 640; i += 16)
-        fir.exec(x.data() + i, y.data() + i, 16);
+    for (int i = 320; i < 640; i += 16) fir.exec(x.data() + i, y.data() + i, 16);
     auto refB = convolve(irB, x);
     std::vector<float> tail(y.begin() + 320, y.end());
     std::vector<double> refTail(refB.begin() + 320, refB.end());
@@ -133,14 +141,14 @@ TEST(QuadFIR, HistoryOutlivesATapChangeUntilReset) {
     fir.resetStatus();
     std::vector<float> silence(64, 0.0f), out(64, 1.0f);
     fir.exec(silence.data(), out.data(), 64);
-    for (float v : out)
-        EXPECT_EQ(v, 0.0f);
+    for (float v : out) EXPECT_EQ(v, 0.0f);
 }
 
 // Taps loaded in the middle of a block of 16 (calls of 8 samples) take effect with the next block:
 // the rest of the block is filtered as it began. A reset asked for with them clears the history at
 // the next call instead, which then starts from silence with the new taps.
-TEST(QuadFIR, ChangesWithinABlockWaitForTheNextBlock) {
+TEST(QuadFIR, ChangesWithinABlockWaitForTheNextBlock)
+{
     const int taps = 300;
     auto irA = noise(taps, 11, 0.1f), irB = noise(taps, 12, 0.1f);
     auto x = noise(480, 13);
@@ -155,8 +163,7 @@ TEST(QuadFIR, ChangesWithinABlockWaitForTheNextBlock) {
         for (std::size_t i = 0; i < x.size(); i += 8) {
             if (i == change) {
                 fir.load(irB.data());
-                if (reset)
-                    fir.resetStatus();
+                if (reset) fir.resetStatus();
             }
             fir.exec(x.data() + i, y.data() + i, 8);
         }
@@ -167,7 +174,8 @@ TEST(QuadFIR, ChangesWithinABlockWaitForTheNextBlock) {
     }
 }
 
-TEST(QuadFIR, TapsAre16ByteAligned) {
+TEST(QuadFIR, TapsAre16ByteAligned)
+{
     for (int taps : {1, 3, 1023, 1024, 2048}) {
         QuadFIR fir(taps);
         std::vector<float> ir(taps, 0.1f);
@@ -177,7 +185,8 @@ TEST(QuadFIR, TapsAre16ByteAligned) {
     }
 }
 
-TEST(QuadFIR, NonPositiveTapCountIsOneTap) {
+TEST(QuadFIR, NonPositiveTapCountIsOneTap)
+{
     QuadFIR fir(0);
     EXPECT_EQ(fir.getTaps(), 1);
     auto x = noise(40, 3);

@@ -11,7 +11,8 @@
 // twice the DFT (bins 0..15 split, bin 16 apart, bin 0's imaginary part exactly zero), and the
 // inverse of a spectrum gives 32 times the upper half of its normalised inverse, so the inverse of a
 // forward returns 64 times samples 16..31.
-TEST(RealFft32, ForwardIsTwiceTheDftAndTheInverseReturnsTheUpperHalf) {
+TEST(RealFft32, ForwardIsTwiceTheDftAndTheInverseReturnsTheUpperHalf)
+{
     const double pi = std::acos(-1.0);
     for (unsigned seed : {1u, 2u, 3u}) {
         const std::vector<float> x = dsptest::noise(RealFft32::kSize, seed);
@@ -19,8 +20,7 @@ TEST(RealFft32, ForwardIsTwiceTheDftAndTheInverseReturnsTheUpperHalf) {
         RealFft32::forward(x.data(), s);
         for (int k = 0; k <= 16; ++k) {
             std::complex<double> want = 0;
-            for (int m = 0; m < 32; ++m)
-                want += double(x[std::size_t(m)]) * std::polar(2.0, -2 * pi * k * m / 32);
+            for (int m = 0; m < 32; ++m) want += double(x[std::size_t(m)]) * std::polar(2.0, -2 * pi * k * m / 32);
             const double re = k < 16 ? s[k] : s[RealFft32::kNyquist], im = k < 16 ? s[16 + k] : 0.0;
             EXPECT_NEAR(re, want.real(), 1e-5) << "bin " << k << " seed " << seed;
             EXPECT_NEAR(im, want.imag(), 1e-5) << "bin " << k << " seed " << seed;

@@ -10,7 +10,8 @@ using namespace dsptest;
 namespace {
 
 // y = z^-D v - g v, v = x + g z^-D v, in double.
-std::vector<double> reference(const std::vector<float>& x, double g, int delay) {
+std::vector<double> reference(const std::vector<float>& x, double g, int delay)
+{
     std::vector<double> v(x.size()), y(x.size());
     for (std::size_t i = 0; i < x.size(); ++i) {
         double dv = i >= std::size_t(delay) ? v[i - delay] : 0.0;
@@ -20,7 +21,8 @@ std::vector<double> reference(const std::vector<float>& x, double g, int delay) 
     return y;
 }
 
-std::vector<float> run(SchroederAllPass& ap, std::vector<float> x, int split) {
+std::vector<float> run(SchroederAllPass& ap, std::vector<float> x, int split)
+{
     std::vector<float> y(x.size());
     for (std::size_t i = 0; i < x.size(); i += split) {
         int n = int(std::min<std::size_t>(split, x.size() - i));
@@ -31,7 +33,8 @@ std::vector<float> run(SchroederAllPass& ap, std::vector<float> x, int split) {
 
 } // namespace
 
-TEST(SchroederAllPass, MatchesTheDifferenceEquation) {
+TEST(SchroederAllPass, MatchesTheDifferenceEquation)
+{
     auto x = noise(6000, 1);
     struct Case {
         int size;
@@ -40,8 +43,7 @@ TEST(SchroederAllPass, MatchesTheDifferenceEquation) {
     } cases[] = {{2048, 0.7071f, 2048}, {2048, 0.5f, 347}, {1024, -0.6f, 17}, {64, 0.3f, 16}};
     for (auto c : cases)
         for (int split : {1, 3, 16, 17}) {
-            if (c.delay < 16u && split > int(c.delay))
-                continue;
+            if (c.delay < 16u && split > int(c.delay)) continue;
             SchroederAllPass ap(c.size);
             ap.compile(c.gain, c.delay);
             EXPECT_LT(relError(run(ap, x, split), reference(x, c.gain, int(c.delay))), 1e-5)
@@ -49,7 +51,8 @@ TEST(SchroederAllPass, MatchesTheDifferenceEquation) {
         }
 }
 
-TEST(SchroederAllPass, KeepsTheEnergyOfNoise) {
+TEST(SchroederAllPass, KeepsTheEnergyOfNoise)
+{
     SchroederAllPass ap(2048);
     ap.compile(0.7071f, 1201);
     auto x = noise(4800, 2);
@@ -63,7 +66,8 @@ TEST(SchroederAllPass, KeepsTheEnergyOfNoise) {
     EXPECT_NEAR(eout / ein, 1.0, 1e-4);
 }
 
-TEST(SchroederAllPass, FlatMagnitudeResponse) {
+TEST(SchroederAllPass, FlatMagnitudeResponse)
+{
     const int n = 4096;
     SchroederAllPass ap(256);
     ap.compile(0.5f, 37);

@@ -9,38 +9,40 @@ using namespace dsptest;
 namespace {
 
 // Runs silence until the cross-fade has settled (0.95^400 of the old tap is left).
-void settle(SimpleDelay& d) {
+void settle(SimpleDelay& d)
+{
     float z[16] = {}, out[16];
-    for (int i = 0; i < 400; ++i)
-        d.exec(z, out, 16);
+    for (int i = 0; i < 400; ++i) d.exec(z, out, 16);
 }
 
-std::vector<float> run(SimpleDelay& d, const std::vector<float>& x, int split) {
+std::vector<float> run(SimpleDelay& d, const std::vector<float>& x, int split)
+{
     return runSplit(x, split, [&](const float* in, float* out, int n) { d.exec(in, out, n); });
 }
 
 // The delay a settled line applies, found from an impulse.
-int heardDelay(SimpleDelay& d) {
+int heardDelay(SimpleDelay& d)
+{
     std::vector<float> x(d.getSize() + 32, 0.0f);
     x[0] = 1.0f;
     auto y = run(d, x, 16);
     for (std::size_t i = 0; i < y.size(); ++i)
-        if (y[i] > 0.5f)
-            return int(i);
+        if (y[i] > 0.5f) return int(i);
     return -1;
 }
 
 } // namespace
 
-TEST(SimpleDelay, RingIsThePowerOfTwoThatHoldsTheLength) {
+TEST(SimpleDelay, RingIsThePowerOfTwoThatHoldsTheLength)
+{
     struct Case {
         int length, size;
     } cases[] = {{-5, 1}, {0, 1}, {1, 1}, {2, 2}, {3, 4}, {1000, 1024}, {1024, 1024}, {1025, 2048}, {16384, 16384}};
-    for (auto c : cases)
-        EXPECT_EQ(SimpleDelay(c.length).getSize(), c.size) << c.length;
+    for (auto c : cases) EXPECT_EQ(SimpleDelay(c.length).getSize(), c.size) << c.length;
 }
 
-TEST(SimpleDelay, DelayIsLimitedToTheRing) {
+TEST(SimpleDelay, DelayIsLimitedToTheRing)
+{
     SimpleDelay d(1000);
     d.setDelay(5000);
     settle(d);
@@ -54,7 +56,8 @@ TEST(SimpleDelay, DelayIsLimitedToTheRing) {
 
 // A settled line delays any input exactly, whatever the split; delay 0 returns the sample written.
 // The first delay is heard on the second tap; one reached from another delay on the first again.
-TEST(SimpleDelay, SettledLineDelaysExactly) {
+TEST(SimpleDelay, SettledLineDelaysExactly)
+{
     auto x = noise(3000, 3);
     for (int before : {-1, 700})
         for (int delay : {0, 1, 15, 16, 17, 500, 1023})
@@ -74,7 +77,8 @@ TEST(SimpleDelay, SettledLineDelaysExactly) {
 
 // A change of delay fades from the old tap to the new one over about 60 blocks, with no step larger
 // than the signal's own.
-TEST(SimpleDelay, DelayChangeCrossFadesWithoutSteps) {
+TEST(SimpleDelay, DelayChangeCrossFadesWithoutSteps)
+{
     const double hz = 100; // the new tap (240 samples later) is in anti-phase: the worst case
     auto x = sine(48000, hz, 0.5);
     SimpleDelay d(4096);
@@ -83,8 +87,7 @@ TEST(SimpleDelay, DelayChangeCrossFadesWithoutSteps) {
     std::vector<float> y(x.size());
     const std::size_t change = 9600;
     for (std::size_t i = 0; i < x.size(); i += 16) {
-        if (i == change)
-            d.setDelay(340);
+        if (i == change) d.setDelay(340);
         d.exec(x.data() + i, y.data() + i, 16);
     }
     const double naturalStep = 0.5 * 2 * kPi * hz / kFs;
@@ -95,8 +98,7 @@ TEST(SimpleDelay, DelayChangeCrossFadesWithoutSteps) {
 
     auto expectTap = [&](std::size_t from, int delay, float tol) {
         double err = 0;
-        for (std::size_t i = from; i < from + 160; ++i)
-            err = std::max(err, double(std::abs(y[i] - x[i - delay])));
+        for (std::size_t i = from; i < from + 160; ++i) err = std::max(err, double(std::abs(y[i] - x[i - delay])));
         return err <= tol;
     };
     EXPECT_TRUE(expectTap(change - 160, 100, 1e-6f));
@@ -106,12 +108,12 @@ TEST(SimpleDelay, DelayChangeCrossFadesWithoutSteps) {
 }
 
 // A request made during a fade is taken only by a call after the fade has settled.
-TEST(SimpleDelay, RequestsDuringAFadeWaitForIt) {
+TEST(SimpleDelay, RequestsDuringAFadeWaitForIt)
+{
     SimpleDelay d(2048);
     d.setDelay(200);
     float z[16] = {}, out[16];
-    for (int i = 0; i < 10; ++i)
-        d.exec(z, out, 16);
+    for (int i = 0; i < 10; ++i) d.exec(z, out, 16);
     d.setDelay(300); // mid-fade: ignored
     settle(d);
     EXPECT_EQ(heardDelay(d), 200);
@@ -125,25 +127,23 @@ TEST(SimpleDelay, RequestsDuringAFadeWaitForIt) {
 // starts at 0.5, climbs by the rate per sample and turns only at block boundaries. A ramp input
 // shows m directly: out = index - delay - m. A new depth glides in (the read point never jumps), so
 // m is checked once the glide has landed, and the read point is checked for jumps before that.
-TEST(SimpleDelay, ModulationSweepsATriangleBehindTheTap) {
+TEST(SimpleDelay, ModulationSweepsATriangleBehindTheTap)
+{
     const int delay = 100;
     const float rate = 0.01f, depth = 40;
     SimpleDelay d(4096);
     d.setDelay(delay);
     settle(d);
     std::vector<float> ramp(9600);
-    for (std::size_t i = 0; i < ramp.size(); ++i)
-        ramp[i] = float(i);
+    for (std::size_t i = 0; i < ramp.size(); ++i) ramp[i] = float(i);
     d.setModulation(rate, depth);
     auto y = run(d, ramp, 16);
     double phase = 0.5, dir = 1;
     double lo = 1e9, hi = -1e9;
     for (std::size_t i = 0; i < ramp.size(); ++i) {
         if (i % 16 == 0) {
-            if (phase < 16 * rate)
-                dir = 1;
-            if (phase >= 1)
-                dir = -1;
+            if (phase < 16 * rate) dir = 1;
+            if (phase >= 1) dir = -1;
         }
         phase += dir * rate;
         double m = depth * phase;

@@ -21,9 +21,19 @@ TEST(TriangleLfo, SweepsBetweenItsPointsAtItsRate)
         float floor, ceiling;
     };
     const Case cases[] = {
-        {"turning between blocks, low point a block up: never below 0", {{0.5f}, {1.0f}}, 16 * inc, 1.0f, 16, 0.0f,
+        {"turning between blocks, low point a block up: never below 0",
+         {{0.5f}, {1.0f}},
+         16 * inc,
+         1.0f,
+         16,
+         0.0f,
          1.0f + 16 * inc},
-        {"turning between blocks, both points a block inside", {{0.0f}, {1.0f}}, 16 * inc, 1.0f - 16 * inc, 16, 0.0f,
+        {"turning between blocks, both points a block inside",
+         {{0.0f}, {1.0f}},
+         16 * inc,
+         1.0f - 16 * inc,
+         16,
+         0.0f,
          1.0f},
         {"turning between odd blocks", {{0.3f}, {-1.0f}}, 7 * inc, 1.0f - 7 * inc, 7, 0.0f, 1.0f},
         {"bouncing, rising first", {{0.25f}, {1.0f}}, 16 * inc, 1.0f, 0, 16 * inc, 1.0f},

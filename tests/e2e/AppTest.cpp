@@ -83,8 +83,9 @@ TEST(App, RunningUnitExposesTheApplicationTreeAndFollowsTheUsbMode)
     // The compile thread applies a USB mode written from outside.
     EXPECT_EQ(client.ask("write root\\usb\\usb_mode:{\"value\":\"Audio\"}"),
               Client::withNul("root\\usb\\usb_mode:{\"value\":\"Audio\"}\r\n"));
-    EXPECT_TRUE(waitShellLog("ln -s $G/functions/uac2.usb_in $G/configs/c.1/\n"
-                             "ln -s $G/functions/uac2.usb_out $G/configs/c.1/\nls /sys/class/udc > $G/UDC\n",
-                             3000))
+    EXPECT_TRUE(
+        waitShellLog("ln -s $G/functions/uac2.usb_in $G/configs/c.1/\n"
+                     "ln -s $G/functions/uac2.usb_out $G/configs/c.1/\nls /sys/class/udc > $G/UDC\n",
+                     3000))
         << ShellScript::log();
 }

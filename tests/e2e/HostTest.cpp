@@ -23,7 +23,7 @@ constexpr int kWaitMs = 20000 * KESTRUN_PROGRAM_SLOWDOWN;
 
 tcflag_t lineMode(int terminal)
 {
-    termios settings {};
+    termios settings{};
     tcgetattr(terminal, &settings);
     return settings.c_lflag & (ICANON | ECHO);
 }
@@ -54,8 +54,8 @@ TEST(HostStop, ValuesWrittenJustBeforeTheStopAreThereAfterTheRestart)
         }
         Client client(unit.port());
         const std::string alias = "stopped-" + std::to_string(signal), volume = std::to_string(signal + 10);
-        client.ask("write root\\sys\\alias:{\"value\":\"" + alias + "\"}\r\nwrite root\\app\\output\\vol:{\"value\":" +
-                   volume + "}");
+        client.ask("write root\\sys\\alias:{\"value\":\"" + alias +
+                   "\"}\r\nwrite root\\app\\output\\vol:{\"value\":" + volume + "}");
         EXPECT_EQ(unit.stop(signal, kWaitMs), 0) << unit.log();
         EXPECT_EQ(lineMode(keys), before);
         ::close(keys);
@@ -77,11 +77,14 @@ TEST(HostStart, ASecondProgramOnAFolderInUseDoesNotStart)
     Unit unit;
     unit.start();
     const std::string log = test_root() + "/second.log", port = std::to_string(free_port());
-    const int status = std::system(("KESTRUN_TCP_PORT=" + port + " timeout 20 " + program_command(KESTRUN_PROGRAM) +
-                                    " > " + log + " 2>&1").c_str());
+    const int status = std::system(
+        ("KESTRUN_TCP_PORT=" + port + " timeout 20 " + program_command(KESTRUN_PROGRAM) + " > " + log + " 2>&1")
+            .c_str());
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << read_file(log);
     EXPECT_EQ(occurrences(read_file(log), "ERROR (Main): " + test_root() + "/home/storage is in use by process " +
-                                              std::to_string(unit.processId())), 1u) << read_file(log);
+                                              std::to_string(unit.processId())),
+              1u)
+        << read_file(log);
     int pipe = ::open((test_root() + "/panel").c_str(), O_WRONLY | O_NONBLOCK);
     ASSERT_EQ(::write(pipe, "click b\n", 8), 8);
     ::close(pipe);
@@ -101,9 +104,12 @@ TEST(HostSettings, WrongSettingsAreSaidAndTheProgramGoesOn)
         const char* instead;
     };
     std::vector<Case> cases = {
-        {"KESTRUN_REALTIME", "yes", "normal priorities"},   {"KESTRUN_AUDIO_IN", "noise", ": silence"},
-        {"KESTRUN_AUDIO_OUT", "speaker", ": no output"},     {"KESTRUN_AUDIO_PACE", "slow", ": real time"},
-        {"KESTRUN_AUDIO_LOOP", "yes", "plays once"},         {"KESTRUN_PANEL_KEYS", "2", "keys do not work"},
+        {"KESTRUN_REALTIME", "yes", "normal priorities"},
+        {"KESTRUN_AUDIO_IN", "noise", ": silence"},
+        {"KESTRUN_AUDIO_OUT", "speaker", ": no output"},
+        {"KESTRUN_AUDIO_PACE", "slow", ": real time"},
+        {"KESTRUN_AUDIO_LOOP", "yes", "plays once"},
+        {"KESTRUN_PANEL_KEYS", "2", "keys do not work"},
         {"KESTRUN_BT_ADDR", "zz", "all zero"},
     };
 #if KESTRUN_HOST // the device build draws on a framebuffer only
@@ -113,7 +119,7 @@ TEST(HostSettings, WrongSettingsAreSaidAndTheProgramGoesOn)
     write_file(test_root() + "/panel", "click a\n");
     Unit unit;
     int holder = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address {AF_INET, htons(uint16_t(unit.port())), {htonl(INADDR_LOOPBACK)}, {}};
+    sockaddr_in address{AF_INET, htons(uint16_t(unit.port())), {htonl(INADDR_LOOPBACK)}, {}};
     ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&address), sizeof address) | ::listen(holder, 1), 0);
     unit.start();
     for (const auto& c : cases) unsetenv(c.name);

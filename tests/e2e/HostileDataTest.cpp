@@ -34,7 +34,8 @@ std::string floats(float value)
 // The start of a 16-bit stereo WAV recording of a sine.
 std::string wav(size_t size)
 {
-    std::string w("RIFF\xff\xff\0\0WAVEfmt \x10\0\0\0\x01\0\x02\0\x80\xbb\0\0\0\xee\x02\0\x04\0\x10\0data\xdb\xff\0\0", 44);
+    std::string w("RIFF\xff\xff\0\0WAVEfmt \x10\0\0\0\x01\0\x02\0\x80\xbb\0\0\0\xee\x02\0\x04\0\x10\0data\xdb\xff\0\0",
+                  44);
     for (int i = 0; w.size() < size; ++i) {
         const int16_t sample = int16_t(12000 * std::sin(i / 2 * 0.03));
         w.append(reinterpret_cast<const char*>(&sample), 2);
@@ -66,8 +67,10 @@ TEST(HostileData, ResponsesAndModelsTheUnitCannotUseAreRefusedWithTheReason)
     newer.replace(newer.find("0.5."), 5, "0.6.0");
     std::mt19937 generator(4);
     for (char& c : noise) c = char(generator());
-    ASSERT_EQ(transfer::write(client, transfer::kIrs, 3, "Good", floats(0.001f)), "root\\ir_list:{\"index\":3,\"chunk\":-1}");
-    ASSERT_EQ(transfer::write(client, transfer::kModels, 2, "Plexi", model(amp)), "root\\nam_amp:{\"index\":2,\"chunk\":-1}");
+    ASSERT_EQ(transfer::write(client, transfer::kIrs, 3, "Good", floats(0.001f)),
+              "root\\ir_list:{\"index\":3,\"chunk\":-1}");
+    ASSERT_EQ(transfer::write(client, transfer::kModels, 2, "Plexi", model(amp)),
+              "root\\nam_amp:{\"index\":2,\"chunk\":-1}");
     const struct {
         const transfer::List& list;
         std::string data, error;
@@ -85,7 +88,10 @@ TEST(HostileData, ResponsesAndModelsTheUnitCannotUseAreRefusedWithTheReason)
         const int at = c.list.gzip ? 2 : 3;
         const std::string reply = transfer::write(client, c.list, at, "Bad", c.data);
         EXPECT_EQ(reply.rfind(std::string(c.list.path) + ":{\"index\":" + std::to_string(at) +
-                                  ",\"chunk\":-2,\"error\":\"" + c.error, 0), 0u) << reply;
+                                  ",\"chunk\":-2,\"error\":\"" + c.error,
+                              0),
+                  0u)
+            << reply;
     }
     EXPECT_EQ(transfer::read(client, transfer::kIrs, 3), floats(0.001f)) << "the stored elements are untouched";
     EXPECT_EQ(transfer::gunzip(transfer::read(client, transfer::kModels, 2)).substr(0, amp.size()), amp);
@@ -102,7 +108,8 @@ TEST(HostileData, StoredFilesCutOrReplacedKeepWhatCanBeReadAndAreToldOnce)
     ASSERT_EQ(::truncate(preset.c_str(), 1000), 0);
     // Written by an older program that did not check them.
     write_file(stored("root\\ir_list:0"), std::string("Old IR").append(122, '\0') + floats(1e20f));
-    write_file(stored("root\\nam_amp:4"), std::string("Old amp").append(121, '\0').append("not a model").append(524277, '\0'));
+    write_file(stored("root\\nam_amp:4"),
+               std::string("Old amp").append(121, '\0').append("not a model").append(524277, '\0'));
     ASSERT_EQ(::unlink(alias.c_str()) + ::mkfifo(alias.c_str(), 0644), 0);
 
     unit.startQuiet(); // a FIFO opened for reading would hold the start for ever
@@ -112,8 +119,9 @@ TEST(HostileData, StoredFilesCutOrReplacedKeepWhatCanBeReadAndAreToldOnce)
     EXPECT_EQ(read_file(preset).size(), 1000u) << "left as it was until it changes";
     client.ask("write root\\app\\ir\\on_off:{\"value\":\"ON\"}\r\nwrite root\\app\\ir\\ir:{\"value\":\"Old IR\"}");
     EXPECT_TRUE(unit.waitLog("W (IrLoader): Impulse response \"Old IR\" passed over: impulse response too loud", 5000));
-    for (const std::string& line : {"W (Storage): " + alias + ": not a regular file, left as it is",
-                                    std::string("ERROR (NamPlayer): Error parsing nam file: slot 4 \"Old amp\": invalid")})
+    for (const std::string& line :
+         {"W (Storage): " + alias + ": not a regular file, left as it is",
+          std::string("ERROR (NamPlayer): Error parsing nam file: slot 4 \"Old amp\": invalid")})
         EXPECT_TRUE(once(unit.log(), line)) << line << "\n" << unit.log();
 }
 
@@ -164,14 +172,17 @@ TEST(HostileData, ALostOrDamagedPasswordLocksRemoteChanges)
     for (const auto& damage : damages) {
         if (::unlink(pwd.c_str()) != 0) ::rmdir(pwd.c_str());
         damage();
-        struct stat before {}, after {};
+        struct stat before {
+        }, after{};
         ::lstat(pwd.c_str(), &before);
         unit.startQuiet();
         Client client(unit.port());
         std::string reply = client.ask("write root\\sys\\alias:{\"value\":\"x\"}\r\nread root\\sys\\alias");
         EXPECT_EQ(reply, Client::withNul("token " + tokenOf(reply) + " n\r\nroot\\sys\\alias:{\"value\":\"\"}"));
-        EXPECT_TRUE(once(unit.log(), "Stored password unreadable: remote changes locked until a password is set "
-                                     "on the unit")) << unit.log();
+        EXPECT_TRUE(once(unit.log(),
+                         "Stored password unreadable: remote changes locked until a password is set "
+                         "on the unit"))
+            << unit.log();
         std::this_thread::sleep_for(std::chrono::seconds(1));
         ::lstat(pwd.c_str(), &after);
         EXPECT_TRUE(after.st_ino == before.st_ino && after.st_mode == before.st_mode) << "left alone";

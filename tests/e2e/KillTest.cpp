@@ -55,8 +55,10 @@ std::map<std::string, size_t> listFileSizes()
         const char* path;
         size_t elementSize;
         int count;
-    } shapes[] = {{"root\\presets", 16384, 60}, {"root\\ir_list", 8192, 50},
-                  {"root\\nam_amp", 524288, 50}, {"root\\nam_drive", 524288, 50}};
+    } shapes[] = {{"root\\presets", 16384, 60},
+                  {"root\\ir_list", 8192, 50},
+                  {"root\\nam_amp", 524288, 50},
+                  {"root\\nam_drive", 524288, 50}};
     std::map<std::string, size_t> sizes;
     for (const Shape& s : shapes) {
         sizes[make_storage_id(s.path)] = size_t(s.count) * 4;
@@ -76,7 +78,8 @@ std::map<std::string, std::string> storedPresetTempos()
         if (record.size() < 128 || record[0] == '\0') continue;
         std::string name = record.substr(0, record.find('\0'));
         size_t at = record.find(key, 128);
-        if (at != std::string::npos) tempos[name] = record.substr(at + key.size(), record.find('}', at) - at - key.size());
+        if (at != std::string::npos)
+            tempos[name] = record.substr(at + key.size(), record.find('}', at) - at - key.size());
     }
     return tempos;
 }
@@ -174,9 +177,9 @@ TEST(Durability, KillsDuringWritesLoseNothingOlderThanTheStorageCycleAndTearNoFi
             Client client(unit.port());
             while (!stop.load()) {
                 int n = alias + 1;
-                std::string reply = client.tryAsk("write root\\sys\\alias:{\"value\":\"a" + std::to_string(n) +
-                                                  "\"}\r\nwrite root\\app\\output\\vol:{\"value\":" +
-                                                  std::to_string(n % 100) + "}");
+                std::string reply =
+                    client.tryAsk("write root\\sys\\alias:{\"value\":\"a" + std::to_string(n) +
+                                  "\"}\r\nwrite root\\app\\output\\vol:{\"value\":" + std::to_string(n % 100) + "}");
                 if (reply.find("output\\vol") == std::string::npos) break;
                 {
                     std::lock_guard<std::mutex> lock(acksMutex);
@@ -198,8 +201,9 @@ TEST(Durability, KillsDuringWritesLoseNothingOlderThanTheStorageCycleAndTearNoFi
                     std::lock_guard<std::mutex> lock(acksMutex);
                     savingBpm = bpm;
                 }
-                std::string reply = client.tryAsk("write root\\app\\output\\pst\\tmp:{\"value\":" + std::to_string(bpm) +
-                                                  "}\r\nwrite root\\app\\preset:{\"value\":\"Keep\",\"save\":\"save\"}");
+                std::string reply =
+                    client.tryAsk("write root\\app\\output\\pst\\tmp:{\"value\":" + std::to_string(bpm) +
+                                  "}\r\nwrite root\\app\\preset:{\"value\":\"Keep\",\"save\":\"save\"}");
                 if (reply.find("\"save\":\"save\"}") == std::string::npos) break;
                 {
                     std::lock_guard<std::mutex> lock(acksMutex);
@@ -278,7 +282,8 @@ TEST(Durability, KillsDuringWritesLoseNothingOlderThanTheStorageCycleAndTearNoFi
             if (n > storedAlias) {
                 worstLossMs = std::max<long long>(
                     worstLossMs, std::chrono::duration_cast<std::chrono::milliseconds>(killed - at).count());
-                EXPECT_LT(killed - at, spacing) << "round " << round << ": a" << n << " lost, a" << storedAlias << " kept";
+                EXPECT_LT(killed - at, spacing)
+                    << "round " << round << ": a" << n << " lost, a" << storedAlias << " kept";
             }
         }
         // The acknowledged preset save is in its element; the one in flight may be there instead.
@@ -297,7 +302,8 @@ TEST(Durability, KillsDuringWritesLoseNothingOlderThanTheStorageCycleAndTearNoFi
             EXPECT_FALSE(temporaries.count(name)) << "round " << round << ": " << name << " left over";
         if (::testing::Test::HasFailure()) break;
     }
-    std::printf("%d kills, %d of them during a file write; the oldest write lost was acknowledged %lld ms before "
-                "its kill\n",
-                kills, cutWrites, worstLossMs);
+    std::printf(
+        "%d kills, %d of them during a file write; the oldest write lost was acknowledged %lld ms before "
+        "its kill\n",
+        kills, cutWrites, worstLossMs);
 }

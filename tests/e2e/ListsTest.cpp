@@ -116,7 +116,8 @@ TEST(Lists, APresetAnImpulseResponseAndAModelTravelBothWaysOverTcp)
     EXPECT_EQ(transfer::write(client, transfer::kPresets, 7, "Uploaded", preset),
               "root\\presets:{\"index\":7,\"chunk\":-1}");
     EXPECT_EQ(transfer::write(client, transfer::kIrs, 3, "Room", response), "root\\ir_list:{\"index\":3,\"chunk\":-1}");
-    EXPECT_EQ(transfer::write(client, transfer::kModels, 2, "Plexi", image), "root\\nam_amp:{\"index\":2,\"chunk\":-1}");
+    EXPECT_EQ(transfer::write(client, transfer::kModels, 2, "Plexi", image),
+              "root\\nam_amp:{\"index\":2,\"chunk\":-1}");
     // A damaged image is refused rather than stored as zeros.
     EXPECT_EQ(transfer::write(client, transfer::kModels, 2, "Broken", image.substr(0, image.size() / 2)),
               "root\\nam_amp:{\"index\":2,\"chunk\":-2,\"error\":\"image corrupt\"}");

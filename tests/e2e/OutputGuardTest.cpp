@@ -36,7 +36,8 @@ float peakOf(const std::vector<float>& x, size_t from, size_t n)
 double toneAt(const std::vector<float>& x, size_t from, size_t n)
 {
     std::complex<double> acc = 0;
-    for (size_t i = from; i < from + n; ++i) acc += double(x[i]) * std::polar(1.0, -2 * kPi * 440.0 * double(i) / 48000.0);
+    for (size_t i = from; i < from + n; ++i)
+        acc += double(x[i]) * std::polar(1.0, -2 * kPi * 440.0 * double(i) / 48000.0);
     return 2 * std::abs(acc) / double(n);
 }
 
@@ -85,11 +86,11 @@ TEST(OutputGuard, ChainAtTheEndsOfItsKnobsPlaysOnWithItsDelayTail)
     {
         Client client(unit.port());
         const char* settings[] = {
-            "settings\\input\\gain1:15", "app\\exp\\on_off:\"ON\"", "app\\exp\\vfold\\on_off:\"ON\"",
-            "app\\exp\\vfold\\vol:100", "app\\exp\\vfold\\boost:12", "app\\comp\\on_off:\"ON\"",
-            "app\\comp\\md:\"Dyn\"", "app\\comp\\sensitivity:0", "app\\comp\\makeup:20",
-            "app\\eq\\on_off:\"ON\"", "app\\eq\\eq_nbands\\level:12", "app\\output\\pst\\level:20",
-            "app\\delay\\on_off:\"ON\"", "app\\delay\\fdbk:100", "app\\delay\\mix:50"};
+            "settings\\input\\gain1:15", "app\\exp\\on_off:\"ON\"",      "app\\exp\\vfold\\on_off:\"ON\"",
+            "app\\exp\\vfold\\vol:100",  "app\\exp\\vfold\\boost:12",    "app\\comp\\on_off:\"ON\"",
+            "app\\comp\\md:\"Dyn\"",     "app\\comp\\sensitivity:0",     "app\\comp\\makeup:20",
+            "app\\eq\\on_off:\"ON\"",    "app\\eq\\eq_nbands\\level:12", "app\\output\\pst\\level:20",
+            "app\\delay\\on_off:\"ON\"", "app\\delay\\fdbk:100",         "app\\delay\\mix:50"};
         std::vector<std::string> writes(std::begin(settings), std::end(settings));
         for (int band = 0; band < 8; ++band)
             writes.push_back("app\\eq\\eq_nbands\\band_" + std::to_string(band) + ":12");
@@ -127,7 +128,8 @@ TEST(OutputGuard, BurstOfHugeSamplesLeavesTheOutputCleanAfterwards)
     unit.start();
     {
         Client client(unit.port());
-        client.ask("write root\\app\\delay\\on_off:{\"value\":\"ON\"}\r\nwrite root\\app\\reverb\\on_off:{\"value\":\"ON\"}");
+        client.ask(
+            "write root\\app\\delay\\on_off:{\"value\":\"ON\"}\r\nwrite root\\app\\reverb\\on_off:{\"value\":\"ON\"}");
     }
     ASSERT_EQ(unit.stop(SIGTERM, kWaitMs), 0) << unit.log();
     unit.setEnvironment("KESTRUN_AUDIO_IN", "wav:" + in);
@@ -146,8 +148,9 @@ TEST(OutputGuard, BurstOfHugeSamplesLeavesTheOutputCleanAfterwards)
         EXPECT_NEAR(20 * std::log10(after / before), 0.0, 6.0);
     }
     const std::string log = unit.log();
-    EXPECT_EQ(occurrences(log, "ERROR (AudioProcessor): Output not finite or beyond +580 dBFS: frame silenced, "
-                               "every block reset"),
+    EXPECT_EQ(occurrences(log,
+                          "ERROR (AudioProcessor): Output not finite or beyond +580 dBFS: frame silenced, "
+                          "every block reset"),
               2u)
         << log;
     EXPECT_NE(log.find("every block reset (1 frames so far)"), std::string::npos);

@@ -32,9 +32,8 @@ public:
     {
         if (fd < 0) fd = connectFrom(port, host);
         std::string bytes = nul(request);
-        std::string reply = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == ssize_t(bytes.size())
-                                ? replyOn(fd, ms)
-                                : "";
+        std::string reply =
+            ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == ssize_t(bytes.size()) ? replyOn(fd, ms) : "";
         if (reply.empty()) drop();
         return reply;
     }
@@ -73,7 +72,8 @@ private:
                     fd = connectFrom(port, firstHost + i, kind == kSlowReader ? 2048 : 0);
                     if (fd < 0) continue;
                     if (kind == kSlowSender) ::send(fd, std::string(1100, 'x').data(), 1100, MSG_NOSIGNAL);
-                    if (kind == kPerRequest || kind == kSlowReader) ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+                    if (kind == kPerRequest || kind == kSlowReader)
+                        ::send(fd, request.data(), request.size(), MSG_NOSIGNAL);
                 }
                 // A few bytes a tick: the slow reader's whole appetite, and enough to see a close.
                 char chunk[16];
@@ -89,7 +89,7 @@ private:
         for (int fd : fds)
             if (fd >= 0) ::close(fd);
     }
-    std::atomic<bool> stop {false};
+    std::atomic<bool> stop{false};
     std::thread thread;
 };
 
@@ -115,7 +115,7 @@ TEST(RemoteCrowd, EveryRequestSentIsAnsweredWhileSlotsChangeHands)
     unit.startQuiet();
     const int port = unit.port();
     // Three pollers every 100 ms on kept connections, and a client that reconnects every 0.5 s.
-    std::atomic<bool> stop {false};
+    std::atomic<bool> stop{false};
     std::atomic<int> sent[4] = {}, answered[4] = {};
     std::vector<std::thread> clients;
     for (int i = 0; i < 4; ++i) {
@@ -123,7 +123,8 @@ TEST(RemoteCrowd, EveryRequestSentIsAnsweredWhileSlotsChangeHands)
             KeptClient kept(port, 2 + i);
             while (!stop) {
                 ++sent[i];
-                answered[i] += (i < 3 ? kept.ask("read root\\sys\\_name") : askFrom(port, 2 + i, "read root\\sys\\_name")) == kName;
+                answered[i] += (i < 3 ? kept.ask("read root\\sys\\_name")
+                                      : askFrom(port, 2 + i, "read root\\sys\\_name")) == kName;
                 std::this_thread::sleep_for(i < 3 ? 100ms : 500ms);
             }
         });
@@ -175,12 +176,13 @@ TEST(RemoteCrowd, LoggedInEditorStaysInAmongEightyGuessingAddresses)
     Unit unit;
     unit.startQuiet();
     const int port = unit.port();
-    ASSERT_EQ(askFrom(port, 2, "write root\\sys\\pwd:{\"value\":\"4711\"}"), nul("root\\sys\\pwd:{\"value\":\"4711\"}\r\n"));
+    ASSERT_EQ(askFrom(port, 2, "write root\\sys\\pwd:{\"value\":\"4711\"}"),
+              nul("root\\sys\\pwd:{\"value\":\"4711\"}\r\n"));
     KeptClient editor(port, 3);
     std::string token = tokenOf(editor.ask(login("4711", tokenOf(editor.ask("read root\\none")))));
     ASSERT_EQ(token.size(), 16u);
 
-    std::atomic<bool> stop {false};
+    std::atomic<bool> stop{false};
     std::vector<std::thread> guessers;
     for (int host = 100; host < 180; ++host) {
         guessers.emplace_back([&, host] {
@@ -216,5 +218,6 @@ TEST(RemoteCrowd, LoggedInEditorStaysInAmongEightyGuessingAddresses)
     for (auto& guesser : guessers) guesser.join();
     EXPECT_EQ(refused, 0);
     EXPECT_GE(accepted, kPolls * 95 / 100);
-    EXPECT_EQ(unit.log().find("Login attempts from 127.0.0.3 "), std::string::npos) << "the editor counted as a guesser";
+    EXPECT_EQ(unit.log().find("Login attempts from 127.0.0.3 "), std::string::npos)
+        << "the editor counted as a guesser";
 }

@@ -45,7 +45,7 @@ public:
         auto end = Clock::now() + std::chrono::milliseconds(ms);
         while (got.empty() || got.back() != '\0') {
             int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count());
-            pollfd p {fd, POLLIN, 0};
+            pollfd p{fd, POLLIN, 0};
             if (left <= 0 || ::poll(&p, 1, left) <= 0) return drop(), "";
             char chunk[65536];
             ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
@@ -64,7 +64,7 @@ private:
     bool connectNow()
     {
         fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a {};
+        sockaddr_in a{};
         a.sin_family = AF_INET;
         a.sin_port = htons(uint16_t(port));
         a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -97,7 +97,8 @@ TEST(RemoteLimits, DefaultPasswordServesOnlyUntilTheUserSetsOne)
     // Now the address-derived password opens nothing: the write and the attempt to clear the
     // password are skipped.
     std::string token = tokenOf(client.ask("browse root\\none"));
-    std::string reply = client.ask(login(byDefault, token) + "write root\\sys\\pwd:{\"value\":\"\"}\r\nread root\\sys\\alias");
+    std::string reply =
+        client.ask(login(byDefault, token) + "write root\\sys\\pwd:{\"value\":\"\"}\r\nread root\\sys\\alias");
     EXPECT_EQ(reply, nul("token " + tokenOf(reply) + " n\r\nroot\\sys\\alias:{\"value\":\"a\"}"));
     reply = client.ask(login("mine", tokenOf(reply)) + "write root\\sys\\alias:{\"value\":\"b\"}");
     EXPECT_EQ(reply, nul("token " + tokenOf(reply) + " y\r\nroot\\sys\\alias:{\"value\":\"b\"}\r\n"));
@@ -108,7 +109,8 @@ TEST(RemoteLimits, SecretsAreHiddenFromClientsNotLoggedIn)
     Unit unit;
     unit.startQuiet();
     Client client(unit.port());
-    EXPECT_EQ(client.ask("write root\\sys\\wifi\\password:{\"value\":\"hunter2\"}\r\nwrite root\\sys\\pwd:{\"value\":\"pw\"}"),
+    EXPECT_EQ(client.ask(
+                  "write root\\sys\\wifi\\password:{\"value\":\"hunter2\"}\r\nwrite root\\sys\\pwd:{\"value\":\"pw\"}"),
               nul("root\\sys\\wifi\\password:{\"value\":\"hunter2\"}\r\nroot\\sys\\pwd:{\"value\":\"pw\"}\r\n"));
 
     std::string browse = client.ask("browse root\\sys\\wifi\\password");
@@ -144,7 +146,8 @@ TEST(RemoteLimits, ReconnectingClientsKeepTheirLoginAndPolls)
     Unit unit;
     unit.startQuiet();
     Peer writer(unit.port());
-    ASSERT_EQ(writer.ask("write root\\sys\\pwd:{\"value\":\"pw\"}", 2000), nul("root\\sys\\pwd:{\"value\":\"pw\"}\r\n"));
+    ASSERT_EQ(writer.ask("write root\\sys\\pwd:{\"value\":\"pw\"}", 2000),
+              nul("root\\sys\\pwd:{\"value\":\"pw\"}\r\n"));
 
     // Two clients each take a token and hang up; each answers its own after reconnecting, in any
     // order.
@@ -156,8 +159,8 @@ TEST(RemoteLimits, ReconnectingClientsKeepTheirLoginAndPolls)
     }
     for (int i : {0, 1}) {
         Peer again(unit.port());
-        std::string reply = again.ask(login("pw", tokens[i]) + "write root\\sys\\alias:{\"value\":\"" +
-                                          std::to_string(i) + "\"}", 2000);
+        std::string reply = again.ask(
+            login("pw", tokens[i]) + "write root\\sys\\alias:{\"value\":\"" + std::to_string(i) + "\"}", 2000);
         EXPECT_EQ(reply, nul("token " + tokenOf(reply) + " y\r\nroot\\sys\\alias:{\"value\":\"" + std::to_string(i) +
                              "\"}\r\n"))
             << i;
@@ -172,9 +175,8 @@ TEST(RemoteLimits, ReconnectingClientsKeepTheirLoginAndPolls)
         Peer poller(unit.port());
         token = tokenOf(poller.ask("read root", 2000));
     }
-    std::string reply = writer.ask(login("pw", tokenOf(writer.ask("read root\\none", 2000))) +
-                                       "write root\\sys\\alias:{\"value\":\"new\"}",
-                                   2000);
+    std::string reply = writer.ask(
+        login("pw", tokenOf(writer.ask("read root\\none", 2000))) + "write root\\sys\\alias:{\"value\":\"new\"}", 2000);
     ASSERT_NE(reply.find(" y\r\n"), std::string::npos);
     Peer poller(unit.port());
     reply = poller.ask(login("pw", token) + "read root", 2000);
@@ -236,7 +238,7 @@ TEST(RemoteLimits, SixBusyClientsAreAllServed)
     unit.startQuiet();
     constexpr int kClients = 6;
     std::atomic<int> answered[kClients] = {};
-    std::atomic<bool> stop {false};
+    std::atomic<bool> stop{false};
     std::vector<std::thread> clients;
     for (int i = 0; i < kClients; ++i) {
         clients.emplace_back([&, i] {
@@ -300,7 +302,9 @@ TEST(RemoteLimits, OverlongPasswordIsRefusedAndTheOldOneSurvivesRestart)
     }
     // Both written before the kill: the storage cycle takes one value at a time.
     const std::string aliasFile = test_root() + "/home/storage/" + make_storage_id("root\\sys\\alias");
-    auto stored = [&] { return read_file(pwdFile) == std::string("first", 6) && read_file(aliasFile) == std::string("kept", 5); };
+    auto stored = [&] {
+        return read_file(pwdFile) == std::string("first", 6) && read_file(aliasFile) == std::string("kept", 5);
+    };
     for (int i = 0; i < 400 && !stored(); ++i) std::this_thread::sleep_for(50ms);
     ASSERT_EQ(read_file(pwdFile), std::string("first", 6));
     ASSERT_EQ(read_file(aliasFile), std::string("kept", 5));

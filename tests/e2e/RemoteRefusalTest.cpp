@@ -45,7 +45,9 @@ TEST(RemoteRefusal, EchoShowsWhatTheNodeHoldsAndRefusalsAreLoggedBriefly)
         {"an absent preset clears the selection", "write " + kPreset + R"({"value":"Nope"})",
          kPreset + R"({"value":""})" + "\r\n", ""},
         {"an absent model keeps none", R"(write root\app\amp\model:{"value":"Nope"})",
-         R"(root\app\amp\model:{"value":""})" "\r\n", ""},
+         R"(root\app\amp\model:{"value":""})"
+         "\r\n",
+         ""},
         {"tempo as a quoted number", tempoAfter(R"("2.5")"), heldTempo, ""},
         {"tempo as a text", tempoAfter(R"("abc")"), heldTempo, ""},
         {"tempo null", tempoAfter("null"), heldTempo, ""},
@@ -53,16 +55,42 @@ TEST(RemoteRefusal, EchoShowsWhatTheNodeHoldsAndRefusalsAreLoggedBriefly)
         {"tempo an object", tempoAfter("{}"), heldTempo, ""},
         {"tempo an array", tempoAfter("[1]"), heldTempo, ""},
         {"tempo with more digits than shown, as sent", "write " + kTempo + R"({"value":99.1234567})",
-         kTempo + R"({"value":99.1234567})" "\r\n", ""},
-        {"a text holding a NUL", "write " + kAlias + R"({"value":"kept"})" "\r\nwrite " + kAlias +
-                                     R"({"value":"a\u0000b"})",
-         kAlias + R"({"value":"kept"})" "\r\n" + kAlias + R"({"value":"kept"})" "\r\n", ""},
+         kTempo + R"({"value":99.1234567})"
+                  "\r\n",
+         ""},
+        {"a text holding a NUL",
+         "write " + kAlias +
+             R"({"value":"kept"})"
+             "\r\nwrite " +
+             kAlias + R"({"value":"a\u0000b"})",
+         kAlias +
+             R"({"value":"kept"})"
+             "\r\n" +
+             kAlias +
+             R"({"value":"kept"})"
+             "\r\n",
+         ""},
         // Each size below is followed by a chunk, which only an open transfer takes.
-        {"a negative size", "supd -1\r\nupd 00", "0" "0", "ERROR (Update): not an image size: -1\n"},
-        {"an exponent", "supd 1e9\r\nupd 00", "0" "0", "ERROR (Update): not an image size: 1e9\n"},
-        {"hexadecimal", "supd 0x10\r\nupd 00", "0" "0", "ERROR (Update): not an image size: 0x10\n"},
-        {"no size", "supd \r\nupd 00", "0" "0", "ERROR (Update): not an image size: \n"},
-        {"zero opens a transfer that takes nothing", "supd 0\r\nupd 00", "2048" "0", ""},
+        {"a negative size", "supd -1\r\nupd 00",
+         "0"
+         "0",
+         "ERROR (Update): not an image size: -1\n"},
+        {"an exponent", "supd 1e9\r\nupd 00",
+         "0"
+         "0",
+         "ERROR (Update): not an image size: 1e9\n"},
+        {"hexadecimal", "supd 0x10\r\nupd 00",
+         "0"
+         "0",
+         "ERROR (Update): not an image size: 0x10\n"},
+        {"no size", "supd \r\nupd 00",
+         "0"
+         "0",
+         "ERROR (Update): not an image size: \n"},
+        {"zero opens a transfer that takes nothing", "supd 0\r\nupd 00",
+         "2048"
+         "0",
+         ""},
         {"65,000 digits", "supd " + std::string(65000, '7'), "0",
          "ERROR (Update): image too large: " + std::string(48, '7') + "... (65000 bytes)\n"},
     };
@@ -87,7 +115,8 @@ TEST(RemoteRefusal, EchoShowsWhatTheNodeHoldsAndRefusalsAreLoggedBriefly)
         std::string name = "p" + std::to_string(i);
         ASSERT_EQ(client.ask("write " + save(name)), nul(save(name) + "\r\n")) << name;
     }
-    EXPECT_EQ(client.ask("write " + save("extra")), nul(kPreset + R"({"value":"p59"})" "\r\n"));
+    EXPECT_EQ(client.ask("write " + save("extra")), nul(kPreset + R"({"value":"p59"})"
+                                                                  "\r\n"));
     EXPECT_TRUE(unit.waitLog("W (Preset): Not saved as \"extra\": no empty slot\n", 2000));
     EXPECT_EQ(valueOf(client, R"(root\sys\alias)"), R"("kept")");
 }

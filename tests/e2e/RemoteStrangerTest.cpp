@@ -37,7 +37,8 @@ TEST(RemoteStranger, GuessingWaitsLongerPerClientAndTransport)
     const int port = unit.port();
     Computer computer;
     ASSERT_TRUE(computer.waitOpen(20000)) << unit.log();
-    ASSERT_EQ(askFrom(port, 1, "write root\\sys\\pwd:{\"value\":\"4711\"}"), nul("root\\sys\\pwd:{\"value\":\"4711\"}\r\n"));
+    ASSERT_EQ(askFrom(port, 1, "write root\\sys\\pwd:{\"value\":\"4711\"}"),
+              nul("root\\sys\\pwd:{\"value\":\"4711\"}\r\n"));
 
     // The guesser (127.0.0.2): three wrong answers are merely wrong; then even the right one is
     // refused unchecked until a second has passed since the last failure.
@@ -76,7 +77,7 @@ TEST(RemoteStranger, ProbeIsAnsweredWithinASecondUnderCrowds)
     Unit unit;
     unit.startQuiet();
     const int port = unit.port();
-    std::atomic<bool> stop {false};
+    std::atomic<bool> stop{false};
     std::vector<std::thread> crowd;
     // 80 idle connections from four addresses, held open.
     std::vector<int> idle;
@@ -161,7 +162,7 @@ TEST(RemoteStranger, WallClockStepsHideNoChangeAndStopNoRule)
         auto idleSince = Clock::now();
         int idle = connectFrom(port, 4);
         char byte;
-        pollfd p {idle, POLLIN, 0};
+        pollfd p{idle, POLLIN, 0};
         EXPECT_EQ(::poll(&p, 1, 7000), 1) << value;
         EXPECT_EQ(::recv(idle, &byte, 1, MSG_DONTWAIT), 0) << value;
         EXPECT_LT(msSince(idleSince), 6500) << value;
@@ -182,12 +183,10 @@ TEST(RemoteStranger, TextsTravelAsJsonAndRefusalsShowTheKeptValue)
     } cases[] = {
         {"plain text, as always", R"(root\sys\alias:{"value":"plain"})", R"(root\sys\alias:{"value":"plain"})",
          R"("plain")"},
-        {"quote", R"(root\sys\alias:{"value":"pa\"ss"})", R"(root\sys\alias:{"value":"pa\"ss"})",
-         R"("pa\"ss")"},
+        {"quote", R"(root\sys\alias:{"value":"pa\"ss"})", R"(root\sys\alias:{"value":"pa\"ss"})", R"("pa\"ss")"},
         {"backslash and line feed", R"(root\sys\alias:{"value":"x\\y\n"})", R"(root\sys\alias:{"value":"x\\y\n"})",
          R"("x\\y\n")"},
-        {"brace", R"(root\sys\alias:{"value":"ab}cd"})", R"(root\sys\alias:{"value":"ab}cd"})",
-         R"("ab}cd")"},
+        {"brace", R"(root\sys\alias:{"value":"ab}cd"})", R"(root\sys\alias:{"value":"ab}cd"})", R"("ab}cd")"},
         {"whitespace", R"(root\sys\alias:{ "value" : "spaced" })", R"(root\sys\alias:{ "value" : "spaced" })",
          R"("spaced")"},
         {"no JSON: refused", R"(root\sys\alias:{"value":"a"b"})", R"(root\sys\alias:{"value":"spaced"})",

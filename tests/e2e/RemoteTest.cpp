@@ -42,11 +42,14 @@ TEST(Remote, BrowseReadWriteOverTcp)
     EXPECT_EQ(browse.back(), '\0');
     std::vector<std::string> fragments = split(browse.substr(0, browse.size() - 1), "\r\n");
     ASSERT_GE(fragments.size(), 10u);
-    EXPECT_EQ(fragments[0], "root\\sys:{\"desc\":\"System\",\"value\":\"\",\"type\":\"item\",\"item_type\":\"system\",\"def\":\"\"}");
-    EXPECT_EQ(fragments[1], "root\\sys\\_name:{\"desc\":\"Name\",\"value\":\"Vornetide PRO\",\"type\":\"item\","
-                            "\"item_type\":\"system\",\"def\":\"Quelm Device\"}");
-    EXPECT_EQ(fragments.back(), "root\\sys\\wifi\\state:{\"desc\":\"State\",\"value\":\"DISCONNECTED\",\"type\":\"item\","
-                                "\"item_type\":\"string\",\"def\":\"DISCONNECTED\"}");
+    EXPECT_EQ(fragments[0],
+              "root\\sys:{\"desc\":\"System\",\"value\":\"\",\"type\":\"item\",\"item_type\":\"system\",\"def\":\"\"}");
+    EXPECT_EQ(fragments[1],
+              "root\\sys\\_name:{\"desc\":\"Name\",\"value\":\"Vornetide PRO\",\"type\":\"item\","
+              "\"item_type\":\"system\",\"def\":\"Quelm Device\"}");
+    EXPECT_EQ(fragments.back(),
+              "root\\sys\\wifi\\state:{\"desc\":\"State\",\"value\":\"DISCONNECTED\",\"type\":\"item\","
+              "\"item_type\":\"string\",\"def\":\"DISCONNECTED\"}");
     for (const std::string& fragment : fragments) EXPECT_EQ(fragment.rfind("root\\sys", 0), 0u) << fragment;
 
     // Right after: only what changed since, i.e. nothing.
@@ -55,12 +58,12 @@ TEST(Remote, BrowseReadWriteOverTcp)
     EXPECT_EQ(client.ask("write root\\sys\\alias:{\"value\":\"x\"}"), nul("root\\sys\\alias:{\"value\":\"x\"}\r\n"));
     EXPECT_EQ(client.ask("read root"), nul("root\\sys\\alias:{\"value\":\"x\"}"));
     // Refused, and echoed with the value kept.
-    EXPECT_EQ(client.ask("write root\\sys\\_name:{\"value\":\"y\"}"), nul("root\\sys\\_name:{\"value\":\"Vornetide PRO\"}\r\n"));
+    EXPECT_EQ(client.ask("write root\\sys\\_name:{\"value\":\"y\"}"),
+              nul("root\\sys\\_name:{\"value\":\"Vornetide PRO\"}\r\n"));
     EXPECT_EQ(client.ask("read root\\sys\\_name"), nul("root\\sys\\_name:{\"value\":\"Vornetide PRO\"}"));
     EXPECT_EQ(client.ask("read root"), nul("\r\n"));
     EXPECT_EQ(client.ask("fetch root\\sys"), nul("\r\n"));
     EXPECT_EQ(client.ask("browse root\\nowhere"), nul("\r\n"));
-
 }
 
 TEST(Remote, AliasSurvivesRestart)
@@ -71,7 +74,8 @@ TEST(Remote, AliasSurvivesRestart)
     ASSERT_NE(unit.log().find("eventTasks create success"), std::string::npos);
     {
         Client client(unit.port());
-        EXPECT_EQ(client.ask("write root\\sys\\alias:{\"value\":\"x\"}"), nul("root\\sys\\alias:{\"value\":\"x\"}\r\n"));
+        EXPECT_EQ(client.ask("write root\\sys\\alias:{\"value\":\"x\"}"),
+                  nul("root\\sys\\alias:{\"value\":\"x\"}\r\n"));
     }
     const std::string aliasFile = test_root() + "/home/storage/" + make_storage_id("root\\sys\\alias");
     for (int i = 0; i < 600 && read_file(aliasFile) != std::string("x", 2); ++i)
@@ -92,7 +96,8 @@ TEST(Remote, PasswordAndImageUpload)
     ASSERT_TRUE(computer.waitOpen(20000)) << unit.log();
     Client client(unit.port());
 
-    EXPECT_EQ(client.ask("write root\\sys\\pwd:{\"value\":\"secret\"}"), nul("root\\sys\\pwd:{\"value\":\"secret\"}\r\n"));
+    EXPECT_EQ(client.ask("write root\\sys\\pwd:{\"value\":\"secret\"}"),
+              nul("root\\sys\\pwd:{\"value\":\"secret\"}\r\n"));
 
     // Every reply now starts with a token line; writes without a right answer are skipped.
     std::string reply = client.ask("write root\\sys\\alias:{\"value\":\"no\"}\r\nread root\\sys\\alias");
@@ -104,7 +109,8 @@ TEST(Remote, PasswordAndImageUpload)
     ASSERT_EQ(serialToken.size(), 16u);
 
     // The right answer to this transport's token: " y", and the write applies.
-    reply = client.ask("token " + Security::generateHash("secret" + token) + "\r\nwrite root\\sys\\alias:{\"value\":\"ok\"}");
+    reply = client.ask("token " + Security::generateHash("secret" + token) +
+                       "\r\nwrite root\\sys\\alias:{\"value\":\"ok\"}");
     token = tokenOf(reply);
     EXPECT_EQ(reply, nul("token " + token + " y\r\nroot\\sys\\alias:{\"value\":\"ok\"}\r\n"));
 
@@ -220,7 +226,7 @@ TEST(Remote, SerialPort)
     for (int i = 0; i < 500; ++i) request += "browse root\\sys\r\n";
     computer.send(nul(request));
     // The computer reads only a little, so the port fills and the reply stays pending.
-    pollfd ready {computer.fd(), POLLIN, 0};
+    pollfd ready{computer.fd(), POLLIN, 0};
     ASSERT_EQ(poll(&ready, 1, 30000), 1);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     char head[1000];
@@ -268,8 +274,9 @@ TEST(Remote, WifiJoin)
     ShellScript::add("sudo nmcli -g", 0, "");
     EXPECT_EQ(client.ask("write root\\sys\\wifi\\ssid:{\"value\":\"Home's\"}"),
               nul("root\\sys\\wifi\\ssid:{\"value\":\"Home's\"}\r\n"));
-    const std::string join = "{ sudo nmcli device disconnect wlan0; sudo nmcli connection delete 'Home'\\''s'; sudo "
-                             "nmcli --wait 10 device wifi connect 'Home'\\''s' password '' ifname wlan0; } > /dev/null 2>&1\n";
+    const std::string join =
+        "{ sudo nmcli device disconnect wlan0; sudo nmcli connection delete 'Home'\\''s'; sudo "
+        "nmcli --wait 10 device wifi connect 'Home'\\''s' password '' ifname wlan0; } > /dev/null 2>&1\n";
     auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(6000);
     while (ShellScript::log().find(join) == std::string::npos && std::chrono::steady_clock::now() < end)
         std::this_thread::sleep_for(std::chrono::milliseconds(50));

@@ -84,8 +84,8 @@ public:
     {
         ScreenImage splash, frame;
         ASSERT_TRUE(waitUntil([&] { return read_screen_png(png, splash); }, kFrameWaitMs)) << "no frame";
-        EXPECT_TRUE(waitUntil([&] { return read_screen_png(png, frame) && changed_pixels(frame, splash) != 0; },
-                              kFrameWaitMs))
+        EXPECT_TRUE(
+            waitUntil([&] { return read_screen_png(png, frame) && changed_pixels(frame, splash) != 0; }, kFrameWaitMs))
             << "the display never left the splash";
     }
 
@@ -226,7 +226,8 @@ TEST(Screens, SaveAsARefusedNameSaysWhyOnTheKeyboard)
 #endif
     Unit unit;
     startDrawing(unit);
-    Client(unit.port()).ask("write root\\app\\preset:{\"value\":\"Thirty-one characters of a name\",\"save\":\"save\"}");
+    Client(unit.port())
+        .ask("write root\\app\\preset:{\"value\":\"Thirty-one characters of a name\",\"save\":\"save\"}");
     Panel panel(unit);
     panel.waitPastSplash();
     panel.step("long knob2", "save_as");

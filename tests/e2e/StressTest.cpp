@@ -186,18 +186,18 @@ TEST(Stress, StructuralChangesNeverStallTheControlThreadNorLoseAMidiByte)
     const std::string log = unit.log();
     const size_t panelDone = occurrences(log, "I (Panel): click ");
     const char* kSlept = "W (SlowAllocator): ";
-    std::printf("Stress, %d s%s: %d structural changes (%d from MIDI, %zu remote writes, %d "
-                "footswitch preset loads)\n"
-                "  MIDI thru: %zu of %zu bytes back; delay ms p50 %.1f, p99 %.1f, max %.1f (this test's reader late "
-                "by up to %.1f)\n"
-                "  remote writes: %zu answered, %d missed; reply ms p50 %.1f, p99 %.1f, max %.1f\n"
-                "  panel: %zu of %d footswitch clicks carried out\n"
-                "  threads that slept holding the allocator's lock: %zu\n",
-                seconds, slowAllocator ? ", allocations slowed" : "", changes, midiSwitches,
-                replies.size(), clicks, thru.size(), sent.size(), quantile(thruMs, 0.5), quantile(thruMs, 0.99),
-                quantile(thruMs, 1.0), readerLateMs.load(), replies.size(), missed[0] + missed[1],
-                quantile(replies, 0.5), quantile(replies, 0.99), quantile(replies, 1.0), panelDone, clicks,
-                occurrences(log, kSlept));
+    std::printf(
+        "Stress, %d s%s: %d structural changes (%d from MIDI, %zu remote writes, %d "
+        "footswitch preset loads)\n"
+        "  MIDI thru: %zu of %zu bytes back; delay ms p50 %.1f, p99 %.1f, max %.1f (this test's reader late "
+        "by up to %.1f)\n"
+        "  remote writes: %zu answered, %d missed; reply ms p50 %.1f, p99 %.1f, max %.1f\n"
+        "  panel: %zu of %d footswitch clicks carried out\n"
+        "  threads that slept holding the allocator's lock: %zu\n",
+        seconds, slowAllocator ? ", allocations slowed" : "", changes, midiSwitches, replies.size(), clicks,
+        thru.size(), sent.size(), quantile(thruMs, 0.5), quantile(thruMs, 0.99), quantile(thruMs, 1.0),
+        readerLateMs.load(), replies.size(), missed[0] + missed[1], quantile(replies, 0.5), quantile(replies, 0.99),
+        quantile(replies, 1.0), panelDone, clicks, occurrences(log, kSlept));
 
     EXPECT_TRUE(unit.running()) << unit.ended();
     EXPECT_EQ(log.find(kSlept), std::string::npos) << log.substr(log.find(kSlept), 2000);

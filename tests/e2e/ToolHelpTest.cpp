@@ -34,8 +34,9 @@ TEST(ToolHelp, EveryCommandPrintsItsUsageAndDoesNothingElse)
         for (const char* option : {"--help", "-h"}) {
             const std::string what = command + " " + option;
             // Started from another folder, as a user may.
-            const std::string line = "cd " + test_root() + " && PATH=" + fakes + ":$PATH KESTRUN_TCP_PORT=" +
-                                     std::to_string(free_port()) + " timeout 30 " + repository + "/" + what + " 2>&1";
+            const std::string line = "cd " + test_root() + " && PATH=" + fakes +
+                                     ":$PATH KESTRUN_TCP_PORT=" + std::to_string(free_port()) + " timeout 30 " +
+                                     repository + "/" + what + " 2>&1";
             FILE* pipe = ::popen(line.c_str(), "r");
             std::string output;
             char buffer[4096];

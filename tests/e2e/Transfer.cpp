@@ -57,7 +57,8 @@ std::string chunkData(const std::string& replies)
         std::string reply = replies.substr(at, next == std::string::npos ? std::string::npos : next - at);
         size_t from = reply.find(",\"value\":\"");
         size_t to = reply.rfind("\"}");
-        if (from != std::string::npos && to != std::string::npos) data += unhex(reply.substr(from + 10, to - from - 10));
+        if (from != std::string::npos && to != std::string::npos)
+            data += unhex(reply.substr(from + 10, to - from - 10));
         at = next;
     }
     return data;

@@ -35,7 +35,7 @@ int msLeft(Clock::time_point end)
 int free_port()
 {
     int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a {};
+    sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     ::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
@@ -172,7 +172,7 @@ bool Unit::waitLog(const std::string& text, int ms)
 
 Client::Client(int port)
 {
-    sockaddr_in a {};
+    sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(static_cast<uint16_t>(port));
     a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
@@ -209,7 +209,7 @@ std::string Client::reply(int ms)
     std::string got;
     auto end = Clock::now() + std::chrono::milliseconds(ms);
     while (got.empty() || got.back() != '\0') {
-        pollfd p {socket, POLLIN, 0};
+        pollfd p{socket, POLLIN, 0};
         if (::poll(&p, 1, msLeft(end)) <= 0) break;
         char chunk[65536];
         ssize_t n = ::recv(socket, chunk, sizeof chunk, 0);
@@ -221,7 +221,7 @@ std::string Client::reply(int ms)
 
 void Client::closeHard()
 {
-    linger hard {1, 0};
+    linger hard{1, 0};
     setsockopt(socket, SOL_SOCKET, SO_LINGER, &hard, sizeof hard);
     ::close(socket);
     socket = -1;
@@ -270,7 +270,7 @@ std::string Computer::receive(int ms, bool untilNul, int quietMs)
         int wait = msLeft(end_);
         // The quiet time counts once the answer has begun: a loaded machine may take longer to start.
         if (quietMs > 0 && !got.empty() && wait > quietMs) wait = quietMs;
-        pollfd p {end, POLLIN, 0};
+        pollfd p{end, POLLIN, 0};
         if (wait == 0 || ::poll(&p, 1, wait) <= 0) break;
         char chunk[65536];
         ssize_t n = ::read(end, chunk, sizeof chunk);
@@ -323,7 +323,7 @@ int connectFrom(int port, int host, int receiveBuffer)
 {
     int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (receiveBuffer > 0) setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &receiveBuffer, sizeof receiveBuffer);
-    sockaddr_in self {};
+    sockaddr_in self{};
     self.sin_family = AF_INET;
     self.sin_addr.s_addr = htonl(INADDR_LOOPBACK - 1 + uint32_t(host));
     sockaddr_in unit = self;
@@ -341,7 +341,7 @@ std::string replyOn(int fd, int ms)
     std::string got;
     auto end = Clock::now() + std::chrono::milliseconds(ms);
     while (got.empty() || got.back() != '\0') {
-        pollfd p {fd, POLLIN, 0};
+        pollfd p{fd, POLLIN, 0};
         char chunk[65536];
         ssize_t n = ::poll(&p, 1, msLeft(end)) > 0 ? ::recv(fd, chunk, sizeof chunk, 0) : 0;
         if (n <= 0) return "";
@@ -368,5 +368,6 @@ std::string login(const std::string& password, const std::string& token)
 
 long msSince(std::chrono::steady_clock::time_point start)
 {
-    return long(std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
+    return long(
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start).count());
 }

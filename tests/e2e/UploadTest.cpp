@@ -40,7 +40,8 @@ std::string wav(int rate, int channels, int bits, const std::vector<double>& val
         const long sample = std::lround(values[i] * (full - 1));
         data += bytes(uint32_t(sample), bits / 8);
         const float f = float(double(sample) / full);
-        if (int(i) % channels == pick && i / size_t(channels) < 2048) std::memcpy(&element[i / size_t(channels) * 4], &f, 4);
+        if (int(i) % channels == pick && i / size_t(channels) < 2048)
+            std::memcpy(&element[i / size_t(channels) * 4], &f, 4);
     }
     const int align = channels * bits / 8;
     const std::string body = "WAVEfmt " + bytes(16, 4) + bytes(1, 2) + bytes(uint32_t(channels), 2) +
@@ -77,7 +78,8 @@ TEST(UploadTools, ModelsAndImpulseResponsesReachTheirSlotsAndRefusalsSayWhy)
     } cases[] = {
         {"upload.py amp 01B " + nano, 0, "stored and read back", &transfer::kModels, 1, model},
         {"upload.py drive 02A " + dir + "/zipped.nam.gz --name Nano", 0, "stored and read back", nullptr, 0, model},
-        {"upload.py ir 01C " + dir + "/stereo.wav --channel right", 0, "cut to the first 2048", &transfer::kIrs, 2, right},
+        {"upload.py ir 01C " + dir + "/stereo.wav --channel right", 0, "cut to the first 2048", &transfer::kIrs, 2,
+         right},
         {"upload.py ir 5 " + dir + "/short.wav", 0, "padded with silence", &transfer::kIrs, 5, padded},
         {"upload.py ir 01A " + dir + "/cd.wav", 1, "is at 44100 Hz", nullptr, 0, unused},
         {"upload.py ir 01A " + dir + "/short.wav --name " + std::string(32, 'n'), 1, "refused: name too long", nullptr,
@@ -102,7 +104,8 @@ TEST(UploadTools, ModelsAndImpulseResponsesReachTheirSlotsAndRefusalsSayWhy)
     // Names: the file's without its extension, or the one given; nothing in the refused slots.
     Client client(unit.port());
     EXPECT_NE(client.ask("browse root\\nam_drive").find("[\"\",\"\",\"\",\"Nano\",\"\","), std::string::npos);
-    EXPECT_NE(client.ask("browse root\\ir_list").find("[\"\",\"\",\"stereo\",\"\",\"\",\"short\",\"\","), std::string::npos);
+    EXPECT_NE(client.ask("browse root\\ir_list").find("[\"\",\"\",\"stereo\",\"\",\"\",\"short\",\"\","),
+              std::string::npos);
     EXPECT_NE(client.ask("browse root\\nam_amp").find("[\"\",\"e_wavenet_nano\",\"\","), std::string::npos);
     EXPECT_EQ(read_file(dir + "/home/app_run"), model);
 
@@ -112,11 +115,13 @@ TEST(UploadTools, ModelsAndImpulseResponsesReachTheirSlotsAndRefusalsSayWhy)
         const char* password;
         int status;
         const char* said;
-    } logins[] = {{"", 1, "give it with --password"}, {"--password 0000", 1, "refused the password"},
+    } logins[] = {{"", 1, "give it with --password"},
+                  {"--password 0000", 1, "refused the password"},
                   {"--password 4711", 0, "padded with silence"}};
     for (const auto& c : logins) {
         std::string output;
-        EXPECT_EQ(tool(unit, "upload.py ir 7 " + dir + "/short.wav --name locked " + c.password, output), c.status) << output;
+        EXPECT_EQ(tool(unit, "upload.py ir 7 " + dir + "/short.wav --name locked " + c.password, output), c.status)
+            << output;
         EXPECT_NE(output.find(c.said), std::string::npos) << output;
     }
 }

@@ -79,7 +79,10 @@ Built player(Node* f, bool monoBypass, const char* model)
 }
 
 const AllocCase kBlocks[] = {
-    {"Tempo", [](Node* f) { return Built{new Tempo(f, nullptr), &Tempo::exec}; }},
+    {"Tempo",
+     [](Node* f) {
+         return Built{new Tempo(f, nullptr), &Tempo::exec};
+     }},
     {"Tuner",
      [](Node* f) {
          auto* t = new Tuner(f, false);
@@ -190,7 +193,10 @@ const AllocCase kBlocks[] = {
      }},
 };
 
-void PrintTo(const AllocCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const AllocCase& c, std::ostream* os)
+{
+    *os << c.name;
+}
 
 class BlockAllocation : public ::testing::TestWithParam<AllocCase> {};
 

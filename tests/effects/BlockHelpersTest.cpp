@@ -36,12 +36,10 @@ struct LinkTree {
 TEST(TempoLink, FolderHoldsRawValueSubdivisionAndLockInTheAskedOrder)
 {
     LinkTree& t = *fxtest::keep(new LinkTree);
-    fx::TempoLink last(&t.block, "rate", "Rate", &t.tempo, {"x", "Rate", 0.05f, 8, 1, "Hz", 0.15f},
-                       kRateSubdivisions);
-    fx::TempoLink before(&t.block, "rate2", "Rate", &t.tempo, {"x", "Rate", 0.7f, 15, 4, "Hz", 0.2f},
-                         kRateSubdivisions, "Time Subdivision", fx::TempoLink::Order::LockBeforeSubdivision);
-    fx::TempoLink none(&t.block, "rate3", "Rate", nullptr, {"x", "Rate", 0.7f, 15, 4, "Hz", 0.2f},
-                       kRateSubdivisions);
+    fx::TempoLink last(&t.block, "rate", "Rate", &t.tempo, {"x", "Rate", 0.05f, 8, 1, "Hz", 0.15f}, kRateSubdivisions);
+    fx::TempoLink before(&t.block, "rate2", "Rate", &t.tempo, {"x", "Rate", 0.7f, 15, 4, "Hz", 0.2f}, kRateSubdivisions,
+                         "Time Subdivision", fx::TempoLink::Order::LockBeforeSubdivision);
+    fx::TempoLink none(&t.block, "rate3", "Rate", nullptr, {"x", "Rate", 0.7f, 15, 4, "Hz", 0.2f}, kRateSubdivisions);
 
     EXPECT_STREQ(last.folder()->getItemType(), "module");
     EXPECT_EQ(childKeys(last.folder()), (std::vector<std::string>{"rawdata", "sbdv", "lock"}));
@@ -61,16 +59,13 @@ TEST(TempoLink, LinkedRatesAndTimesFollowTheChosenTempo)
         float hz; // expected rate (raw 1 Hz)
         float ms; // expected time (raw 300 ms)
     } cases[] = {
-        {"Unlocked", "1/8", 120, 1, 300},           // raw values
-        {"Global", "1/4", 120, 2, 500},             // one beat of 120 BPM
-        {"Global", "1/8", 120, 4, 250},
-        {"Global", "Dotted 8th", 120, 2.66666f, 375},
-        {"Global", "Triplet", 120, 6, 166.5f},
-        {"Global", "1/16", 120, 8, 125},
-        {"Global", "4/4", 120, 0.5f, 2000},
-        {"Global", "1/32", 120, 16, 62.5f},
-        {"Global", "1/4", 30, 0.5f, 2000},          // 30 BPM quarter: 2000 ms
-        {"Preset", "1/4", 120, 1.5f, 666.66664f},   // the preset tempo (90 BPM)
+        {"Unlocked", "1/8", 120, 1, 300}, // raw values
+        {"Global", "1/4", 120, 2, 500}, // one beat of 120 BPM
+        {"Global", "1/8", 120, 4, 250},           {"Global", "Dotted 8th", 120, 2.66666f, 375},
+        {"Global", "Triplet", 120, 6, 166.5f},    {"Global", "1/16", 120, 8, 125},
+        {"Global", "4/4", 120, 0.5f, 2000},       {"Global", "1/32", 120, 16, 62.5f},
+        {"Global", "1/4", 30, 0.5f, 2000}, // 30 BPM quarter: 2000 ms
+        {"Preset", "1/4", 120, 1.5f, 666.66664f}, // the preset tempo (90 BPM)
     };
     for (auto& c : cases) {
         SCOPED_TRACE(std::string(c.lock) + " " + c.sbdv);
@@ -98,7 +93,7 @@ TEST(TempoLink, TimeOfALinkedSourceReadingZeroStaysFinite)
     time.lock()->setValue("Clock");
     ASSERT_TRUE(time.isLinked());
     EXPECT_FLOAT_EQ(time.timeMs(), 300); // no beat to measure: the raw time
-    EXPECT_FLOAT_EQ(time.rateHz(), 0);   // a stopped clock stops a linked rate
+    EXPECT_FLOAT_EQ(time.rateHz(), 0); // a stopped clock stops a linked rate
 }
 
 TEST(BlockHelpers, SwitchesAndParameterFactories)

@@ -1,5 +1,5 @@
-#include "BlockTestUtil.h"
 #include "effects/DelayEngine.h"
+#include "BlockTestUtil.h"
 #include "effects/Tempo.h"
 #include "params/Node.h"
 
@@ -15,7 +15,7 @@ using fxtest::Stereo;
 
 namespace {
 
-constexpr double kHz = 1000.0;   // well inside the tone and BBD filters
+constexpr double kHz = 1000.0; // well inside the tone and BBD filters
 constexpr std::size_t kOn = 2400; // 50 ms burst, a whole number of periods
 
 struct Delay {
@@ -23,15 +23,20 @@ struct Delay {
     DelayEngine* d;
 };
 
-Delay build(Tempo* tempo = nullptr) {
+Delay build(Tempo* tempo = nullptr)
+{
     Node* f = scratchFolder();
     return {f, keep(new DelayEngine(f, tempo))};
 }
 
 // Amplitude of the burst's tone in the window that starts `at` samples in (inside the burst).
-double toneAt(const std::vector<float>& x, std::size_t at) { return amplitudeIn(x, at + 480, at + 1920, kHz); }
+double toneAt(const std::vector<float>& x, std::size_t at)
+{
+    return amplitudeIn(x, at + 480, at + 1920, kHz);
+}
 
-TEST(DelayEngine, DefaultRepeatsEvery300msAtThirtyPercent) {
+TEST(DelayEngine, DefaultRepeatsEvery300msAtThirtyPercent)
+{
     auto [f, d] = build();
     setNode(f, "on_off", "\"ON\"");
     d->compile();
@@ -49,7 +54,8 @@ TEST(DelayEngine, DefaultRepeatsEvery300msAtThirtyPercent) {
     EXPECT_EQ(out.l, out.r);
 }
 
-TEST(DelayEngine, MixSetsDryAndWetGains) {
+TEST(DelayEngine, MixSetsDryAndWetGains)
+{
     struct Case {
         const char* mix;
         const char* on;
@@ -74,7 +80,8 @@ TEST(DelayEngine, MixSetsDryAndWetGains) {
     }
 }
 
-TEST(DelayEngine, TimesFollowTheTempo) {
+TEST(DelayEngine, TimesFollowTheTempo)
+{
     struct Case {
         const char* lock;
         const char* sbdv;
@@ -105,7 +112,8 @@ TEST(DelayEngine, TimesFollowTheTempo) {
     }
 }
 
-TEST(DelayEngine, BouncingAlternatesTheRepeatsBetweenTheLines) {
+TEST(DelayEngine, BouncingAlternatesTheRepeatsBetweenTheLines)
+{
     auto [f, d] = build();
     setNode(f, "on_off", "\"ON\"");
     setNode(f, "mix", "50");
@@ -122,7 +130,8 @@ TEST(DelayEngine, BouncingAlternatesTheRepeatsBetweenTheLines) {
     }
 }
 
-TEST(DelayEngine, SwitchingOffLetsTheRepeatsDieAway) {
+TEST(DelayEngine, SwitchingOffLetsTheRepeatsDieAway)
+{
     auto [f, d] = build();
     setNode(f, "on_off", "\"ON\"");
     setNode(f, "mix", "50");
@@ -130,10 +139,8 @@ TEST(DelayEngine, SwitchingOffLetsTheRepeatsDieAway) {
     const std::size_t n = 3 * 14400 + kOn;
     auto first = fxtest::burst(n, kOn, kHz);
     std::vector<float> second(n);
-    for (std::size_t i = 0; i < kOn; ++i)
-        second[14400 + 7200 + i] = first[i]; // a new note after the switch
-    for (std::size_t i = 0; i < n; ++i)
-        first[i] += second[i];
+    for (std::size_t i = 0; i < kOn; ++i) second[14400 + 7200 + i] = first[i]; // a new note after the switch
+    for (std::size_t i = 0; i < n; ++i) first[i] += second[i];
     Stereo out = run(d, &DelayEngine::exec, Stereo(first, first), [&](std::size_t frame) {
         if (frame == 400) { // 6400 samples in
             setNode(f, "on_off", "\"OFF\"");
@@ -141,12 +148,13 @@ TEST(DelayEngine, SwitchingOffLetsTheRepeatsDieAway) {
         }
     });
     EXPECT_NEAR(toneAt(out.l, 14400 + 7200), 0.5, 0.01); // the new note passes dry at unity
-    EXPECT_NEAR(toneAt(out.l, 14400), 0.5 * 1.0, 0.01);  // the old repeat still sounds
+    EXPECT_NEAR(toneAt(out.l, 14400), 0.5 * 1.0, 0.01); // the old repeat still sounds
     EXPECT_NEAR(toneAt(out.l, 28800) / toneAt(out.l, 14400), 0.3, 0.02);
     EXPECT_LT(toneAt(out.l, 2 * 14400 + 7200), 1e-3); // the new note is never repeated
 }
 
-TEST(DelayEngine, LockedDualFeedbackScalesWithTheTimeRatio) {
+TEST(DelayEngine, LockedDualFeedbackScalesWithTheTimeRatio)
+{
     auto [f, d] = build();
     setNode(f, "on_off", "\"ON\"");
     setNode(f, "mix", "50");
@@ -169,22 +177,23 @@ TEST(DelayEngine, LockedDualFeedbackScalesWithTheTimeRatio) {
     EXPECT_TRUE(findNode(f, "ddfolder\\fdbkr")->getStyleVisible());
 }
 
-TEST(DelayEngine, StaysFiniteAndBoundedWithEverythingAtItsLimit) {
+TEST(DelayEngine, StaysFiniteAndBoundedWithEverythingAtItsLimit)
+{
     for (const char* bounce : {"-100", "100"}) {
         auto [f, d] = build();
-        for (auto [path, value] : std::initializer_list<std::pair<const char*, const char*>>{
-                 {"on_off", "\"ON\""},
-                 {"fdbk", "100"},
-                 {"mix", "100"},
-                 {"dlytime\\rawdata", "1"},
-                 {"tcfolder\\tape", "100"},
-                 {"tcfolder\\analog", "100"},
-                 {"tcfolder\\spread", "100"},
-                 {"modfolder\\on_off", "\"ON\""},
-                 {"modfolder\\dpth", "100"},
-                 {"modfolder\\sphase", "180"},
-                 {"ddfolder\\on_off", "\"ON\""},
-                 {"ddfolder\\fdbkr", "100"}})
+        for (auto [path, value] :
+             std::initializer_list<std::pair<const char*, const char*>>{{"on_off", "\"ON\""},
+                                                                        {"fdbk", "100"},
+                                                                        {"mix", "100"},
+                                                                        {"dlytime\\rawdata", "1"},
+                                                                        {"tcfolder\\tape", "100"},
+                                                                        {"tcfolder\\analog", "100"},
+                                                                        {"tcfolder\\spread", "100"},
+                                                                        {"modfolder\\on_off", "\"ON\""},
+                                                                        {"modfolder\\dpth", "100"},
+                                                                        {"modfolder\\sphase", "180"},
+                                                                        {"ddfolder\\on_off", "\"ON\""},
+                                                                        {"ddfolder\\fdbkr", "100"}})
             setNode(f, path, value);
         setNode(f, "tcfolder\\bounce", bounce);
         d->compile();

@@ -53,7 +53,7 @@ TEST(Equalizer, CutSlopesFollowButterworthResponses)
         const char* slope;
         double octaveDb;
     } cases[] = {
-        {"\"6dB/oct\"", -6.99},  // 1 / sqrt(1 + 2^2)
+        {"\"6dB/oct\"", -6.99}, // 1 / sqrt(1 + 2^2)
         {"\"12dB/oct\"", -12.30}, // 1 / sqrt(1 + 2^4)
         {"\"24dB/oct\"", -24.10}, // 1 / sqrt(1 + 2^8)
         {"\"OFF\"", 0.0},
@@ -96,7 +96,8 @@ TEST(Equalizer, NodesAndLabels)
     for (Node* n : eq.folder->getChildren()) keys.push_back(n->getName());
     EXPECT_EQ(keys, (std::vector<std::string>{"on_off", "lo_cut", "lo_slope", "hi_cut", "hi_slope", "eq_nbands"}));
     for (Node* n : findNode(eq.folder, "eq_nbands")->getChildren()) labels.push_back(n->getDisplayName());
-    EXPECT_EQ(labels, (std::vector<std::string>{"100", "200", "400", "800", "1.60k", "3.20k", "6.40k", "12.80k", "Level"}));
+    EXPECT_EQ(labels,
+              (std::vector<std::string>{"100", "200", "400", "800", "1.60k", "3.20k", "6.40k", "12.80k", "Level"}));
     EXPECT_TRUE(static_cast<NodeFloat*>(findNode(eq.folder, "hi_cut"))->isInverted());
     EXPECT_FALSE(static_cast<NodeFloat*>(findNode(eq.folder, "lo_cut"))->isInverted());
     EXPECT_STREQ(findNode(eq.folder, "eq_nbands\\band_5")->getName(), "band_5");

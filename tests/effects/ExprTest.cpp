@@ -93,11 +93,10 @@ TEST(Expr, OffValueFadesTheWahOutAtTheEndOfThePedal)
         Pedal p({{"wfolder\\on_off", "\"ON\""}, {"wfolder\\off_val", c.off}, {"wfolder\\pos", c.pos}});
         Stereo out = run(p.expr, &Expr::exec, Stereo(l, l));
         double difference = 0;
-        for (std::size_t i = 0; i < l.size(); ++i) difference = std::max(difference, double(std::fabs(out.l[i] - l[i])));
-        if (c.dry)
-            EXPECT_LT(difference, 1e-5) << c.off << " " << c.pos;
-        else
-            EXPECT_GT(difference, 0.05) << c.off << " " << c.pos;
+        for (std::size_t i = 0; i < l.size(); ++i)
+            difference = std::max(difference, double(std::fabs(out.l[i] - l[i])));
+        if (c.dry) EXPECT_LT(difference, 1e-5) << c.off << " " << c.pos;
+        else EXPECT_GT(difference, 0.05) << c.off << " " << c.pos;
     }
 }
 
@@ -142,9 +141,15 @@ TEST(Expr, ExtremeSettingsStayFinite)
     for (const char* mode : {"\"Cry\"", "\"Vintage\""})
         for (const char* pos : {"0", "100"})
             for (const char* emph : {"0", "100"}) {
-                Pedal p({{"wfolder\\on_off", "\"ON\""}, {"wfolder\\mode", mode}, {"wfolder\\pos", pos},
-                         {"wfolder\\int", emph}, {"wfolder\\lo_sw", "200"}, {"wfolder\\hi_sw", "4000"},
-                         {"vfold\\on_off", "\"ON\""}, {"vfold\\vol", "100"}, {"vfold\\boost", "12"}});
+                Pedal p({{"wfolder\\on_off", "\"ON\""},
+                         {"wfolder\\mode", mode},
+                         {"wfolder\\pos", pos},
+                         {"wfolder\\int", emph},
+                         {"wfolder\\lo_sw", "200"},
+                         {"wfolder\\hi_sw", "4000"},
+                         {"vfold\\on_off", "\"ON\""},
+                         {"vfold\\vol", "100"},
+                         {"vfold\\boost", "12"}});
                 auto l = dsptest::noise(48000, 5, 1.0f);
                 Stereo out = run(p.expr, &Expr::exec, Stereo(l, l));
                 EXPECT_TRUE(allFinite(out.l)) << mode << pos << emph;

@@ -1,5 +1,5 @@
-#include "BlockTestUtil.h"
 #include "effects/IrLoader.h"
+#include "BlockTestUtil.h"
 #include "params/NodeList.h"
 #include "params/NodeParList.h"
 #include "params/Storage.h"
@@ -24,28 +24,33 @@ struct Cab {
     IrLoader* ir;
 };
 
-Cab build() {
+Cab build()
+{
     Node* f = scratchFolder("cab");
     return {f, keep(new IrLoader(f, f->getParent(), "ir_list"))};
 }
 
 // A response that is `gain` at sample `at` and 0 elsewhere.
-std::vector<float> spike(std::size_t at, float gain) {
+std::vector<float> spike(std::size_t at, float gain)
+{
     std::vector<float> ir(IrLoader::kTaps);
     ir[at] = gain;
     return ir;
 }
 
-void store(IrLoader* cab, int position, const char* name, const std::vector<float>& ir) {
+void store(IrLoader* cab, int position, const char* name, const std::vector<float>& ir)
+{
     cab->getList()->setElementAt(position, name, ir.data());
 }
 
-std::size_t peakAt(const std::vector<float>& x) {
-    return std::size_t(std::max_element(x.begin(), x.end(), [](float a, float b) { return std::fabs(a) < std::fabs(b); }) -
-                       x.begin());
+std::size_t peakAt(const std::vector<float>& x)
+{
+    return std::size_t(
+        std::max_element(x.begin(), x.end(), [](float a, float b) { return std::fabs(a) < std::fabs(b); }) - x.begin());
 }
 
-TEST(IrLoader, OffUntouchedAndOnWithoutResponseBandLimitsOnly) {
+TEST(IrLoader, OffUntouchedAndOnWithoutResponseBandLimitsOnly)
+{
     auto [f, cab] = build();
     cab->compile();
     auto noise = dsptest::noise(960, 2);
@@ -61,7 +66,8 @@ TEST(IrLoader, OffUntouchedAndOnWithoutResponseBandLimitsOnly) {
     }
 }
 
-TEST(IrLoader, MonoConvolvesBothChannelsWithTheFirstResponse) {
+TEST(IrLoader, MonoConvolvesBothChannelsWithTheFirstResponse)
+{
     auto [f, cab] = build();
     store(cab, 0, "cabA", spike(5, 0.5f));
     store(cab, 1, "cabB", spike(40, 1.0f));
@@ -81,7 +87,8 @@ TEST(IrLoader, MonoConvolvesBothChannelsWithTheFirstResponse) {
     EXPECT_NEAR(sineGainDb(cab, &IrLoader::exec, 1000), -6.02, 0.1);
 }
 
-TEST(IrLoader, SecondSwitchWithoutSecondResponseUsesTheFirstTwice) {
+TEST(IrLoader, SecondSwitchWithoutSecondResponseUsesTheFirstTwice)
+{
     auto [f, cab] = build();
     store(cab, 0, "cabA", spike(5, 0.5f));
     setNode(f, "on_off", "\"ON\"");
@@ -95,7 +102,8 @@ TEST(IrLoader, SecondSwitchWithoutSecondResponseUsesTheFirstTwice) {
     EXPECT_NEAR(sineGainDb(cab, &IrLoader::exec, 1000), -6.02, 0.1);
 }
 
-TEST(IrLoader, StereoPathsPanAndLevelApart) {
+TEST(IrLoader, StereoPathsPanAndLevelApart)
+{
     struct Case {
         const char* pan1;
         const char* pan2;
@@ -142,7 +150,8 @@ TEST(IrLoader, StereoPathsPanAndLevelApart) {
     }
 }
 
-TEST(IrLoader, StoredResponseThatCannotBeACabinetsIsPassedOverAndSaidOnce) {
+TEST(IrLoader, StoredResponseThatCannotBeACabinetsIsPassedOverAndSaidOnce)
+{
     // Stored by an older program that did not check: written straight into the element's file.
     auto bad = spike(3, 1e6f);
     bad[100] = std::numeric_limits<float>::quiet_NaN();
@@ -153,8 +162,7 @@ TEST(IrLoader, StoredResponseThatCannotBeACabinetsIsPassedOverAndSaidOnce) {
     setNode(f, "on_off", "\"ON\"");
     setNode(f, "ir", "\"broken\"");
     StdoutCapture capture;
-    for (int i = 0; i < 3; ++i)
-        cab->compile();
+    for (int i = 0; i < 3; ++i) cab->compile();
     std::string log = capture.text();
     auto noise = dsptest::noise(4800, 6);
     Stereo out = run(cab, &IrLoader::exec, Stereo(noise, noise));
@@ -165,7 +173,8 @@ TEST(IrLoader, StoredResponseThatCannotBeACabinetsIsPassedOverAndSaidOnce) {
     EXPECT_FALSE(cab->getList()->setElementAt(1, "again", bad.data())) << "nor stored again";
 }
 
-TEST(IrLoader, RewrittenResponseIsHeardAfterTheNextPass) {
+TEST(IrLoader, RewrittenResponseIsHeardAfterTheNextPass)
+{
     auto [f, cab] = build();
     store(cab, 0, "cabA", spike(0, 1.0f));
     setNode(f, "on_off", "\"ON\"");

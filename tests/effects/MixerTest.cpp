@@ -33,7 +33,10 @@ TEST(Mixer, RoutesMainAndAuxiliaryChannelsThroughTheMatrix)
     } cases[] = {
         {"construction gains", {1, 1, 0, 0, 0, 0, 0, 0}, {1, 0, 0, 0}, {0, 1, 0, 0}},
         {"auxiliary right to both", {0, 0, 0, 0, 0, 1, 0, 1}, {0, 0, 0, 1}, {0, 0, 0, 1}},
-        {"application: level and dry right", {0.5f, 0.5f, 0, 0, 0, 0.25f, 0, 0.25f}, {0.5f, 0, 0, 0.25f}, {0, 0.5f, 0, 0.25f}},
+        {"application: level and dry right",
+         {0.5f, 0.5f, 0, 0, 0, 0.25f, 0, 0.25f},
+         {0.5f, 0, 0, 0.25f},
+         {0, 0.5f, 0, 0.25f}},
         {"swap", {0, 0, 1, 1, 0, 0, 0, 0}, {0, 1, 0, 0}, {1, 0, 0, 0}},
         {"auxiliary left crossed", {0, 0, 0, 0, 1, 0, 2, 0}, {0, 0, 1, 0}, {0, 0, 2, 0}},
     };

@@ -1,5 +1,5 @@
-#include "BlockTestUtil.h"
 #include "effects/ModulationsEngine.h"
+#include "BlockTestUtil.h"
 #include "effects/Tempo.h"
 
 #include <gtest/gtest.h>
@@ -15,14 +15,19 @@ using fxtest::Stereo;
 
 namespace {
 
-ModulationsEngine* build(Node* folder, bool post, Tempo* tempo = nullptr) {
+ModulationsEngine* build(Node* folder, bool post, Tempo* tempo = nullptr)
+{
     return keep(new ModulationsEngine(folder, tempo, post));
 }
 
-Stereo dc(std::size_t n) { return Stereo(std::vector<float>(n, 1.0f), std::vector<float>(n, 1.0f)); }
+Stereo dc(std::size_t n)
+{
+    return Stereo(std::vector<float>(n, 1.0f), std::vector<float>(n, 1.0f));
+}
 
 // Switched off, every mode passes the frame untouched, tremolo included, in both instances.
-TEST(ModulationsEngine, OffPassesTheFrameUnchanged) {
+TEST(ModulationsEngine, OffPassesTheFrameUnchanged)
+{
     for (bool post : {false, true})
         for (const char* mode : {"\"Chorus\"", "\"Flanger\"", "\"Phaser\""}) {
             Node* f = scratchFolder();
@@ -40,7 +45,8 @@ TEST(ModulationsEngine, OffPassesTheFrameUnchanged) {
         }
 }
 
-TEST(ModulationsEngine, TremoloFollowsItsRateDepthAndSwitches) {
+TEST(ModulationsEngine, TremoloFollowsItsRateDepthAndSwitches)
+{
     struct Case {
         const char* mainOn;
         const char* trOn;
@@ -50,7 +56,7 @@ TEST(ModulationsEngine, TremoloFollowsItsRateDepthAndSwitches) {
     };
     const Case cases[] = {
         {"\"ON\"", "\"ON\"", "\"Unlocked\"", "\"1/4\"", 12000}, // raw 4 Hz
-        {"\"ON\"", "\"ON\"", "\"Global\"", "\"1/4\"", 24000},   // 120 BPM quarter notes: 2 Hz
+        {"\"ON\"", "\"ON\"", "\"Global\"", "\"1/4\"", 24000}, // 120 BPM quarter notes: 2 Hz
         {"\"ON\"", "\"ON\"", "\"Global\"", "\"1/8\"", 12000},
         {"\"OFF\"", "\"ON\"", "\"Unlocked\"", "\"1/4\"", 0}, // needs the main switch too
         {"\"ON\"", "\"OFF\"", "\"Unlocked\"", "\"1/4\"", 0},
@@ -82,7 +88,8 @@ TEST(ModulationsEngine, TremoloFollowsItsRateDepthAndSwitches) {
     }
 }
 
-TEST(ModulationsEngine, TremoloWaveformSquaresTheShape) {
+TEST(ModulationsEngine, TremoloWaveformSquaresTheShape)
+{
     Node* f = scratchFolder();
     auto* m = build(f, true);
     setNode(f, "on_off", "\"ON\"");
@@ -101,7 +108,8 @@ TEST(ModulationsEngine, TremoloWaveformSquaresTheShape) {
     EXPECT_GT(square, sine * 3 / 2) << square << " " << sine;
 }
 
-TEST(ModulationsEngine, StereoPhaseOnlyInThePostInstance) {
+TEST(ModulationsEngine, StereoPhaseOnlyInThePostInstance)
+{
     Node* pre = scratchFolder();
     build(pre, false);
     EXPECT_EQ(findNode(pre, "tcfolder\\sphase"), nullptr);
@@ -124,15 +132,15 @@ TEST(ModulationsEngine, StereoPhaseOnlyInThePostInstance) {
     EXPECT_NEAR(std::min(lag, 12000.0 - lag), 12000.0 * 22.0 / 45.0, 200.0);
 }
 
-TEST(ModulationsEngine, ChorusAtHalfMixIsEqualPowerDryAndDelayedWet) {
+TEST(ModulationsEngine, ChorusAtHalfMixIsEqualPowerDryAndDelayedWet)
+{
     Node* f = scratchFolder();
     auto* m = build(f, true);
     setNode(f, "on_off", "\"ON\"");
     setNode(f, "dpth", "0");
     setNode(f, "tcfolder\\emp", "0");
     m->compile();
-    Stereo out = run(m, &ModulationsEngine::exec,
-                     Stereo(fxtest::impulse(2048), fxtest::impulse(2048)));
+    Stereo out = run(m, &ModulationsEngine::exec, Stereo(fxtest::impulse(2048), fxtest::impulse(2048)));
     EXPECT_NEAR(out.l[0], 1.0 / std::sqrt(2.0), 1e-4);
     auto at = std::max_element(out.l.begin() + 16, out.l.end()) - out.l.begin();
     EXPECT_NEAR(double(at), 783.0, 2.0);
@@ -142,7 +150,8 @@ TEST(ModulationsEngine, ChorusAtHalfMixIsEqualPowerDryAndDelayedWet) {
 
 // The phaser at a fixed sweep is dry plus four allpass stages: a deep notch where their phase
 // reaches 180 degrees.
-TEST(ModulationsEngine, PhaserNotchesWhereTheAllpassesReachHalfACycle) {
+TEST(ModulationsEngine, PhaserNotchesWhereTheAllpassesReachHalfACycle)
+{
     Node* f = scratchFolder();
     auto* m = build(f, true);
     setNode(f, "on_off", "\"ON\"");
@@ -165,7 +174,8 @@ TEST(ModulationsEngine, PhaserNotchesWhereTheAllpassesReachHalfACycle) {
     EXPECT_GT(fxtest::sineGainDb(m, &ModulationsEngine::exec, notch * 0.3), -4.0);
 }
 
-TEST(ModulationsEngine, FeedbackModesStayBoundedAtExtremes) {
+TEST(ModulationsEngine, FeedbackModesStayBoundedAtExtremes)
+{
     for (const char* mode : {"\"Chorus\"", "\"Flanger\"", "\"Phaser\""}) {
         Node* f = scratchFolder();
         auto* m = build(f, true);

@@ -1,8 +1,8 @@
+#include "effects/NamPlayer.h"
 #include "BlockTestUtil.h"
 #include "NeuralAudio/NeuralModel.h"
 #include "base/Debug.h"
 #include "dsp/QuadBiquad.h"
-#include "effects/NamPlayer.h"
 #include "params/NodeFloat.h"
 #include "params/NodeItem.h"
 #include "params/NodeList.h"
@@ -18,11 +18,11 @@
 
 #include <chrono>
 #include <cstring>
+#include <fstream>
 #include <functional>
 #include <map>
-#include <random>
-#include <fstream>
 #include <memory>
+#include <random>
 #include <sstream>
 #include <thread>
 
@@ -136,10 +136,8 @@ struct ReferenceCase {
 TEST(NamPlayer, PlaysTheModelOneFrameLateOnBothOutputs)
 {
     const ReferenceCase cases[] = {
-        {"t_wavenet_tiny", "t_wavenet_tiny.out.f32"},
-        {"a_wavenet_small", "a_wavenet_small.out.f32"},
-        {"t_lstm_tiny", "t_lstm_tiny.out-prewarm2.f32"},
-        {"c_lstm_1x8", "c_lstm_1x8.out-prewarm2.f32"},
+        {"t_wavenet_tiny", "t_wavenet_tiny.out.f32"},    {"a_wavenet_small", "a_wavenet_small.out.f32"},
+        {"t_lstm_tiny", "t_lstm_tiny.out-prewarm2.f32"}, {"c_lstm_1x8", "c_lstm_1x8.out-prewarm2.f32"},
         {"d_lstm_2x8", "d_lstm_2x8.out-prewarm2.f32"},
     };
     const std::vector<float> input = vectorSamples("input.f32");
@@ -291,8 +289,8 @@ TEST(NamPlayer, RefusedModelsPrintOnceAndPassTheSignal)
         {"LSTM 2 x 128: too much work per frame", lstm.dump(), "model too heavy for the unit", true},
         {"WaveNet of 32 and 16 channels: too much work per frame", wide.dump(), "model too heavy for the unit", true},
         {"broken JSON", "{\"version\": \"0.5.4\", \"architecture\": ", "invalid NAM file"},
-        {"unknown architecture", "{\"version\":\"0.5.4\",\"architecture\":\"Transformer\",\"config\":{},\"weights\":[]}",
-         "invalid NAM file"},
+        {"unknown architecture",
+         "{\"version\":\"0.5.4\",\"architecture\":\"Transformer\",\"config\":{},\"weights\":[]}", "invalid NAM file"},
         {"text filling the element without a NUL", std::string(NamPlayer::kElementSize, 'x'), "invalid NAM file"},
     };
     Storage::open();
@@ -372,7 +370,7 @@ TEST(NamPlayer, NonFiniteOutputBecomesSilenceAndThePlayerRecovers)
     std::fill(burst.begin() + 1600, burst.begin() + 1648, 3.0e38f);
     out = dry.play(fxtest::Stereo(burst, burst));
     EXPECT_TRUE(fxtest::allFinite(out.l));
-    EXPECT_NEAR(fxtest::peak(out.l, 2400), fxtest::peak(out.l, 800) , 0.1 * fxtest::peak(out.l, 800));
+    EXPECT_NEAR(fxtest::peak(out.l, 2400), fxtest::peak(out.l, 800), 0.1 * fxtest::peak(out.l, 800));
     EXPECT_LT(fxtest::peak(out.l, 1700), 1.0);
 }
 
@@ -426,8 +424,9 @@ TEST(NamPlayer, LateWorkerMutesTheFrameAndIsReportedAfterWarmUp)
         rig.player->compile();
     }
     rig.player->compile();
-    EXPECT_EQ(after.text(), "ERROR (NamPlayer): CPU Overrun 2 0\nERROR (NamPlayer): CPU Overrun 2 0\n"
-                            "I (NamPlayer): previous message repeated 1 times\nERROR (NamPlayer): CPU Overrun 2 0\n");
+    EXPECT_EQ(after.text(),
+              "ERROR (NamPlayer): CPU Overrun 2 0\nERROR (NamPlayer): CPU Overrun 2 0\n"
+              "I (NamPlayer): previous message repeated 1 times\nERROR (NamPlayer): CPU Overrun 2 0\n");
 
     // Switched off, the player plays nothing of its worker's: a late worker is no overrun.
     setNode(rig.folder, "on_off", "\"OFF\"");
@@ -445,8 +444,8 @@ TEST(NamPlayer, LateWorkerMutesTheFrameAndIsReportedAfterWarmUp)
 TEST(NamPlayer, SlotsFollowTheirListElements)
 {
     const std::string tiny = vectorText("t_wavenet_tiny.nam");
-    const std::string a = withLoudness(tiny, 0.0);    // output adjustment -18 dB
-    const std::string b = withLoudness(tiny, -30.0);  // +12 dB
+    const std::string a = withLoudness(tiny, 0.0); // output adjustment -18 dB
+    const std::string b = withLoudness(tiny, -30.0); // +12 dB
     struct Case {
         const char* name;
         std::function<void(Rig&)> change;
@@ -513,7 +512,9 @@ TEST(NamPlayer, ReorderingMovesBuiltModelsAlongWithoutACostlyPass)
         {[](NodeList* l) { return l->move(0, NamPlayer::kSlots - 1); },
          [](int p) { return p == 0 ? NamPlayer::kSlots - 1 : p - 1; }},
         {[](NodeList* l) { return l->swap(0, NamPlayer::kSlots - 1); },
-         [](int p) { return p == 0 ? 0 : p == 1 ? NamPlayer::kSlots - 1 : p - 1; }},
+         [](int p) { return p == 0   ? 0
+                            : p == 1 ? NamPlayer::kSlots - 1
+                                     : p - 1; }},
     };
     double slowestMs = 0.0;
     for (const Step& step : steps) {
@@ -522,7 +523,8 @@ TEST(NamPlayer, ReorderingMovesBuiltModelsAlongWithoutACostlyPass)
             rig.play(fxtest::Stereo(64));
             const auto start = std::chrono::steady_clock::now();
             rig.player->compile();
-            slowestMs = std::max(slowestMs, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
+            slowestMs = std::max(
+                slowestMs, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count());
             EXPECT_EQ(rig.player->playingModel(), before[0]) << "the selection plays on, never dry";
         }
         for (int p = 0; p < kModels; ++p) EXPECT_EQ(rig.player->modelAt(step.positionOf(p)), before[p]) << p;

@@ -35,7 +35,8 @@ struct Sim {
 double responseDb(const float* ir, double hz)
 {
     std::complex<double> acc = 0;
-    for (int i = 0; i < pickup_taps; ++i) acc += double(ir[i]) * std::polar(1.0, -2 * dsptest::kPi * hz * i / dsptest::kFs);
+    for (int i = 0; i < pickup_taps; ++i)
+        acc += double(ir[i]) * std::polar(1.0, -2 * dsptest::kPi * hz * i / dsptest::kFs);
     return db(std::abs(acc));
 }
 
@@ -54,7 +55,8 @@ TEST(Pickup, SelectorsChooseTheirStoredResponse)
     for (auto& c : cases) {
         Sim s(c.in, c.out);
         auto ir = s.impulseResponse();
-        for (int i = 0; i < pickup_taps; ++i) ASSERT_NEAR(ir[std::size_t(i)], pickup_ptr[c.entry][i], 1e-6) << c.entry << " tap " << i;
+        for (int i = 0; i < pickup_taps; ++i)
+            ASSERT_NEAR(ir[std::size_t(i)], pickup_ptr[c.entry][i], 1e-6) << c.entry << " tap " << i;
     }
     EXPECT_STREQ(pickup_names[0], "HumBkr--HB-Bright");
     EXPECT_STREQ(pickup_names[21], "Single--HB-Rails");
@@ -71,10 +73,8 @@ TEST(Pickup, EverySelectorChangeIsLoadedOnceWhateverTheClock)
         const char* value;
         int entry;
     } cases[] = {
-        {"running", "in_pick", "\"Single Coil\"", 21},
-        {"held", "in_pick", "\"Single Coil\"", 21},
-        {"held", "out_pick", "\"Humbucker Modern\"", 2},
-        {"set back", "in_pick", "\"Single Coil Bright\"", 39},
+        {"running", "in_pick", "\"Single Coil\"", 21},        {"held", "in_pick", "\"Single Coil\"", 21},
+        {"held", "out_pick", "\"Humbucker Modern\"", 2},      {"set back", "in_pick", "\"Single Coil Bright\"", 39},
         {"set back", "out_pick", "\"Single Coil Tele\"", 16},
     };
     for (const Case& c : cases) {
@@ -121,7 +121,8 @@ TEST(Pickup, ResponsesKeepTheBassAndMoveTheTop)
         double tail = 0;
         for (int k = pickup_taps - 64; k < pickup_taps; ++k) tail = std::max(tail, double(std::fabs(pickup_ptr[i][k])));
         EXPECT_LT(tail, 1e-4); // the response has died out inside its 1024 taps
-        for (double hz : {1000.0, 3000.0, 6000.0, 12000.0}) EXPECT_LT(responseDb(pickup_ptr[i], hz), 24.0) << hz; // no runaway resonance
+        for (double hz : {1000.0, 3000.0, 6000.0, 12000.0})
+            EXPECT_LT(responseDb(pickup_ptr[i], hz), 24.0) << hz; // no runaway resonance
     }
     // A humbucker made a bright single coil gains top; a bright single coil made a vintage
     // humbucker loses it.

@@ -1,5 +1,5 @@
-#include "BlockTestUtil.h"
 #include "effects/PolyPhasePitchShifter.h"
+#include "BlockTestUtil.h"
 
 #include <gtest/gtest.h>
 
@@ -7,18 +7,21 @@
 
 namespace {
 
-std::vector<float> shift(PolyPhasePitchShifter& p, const std::vector<float>& x, int split = 16) {
+std::vector<float> shift(PolyPhasePitchShifter& p, const std::vector<float>& x, int split = 16)
+{
     return dsptest::runSplit(x, split, [&](const float* in, float* out, int n) { p.exec(in, out, n); });
 }
 
 // Level of a tone in the settled second half.
-double levelDb(const std::vector<float>& y, double hz) {
+double levelDb(const std::vector<float>& y, double hz)
+{
     return dsptest::db(dsptest::amplitudeAt(y, y.size() / 2, hz) + 1e-12);
 }
 
 // Level of a tone averaged over short Hann-windowed frames: each splice of the taps restarts the
 // tone's phase, so a long transform would cancel what a listener hears.
-double shortTimeLevelDb(const std::vector<float>& y, double hz) {
+double shortTimeLevelDb(const std::vector<float>& y, double hz)
+{
     constexpr std::size_t kLen = 2048;
     double power = 0;
     int frames = 0;
@@ -36,7 +39,8 @@ double shortTimeLevelDb(const std::vector<float>& y, double hz) {
     return dsptest::db(std::sqrt(power / frames) + 1e-12);
 }
 
-TEST(PolyPhasePitchShifter, MovesASineByTheRatio) {
+TEST(PolyPhasePitchShifter, MovesASineByTheRatio)
+{
     struct Case {
         float semitones;
         double out;
@@ -60,7 +64,8 @@ TEST(PolyPhasePitchShifter, MovesASineByTheRatio) {
 
 // At a ratio of 1 the taps stand still; with the windows summing to one the level is kept for any
 // number of taps (a tone whose period divides the tap spacing adds in phase).
-TEST(PolyPhasePitchShifter, UnityRatioKeepsTheLevelForAnyTapCount) {
+TEST(PolyPhasePitchShifter, UnityRatioKeepsTheLevelForAnyTapCount)
+{
     for (unsigned phases : {2u, 4u, 8u}) {
         auto p = std::make_unique<PolyPhasePitchShifter>(4096, phases);
         p->setSemitonesUp(0.0f);
@@ -70,7 +75,8 @@ TEST(PolyPhasePitchShifter, UnityRatioKeepsTheLevelForAnyTapCount) {
     }
 }
 
-TEST(PolyPhasePitchShifter, OutputDoesNotDependOnHowTheInputIsSplit) {
+TEST(PolyPhasePitchShifter, OutputDoesNotDependOnHowTheInputIsSplit)
+{
     auto x = dsptest::noise(20000, 8);
     std::vector<float> first;
     for (int split : {1, 3, 16, 17}) {
@@ -85,7 +91,8 @@ TEST(PolyPhasePitchShifter, OutputDoesNotDependOnHowTheInputIsSplit) {
     }
 }
 
-TEST(PolyPhasePitchShifter, OutOfRangeSettingsAreHeldAtTheLimits) {
+TEST(PolyPhasePitchShifter, OutOfRangeSettingsAreHeldAtTheLimits)
+{
     // A ring larger than the buffer, no ring and no taps would write out of bounds or divide by 0.
     struct Case {
         unsigned size, phases, wantSize;

@@ -1,5 +1,5 @@
-#include "BlockTestUtil.h"
 #include "effects/ReverbFDN8.h"
+#include "BlockTestUtil.h"
 
 #include <gtest/gtest.h>
 
@@ -19,24 +19,26 @@ struct Reverb {
     ReverbFDN8* r;
 };
 
-Reverb build() {
+Reverb build()
+{
     Node* f = scratchFolder();
     return {f, keep(new ReverbFDN8(f))};
 }
 
 // Lines start at length 0 and cross-fade to the lengths of the first compile pass within 20 ms:
 // let them settle in silence before measuring.
-void settle(ReverbFDN8* r) {
+void settle(ReverbFDN8* r)
+{
     r->compile();
     run(r, &ReverbFDN8::exec, Stereo(4800));
 }
 
-TEST(Hadamard8, MatchesTheSylvesterMatrix) {
+TEST(Hadamard8, MatchesTheSylvesterMatrix)
+{
     auto x = dsptest::noise(8 * 16, 1);
     std::vector<float> data = x;
     float* rows[8];
-    for (int i = 0; i < 8; ++i)
-        rows[i] = data.data() + 16 * i;
+    for (int i = 0; i < 8; ++i) rows[i] = data.data() + 16 * i;
     hadamard8_frame16(rows);
     for (int j = 0; j < 8; ++j)
         for (int k = 0; k < 16; ++k) {
@@ -48,7 +50,8 @@ TEST(Hadamard8, MatchesTheSylvesterMatrix) {
 }
 
 // Decay times: the tail falls 60 dB in the mode's time.
-TEST(ReverbFDN8, TailFallsSixtyDecibelsInTheDecayTime) {
+TEST(ReverbFDN8, TailFallsSixtyDecibelsInTheDecayTime)
+{
     struct Case {
         const char* mode;
         const char* decay;
@@ -75,15 +78,19 @@ TEST(ReverbFDN8, TailFallsSixtyDecibelsInTheDecayTime) {
 }
 
 // The external switch off passes the dry signal alone, whatever the mix; back on, the reverb returns.
-TEST(ReverbFDN8, MixEndsAreDryOnlyAndWetOnly) {
+TEST(ReverbFDN8, MixEndsAreDryOnlyAndWetOnly)
+{
     struct Case {
         const char* mix;
         const char* external; // the external switch, compiled in turn ('0' off, '1' on)
-        float at0;            // output at the impulse: the dry part alone, the network answers later
+        float at0; // output at the impulse: the dry part alone, the network answers later
         bool dryOnly;
     };
-    const Case cases[] = {{"0", "", 1.0f, true},   {"0.5", "", 1.0f, false}, {"1", "", 0.0f, false},
-                          {"1", "0", 1.0f, true},  {"1", "01", 0.0f, false}};
+    const Case cases[] = {{"0", "", 1.0f, true},
+                          {"0.5", "", 1.0f, false},
+                          {"1", "", 0.0f, false},
+                          {"1", "0", 1.0f, true},
+                          {"1", "01", 0.0f, false}};
     for (const Case& c : cases) {
         auto [f, r] = build();
         setNode(f, "on_off", "\"ON\"");
@@ -105,15 +112,15 @@ TEST(ReverbFDN8, MixEndsAreDryOnlyAndWetOnly) {
 }
 
 // Switched off, the network gets silence: its tail rings out, and later input passes dry only.
-TEST(ReverbFDN8, OffLetsTheTailRingAndPassesNewInputDry) {
+TEST(ReverbFDN8, OffLetsTheTailRingAndPassesNewInputDry)
+{
     auto once = [](bool withNote) {
         auto [f, r] = build();
         setNode(f, "on_off", "\"ON\"");
         r->compile();
         auto in = dsptest::noise(48000, 4);
         std::fill(in.begin() + 4800, in.end(), 0.0f);
-        if (withNote)
-            in[24000] = 1.0f;
+        if (withNote) in[24000] = 1.0f;
         return run(r, &ReverbFDN8::exec, Stereo(in, in), [&](std::size_t frame) {
             if (frame == 400) {
                 setNode(f, "on_off", "\"OFF\"");
@@ -127,7 +134,8 @@ TEST(ReverbFDN8, OffLetsTheTailRingAndPassesNewInputDry) {
         ASSERT_NEAR(note.l[i] - plain.l[i], i == 24000 ? 1.0f : 0.0f, 1e-6) << i;
 }
 
-TEST(ReverbFDN8, SpringKeepsItsLinesShortAndShowsItsOwnControls) {
+TEST(ReverbFDN8, SpringKeepsItsLinesShortAndShowsItsOwnControls)
+{
     for (const char* tension : {"0", "1"})
         for (const char* md : {"\"PRE\"", "\"POST\"", "\"POST+PRE\""})
             for (const char* pre : {"0", "100"}) {
@@ -142,8 +150,7 @@ TEST(ReverbFDN8, SpringKeepsItsLinesShortAndShowsItsOwnControls) {
                 for (int i = 0; i < ReverbFDN8::kLines; ++i) {
                     EXPECT_LE(r->getLineLength(i), 3840);
                     EXPECT_GT(r->getLineLength(i), 1000);
-                    for (int s = 0; s < ReverbFDN8::kStages; ++s)
-                        EXPECT_LE(r->getDiffusionLength(s, i), 1680);
+                    for (int s = 0; s < ReverbFDN8::kStages; ++s) EXPECT_LE(r->getDiffusionLength(s, i), 1680);
                 }
             }
     auto [f, r] = build();
@@ -153,13 +160,13 @@ TEST(ReverbFDN8, SpringKeepsItsLinesShortAndShowsItsOwnControls) {
         const bool spring = std::string(mode) == "\"SPRING\"";
         for (const char* path : {"tcfolder\\tone", "tcfolder\\md", "tcfolder\\tension"})
             EXPECT_EQ(findNode(f, path)->getStyleVisible(), spring) << path;
-        for (const char* path :
-             {"diff", "tcfolder\\lo_damp", "tcfolder\\hi_damp", "tcfolder\\lo_cut", "tcfolder\\dmp"})
+        for (const char* path : {"diff", "tcfolder\\lo_damp", "tcfolder\\hi_damp", "tcfolder\\lo_cut", "tcfolder\\dmp"})
             EXPECT_EQ(findNode(f, path)->getStyleVisible(), !spring) << path;
     }
 }
 
-TEST(ReverbFDN8, LongestSettingsStayBoundedAndStereo) {
+TEST(ReverbFDN8, LongestSettingsStayBoundedAndStereo)
+{
     for (const char* mode : {"\"GALAXY\"", "\"SPRING\"", "\"ROOM\""}) {
         auto [f, r] = build();
         setNode(f, "on_off", "\"ON\"");
@@ -177,8 +184,7 @@ TEST(ReverbFDN8, LongestSettingsStayBoundedAndStereo) {
         EXPECT_LT(fxtest::peak(out.l), 10.0) << mode;
         // Full spread: the two sides differ although the input is mono.
         double diff = 0;
-        for (std::size_t i = 48000; i < 96000; ++i)
-            diff += std::fabs(out.l[i] - out.r[i]);
+        for (std::size_t i = 48000; i < 96000; ++i) diff += std::fabs(out.l[i] - out.r[i]);
         EXPECT_GT(diff, 1.0) << mode;
     }
 }

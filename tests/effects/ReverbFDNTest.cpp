@@ -1,5 +1,5 @@
-#include "BlockTestUtil.h"
 #include "effects/ReverbFDN.h"
+#include "BlockTestUtil.h"
 
 #include <gtest/gtest.h>
 
@@ -16,12 +16,14 @@ struct Reverb {
     ReverbFDN* r;
 };
 
-Reverb build() {
+Reverb build()
+{
     Node* f = scratchFolder();
     return {f, keep(new ReverbFDN(f))};
 }
 
-TEST(ReverbFDN, TailFallsSixtyDecibelsInTheModesTime) {
+TEST(ReverbFDN, TailFallsSixtyDecibelsInTheModesTime)
+{
     struct Case {
         const char* mode;
         const char* decay;
@@ -50,16 +52,19 @@ TEST(ReverbFDN, TailFallsSixtyDecibelsInTheModesTime) {
 
 // Off by its switch or by the external one, the dry signal passes at unity; the external switch
 // turned back on gives the reverb back.
-TEST(ReverbFDN, MixEndsAndSwitchOff) {
+TEST(ReverbFDN, MixEndsAndSwitchOff)
+{
     struct Case {
         const char* on;
         const char* mix;
         const char* external; // the external switch, compiled in turn ('0' off, '1' on)
-        bool dryExact;        // the output is the input itself
+        bool dryExact; // the output is the input itself
         float at0;
     };
-    const Case cases[] = {{"\"ON\"", "0", "", true, 1.0f},     {"\"ON\"", "1", "", false, 0.0f},
-                          {"\"OFF\"", "1", "", true, 1.0f},    {"\"ON\"", "1", "0", true, 1.0f},
+    const Case cases[] = {{"\"ON\"", "0", "", true, 1.0f},
+                          {"\"ON\"", "1", "", false, 0.0f},
+                          {"\"OFF\"", "1", "", true, 1.0f},
+                          {"\"ON\"", "1", "0", true, 1.0f},
                           {"\"ON\"", "1", "01", false, 0.0f}};
     for (const Case& c : cases) {
         auto [f, r] = build();
@@ -81,7 +86,8 @@ TEST(ReverbFDN, MixEndsAndSwitchOff) {
     }
 }
 
-TEST(ReverbFDN, StaysBoundedAtTheLongestDecay) {
+TEST(ReverbFDN, StaysBoundedAtTheLongestDecay)
+{
     auto [f, r] = build();
     setNode(f, "on_off", "\"ON\"");
     setNode(f, "mode", "\"GALAXY\"");

@@ -1,5 +1,5 @@
-#include "BlockTestUtil.h"
 #include "effects/SpringVerb.h"
+#include "BlockTestUtil.h"
 
 #include <gtest/gtest.h>
 
@@ -16,13 +16,15 @@ struct Spring {
     SpringVerb* s;
 };
 
-Spring build() {
+Spring build()
+{
     Node* f = scratchFolder();
     return {f, keep(new SpringVerb(f))};
 }
 
 // Wet-only answer to a click, 1.5 s long.
-Stereo click(Spring& sp) {
+Stereo click(Spring& sp)
+{
     setNode(sp.f, "on_off", "\"ON\"");
     setNode(sp.f, "mix", "1");
     sp.s->compile();
@@ -30,7 +32,8 @@ Stereo click(Spring& sp) {
     return run(sp.s, &SpringVerb::exec, Stereo(in, in));
 }
 
-TEST(SpringVerb, TensionAndPositionSetTheSpringLength) {
+TEST(SpringVerb, TensionAndPositionSetTheSpringLength)
+{
     struct Case {
         const char* tension;
         const char* position;
@@ -50,7 +53,8 @@ TEST(SpringVerb, TensionAndPositionSetTheSpringLength) {
     }
 }
 
-TEST(SpringVerb, DecayLengthensAndToneBrightensTheTail) {
+TEST(SpringVerb, DecayLengthensAndToneBrightensTheTail)
+{
     auto tail = [](const char* decay, const char* tone) {
         Spring sp = build();
         setNode(sp.f, "decay", decay);
@@ -66,7 +70,8 @@ TEST(SpringVerb, DecayLengthensAndToneBrightensTheTail) {
     EXPECT_GT(tail("0.5", "1").second, 1.5 * tail("0.5", "0").second);
 }
 
-TEST(SpringVerb, OffPassesDryAndLetsTheTailRing) {
+TEST(SpringVerb, OffPassesDryAndLetsTheTailRing)
+{
     Spring sp = build();
     EXPECT_FALSE(sp.s->isEnabled());
     sp.s->compile();

@@ -1,11 +1,11 @@
 #include "effects/Tempo.h"
 
+#include "BlockTestUtil.h"
 #include "params/NodeEnum.h"
 #include "params/NodeFloat.h"
 #include "params/NodeItem.h"
 #include "params/NodeList.h"
 #include "params/NodePreset.h"
-#include "BlockTestUtil.h"
 
 #include <gtest/gtest.h>
 
@@ -39,7 +39,10 @@ double tapEvery(Tempo& tempo, int taps, int ms)
     return 60e6 * (taps - 1) / double(last - first);
 }
 
-float globalBpm(Tempo& tempo) { return tempo.getTempoNode()->getValue(); }
+float globalBpm(Tempo& tempo)
+{
+    return tempo.getTempoNode()->getValue();
+}
 
 TEST(Tempo, LockOptionsListTheSourcesKnownWhenTheNodeIsMade)
 {
@@ -71,8 +74,8 @@ TEST(Tempo, LockOptionsResolveToTheirTempo)
         bool locked;
         float bpm;
     } cases[] = {
-        {nullptr, false, 0}, {"Unlocked", false, 0}, {"Global", true, 100},
-        {"Preset", true, 90}, {"preset", false, 0},  {"", false, 0},
+        {nullptr, false, 0},  {"Unlocked", false, 0}, {"Global", true, 100},
+        {"Preset", true, 90}, {"preset", false, 0},   {"", false, 0},
     };
     for (auto& c : cases) {
         SCOPED_TRACE(c.option ? c.option : "(null)");
@@ -94,9 +97,9 @@ TEST(Tempo, HomeScreenShowsTheLockedSourceWhenItDiffers)
         float preset;
         const char* shown;
     } cases[] = {
-        {"Preset", "Unlocked", 90, "90.0"},  // a block follows the preset tempo
+        {"Preset", "Unlocked", 90, "90.0"}, // a block follows the preset tempo
         {"Unlocked", "Preset", 95.5f, "95.5"}, // any lock node, in creation order
-        {"Preset", "Global", 120, "120.0"},  // the same as the global tempo
+        {"Preset", "Global", 120, "120.0"}, // the same as the global tempo
         {"Global", "Unlocked", 90, "120.0"}, // nothing follows the preset tempo
         {"Unlocked", "Unlocked", 90, "120.0"},
     };

@@ -1,6 +1,6 @@
+#include "effects/Tuner.h"
 #include "BlockTestUtil.h"
 #include "audio/EngineSupport.h"
-#include "effects/Tuner.h"
 #include "params/NodeEnum.h"
 #include "params/NodeFloat.h"
 
@@ -59,7 +59,10 @@ struct Rig {
     float levelNode() { return static_cast<NodeFloat*>(findNode(folder, "tuner\\lvl"))->getValue(); }
 };
 
-double cents(double f, double ref) { return 1200.0 * std::log2(f / ref); }
+double cents(double f, double ref)
+{
+    return 1200.0 * std::log2(f / ref);
+}
 
 TEST(Tuner, OffPassesTheFrameAndOnMutesAndStopsTheChain)
 {
@@ -194,7 +197,8 @@ TEST(Tuner, FollowsTheReferenceAndIgnoresNoise)
         {"A4 against 442", 442.0, "442", 9, 4, 0.0, 0.0f},
         {"A4 against 432 is 32 cents sharp", 440.0, "432", 9, 4, cents(440, 432), 0.0f},
         {"E2 against 448", 82.4069 * 448 / 440, "448", 4, 2, 0.0, 0.0f},
-        {"low B, 5 cents flat, 30 dB above the noise", 30.8677 * 2 * std::pow(2.0, -5.0 / 1200), "440", 11, 1, -5.0, 0.02f},
+        {"low B, 5 cents flat, 30 dB above the noise", 30.8677 * 2 * std::pow(2.0, -5.0 / 1200), "440", 11, 1, -5.0,
+         0.02f},
         {"G3 30 dB above the noise", 195.9977, "440", 7, 3, 0.0, 0.02f},
         {"E6 30 dB above the noise", 1318.51, "440", 4, 6, 0.0, 0.02f},
     };
@@ -334,8 +338,7 @@ TEST(Tuner, CentsFoldIntoOneOctave)
         {440 * std::pow(2.0, 2450.0 / 1200), 440, 50},
         {440 * std::pow(2.0, -3550.0 / 1200), 440, 50},
     };
-    for (const Case& c : cases)
-        EXPECT_NEAR(getCentsErrorNormalized(float(c.f), float(c.ref)), c.cents, 0.05) << c.f;
+    for (const Case& c : cases) EXPECT_NEAR(getCentsErrorNormalized(float(c.f), float(c.ref)), c.cents, 0.05) << c.f;
 }
 
 } // namespace

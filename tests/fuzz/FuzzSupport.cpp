@@ -18,8 +18,7 @@ void removeRoot()
 {
     if (root.empty() || std::getenv("KESTRUN_KEEP_ROOT")) return;
     std::string command = "rm -rf '" + root + "'";
-    if (std::system(command.c_str()) != 0) {
-    }
+    if (std::system(command.c_str()) != 0) {}
 }
 
 } // namespace

@@ -3,8 +3,8 @@
 #include "FuzzSupport.h"
 
 #include "base/System.h"
-#include "params/NodeItem.h"
 #include "params/Node.h"
+#include "params/NodeItem.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
@@ -14,7 +14,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     root->parseJSON(line);
     Node* node = root->pathToNode(line.substr(0, line.find(':')));
     if (!node) return 0;
-    for (DescriptionLevel level : {DESCRIPTION_VALUE, DESCRIPTION_STYLE, DESCRIPTION_FULL})
-        node->getJSON(level, true);
+    for (DescriptionLevel level : {DESCRIPTION_VALUE, DESCRIPTION_STYLE, DESCRIPTION_FULL}) node->getJSON(level, true);
     return 0;
 }

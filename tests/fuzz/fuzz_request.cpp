@@ -3,9 +3,9 @@
 #include "FuzzSupport.h"
 
 #include "base/System.h"
-#include "params/NodeItem.h"
 #include "com/ComInterface.h"
 #include "params/Node.h"
+#include "params/NodeItem.h"
 
 #include <cstdlib>
 

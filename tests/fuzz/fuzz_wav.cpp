@@ -24,7 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (reader.open("/proc/self/fd/" + std::to_string(fd), error)) {
         float left[WavReader::kMaxFrames], right[WavReader::kMaxFrames];
         uint64_t frames = 0;
-        for (size_t count = 1; size_t got = reader.read(left, right, count); count = count % WavReader::kMaxFrames + 1) {
+        for (size_t count = 1; size_t got = reader.read(left, right, count);
+             count = count % WavReader::kMaxFrames + 1) {
             if (got > count) std::abort();
             frames += got;
         }

@@ -39,14 +39,16 @@ public:
                    " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
                    "<busconfig>\n"
                    "  <type>session</type>\n"
-                   "  <listen>" + address_ + "</listen>\n"
-                   "  <auth>EXTERNAL</auth>\n"
-                   "  <policy context=\"default\">\n"
-                   "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
-                   "    <allow eavesdrop=\"true\"/>\n"
-                   "    <allow own=\"*\"/>\n"
-                   "  </policy>\n"
-                   "</busconfig>\n");
+                   "  <listen>" +
+                       address_ +
+                       "</listen>\n"
+                       "  <auth>EXTERNAL</auth>\n"
+                       "  <policy context=\"default\">\n"
+                       "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
+                       "    <allow eavesdrop=\"true\"/>\n"
+                       "    <allow own=\"*\"/>\n"
+                       "  </policy>\n"
+                       "</busconfig>\n");
         daemon_ = spawn({"dbus-daemon", "--config-file=" + root + "/bus.conf", "--nofork", "--nopidfile"}, -1, -1,
                         root + "/dbus.log");
         // The socket file appears before the daemon listens: wait until a connection is taken.

@@ -23,7 +23,7 @@ struct Seen {
     std::vector<int> powered;
     std::vector<std::string> centrals; // "address state"
     GattDevice* lastDevice = nullptr;
-    std::vector<std::string> writes;   // "uuid hex mtu offset device"
+    std::vector<std::string> writes; // "uuid hex mtu offset device"
     std::vector<std::string> reads;
     std::vector<std::string> notifyStarts, notifyStops, updates;
     const char* writeRefusal = nullptr;
@@ -55,15 +55,14 @@ protected:
         g_main_context_push_thread_default(context);
         fake = std::make_unique<FakeBluez>(startBluez());
         fake->setPump([this] {
-            while (g_main_context_iteration(context, FALSE)) {
-            }
+            while (g_main_context_iteration(context, FALSE)) {}
         });
         GError* error = nullptr;
-        connection = g_dbus_connection_new_for_address_sync(
-            fake->address().c_str(),
-            GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
-                                 G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
-            nullptr, nullptr, &error);
+        connection =
+            g_dbus_connection_new_for_address_sync(fake->address().c_str(),
+                                                   GDBusConnectionFlags(G_DBUS_CONNECTION_FLAGS_AUTHENTICATION_CLIENT |
+                                                                        G_DBUS_CONNECTION_FLAGS_MESSAGE_BUS_CONNECTION),
+                                                   nullptr, nullptr, &error);
         ASSERT_NE(connection, nullptr) << error->message;
     }
 
@@ -78,8 +77,7 @@ protected:
             g_object_unref(connection);
         }
         fake.reset();
-        while (g_main_context_iteration(context, FALSE)) {
-        }
+        while (g_main_context_iteration(context, FALSE)) {}
         g_main_context_pop_thread_default(context);
         g_main_context_unref(context);
     }
@@ -106,9 +104,9 @@ protected:
         ASSERT_EQ(binc_application_add_characteristic(application, kService, kRx,
                                                       GATT_CHR_PROP_WRITE | GATT_CHR_PROP_WRITE_WITHOUT_RESP),
                   0);
-        ASSERT_EQ(binc_application_add_characteristic(application, kService, kTx,
-                                                      GATT_CHR_PROP_READ | GATT_CHR_PROP_NOTIFY),
-                  0);
+        ASSERT_EQ(
+            binc_application_add_characteristic(application, kService, kTx, GATT_CHR_PROP_READ | GATT_CHR_PROP_NOTIFY),
+            0);
         binc_application_set_char_write_cb(application, [](const GattApplication*, const char* device, const char*,
                                                            const char* uuid, const GByteArray* value, guint16 mtu,
                                                            guint16 offset) {
@@ -121,17 +119,17 @@ protected:
                                               seen.reads.push_back(uuid);
                                               return seen.readRefusal;
                                           });
-        binc_application_set_char_start_notify_cb(
-            application, [](const GattApplication*, const char* service, const char* uuid) {
-                seen.notifyStarts.push_back(std::string(service) + " " + uuid);
-            });
+        binc_application_set_char_start_notify_cb(application,
+                                                  [](const GattApplication*, const char* service, const char* uuid) {
+                                                      seen.notifyStarts.push_back(std::string(service) + " " + uuid);
+                                                  });
         binc_application_set_char_stop_notify_cb(
-            application, [](const GattApplication*, const char*, const char* uuid) { seen.notifyStops.push_back(uuid); });
-        binc_application_set_char_updated_cb(application,
-                                             [](const GattApplication*, const char*, const char* uuid,
-                                                const GByteArray* value) {
-                                                 seen.updates.push_back(std::string(uuid) + " " + hex(value));
-                                             });
+            application,
+            [](const GattApplication*, const char*, const char* uuid) { seen.notifyStops.push_back(uuid); });
+        binc_application_set_char_updated_cb(
+            application, [](const GattApplication*, const char*, const char* uuid, const GByteArray* value) {
+                seen.updates.push_back(std::string(uuid) + " " + hex(value));
+            });
         binc_adapter_register_application(adapter, application);
         ASSERT_EQ(fake->waitForEvents("RegisterApplication").size(), 1u);
     }
@@ -268,12 +266,21 @@ TEST_F(GattTest, CentralWritesReadsAndGetsNotifications)
         std::string seenText;
         json answer;
     } writes[] = {
-        {{{"cmd", "write"}, {"uuid", kRx}, {"hex", "6869"}, {"mtu", 185}}, nullptr,
-         std::string(kRx) + " 6869 185 0", {{"ok", true}}},
-        {{{"cmd", "write"}, {"uuid", kRx}, {"hex", "21"}, {"offset", 2}}, nullptr, std::string(kRx) + " 21 0 2",
+        {{{"cmd", "write"}, {"uuid", kRx}, {"hex", "6869"}, {"mtu", 185}},
+         nullptr,
+         std::string(kRx) + " 6869 185 0",
          {{"ok", true}}},
-        {{{"cmd", "write"}, {"uuid", kRx}, {"hex", "00"}, {"offset", 9}}, nullptr, "", {{"error", "org.bluez.Error.InvalidOffset"}}},
-        {{{"cmd", "write"}, {"uuid", kRx}, {"hex", "ff"}}, "org.bluez.Error.NotPermitted", std::string(kRx) + " ff 0 0",
+        {{{"cmd", "write"}, {"uuid", kRx}, {"hex", "21"}, {"offset", 2}},
+         nullptr,
+         std::string(kRx) + " 21 0 2",
+         {{"ok", true}}},
+        {{{"cmd", "write"}, {"uuid", kRx}, {"hex", "00"}, {"offset", 9}},
+         nullptr,
+         "",
+         {{"error", "org.bluez.Error.InvalidOffset"}}},
+        {{{"cmd", "write"}, {"uuid", kRx}, {"hex", "ff"}},
+         "org.bluez.Error.NotPermitted",
+         std::string(kRx) + " ff 0 0",
          {{"error", "org.bluez.Error.NotPermitted"}}},
     };
     for (auto& c : writes) {
@@ -299,7 +306,8 @@ TEST_F(GattTest, CentralWritesReadsAndGetsNotifications)
     GByteArray* first = bytesOf("first");
     EXPECT_EQ(binc_application_notify(application, kService, kTx, first), -2);
     EXPECT_EQ(binc_application_notify(application, kService, "6e400009-b5a3-f393-e0a9-e50e24dcca9e", first), -1);
-    EXPECT_EQ(fake->command({{"cmd", "start_notify"}, {"uuid", kRx}}), (json{{"error", "org.bluez.Error.NotSupported"}}));
+    EXPECT_EQ(fake->command({{"cmd", "start_notify"}, {"uuid", kRx}}),
+              (json{{"error", "org.bluez.Error.NotSupported"}}));
     EXPECT_EQ(fake->command({{"cmd", "start_notify"}, {"uuid", kTx}}), (json{{"ok", true}}));
     EXPECT_EQ(seen.notifyStarts, std::vector<std::string>{std::string(kService) + " " + kTx});
     GByteArray* second = bytesOf("second");

@@ -31,8 +31,8 @@ protected:
         lv_init();
         disp = lv_linux_fbdev_create();
         lv_display_set_resolution(disp, 320, 170);
-        lv_theme_t * th = lv_theme_default_init(disp, lv_palette_main(LV_PALETTE_BLUE), lv_palette_main(LV_PALETTE_RED),
-                                                true, &lv_font_montserrat_14);
+        lv_theme_t* th = lv_theme_default_init(disp, lv_palette_main(LV_PALETTE_BLUE), lv_palette_main(LV_PALETTE_RED),
+                                               true, &lv_font_montserrat_14);
         lv_display_set_theme(disp, th);
         scr = lv_screen_active();
         lv_obj_set_style_bg_color(scr, lv_color_black(), 0);
@@ -49,9 +49,9 @@ protected:
     {
         InkBox box;
         uint16_t bg = rgb565(background);
-        for(int32_t y = y1; y <= y2; y++) {
-            for(int32_t x = x1; x <= x2; x++) {
-                if(pixel(x, y) == bg) continue;
+        for (int32_t y = y1; y <= y2; y++) {
+            for (int32_t x = x1; x <= x2; x++) {
+                if (pixel(x, y) == bg) continue;
                 box.x1 = std::min(box.x1, x);
                 box.y1 = std::min(box.y1, y);
                 box.x2 = std::max(box.x2, x);
@@ -63,16 +63,16 @@ protected:
     }
 
     /* The last frame compared with its reference image (tests/data/screens/lvgl). */
-    void check_screen(const std::string & name)
+    void check_screen(const std::string& name)
     {
-        const uint16_t * frame = lv_test_display_get_frame(disp);
+        const uint16_t* frame = lv_test_display_get_frame(disp);
         ASSERT_NE(frame, nullptr);
         EXPECT_TRUE(matches_reference("lvgl", name, ScreenImage::fromRgb565(frame, disp->hor_res, disp->ver_res)));
     }
 
-    lv_obj_t * label(lv_obj_t * parent, int32_t x, int32_t y, int32_t w, int32_t h, const char * text)
+    lv_obj_t* label(lv_obj_t* parent, int32_t x, int32_t y, int32_t w, int32_t h, const char* text)
     {
-        lv_obj_t * l = lv_label_create(parent);
+        lv_obj_t* l = lv_label_create(parent);
         lv_obj_set_pos(l, x, y);
         lv_obj_set_size(l, w, h);
         lv_obj_set_style_text_color(l, lv_color_white(), 0);
@@ -80,6 +80,6 @@ protected:
         return l;
     }
 
-    lv_display_t * disp = nullptr;
-    lv_obj_t * scr = nullptr;
+    lv_display_t* disp = nullptr;
+    lv_obj_t* scr = nullptr;
 };

@@ -7,9 +7,9 @@ namespace {
 class BarTest : public LvglTest {
 protected:
     /* The look of the unit's parameter boxes: opaque indicator, white 1-px border above it. */
-    lv_obj_t * param_bar(int32_t x, int32_t y, int32_t w, int32_t h, uint32_t color)
+    lv_obj_t* param_bar(int32_t x, int32_t y, int32_t w, int32_t h, uint32_t color)
     {
-        lv_obj_t * bar = lv_bar_create(scr);
+        lv_obj_t* bar = lv_bar_create(scr);
         lv_obj_set_pos(bar, x, y);
         lv_obj_set_size(bar, w, h);
         lv_obj_set_style_bg_opa(bar, LV_OPA_COVER, LV_PART_INDICATOR);
@@ -27,7 +27,7 @@ protected:
     int32_t filled_columns(int32_t x1, int32_t x2, int32_t y, uint32_t color)
     {
         int32_t n = 0;
-        for(int32_t x = x1; x <= x2; x++) n += pixel(x, y) == rgb565(color);
+        for (int32_t x = x1; x <= x2; x++) n += pixel(x, y) == rgb565(color);
         return n;
     }
 };
@@ -38,12 +38,12 @@ TEST_F(BarTest, FilledWidthIsProportionalToTheValue)
         int32_t value, min, max, expected_width;
     };
     const Case cases[] = {
-        {0, 0, 100, 0}, {100, 0, 100, 72}, {50, 0, 100, 36}, {25, 0, 100, 18}, {150, 0, 100, 72},
-        {-5, 0, 100, 0}, {5, 0, 10, 36}, {-50, -100, 100, 18},
+        {0, 0, 100, 0},    {100, 0, 100, 72}, {50, 0, 100, 36}, {25, 0, 100, 18},
+        {150, 0, 100, 72}, {-5, 0, 100, 0},   {5, 0, 10, 36},   {-50, -100, 100, 18},
     };
-    for(const Case & c : cases) {
+    for (const Case& c : cases) {
         lv_obj_clean(scr);
-        lv_obj_t * bar = param_bar(7, 146, 72, 17, 0xFF6600);
+        lv_obj_t* bar = param_bar(7, 146, 72, 17, 0xFF6600);
         lv_bar_set_range(bar, c.min, c.max);
         lv_bar_set_value(bar, c.value, LV_ANIM_OFF);
         lv_area_t indic;
@@ -60,7 +60,7 @@ TEST_F(BarTest, FilledWidthIsProportionalToTheValue)
 
 TEST_F(BarTest, RangeModeAndVerticalBarsFillFromTheBottom)
 {
-    lv_obj_t * bar = param_bar(305, 39, 8, 125, 0xFFFFFF);
+    lv_obj_t* bar = param_bar(305, 39, 8, 125, 0xFFFFFF);
     lv_bar_set_mode(bar, LV_BAR_MODE_RANGE);
     lv_bar_set_range(bar, 0, 10);
     lv_bar_set_value(bar, 10, LV_ANIM_OFF);
@@ -88,19 +88,19 @@ TEST_F(BarTest, RangeModeAndVerticalBarsFillFromTheBottom)
     EXPECT_EQ(pixel(309, 100), rgb565(0x000000));
 
     /* outside range mode the start value is the minimum */
-    lv_obj_t * normal = lv_bar_create(scr);
+    lv_obj_t* normal = lv_bar_create(scr);
     lv_bar_set_start_value(normal, 40, LV_ANIM_OFF);
     EXPECT_EQ(lv_bar_get_start_value(normal), 0);
 }
 
 TEST_F(BarTest, SliderKnobSitsOnTheValueAndTakesItsColour)
 {
-    lv_obj_t * slider = lv_slider_create(scr);
+    lv_obj_t* slider = lv_slider_create(scr);
     lv_obj_set_pos(slider, 100, 80);
     lv_obj_set_size(slider, 90, 10);
     lv_obj_set_style_bg_color(slider, lv_color_hex(0x00FF00), LV_PART_KNOB);
     lv_obj_set_style_bg_opa(slider, LV_OPA_TRANSP, LV_PART_INDICATOR);
-    for(int32_t value : {0, 50, 100}) {
+    for (int32_t value : {0, 50, 100}) {
         lv_slider_set_value(slider, value, LV_ANIM_OFF);
         EXPECT_EQ(lv_slider_get_value(slider), value);
         lv_area_t knob;
@@ -126,7 +126,7 @@ TEST_F(BarTest, TiledBackgroundImageWithRecolour)
     image.data = pixels;
     image.data_size = sizeof(pixels);
 
-    lv_obj_t * slider = lv_slider_create(scr);
+    lv_obj_t* slider = lv_slider_create(scr);
     lv_obj_set_pos(slider, 10, 10);
     lv_obj_set_size(slider, 90, 10);
     lv_obj_set_style_radius(slider, 0, 0);

@@ -7,13 +7,13 @@ class ButtonTest : public LvglTest {};
 
 TEST_F(ButtonTest, ButtonCentresItsLabel)
 {
-    lv_obj_t * button = lv_button_create(scr);
+    lv_obj_t* button = lv_button_create(scr);
     lv_obj_set_pos(button, 20, 20);
     lv_obj_set_size(button, 55, 55);
-    lv_obj_t * text = lv_label_create(button);
+    lv_obj_t* text = lv_label_create(button);
     lv_label_set_text(text, "Amp");
     lv_obj_center(text);
-    lv_obj_t * corner = lv_label_create(button);
+    lv_obj_t* corner = lv_label_create(button);
     lv_label_set_text(corner, "2");
     lv_obj_align(corner, LV_ALIGN_CENTER, 18, 15);
     lv_area_t b, t, c;

@@ -14,14 +14,14 @@ namespace {
 class DisplayTest : public LvglTest {};
 
 #if KESTRUN_HOST
-bool png_size(const std::string & path, uint32_t * w, uint32_t * h)
+bool png_size(const std::string& path, uint32_t* w, uint32_t* h)
 {
-    FILE * f = std::fopen(path.c_str(), "rb");
-    if(f == nullptr) return false;
+    FILE* f = std::fopen(path.c_str(), "rb");
+    if (f == nullptr) return false;
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
     bool ok = false;
-    if(setjmp(png_jmpbuf(png)) == 0) {
+    if (setjmp(png_jmpbuf(png)) == 0) {
         png_init_io(png, f);
         png_read_info(png, info);
         *w = png_get_image_width(png, info);
@@ -37,7 +37,7 @@ TEST_F(DisplayTest, HostBackEndWritesEachNewFrameAsPng)
 {
     std::string path = test_root() + "/screen.png";
     setenv("KESTRUN_SCREEN_PNG", path.c_str(), 1);
-    lv_obj_t * o = lv_obj_create(scr);
+    lv_obj_t* o = lv_obj_create(scr);
     lv_obj_set_size(o, 50, 50);
     render();
     uint32_t w = 0, h = 0;
@@ -58,7 +58,7 @@ TEST_F(DisplayTest, HostBackEndWritesEachNewFrameAsPng)
 
 TEST_F(DisplayTest, ResolutionAndOffsetFollowTheLastSetting)
 {
-    lv_display_t * d = lv_display_get_default();
+    lv_display_t* d = lv_display_get_default();
     EXPECT_EQ(d, disp);
     lv_display_set_offset(disp, 0, 35);
     lv_display_set_resolution(disp, 320, 210);
@@ -79,13 +79,13 @@ TEST_F(DisplayTest, DarkThemeLookOfNewObjects)
 {
     lv_obj_clean(scr);
     lv_obj_set_style_bg_color(scr, lv_color_hex(0x15171A), 0);
-    lv_obj_t * card = lv_obj_create(scr);
-    lv_obj_t * label = lv_label_create(scr);
+    lv_obj_t* card = lv_obj_create(scr);
+    lv_obj_t* label = lv_label_create(scr);
     EXPECT_EQ(lv_obj_get_style_text_font(label, LV_PART_MAIN), &lv_font_montserrat_14);
     EXPECT_EQ(lv_color_to_int(lv_obj_get_style_text_color(label, LV_PART_MAIN)), 0xFAFAFAu);
     EXPECT_EQ(lv_color_to_int(lv_obj_get_style_bg_color(card, LV_PART_MAIN)), 0x282B30u);
     EXPECT_GT(lv_obj_get_style_radius(card, LV_PART_MAIN), 0);
-    lv_obj_t * bar = lv_bar_create(scr);
+    lv_obj_t* bar = lv_bar_create(scr);
     EXPECT_EQ(lv_color_to_int(lv_obj_get_style_bg_color(bar, LV_PART_INDICATOR)), 0x2196F3u);
     EXPECT_EQ(lv_obj_get_style_radius(bar, LV_PART_MAIN), LV_RADIUS_CIRCLE);
 
@@ -99,11 +99,11 @@ TEST_F(DisplayTest, DarkThemeLookOfNewObjects)
 
 TEST_F(DisplayTest, ObjectTreeDump)
 {
-    lv_obj_t * l = label(scr, 7, 6, 100, 20, "Tuner");
+    lv_obj_t* l = label(scr, 7, 6, 100, 20, "Tuner");
     LV_UNUSED(l);
-    char * buf = nullptr;
+    char* buf = nullptr;
     size_t size = 0;
-    FILE * out = open_memstream(&buf, &size);
+    FILE* out = open_memstream(&buf, &size);
     lv_test_obj_dump(scr, out);
     std::fclose(out);
     std::string text(buf, size);
@@ -117,18 +117,18 @@ namespace {
 
 TEST_F(DisplayTest, SecondDisplayScreensAndDeletion)
 {
-    lv_display_t * other = lv_display_create(100, 50);
+    lv_display_t* other = lv_display_create(100, 50);
     EXPECT_EQ(lv_display_get_default(), disp) << "the first display stays the default";
-    lv_obj_t * other_scr = lv_display_get_screen_active(other);
+    lv_obj_t* other_scr = lv_display_get_screen_active(other);
     ASSERT_NE(other_scr, nullptr);
     EXPECT_EQ(lv_obj_get_display(other_scr), other);
-    lv_obj_t * child = lv_obj_create(other_scr);
+    lv_obj_t* child = lv_obj_create(other_scr);
     EXPECT_EQ(lv_obj_get_display(child), other);
     lv_refr_now(other);
     EXPECT_NE(lv_test_display_get_frame(other), nullptr);
     EXPECT_EQ(lv_test_display_get_frame(disp), nullptr) << "only the asked display was drawn";
 
-    lv_obj_t * fresh = lv_obj_create(nullptr);
+    lv_obj_t* fresh = lv_obj_create(nullptr);
     lv_screen_load(fresh);
     EXPECT_EQ(lv_screen_active(), fresh);
     lv_obj_delete(fresh);

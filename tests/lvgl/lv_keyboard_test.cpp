@@ -7,12 +7,12 @@ namespace {
 
 class KeyboardTest : public LvglTest {};
 
-const char * const kMap[] = {"123", "a", "b", LV_SYMBOL_BACKSPACE, "\n", "ABC", "c", LV_SYMBOL_OK, nullptr};
+const char* const kMap[] = {"123", "a", "b", LV_SYMBOL_BACKSPACE, "\n", "ABC", "c", LV_SYMBOL_OK, nullptr};
 const lv_buttonmatrix_ctrl_t kCtrl[] = {static_cast<lv_buttonmatrix_ctrl_t>(8), static_cast<lv_buttonmatrix_ctrl_t>(4),
                                         static_cast<lv_buttonmatrix_ctrl_t>(4), static_cast<lv_buttonmatrix_ctrl_t>(6),
                                         static_cast<lv_buttonmatrix_ctrl_t>(8), static_cast<lv_buttonmatrix_ctrl_t>(4),
                                         static_cast<lv_buttonmatrix_ctrl_t>(6)};
-const char * const kDigits[] = {"ABC", "1", "2", "\n", "3", "", "4"};
+const char* const kDigits[] = {"ABC", "1", "2", "\n", "3", "", "4"};
 
 TEST_F(KeyboardTest, KeyboardUserMapsWidthsAndCheckedKey)
 {
@@ -22,7 +22,7 @@ TEST_F(KeyboardTest, KeyboardUserMapsWidthsAndCheckedKey)
     lv_style_set_bg_opa(&pressed, LV_OPA_COVER);
     lv_style_set_text_color(&pressed, lv_color_black());
 
-    lv_obj_t * kb = lv_keyboard_create(scr);
+    lv_obj_t* kb = lv_keyboard_create(scr);
     lv_keyboard_set_map(kb, LV_KEYBOARD_MODE_USER_1, kMap, kCtrl);
     lv_keyboard_set_map(kb, LV_KEYBOARD_MODE_USER_3, kDigits, kCtrl);
     lv_keyboard_set_mode(kb, LV_KEYBOARD_MODE_USER_1);
@@ -68,11 +68,10 @@ TEST_F(KeyboardTest, KeyboardUserMapsWidthsAndCheckedKey)
     EXPECT_FALSE(lv_buttonmatrix_has_button_ctrl(kb, 2, LV_BUTTONMATRIX_CTRL_CHECKED));
 }
 
-
 TEST_F(KeyboardTest, MatrixControlsHiddenWidthAndOneChecked)
 {
-    static const char * const map[] = {"A", "B", "C", ""};
-    lv_obj_t * m = lv_buttonmatrix_create(scr);
+    static const char* const map[] = {"A", "B", "C", ""};
+    lv_obj_t* m = lv_buttonmatrix_create(scr);
     lv_obj_set_pos(m, 10, 10);
     lv_obj_set_size(m, 200, 60);
     lv_buttonmatrix_set_map(m, map);
@@ -114,7 +113,7 @@ TEST_F(KeyboardTest, MatrixControlsHiddenWidthAndOneChecked)
 
 TEST_F(KeyboardTest, TextModesHaveBuiltInMapsAndTheKeyboardSitsAtTheBottom)
 {
-    lv_obj_t * kb = lv_keyboard_create(scr);
+    lv_obj_t* kb = lv_keyboard_create(scr);
     EXPECT_EQ(lv_keyboard_get_mode(kb), LV_KEYBOARD_MODE_TEXT_LOWER);
     EXPECT_GT(lv_buttonmatrix_get_button_count(kb), 26u);
     std::string lower = lv_keyboard_get_button_text(kb, 1);

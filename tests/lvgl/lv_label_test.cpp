@@ -12,9 +12,9 @@ TEST_F(LabelTest, TextIsAlignedInsideTheLabelWithinTwoPixels)
     struct Case {
         lv_text_align_t align;
     };
-    for(lv_text_align_t align : {LV_TEXT_ALIGN_LEFT, LV_TEXT_ALIGN_CENTER, LV_TEXT_ALIGN_RIGHT}) {
+    for (lv_text_align_t align : {LV_TEXT_ALIGN_LEFT, LV_TEXT_ALIGN_CENTER, LV_TEXT_ALIGN_RIGHT}) {
         lv_obj_clean(scr);
-        lv_obj_t * l = label(scr, 40, 50, 200, 24, "HIH");
+        lv_obj_t* l = label(scr, 40, 50, 200, 24, "HIH");
         lv_obj_set_style_text_font(l, &lv_font_montserrat_20, 0);
         lv_obj_set_style_text_align(l, align, 0);
         render();
@@ -33,7 +33,7 @@ TEST_F(LabelTest, TextIsAlignedInsideTheLabelWithinTwoPixels)
 
 TEST_F(LabelTest, TooLongTextEndsInDotsInsideItsWidth)
 {
-    lv_obj_t * l = label(scr, 20, 40, 72, 16, "A title much longer than the box");
+    lv_obj_t* l = label(scr, 20, 40, 72, 16, "A title much longer than the box");
     lv_label_set_long_mode(l, LV_LABEL_LONG_DOT);
     render();
     std::string drawn = lv_label_get_text_drawn(l);
@@ -55,7 +55,7 @@ TEST_F(LabelTest, TooLongTextEndsInDotsInsideItsWidth)
 
 TEST_F(LabelTest, WrapGrowsAContentHeightLabelAndClipCutsAFixedOne)
 {
-    lv_obj_t * wrap = lv_label_create(scr);
+    lv_obj_t* wrap = lv_label_create(scr);
     lv_obj_set_width(wrap, 80);
     lv_label_set_text(wrap, "one two three four five six");
     int32_t line_h = lv_font_get_line_height(&lv_font_montserrat_14);
@@ -73,7 +73,7 @@ TEST_F(LabelTest, WrapGrowsAContentHeightLabelAndClipCutsAFixedOne)
     EXPECT_GT(size.y, line_h);
 
     lv_obj_clean(scr);
-    lv_obj_t * clip = label(scr, 10, 10, 60, line_h, "first line second line third line");
+    lv_obj_t* clip = label(scr, 10, 10, 60, line_h, "first line second line third line");
     lv_label_set_long_mode(clip, LV_LABEL_LONG_CLIP);
     render();
     InkBox box = ink(0, 0, 319, 169);
@@ -84,7 +84,7 @@ TEST_F(LabelTest, WrapGrowsAContentHeightLabelAndClipCutsAFixedOne)
 
 TEST_F(LabelTest, LineFeedsAndFormattingAndLetterSpace)
 {
-    lv_obj_t * l = lv_label_create(scr);
+    lv_obj_t* l = lv_label_create(scr);
     lv_label_set_text_fmt(l, "%02d%c\n%s", 2, 'B', "x");
     EXPECT_STREQ(lv_label_get_text(l), "02B\nx");
     EXPECT_EQ(lv_obj_get_height(l), 2 * lv_font_get_line_height(&lv_font_montserrat_14));
@@ -97,8 +97,8 @@ TEST_F(LabelTest, LineFeedsAndFormattingAndLetterSpace)
 
 TEST_F(LabelTest, UnderlineIsDrawnBelowTheBaseLine)
 {
-    lv_obj_t * plain = label(scr, 10, 10, 100, 20, "under");
-    lv_obj_t * marked = label(scr, 10, 60, 100, 20, "under");
+    lv_obj_t* plain = label(scr, 10, 10, 100, 20, "under");
+    lv_obj_t* marked = label(scr, 10, 60, 100, 20, "under");
     lv_obj_set_style_text_decor(marked, LV_TEXT_DECOR_UNDERLINE, 0);
     LV_UNUSED(plain);
     render();
@@ -111,11 +111,11 @@ TEST_F(LabelTest, UnderlineIsDrawnBelowTheBaseLine)
 
 TEST_F(LabelTest, SymbolsHaveGlyphs)
 {
-    const char * symbols[] = {LV_SYMBOL_WARNING, LV_SYMBOL_MINUS, LV_SYMBOL_RIGHT, LV_SYMBOL_PLUS,
-                              LV_SYMBOL_BACKSPACE, LV_SYMBOL_OK, LV_SYMBOL_CLOSE};
-    for(const char * s : symbols) {
+    const char* symbols[] = {LV_SYMBOL_WARNING,   LV_SYMBOL_MINUS, LV_SYMBOL_RIGHT, LV_SYMBOL_PLUS,
+                             LV_SYMBOL_BACKSPACE, LV_SYMBOL_OK,    LV_SYMBOL_CLOSE};
+    for (const char* s : symbols) {
         lv_obj_clean(scr);
-        lv_obj_t * l = lv_label_create(scr);
+        lv_obj_t* l = lv_label_create(scr);
         lv_obj_set_pos(l, 10, 10);
         lv_obj_set_style_text_color(l, lv_color_white(), 0);
         lv_obj_set_style_text_font(l, &lv_font_montserrat_20, 0);

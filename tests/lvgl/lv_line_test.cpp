@@ -8,7 +8,7 @@ class LineTest : public LvglTest {};
 TEST_F(LineTest, LineRuleSpansItsPoints)
 {
     static const lv_point_precise_t points[] = {{0, 0}, {306, 0}};
-    lv_obj_t * line = lv_line_create(scr);
+    lv_obj_t* line = lv_line_create(scr);
     lv_obj_set_pos(line, 7, 33);
     lv_line_set_points(line, points, 2);
     lv_obj_set_style_line_color(line, lv_color_hex(0x00FF00), 0);
@@ -26,11 +26,10 @@ TEST_F(LineTest, LineRuleSpansItsPoints)
     EXPECT_EQ(pixel(100, 33), rgb565(0x00FF00));
 }
 
-
 TEST_F(LineTest, WidthDirectionAndInversion)
 {
     static const lv_point_precise_t vertical[] = {{0, 0}, {0, 20}};
-    lv_obj_t * line = lv_line_create(scr);
+    lv_obj_t* line = lv_line_create(scr);
     lv_obj_set_pos(line, 50, 10);
     lv_line_set_points(line, vertical, 2);
     lv_obj_set_style_line_width(line, 3, 0);

@@ -9,14 +9,14 @@ class MsgboxTest : public LvglTest {};
 
 TEST_F(MsgboxTest, MessageBoxStacksTextsAndSpreadsFooterButtons)
 {
-    lv_obj_t * box = lv_msgbox_create(scr);
+    lv_obj_t* box = lv_msgbox_create(scr);
     lv_obj_set_size(box, 240, 120);
     lv_obj_set_style_pad_top(box, 15, 0);
     lv_obj_set_style_pad_bottom(box, 15, 0);
-    lv_obj_t * title = lv_msgbox_add_text(box, "Are you sure?");
-    lv_obj_t * text = lv_msgbox_add_text(box, "second line");
-    std::vector<lv_obj_t *> buttons;
-    for(const char * name : {"Back", "Ok", "Save"}) buttons.push_back(lv_msgbox_add_footer_button(box, name));
+    lv_obj_t* title = lv_msgbox_add_text(box, "Are you sure?");
+    lv_obj_t* text = lv_msgbox_add_text(box, "second line");
+    std::vector<lv_obj_t*> buttons;
+    for (const char* name : {"Back", "Ok", "Save"}) buttons.push_back(lv_msgbox_add_footer_button(box, name));
     lv_obj_set_style_bg_color(buttons[1], lv_color_white(), 0);
 
     lv_area_t b, t1, t2;
@@ -31,13 +31,13 @@ TEST_F(MsgboxTest, MessageBoxStacksTextsAndSpreadsFooterButtons)
 
     int32_t width = lv_obj_get_width(buttons[0]);
     lv_area_t prev = {0, 0, 0, 0};
-    for(size_t i = 0; i < buttons.size(); i++) {
+    for (size_t i = 0; i < buttons.size(); i++) {
         lv_area_t a;
         lv_obj_get_coords(buttons[i], &a);
         EXPECT_NEAR(lv_area_get_width(&a), width, 1);
         EXPECT_LE(a.y2, b.y2 - 15);
         EXPECT_GT(a.y1, t2.y2);
-        if(i > 0) {
+        if (i > 0) {
             EXPECT_GT(a.x1, prev.x2);
         }
         prev = a;
@@ -52,13 +52,12 @@ TEST_F(MsgboxTest, MessageBoxStacksTextsAndSpreadsFooterButtons)
     check_screen("msgbox");
 }
 
-
 TEST_F(MsgboxTest, TitleComesFirstAndCloseDeletes)
 {
-    lv_obj_t * box = lv_msgbox_create(nullptr);
+    lv_obj_t* box = lv_msgbox_create(nullptr);
     EXPECT_EQ(lv_obj_get_parent(box), scr);
     lv_msgbox_add_text(box, "body");
-    lv_obj_t * title = lv_msgbox_add_title(box, "Title");
+    lv_obj_t* title = lv_msgbox_add_title(box, "Title");
     EXPECT_EQ(lv_msgbox_get_title(box), title);
     EXPECT_EQ(lv_obj_get_child(box, 0), lv_msgbox_get_header(box));
     EXPECT_EQ(lv_msgbox_get_footer(box), nullptr);

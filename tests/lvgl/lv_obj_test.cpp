@@ -8,9 +8,9 @@ namespace {
 class ObjTest : public LvglTest {
 protected:
     /* A plain box without the theme's card look. */
-    lv_obj_t * box(lv_obj_t * parent, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t color)
+    lv_obj_t* box(lv_obj_t* parent, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t color)
     {
-        lv_obj_t * o = lv_obj_create(parent);
+        lv_obj_t* o = lv_obj_create(parent);
         lv_obj_remove_style_all(o);
         lv_obj_set_pos(o, x, y);
         lv_obj_set_size(o, w, h);
@@ -20,17 +20,17 @@ protected:
     }
 };
 
-lv_obj_tree_walk_res_t count_labels(lv_obj_t * obj, void * user_data)
+lv_obj_tree_walk_res_t count_labels(lv_obj_t* obj, void* user_data)
 {
-    if(lv_obj_check_type(obj, &lv_label_class)) (*static_cast<int *>(user_data))++;
+    if (lv_obj_check_type(obj, &lv_label_class)) (*static_cast<int*>(user_data))++;
     return LV_OBJ_TREE_WALK_NEXT;
 }
 
 TEST_F(ObjTest, TreeKeepsOrderAndDeletesWholeBranches)
 {
-    lv_obj_t * a = lv_obj_create(scr);
-    lv_obj_t * b = lv_button_create(scr);
-    lv_obj_t * inner = lv_label_create(b);
+    lv_obj_t* a = lv_obj_create(scr);
+    lv_obj_t* b = lv_button_create(scr);
+    lv_obj_t* inner = lv_label_create(b);
     lv_label_create(a);
     EXPECT_EQ(lv_obj_get_child_count(scr), 2u);
     EXPECT_EQ(lv_obj_get_child(scr, 0), a);
@@ -59,7 +59,7 @@ TEST_F(ObjTest, TreeKeepsOrderAndDeletesWholeBranches)
 
 TEST_F(ObjTest, LayoutPlacesChildrenInsideBorderAndPaddingWithAlignment)
 {
-    lv_obj_t * parent = box(scr, 10, 20, 200, 100, 0x202020);
+    lv_obj_t* parent = box(scr, 10, 20, 200, 100, 0x202020);
     lv_obj_set_style_border_width(parent, 7, 0);
     lv_obj_set_style_pad_left(parent, 3, 0);
     lv_obj_set_style_pad_top(parent, 4, 0);
@@ -76,8 +76,8 @@ TEST_F(ObjTest, LayoutPlacesChildrenInsideBorderAndPaddingWithAlignment)
         {LV_ALIGN_BOTTOM_MID, 0, -1, 20, 10, {101, 102, 120, 111}},
         {LV_ALIGN_DEFAULT, 0, 0, LV_PCT(50), LV_PCT(100), {20, 31, 110, 112}},
     };
-    for(const Case & c : cases) {
-        lv_obj_t * child = lv_obj_create(parent);
+    for (const Case& c : cases) {
+        lv_obj_t* child = lv_obj_create(parent);
         lv_obj_align(child, c.align, c.x, c.y);
         lv_obj_set_size(child, c.w, c.h);
         lv_area_t a;
@@ -91,17 +91,17 @@ TEST_F(ObjTest, LayoutPlacesChildrenInsideBorderAndPaddingWithAlignment)
 
 TEST_F(ObjTest, ContentSizeFollowsChildrenAndText)
 {
-    lv_obj_t * holder = lv_obj_create(scr);
+    lv_obj_t* holder = lv_obj_create(scr);
     lv_obj_remove_style_all(holder);
     lv_obj_set_size(holder, LV_SIZE_CONTENT, LV_SIZE_CONTENT);
     lv_obj_set_style_pad_all(holder, 5, 0);
-    lv_obj_t * child = lv_obj_create(holder);
+    lv_obj_t* child = lv_obj_create(holder);
     lv_obj_set_pos(child, 10, 20);
     lv_obj_set_size(child, 30, 40);
     EXPECT_EQ(lv_obj_get_width(holder), 5 + 10 + 30 + 5);
     EXPECT_EQ(lv_obj_get_height(holder), 5 + 20 + 40 + 5);
 
-    lv_obj_t * text = lv_label_create(scr);
+    lv_obj_t* text = lv_label_create(scr);
     lv_label_set_text(text, "A");
     int32_t one = lv_obj_get_width(text);
     lv_label_set_text(text, "AAAA");
@@ -118,9 +118,10 @@ TEST_F(ObjTest, StylePrecedenceStateAndInheritance)
     lv_style_init(&checked);
     lv_style_set_bg_color(&checked, lv_color_hex(0x00FF00));
 
-    lv_obj_t * b = lv_button_create(scr);
+    lv_obj_t* b = lv_button_create(scr);
     /* theme look first */
-    EXPECT_EQ(lv_color_to_int(lv_obj_get_style_bg_color(b, LV_PART_MAIN)), lv_color_to_int(lv_palette_main(LV_PALETTE_BLUE)));
+    EXPECT_EQ(lv_color_to_int(lv_obj_get_style_bg_color(b, LV_PART_MAIN)),
+              lv_color_to_int(lv_palette_main(LV_PALETTE_BLUE)));
     lv_obj_add_style(b, &added, 0);
     EXPECT_EQ(lv_color_to_int(lv_obj_get_style_bg_color(b, LV_PART_MAIN)), 0x112233u);
     lv_obj_set_style_bg_color(b, lv_color_hex(0xABCDEF), 0);
@@ -133,7 +134,7 @@ TEST_F(ObjTest, StylePrecedenceStateAndInheritance)
     EXPECT_EQ(lv_color_to_int(lv_obj_get_style_bg_color(b, LV_PART_MAIN)), 0xABCDEFu);
 
     /* text colour is inherited by children, background colour is not */
-    lv_obj_t * child = lv_label_create(b);
+    lv_obj_t* child = lv_label_create(b);
     EXPECT_EQ(lv_color_to_int(lv_obj_get_style_text_color(child, LV_PART_MAIN)), 0x445566u);
     EXPECT_EQ(lv_obj_get_style_bg_opa(child, LV_PART_MAIN), LV_OPA_TRANSP);
     /* other parts fall back to the object's own main part first */
@@ -144,15 +145,15 @@ TEST_F(ObjTest, StylePrecedenceStateAndInheritance)
 
 TEST_F(ObjTest, FrameCornersAndRoundedCorners)
 {
-    lv_obj_t * frame = box(scr, 0, 0, 320, 170, 0x000000);
+    lv_obj_t* frame = box(scr, 0, 0, 320, 170, 0x000000);
     lv_obj_set_style_border_color(frame, lv_color_hex(0x0000FF), 0);
     lv_obj_set_style_border_width(frame, 7, 0);
     box(scr, 100, 50, 40, 40, 0xFF0000);
-    lv_obj_t * rounded = box(scr, 200, 50, 40, 40, 0xFF0000);
+    lv_obj_t* rounded = box(scr, 200, 50, 40, 40, 0xFF0000);
     lv_obj_set_style_radius(rounded, 10, 0);
     render();
     const int32_t corners[][2] = {{0, 0}, {319, 0}, {0, 169}, {319, 169}, {6, 6}, {313, 163}};
-    for(const auto & c : corners) EXPECT_EQ(pixel(c[0], c[1]), rgb565(0x0000FF)) << c[0] << "," << c[1];
+    for (const auto& c : corners) EXPECT_EQ(pixel(c[0], c[1]), rgb565(0x0000FF)) << c[0] << "," << c[1];
     EXPECT_EQ(pixel(7, 7), rgb565(0x000000));
     EXPECT_EQ(pixel(312, 162), rgb565(0x000000));
     /* square corner fully painted, rounded corner left out, its edge partly covered */
@@ -177,9 +178,9 @@ TEST_F(ObjTest, BorderOnChosenSidesOnly)
         {LV_BORDER_SIDE_FULL, true, true, true, true},
         {LV_BORDER_SIDE_NONE, false, false, false, false},
     };
-    for(const Case & c : cases) {
+    for (const Case& c : cases) {
         lv_obj_clean(scr);
-        lv_obj_t * o = box(scr, 50, 50, 60, 30, 0x000000);
+        lv_obj_t* o = box(scr, 50, 50, 60, 30, 0x000000);
         lv_obj_set_style_bg_opa(o, LV_OPA_TRANSP, 0);
         lv_obj_set_style_border_width(o, 2, 0);
         lv_obj_set_style_border_color(o, lv_color_white(), 0);
@@ -196,8 +197,8 @@ TEST_F(ObjTest, BorderOnChosenSidesOnly)
 
 TEST_F(ObjTest, ChildrenAreClippedToTheirParentUnlessOverflowVisible)
 {
-    lv_obj_t * parent = box(scr, 50, 50, 40, 40, 0x000000);
-    lv_obj_t * child = box(parent, 20, 20, 60, 60, 0x00FF00);
+    lv_obj_t* parent = box(scr, 50, 50, 40, 40, 0x000000);
+    lv_obj_t* child = box(parent, 20, 20, 60, 60, 0x00FF00);
     render();
     EXPECT_EQ(pixel(89, 89), rgb565(0x00FF00));
     EXPECT_EQ(pixel(90, 89), rgb565(0x000000));
@@ -214,15 +215,15 @@ TEST_F(ObjTest, ChildrenAreClippedToTheirParentUnlessOverflowVisible)
 
 TEST_F(ObjTest, ScrollShiftsChildrenWithinTheirExtent)
 {
-    lv_obj_t * row = box(scr, 10, 10, 100, 50, 0x000000);
+    lv_obj_t* row = box(scr, 10, 10, 100, 50, 0x000000);
     lv_obj_remove_flag(row, LV_OBJ_FLAG_SCROLLABLE);
-    for(int i = 0; i < 5; i++) box(row, 10 + 60 * i, 10, 40, 30, 0x0000FF);
+    for (int i = 0; i < 5; i++) box(row, 10 + 60 * i, 10, 40, 30, 0x0000FF);
     /* children reach x 290 (relative), the view is 100 wide: at most 190 of scroll */
     struct Case {
         int32_t to, expected_scroll;
     };
     const Case cases[] = {{55, 55}, {0, 0}, {500, 190}, {-20, 0}, {120, 120}};
-    for(const Case & c : cases) {
+    for (const Case& c : cases) {
         lv_obj_scroll_to_x(row, c.to, LV_ANIM_OFF);
         EXPECT_EQ(lv_obj_get_scroll_x(row), c.expected_scroll) << "to " << c.to;
         lv_area_t first;
@@ -241,7 +242,7 @@ TEST_F(ObjTest, ScrollShiftsChildrenWithinTheirExtent)
 
 TEST_F(ObjTest, VerticalGradientSwitchesAtTheStops)
 {
-    lv_obj_t * o = box(scr, 0, 0, 10, 101, 0xFF0000);
+    lv_obj_t* o = box(scr, 0, 0, 10, 101, 0xFF0000);
     lv_obj_set_style_bg_grad_color(o, lv_color_hex(0x0000FF), 0);
     lv_obj_set_style_bg_grad_dir(o, LV_GRAD_DIR_VER, 0);
     lv_obj_set_style_bg_main_stop(o, 100, 0);
@@ -253,22 +254,21 @@ TEST_F(ObjTest, VerticalGradientSwitchesAtTheStops)
     EXPECT_EQ(pixel(5, 100), rgb565(0x0000FF));
 }
 
-
-lv_obj_tree_walk_res_t stop_at_label(lv_obj_t * obj, void * user_data)
+lv_obj_tree_walk_res_t stop_at_label(lv_obj_t* obj, void* user_data)
 {
-    auto * seen = static_cast<std::vector<lv_obj_t *> *>(user_data);
+    auto* seen = static_cast<std::vector<lv_obj_t*>*>(user_data);
     seen->push_back(obj);
-    if(lv_obj_check_type(obj, &lv_button_class)) return LV_OBJ_TREE_WALK_SKIP_CHILDREN;
+    if (lv_obj_check_type(obj, &lv_button_class)) return LV_OBJ_TREE_WALK_SKIP_CHILDREN;
     return lv_obj_check_type(obj, &lv_label_class) ? LV_OBJ_TREE_WALK_END : LV_OBJ_TREE_WALK_NEXT;
 }
 
 TEST_F(ObjTest, TreeWalkSkipsAndStops)
 {
-    lv_obj_t * button = lv_button_create(scr);
+    lv_obj_t* button = lv_button_create(scr);
     lv_label_create(button);
-    lv_obj_t * label = lv_label_create(scr);
+    lv_obj_t* label = lv_label_create(scr);
     lv_obj_create(scr);
-    std::vector<lv_obj_t *> seen;
+    std::vector<lv_obj_t*> seen;
     lv_obj_tree_walk(scr, stop_at_label, &seen);
     ASSERT_EQ(seen.size(), 3u);
     EXPECT_EQ(seen[0], scr);
@@ -278,9 +278,9 @@ TEST_F(ObjTest, TreeWalkSkipsAndStops)
 
 TEST_F(ObjTest, PositionsFollowLaterChangesAndHiddenChildrenTakeNoSpace)
 {
-    lv_obj_t * parent = box(scr, 0, 0, LV_SIZE_CONTENT, LV_SIZE_CONTENT, 0x000000);
-    lv_obj_t * a = box(parent, 0, 0, 20, 20, 0x000000);
-    lv_obj_t * b = box(parent, 50, 60, 30, 30, 0x000000);
+    lv_obj_t* parent = box(scr, 0, 0, LV_SIZE_CONTENT, LV_SIZE_CONTENT, 0x000000);
+    lv_obj_t* a = box(parent, 0, 0, 20, 20, 0x000000);
+    lv_obj_t* b = box(parent, 50, 60, 30, 30, 0x000000);
     EXPECT_EQ(lv_obj_get_width(parent), 80);
     lv_obj_add_flag(b, LV_OBJ_FLAG_HIDDEN);
     EXPECT_EQ(lv_obj_get_width(parent), 20);
@@ -299,7 +299,7 @@ TEST_F(ObjTest, PositionsFollowLaterChangesAndHiddenChildrenTakeNoSpace)
 
 TEST_F(ObjTest, VerticalScrollIsBoundedToo)
 {
-    lv_obj_t * column = box(scr, 0, 0, 100, 50, 0x000000);
+    lv_obj_t* column = box(scr, 0, 0, 100, 50, 0x000000);
     box(column, 0, 0, 50, 40, 0x0000FF);
     box(column, 0, 100, 50, 40, 0x00FF00);
     lv_obj_scroll_to_y(column, 1000, LV_ANIM_OFF);
@@ -319,7 +319,7 @@ TEST_F(ObjTest, StaticStyleChangesReachTheNextFrame)
     lv_style_init(&style);
     lv_style_set_bg_color(&style, lv_color_hex(0xFF0000));
     lv_style_set_bg_opa(&style, LV_OPA_COVER);
-    lv_obj_t * o = lv_obj_create(scr);
+    lv_obj_t* o = lv_obj_create(scr);
     lv_obj_remove_style_all(o);
     lv_obj_set_size(o, 10, 10);
     lv_obj_add_style(o, &style, 0);

@@ -7,7 +7,7 @@ class ScaleTest : public LvglTest {};
 
 TEST_F(ScaleTest, HorizontalScaleDrawsTicksAndValueLabels)
 {
-    lv_obj_t * scale = lv_scale_create(scr);
+    lv_obj_t* scale = lv_scale_create(scr);
     lv_obj_set_pos(scale, 18, 73);
     lv_obj_set_size(scale, 284, 40);
     lv_scale_set_mode(scale, LV_SCALE_MODE_HORIZONTAL_BOTTOM);

@@ -15,7 +15,8 @@ long allocationsWhilePlaying(NeuralAudio::NeuralModel& model, std::vector<float>
 {
     alloccount::open();
     for (size_t block : {16, 1, 7, 100}) {
-        for (size_t at = 0; at + block <= input.size(); at += block) model.Process(input.data() + at, output.data() + at, block);
+        for (size_t at = 0; at + block <= input.size(); at += block)
+            model.Process(input.data() + at, output.data() + at, block);
         model.Prewarm();
     }
     return alloccount::close();
@@ -28,7 +29,8 @@ TEST(NamAllocation, ProcessAndPrewarmAllocateNothing)
                              "e_wavenet_standard", "f_wavenet_relu_1array", "t_wavenet_tiny", "t_lstm_tiny"})
         texts.push_back(readText(vectorPath(std::string(name) + ".nam")));
     // The general code paths: gated, odd channel counts, an LSTM size without fixed-size code.
-    texts.push_back(waveNetJson({{1, 5, 3, 3, {1, 2, 4}, "Tanh", true, false}, {5, 3, 1, 2, {1, 8}, "ReLU", false, true}}, 3));
+    texts.push_back(
+        waveNetJson({{1, 5, 3, 3, {1, 2, 4}, "Tanh", true, false}, {5, 3, 1, 2, {1, 8}, "ReLU", false, true}}, 3));
     texts.push_back(waveNetJson({{1, 24, 1, 3, {1, 2, 4, 8}, "Sigmoid", false, true}}, 4));
     texts.push_back(lstmJson(3, 5, 5));
     texts.push_back(lstmJson(1, 48, 6));

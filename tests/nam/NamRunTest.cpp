@@ -18,7 +18,8 @@ void put(std::string& out, uint64_t v, int bytes)
 }
 
 // A WAV file with `channels` interleaved channels; samples are given as raw integers or float bits.
-std::string wav(uint16_t format, uint16_t bits, uint16_t channels, const std::vector<uint64_t>& raw, bool extensible = false)
+std::string wav(uint16_t format, uint16_t bits, uint16_t channels, const std::vector<uint64_t>& raw,
+                bool extensible = false)
 {
     std::string fmt;
     put(fmt, extensible ? 0xFFFE : format, 2);
@@ -80,9 +81,9 @@ TEST(NamRun, EverySampleFormatPlaysLikeTheLibrary)
         const char* name;
         uint16_t format, bits, channels;
         bool extensible;
-    } cases[] = {{"pcm16 stereo", 1, 16, 2, false}, {"pcm24 mono", 1, 24, 1, false}, {"pcm32 mono", 1, 32, 1, false},
-                 {"float32 stereo", 3, 32, 2, false}, {"float64 mono", 3, 64, 1, false},
-                 {"extensible pcm24", 1, 24, 1, true}};
+    } cases[] = {{"pcm16 stereo", 1, 16, 2, false}, {"pcm24 mono", 1, 24, 1, false},
+                 {"pcm32 mono", 1, 32, 1, false},   {"float32 stereo", 3, 32, 2, false},
+                 {"float64 mono", 3, 64, 1, false}, {"extensible pcm24", 1, 24, 1, true}};
     for (const Case& c : cases) {
         // The left channel carries the signal, the right one loud junk that must be ignored.
         std::vector<uint64_t> raw;

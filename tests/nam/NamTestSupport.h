@@ -129,9 +129,15 @@ inline std::string waveNetJson(const std::vector<ArrayShape>& shape, uint32_t se
         }
         source.add(weights, size_t(a.headSize) * c, 1.0f / std::sqrt(float(c)));
         if (a.headBias) source.add(weights, size_t(a.headSize), 0.1f);
-        layers.push_back({{"input_size", a.inputSize}, {"condition_size", 1}, {"head_size", a.headSize},
-                          {"channels", a.channels}, {"kernel_size", a.kernelSize}, {"dilations", a.dilations},
-                          {"activation", a.activation}, {"gated", a.gated}, {"head_bias", a.headBias}});
+        layers.push_back({{"input_size", a.inputSize},
+                          {"condition_size", 1},
+                          {"head_size", a.headSize},
+                          {"channels", a.channels},
+                          {"kernel_size", a.kernelSize},
+                          {"dilations", a.dilations},
+                          {"activation", a.activation},
+                          {"gated", a.gated},
+                          {"head_bias", a.headBias}});
     }
     weights.push_back(0.3f);
     nlohmann::json model = {{"version", "0.5.4"},

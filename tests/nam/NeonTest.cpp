@@ -62,16 +62,17 @@ TEST(NamNeon, EveryShapeMatchesThePortableKernels)
         }
     }
     // A NEON array behind a general one (its input not along time), and a general one behind it.
-    cases.push_back({"WaveNet gated 5, then 4, then 3 channels",
-                     waveNetJson({{1, 5, 4, 3, {1, 2}, "Tanh", true, false},
-                                  {5, 4, 3, 3, {1, 4}, "Tanh", false, false},
-                                  {4, 3, 1, 2, {2, 3}, "ReLU", false, true}},
-                                 seed++)});
+    cases.push_back(
+        {"WaveNet gated 5, then 4, then 3 channels", waveNetJson({{1, 5, 4, 3, {1, 2}, "Tanh", true, false},
+                                                                  {5, 4, 3, 3, {1, 4}, "Tanh", false, false},
+                                                                  {4, 3, 1, 2, {2, 3}, "ReLU", false, true}},
+                                                                 seed++)});
     // Every hidden size of the fixed LSTMs, one and two layers: four groups at once, a remainder, two
     // chunks.
     for (int h = 8; h <= 32; h += 4)
         for (int layers : {1, 2})
-            cases.push_back({"LSTM " + std::to_string(layers) + " x " + std::to_string(h), lstmJson(layers, h, seed++)});
+            cases.push_back(
+                {"LSTM " + std::to_string(layers) + " x " + std::to_string(h), lstmJson(layers, h, seed++)});
 
     const std::vector<float> input = testSignal(1200);
     for (const Case& c : cases) {

@@ -14,7 +14,8 @@ namespace {
 float plainFastTanh(float x)
 {
     const float a = std::fabs(x), s = x * x;
-    const float num = x * (2.45550750702956f + 2.45550750702956f * a + (0.893229853513558f + 0.821226666969744f * a) * s);
+    const float num =
+        x * (2.45550750702956f + 2.45550750702956f * a + (0.893229853513558f + 0.821226666969744f * a) * s);
     const float den = 2.44506634652299f + (2.44506634652299f + s) * std::fabs(x + (0.814642734961073f * x) * a);
     return num / den;
 }
@@ -253,13 +254,15 @@ TEST(NamReference, WaveNetShapesBeyondTheVectors)
     };
     const std::vector<int> d = {1, 2, 4, 8, 16};
     const Case cases[] = {
-        {"gated tanh, 3 then 2 channels", {{1, 3, 2, 3, d, "Tanh", true, false}, {3, 2, 1, 3, {1, 5, 25}, "Tanh", true, true}}},
+        {"gated tanh, 3 then 2 channels",
+         {{1, 3, 2, 3, d, "Tanh", true, false}, {3, 2, 1, 3, {1, 5, 25}, "Tanh", true, true}}},
         {"gated, standard channel count", {{1, 8, 1, 3, d, "Tanh", true, true}}},
         {"fixed 8 channels, Hardtanh", {{1, 8, 1, 3, d, "Hardtanh", false, true}}},
         {"fixed 8 channels, ReLU", {{1, 8, 1, 3, d, "ReLU", false, false}}},
         {"fixed 12 channels, LeakyReLU", {{1, 12, 1, 3, d, "LeakyReLU", false, true}}},
         {"fixed 6 channels, Sigmoid", {{1, 6, 1, 3, d, "Sigmoid", false, true}}},
-        {"fixed 16 then 8, Fasttanh", {{1, 16, 8, 3, d, "Fasttanh", false, false}, {16, 8, 1, 3, d, "Tanh", false, true}}},
+        {"fixed 16 then 8, Fasttanh",
+         {{1, 16, 8, 3, d, "Fasttanh", false, false}, {16, 8, 1, 3, d, "Tanh", false, true}}},
         {"general 5 channels, kernel 4, three arrays",
          {{1, 5, 3, 4, {1, 3, 9}, "Tanh", false, false},
           {5, 3, 2, 4, {2, 7}, "LeakyReLU", false, true},
@@ -314,10 +317,11 @@ TEST(NamReference, LstmPrewarmLengthIsExact)
     json model = {{"version", "0.5.4"},
                   {"architecture", "LSTM"},
                   {"config", {{"input_size", 1}, {"hidden_size", 1}, {"num_layers", 1}}},
-                  {"weights", {0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, // W
-                               0.0, 20.0, 0.001, 2.0,                   // b: i = 0.5, f ~ 1, g ~ 0.001, o ~ 0.88
-                               0.0, 0.0,                                // h0, c0
-                               1.0, 0.0}}};                             // head weight, head bias
+                  {"weights",
+                   {0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, 0.0, // W
+                    0.0, 20.0, 0.001, 2.0, // b: i = 0.5, f ~ 1, g ~ 0.001, o ~ 0.88
+                    0.0, 0.0, // h0, c0
+                    1.0, 0.0}}}; // head weight, head bias
     PlainLstm plain(model);
     auto runtime = create(model.dump());
     std::vector<float> silence(1, 0.0f);

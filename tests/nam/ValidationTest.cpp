@@ -68,12 +68,17 @@ TEST(NamValidation, MalformedModelsAreRefusedWithTheirReason)
         };
     };
     const Case cases[] = {
-        {"not an object", [] { return json::array({1, 2}); }, "not a JSON object"},
+        {"not an object",
+         [] {
+             return json::array({1, 2});
+         },
+         "not a JSON object"},
         {"no architecture", wavenet([](json& m) { m.erase("architecture"); }), "missing \"architecture\""},
         {"architecture a number", wavenet([](json& m) { m["architecture"] = 3; }), "\"architecture\" is not"},
         {"ConvNet", wavenet([](json& m) { m["architecture"] = "ConvNet"; }), "unsupported architecture"},
         {"Linear", wavenet([](json& m) { m["architecture"] = "Linear"; }), "unsupported architecture"},
-        {"SlimmableContainer", wavenet([](json& m) { m["architecture"] = "SlimmableContainer"; }), "unsupported architecture"},
+        {"SlimmableContainer", wavenet([](json& m) { m["architecture"] = "SlimmableContainer"; }),
+         "unsupported architecture"},
         {"no config", wavenet([](json& m) { m.erase("config"); }), "missing \"config\""},
         {"config an array", wavenet([](json& m) { m["config"] = json::array(); }), "\"config\" is not"},
         {"no weights", wavenet([](json& m) { m.erase("weights"); }), "missing \"weights\""},
@@ -159,8 +164,9 @@ TEST(NamValidation, MalformedModelsAreRefusedWithTheirReason)
 TEST(NamValidation, BrokenTextIsRefused)
 {
     const std::string text = readText(vectorPath("a_wavenet_small.nam"));
-    const std::string broken[] = {"", "   ", "{", "nonsense", text.substr(0, text.size() / 2), text.substr(0, text.size() - 1),
-                                  text.substr(0, 1), "{\"architecture\": \"WaveNet\",}",
+    const std::string broken[] = {"", "   ", "{", "nonsense", text.substr(0, text.size() / 2),
+                                  text.substr(0, text.size() - 1), text.substr(0, 1),
+                                  "{\"architecture\": \"WaveNet\",}",
                                   // deep nesting must not exhaust the stack
                                   std::string(200000, '[') + std::string(200000, ']'),
                                   "{\"weights\": " + std::string(200000, '[') + std::string(200000, ']') + "}"};
@@ -206,7 +212,9 @@ TEST(NamValidation, TolerableVariationsPlayTheSame)
              for (json& w : m["weights"])
                  if (w.get<double>() == std::floor(w.get<double>())) w = int(w.get<double>());
          })},
-        {"unknown top-level key", changed([](json& m) { m["comment"] = {{"any", 1}}; })},
+        {"unknown top-level key", changed([](json& m) {
+             m["comment"] = {{"any", 1}};
+         })},
     };
     for (const auto& [name, variant] : variants) {
         std::unique_ptr<NeuralAudio::NeuralModel> model;

@@ -14,9 +14,9 @@ namespace {
 // The reference's own results move by up to 5e-7 between block sizes; typical faults land far above.
 constexpr double kTolerance = 1e-5;
 
-const char* const kModels[] = {"a_wavenet_small", "c_lstm_1x8",   "d_lstm_2x8",           "e_wavenet_feather",
-                               "e_wavenet_nano",  "e_wavenet_standard", "f_wavenet_relu_1array", "t_wavenet_tiny",
-                               "t_lstm_tiny"};
+const char* const kModels[] = {"a_wavenet_small",       "c_lstm_1x8",     "d_lstm_2x8",
+                               "e_wavenet_feather",     "e_wavenet_nano", "e_wavenet_standard",
+                               "f_wavenet_relu_1array", "t_wavenet_tiny", "t_lstm_tiny"};
 
 TEST(NamVectors, EveryModelMatchesInEveryBlockSplit)
 {
@@ -62,7 +62,8 @@ TEST(NamVectors, SecondPrewarmMatchesWhatThePlayerHears)
     const std::vector<float> input = readF32(vectorPath("input.f32"));
     for (const char* name : kModels) {
         std::string prewarm2 = vectorPath(std::string(name) + ".out-prewarm2.f32");
-        std::string expectedPath = std::ifstream(prewarm2).good() ? prewarm2 : vectorPath(std::string(name) + ".out.f32");
+        std::string expectedPath =
+            std::ifstream(prewarm2).good() ? prewarm2 : vectorPath(std::string(name) + ".out.f32");
         auto model = create(readText(vectorPath(std::string(name) + ".nam")));
         model->Prewarm();
         EXPECT_LE(maxAbsDiff(run(*model, input, 16), readF32(expectedPath)), kTolerance) << name;
@@ -104,7 +105,8 @@ TEST(NamVectors, RecommendedAdjustmentsOfEveryModel)
     for (const char* name : kModels) {
         const nlohmann::json& entry = expected.at("models").at(name);
         auto model = create(readText(vectorPath(entry.at("file").get<std::string>())));
-        EXPECT_FLOAT_EQ(model->GetRecommendedInputDBAdjustment(), entry.at("recommended_input_db").get<float>()) << name;
+        EXPECT_FLOAT_EQ(model->GetRecommendedInputDBAdjustment(), entry.at("recommended_input_db").get<float>())
+            << name;
         EXPECT_FLOAT_EQ(model->GetRecommendedOutputDBAdjustment(), entry.at("recommended_output_db").get<float>())
             << name;
     }
@@ -116,10 +118,8 @@ TEST(NamVectors, RecommendedAdjustmentsOfMetadataCases)
     nlohmann::json model = readJson(vectorPath("t_lstm_tiny.nam"));
     ASSERT_FALSE(cases.at("cases").empty());
     for (const nlohmann::json& c : cases.at("cases")) {
-        if (c.at("metadata_text").is_null())
-            model.erase("metadata");
-        else
-            model["metadata"] = nlohmann::json::parse(c.at("metadata_text").get<std::string>());
+        if (c.at("metadata_text").is_null()) model.erase("metadata");
+        else model["metadata"] = nlohmann::json::parse(c.at("metadata_text").get<std::string>());
         auto m = create(model.dump());
         const std::string name = c.at("name").get<std::string>();
         EXPECT_FLOAT_EQ(m->GetRecommendedInputDBAdjustment(), c.at("recommended_input_db").get<float>()) << name;

@@ -93,7 +93,7 @@ TEST(Control, ControllersLinkByNameOnceAndReceiveWithCallback)
     PolledSource midi("midi", "MIDI");
     auto* linked = keep(new Recorder("linked", "midi"));
     auto* unlinked = keep(new Recorder("unlinked", "")); // an empty source name links nowhere
-    Control::linkSource("midi", linked);                  // twice: still one delivery
+    Control::linkSource("midi", linked); // twice: still one delivery
     linked->setOnReceive(onReceive);
     linked->setOnReceive(nullptr); // keeps the callback
 

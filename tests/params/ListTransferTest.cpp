@@ -129,9 +129,17 @@ TEST(ListTransfer, NumbersAndArgumentsParseWithoutExceptions)
         bool ok;
         int value;
     } cases[] = {
-        {"12", true, 12},          {"  -3}", true, -3},   {"+7,", true, 7},    {"0x10", true, 0},
-        {"", false, 0},            {"x1", false, 0},      {"-", false, 0},     {"2147483647", true, 2147483647},
-        {"-2147483648", true, INT32_MIN}, {"2147483648", false, 0}, {"99999999999999999999999", false, 0},
+        {"12", true, 12},
+        {"  -3}", true, -3},
+        {"+7,", true, 7},
+        {"0x10", true, 0},
+        {"", false, 0},
+        {"x1", false, 0},
+        {"-", false, 0},
+        {"2147483647", true, 2147483647},
+        {"-2147483648", true, INT32_MIN},
+        {"2147483648", false, 0},
+        {"99999999999999999999999", false, 0},
     };
     for (const Case& c : cases) {
         int value = 0;
@@ -149,8 +157,9 @@ TEST(ListTransfer, NumbersAndArgumentsParseWithoutExceptions)
     EXPECT_EQ(request.hex, "ab");
     ASSERT_TRUE(parse_request("root\\l:{\"index\":1,\"index2\":2}", Kind::Pair, request));
     EXPECT_EQ(request.second, 2);
-    for (const char* bad : {"root\\l{\"index\":1,\"chunk\":2}", "root\\l:{\"index\":1}", "root\\l:{\"index\":,\"chunk\":2}",
-                            "root\\l:{\"index\":1,\"chunk\":99999999999}", "root\\l:{\"index\":1,\"chunk\":2,\"value\":\"ab"})
+    for (const char* bad :
+         {"root\\l{\"index\":1,\"chunk\":2}", "root\\l:{\"index\":1}", "root\\l:{\"index\":,\"chunk\":2}",
+          "root\\l:{\"index\":1,\"chunk\":99999999999}", "root\\l:{\"index\":1,\"chunk\":2,\"value\":\"ab"})
         EXPECT_FALSE(parse_request(bad, Kind::Write, request)) << bad;
 }
 
@@ -245,9 +254,12 @@ TEST(ListTransfer, OutOfOrderChunksAbandonAndMalformedRequestsChangeNothing)
     list.parseWriteJSON(writeArg(list, 0, 0, nameBlock("New")));
     const std::string expecting = status(list, 0, 1);
     const std::string bad[] = {
-        writeArg(list, 0, 1, chunk + "0"),         writeArg(list, 0, 0, nameBlock("X") + "00"),
-        writeArg(list, 3, 1, chunk),               writeArg(list, 0, 5, chunk),
-        writeArg(list, 0, -2, nameBlock("X")),     "root\\l:{\"index\":zero,\"chunk\":1,\"value\":\"" + chunk + "\"}",
+        writeArg(list, 0, 1, chunk + "0"),
+        writeArg(list, 0, 0, nameBlock("X") + "00"),
+        writeArg(list, 3, 1, chunk),
+        writeArg(list, 0, 5, chunk),
+        writeArg(list, 0, -2, nameBlock("X")),
+        "root\\l:{\"index\":zero,\"chunk\":1,\"value\":\"" + chunk + "\"}",
         "root\\l:{\"index\":0,\"chunk\":4294967297,\"value\":\"" + chunk + "\"}",
         "root\\m:{\"index\":0,\"chunk\":1,\"value\":\"" + chunk + "\"}",
         "root\\l:{\"index\":0,\"chunk\":1}",
@@ -268,7 +280,7 @@ TEST(ListTransfer, ATransferBelongsToTheWriterThatOpenedIt)
     const struct {
         const char* what;
         int64_t hold; // how long after its last chunk the owner's transfer keeps the list
-        int chunk;    // the stranger's, after the owner's chunk 1
+        int chunk; // the stranger's, after the owner's chunk 1
         bool taken;
     } cases[] = {
         {"a data chunk", NodeList::kTransferHold, 2, false},
@@ -394,8 +406,9 @@ TEST(ListTransfer, SwapAndMoveRequests)
     EXPECT_TRUE(list.parseSwapJSON("root\\l:{\"index\":0,\"index2\":3}"));
     EXPECT_EQ(list.elementAt(0), 3);
     EXPECT_TRUE(list.parseSwapJSON("root\\l:{\"index\":1,\"index2\":1}"));
-    for (const char* bad : {"root\\l:{\"index\":0,\"index2\":4}", "root\\l:{\"index\":0}", "root\\x:{\"index\":0,\"index2\":1}",
-                            "root\\l:{\"index\":a,\"index2\":1}", "root\\l:{\"index\":0,\"index2\":99999999999}"}) {
+    for (const char* bad :
+         {"root\\l:{\"index\":0,\"index2\":4}", "root\\l:{\"index\":0}", "root\\x:{\"index\":0,\"index2\":1}",
+          "root\\l:{\"index\":a,\"index2\":1}", "root\\l:{\"index\":0,\"index2\":99999999999}"}) {
         EXPECT_FALSE(list.parseSwapJSON(bad)) << bad;
         EXPECT_FALSE(list.parseMoveJSON(bad)) << bad;
     }
@@ -410,7 +423,8 @@ TEST(ListTransfer, GzipModelElementTravelsCompressedAndReadsBackIdentical)
     // Model files are text: compressible, not trivially so.
     std::string text;
     std::mt19937 generator(5);
-    while (text.size() < 300000) text += std::to_string(generator() % 100000) + ",-0.0" + std::to_string(generator() % 997) + ",";
+    while (text.size() < 300000)
+        text += std::to_string(generator() % 100000) + ",-0.0" + std::to_string(generator() % 997) + ",";
     std::vector<uint8_t> content(524288, 0);
     std::memcpy(content.data(), text.data(), text.size());
     std::vector<uint8_t> image;
@@ -570,8 +584,7 @@ TEST(ListTransfer, TheUnitsListShapesHaveTheirChunkRanges)
         ASSERT_NE(last, "") << s.name;
         EXPECT_EQ(replyHex(last).size(), size_t(2 * s.chunk)) << s.name;
         if (!s.gzip) {
-            EXPECT_EQ(fromHex(replyHex(last)),
-                      std::vector<uint8_t>(data.end() - s.chunk, data.end())) << s.name;
+            EXPECT_EQ(fromHex(replyHex(last)), std::vector<uint8_t>(data.end() - s.chunk, data.end())) << s.name;
         } else {
             EXPECT_EQ(replyHex(last), std::string(size_t(2 * s.chunk), '0')) << "past the image";
         }

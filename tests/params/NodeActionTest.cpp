@@ -8,8 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstring>
 #include <chrono>
+#include <cstring>
 #include <functional>
 #include <mutex>
 #include <thread>
@@ -68,7 +68,7 @@ TEST(NodeAction, RequestsRunOnceAndRefuseWhileBusy)
     EXPECT_EQ(text.rfind("Initializing action engine"), 0u + std::strlen("I (NodeAction): ")) << text;
     EXPECT_NE(text.find("I (Thread): action task create success\n"), std::string::npos) << text;
 
-    EXPECT_FALSE(node->fromString("run"));     // not a JSON string
+    EXPECT_FALSE(node->fromString("run")); // not a JSON string
     EXPECT_FALSE(node->fromString("\"idle\"")); // only "run" is a request
     EXPECT_FALSE(node->setValue("RUN"));
     EXPECT_EQ(node->getValue(), "idle");
@@ -124,8 +124,8 @@ TEST(NodeAction, OneStartPerPassInRequestOrder)
 {
     std::vector<NodeAction*> nodes;
     for (intptr_t i = 0; i < 4; ++i) {
-        nodes.push_back(keep(new NodeAction(nullptr, "a", "A", NodeAction::SIMPLE, record,
-                                            reinterpret_cast<void*>(i))));
+        nodes.push_back(
+            keep(new NodeAction(nullptr, "a", "A", NodeAction::SIMPLE, record, reinterpret_cast<void*>(i))));
     }
     for (int i : {2, 0, 3, 1}) ASSERT_TRUE(nodes[size_t(i)]->setValue("run"));
     ASSERT_TRUE(waitFor([] {
@@ -136,7 +136,8 @@ TEST(NodeAction, OneStartPerPassInRequestOrder)
     std::vector<int> ran;
     for (const auto& entry : order) ran.push_back(entry.first);
     EXPECT_EQ(ran, (std::vector<int>{2, 0, 3, 1}));
-    for (size_t i = 1; i < order.size(); ++i) EXPECT_GE(order[i].second - order[i - 1].second, std::chrono::milliseconds(45));
+    for (size_t i = 1; i < order.size(); ++i)
+        EXPECT_GE(order[i].second - order[i - 1].second, std::chrono::milliseconds(45));
 }
 
 TEST(NodeAction, SimultaneousRequestsQueueOnce)
@@ -148,8 +149,7 @@ TEST(NodeAction, SimultaneousRequestsQueueOnce)
     std::vector<std::thread> threads;
     for (int t = 0; t < 8; ++t) {
         threads.emplace_back([&] {
-            while (!go.load()) {
-            }
+            while (!go.load()) {}
             for (int i = 0; i < 100; ++i) accepted += node->setValue("run") ? 1 : 0;
         });
     }

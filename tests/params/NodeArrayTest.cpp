@@ -55,10 +55,10 @@ TEST(NodeArray, EncodesTwoBytesPerValue)
         {"b2d0", -1000, 1000, 200, bytes({0xC8, 0x81})},
         {"b2d0", -1000, 1000, 0, bytes({0x80, 0x80})},
         {"b2d0", -1000, 1000, -1, bytes({0x81, 0xC0})},
-        {"b2d0", -1000, 1000, 2.5f, bytes({0x83, 0x80})},  // halves away from zero
+        {"b2d0", -1000, 1000, 2.5f, bytes({0x83, 0x80})}, // halves away from zero
         {"b2d0", -1000, 1000, -2.5f, bytes({0x83, 0xC0})},
         {"b2d1", -100, 100, -0.04f, bytes({0x80, 0x80})}, // rounds to zero: no sign
-        {"b2d0", -1000, 250, 300, bytes({0xFA, 0x81})},    // clamped to the range first
+        {"b2d0", -1000, 250, 300, bytes({0xFA, 0x81})}, // clamped to the range first
         {"b2d0", -20000, 20000, 9000, bytes({0xFF, 0xBF})}, // more than 13 bits: the largest magnitude
         {"b2d0", -20000, 20000, 8191, bytes({0xFF, 0xBF})},
         {"b2d9", -100, 100, 1, ""},
@@ -84,8 +84,7 @@ TEST(NodeArray, DecodesAllOrNothing)
         {"empty", "", true, {}, ""},
         {"three into two", bytes({0x81, 0x80, 0x82, 0x80, 0x83, 0x80}), true, {0.1f, 0.2f}, ""},
         {"odd size", bytes({0x81, 0x80, 0x82}), false, {1.0f}, "ERROR (NodeArray): wrong item size = 3\n"},
-        {"low byte", bytes({0x81, 0x80, 0x82, 0x10}), false, {1.0f},
-         "ERROR (NodeArray): wrong item at index = 3\n"},
+        {"low byte", bytes({0x81, 0x80, 0x82, 0x10}), false, {1.0f}, "ERROR (NodeArray): wrong item at index = 3\n"},
     };
     for (const auto& c : cases) {
         auto* node = make(2, -100, 100);

@@ -93,14 +93,14 @@ TEST(NodeControlMidi, ControlChangeMatchesNumberStatusLengthAndChannel)
         std::vector<unsigned char> bytes;
         bool drives;
     } cases[] = {
-        {{0xB0, 0x07, 0x7F}, true},        // channel 0 is "1" on a 1..16 selector
-        {{0xB1, 0x07, 0x7F}, false},       // other channel
-        {{0xB0, 0x06, 0x7F}, false},       // other number
-        {{0xB0, 0x87, 0x7F}, true},        // number masked to 7 bits
-        {{0x90, 0x07, 0x7F}, false},       // note on
-        {{0xB0, 0x07}, false},             // short
+        {{0xB0, 0x07, 0x7F}, true}, // channel 0 is "1" on a 1..16 selector
+        {{0xB1, 0x07, 0x7F}, false}, // other channel
+        {{0xB0, 0x06, 0x7F}, false}, // other number
+        {{0xB0, 0x87, 0x7F}, true}, // number masked to 7 bits
+        {{0x90, 0x07, 0x7F}, false}, // note on
+        {{0xB0, 0x07}, false}, // short
         {{0xB0, 0x07, 0x7F, 0x00}, false}, // long
-        {{0xB0, 0x08, 0x7F}, false},       // number 8 has no channel selector
+        {{0xB0, 0x08, 0x7F}, false}, // number 8 has no channel selector
     };
     for (const Case& c : cases) {
         level->setValue(5);
@@ -138,8 +138,11 @@ TEST(NodeControlMidi, ControlChangeDrivesFloatsThroughTaperAndStepsEnums)
         unsigned char number, value;
         NodeFloat* node;
         float expected;
-    } floats[] = {{1, 127, level, 10.0f}, {1, 0, level, 0.0f}, {1, 64, level, 640.0f / 127.0f},
-                  {2, 0, freq, 20.0f},    {2, 127, freq, 20000.0f}};
+    } floats[] = {{1, 127, level, 10.0f},
+                  {1, 0, level, 0.0f},
+                  {1, 64, level, 640.0f / 127.0f},
+                  {2, 0, freq, 20.0f},
+                  {2, 127, freq, 20000.0f}};
     for (const FloatCase& c : floats) {
         send(midi, {0xB0, c.number, c.value});
         EXPECT_NEAR(c.node->getValue(), c.expected, std::fabs(c.expected) * 1e-4f + 1e-4f) << int(c.value);
@@ -152,8 +155,9 @@ TEST(NodeControlMidi, ControlChangeDrivesFloatsThroughTaperAndStepsEnums)
         unsigned char number, value;
         NodeEnum* node;
         const char* expected;
-    } enums[] = {{3, 127, mode, "A"}, {3, 0, mode, "C"}, {3, 64, mode, "B"}, {3, 84, mode, "B"}, {3, 85, mode, "A"}, {3, 41, mode, "C"}, {3, 42, mode, "B"},
-                 {4, 64, on, "ON"},   {4, 63, on, "OFF"}, {4, 127, on, "ON"}, {4, 0, on, "OFF"}};
+    } enums[] = {{3, 127, mode, "A"}, {3, 0, mode, "C"},  {3, 64, mode, "B"}, {3, 84, mode, "B"},
+                 {3, 85, mode, "A"},  {3, 41, mode, "C"}, {3, 42, mode, "B"}, {4, 64, on, "ON"},
+                 {4, 63, on, "OFF"},  {4, 127, on, "ON"}, {4, 0, on, "OFF"}};
     for (const EnumCase& c : enums) {
         send(midi, {0xB0, c.number, c.value});
         EXPECT_STREQ(c.node->getValueText(), c.expected) << int(c.number) << " " << int(c.value);
@@ -173,9 +177,9 @@ TEST(NodeControlMidi, ControlChangeNumberTextStorageAndReset)
         const char* text;
         bool accepted;
         int number;
-    } cases[] = {{"20", true, 20}, {"0", true, 0},  {"127", true, 127}, {"128", false, 127}, {"-1", false, 127},
-                 {"abc", false, 127}, {"12x", false, 127}, {"", false, 127}, {"1.5", false, 127}, {"\"5\"", false, 127},
-                 {"99999999999", false, 127}};
+    } cases[] = {{"20", true, 20},    {"0", true, 0},        {"127", true, 127},         {"128", false, 127},
+                 {"-1", false, 127},  {"abc", false, 127},   {"12x", false, 127},        {"", false, 127},
+                 {"1.5", false, 127}, {"\"5\"", false, 127}, {"99999999999", false, 127}};
     int expectedChanges = 0;
     for (const Case& c : cases) {
         EXPECT_EQ(cc->fromString(c.text), c.accepted) << c.text;
@@ -240,12 +244,12 @@ TEST(NodeControlMidi, ProgramChangeSelectsTheFirstMatchingNamedElement)
         std::vector<unsigned char> bytes;
         const char* selected;
     } cases[] = {
-        {{0xC2, 7}, "C"},       // program 7 is element 2
-        {{0xC2, 6}, "C"},       // no entry
-        {{0xC2, 5}, "C"},       // element 0 has no name
-        {{0xC3, 7}, "C"},       // other channel
-        {{0xC2, 7, 0}, "C"},    // long
-        {{0xB2, 7}, "C"},       // not a program change
+        {{0xC2, 7}, "C"}, // program 7 is element 2
+        {{0xC2, 6}, "C"}, // no entry
+        {{0xC2, 5}, "C"}, // element 0 has no name
+        {{0xC3, 7}, "C"}, // other channel
+        {{0xC2, 7, 0}, "C"}, // long
+        {{0xB2, 7}, "C"}, // not a program change
     };
     for (const Case& c : cases) {
         send(midi, c.bytes);

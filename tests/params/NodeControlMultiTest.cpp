@@ -1,7 +1,7 @@
 // The multi-controller: its settings nodes, source selection, learning a CC number and driving the
 // linked parameters between their limits.
-#include "params/Control.h"
 #include "params/NodeControlMulti.h"
+#include "params/Control.h"
 #include "params/NodeEnum.h"
 #include "params/NodeFloat.h"
 #include "params/NodeItem.h"
@@ -73,8 +73,9 @@ TEST(NodeControlMulti, BuildsSettingsForEverySource)
     StdoutCapture out;
     auto* multi = keep(new NodeControlMulti(&t.root, "multi1", "Control", channelSelector(), &t.ctl, nullptr, 3));
     std::string log = out.text();
-    EXPECT_EQ(log, "I (NodeControlMulti): multi1 - detected source ctrl Ctrl\n"
-                   "I (NodeControlMulti): multi1 - detected source midi MIDI CC\n");
+    EXPECT_EQ(log,
+              "I (NodeControlMulti): multi1 - detected source ctrl Ctrl\n"
+              "I (NodeControlMulti): multi1 - detected source midi MIDI CC\n");
 
     EXPECT_EQ(childKeys(&t.ctl),
               (std::vector<std::string>{"src", "lrn", "opt1_address", "_st", "lnk1", "lnk2", "lnk3"}));
@@ -187,13 +188,13 @@ TEST(NodeControlMulti, LearnsAControlChangeThenFollowsIt)
         float address;
         float mix;
     } steps[] = {
-        {{0xB1, 40, 100}, "ON", 32, 5},     // other channel
-        {{0xC0, 40}, "ON", 32, 5},          // not a control change
-        {{0xB0, 20, 100}, "ON", 32, 5},     // below what the address can hold: not learnt
-        {{0xB0, 40, 100}, "OFF", 40, 5},    // learnt; the learning message drives nothing
-        {{0xB0, 41, 127}, "OFF", 40, 5},    // another number
-        {{0xB0, 40, 127}, "OFF", 40, 10},   // the learnt number drives the links
-        {{0xB0, 0xA8, 0}, "OFF", 40, 0},    // number and value masked to 7 bits
+        {{0xB1, 40, 100}, "ON", 32, 5}, // other channel
+        {{0xC0, 40}, "ON", 32, 5}, // not a control change
+        {{0xB0, 20, 100}, "ON", 32, 5}, // below what the address can hold: not learnt
+        {{0xB0, 40, 100}, "OFF", 40, 5}, // learnt; the learning message drives nothing
+        {{0xB0, 41, 127}, "OFF", 40, 5}, // another number
+        {{0xB0, 40, 127}, "OFF", 40, 10}, // the learnt number drives the links
+        {{0xB0, 0xA8, 0}, "OFF", 40, 0}, // number and value masked to 7 bits
         {{0xB0, 40, 127, 0}, "OFF", 40, 0}, // long
     };
     for (const Step& s : steps) {

@@ -53,7 +53,7 @@ TEST(NodeEnum, KnobStopsAtEndsToggleWraps)
         const char* edited;
         const char* toggled;
     } cases[] = {
-        {"c", true, "c", "a"}, {"a", false, "a", "b"}, {"b", true, "c", "c"},
+        {"c", true, "c", "a"},  {"a", false, "a", "b"}, {"b", true, "c", "c"},
         {"b", false, "a", "c"}, {"zz", true, "b", "b"}, // no option: counts as position 0
     };
     for (const auto& c : cases) {
@@ -90,8 +90,8 @@ TEST(NodeEnum, TextNeedsQuotesAndAnOption)
         const char* text;
         bool result;
         const char* value;
-    } cases[] = {{"ON", false, "OFF"},  {"\"ON\"", true, "ON"}, {"\"ON\"", false, "ON"}, {"\"x\"", false, "ON"},
-                 {"\"", false, "ON"},   {"\"\"", false, "ON"},  {"\"OFF", false, "ON"}};
+    } cases[] = {{"ON", false, "OFF"}, {"\"ON\"", true, "ON"}, {"\"ON\"", false, "ON"}, {"\"x\"", false, "ON"},
+                 {"\"", false, "ON"},  {"\"\"", false, "ON"},  {"\"OFF", false, "ON"}};
     for (const auto& c : cases) {
         EXPECT_EQ(node->fromString(c.text), c.result) << c.text;
         EXPECT_EQ(node->toString(), c.value) << c.text;

@@ -3,9 +3,9 @@
 #include "params/Storage.h"
 #include "porting/Nvs.h"
 
+#include "KeepNode.h"
 #include <cmath>
 #include <cstring>
-#include "KeepNode.h"
 
 #include <gtest/gtest.h>
 
@@ -37,8 +37,8 @@ TEST(NodeFloat, TaperMeetsShapeAtMiddleAndInvertsBack)
     struct Case {
         float shape;
         bool linear;
-    } cases[] = {{0.5f, true}, {0.495f, true}, {0.505f, true}, {0.49f, false}, {0.51f, false}, {0.2f, false},
-                 {0.8f, false}};
+    } cases[] = {{0.5f, true},   {0.495f, true}, {0.505f, true}, {0.49f, false},
+                 {0.51f, false}, {0.2f, false},  {0.8f, false}};
     for (const auto& c : cases) {
         auto* node = make(0, 100, 0, c.shape);
         node->fromSlider(0.5f);
@@ -105,9 +105,9 @@ TEST(NodeFloat, TextIsRefusedWhenOutOfRangeOrNotFinite)
         bool result;
         float value;
     } cases[] = {
-        {"250", false, 100},  {"29.9", false, 100}, {"nan", false, 100},  {"inf", false, 100},
-        {"-inf", false, 100}, {"1e50", false, 100}, {"100", false, 100},  {"200", true, 200},
-        {" 31.5xyz", true, 31.5f}, {"", true, 120}, {"abc", true, 120}, {"1.5e2,\"x\":1", true, 150},
+        {"250", false, 100},       {"29.9", false, 100}, {"nan", false, 100}, {"inf", false, 100},
+        {"-inf", false, 100},      {"1e50", false, 100}, {"100", false, 100}, {"200", true, 200},
+        {" 31.5xyz", true, 31.5f}, {"", true, 120},      {"abc", true, 120},  {"1.5e2,\"x\":1", true, 150},
     };
     for (const auto& c : cases) {
         auto* node = make(30, 240, 120, 0.5f);
@@ -170,8 +170,8 @@ TEST(NodeFloat, StoredImageIsFourBytesAndCorruptFilesAreRepaired)
         const char* name;
         float stored;
         float expected;
-    } cases[] = {{"a", 42.0f, 42.0f}, {"b", NAN, 10.0f}, {"c", INFINITY, 10.0f}, {"d", 500.0f, 100.0f},
-                 {"e", -3.0f, 0.0f}};
+    } cases[] = {
+        {"a", 42.0f, 42.0f}, {"b", NAN, 10.0f}, {"c", INFINITY, 10.0f}, {"d", 500.0f, 100.0f}, {"e", -3.0f, 0.0f}};
     Storage::open();
     for (const auto& c : cases) {
         auto* node = new NodeFloat(root, c.name, "", 0, 100, 10, "", 0.5f, false);

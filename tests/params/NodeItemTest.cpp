@@ -1,6 +1,6 @@
 // Item, password and colour nodes.
-#include "params/NodeColor.h"
 #include "params/NodeItem.h"
+#include "params/NodeColor.h"
 #include "params/NodePassword.h"
 #include "params/Storage.h"
 #include "support/TempRoot.h"
@@ -26,8 +26,12 @@ TEST(NodeItem, QuotedTextSetsAnyValueOnce)
         const char* text;
         bool result;
         const char* value;
-    } cases[] = {{"\"\"", true, ""}, {"\"\"", false, ""}, {"abc", false, ""}, {"\"", false, ""},
-                 {"\"a b\"", true, "a b"}, {"\"a\\\"b\\\\c\\n\"", true, "a\"b\\c\n"},
+    } cases[] = {{"\"\"", true, ""},
+                 {"\"\"", false, ""},
+                 {"abc", false, ""},
+                 {"\"", false, ""},
+                 {"\"a b\"", true, "a b"},
+                 {"\"a\\\"b\\\\c\\n\"", true, "a\"b\\c\n"},
                  // A JSON string, or nothing: a raw inner quote is refused.
                  {"\"a\"b\"", false, "a\"b\\c\n"},
                  // Storage keeps a text up to a NUL: one holding a NUL would come back cut.

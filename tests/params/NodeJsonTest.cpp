@@ -12,8 +12,7 @@ namespace {
 
 void waitPast(int64_t time)
 {
-    while (int64_t(esp_timer_get_time()) <= time) {
-    }
+    while (int64_t(esp_timer_get_time()) <= time) {}
 }
 
 struct Tree {
@@ -77,8 +76,8 @@ TEST(NodeJson, WalkFiltersByChangeAndStyleTime)
 {
     Tree t;
     int64_t since = 0;
-    for (Node* n : {(Node*)t.root, (Node*)t.app, (Node*)t.output, (Node*)t.pst, (Node*)t.tmp, (Node*)t.delay,
-                    (Node*)t.onOff})
+    for (Node* n :
+         {(Node*)t.root, (Node*)t.app, (Node*)t.output, (Node*)t.pst, (Node*)t.tmp, (Node*)t.delay, (Node*)t.onOff})
         since = std::max(since, n->getTime());
     EXPECT_EQ(t.root->getJSON_after(DESCRIPTION_STYLE, true, nullptr, true, since, true), "");
 
@@ -112,11 +111,8 @@ TEST(NodeJson, SplitAndPathValue)
         const char* left;
         const char* right;
     } cases[] = {
-        {"a:{b}c", ":{", "}", "a", "b"},
-        {"a:{bc", ":{", "}", "a", "bc"},
-        {"abc", ":{", "}", "", ""},
-        {"a}b:{c", ":{", "}", "a}b", "c"},
-        {"x=1", "=", "", "x", "1"},
+        {"a:{b}c", ":{", "}", "a", "b"},   {"a:{bc", ":{", "}", "a", "bc"}, {"abc", ":{", "}", "", ""},
+        {"a}b:{c", ":{", "}", "a}b", "c"}, {"x=1", "=", "", "x", "1"},
     };
     for (const auto& c : cases) {
         auto [left, right] = Node::splitString(c.text, c.first, c.second);

@@ -1,8 +1,8 @@
 // The link node: stepping through the linkable nodes of the application tree, resolving single and
 // doubled backslashes, and the label it shows.
+#include "params/NodeLink.h"
 #include "params/NodeFloat.h"
 #include "params/NodeItem.h"
-#include "params/NodeLink.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -51,7 +51,7 @@ TEST(NodeLink, KnobStepsThroughLinkablePathsInTextOrder)
         const char* value;
         int changes;
     } steps[] = {
-        {true, "root\\app\\delay\\mix", 1},      // from no link: the first path, single backslashes
+        {true, "root\\app\\delay\\mix", 1}, // from no link: the first path, single backslashes
         {true, "root\\\\app\\\\delay\\\\time", 2}, // further steps store doubled backslashes
         {true, "root\\\\app\\\\gain", 3},
         {true, "root\\\\app\\\\gain", 3}, // the last stays, unannounced

@@ -137,7 +137,7 @@ TEST(NodeList, MoveAndSwapReorderPositions)
         bool ok;
         std::vector<int> result;
     } cases[] = {
-        {2, 0, true, {2, 0, 1, 3}}, {0, 2, true, {1, 2, 0, 3}}, {3, 0, true, {3, 0, 1, 2}},
+        {2, 0, true, {2, 0, 1, 3}}, {0, 2, true, {1, 2, 0, 3}},  {3, 0, true, {3, 0, 1, 2}},
         {1, 1, true, {0, 1, 2, 3}}, {0, 4, false, {0, 1, 2, 3}}, {-1, 0, false, {0, 1, 2, 3}},
     };
     const char* names[] = {"l0", "l1", "l2", "l3", "l4", "l5"};
@@ -181,10 +181,14 @@ TEST(NodeList, NamesTheListCannotKeepAreRefusedByEveryWrite)
         std::string name;
         const char* why;
     } cases[] = {
-        {name32, "name too long"},          {std::string(128, 'c'), "name too long"},
-        {"", "no name"},                    {"Say \"hi\"", "name not allowed"},
-        {"A\",\"save\":\"save", "name not allowed"}, {"Two\r\nlines", "name not allowed"},
-        {"Tab\there", "name not allowed"},  {name31, "name taken"},
+        {name32, "name too long"},
+        {std::string(128, 'c'), "name too long"},
+        {"", "no name"},
+        {"Say \"hi\"", "name not allowed"},
+        {"A\",\"save\":\"save", "name not allowed"},
+        {"Two\r\nlines", "name not allowed"},
+        {"Tab\there", "name not allowed"},
+        {name31, "name taken"},
     };
     const std::string before = read_file(storeFile("root\\l:1"));
     for (const Case& c : cases) {

@@ -1,6 +1,6 @@
+#include "params/NodeParList.h"
 #include "params/NodeItem.h"
 #include "params/NodeList.h"
-#include "params/NodeParList.h"
 #include "params/Storage.h"
 #include "porting/Task.h"
 
@@ -41,7 +41,8 @@ TEST(NodeParList, SelectsOnlyPresentElementsByName)
         bool result;
         const char* value;
         int changes;
-    } steps[] = {{"", false, "", 0}, {"X", false, "", 0}, {"B", true, "B", 1}, {"B", false, "B", 1}, {"A", true, "A", 2}};
+    } steps[] = {
+        {"", false, "", 0}, {"X", false, "", 0}, {"B", true, "B", 1}, {"B", false, "B", 1}, {"A", true, "A", 2}};
     for (const Step& s : steps) {
         EXPECT_EQ(f.select.setValue(s.name), s.result) << s.name;
         EXPECT_EQ(f.select.getValue(), s.value) << s.name;
@@ -53,7 +54,8 @@ TEST(NodeParList, SelectsOnlyPresentElementsByName)
         const char* text;
         bool result;
         const char* value;
-    } texts[] = {{"\"C\"", true, "C"}, {"B", false, "C"}, {"\"\"", true, "C"}, {"\"Z\"", true, "C"}, {"\"", false, "C"}};
+    } texts[] = {
+        {"\"C\"", true, "C"}, {"B", false, "C"}, {"\"\"", true, "C"}, {"\"Z\"", true, "C"}, {"\"", false, "C"}};
     for (const Text& t : texts) {
         EXPECT_EQ(f.select.fromString(t.text), t.result) << t.text;
         EXPECT_EQ(f.select.getValue(), t.value) << t.text;
@@ -128,11 +130,11 @@ TEST(NodeParList, ASelectionFollowsARenameButNotADeletion)
         const char* selected;
         const char* otherSelected;
     } steps[] = {
-        {2, "Bee", "Bee", "C"},  // the selected element
+        {2, "Bee", "Bee", "C"}, // the selected element
         {3, "Sea", "Bee", "Sea"}, // another selector's
-        {0, "Ay", "Bee", "Sea"},  // nobody's
+        {0, "Ay", "Bee", "Sea"}, // nobody's
         {3, "Bee", "Bee", "Sea"}, // refused: the name is taken
-        {2, "", "Bee", "Sea"},    // deleted: the selection names nothing now
+        {2, "", "Bee", "Sea"}, // deleted: the selection names nothing now
     };
     for (const Step& s : steps) {
         f.list.setNameAt(s.position, s.name);

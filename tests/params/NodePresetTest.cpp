@@ -1,10 +1,10 @@
+#include "params/NodePreset.h"
 #include "params/NodeControlMidiPC.h"
 #include "params/NodeEnum.h"
 #include "params/NodeFloat.h"
 #include "params/NodeItem.h"
 #include "params/NodeList.h"
 #include "params/NodeOnOff.h"
-#include "params/NodePreset.h"
 #include "params/Source.h"
 #include "params/Storage.h"
 #include "params/StorageId.h"
@@ -82,10 +82,11 @@ TEST(NodePreset, SaveChangeLoadBringsTheValuesBack)
     EXPECT_FALSE(t.preset.setValue("Lead" + kSave));
     ASSERT_EQ(t.presets.indexOf("Lead"), 0);
     EXPECT_EQ(t.preset.getValue(), "Lead");
-    EXPECT_EQ(elementText(t.presets, 0), "root\\app\\gate:{\"value\":\"\"}\r\n"
-                                         "root\\app\\tmp:{\"value\":125.000000}\r\n"
-                                         "root\\app\\gate\\on_off:{\"value\":\"ON\"}\r\n"
-                                         "root\\app\\gate\\thr:{\"value\":-20.000000}");
+    EXPECT_EQ(elementText(t.presets, 0),
+              "root\\app\\gate:{\"value\":\"\"}\r\n"
+              "root\\app\\tmp:{\"value\":125.000000}\r\n"
+              "root\\app\\gate\\on_off:{\"value\":\"ON\"}\r\n"
+              "root\\app\\gate\\thr:{\"value\":-20.000000}");
     EXPECT_FALSE(t.preset.isEdited());
 
     tick();
@@ -105,9 +106,10 @@ TEST(NodePreset, NodesWithoutALineReturnToTheirDefaults)
 {
     Tree t;
     t.setValues(200, "ON", -10, 80);
-    char text[] = "root\\app\\gate\\thr:{\"value\":-33.000000}\r\n"
-                  "root\\app\\settings\\bright:{\"value\":1.000000}\r\n"
-                  "root\\app\\gone:{\"value\":1.000000}";
+    char text[] =
+        "root\\app\\gate\\thr:{\"value\":-33.000000}\r\n"
+        "root\\app\\settings\\bright:{\"value\":1.000000}\r\n"
+        "root\\app\\gone:{\"value\":1.000000}";
     t.preset.setPresetAt(4, "Partial", text);
     EXPECT_TRUE(t.preset.setByIndex(4));
     EXPECT_EQ(t.preset.getValue(), "Partial");
@@ -187,9 +189,10 @@ TEST(NodePreset, ALineForTheSelectorItselfIsNeverApplied)
     Tree t;
     uint8_t blank[16384] = {};
     t.presets.setElementAt(0, "Other", blank);
-    char text[] = "root\\app\\preset:{\"value\":\"Other\"}\r\n"
-                  "root\\app\\preset:{\"value\":\"Loop\"}\r\n"
-                  "root\\app\\tmp:{\"value\":99.000000}";
+    char text[] =
+        "root\\app\\preset:{\"value\":\"Other\"}\r\n"
+        "root\\app\\preset:{\"value\":\"Loop\"}\r\n"
+        "root\\app\\tmp:{\"value\":99.000000}";
     t.preset.setPresetAt(1, "Loop", text);
     EXPECT_TRUE(t.preset.setValue("Loop"));
     EXPECT_EQ(t.preset.getValue(), "Loop");
@@ -287,8 +290,17 @@ TEST(NodePreset, SelectionsMadeFromTheListOnlyEverLoad)
         std::function<void()> select;
     } ways[] = {
         {"footswitch", [&] { t.preset.setByIndex(1); }},
-        {"knob step", [&] { t.preset.select("Lead"); t.tempo.setValue(120); t.preset.edit(true); }},
-        {"program change", [&] { unsigned char bytes[2] = {0xC0, 1}; midi.send(bytes, 2); }},
+        {"knob step",
+         [&] {
+             t.preset.select("Lead");
+             t.tempo.setValue(120);
+             t.preset.edit(true);
+         }},
+        {"program change",
+         [&] {
+             unsigned char bytes[2] = {0xC0, 1};
+             midi.send(bytes, 2);
+         }},
         {"remote write of the escaped name",
          [&] { t.root.parseJSON("root\\app\\preset:{\"value\":\"Lead\\\",\\\"save\\\":\\\"save\"}"); }},
         {"list screen", [&] { t.preset.select(trap); }},

@@ -1,7 +1,7 @@
 // Temperature nodes and the global unit selector.
+#include "params/NodeTemp.h"
 #include "params/NodeEnum.h"
 #include "params/NodeItem.h"
-#include "params/NodeTemp.h"
 #include "params/Storage.h"
 #include "params/StorageId.h"
 #include "porting/Nvs.h"
@@ -19,10 +19,12 @@ struct Tree {
     NodeItem* sys = keep(new NodeItem(root, "sys", "System", "", "system"));
 };
 
-const std::string kDegC = "\xB0"
-                          "C";
-const std::string kDegF = "\xB0"
-                          "F";
+const std::string kDegC =
+    "\xB0"
+    "C";
+const std::string kDegF =
+    "\xB0"
+    "F";
 
 } // namespace
 
@@ -53,7 +55,7 @@ TEST(NodeTemp, ShownInTheChosenUnit)
         int decimals;
         std::string text;
     } cases[] = {
-        {"C", 20.0f, 0, "20 " + kDegC},   {"F", 20.0f, 0, "68 " + kDegF},    {"F", 37.5f, 1, "99.5 " + kDegF},
+        {"C", 20.0f, 0, "20 " + kDegC},      {"F", 20.0f, 0, "68 " + kDegF},   {"F", 37.5f, 1, "99.5 " + kDegF},
         {"C", 21.25f, -1, "21.25 " + kDegC}, {"F", -40.0f, 0, "-40 " + kDegF}, {"F", 0.0f, 2, "32.00 " + kDegF},
     };
     for (const auto& c : cases) {

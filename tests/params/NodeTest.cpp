@@ -12,8 +12,7 @@ namespace {
 // Waits until the clock has moved past `time`, so that the next change is strictly later.
 void waitPast(int64_t time)
 {
-    while (int64_t(esp_timer_get_time()) <= time) {
-    }
+    while (int64_t(esp_timer_get_time()) <= time) {}
 }
 
 NodeItem* folder(Node* parent, const char* name)
@@ -52,12 +51,8 @@ TEST(Node, PathLookupIsExactAndSearchesPrefixSiblings)
         const char* path;
         Node* expected;
     } cases[] = {
-        {"root", root},
-        {"root\\", nullptr},
-        {"root\\abc\\x", target},
-        {"root\\ab", ab},
-        {"top\\abc\\x", nullptr},
-        {"", nullptr},
+        {"root", root},   {"root\\", nullptr},      {"root\\abc\\x", target},
+        {"root\\ab", ab}, {"top\\abc\\x", nullptr}, {"", nullptr},
     };
     for (const auto& c : cases) EXPECT_EQ(root->pathToNode(c.path), c.expected) << c.path;
     // The start node's own path must begin the wanted one.

@@ -12,7 +12,7 @@ TEST(NodeTimer, ClockForms)
         const char* unit;
         const char* text;
     } cases[] = {
-        {3725, "hh:mm:ss", "1:02:05"}, {3725, "mm:ss", "62:05"}, {59.9f, "mm:ss", "0:59"},
+        {3725, "hh:mm:ss", "1:02:05"}, {3725, "mm:ss", "62:05"},   {59.9f, "mm:ss", "0:59"},
         {0, "mm:ss", "0:00"},          {0, "hh:mm:ss", "0:00:00"}, {86399, "hh:mm:ss", "23:59:59"},
         {3725, "s", "3725 s"},         {12.4f, "", "12"}, // the plain float form, no decimals
     };

@@ -1,14 +1,14 @@
 // Login hash, tokens and answer checks.
+#include "params/Security.h"
 #include "params/NodeItem.h"
 #include "params/NodePassword.h"
-#include "params/Security.h"
 #include "params/Storage.h"
 #include "params/StorageId.h"
 #include "support/TempRoot.h"
 
+#include "KeepNode.h"
 #include <cctype>
 #include <cstdlib>
-#include "KeepNode.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "params/Storable.h"
 #include "params/Storage.h"
+#include "params/Storable.h"
 #include "params/StorageId.h"
 #include "porting/Clock.h"
 #include "porting/Nvs.h"

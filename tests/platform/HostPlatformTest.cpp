@@ -1,9 +1,9 @@
 #include "platform/AdapterAddress.h"
 #include "platform/Paths.h"
 #include "platform/PhysicalMemory.h"
-#include "platform/UnitBoard.h"
 #include "platform/Shell.h"
 #include "platform/TcpEndpoint.h"
+#include "platform/UnitBoard.h"
 #include "platform/model/ShellScript.h"
 #include "support/TempRoot.h"
 
@@ -107,9 +107,10 @@ TEST(EnvSetting, WrongPortIsSaidOnceAndReplaced)
         StdoutCapture out;
         EXPECT_EQ(TcpEndpoint::port(8080), c.port) << c.value;
         EXPECT_EQ(TcpEndpoint::port(8080), c.port) << c.value;
-        const std::string said = c.port == 8080 ? "W (Wifi): KESTRUN_TCP_PORT=\"" + std::string(c.value) +
-                                                      "\" is not a port number from 1 to 65535: listening on port 8080 instead\n"
-                                                : "";
+        const std::string said = c.port == 8080
+                                     ? "W (Wifi): KESTRUN_TCP_PORT=\"" + std::string(c.value) +
+                                           "\" is not a port number from 1 to 65535: listening on port 8080 instead\n"
+                                     : "";
         EXPECT_EQ(out.text(), said);
     }
     unsetenv("KESTRUN_TCP_PORT");

@@ -1,6 +1,6 @@
 // The model of the panel's SPI chain: what the program's spidev requests see (either target).
-#include "platform/DeviceNodes.h"
 #include "platform/SpiBus.h"
+#include "platform/DeviceNodes.h"
 #include "platform/model/SpiChain.h"
 
 #include <gtest/gtest.h>

@@ -69,7 +69,8 @@ bool realtimeAllowed()
     pthread_attr_setschedparam(&attr, &param);
     pthread_attr_setinheritsched(&attr, PTHREAD_EXPLICIT_SCHED);
     pthread_t t;
-    int rc = pthread_create(&t, &attr, [](void*) -> void* { return nullptr; }, nullptr);
+    int rc = pthread_create(
+        &t, &attr, [](void*) -> void* { return nullptr; }, nullptr);
     pthread_attr_destroy(&attr);
     if (rc == 0) pthread_join(t, nullptr);
     return rc == 0;
@@ -133,7 +134,8 @@ TEST(Task, PriorityMapsToNiceOrFifoAsSeenFromInsideTheThread)
         EXPECT_EQ(o.nice, c.nice) << "priority " << c.priority;
         EXPECT_STREQ(o.name, "probe");
     }
-    EXPECT_EQ(getpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid))), callerNice) << "the caller's nice value is restored";
+    EXPECT_EQ(getpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid))), callerNice)
+        << "the caller's nice value is restored";
 }
 
 TEST(Task, CoreMapsToOneCpuOrItsFallback)
@@ -149,10 +151,8 @@ TEST(Task, CoreMapsToOneCpuOrItsFallback)
         EXPECT_EQ(o.cpuCount, 1) << "core " << core;
         // The unit's CPU where this process may use it, else one it may use.
         cpu_set_t allowed = allowedCpus();
-        if (CPU_ISSET(unitCpu, &allowed))
-            EXPECT_EQ(o.cpu, unitCpu) << "core " << core;
-        else
-            EXPECT_TRUE(o.cpu >= 0 && CPU_ISSET(o.cpu, &allowed)) << "core " << core << " cpu " << o.cpu;
+        if (CPU_ISSET(unitCpu, &allowed)) EXPECT_EQ(o.cpu, unitCpu) << "core " << core;
+        else EXPECT_TRUE(o.cpu >= 0 && CPU_ISSET(o.cpu, &allowed)) << "core " << core << " cpu " << o.cpu;
     }
 }
 
@@ -182,8 +182,7 @@ struct LockHolder {
             {
                 std::lock_guard<std::mutex> hold(self->lock);
                 const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(200);
-                while (std::chrono::steady_clock::now() < until) {
-                }
+                while (std::chrono::steady_clock::now() < until) {}
             }
             self->rounds.fetch_add(1);
             task_exit_point();

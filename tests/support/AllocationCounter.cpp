@@ -65,12 +65,30 @@ long close()
 }
 } // namespace alloccount
 
-void* operator new(std::size_t size) { return allocateOrThrow(size, 0); }
-void* operator new[](std::size_t size) { return allocateOrThrow(size, 0); }
-void* operator new(std::size_t size, std::align_val_t align) { return allocateOrThrow(size, std::size_t(align)); }
-void* operator new[](std::size_t size, std::align_val_t align) { return allocateOrThrow(size, std::size_t(align)); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return allocate(size, 0); }
-void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return allocate(size, 0); }
+void* operator new(std::size_t size)
+{
+    return allocateOrThrow(size, 0);
+}
+void* operator new[](std::size_t size)
+{
+    return allocateOrThrow(size, 0);
+}
+void* operator new(std::size_t size, std::align_val_t align)
+{
+    return allocateOrThrow(size, std::size_t(align));
+}
+void* operator new[](std::size_t size, std::align_val_t align)
+{
+    return allocateOrThrow(size, std::size_t(align));
+}
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept
+{
+    return allocate(size, 0);
+}
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept
+{
+    return allocate(size, 0);
+}
 void* operator new(std::size_t size, std::align_val_t align, const std::nothrow_t&) noexcept
 {
     return allocate(size, std::size_t(align));
@@ -79,14 +97,38 @@ void* operator new[](std::size_t size, std::align_val_t align, const std::nothro
 {
     return allocate(size, std::size_t(align));
 }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
-void operator delete(void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::align_val_t) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept { std::free(p); }
+void operator delete(void* p) noexcept
+{
+    std::free(p);
+}
+void operator delete[](void* p) noexcept
+{
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept
+{
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t) noexcept
+{
+    std::free(p);
+}
+void operator delete(void* p, std::align_val_t) noexcept
+{
+    std::free(p);
+}
+void operator delete[](void* p, std::align_val_t) noexcept
+{
+    std::free(p);
+}
+void operator delete(void* p, std::size_t, std::align_val_t) noexcept
+{
+    std::free(p);
+}
+void operator delete[](void* p, std::size_t, std::align_val_t) noexcept
+{
+    std::free(p);
+}
 
 #ifdef KESTRUN_COUNT_MALLOC
 extern "C" {
@@ -123,6 +165,9 @@ int posix_memalign(void** out, size_t align, size_t size)
     *out = p;
     return 0;
 }
-void free(void* p) { __libc_free(p); }
+void free(void* p)
+{
+    __libc_free(p);
+}
 }
 #endif

@@ -104,8 +104,8 @@ std::string reference_screen(const std::string& suite, const std::string& name)
     return std::string(KESTRUN_SCREENS_DIR) + "/" + suite + "/" + name + ".png";
 }
 
-testing::AssertionResult matches_reference(const std::string& suite, const std::string& name,
-                                           const ScreenImage& frame, const std::vector<ScreenArea>& ignore)
+testing::AssertionResult matches_reference(const std::string& suite, const std::string& name, const ScreenImage& frame,
+                                           const std::vector<ScreenArea>& ignore)
 {
     const std::string path = reference_screen(suite, name);
     ScreenImage reference;

@@ -35,8 +35,8 @@ std::string reference_screen(const std::string& suite, const std::string& name);
 // Compares a frame with its reference (or, when updating, writes the reference unless no pixel
 // outside `ignore` differs). A frame that does not match is kept as screens-failed/SUITE-NAME.png in
 // the working folder, for a look.
-testing::AssertionResult matches_reference(const std::string& suite, const std::string& name,
-                                           const ScreenImage& frame, const std::vector<ScreenArea>& ignore = {});
+testing::AssertionResult matches_reference(const std::string& suite, const std::string& name, const ScreenImage& frame,
+                                           const std::vector<ScreenArea>& ignore = {});
 
 // Changed pixels a frame may have and still match: room for rounding on other machines, not for a
 // moved or changed text.

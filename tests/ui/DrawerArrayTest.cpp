@@ -3,8 +3,8 @@
 #include <string>
 #include <vector>
 
-#include "params/NodeArray.h"
 #include "params/KeepNode.h"
+#include "params/NodeArray.h"
 #include "params/NodeItem.h"
 #include "ui/DrawerArray.h"
 #include "ui/EventDispatcher.h"
@@ -37,10 +37,19 @@ TEST(DrawerArray, ItemsEditAndResize)
         {"Add on an empty array appends the minimum", {}, {DOWN, DOWN, CLICK}, {10}, -2, 0},
         {"Add copies the last value and stays on Add", {30, 35}, {DOWN, DOWN, CLICK, CLICK}, {30, 35, 35, 35}, -2, 0},
         {"Del removes the last value and stays on Del", {30, 35, 40}, {DOWN, CLICK, CLICK}, {30}, -1, 0},
-        {"turning with the push held edits the value", {30, 35}, {DOWN, DOWN, DOWN, DOWN, PRESS, UP, UP, DOWN, UP},
-         {30, 37}, -4, 0},
+        {"turning with the push held edits the value",
+         {30, 35},
+         {DOWN, DOWN, DOWN, DOWN, PRESS, UP, UP, DOWN, UP},
+         {30, 37},
+         -4,
+         0},
         {"X10 makes ten steps", {30, 35}, {DOWN, DOWN, DOWN, CLICK, DOWN, DOWN, PRESS, DOWN}, {20, 35}, -5, 0},
-        {"after a click the turn moves the cursor again", {30}, {DOWN, DOWN, DOWN, DOWN, PRESS, CLICK, UP}, {30}, -3, 0},
+        {"after a click the turn moves the cursor again",
+         {30},
+         {DOWN, DOWN, DOWN, DOWN, PRESS, CLICK, UP},
+         {30},
+         -3,
+         0},
         {"values stay in range", {11}, {DOWN, DOWN, DOWN, DOWN, PRESS, DOWN, DOWN, DOWN}, {10}, -4, 0},
         {"the cursor stops at both ends", {30}, {UP, UP, DOWN, DOWN, DOWN, DOWN, DOWN, DOWN, DOWN}, {30}, -4, 0},
         {"Back closes", {30}, {TICK, CLICK}, {30}, 0, 1},

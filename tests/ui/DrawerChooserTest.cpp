@@ -20,9 +20,9 @@ TEST_F(DrawerChooserTest, ClickWritesTheChoiceUnderTheCursor)
         {{CLICK}, "Rename"},
         {{UP, CLICK}, "Delete"},
         {{UP, UP, CLICK}, "Overwrite"},
-        {{UP, UP, UP, CLICK}, ""},          // Back
-        {{UP, UP, UP, UP, UP, CLICK}, ""},  // stops at Back, no wrap
-        {{DOWN, CLICK}, "Rename"},          // stops at the first row
+        {{UP, UP, UP, CLICK}, ""}, // Back
+        {{UP, UP, UP, UP, UP, CLICK}, ""}, // stops at Back, no wrap
+        {{DOWN, CLICK}, "Rename"}, // stops at the first row
         {{UP, EventCode::KNOB1 + EventCode::PUSH_CLICK}, ""},
     };
     for (const Case& c : cases) {

@@ -14,7 +14,8 @@ protected:
     void open(const char* cancel = nullptr)
     {
         below = new RecordingScreen;
-        keyboard = cancel ? new DrawerKeyboard("Save as...", &result, cancel) : new DrawerKeyboard("Save as...", &result);
+        keyboard =
+            cancel ? new DrawerKeyboard("Save as...", &result, cancel) : new DrawerKeyboard("Save as...", &result);
     }
 
     // Moves the highlight forward to `key` (the maps wrap) and presses it.
@@ -94,9 +95,9 @@ TEST_F(DrawerKeyboardTest, KeysTypeTextAcrossTheThreeMaps)
     pressLetter(11); // nothing left: ignored
     EXPECT_EQ(shown(), "");
 
-    pressLetter(1);  // a
+    pressLetter(1); // a
     pressLetter(12); // ABC: upper case
-    pressLetter(1);  // A
+    pressLetter(1); // A
     EXPECT_EQ(shown(), "aA");
     EXPECT_STREQ(lv_buttonmatrix_get_button_text(matrix(), 1), "A");
 
@@ -136,9 +137,8 @@ TEST_F(DrawerKeyboardTest, OkWritesTheTextCloseAndKnobClickLeaveTheResult)
         const char* expected;
     };
     const Case cases[] = {
-        {nullptr, false, 23, "oldb"}, {nullptr, false, 33, "old"}, {nullptr, false, -1, "old"},
-        {"", false, 23, "oldb"},      {"", false, 33, ""},         {"", false, -1, ""},
-        {nullptr, true, 10, "oldb"},  {"x", true, 16, "x"},
+        {nullptr, false, 23, "oldb"}, {nullptr, false, 33, "old"}, {nullptr, false, -1, "old"}, {"", false, 23, "oldb"},
+        {"", false, 33, ""},          {"", false, -1, ""},         {nullptr, true, 10, "oldb"}, {"x", true, 16, "x"},
     };
     for (const Case& c : cases) {
         result = "old";
@@ -149,12 +149,9 @@ TEST_F(DrawerKeyboardTest, OkWritesTheTextCloseAndKnobClickLeaveTheResult)
             pressLetter(0);
             selected = 0;
         }
-        if (c.key < 0)
-            send({KNOB1_CLICK});
-        else if (c.digits)
-            pressDigit(c.key);
-        else
-            pressLetter(c.key);
+        if (c.key < 0) send({KNOB1_CLICK});
+        else if (c.digits) pressDigit(c.key);
+        else pressLetter(c.key);
         EXPECT_EQ(result, c.expected) << (c.cancel ? c.cancel : "null") << " key " << c.key;
         EXPECT_EQ(top(), below) << "key " << c.key;
     }

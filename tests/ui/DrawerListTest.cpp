@@ -119,8 +119,7 @@ TEST_F(DrawerListTest, CursorWrapsAtBothEndsAndEmptySlotsShowDashes)
     send({DOWN});
     frame();
     EXPECT_EQ(rowTexts(), (std::vector<std::string>{"19C --------------------", "20A --------------------",
-                                                    "20B --------------------", "20C --------------------",
-                                                    "Back"}));
+                                                    "20B --------------------", "20C --------------------", "Back"}));
     EXPECT_EQ(text_color(label("Back")), 0x000000u);
 }
 

@@ -3,9 +3,9 @@
 #include <string>
 #include <vector>
 
+#include "params/KeepNode.h"
 #include "params/NodeEnum.h"
 #include "params/NodeFloat.h"
-#include "params/KeepNode.h"
 #include "params/NodeItem.h"
 #include "ui/DrawerFastNodes.h"
 #include "ui/DrawerNodeFloat.h"

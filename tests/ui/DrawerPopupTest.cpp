@@ -30,8 +30,8 @@ TEST_F(DrawerPopupTest, TurnsChooseAButtonWithinTheTypeAndAClickAnswers)
         int expected; // -7: untouched
     };
     const Case cases[] = {
-        {1, {UP, UP}, 1},          {1, {UP, UP, DOWN}, 0}, {1, {DOWN}, 0},
-        {2, {UP, UP, UP}, 2},      {2, {UP, UP, DOWN}, 1}, {0, {UP, UP}, -7},
+        {1, {UP, UP}, 1},     {1, {UP, UP, DOWN}, 0}, {1, {DOWN}, 0},
+        {2, {UP, UP, UP}, 2}, {2, {UP, UP, DOWN}, 1}, {0, {UP, UP}, -7},
     };
     for (const Case& c : cases) {
         auto* below = new RecordingScreen;

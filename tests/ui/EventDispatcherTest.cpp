@@ -17,8 +17,7 @@ namespace {
 struct Recorder : Listener {
     Recorder(std::string name, std::vector<std::string>* log, bool draws = true, std::vector<int> consumes = {})
         : name(std::move(name)), log(log), draws(draws), consumes(std::move(consumes))
-    {
-    }
+    {}
     ~Recorder() override
     {
         if (deleted) *deleted += 1;
@@ -46,8 +45,7 @@ void clear_stack()
 {
     while (!EventDispatcher::events.empty()) EventDispatcher::removeListener(EventDispatcher::events.back());
     int code;
-    while (EventDispatcher::eventQueue.try_dequeue(code)) {
-    }
+    while (EventDispatcher::eventQueue.try_dequeue(code)) {}
 }
 
 class EventDispatcherTest : public testing::Test {
@@ -195,8 +193,7 @@ struct Opener : Recorder {
         if (code != 12) return false;
         new Modal("modal", log);
         EventDispatcher::addEvent(42);
-        while (EventDispatcher::dispatch() != 0) {
-        }
+        while (EventDispatcher::dispatch() != 0) {}
         return false; // the event goes on to the screen below the opener
     }
 };

@@ -136,10 +136,8 @@ TEST_F(Glcd, Shapes)
 
 // A proportional font: characters 'a' (2 columns), 'b' (1 column), 'c' (3 columns), 10 rows high.
 const uint8_t kTestFont[] = {
-    1, 0, 0, 10, 'a', 3,
-    2, 1, 3,
-    0xFF, 0x03, 0x01, 0x02,             // a
-    0xFF, 0x00,                         // b
+    1,    0,    0,    10,   'a',  3,    2, 1, 3, 0xFF, 0x03, 0x01, 0x02, // a
+    0xFF, 0x00, // b
     0x01, 0x00, 0x01, 0x00, 0x01, 0x00, // c
 };
 

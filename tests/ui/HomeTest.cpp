@@ -379,8 +379,8 @@ TEST_F(HomeTest, LongPressOfFootswitchCStartsTheTunerAndOtherCodesPass)
     send({248});
     EXPECT_TRUE(u.tuner->getOnOff()->isValue(NodeOnOff::ON));
     send({EventCode::INACTIVITY, 14, 18, 19, 42, 45, 48, 49, 242, 245, 249, 342, 344, 345, 442, 444, 445});
-    EXPECT_EQ(below->seen, (std::vector<int>{EventCode::INACTIVITY, 14, 18, 19, 42, 45, 48, 49, 242, 245, 249, 342,
-                                             344, 345, 442, 444, 445}));
+    EXPECT_EQ(below->seen, (std::vector<int>{EventCode::INACTIVITY, 14, 18, 19, 42, 45, 48, 49, 242, 245, 249, 342, 344,
+                                             345, 442, 444, 445}));
 }
 
 } // namespace

@@ -88,12 +88,14 @@ TEST_F(LightTest, ColourSourcesAndScales)
         {"a text not six long clears it", [](NodeEnum*) { Light::setTempColor("FFF"); }, {15, 7, 7}},
         {"status OFF darkens", [](NodeEnum* s) { s->setValue("OFF"); }, {0, 0, 0}},
         {"but a temporary colour still shows", [](NodeEnum*) { Light::setTempColor("FF0000"); }, {15, 0, 0}},
-        {"forcing drops the temporary colour", [](NodeEnum* s) {
+        {"forcing drops the temporary colour",
+         [](NodeEnum* s) {
              Light::forceColor("808080");
              s->setValue("ON");
          },
          {8, 4, 4}},
-        {"disabled: left as it was", [](NodeEnum*) {
+        {"disabled: left as it was",
+         [](NodeEnum*) {
              Light::disable();
              Light::forceColor("000000");
          },

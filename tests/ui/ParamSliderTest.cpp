@@ -29,8 +29,7 @@ struct Tree {
     NodeFloat* gain = keep(new NodeFloat(amp, "gain", "Gain", 0, 10, 5, "dB", 0.5f, false));
     NodeFloat* cut = keep(new NodeFloat(amp, "cut", "Cut", 0, 10, 0, "dB", 0.5f, true));
     NodeEnum* type = keep(new NodeEnum(amp, "type", "Type", {"Clean", "Crunch"}, "Crunch"));
-    NodeItem* name = keep(new NodeItem(amp, "name", "A display name far too long for the box", "x",
-                                       ItemType::STRING));
+    NodeItem* name = keep(new NodeItem(amp, "name", "A display name far too long for the box", "x", ItemType::STRING));
     NodeItem* sub = keep(new NodeItem(amp, "eq", "EQ", "", ItemType::MODULE));
     NodeFloat* bass = keep(new NodeFloat(sub, "bass", "Bass", 0, 1, 1, "", 0.5f, false));
     NodeFloat* loose = keep(new NodeFloat(root, "level", "Level", 0, 1, 1, "", 0.5f, false));
@@ -41,8 +40,7 @@ struct Tree {
 class ParamSliderTest : public UiTest {
 protected:
     // The widgets of the last box: bar (when any), value label (when any), title label.
-    std::vector<lv_obj_t*> box(int x, Node* node, int color, const char* title = nullptr,
-                               const char* text = nullptr)
+    std::vector<lv_obj_t*> box(int x, Node* node, int color, const char* title = nullptr, const char* text = nullptr)
     {
         size_t before = widgets().size();
         create_param_slider(lv_screen_active(), x, node, color, title, text);
@@ -61,16 +59,14 @@ TEST_F(ParamSliderTest, ColourOfTheBlockDimmedWhenItIsOff)
         Node* node;
         int expected;
     };
-    const Case cases[] = {
-        {"ON", 0xFF6600, t.gain, 0xFF6600},
-        {"OFF", 0xFF6600, t.gain, 0x7F6600},
-        {"ON", 0x000000, t.gain, 0xFFFFFF},
-        {"OFF", 0x000000, t.gain, 0x7F7F7F},
-        {"OFF", 0xFF6600, t.bass, 0xFFFFFF}, /* its own folder has no colour and no switch */
-        {"OFF", 0xFF6600, t.loose, 0xFFFFFF},
-        {"OFF", 0xFF6600, t.root, 0xFFFFFF},
-        {"OFF", 0xFF6600, nullptr, 0xFFFFFF},
-    };
+    const Case cases[] =
+        {
+            {"ON", 0xFF6600, t.gain, 0xFF6600},   {"OFF", 0xFF6600, t.gain, 0x7F6600},
+            {"ON", 0x000000, t.gain, 0xFFFFFF},   {"OFF", 0x000000, t.gain, 0x7F7F7F},
+            {"OFF", 0xFF6600, t.bass, 0xFFFFFF}, /* its own folder has no colour and no switch */
+            {"OFF", 0xFF6600, t.loose, 0xFFFFFF}, {"OFF", 0xFF6600, t.root, 0xFFFFFF},
+            {"OFF", 0xFF6600, nullptr, 0xFFFFFF},
+        };
     for (const Case& c : cases) {
         t.enable->setValue(c.enable);
         t.amp->setStyleColor(static_cast<int>(c.blockColor));
@@ -87,8 +83,8 @@ TEST_F(ParamSliderTest, FloatBoxBarFollowsTheSliderPosition)
         int expected;
     };
     const Case cases[] = {
-        {t.gain, 0.0f, 0}, {t.gain, 10.0f, 100}, {t.gain, 5.0f, 50}, {t.cut, 0.0f, 100}, {t.cut, 10.0f, 0},
-        {t.cut, 2.5f, 75},
+        {t.gain, 0.0f, 0},  {t.gain, 10.0f, 100}, {t.gain, 5.0f, 50},
+        {t.cut, 0.0f, 100}, {t.cut, 10.0f, 0},    {t.cut, 2.5f, 75},
     };
     for (const Case& c : cases) {
         LCD::clear();
@@ -264,9 +260,7 @@ TEST_F(ParamSliderTest, ProgramFontsAndHueStrip)
 
     ASSERT_EQ(img_hue_10.header.w, 90u);
     ASSERT_EQ(img_hue_10.header.h, 10u);
-    auto at = [](int x) {
-        return static_cast<uint16_t>(img_hue_10.data[x * 2] | (img_hue_10.data[x * 2 + 1] << 8));
-    };
+    auto at = [](int x) { return static_cast<uint16_t>(img_hue_10.data[x * 2] | (img_hue_10.data[x * 2 + 1] << 8)); };
     EXPECT_EQ(at(0), rgb565(0xFF0000));
     EXPECT_EQ(at(30), rgb565(0x00FF00));
     EXPECT_EQ(at(60), rgb565(0x0000FF));

@@ -20,8 +20,7 @@ void clear_stack()
 {
     while (!EventDispatcher::events.empty()) EventDispatcher::removeListener(EventDispatcher::events.back());
     int code;
-    while (EventDispatcher::eventQueue.try_dequeue(code)) {
-    }
+    while (EventDispatcher::eventQueue.try_dequeue(code)) {}
 }
 
 std::vector<std::string> journal;

@@ -73,7 +73,8 @@ protected:
     {
         const uint16_t* frame = lv_test_display_get_frame(disp);
         ASSERT_NE(frame, nullptr);
-        EXPECT_TRUE(matches_reference("ui", name, ScreenImage::fromRgb565(frame, disp->hor_res, disp->ver_res), ignore));
+        EXPECT_TRUE(
+            matches_reference("ui", name, ScreenImage::fromRgb565(frame, disp->hor_res, disp->ver_res), ignore));
     }
 
     lv_display_t* disp = nullptr;

@@ -106,8 +106,9 @@ Options parse(int argc, char** argv)
         else fail("unknown argument " + a);
     }
     if (o.name.empty() || o.font.empty() || o.out.empty() || o.size <= 0 || o.lineHeight <= 0)
-        fail("usage: --name NAME --font FILE --size PX --line-height L [--base-line B] "
-             "[--underline POSITION THICKNESS] [--symbols] --out FILE");
+        fail(
+            "usage: --name NAME --font FILE --size PX --line-height L [--base-line B] "
+            "[--underline POSITION THICKNESS] [--symbols] --out FILE");
     return o;
 }
 
@@ -215,9 +216,10 @@ std::string write(const Options& o, const std::vector<Glyph>& ascii, const std::
     s << "// Fields: glyph callbacks, release, line height, base line, sub-pixel, kerning, static bitmap,\n"
          "// underline position and thickness, descriptor, fallback, user data.\n";
     s << "extern const lv_font_t " << o.name << ";\n";
-    s << "const lv_font_t " << o.name << " = {\n    lv_font_get_glyph_dsc_fmt_txt, lv_font_get_bitmap_fmt_txt, nullptr, "
-      << o.lineHeight << ", " << baseLine << ", LV_FONT_SUBPX_NONE, 0, 1, " << o.underlinePosition << ", "
-      << o.underlineThickness << ",\n    &font_dsc, nullptr, nullptr,\n};\n";
+    s << "const lv_font_t " << o.name
+      << " = {\n    lv_font_get_glyph_dsc_fmt_txt, lv_font_get_bitmap_fmt_txt, nullptr, " << o.lineHeight << ", "
+      << baseLine << ", LV_FONT_SUBPX_NONE, 0, 1, " << o.underlinePosition << ", " << o.underlineThickness
+      << ",\n    &font_dsc, nullptr, nullptr,\n};\n";
     return s.str();
 }
 

@@ -58,10 +58,10 @@ static_assert(kMaxBlock % 4 == 0, "a block is whole registers of samples");
 struct TimeLayer {
     int dilation = 0;
     int ringSize = 0;
-    int stride = 0;        // ringSize + kMirror
-    int pos = 0;           // ring column of the block's first sample
+    int stride = 0; // ringSize + kMirror
+    int pos = 0; // ring column of the block's first sample
     float* ring = nullptr; // C rows
-    const float* w = nullptr;        // per tap, oldest tap first
+    const float* w = nullptr; // per tap, oldest tap first
     const float* bias = nullptr;
     const float* mixin = nullptr;
     const float* proj = nullptr;
@@ -84,7 +84,8 @@ inline void mirror(const TimeLayer& layer, int rows, int count) noexcept
         const int end = layer.pos + count;
         if (end > layer.ringSize) std::memcpy(row, row + layer.ringSize, sizeof(float) * size_t(end - layer.ringSize));
         if (layer.pos < kMirror)
-            std::memcpy(row + layer.ringSize + layer.pos, row + layer.pos, sizeof(float) * size_t(std::min(end, kMirror) - layer.pos));
+            std::memcpy(row + layer.ringSize + layer.pos, row + layer.pos,
+                        sizeof(float) * size_t(std::min(end, kMirror) - layer.pos));
     }
 }
 

@@ -161,10 +161,10 @@ struct LstmCore : LstmStore<H, L> {
     // The first layer takes the sample, the others the previous layer's hidden state: In + H columns,
     // padded to an even count (Store: every layer at the larger size).
     using Store = LstmStore<H, L>;
-    using typename Store::Layer;
     using Store::head;
     using Store::headBias;
     using Store::layers;
+    using typename Store::Layer;
 
     explicit LstmCore(const LstmWeights& w)
     {
@@ -248,10 +248,10 @@ struct NeonLstmCore : LstmStore<H, L> {
 
     // Weights [group][column][gate][unit], bias [group][gate][unit].
     using Store = LstmStore<H, L>;
-    using typename Store::Layer;
     using Store::head;
     using Store::headBias;
     using Store::layers;
+    using typename Store::Layer;
 
     explicit NeonLstmCore(const LstmWeights& w)
     {
@@ -262,8 +262,8 @@ struct NeonLstmCore : LstmStore<H, L> {
     // sums[g][gate] += the group's weights of `count` columns from `col` on, times the registers of
     // `values` by lanes.
     template <int G>
-    [[gnu::always_inline]] static void columns(float32x4_t (&sums)[Chunk][4], const float* w, int cols,
-                                               int col, const float* values, int count) noexcept
+    [[gnu::always_inline]] static void columns(float32x4_t (&sums)[Chunk][4], const float* w, int cols, int col,
+                                               const float* values, int count) noexcept
     {
         for (int r = 0; r < count; r += 4) {
             const float32x4_t v = vld1q_f32(values + r);
@@ -286,16 +286,14 @@ struct NeonLstmCore : LstmStore<H, L> {
         constexpr int Cols = In + H;
         const float* w = layer.weights + size_t(first) * Cols * 16;
         float32x4_t sums[Chunk][4];
-        each<G, 4>([&](auto g, auto gate) NAM_INLINE {
-            sums[g][gate] = vld1q_f32(layer.bias + (first + g) * 16 + gate * 4);
-        });
+        each<G, 4>([&](auto g, auto gate)
+                       NAM_INLINE { sums[g][gate] = vld1q_f32(layer.bias + (first + g) * 16 + gate * 4); });
         columns<G>(sums, w, Cols, 0, hidden, H);
         if constexpr (In == 1) {
             unroll<G>([&](auto g) NAM_INLINE {
                 const float32x4x4_t q = vld1q_f32_x4(w + (size_t(g) * Cols + H) * 16);
-                unroll<4>([&](auto gate) NAM_INLINE {
-                    sums[g][gate] = vfmaq_n_f32(sums[g][gate], q.val[gate], in[0]);
-                });
+                unroll<4>([&](auto gate)
+                              NAM_INLINE { sums[g][gate] = vfmaq_n_f32(sums[g][gate], q.val[gate], in[0]); });
             });
         } else {
             columns<G>(sums, w, Cols, H, in, In);
@@ -311,9 +309,7 @@ struct NeonLstmCore : LstmStore<H, L> {
             vst1q_f32(cell, c);
             sums[g][0] = vmulq_f32(out, neonFastTanh(c)); // the hidden state, stored once every sum is made
         });
-        unroll<G>([&](auto g) NAM_INLINE {
-            vst1q_f32(layer.hidden + (first + g) * 4, sums[g][0]);
-        });
+        unroll<G>([&](auto g) NAM_INLINE { vst1q_f32(layer.hidden + (first + g) * 4, sums[g][0]); });
     }
 
     template <int In>
@@ -341,8 +337,8 @@ struct NeonLstmCore : LstmStore<H, L> {
             const float* hidden = layers[L - 1].hidden;
             float32x4_t sum = vmulq_f32(vld1q_f32(head), vld1q_f32(hidden));
             for (int i = 4; i < H; i += 4) sum = vfmaq_f32(sum, vld1q_f32(head + i), vld1q_f32(hidden + i));
-            output[t] = (vgetq_lane_f32(sum, 0) + vgetq_lane_f32(sum, 1)) + (vgetq_lane_f32(sum, 2) + vgetq_lane_f32(sum, 3)) +
-                        headBias;
+            output[t] = (vgetq_lane_f32(sum, 0) + vgetq_lane_f32(sum, 1)) +
+                        (vgetq_lane_f32(sum, 2) + vgetq_lane_f32(sum, 3)) + headBias;
         }
     }
 };
@@ -396,8 +392,7 @@ class GeneralLstm final : public LstmBase {
 public:
     GeneralLstm(const ModelSpec& spec, LstmWeights w)
         : LstmBase(spec), w_(std::move(w)), q_(size_t(4 * w_.hiddenSize)), in_(size_t(2 * w_.hiddenSize) + 1)
-    {
-    }
+    {}
 
     void Prewarm() noexcept override
     {

@@ -57,15 +57,14 @@ bool requireBool(const json& object, const char* key)
 // Keys of the newer file layout, which this runtime does not implement.
 void rejectNewerLayout(const json& object)
 {
-    static const char* const keys[] = {"kernel_sizes", "bottleneck", "gating_mode", "secondary_activation",
-                                       "groups_input", "groups_input_mixin", "layer1x1", "head1x1",
-                                       "slimmable", "condition_dsp", "in_channels"};
+    static const char* const keys[] = {"kernel_sizes", "bottleneck",         "gating_mode", "secondary_activation",
+                                       "groups_input", "groups_input_mixin", "layer1x1",    "head1x1",
+                                       "slimmable",    "condition_dsp",      "in_channels"};
     for (const char* key : keys)
         if (object.contains(key)) fail(std::string("unsupported key \"") + key + "\"");
     for (auto it = object.begin(); it != object.end(); ++it) {
         const std::string& key = it.key();
-        if (key.size() >= 5 && key.compare(key.size() - 5, 5, "_film") == 0)
-            fail("unsupported key \"" + key + "\"");
+        if (key.size() >= 5 && key.compare(key.size() - 5, 5, "_film") == 0) fail("unsupported key \"" + key + "\"");
     }
 }
 
@@ -84,7 +83,8 @@ Activation parseActivation(const json& value)
 std::vector<LayerArraySpec> parseWaveNet(const json& config)
 {
     rejectNewerLayout(config);
-    if (auto head = config.find("head"); head != config.end() && !head->is_null()) fail("a WaveNet head is not supported");
+    if (auto head = config.find("head"); head != config.end() && !head->is_null())
+        fail("a WaveNet head is not supported");
     const json& layers = require(config, "layers");
     if (!layers.is_array() || layers.empty()) fail("\"layers\" is not a non-empty array");
     if (layers.size() > size_t(kMaxLayerArrays)) fail("too many layer arrays");

@@ -30,7 +30,7 @@ struct LstmSpec {
 struct ModelSpec {
     enum class Architecture { WaveNet, Lstm } architecture = Architecture::WaveNet;
     std::vector<LayerArraySpec> layerArrays; // WaveNet
-    LstmSpec lstm;                           // LSTM
+    LstmSpec lstm; // LSTM
     std::vector<float> weights;
     float inputLevelDbu = 12.0f;
     float loudnessDb = -18.0f;

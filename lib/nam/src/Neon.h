@@ -28,9 +28,7 @@ template <int N, class F>
 template <int N, int M, class F>
 [[gnu::always_inline]] inline void each(F&& f)
 {
-    unroll<N>([&](auto i) NAM_INLINE {
-        unroll<M>([&](auto j) NAM_INLINE { f(i, j); });
-    });
+    unroll<N>([&](auto i) NAM_INLINE { unroll<M>([&](auto j) NAM_INLINE { f(i, j); }); });
 }
 
 // The activations of Vec4.h on a NEON register (the same type underneath): the same results.

@@ -171,9 +171,8 @@ private:
             unroll<4>([&](auto lane) NAM_INLINE {
                 constexpr int o = 4 * decltype(g)::value + decltype(lane)::value;
                 if constexpr (o < C)
-                    unroll<S>([&](auto s) NAM_INLINE {
-                        z[o][s] = vfmaq_laneq_f32(z[o][s], v[s], wv, decltype(lane)::value);
-                    });
+                    unroll<S>([&](auto s)
+                                  NAM_INLINE { z[o][s] = vfmaq_laneq_f32(z[o][s], v[s], wv, decltype(lane)::value); });
             });
         });
     }
@@ -238,9 +237,8 @@ private:
                 unroll<4>([&](auto l) NAM_INLINE {
                     constexpr int j = 4 * decltype(g)::value + decltype(l)::value;
                     if constexpr (j < C)
-                        unroll<S>([&](auto s) NAM_INLINE {
-                            r[s] = vfmaq_laneq_f32(r[s], z[j][s], wv, decltype(l)::value);
-                        });
+                        unroll<S>([&](auto s)
+                                      NAM_INLINE { r[s] = vfmaq_laneq_f32(r[s], z[j][s], wv, decltype(l)::value); });
                 });
             });
             unroll<S>([&](auto s) NAM_INLINE { vst1q_f32(out + o * size_t(outStride) + t + 4 * s, r[s]); });
@@ -253,13 +251,13 @@ private:
     std::vector<float> weights_;
     std::vector<float> state_;
     std::vector<TimeLayer> layers_;
-    const float* rechannel_ = nullptr;      // [in] rows of CP outputs
-    const float* headWeights_ = nullptr;    // [head][in]
+    const float* rechannel_ = nullptr; // [in] rows of CP outputs
+    const float* headWeights_ = nullptr; // [head][in]
     const float* headBiasValues_ = nullptr;
-    float* acc_ = nullptr;      // C rows of kMaxBlock
+    float* acc_ = nullptr; // C rows of kMaxBlock
     float* residual_ = nullptr; // C rows of kMaxBlock
-    float* head_ = nullptr;     // headSize rows of kMaxBlock
-    float* input_ = nullptr;    // cin rows of kMaxBlock: an input that is not along time, copied
+    float* head_ = nullptr; // headSize rows of kMaxBlock
+    float* input_ = nullptr; // cin rows of kMaxBlock: an input that is not along time, copied
 };
 
 } // namespace NeuralAudio::detail

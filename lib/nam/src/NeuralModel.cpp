@@ -10,7 +10,8 @@ NeuralModel::~NeuralModel() = default;
 NeuralModel* NeuralModel::CreateFromStream(std::istream& stream, std::filesystem::path path)
 {
     // The player passes the bare extension ".nam", which the path library sees as a file name.
-    if (path.extension() != ".nam" && path.filename() != ".nam") throw ModelError("unsupported model format: " + path.string());
+    if (path.extension() != ".nam" && path.filename() != ".nam")
+        throw ModelError("unsupported model format: " + path.string());
     detail::ModelSpec spec = detail::parseModelFile(stream);
     std::unique_ptr<NeuralModel> model = spec.architecture == detail::ModelSpec::Architecture::WaveNet
                                              ? detail::makeWaveNet(spec)

@@ -56,7 +56,8 @@ using Vec4 = float __attribute__((vector_size(16)));
     case Activation::ReLU: return z > 0.0f ? z : splat4(0.0f);
     case Activation::Hardtanh: return z < -1.0f ? splat4(-1.0f) : (z > 1.0f ? splat4(1.0f) : z);
     case Activation::LeakyReLU: return z > 0.0f ? z : 0.01f * z;
-    case Activation::Sigmoid: return Vec4{exactSigmoid(z[0]), exactSigmoid(z[1]), exactSigmoid(z[2]), exactSigmoid(z[3])};
+    case Activation::Sigmoid:
+        return Vec4{exactSigmoid(z[0]), exactSigmoid(z[1]), exactSigmoid(z[2]), exactSigmoid(z[3])};
     }
     return z;
 }

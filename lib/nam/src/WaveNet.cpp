@@ -33,13 +33,13 @@ using MutMap = Eigen::Map<Eigen::Matrix<float, R, C>>;
 struct Layer {
     int dilation = 0;
     int ringSize = 0;
-    int pos = 0;                     // ring column of the next sample
-    const float* w = nullptr;        // one matrix per tap, oldest tap first: wr x c
-    const float* bias = nullptr;     // wr
-    const float* mixin = nullptr;    // wr
-    const float* proj = nullptr;     // rows x c
+    int pos = 0; // ring column of the next sample
+    const float* w = nullptr; // one matrix per tap, oldest tap first: wr x c
+    const float* bias = nullptr; // wr
+    const float* mixin = nullptr; // wr
+    const float* proj = nullptr; // rows x c
     const float* projBias = nullptr; // rows
-    float* ring = nullptr;           // rows x ringSize
+    float* ring = nullptr; // rows x ringSize
 };
 
 // Channels together per sample. C fixed at compile time for the trainer's wide arrays (not gated),
@@ -159,7 +159,8 @@ public:
 
         MutMap<Dynamic, Dynamic> head(head_, h_, n);
         if constexpr (C == Dynamic) {
-            head.noalias() = Eigen::Map<const Eigen::Matrix<float, Dynamic, Dynamic, Eigen::RowMajor>>(headWeights_, h_, c_) * acc;
+            head.noalias() =
+                Eigen::Map<const Eigen::Matrix<float, Dynamic, Dynamic, Eigen::RowMajor>>(headWeights_, h_, c_) * acc;
         } else {
             for (int t = 0; t < n; ++t)
                 for (int o = 0; o < h_; ++o) head(o, t) = ConstMap<P, 1>(headWeights_ + size_t(o) * P).dot(acc.col(t));
@@ -178,10 +179,8 @@ private:
     static int ringColumn(const Layer& layer, int t, int lag) noexcept
     {
         int col = layer.pos + t - lag;
-        if (col < 0)
-            col += layer.ringSize;
-        else if (col >= layer.ringSize)
-            col -= layer.ringSize;
+        if (col < 0) col += layer.ringSize;
+        else if (col >= layer.ringSize) col -= layer.ringSize;
         return col;
     }
 
@@ -241,7 +240,8 @@ private:
             int start = ringColumn(layer, 0, layer.dilation * (k_ - 1 - k));
             int first = std::min(n, layer.ringSize - start);
             z.leftCols(first).noalias() += w * ConstMap<Dynamic, Dynamic>(layer.ring + size_t(start) * c_, c_, first);
-            if (first < n) z.rightCols(n - first).noalias() += w * ConstMap<Dynamic, Dynamic>(layer.ring, c_, n - first);
+            if (first < n)
+                z.rightCols(n - first).noalias() += w * ConstMap<Dynamic, Dynamic>(layer.ring, c_, n - first);
         }
         // The activated part overwrites the top c rows of z.
         activate(n);
@@ -314,9 +314,9 @@ struct TimeArrayState {
     const float* rechannel = nullptr; // [out][in], scalars
     const float* headWeights = nullptr; // [head][in], scalars
     const float* headBiasValues = nullptr;
-    float* acc = nullptr;      // C rows of kMaxBlock
+    float* acc = nullptr; // C rows of kMaxBlock
     float* residual = nullptr; // C rows of kMaxBlock
-    float* head = nullptr;     // headSize rows of kMaxBlock
+    float* head = nullptr; // headSize rows of kMaxBlock
 };
 
 // One layer over a block (n4 samples, a multiple of 4): taps from the layer's ring, activation into
@@ -485,8 +485,14 @@ public:
 #endif
     }
 
-    Plane residual() const override { return {a_.residual, kMaxBlock, 1}; }
-    Plane head() const override { return {a_.head, kMaxBlock, 1}; }
+    Plane residual() const override
+    {
+        return {a_.residual, kMaxBlock, 1};
+    }
+    Plane head() const override
+    {
+        return {a_.head, kMaxBlock, 1};
+    }
 
     void process(const float* x, Plane v, Plane accIn, int n, bool settle) noexcept override
     {

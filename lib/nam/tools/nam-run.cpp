@@ -159,12 +159,9 @@ int main(int argc, char** argv)
     std::vector<std::string> args;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
-        if (arg == "--adjust" || arg == "-a")
-            adjust = true;
-        else if (arg.size() > 1 && arg[0] == '-')
-            return usage();
-        else
-            args.push_back(arg);
+        if (arg == "--adjust" || arg == "-a") adjust = true;
+        else if (arg.size() > 1 && arg[0] == '-') return usage();
+        else args.push_back(arg);
     }
     if (args.size() != 3) return usage();
 

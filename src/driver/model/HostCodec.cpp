@@ -33,7 +33,7 @@ bool parseNumber(const std::string& text, float& value)
 
 int64_t monotonicNs()
 {
-    timespec now {};
+    timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
     return int64_t(now.tv_sec) * 1000000000 + now.tv_nsec;
 }
@@ -66,8 +66,8 @@ bool HostCodecConfig::parse(const char* in, const char* out, const char* pace, c
         std::string hz = rest.substr(0, rest.find(':'));
         std::string amplitude = rest.find(':') == std::string::npos ? "" : rest.substr(rest.find(':') + 1);
         if ((!hz.empty() && (!parseNumber(hz, config.sineHz) || config.sineHz <= 0.0f || config.sineHz >= 24000.0f)) ||
-            (!amplitude.empty() &&
-             (!parseNumber(amplitude, config.sineAmplitude) || config.sineAmplitude < 0.0f || config.sineAmplitude > 1.0f))) {
+            (!amplitude.empty() && (!parseNumber(amplitude, config.sineAmplitude) || config.sineAmplitude < 0.0f ||
+                                    config.sineAmplitude > 1.0f))) {
             config.sineHz = HostCodecConfig{}.sineHz;
             config.sineAmplitude = HostCodecConfig{}.sineAmplitude;
             wrong("KESTRUN_AUDIO_IN", input, "is not a sine below 24000 Hz of an amplitude from 0 to 1",
@@ -80,8 +80,7 @@ bool HostCodecConfig::parse(const char* in, const char* out, const char* pace, c
         config.input = Input::Alsa;
         config.inputName = input.substr(5);
     } else {
-        wrong("KESTRUN_AUDIO_IN", input, "is not silence, sine[:HZ[:AMPLITUDE]], wav:PATH or alsa:DEVICE",
-              "silence");
+        wrong("KESTRUN_AUDIO_IN", input, "is not silence, sine[:HZ[:AMPLITUDE]], wav:PATH or alsa:DEVICE", "silence");
     }
 
     std::string output = out ? out : "";
@@ -159,7 +158,7 @@ bool HostCodec::start(void (*)())
     if (config.pace == HostCodecConfig::Pace::Fast) {
         // This thread now never sleeps: at a real-time priority it would take its CPU from
         // everything else, so it runs as fast as normal scheduling lets it.
-        sched_param normal {};
+        sched_param normal{};
         pthread_setschedparam(pthread_self(), SCHED_OTHER, &normal);
     }
     // In the manual pace the test moves the frames: no audio thread.
@@ -182,7 +181,7 @@ void HostCodec::waitForFrameTime()
     }
     ++clockFrames;
     if (deadline > now) {
-        timespec until {};
+        timespec until{};
         until.tv_sec = deadline / 1000000000;
         until.tv_nsec = deadline % 1000000000;
         while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {}

@@ -14,8 +14,8 @@ struct HostCodecConfig {
     enum class Output { None, Wav, Alsa };
     enum class Pace {
         RealTime, // one frame every 1/3 ms, by sleeping (skipped when an ALSA device keeps the time)
-        Fast,     // frames as fast as the engine takes them
-        Manual,   // no audio thread: each AudioProcessor::processBlock call moves one frame
+        Fast, // frames as fast as the engine takes them
+        Manual, // no audio thread: each AudioProcessor::processBlock call moves one frame
     };
 
     Input input = Input::Silence;

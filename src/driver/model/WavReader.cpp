@@ -39,8 +39,9 @@ float sampleAt(const uint8_t* p, int bytes, bool isFloat)
     }
     switch (bytes) {
     case 2: return float(int16_t(le16(p))) * (1.0f / 32768.0f);
-    case 3: return float(int32_t(uint32_t(p[0]) << 8 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 24) >> 8) *
-                   (1.0f / 8388608.0f);
+    case 3:
+        return float(int32_t(uint32_t(p[0]) << 8 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 24) >> 8) *
+               (1.0f / 8388608.0f);
     default: return float(int32_t(le32(p))) * (1.0f / 2147483648.0f);
     }
 }

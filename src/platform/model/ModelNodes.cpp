@@ -11,7 +11,8 @@ namespace {
 bool named(const std::string& path, const char* prefix)
 {
     size_t slash = path.rfind('/');
-    return path.compare(slash == std::string::npos ? 0 : slash + 1, std::string::traits_type::length(prefix), prefix) == 0;
+    return path.compare(slash == std::string::npos ? 0 : slash + 1, std::string::traits_type::length(prefix), prefix) ==
+           0;
 }
 
 } // namespace

@@ -2,9 +2,9 @@
 
 #include "platform/model/ModelNodes.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <algorithm>
 #include <deque>
 #include <fcntl.h>
 #include <linux/spi/spidev.h>

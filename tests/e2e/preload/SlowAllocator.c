@@ -60,8 +60,7 @@ static void enter(int hold)
     enteredSwitches = voluntarySwitches();
     if (!hold) return;
     const long long until = enteredNs + holdNs;
-    while (nowNs() < until) {
-    }
+    while (nowNs() < until) {}
 }
 
 static void leave(void)

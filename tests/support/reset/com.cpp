@@ -1,7 +1,7 @@
 // The remote side as a fresh process finds it: no transport registered or started, Bluetooth not
 // started (its GLib thread ends with the test's SIGINT teardown or with the test's threads).
-#include "com/Bluetooth.h"
 #include "com/Com.h"
+#include "com/Bluetooth.h"
 #include "support/ResetHooks.h"
 
 static ResetHook comReset([] {

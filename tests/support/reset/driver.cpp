@@ -21,10 +21,8 @@ struct TestReset<Codec> {
 static void resetIOArray()
 {
     spi_ioc_transfer* frame;
-    while (IOArray::txQueue.try_dequeue(frame)) {
-    }
-    while (IOArray::rxQueue.try_dequeue(frame)) {
-    }
+    while (IOArray::txQueue.try_dequeue(frame)) {}
+    while (IOArray::rxQueue.try_dequeue(frame)) {}
     if (IOArray::spi_fd >= 0) SpiBus::close(IOArray::spi_fd);
     IOArray::spi_fd = -1;
     delete[] IOArray::input_buffer;
@@ -42,7 +40,7 @@ static void resetIOArray()
     IOArray::initialized.store(false);
     IOArray::running = false;
     IOArray::dryPasses = 0;
-    IOArray::dryLog = LogOnce(IOArray::TAG);
+    IOArray::dryLog = LogOnce(IOArray::kTag);
 }
 
 static ResetHook driverReset([] {

@@ -7,7 +7,7 @@
 typedef struct _lv_layer_t lv_layer_t;
 
 struct _lv_layer_t {
-    uint32_t * buf;
+    uint32_t* buf;
     int32_t w;
     int32_t h;
     lv_area_t clip;
@@ -21,7 +21,7 @@ typedef struct {
     lv_grad_dir_t bg_grad_dir;
     int32_t bg_main_stop;
     int32_t bg_grad_stop;
-    const void * bg_image_src;
+    const void* bg_image_src;
     lv_opa_t bg_image_opa;
     lv_color_t bg_image_recolor;
     lv_opa_t bg_image_recolor_opa;
@@ -43,7 +43,7 @@ typedef struct {
 } lv_draw_rect_dsc_t;
 
 typedef struct {
-    const lv_font_t * font;
+    const lv_font_t* font;
     lv_color_t color;
     lv_opa_t opa;
     int32_t letter_space;
@@ -63,21 +63,21 @@ typedef struct {
     bool round;
 } lv_draw_line_dsc_t;
 
-void lv_draw_rect_dsc_init(lv_draw_rect_dsc_t * dsc);
-void lv_draw_label_dsc_init(lv_draw_label_dsc_t * dsc);
-void lv_draw_line_dsc_init(lv_draw_line_dsc_t * dsc);
+void lv_draw_rect_dsc_init(lv_draw_rect_dsc_t* dsc);
+void lv_draw_label_dsc_init(lv_draw_label_dsc_t* dsc);
+void lv_draw_line_dsc_init(lv_draw_line_dsc_t* dsc);
 
 /* Shadow, background (colour, gradient, image) and border of a rectangle. */
-void lv_draw_rect(lv_layer_t * layer, const lv_draw_rect_dsc_t * dsc, const lv_area_t * coords);
+void lv_draw_rect(lv_layer_t* layer, const lv_draw_rect_dsc_t* dsc, const lv_area_t* coords);
 /* Only the border of the descriptor. */
-void lv_draw_border(lv_layer_t * layer, const lv_draw_rect_dsc_t * dsc, const lv_area_t * coords);
+void lv_draw_border(lv_layer_t* layer, const lv_draw_rect_dsc_t* dsc, const lv_area_t* coords);
 /* Text laid out in the area (aligned per line, clipped to the layer). */
-void lv_draw_label(lv_layer_t * layer, const lv_draw_label_dsc_t * dsc, const lv_area_t * coords, const char * text);
-void lv_draw_line(lv_layer_t * layer, const lv_draw_line_dsc_t * dsc);
+void lv_draw_label(lv_layer_t* layer, const lv_draw_label_dsc_t* dsc, const lv_area_t* coords, const char* text);
+void lv_draw_line(lv_layer_t* layer, const lv_draw_line_dsc_t* dsc);
 
 /* Fills a descriptor from an object's styles for a part (state: the object's current one). */
-void lv_obj_init_draw_rect_dsc(lv_obj_t * obj, lv_part_t part, lv_draw_rect_dsc_t * dsc);
-void lv_obj_init_draw_label_dsc(lv_obj_t * obj, lv_part_t part, lv_draw_label_dsc_t * dsc);
-void lv_obj_init_draw_line_dsc(lv_obj_t * obj, lv_part_t part, lv_draw_line_dsc_t * dsc);
+void lv_obj_init_draw_rect_dsc(lv_obj_t* obj, lv_part_t part, lv_draw_rect_dsc_t* dsc);
+void lv_obj_init_draw_label_dsc(lv_obj_t* obj, lv_part_t part, lv_draw_label_dsc_t* dsc);
+void lv_obj_init_draw_line_dsc(lv_obj_t* obj, lv_part_t part, lv_draw_line_dsc_t* dsc);
 
-bool lv_area_intersect(lv_area_t * res, const lv_area_t * a1, const lv_area_t * a2);
+bool lv_area_intersect(lv_area_t* res, const lv_area_t* a1, const lv_area_t* a2);

@@ -1,8 +1,8 @@
 #pragma once
 // Image descriptors: pixel data in memory that styles (a tiled background) can draw. Supported
 // colour formats: RGB565, RGB888, XRGB8888 and ARGB8888 (bytes in blue, green, red(, alpha) order).
-#include "src/misc/lv_types.h"
 #include "src/misc/lv_color.h"
+#include "src/misc/lv_types.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -23,9 +23,9 @@ typedef struct {
 typedef struct {
     lv_image_header_t header;
     uint32_t data_size;
-    const uint8_t * data;
-    const void * reserved;
-    const void * reserved_2;
+    const uint8_t* data;
+    const void* reserved;
+    const void* reserved_2;
 } lv_image_dsc_t;
 
 #define LV_IMAGE_DECLARE(var_name) extern const lv_image_dsc_t var_name;

@@ -9,9 +9,9 @@
 extern "C" {
 #endif
 
-lv_display_t * lv_linux_fbdev_create(void);
-void lv_linux_fbdev_set_file(lv_display_t * disp, const char * file);
-void lv_linux_fbdev_set_force_refresh(lv_display_t * disp, bool enabled);
+lv_display_t* lv_linux_fbdev_create(void);
+void lv_linux_fbdev_set_file(lv_display_t* disp, const char* file);
+void lv_linux_fbdev_set_force_refresh(lv_display_t* disp, bool enabled);
 
 #ifdef __cplusplus
 }

@@ -34,7 +34,7 @@ typedef enum {
  * base line. The bitmap holds box_w x box_h coverage values, row by row, in `format` (A8: one byte
  * 0..255 per pixel; A4: two pixels a byte, 0..15, the first in the high half). */
 typedef struct {
-    const lv_font_t * resolved_font;
+    const lv_font_t* resolved_font;
     uint16_t adv_w;
     uint16_t box_w;
     uint16_t box_h;
@@ -46,9 +46,9 @@ typedef struct {
 } lv_font_glyph_dsc_t;
 
 struct _lv_font_t {
-    bool (*get_glyph_dsc)(const lv_font_t * font, lv_font_glyph_dsc_t * dsc, uint32_t letter, uint32_t letter_next);
-    const void * (*get_glyph_bitmap)(lv_font_glyph_dsc_t * dsc, lv_draw_buf_t * draw_buf);
-    void (*release_glyph)(const lv_font_t * font, lv_font_glyph_dsc_t * dsc);
+    bool (*get_glyph_dsc)(const lv_font_t* font, lv_font_glyph_dsc_t* dsc, uint32_t letter, uint32_t letter_next);
+    const void* (*get_glyph_bitmap)(lv_font_glyph_dsc_t* dsc, lv_draw_buf_t* draw_buf);
+    void (*release_glyph)(const lv_font_t* font, lv_font_glyph_dsc_t* dsc);
     int32_t line_height;
     int32_t base_line;
     uint8_t subpx : 2;
@@ -56,17 +56,17 @@ struct _lv_font_t {
     uint8_t static_bitmap : 1;
     int8_t underline_position;
     int8_t underline_thickness;
-    const void * dsc;
-    const lv_font_t * fallback;
-    void * user_data;
+    const void* dsc;
+    const lv_font_t* fallback;
+    void* user_data;
 };
 
 #define LV_FONT_DECLARE(font_name) extern const lv_font_t font_name;
 
-bool lv_font_get_glyph_dsc(const lv_font_t * font, lv_font_glyph_dsc_t * dsc, uint32_t letter, uint32_t letter_next);
-const void * lv_font_get_glyph_bitmap(lv_font_glyph_dsc_t * dsc, lv_draw_buf_t * draw_buf);
-uint16_t lv_font_get_glyph_width(const lv_font_t * font, uint32_t letter, uint32_t letter_next);
-int32_t lv_font_get_line_height(const lv_font_t * font);
+bool lv_font_get_glyph_dsc(const lv_font_t* font, lv_font_glyph_dsc_t* dsc, uint32_t letter, uint32_t letter_next);
+const void* lv_font_get_glyph_bitmap(lv_font_glyph_dsc_t* dsc, lv_draw_buf_t* draw_buf);
+uint16_t lv_font_get_glyph_width(const lv_font_t* font, uint32_t letter, uint32_t letter_next);
+int32_t lv_font_get_line_height(const lv_font_t* font);
 
 LV_FONT_DECLARE(lv_font_montserrat_14)
 LV_FONT_DECLARE(lv_font_montserrat_16)

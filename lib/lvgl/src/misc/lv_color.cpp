@@ -87,9 +87,7 @@ bool lv_color_eq(lv_color_t c1, lv_color_t c2)
 
 lv_color_t lv_color_mix(lv_color_t c1, lv_color_t c2, uint8_t mix)
 {
-    auto ch = [mix](uint8_t a, uint8_t b) {
-        return static_cast<uint8_t>((a * mix + b * (255 - mix) + 127) / 255);
-    };
+    auto ch = [mix](uint8_t a, uint8_t b) { return static_cast<uint8_t>((a * mix + b * (255 - mix) + 127) / 255); };
     return lv_color_make(ch(c1.red, c2.red), ch(c1.green, c2.green), ch(c1.blue, c2.blue));
 }
 
@@ -108,25 +106,19 @@ lv_color_t lv_color_hsv_to_rgb(uint16_t h, uint8_t s, uint8_t v)
     h = static_cast<uint16_t>(h % 360);
     int32_t sat = s * 255 / 100;
     int32_t val = v * 255 / 100;
-    if(sat == 0) return lv_color_make(val, val, val);
+    if (sat == 0) return lv_color_make(val, val, val);
     int32_t region = h / 60;
     int32_t remainder = (h - region * 60) * 255 / 60;
     int32_t p = (val * (255 - sat)) >> 8;
     int32_t q = (val * (255 - ((sat * remainder) >> 8))) >> 8;
     int32_t t = (val * (255 - ((sat * (255 - remainder)) >> 8))) >> 8;
-    switch(region) {
-        case 0:
-            return lv_color_make(val, t, p);
-        case 1:
-            return lv_color_make(q, val, p);
-        case 2:
-            return lv_color_make(p, val, t);
-        case 3:
-            return lv_color_make(p, q, val);
-        case 4:
-            return lv_color_make(t, p, val);
-        default:
-            return lv_color_make(val, p, q);
+    switch (region) {
+    case 0: return lv_color_make(val, t, p);
+    case 1: return lv_color_make(q, val, p);
+    case 2: return lv_color_make(p, val, t);
+    case 3: return lv_color_make(p, q, val);
+    case 4: return lv_color_make(t, p, val);
+    default: return lv_color_make(val, p, q);
     }
 }
 
@@ -137,31 +129,31 @@ lv_color_hsv_t lv_color_to_hsv(lv_color_t color)
     int32_t mn = LV_MIN(r, LV_MIN(g, b));
     int32_t delta = mx - mn;
     lv_color_hsv_t hsv = {0, 0, static_cast<uint8_t>(mx * 100 / 255)};
-    if(mx == 0 || delta == 0) return hsv;
+    if (mx == 0 || delta == 0) return hsv;
     hsv.s = static_cast<uint8_t>(delta * 100 / mx);
     int32_t h;
-    if(mx == r) h = 60 * (g - b) / delta;
-    else if(mx == g) h = 120 + 60 * (b - r) / delta;
+    if (mx == r) h = 60 * (g - b) / delta;
+    else if (mx == g) h = 120 + 60 * (b - r) / delta;
     else h = 240 + 60 * (r - g) / delta;
-    if(h < 0) h += 360;
+    if (h < 0) h += 360;
     hsv.h = static_cast<uint16_t>(h);
     return hsv;
 }
 
 lv_color_t lv_palette_main(lv_palette_t p)
 {
-    if(p >= LV_PALETTE_LAST) return lv_color_black();
+    if (p >= LV_PALETTE_LAST) return lv_color_black();
     return lv_color_hex(kPalette[p].main);
 }
 
 lv_color_t lv_palette_lighten(lv_palette_t p, uint8_t lvl)
 {
-    if(p >= LV_PALETTE_LAST || lvl < 1 || lvl > 5) return lv_palette_main(p);
+    if (p >= LV_PALETTE_LAST || lvl < 1 || lvl > 5) return lv_palette_main(p);
     return lv_color_hex(kPalette[p].light[lvl - 1]);
 }
 
 lv_color_t lv_palette_darken(lv_palette_t p, uint8_t lvl)
 {
-    if(p >= LV_PALETTE_LAST || lvl < 1 || lvl > 4) return lv_palette_main(p);
+    if (p >= LV_PALETTE_LAST || lvl < 1 || lvl > 4) return lv_palette_main(p);
     return lv_color_hex(kPalette[p].dark[lvl - 1]);
 }

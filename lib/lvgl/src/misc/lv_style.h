@@ -2,9 +2,9 @@
 // Styles: sets of property values. A static style is declared by the application, initialised
 // once with lv_style_init and added to objects for a part and state; local styles are the
 // per-object values the lv_obj_set_style_* calls write.
-#include "src/misc/lv_types.h"
-#include "src/misc/lv_color.h"
 #include "src/font/lv_font.h"
+#include "src/misc/lv_color.h"
+#include "src/misc/lv_types.h"
 
 #ifdef __cplusplus
 extern "C" {
@@ -69,13 +69,13 @@ typedef enum {
 
 typedef union {
     int32_t num;
-    const void * ptr;
+    const void* ptr;
     lv_color_t color;
 } lv_style_value_t;
 
 /* The values live in a list owned by the style (created on the first set). */
 typedef struct {
-    void * values_and_props;
+    void* values_and_props;
     uint32_t sentinel;
 } lv_style_t;
 
@@ -94,21 +94,21 @@ typedef enum {
 extern "C" {
 #endif
 
-void lv_style_init(lv_style_t * style);
+void lv_style_init(lv_style_t* style);
 /* Frees the values; the style may be initialised again. */
-void lv_style_reset(lv_style_t * style);
-void lv_style_set_prop(lv_style_t * style, lv_style_prop_t prop, lv_style_value_t value);
-lv_style_res_t lv_style_get_prop(const lv_style_t * style, lv_style_prop_t prop, lv_style_value_t * value);
-bool lv_style_remove_prop(lv_style_t * style, lv_style_prop_t prop);
-bool lv_style_is_empty(const lv_style_t * style);
+void lv_style_reset(lv_style_t* style);
+void lv_style_set_prop(lv_style_t* style, lv_style_prop_t prop, lv_style_value_t value);
+lv_style_res_t lv_style_get_prop(const lv_style_t* style, lv_style_prop_t prop, lv_style_value_t* value);
+bool lv_style_remove_prop(lv_style_t* style, lv_style_prop_t prop);
+bool lv_style_is_empty(const lv_style_t* style);
 lv_style_value_t lv_style_prop_get_default(lv_style_prop_t prop);
 bool lv_style_prop_has_flag_inherit(lv_style_prop_t prop);
 
-void lv_style_set_pad_all(lv_style_t * style, int32_t value);
-void lv_style_set_pad_hor(lv_style_t * style, int32_t value);
-void lv_style_set_pad_ver(lv_style_t * style, int32_t value);
-void lv_style_set_pad_gap(lv_style_t * style, int32_t value);
-void lv_style_set_size(lv_style_t * style, int32_t width, int32_t height);
+void lv_style_set_pad_all(lv_style_t* style, int32_t value);
+void lv_style_set_pad_hor(lv_style_t* style, int32_t value);
+void lv_style_set_pad_ver(lv_style_t* style, int32_t value);
+void lv_style_set_pad_gap(lv_style_t* style, int32_t value);
+void lv_style_set_size(lv_style_t* style, int32_t width, int32_t height);
 
 #ifdef __cplusplus
 }

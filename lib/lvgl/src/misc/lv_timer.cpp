@@ -20,7 +20,7 @@ void lv_init(void)
 
 void lv_deinit(void)
 {
-    while(lv_display_t * disp = lv_display_get_next(nullptr)) lv_display_delete(disp);
+    while (lv_display_t* disp = lv_display_get_next(nullptr)) lv_display_delete(disp);
     lv_theme_default_deinit();
     initialized = false;
 }
@@ -32,7 +32,7 @@ bool lv_is_initialized(void)
 
 uint32_t lv_timer_handler(void)
 {
-    for(lv_display_t * disp = lv_display_get_next(nullptr); disp; disp = lv_display_get_next(disp)) {
+    for (lv_display_t* disp = lv_display_get_next(nullptr); disp; disp = lv_display_get_next(disp)) {
         lv_display_refresh(disp);
     }
     return 1;
@@ -46,7 +46,7 @@ void lv_tick_inc(uint32_t tick_period)
 
 uint32_t lv_tick_get(void)
 {
-    if(ticks_set) return ticks_ms;
+    if (ticks_set) return ticks_ms;
     using namespace std::chrono;
     return static_cast<uint32_t>(duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count());
 }

@@ -34,7 +34,7 @@ typedef enum {
 /* Coordinate tagging: the two bits below the sign mark a special value. */
 #define LV_COORD_TYPE_SHIFT (29U)
 #define LV_COORD_TYPE_MASK (3 << LV_COORD_TYPE_SHIFT)
-#define LV_COORD_TYPE(x) ((x) & LV_COORD_TYPE_MASK)
+#define LV_COORD_TYPE(x) ((x)&LV_COORD_TYPE_MASK)
 #define LV_COORD_PLAIN(x) ((x) & ~LV_COORD_TYPE_MASK)
 #define LV_COORD_TYPE_PX (0 << LV_COORD_TYPE_SHIFT)
 #define LV_COORD_TYPE_SPEC (1 << LV_COORD_TYPE_SHIFT)
@@ -47,9 +47,11 @@ typedef enum {
 #define LV_SIZE_CONTENT LV_COORD_SET_SPEC(LV_COORD_MAX)
 #define LV_PCT_STORED_MAX (LV_COORD_MAX - 1)
 #define LV_PCT_POS_MAX (LV_PCT_STORED_MAX / 2)
-#define LV_PCT(x) (LV_COORD_SET_SPEC(((x) < 0 ? (LV_PCT_POS_MAX - LV_MAX((x), -LV_PCT_POS_MAX)) : LV_MIN((x), LV_PCT_POS_MAX))))
+#define LV_PCT(x)                                                                                                      \
+    (LV_COORD_SET_SPEC(((x) < 0 ? (LV_PCT_POS_MAX - LV_MAX((x), -LV_PCT_POS_MAX)) : LV_MIN((x), LV_PCT_POS_MAX))))
 #define LV_COORD_IS_PCT(x) ((LV_COORD_IS_SPEC(x) && LV_COORD_PLAIN(x) <= LV_PCT_STORED_MAX))
-#define LV_COORD_GET_PCT(x) (LV_COORD_PLAIN(x) > LV_PCT_POS_MAX ? LV_PCT_POS_MAX - LV_COORD_PLAIN(x) : LV_COORD_PLAIN(x))
+#define LV_COORD_GET_PCT(x)                                                                                            \
+    (LV_COORD_PLAIN(x) > LV_PCT_POS_MAX ? LV_PCT_POS_MAX - LV_COORD_PLAIN(x) : LV_COORD_PLAIN(x))
 #define LV_RADIUS_CIRCLE 0x7FFF
 
 #define LV_MIN(a, b) ((a) < (b) ? (a) : (b))
@@ -123,17 +125,17 @@ enum {
 #define LV_OPA_MIN 2
 #define LV_OPA_MAX 253
 
-static inline int32_t lv_area_get_width(const lv_area_t * area)
+static inline int32_t lv_area_get_width(const lv_area_t* area)
 {
     return area->x2 - area->x1 + 1;
 }
 
-static inline int32_t lv_area_get_height(const lv_area_t * area)
+static inline int32_t lv_area_get_height(const lv_area_t* area)
 {
     return area->y2 - area->y1 + 1;
 }
 
-static inline void lv_area_set(lv_area_t * area, int32_t x1, int32_t y1, int32_t x2, int32_t y2)
+static inline void lv_area_set(lv_area_t* area, int32_t x1, int32_t y1, int32_t x2, int32_t y2)
 {
     area->x1 = x1;
     area->y1 = y1;

@@ -16,50 +16,50 @@ struct HostFbdev {
     bool force_refresh = false;
 };
 
-void flush(lv_display_t * disp, const lv_area_t * area, uint8_t * px_map);
-void release(lv_display_t * disp);
+void flush(lv_display_t* disp, const lv_area_t* area, uint8_t* px_map);
+void release(lv_display_t* disp);
 
 } // namespace
 
-lv_display_t * lv_linux_fbdev_create(void)
+lv_display_t* lv_linux_fbdev_create(void)
 {
-    lv_display_t * disp = lv_display_create(800, 480);
+    lv_display_t* disp = lv_display_create(800, 480);
     lv_display_set_driver_data(disp, new HostFbdev());
     lv_display_set_flush_cb(disp, flush);
     disp->driver_delete_cb = release;
     return disp;
 }
 
-void lv_linux_fbdev_set_file(lv_display_t * disp, const char * file)
+void lv_linux_fbdev_set_file(lv_display_t* disp, const char* file)
 {
-    auto * fb = static_cast<HostFbdev *>(lv_display_get_driver_data(disp));
-    if(fb && file) fb->file = file;
+    auto* fb = static_cast<HostFbdev*>(lv_display_get_driver_data(disp));
+    if (fb && file) fb->file = file;
 }
 
-void lv_linux_fbdev_set_force_refresh(lv_display_t * disp, bool enabled)
+void lv_linux_fbdev_set_force_refresh(lv_display_t* disp, bool enabled)
 {
-    auto * fb = static_cast<HostFbdev *>(lv_display_get_driver_data(disp));
-    if(fb) fb->force_refresh = enabled;
+    auto* fb = static_cast<HostFbdev*>(lv_display_get_driver_data(disp));
+    if (fb) fb->force_refresh = enabled;
 }
 
 namespace {
 
-void flush(lv_display_t * disp, const lv_area_t * area, uint8_t * px_map)
+void flush(lv_display_t* disp, const lv_area_t* area, uint8_t* px_map)
 {
-    const char * path = std::getenv("KESTRUN_SCREEN_PNG");
-    if(path && *path) {
+    const char* path = std::getenv("KESTRUN_SCREEN_PNG");
+    if (path && *path) {
         std::string tmp = std::string(path) + ".tmp";
-        const uint16_t * frame = reinterpret_cast<const uint16_t *>(px_map);
-        if(lv_test_write_png_rgb565(frame, lv_area_get_width(area), lv_area_get_height(area), tmp.c_str())) {
+        const uint16_t* frame = reinterpret_cast<const uint16_t*>(px_map);
+        if (lv_test_write_png_rgb565(frame, lv_area_get_width(area), lv_area_get_height(area), tmp.c_str())) {
             std::rename(tmp.c_str(), path);
         }
     }
     lv_display_flush_ready(disp);
 }
 
-void release(lv_display_t * disp)
+void release(lv_display_t* disp)
 {
-    delete static_cast<HostFbdev *>(lv_display_get_driver_data(disp));
+    delete static_cast<HostFbdev*>(lv_display_get_driver_data(disp));
     lv_display_set_driver_data(disp, nullptr);
 }
 

@@ -48,14 +48,14 @@ const int32_t kPadTiny = LV_DPX(6);
 
 const int32_t kRadiusDefault = LV_DPX(8);
 
-void style_reset(lv_style_t * style);
-void style_init(DefaultTheme & t);
-void apply(lv_theme_t * th, lv_obj_t * obj);
+void style_reset(lv_style_t* style);
+void style_init(DefaultTheme& t);
+void apply(lv_theme_t* th, lv_obj_t* obj);
 
 } // namespace
 
-lv_theme_t * lv_theme_default_init(lv_display_t * disp, lv_color_t color_primary, lv_color_t color_secondary, bool dark,
-                                   const lv_font_t * font)
+lv_theme_t* lv_theme_default_init(lv_display_t* disp, lv_color_t color_primary, lv_color_t color_secondary, bool dark,
+                                  const lv_font_t* font)
 {
     theme.base.apply_cb = apply;
     theme.base.parent = nullptr;
@@ -66,13 +66,12 @@ lv_theme_t * lv_theme_default_init(lv_display_t * disp, lv_color_t color_primary
     theme.base.font_normal = font;
     theme.base.font_large = font;
     theme.base.flags = dark ? kModeDark : 0;
-    if(dark) {
+    if (dark) {
         theme.color_scr = lv_color_hex(0x15171A);
         theme.color_card = lv_color_hex(0x282B30);
         theme.color_text = lv_palette_lighten(LV_PALETTE_GREY, 5);
         theme.color_grey = lv_color_hex(0x2F3237);
-    }
-    else {
+    } else {
         theme.color_scr = lv_palette_lighten(LV_PALETTE_GREY, 4);
         theme.color_card = lv_color_white();
         theme.color_text = lv_palette_darken(LV_PALETTE_GREY, 4);
@@ -84,7 +83,7 @@ lv_theme_t * lv_theme_default_init(lv_display_t * disp, lv_color_t color_primary
     return &theme.base;
 }
 
-lv_theme_t * lv_theme_default_get(void)
+lv_theme_t* lv_theme_default_get(void)
 {
     return theme.inited ? &theme.base : nullptr;
 }
@@ -96,12 +95,12 @@ bool lv_theme_default_is_inited(void)
 
 void lv_theme_default_deinit(void)
 {
-    if(!theme.inited) return;
-    ThemeStyles & s = theme.styles;
-    for(lv_style_t * style : {&s.scr, &s.card, &s.btn, &s.pad_zero, &s.pad_small, &s.pad_gap, &s.circle,
-                              &s.bg_color_primary, &s.bg_color_primary_muted, &s.bg_color_grey, &s.knob, &s.line,
-                              &s.scale, &s.scale_ticks, &s.keyboard_button_bg, &s.msgbox_footer, &s.msgbox_section,
-                              &s.msgbox_button}) {
+    if (!theme.inited) return;
+    ThemeStyles& s = theme.styles;
+    for (lv_style_t* style :
+         {&s.scr, &s.card, &s.btn, &s.pad_zero, &s.pad_small, &s.pad_gap, &s.circle, &s.bg_color_primary,
+          &s.bg_color_primary_muted, &s.bg_color_grey, &s.knob, &s.line, &s.scale, &s.scale_ticks,
+          &s.keyboard_button_bg, &s.msgbox_footer, &s.msgbox_section, &s.msgbox_button}) {
         lv_style_reset(style);
     }
     theme.inited = false;
@@ -109,15 +108,15 @@ void lv_theme_default_deinit(void)
 
 namespace {
 
-void style_reset(lv_style_t * style)
+void style_reset(lv_style_t* style)
 {
-    if(theme.inited) lv_style_reset(style);
+    if (theme.inited) lv_style_reset(style);
     else lv_style_init(style);
 }
 
-void style_init(DefaultTheme & t)
+void style_init(DefaultTheme& t)
 {
-    ThemeStyles & s = t.styles;
+    ThemeStyles& s = t.styles;
 
     style_reset(&s.scr);
     lv_style_set_bg_opa(&s.scr, LV_OPA_COVER);
@@ -147,7 +146,7 @@ void style_init(DefaultTheme & t)
     lv_style_set_text_color(&s.btn, t.color_text);
     lv_style_set_pad_hor(&s.btn, kPadDef);
     lv_style_set_pad_ver(&s.btn, kPadSmall);
-    if(!(t.base.flags & kModeDark)) {
+    if (!(t.base.flags & kModeDark)) {
         lv_style_set_shadow_color(&s.btn, lv_palette_main(LV_PALETTE_GREY));
         lv_style_set_shadow_width(&s.btn, LV_DPX(3));
         lv_style_set_shadow_opa(&s.btn, LV_OPA_50);
@@ -225,66 +224,57 @@ void style_init(DefaultTheme & t)
     lv_style_set_pad_column(&s.msgbox_footer, kPadSmall);
 }
 
-void apply(lv_theme_t * th, lv_obj_t * obj)
+void apply(lv_theme_t* th, lv_obj_t* obj)
 {
     LV_UNUSED(th);
-    ThemeStyles & s = theme.styles;
-    if(lv_obj_get_parent(obj) == nullptr) {
+    ThemeStyles& s = theme.styles;
+    if (lv_obj_get_parent(obj) == nullptr) {
         lv_obj_add_style(obj, &s.scr, 0);
         return;
     }
-    if(lv_obj_check_type(obj, &lv_obj_class)) {
+    if (lv_obj_check_type(obj, &lv_obj_class)) {
         lv_obj_add_style(obj, &s.card, 0);
-    }
-    else if(lv_obj_check_type(obj, &lv_button_class)) {
+    } else if (lv_obj_check_type(obj, &lv_button_class)) {
         lv_obj_add_style(obj, &s.btn, 0);
         lv_obj_add_style(obj, &s.bg_color_primary, 0);
         lv_obj_add_style(obj, &s.bg_color_grey, LV_STATE_DISABLED);
-        if(lv_obj_check_type(lv_obj_get_parent(obj), &lv_msgbox_footer_class)) lv_obj_add_style(obj, &s.msgbox_button, 0);
-    }
-    else if(lv_obj_check_type(obj, &lv_bar_class)) {
+        if (lv_obj_check_type(lv_obj_get_parent(obj), &lv_msgbox_footer_class))
+            lv_obj_add_style(obj, &s.msgbox_button, 0);
+    } else if (lv_obj_check_type(obj, &lv_bar_class)) {
         lv_obj_add_style(obj, &s.bg_color_primary_muted, 0);
         lv_obj_add_style(obj, &s.circle, 0);
         lv_obj_add_style(obj, &s.bg_color_primary, LV_PART_INDICATOR);
         lv_obj_add_style(obj, &s.circle, LV_PART_INDICATOR);
-    }
-    else if(lv_obj_check_type(obj, &lv_slider_class)) {
+    } else if (lv_obj_check_type(obj, &lv_slider_class)) {
         lv_obj_add_style(obj, &s.bg_color_primary_muted, 0);
         lv_obj_add_style(obj, &s.circle, 0);
         lv_obj_add_style(obj, &s.bg_color_primary, LV_PART_INDICATOR);
         lv_obj_add_style(obj, &s.circle, LV_PART_INDICATOR);
         lv_obj_add_style(obj, &s.knob, LV_PART_KNOB);
-    }
-    else if(lv_obj_check_type(obj, &lv_line_class)) {
+    } else if (lv_obj_check_type(obj, &lv_line_class)) {
         lv_obj_add_style(obj, &s.line, 0);
-    }
-    else if(lv_obj_check_type(obj, &lv_scale_class)) {
+    } else if (lv_obj_check_type(obj, &lv_scale_class)) {
         lv_obj_add_style(obj, &s.scale, 0);
         lv_obj_add_style(obj, &s.scale, LV_PART_INDICATOR);
         lv_obj_add_style(obj, &s.scale_ticks, LV_PART_ITEMS);
-    }
-    else if(lv_obj_check_type(obj, &lv_buttonmatrix_class)) {
+    } else if (lv_obj_check_type(obj, &lv_buttonmatrix_class)) {
         lv_obj_add_style(obj, &s.card, 0);
         lv_obj_add_style(obj, &s.pad_small, 0);
         lv_obj_add_style(obj, &s.btn, LV_PART_ITEMS);
         lv_obj_add_style(obj, &s.bg_color_primary, LV_PART_ITEMS | LV_STATE_CHECKED);
-    }
-    else if(lv_obj_check_type(obj, &lv_keyboard_class)) {
+    } else if (lv_obj_check_type(obj, &lv_keyboard_class)) {
         lv_obj_add_style(obj, &s.scr, 0);
         lv_obj_add_style(obj, &s.pad_small, 0);
         lv_obj_add_style(obj, &s.pad_gap, 0);
         lv_obj_add_style(obj, &s.btn, LV_PART_ITEMS);
         lv_obj_add_style(obj, &s.keyboard_button_bg, LV_PART_ITEMS);
         lv_obj_add_style(obj, &s.bg_color_primary, LV_PART_ITEMS | LV_STATE_CHECKED);
-    }
-    else if(lv_obj_check_type(obj, &lv_msgbox_class)) {
+    } else if (lv_obj_check_type(obj, &lv_msgbox_class)) {
         lv_obj_add_style(obj, &s.card, 0);
         lv_obj_add_style(obj, &s.pad_zero, 0);
-    }
-    else if(lv_obj_check_type(obj, &lv_msgbox_header_class) || lv_obj_check_type(obj, &lv_msgbox_content_class)) {
+    } else if (lv_obj_check_type(obj, &lv_msgbox_header_class) || lv_obj_check_type(obj, &lv_msgbox_content_class)) {
         lv_obj_add_style(obj, &s.msgbox_section, 0);
-    }
-    else if(lv_obj_check_type(obj, &lv_msgbox_footer_class)) {
+    } else if (lv_obj_check_type(obj, &lv_msgbox_footer_class)) {
         lv_obj_add_style(obj, &s.msgbox_footer, 0);
     }
 }

@@ -8,9 +8,9 @@
 extern "C" {
 #endif
 
-lv_theme_t * lv_theme_default_init(lv_display_t * disp, lv_color_t color_primary, lv_color_t color_secondary, bool dark,
-                                   const lv_font_t * font);
-lv_theme_t * lv_theme_default_get(void);
+lv_theme_t* lv_theme_default_init(lv_display_t* disp, lv_color_t color_primary, lv_color_t color_secondary, bool dark,
+                                  const lv_font_t* font);
+lv_theme_t* lv_theme_default_get(void);
 bool lv_theme_default_is_inited(void);
 void lv_theme_default_deinit(void);
 

@@ -8,7 +8,7 @@ extern "C" {
 
 extern const lv_obj_class_t lv_button_class;
 
-lv_obj_t * lv_button_create(lv_obj_t * parent);
+lv_obj_t* lv_button_create(lv_obj_t* parent);
 
 #ifdef __cplusplus
 }

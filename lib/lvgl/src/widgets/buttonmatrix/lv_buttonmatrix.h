@@ -43,28 +43,28 @@ typedef enum {
 
 extern const lv_obj_class_t lv_buttonmatrix_class;
 
-lv_obj_t * lv_buttonmatrix_create(lv_obj_t * parent);
+lv_obj_t* lv_buttonmatrix_create(lv_obj_t* parent);
 /* The map is not copied; it must live as long as the matrix. Every button's control is reset
  * to width 1. */
-void lv_buttonmatrix_set_map(lv_obj_t * obj, const char * const map[]);
+void lv_buttonmatrix_set_map(lv_obj_t* obj, const char* const map[]);
 /* One control value per button (rows not counted). */
-void lv_buttonmatrix_set_ctrl_map(lv_obj_t * obj, const lv_buttonmatrix_ctrl_t ctrl_map[]);
-void lv_buttonmatrix_set_button_ctrl(lv_obj_t * obj, uint32_t btn_id, lv_buttonmatrix_ctrl_t ctrl);
-void lv_buttonmatrix_clear_button_ctrl(lv_obj_t * obj, uint32_t btn_id, lv_buttonmatrix_ctrl_t ctrl);
-void lv_buttonmatrix_set_button_ctrl_all(lv_obj_t * obj, lv_buttonmatrix_ctrl_t ctrl);
-void lv_buttonmatrix_clear_button_ctrl_all(lv_obj_t * obj, lv_buttonmatrix_ctrl_t ctrl);
-void lv_buttonmatrix_set_button_width(lv_obj_t * obj, uint32_t btn_id, uint32_t width);
-void lv_buttonmatrix_set_selected_button(lv_obj_t * obj, uint32_t btn_id);
-void lv_buttonmatrix_set_one_checked(lv_obj_t * obj, bool en);
-const char * const * lv_buttonmatrix_get_map(const lv_obj_t * obj);
-uint32_t lv_buttonmatrix_get_selected_button(const lv_obj_t * obj);
-const char * lv_buttonmatrix_get_button_text(const lv_obj_t * obj, uint32_t btn_id);
-bool lv_buttonmatrix_has_button_ctrl(lv_obj_t * obj, uint32_t btn_id, lv_buttonmatrix_ctrl_t ctrl);
-bool lv_buttonmatrix_get_one_checked(const lv_obj_t * obj);
+void lv_buttonmatrix_set_ctrl_map(lv_obj_t* obj, const lv_buttonmatrix_ctrl_t ctrl_map[]);
+void lv_buttonmatrix_set_button_ctrl(lv_obj_t* obj, uint32_t btn_id, lv_buttonmatrix_ctrl_t ctrl);
+void lv_buttonmatrix_clear_button_ctrl(lv_obj_t* obj, uint32_t btn_id, lv_buttonmatrix_ctrl_t ctrl);
+void lv_buttonmatrix_set_button_ctrl_all(lv_obj_t* obj, lv_buttonmatrix_ctrl_t ctrl);
+void lv_buttonmatrix_clear_button_ctrl_all(lv_obj_t* obj, lv_buttonmatrix_ctrl_t ctrl);
+void lv_buttonmatrix_set_button_width(lv_obj_t* obj, uint32_t btn_id, uint32_t width);
+void lv_buttonmatrix_set_selected_button(lv_obj_t* obj, uint32_t btn_id);
+void lv_buttonmatrix_set_one_checked(lv_obj_t* obj, bool en);
+const char* const* lv_buttonmatrix_get_map(const lv_obj_t* obj);
+uint32_t lv_buttonmatrix_get_selected_button(const lv_obj_t* obj);
+const char* lv_buttonmatrix_get_button_text(const lv_obj_t* obj, uint32_t btn_id);
+bool lv_buttonmatrix_has_button_ctrl(lv_obj_t* obj, uint32_t btn_id, lv_buttonmatrix_ctrl_t ctrl);
+bool lv_buttonmatrix_get_one_checked(const lv_obj_t* obj);
 /* Number of buttons of the current map. */
-uint32_t lv_buttonmatrix_get_button_count(const lv_obj_t * obj);
+uint32_t lv_buttonmatrix_get_button_count(const lv_obj_t* obj);
 /* Where a button is drawn (after the layout). */
-void lv_buttonmatrix_get_button_area(lv_obj_t * obj, uint32_t btn_id, lv_area_t * area);
+void lv_buttonmatrix_get_button_area(lv_obj_t* obj, uint32_t btn_id, lv_area_t* area);
 
 #ifdef __cplusplus
 }

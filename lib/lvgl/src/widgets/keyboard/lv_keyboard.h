@@ -21,19 +21,19 @@ typedef enum {
 
 extern const lv_obj_class_t lv_keyboard_class;
 
-lv_obj_t * lv_keyboard_create(lv_obj_t * parent);
-void lv_keyboard_set_textarea(lv_obj_t * kb, lv_obj_t * ta);
-lv_obj_t * lv_keyboard_get_textarea(const lv_obj_t * kb);
+lv_obj_t* lv_keyboard_create(lv_obj_t* parent);
+void lv_keyboard_set_textarea(lv_obj_t* kb, lv_obj_t* ta);
+lv_obj_t* lv_keyboard_get_textarea(const lv_obj_t* kb);
 /* Shows the map of a mode and resets the controls to that map's. */
-void lv_keyboard_set_mode(lv_obj_t * kb, lv_keyboard_mode_t mode);
-lv_keyboard_mode_t lv_keyboard_get_mode(const lv_obj_t * kb);
-void lv_keyboard_set_popovers(lv_obj_t * kb, bool en);
+void lv_keyboard_set_mode(lv_obj_t* kb, lv_keyboard_mode_t mode);
+lv_keyboard_mode_t lv_keyboard_get_mode(const lv_obj_t* kb);
+void lv_keyboard_set_popovers(lv_obj_t* kb, bool en);
 /* The map and controls are not copied; they must live as long as the keyboard. */
-void lv_keyboard_set_map(lv_obj_t * kb, lv_keyboard_mode_t mode, const char * const map[],
+void lv_keyboard_set_map(lv_obj_t* kb, lv_keyboard_mode_t mode, const char* const map[],
                          const lv_buttonmatrix_ctrl_t ctrl_map[]);
-const char * const * lv_keyboard_get_map_array(const lv_obj_t * kb);
-uint32_t lv_keyboard_get_selected_button(const lv_obj_t * kb);
-const char * lv_keyboard_get_button_text(const lv_obj_t * kb, uint32_t btn_id);
+const char* const* lv_keyboard_get_map_array(const lv_obj_t* kb);
+uint32_t lv_keyboard_get_selected_button(const lv_obj_t* kb);
+const char* lv_keyboard_get_button_text(const lv_obj_t* kb, uint32_t btn_id);
 
 #ifdef __cplusplus
 }

@@ -25,17 +25,17 @@ typedef enum {
 
 extern const lv_obj_class_t lv_label_class;
 
-lv_obj_t * lv_label_create(lv_obj_t * parent);
+lv_obj_t* lv_label_create(lv_obj_t* parent);
 /* Copies the text (null: keep the current text). */
-void lv_label_set_text(lv_obj_t * obj, const char * text);
-void lv_label_set_text_fmt(lv_obj_t * obj, const char * fmt, ...) __attribute__((format(printf, 2, 3)));
+void lv_label_set_text(lv_obj_t* obj, const char* text);
+void lv_label_set_text_fmt(lv_obj_t* obj, const char* fmt, ...) __attribute__((format(printf, 2, 3)));
 /* Uses the text without copying it; it must live as long as the label. */
-void lv_label_set_text_static(lv_obj_t * obj, const char * text);
-void lv_label_set_long_mode(lv_obj_t * obj, lv_label_long_mode_t long_mode);
-const char * lv_label_get_text(const lv_obj_t * obj);
-lv_label_long_mode_t lv_label_get_long_mode(const lv_obj_t * obj);
+void lv_label_set_text_static(lv_obj_t* obj, const char* text);
+void lv_label_set_long_mode(lv_obj_t* obj, lv_label_long_mode_t long_mode);
+const char* lv_label_get_text(const lv_obj_t* obj);
+lv_label_long_mode_t lv_label_get_long_mode(const lv_obj_t* obj);
 /* The text as drawn: cut and ended with "..." when the long mode is dots and it does not fit. */
-const char * lv_label_get_text_drawn(lv_obj_t * obj);
+const char* lv_label_get_text_drawn(lv_obj_t* obj);
 
 #ifdef __cplusplus
 }

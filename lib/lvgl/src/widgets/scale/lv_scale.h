@@ -19,20 +19,20 @@ typedef enum {
 
 extern const lv_obj_class_t lv_scale_class;
 
-lv_obj_t * lv_scale_create(lv_obj_t * parent);
-void lv_scale_set_mode(lv_obj_t * obj, lv_scale_mode_t mode);
-void lv_scale_set_total_tick_count(lv_obj_t * obj, uint32_t total_tick_count);
-void lv_scale_set_major_tick_every(lv_obj_t * obj, uint32_t major_tick_every);
-void lv_scale_set_label_show(lv_obj_t * obj, bool show_label);
-void lv_scale_set_range(lv_obj_t * obj, int32_t min, int32_t max);
+lv_obj_t* lv_scale_create(lv_obj_t* parent);
+void lv_scale_set_mode(lv_obj_t* obj, lv_scale_mode_t mode);
+void lv_scale_set_total_tick_count(lv_obj_t* obj, uint32_t total_tick_count);
+void lv_scale_set_major_tick_every(lv_obj_t* obj, uint32_t major_tick_every);
+void lv_scale_set_label_show(lv_obj_t* obj, bool show_label);
+void lv_scale_set_range(lv_obj_t* obj, int32_t min, int32_t max);
 /* Texts for the major ticks instead of their values (null-ended, not copied). */
-void lv_scale_set_text_src(lv_obj_t * obj, const char * txt_src[]);
-lv_scale_mode_t lv_scale_get_mode(lv_obj_t * obj);
-int32_t lv_scale_get_total_tick_count(lv_obj_t * obj);
-int32_t lv_scale_get_major_tick_every(lv_obj_t * obj);
-bool lv_scale_get_label_show(lv_obj_t * obj);
-int32_t lv_scale_get_range_min_value(lv_obj_t * obj);
-int32_t lv_scale_get_range_max_value(lv_obj_t * obj);
+void lv_scale_set_text_src(lv_obj_t* obj, const char* txt_src[]);
+lv_scale_mode_t lv_scale_get_mode(lv_obj_t* obj);
+int32_t lv_scale_get_total_tick_count(lv_obj_t* obj);
+int32_t lv_scale_get_major_tick_every(lv_obj_t* obj);
+bool lv_scale_get_label_show(lv_obj_t* obj);
+int32_t lv_scale_get_range_min_value(lv_obj_t* obj);
+int32_t lv_scale_get_range_max_value(lv_obj_t* obj);
 
 #ifdef __cplusplus
 }
