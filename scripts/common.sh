@@ -12,7 +12,7 @@ KESTRUN_PACKAGES=(
   libasound2-dev zlib1g-dev libglib2.0-dev libbluetooth-dev libconcurrentqueue-dev
   libeigen3-dev nlohmann-json3-dev libfreetype-dev libpng-dev fonts-dejavu-core fonts-dejavu-extra
   googletest libgtest-dev libgmock-dev libbenchmark-dev
-  dbus-daemon python3 python3-dbus python3-gi bash
+  dbus-daemon python3 python3-dbus python3-gi bash clang-format git
 )
 
 # install_packages [extra packages...]: installs the missing ones of KESTRUN_PACKAGES and the extras

@@ -14,7 +14,6 @@
 #include <fcntl.h>
 #include <linux/sockios.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>

@@ -21,32 +21,6 @@ using namespace std::chrono_literals;
 
 const std::string kName = nul("root\\sys\\_name:{\"value\":\"Vornetide PRO\"}");
 
-// A client that keeps its connection and connects again only when a request got no reply: a request
-// is lost when the unit closes the connection after it went out.
-class KeptClient {
-public:
-    KeptClient(int port, int host) : port(port), host(host) {}
-    ~KeptClient() { drop(); }
-    // The reply, or "" when the request got none.
-    std::string ask(const std::string& request, int ms = 3000)
-    {
-        if (fd < 0) fd = connectFrom(port, host);
-        std::string bytes = nul(request);
-        std::string reply =
-            ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == ssize_t(bytes.size()) ? replyOn(fd, ms) : "";
-        if (reply.empty()) drop();
-        return reply;
-    }
-
-private:
-    void drop()
-    {
-        if (fd >= 0) ::close(fd);
-        fd = -1;
-    }
-    int port, host, fd = -1;
-};
-
 // 64 connections, one per address from 127.0.0.0 + `firstHost` on, each reopened at once when the
 // unit drops it, all driven by one thread.
 class Crowd {
@@ -120,7 +94,7 @@ TEST(RemoteCrowd, EveryRequestSentIsAnsweredWhileSlotsChangeHands)
     std::vector<std::thread> clients;
     for (int i = 0; i < 4; ++i) {
         clients.emplace_back([&, i] {
-            KeptClient kept(port, 2 + i);
+            Peer kept(port, 2 + i);
             while (!stop) {
                 ++sent[i];
                 answered[i] += (i < 3 ? kept.ask("read root\\sys\\_name")
@@ -178,7 +152,7 @@ TEST(RemoteCrowd, LoggedInEditorStaysInAmongEightyGuessingAddresses)
     const int port = unit.port();
     ASSERT_EQ(askFrom(port, 2, "write root\\sys\\pwd:{\"value\":\"4711\"}"),
               nul("root\\sys\\pwd:{\"value\":\"4711\"}\r\n"));
-    KeptClient editor(port, 3);
+    Peer editor(port, 3);
     std::string token = tokenOf(editor.ask(login("4711", tokenOf(editor.ask("read root\\none")))));
     ASSERT_EQ(token.size(), 16u);
 

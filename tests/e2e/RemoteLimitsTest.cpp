@@ -28,54 +28,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-// A client that may be thrown out: every failure is an empty answer, never a test failure, so that
-// threads can count what they got.
-class Peer {
-public:
-    explicit Peer(int port) : port(port) {}
-    ~Peer() { drop(); }
-    // One request and its reply, connecting first when needed; "" when the connection failed or
-    // closed, or no whole reply came within `ms`.
-    std::string ask(const std::string& request, int ms)
-    {
-        if (fd < 0 && !connectNow()) return "";
-        std::string bytes = nul(request);
-        if (::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) != ssize_t(bytes.size())) return drop(), "";
-        std::string got;
-        auto end = Clock::now() + std::chrono::milliseconds(ms);
-        while (got.empty() || got.back() != '\0') {
-            int left = int(std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count());
-            pollfd p{fd, POLLIN, 0};
-            if (left <= 0 || ::poll(&p, 1, left) <= 0) return drop(), "";
-            char chunk[65536];
-            ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
-            if (n <= 0) return drop(), "";
-            got.append(chunk, size_t(n));
-        }
-        return got;
-    }
-    void drop()
-    {
-        if (fd >= 0) ::close(fd);
-        fd = -1;
-    }
-
-private:
-    bool connectNow()
-    {
-        fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(uint16_t(port));
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) return true;
-        drop();
-        return false;
-    }
-    int port;
-    int fd = -1;
-};
-
 const std::string kName = nul("root\\sys\\_name:{\"value\":\"Vornetide PRO\"}");
 
 } // namespace

@@ -361,6 +361,23 @@ std::string askFrom(int port, int host, const std::string& request, int ms)
     return got;
 }
 
+std::string Peer::ask(const std::string& request, int ms)
+{
+    if (fd < 0) fd = connectFrom(port, host);
+    if (fd < 0) return "";
+    std::string bytes = nul(request);
+    std::string reply =
+        ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL) == ssize_t(bytes.size()) ? replyOn(fd, ms) : "";
+    if (reply.empty()) drop();
+    return reply;
+}
+
+void Peer::drop()
+{
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+}
+
 std::string login(const std::string& password, const std::string& token)
 {
     return "token " + Security::generateHash(password + token) + "\r\n";

@@ -77,6 +77,25 @@ private:
     int socket = -1;
 };
 
+// A TCP client from loopback address 127.0.0.0 + `host` that keeps its connection and connects again
+// only when a request got no reply (so a request is lost when the unit closes the connection after
+// it went out). Every failure is an empty answer, never a test failure, so that threads can count
+// what they got.
+class Peer {
+public:
+    explicit Peer(int port, int host = 1) : port(port), host(host) {}
+    ~Peer() { drop(); }
+    // One request and its reply, connecting first when needed; "" when the connection failed or
+    // closed, or no whole reply came within `ms`.
+    std::string ask(const std::string& request, int ms = 3000);
+    void drop();
+
+private:
+    int port;
+    int host;
+    int fd = -1;
+};
+
 // The computer at the other end of the USB serial port.
 class Computer {
 public:
